@@ -1,0 +1,18 @@
+# zv_add_test(NAME SOURCES src... LIBS lib... [TIMEOUT seconds] [LABELS label...])
+# One GoogleTest program per call; every test case gets a time limit so that
+# the suite always ends by itself.
+function(zv_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;DEFINES" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 60)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    ZV_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    ZV_BINARY_DIR="${PROJECT_BINARY_DIR}"
+    ${T_DEFINES})
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 30
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+endfunction()

@@ -1,0 +1,23 @@
+// The system's 8-bit ("ANSI") code page, in which the kit holds all its texts.
+// On Windows it is the system's; elsewhere Windows-1252, unless
+// ZENTROVA_CODEPAGE names another Windows code page (for example 1251).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zentrova::platform {
+
+unsigned AnsiCodePage();
+
+// Conversions report characters the code page cannot hold: they become "?" and
+// *lossy (when given) is set. They return false only when the conversion
+// itself cannot run (an unknown code page, no memory).
+bool Utf16ToAnsi(std::u16string_view in, std::string& out, bool* lossy = nullptr);
+bool AnsiToUtf16(std::string_view in, std::u16string& out);
+
+// Text in the user's locale character set (command-line arguments, usually UTF-8)
+// to the ANSI code page.
+bool LocaleToAnsi(std::string_view in, std::string& out, bool* lossy = nullptr);
+
+}  // namespace zentrova::platform

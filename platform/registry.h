@@ -1,0 +1,91 @@
+// The registry: what the kit reads (gateway overrides under the current user) and
+// what the automation server writes when it registers itself (classes root).
+//
+// On Windows this is the real registry. Elsewhere it is a file-backed stand-in:
+// one REGEDIT4 text file per root in the directory named by ZENTROVA_REGISTRY
+// (default $XDG_CONFIG_HOME/zentrova/registry), so an administrator can read and
+// edit it. Key paths are backslash-separated and case-insensitive; value names are
+// case-insensitive and the empty name is the key's default value.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zentrova::platform {
+
+// Win32 error numbers, so callers compare results the same way everywhere.
+inline constexpr long kErrorSuccess = 0;
+inline constexpr long kErrorFileNotFound = 2;  // no such key or value
+inline constexpr long kErrorAccessDenied = 5;
+inline constexpr long kErrorInvalidParameter = 87;
+inline constexpr long kErrorMoreData = 234;  // value larger than the caller's buffer
+
+enum class RegistryRoot { kCurrentUser, kClassesRoot };
+
+// "HKEY_CURRENT_USER" / "HKCU" and "HKEY_CLASSES_ROOT" / "HKCR" (any case).
+bool ParseRegistryRoot(std::string_view name, RegistryRoot& root);
+const char* RegistryRootName(RegistryRoot root);  // the long form
+
+struct RegistryValue {
+  std::string name;  // empty: the default value
+  std::string data;  // bytes as stored, without a terminator
+};
+
+// A key opened for reading: the shape of RegOpenKey, RegQueryValueEx, RegCloseKey.
+// Reads never fail loudly: a missing hive is an empty one.
+class RegistryKey {
+ public:
+  RegistryKey();
+  ~RegistryKey();
+  RegistryKey(RegistryKey&&) noexcept;
+  RegistryKey& operator=(RegistryKey&&) noexcept;
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+
+  // Returns 0, or kErrorFileNotFound when the key does not exist.
+  long Open(RegistryRoot root, std::string_view path);
+  bool IsOpen() const;
+  void Close();
+
+  // Copies the value's bytes as stored, plus a terminating NUL for strings, into
+  // buffer. *size holds the room on entry and the bytes copied on return.
+  // kErrorFileNotFound for a missing value; kErrorMoreData when it does not fit,
+  // and then nothing is written to buffer.
+  long QueryValue(std::string_view name, void* buffer, unsigned long* size) const;
+
+  // For tools: the key's values and the names of its direct subkeys, in stored order.
+  long Values(std::vector<RegistryValue>& out) const;
+  long Subkeys(std::vector<std::string>& out) const;
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};
+
+// A batch of changes to one root, applied as one step by Commit. The stand-in
+// takes a file lock, re-reads the hive, applies the changes and renames a new
+// file into place, so concurrent writers never lose each other's keys.
+class RegistryWriter {
+ public:
+  explicit RegistryWriter(RegistryRoot root);
+  ~RegistryWriter();
+  RegistryWriter(const RegistryWriter&) = delete;
+  RegistryWriter& operator=(const RegistryWriter&) = delete;
+
+  void CreateKey(std::string_view path);  // with any missing parents
+  void SetString(std::string_view path, std::string_view name, std::string_view value);
+  void DeleteValue(std::string_view path, std::string_view name);
+  void DeleteTree(std::string_view path);  // the key with all its subkeys and values
+
+  // Applies the changes in order. Returns 0 or a Win32 error code; deleting
+  // something that does not exist is reported as kErrorFileNotFound, and then
+  // nothing of the batch is applied.
+  long Commit();
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};
+
+}  // namespace zentrova::platform
