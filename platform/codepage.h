@@ -8,6 +8,7 @@
 
 namespace zentrova::platform {
 
+// 0 when ZENTROVA_CODEPAGE is set but names no code page number.
 unsigned AnsiCodePage();
 
 // Conversions report characters the code page cannot hold: they become "?" and
@@ -19,5 +20,8 @@ bool AnsiToUtf16(std::string_view in, std::u16string& out);
 // Text in the user's locale character set (command-line arguments, usually UTF-8)
 // to the ANSI code page.
 bool LocaleToAnsi(std::string_view in, std::string& out, bool* lossy = nullptr);
+
+// ANSI text back to the locale's character set, for console output.
+bool AnsiToLocale(std::string_view in, std::string& out);
 
 }  // namespace zentrova::platform

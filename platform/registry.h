@@ -27,6 +27,9 @@ enum class RegistryRoot { kCurrentUser, kClassesRoot };
 bool ParseRegistryRoot(std::string_view name, RegistryRoot& root);
 const char* RegistryRootName(RegistryRoot root);  // the long form
 
+// Where the stand-in keeps its hive files (for tools and messages that name it).
+std::string RegistryDirectory();
+
 struct RegistryValue {
   std::string name;  // empty: the default value
   std::string data;  // bytes as stored, without a terminator

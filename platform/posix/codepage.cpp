@@ -1,0 +1,172 @@
+// The ANSI code page through iconv. Conversions go character by character
+// through UTF-16 so that a character the target cannot hold is known as such
+// and becomes "?" instead of ending the conversion.
+#include "platform/codepage.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace zentrova::platform {
+namespace {
+
+constexpr unsigned kDefaultCodePage = 1252;
+
+// One iconv descriptor, closed when the owner goes.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (ok()) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+  // Converts in[0..inLen) completely or not at all; false when the input is not
+  // one whole character the target can hold.
+  bool Convert(const char* in, std::size_t inLen, std::string& out) {
+    char buf[16];
+    char* src = const_cast<char*>(in);
+    char* dst = buf;
+    std::size_t left = inLen, room = sizeof buf;
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd_, &src, &left, &dst, &room) == static_cast<std::size_t>(-1) || left != 0) return false;
+    out.append(buf, static_cast<std::size_t>(dst - buf));
+    return true;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+std::string IconvName(unsigned codePage) { return "CP" + std::to_string(codePage); }
+
+// The user's locale character set. The C/POSIX locale claims ASCII, but on
+// Linux a program started without a locale still gets UTF-8 arguments from
+// every current terminal and shell, so that is what ASCII is taken to mean.
+std::string LocaleCharset() {
+  const char* cs = nl_langinfo(CODESET);
+  if (!cs || !*cs || std::strcmp(cs, "ANSI_X3.4-1968") == 0 || std::strcmp(cs, "ASCII") == 0) return "UTF-8";
+  return cs;
+}
+
+// Length in bytes of the UTF-16LE character starting at in[i] (2 or 4).
+std::size_t Utf16Unit(std::u16string_view in, std::size_t i) {
+  char16_t c = in[i];
+  if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) return 2;
+  return 1;
+}
+
+}  // namespace
+
+unsigned AnsiCodePage() {
+  const char* env = std::getenv("ZENTROVA_CODEPAGE");
+  if (!env || !*env) return kDefaultCodePage;
+  // Accept "1251", "cp1251" and "windows-1251": the number is what counts.
+  const char* digits = env;
+  while (*digits && (*digits < '0' || *digits > '9')) ++digits;
+  char* end = nullptr;
+  unsigned long n = std::strtoul(digits, &end, 10);
+  if (digits == end || *end != '\0' || n == 0 || n > 65535) return 0;  // names no code page
+  return static_cast<unsigned>(n);
+}
+
+bool Utf16ToAnsi(std::u16string_view in, std::string& out, bool* lossy) {
+  out.clear();
+  unsigned cp = AnsiCodePage();
+  if (cp == 0) return false;
+  Converter conv(IconvName(cp).c_str(), "UTF-16LE");
+  if (!conv.ok()) return false;
+  for (std::size_t i = 0; i < in.size();) {
+    char16_t c = in[i];
+    std::size_t units = Utf16Unit(in, i);
+    if (c < 0x80) {
+      out += static_cast<char>(c);  // every Windows code page agrees on ASCII
+    } else if (!conv.Convert(reinterpret_cast<const char*>(in.data() + i), units * 2, out)) {
+      out += '?';
+      if (lossy) *lossy = true;
+    }
+    i += units;
+  }
+  return true;
+}
+
+bool AnsiToUtf16(std::string_view in, std::u16string& out) {
+  out.clear();
+  unsigned cp = AnsiCodePage();
+  if (cp == 0) return false;
+  Converter conv("UTF-16LE", IconvName(cp).c_str());
+  if (!conv.ok()) return false;
+  std::string bytes;
+  for (char ch : in) {
+    if (static_cast<unsigned char>(ch) < 0x80) {
+      out += static_cast<char16_t>(ch);
+      continue;
+    }
+    bytes.clear();
+    if (conv.Convert(&ch, 1, bytes) && bytes.size() == 2) {
+      out += static_cast<char16_t>(static_cast<unsigned char>(bytes[0]) | (static_cast<unsigned char>(bytes[1]) << 8));
+    } else {
+      out += u'?';  // the few byte values a code page leaves undefined
+    }
+  }
+  return true;
+}
+
+bool LocaleToAnsi(std::string_view in, std::string& out, bool* lossy) {
+  out.clear();
+  Converter toUtf16("UTF-16LE", LocaleCharset().c_str());
+  if (!toUtf16.ok()) return false;
+  // Character by character, so that an invalid byte costs one "?" and not the rest.
+  std::u16string wide;
+  std::string unit;
+  std::size_t i = 0;
+  while (i < in.size()) {
+    unsigned char b = static_cast<unsigned char>(in[i]);
+    if (b < 0x80) {
+      wide += static_cast<char16_t>(b);
+      ++i;
+      continue;
+    }
+    bool done = false;
+    for (std::size_t len = 1; len <= 6 && i + len <= in.size() && !done; ++len) {
+      unit.clear();
+      if (toUtf16.Convert(in.data() + i, len, unit)) {
+        for (std::size_t k = 0; k + 1 < unit.size(); k += 2)
+          wide += static_cast<char16_t>(static_cast<unsigned char>(unit[k]) | (static_cast<unsigned char>(unit[k + 1]) << 8));
+        i += len;
+        done = true;
+      }
+    }
+    if (!done) {
+      wide += u'\xFFFD';  // not a character of the locale: cannot be held either
+      ++i;
+    }
+  }
+  return Utf16ToAnsi(wide, out, lossy);
+}
+
+bool AnsiToLocale(std::string_view in, std::string& out) {
+  out.clear();
+  std::u16string wide;
+  if (!AnsiToUtf16(in, wide)) return false;
+  Converter toLocale(LocaleCharset().c_str(), "UTF-16LE");
+  if (!toLocale.ok()) return false;
+  for (std::size_t i = 0; i < wide.size();) {
+    std::size_t units = Utf16Unit(wide, i);
+    if (wide[i] < 0x80) {
+      out += static_cast<char>(wide[i]);
+    } else if (!toLocale.Convert(reinterpret_cast<const char*>(wide.data() + i), units * 2, out)) {
+      out += '?';
+    }
+    i += units;
+  }
+  return true;
+}
+
+}  // namespace zentrova::platform

@@ -1,0 +1,22 @@
+// Facts about the running program and its process.
+#pragma once
+
+#include <string>
+
+namespace zentrova::platform {
+
+// The full path of the program's own executable file; false when it cannot be told.
+bool ExecutablePath(std::string& path);
+
+// Makes directory the process's current directory; false (with errno's text in
+// *message when given) when it cannot.
+bool ChangeCurrentDirectory(const std::string& directory, std::string* message = nullptr);
+
+// The product version the program was built with, four 16-bit parts
+// (major, minor, patch, build): what Windows keeps in a file's version resource.
+struct FileVersion {
+  unsigned short part[4] = {};
+};
+bool ReadFileVersion(FileVersion& version);
+
+}  // namespace zentrova::platform
