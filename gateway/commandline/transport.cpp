@@ -1,0 +1,78 @@
+// The console program's transport: the primary server only, the proxy from
+// the INI file, and a reply read as accepted unless it carries a nonzero code.
+#include <cstdio>
+#include <cstring>
+
+#include "gateway/http_exchange.h"
+#include "gateway/transport.h"
+
+namespace zentrova::gateway {
+
+namespace {
+
+ProxySettings g_proxySettings;
+
+// Bounded attempts: a time-out or an aborted connection earns one more try,
+// at most two in all, so a send makes at most four attempts. Each attempt is
+// bounded in time: 10 s to connect, 20 s for the whole exchange. So a send
+// against a server that never answers ends within about 80 s.
+constexpr TransportVariant kCommandLine = {
+    .initialResult = kNoUsableReplyCommandLine,
+    .maxAttempts = 2,
+    .extraAttemptsOnDrop = 2,
+    .timeoutEndsAttempts = false,
+    .replyLimit = 4096,
+    .statusText = "HTTP Error %lu\r\n",
+    .zeroNeedsFourZeros = false,
+};
+constexpr platform::HttpTimeouts kCommandLineTimeouts = {
+    .connectMs = 10000, .sendMs = 0, .receiveMs = 0, .attemptMs = 20000};
+
+void CopyText(char (&to)[64], const char* from) {
+  std::strncpy(to, from, sizeof to - 1);
+  to[sizeof to - 1] = '\0';
+}
+
+}  // namespace
+
+int SetProxyDetails(const char* host, int port, const char* userName, const char* password) {
+  g_proxySettings = ProxySettings{};
+  if (host) {
+    g_proxySettings.useProxy = true;
+    CopyText(g_proxySettings.address, host);
+    g_proxySettings.port = port;
+  }
+  if (userName) CopyText(g_proxySettings.userName, userName);
+  if (password) CopyText(g_proxySettings.password, password);
+  return 0;
+}
+
+const ProxySettings& CurrentProxySettings() { return g_proxySettings; }
+
+int SendHttpRequest(const char* server, int type, const std::string& document,
+                    std::string& resultText) {
+  const ProxySettings& proxy = g_proxySettings;
+  std::string proxyList;
+  if (proxy.useProxy) {
+    char list[256];
+    std::snprintf(list, sizeof list, "http=http://%s:%d", proxy.address, proxy.port);
+    proxyList = list;
+  }
+  platform::HttpSession session;
+  platform::HttpError error;
+  if (!session.Open(kUserAgent, proxy.useProxy ? platform::HttpAccess::kProxy
+                                               : platform::HttpAccess::kDirect,
+                    proxyList, error)) {
+    // The result text says why, so the line the program prints is not empty.
+    resultText = HttpErrorText(error);
+    return kNoInternetSession;
+  }
+  session.SetTimeouts(WithAttemptLimitOverride(kCommandLineTimeouts));
+
+  // The proxy's credentials are answered to a 407, empty ones included.
+  ProxyAuthAnswer on407{true, proxy.userName, proxy.password};
+  int result = RunAttempts(kCommandLine, session, server, type, document, resultText, on407);
+  return result == 1 ? 0 : result;  // code 1 counts as accepted here
+}
+
+}  // namespace zentrova::gateway

@@ -1,0 +1,121 @@
+#include "gateway/http_exchange.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "gateway/reply.h"
+
+namespace zentrova::gateway {
+
+namespace {
+
+constexpr std::size_t kReadSize = 8192;
+
+// Reads the whole reply body, keeping at most limit bytes; returns false (with
+// error) when a read fails. total counts every byte of the body.
+bool ReadReply(platform::HttpRequest& request, std::size_t limit, std::string& held,
+               std::size_t& total, platform::HttpError& error) {
+  held.clear();
+  total = 0;
+  char chunk[kReadSize];
+  for (;;) {
+    std::size_t read = 0;
+    if (!request.Read(chunk, sizeof chunk, read, error)) return false;
+    if (read == 0) return true;
+    total += read;
+    if (held.size() < limit) held.append(chunk, std::min(read, limit - held.size()));
+  }
+}
+
+}  // namespace
+
+std::string HttpErrorText(const platform::HttpError& error) {
+  return "HTTP error: " + error.message + "\r\n";
+}
+
+platform::HttpTimeouts WithAttemptLimitOverride(platform::HttpTimeouts timeouts) {
+  const char* text = std::getenv("ZENTROVA_HTTP_ATTEMPT_MS");
+  if (!text) return timeouts;
+  char* end = nullptr;
+  long limit = std::strtol(text, &end, 10);
+  if (end == text || *end || limit <= 0) return timeouts;
+  auto cap = [limit](long& value) {
+    if (value == 0 || value > limit) value = limit;
+  };
+  cap(timeouts.connectMs);
+  cap(timeouts.receiveMs);
+  timeouts.attemptMs = limit;
+  return timeouts;
+}
+
+int RunAttempts(const TransportVariant& variant, const platform::HttpSession& session,
+                const char* server, int type, const std::string& document,
+                std::string& resultText, const ProxyAuthAnswer& on407) {
+  char objectName[64];
+  std::snprintf(objectName, sizeof objectName, kObjectNameFormat, type);
+
+  platform::HttpConnection connection;
+  platform::HttpRequest request;
+  int attempts = 0;
+  int attemptLimit = variant.maxAttempts;
+  int result = variant.initialResult;
+  do {
+    ++attempts;
+    resultText.clear();
+    result = variant.initialResult;
+    unsigned long status = 0;
+    platform::HttpError error;
+    std::string reply;
+    std::size_t replyBytes = 0;
+
+    bool ok = connection.IsOpen() || connection.Open(session, server ? server : "", kGatewayPort, error);
+    if (ok && !request.IsOpen()) ok = request.Open(connection, "POST", objectName, error);
+    if (ok) ok = request.Send(document, error);
+    if (ok && !request.QueryStatusCode(status, error)) status = 0;
+    if (ok) ok = ReadReply(request, variant.replyLimit, reply, replyBytes, error);
+
+    if (ok && status == 200) {
+      if (replyBytes >= 4) {
+        // The reply is text for a person; it ends where a terminator would.
+        resultText = reply.substr(0, reply.find('\0'));
+        int code = ReadReplyCode(reply);
+        if (code != 0) {
+          result = code;
+          if (code == 99) resultText = "Server not responding";
+        } else if (!variant.zeroNeedsFourZeros || reply.compare(0, 4, "0000") == 0) {
+          result = 0;
+        }
+      }
+    } else if (ok) {
+      char text[64];
+      std::snprintf(text, sizeof text, variant.statusText, status);
+      resultText = text;
+      if (status == 407) {
+        result = -2;
+        if (on407.setCredentials)
+          ok = request.SetProxyCredentials(on407.userName, on407.password, error);
+        if (ok) request.ShowErrorDialog(platform::kInternetErrorIncorrectPassword);
+      }
+    }
+
+    if (!ok) {
+      resultText = HttpErrorText(error);
+      if (variant.timeoutEndsAttempts && error.code == platform::kInternetErrorTimeout) {
+        result = variant.initialResult;
+        break;
+      }
+      if (request.IsOpen()) request.ShowErrorDialog(platform::kInternetErrorIncorrectPassword);
+      result = -2;
+      // A time-out or a dropped connection may pass by itself: one more try
+      // each time, but never more than the variant grants in all.
+      bool dropped = error.code == platform::kInternetErrorTimeout ||
+                     error.code == platform::kInternetErrorConnectionAborted;
+      if (dropped && attemptLimit < variant.maxAttempts + variant.extraAttemptsOnDrop)
+        ++attemptLimit;
+    }
+  } while (result == -2 && attempts < attemptLimit);
+  return result;
+}
+
+}  // namespace zentrova::gateway

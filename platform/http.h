@@ -1,0 +1,135 @@
+// The HTTP client the gateway transport talks through, shaped like the Windows
+// internet client the kit was designed around: a session (user agent, proxy
+// selection, time-outs), a connection to one server, and a request that is
+// sent, queried for its status and read. Failures carry the Windows internet
+// error numbers, so the transport tells them apart the same way everywhere,
+// and a message text meant for a person.
+//
+// The objects are used from one thread at a time. A connection refers to its
+// session and a request to its connection: keep them alive in that order.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace zentrova::platform {
+
+// Windows internet error numbers.
+inline constexpr unsigned long kErrorNotEnoughMemory = 8;
+inline constexpr unsigned long kInternetErrorTimeout = 12002;
+inline constexpr unsigned long kInternetErrorInternal = 12004;
+inline constexpr unsigned long kInternetErrorInvalidUrl = 12005;
+inline constexpr unsigned long kInternetErrorNameNotResolved = 12007;
+inline constexpr unsigned long kInternetErrorIncorrectPassword = 12014;
+inline constexpr unsigned long kInternetErrorIncorrectHandleState = 12019;
+inline constexpr unsigned long kInternetErrorCannotConnect = 12029;
+inline constexpr unsigned long kInternetErrorConnectionAborted = 12030;
+inline constexpr unsigned long kHttpErrorInvalidServerResponse = 12152;
+
+struct HttpError {
+  unsigned long code = 0;
+  std::string message;  // at most 511 characters, no line end
+};
+
+// The HTTP library's process-wide set-up, done once; later calls give the
+// first outcome. Sessions call it themselves; a program calls it at start-up
+// to report a failure early.
+bool InitialiseHttp(std::string& message);
+
+enum class HttpAccess {
+  kDirect,     // no proxy, whatever the environment says
+  kPreconfig,  // the system's settings: http_proxy (or HTTP_PROXY) and no_proxy (or NO_PROXY)
+  kProxy,      // the proxy list given to Open
+};
+
+// Time limits of every request of a session, in milliseconds; 0 is no limit.
+struct HttpTimeouts {
+  long connectMs = 0;  // establishing the connection (also to a proxy)
+  long sendMs = 0;     // counted into the whole attempt's limit when attemptMs is 0
+  long receiveMs = 0;  // the longest wait for the next bytes of the reply
+  long attemptMs = 0;  // the whole exchange, connection to last byte of the reply
+};
+
+class HttpSession {
+ public:
+  HttpSession();
+  ~HttpSession();
+  HttpSession(const HttpSession&) = delete;
+  HttpSession& operator=(const HttpSession&) = delete;
+
+  // proxyList is used with kProxy only, in the list form "http=http://HOST:PORT"
+  // (several blank-separated entries allowed; the "http=" one, or an entry
+  // without a scheme, is taken). Fails when the library cannot start or the
+  // list names no usable proxy.
+  bool Open(std::string_view userAgent, HttpAccess access, std::string_view proxyList,
+            HttpError& error);
+  void SetTimeouts(const HttpTimeouts& timeouts);
+
+ private:
+  friend class HttpConnection;
+  friend class HttpRequest;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+class HttpConnection {
+ public:
+  HttpConnection();
+  ~HttpConnection();
+  HttpConnection(const HttpConnection&) = delete;
+  HttpConnection& operator=(const HttpConnection&) = delete;
+
+  // The server name is taken literally: a host name, an IPv4 address or a
+  // bracketed IPv6 address, with an optional ":PORT" that replaces port. Any
+  // other character (a blank, "/", "@", "?", "#", a control character...)
+  // fails with kInternetErrorInvalidUrl, so a name can never redirect a request.
+  bool Open(const HttpSession& session, std::string_view server, int port, HttpError& error);
+  bool IsOpen() const;
+
+ private:
+  friend class HttpRequest;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+class HttpRequest {
+ public:
+  HttpRequest();
+  ~HttpRequest();
+  HttpRequest(const HttpRequest&) = delete;
+  HttpRequest& operator=(const HttpRequest&) = delete;
+
+  // objectName is the path with its query, sent as it stands. The request line
+  // says HTTP/1.1 and the connection is kept for a later Send.
+  bool Open(const HttpConnection& connection, std::string_view verb, std::string_view objectName,
+            HttpError& error);
+  bool IsOpen() const;
+
+  // Sends the request with body as its content and receives the reply. The
+  // request carries Host, User-Agent and Content-Length (plus proxy and
+  // keep-alive headers where they apply) and nothing else. May be called again
+  // to resend.
+  bool Send(std::string_view body, HttpError& error);
+
+  // The status code of the last reply; fails when nothing was received.
+  bool QueryStatusCode(unsigned long& status, HttpError& error) const;
+
+  // The next bytes of the reply body; read is 0 at its end.
+  bool Read(char* buffer, std::size_t size, std::size_t& read, HttpError& error);
+
+  // Answers a proxy's request for authentication (Basic) on the next Send.
+  bool SetProxyCredentials(std::string_view userName, std::string_view password,
+                           HttpError& error);
+
+  // The interactive error dialog of a desktop system. There is none here, so
+  // this does nothing; the caller goes on with its next attempt.
+  void ShowErrorDialog(unsigned long error);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace zentrova::platform

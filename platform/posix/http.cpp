@@ -1,0 +1,433 @@
+// The HTTP client over libcurl. One easy handle per request does the whole
+// exchange in Send; the reply body is kept and handed out by Read.
+#include "platform/http.h"
+
+#include <curl/curl.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace zentrova::platform {
+
+namespace {
+
+// The gateway's replies are short; a longer body is still received (the
+// exchange must finish cleanly) but what lies past this is dropped.
+constexpr std::size_t kHeldReplyLimit = 1024 * 1024;
+constexpr std::size_t kMessageLimit = 511;
+
+struct CurlGlobal {
+  CURLcode code;
+  CurlGlobal() : code(curl_global_init(CURL_GLOBAL_DEFAULT)) {}
+  ~CurlGlobal() {
+    if (code == CURLE_OK) curl_global_cleanup();
+  }
+};
+
+struct EasyDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+
+struct SlistDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
+
+bool Fail(HttpError& error, unsigned long code, std::string message) {
+  error.code = code;
+  if (message.size() > kMessageLimit) message.resize(kMessageLimit);
+  error.message = std::move(message);
+  return false;
+}
+
+// Which Windows internet error a curl failure corresponds to. The transport
+// treats a time-out and an aborted connection differently from the rest.
+unsigned long MapCurlCode(CURLcode code) {
+  switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+      return kInternetErrorTimeout;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return kInternetErrorNameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+      return kInternetErrorCannotConnect;
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+      return kInternetErrorConnectionAborted;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+      return kHttpErrorInvalidServerResponse;
+    case CURLE_URL_MALFORMAT:
+      return kInternetErrorInvalidUrl;
+    case CURLE_OUT_OF_MEMORY:
+      return kErrorNotEnoughMemory;
+    default:
+      return kInternetErrorInternal;
+  }
+}
+
+// Names are shown inside messages; make unprintable bytes visible.
+std::string Printable(std::string_view text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c >= 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+bool IsHostNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_';
+}
+
+bool IsV6Char(char c) {
+  return (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || (c >= '0' && c <= '9') || c == ':' ||
+         c == '.';
+}
+
+// Splits "host", "host:port" or "[v6]:port" into the host as it goes into a
+// URL (v6 keeps its brackets) and the port. Any character that could change
+// the request's target makes the name invalid.
+bool ParseServerName(std::string_view server, std::string& urlHost, int& port,
+                     std::string& problem) {
+  std::string_view host = server;
+  std::string_view portText;
+  if (!server.empty() && server.front() == '[') {
+    std::size_t close = server.find(']');
+    if (close == std::string_view::npos) {
+      problem = "an IPv6 address lacks its closing ']'";
+      return false;
+    }
+    host = server.substr(1, close - 1);
+    for (char c : host)
+      if (!IsV6Char(c)) {
+        problem = "only hexadecimal digits, ':' and '.' may stand between '[' and ']'";
+        return false;
+      }
+    if (host.empty()) {
+      problem = "the brackets are empty";
+      return false;
+    }
+    std::string_view rest = server.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') {
+        problem = "only \":PORT\" may follow ']'";
+        return false;
+      }
+      portText = rest.substr(1);
+      if (portText.empty()) {
+        problem = "the port after ':' is missing";
+        return false;
+      }
+    }
+    urlHost = "[" + std::string(host) + "]";
+  } else {
+    std::size_t colon = server.find(':');
+    if (colon != std::string_view::npos) {
+      host = server.substr(0, colon);
+      portText = server.substr(colon + 1);
+      if (portText.empty()) {
+        problem = "the port after ':' is missing";
+        return false;
+      }
+    }
+    if (host.empty()) {
+      problem = "the host name is empty";
+      return false;
+    }
+    for (char c : host)
+      if (!IsHostNameChar(c)) {
+        problem = c == ' ' ? std::string("a host name holds no blank")
+                           : "a host name holds no '" + Printable(std::string_view(&c, 1)) + "'";
+        return false;
+      }
+    urlHost = std::string(host);
+  }
+  if (!portText.empty()) {
+    long value = 0;
+    for (char c : portText) {
+      if (c < '0' || c > '9' || value > 65535) {
+        problem = "the port must be a number from 1 to 65535";
+        return false;
+      }
+      value = value * 10 + (c - '0');
+    }
+    if (value < 1 || value > 65535) {
+      problem = "the port must be a number from 1 to 65535";
+      return false;
+    }
+    port = static_cast<int>(value);
+  }
+  return true;
+}
+
+// The "http=" entry of a proxy list, or the first entry without a scheme.
+std::string ProxyFromList(std::string_view list) {
+  std::string fallback;
+  std::size_t pos = 0;
+  while (pos < list.size()) {
+    std::size_t end = list.find_first_of(" \t;", pos);
+    if (end == std::string_view::npos) end = list.size();
+    std::string_view entry = list.substr(pos, end - pos);
+    pos = end + 1;
+    if (entry.empty()) continue;
+    std::size_t eq = entry.find('=');
+    if (eq == std::string_view::npos) {
+      if (fallback.empty()) fallback = std::string(entry);
+    } else if (entry.substr(0, eq) == "http") {
+      return std::string(entry.substr(eq + 1));
+    }
+  }
+  return fallback;
+}
+
+// The proxy must not smuggle credentials or a path into curl's proxy URL:
+// "http://HOST:PORT" with the same host rules as a server name.
+bool CheckProxyUrl(const std::string& proxy, std::string& problem) {
+  std::string_view rest = proxy;
+  if (rest.substr(0, 7) == "http://") rest.remove_prefix(7);
+  std::string host;
+  int port = 0;
+  return ParseServerName(rest, host, port, problem);
+}
+
+const char* Environment(const char* lower, const char* upper) {
+  const char* value = std::getenv(lower);
+  if (!value || !*value) value = std::getenv(upper);
+  return value && *value ? value : nullptr;
+}
+
+}  // namespace
+
+bool InitialiseHttp(std::string& message) {
+  static CurlGlobal global;
+  if (global.code != CURLE_OK) {
+    message = std::string("the HTTP library cannot start: ") + curl_easy_strerror(global.code);
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- session
+
+struct HttpSession::Impl {
+  std::string userAgent;
+  HttpAccess access = HttpAccess::kDirect;
+  std::string proxy;  // curl's proxy URL, "" for none
+  std::string noProxy;
+  HttpTimeouts timeouts;
+};
+
+HttpSession::HttpSession() = default;
+HttpSession::~HttpSession() = default;
+
+bool HttpSession::Open(std::string_view userAgent, HttpAccess access, std::string_view proxyList,
+                       HttpError& error) {
+  std::string message;
+  if (!InitialiseHttp(message)) return Fail(error, kInternetErrorInternal, message);
+  auto impl = std::make_unique<Impl>();
+  impl->userAgent = std::string(userAgent);
+  impl->access = access;
+  std::string problem;
+  if (access == HttpAccess::kProxy) {
+    impl->proxy = ProxyFromList(proxyList);
+    if (impl->proxy.empty())
+      return Fail(error, kInternetErrorInvalidUrl,
+                  "the proxy list \"" + Printable(proxyList) + "\" names no HTTP proxy");
+    if (!CheckProxyUrl(impl->proxy, problem))
+      return Fail(error, kInternetErrorInvalidUrl,
+                  "invalid proxy \"" + Printable(impl->proxy) + "\": " + problem);
+  } else if (access == HttpAccess::kPreconfig) {
+    if (const char* proxy = Environment("http_proxy", "HTTP_PROXY")) impl->proxy = proxy;
+    if (const char* noProxy = Environment("no_proxy", "NO_PROXY")) impl->noProxy = noProxy;
+  }
+  impl_ = std::move(impl);
+  return true;
+}
+
+void HttpSession::SetTimeouts(const HttpTimeouts& timeouts) {
+  if (impl_) impl_->timeouts = timeouts;
+}
+
+// ------------------------------------------------------------- connection
+
+struct HttpConnection::Impl {
+  const HttpSession::Impl* session = nullptr;
+  std::string urlHost;
+  int port = 80;
+};
+
+HttpConnection::HttpConnection() = default;
+HttpConnection::~HttpConnection() = default;
+bool HttpConnection::IsOpen() const { return impl_ != nullptr; }
+
+bool HttpConnection::Open(const HttpSession& session, std::string_view server, int port,
+                          HttpError& error) {
+  if (!session.impl_)
+    return Fail(error, kInternetErrorIncorrectHandleState, "the internet session is not open");
+  auto impl = std::make_unique<Impl>();
+  impl->session = session.impl_.get();
+  impl->port = port;
+  std::string problem;
+  if (!ParseServerName(server, impl->urlHost, impl->port, problem))
+    return Fail(error, kInternetErrorInvalidUrl,
+                "invalid server name \"" + Printable(server) + "\": " + problem +
+                    " (give a host name or address, optionally with :PORT)");
+  impl_ = std::move(impl);
+  return true;
+}
+
+// ---------------------------------------------------------------- request
+
+struct HttpRequest::Impl {
+  EasyHandle easy;
+  HeaderList headers;
+  std::string url;
+  std::string body;  // curl reads the POST data from here during Send
+  std::string received;
+  std::size_t readPos = 0;
+  std::size_t dropped = 0;
+  bool replied = false;
+  std::string proxyUser, proxyPassword;
+  char errorText[CURL_ERROR_SIZE] = {};
+};
+
+HttpRequest::HttpRequest() = default;
+HttpRequest::~HttpRequest() = default;
+bool HttpRequest::IsOpen() const { return impl_ != nullptr; }
+
+bool HttpRequest::Open(const HttpConnection& connection, std::string_view verb,
+                       std::string_view objectName, HttpError& error) {
+  if (!connection.impl_)
+    return Fail(error, kInternetErrorIncorrectHandleState, "the connection is not open");
+  if (verb != "POST")
+    return Fail(error, kInternetErrorInternal, "only POST requests are supported");
+  for (char c : objectName)
+    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F)
+      return Fail(error, kInternetErrorInvalidUrl, "the object name holds a blank or control character");
+  const HttpConnection::Impl& conn = *connection.impl_;
+  const HttpSession::Impl& session = *conn.session;
+
+  auto impl = std::make_unique<Impl>();
+  impl->easy.reset(curl_easy_init());
+  if (!impl->easy) return Fail(error, kErrorNotEnoughMemory, "cannot create an HTTP request");
+  CURL* easy = impl->easy.get();
+
+  impl->url = "http://" + conn.urlHost + ":" + std::to_string(conn.port) + std::string(objectName);
+  // The library adds these unless told not to; strict gateways reject them.
+  curl_slist* list = nullptr;
+  for (const char* header : {"Expect:", "Content-Type:", "Accept:"}) {
+    curl_slist* next = curl_slist_append(list, header);
+    if (!next) {
+      curl_slist_free_all(list);
+      return Fail(error, kErrorNotEnoughMemory, "cannot build the request headers");
+    }
+    list = next;
+  }
+  impl->headers.reset(list);
+
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, impl->errorText);
+  curl_easy_setopt(easy, CURLOPT_URL, impl->url.c_str());
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, session.userAgent.c_str());
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, impl->headers.get());
+  curl_easy_setopt(easy, CURLOPT_POST, 1L);
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_write_callback collect = [](char* data, size_t size, size_t count, void* user) -> size_t {
+    auto* held = static_cast<Impl*>(user);
+    std::size_t bytes = size * count;
+    std::size_t room = kHeldReplyLimit - held->received.size();
+    std::size_t keep = bytes < room ? bytes : room;
+    held->received.append(data, keep);
+    held->dropped += bytes - keep;
+    return bytes;
+  };
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collect);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, impl.get());
+  // An empty proxy turns off curl's own reading of the environment; the
+  // system's settings were read by the session.
+  curl_easy_setopt(easy, CURLOPT_PROXY, session.proxy.c_str());
+  if (!session.noProxy.empty()) curl_easy_setopt(easy, CURLOPT_NOPROXY, session.noProxy.c_str());
+  curl_easy_setopt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+
+  const HttpTimeouts& t = session.timeouts;
+  if (t.connectMs > 0) curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, t.connectMs);
+  long attemptMs = t.attemptMs;
+  if (attemptMs == 0 && t.sendMs > 0 && t.receiveMs > 0)
+    attemptMs = t.connectMs + t.sendMs + t.receiveMs;
+  if (attemptMs > 0) curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, attemptMs);
+  if (t.receiveMs > 0) {
+    // A reply that stalls longer than the receive limit ends the attempt.
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, (t.receiveMs + 999) / 1000);
+  }
+  impl_ = std::move(impl);
+  return true;
+}
+
+bool HttpRequest::Send(std::string_view body, HttpError& error) {
+  if (!impl_) return Fail(error, kInternetErrorIncorrectHandleState, "the request is not open");
+  Impl& impl = *impl_;
+  CURL* easy = impl.easy.get();
+  impl.body.assign(body);
+  impl.received.clear();
+  impl.readPos = 0;
+  impl.dropped = 0;
+  impl.replied = false;
+  impl.errorText[0] = '\0';
+  curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(impl.body.size()));
+  curl_easy_setopt(easy, CURLOPT_POSTFIELDS, impl.body.data());
+  CURLcode code = curl_easy_perform(easy);
+  if (code != CURLE_OK) {
+    std::string message = impl.errorText[0] ? impl.errorText : curl_easy_strerror(code);
+    return Fail(error, MapCurlCode(code), message);
+  }
+  impl.replied = true;
+  return true;
+}
+
+bool HttpRequest::QueryStatusCode(unsigned long& status, HttpError& error) const {
+  if (!impl_ || !impl_->replied)
+    return Fail(error, kInternetErrorIncorrectHandleState, "no reply has been received");
+  long code = 0;
+  curl_easy_getinfo(impl_->easy.get(), CURLINFO_RESPONSE_CODE, &code);
+  status = static_cast<unsigned long>(code);
+  return true;
+}
+
+bool HttpRequest::Read(char* buffer, std::size_t size, std::size_t& read, HttpError& error) {
+  read = 0;
+  if (!impl_ || !impl_->replied)
+    return Fail(error, kInternetErrorIncorrectHandleState, "no reply has been received");
+  std::size_t left = impl_->received.size() - impl_->readPos;
+  read = left < size ? left : size;
+  if (read) std::memcpy(buffer, impl_->received.data() + impl_->readPos, read);
+  impl_->readPos += read;
+  return true;
+}
+
+bool HttpRequest::SetProxyCredentials(std::string_view userName, std::string_view password,
+                                      HttpError& error) {
+  if (!impl_) return Fail(error, kInternetErrorIncorrectHandleState, "the request is not open");
+  impl_->proxyUser.assign(userName);
+  impl_->proxyPassword.assign(password);
+  curl_easy_setopt(impl_->easy.get(), CURLOPT_PROXYUSERNAME, impl_->proxyUser.c_str());
+  curl_easy_setopt(impl_->easy.get(), CURLOPT_PROXYPASSWORD, impl_->proxyPassword.c_str());
+  return true;
+}
+
+void HttpRequest::ShowErrorDialog(unsigned long) {}
+
+}  // namespace zentrova::platform
