@@ -1,0 +1,49 @@
+// The identity values of the "[SENDER]" section of an automation request:
+// where and how the sending machine keeps time, its locale, and the running
+// number of the request.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/timezone.h"
+
+namespace zentrova::identity {
+
+// Writes the time zone key of the system's own zone (not the TZ variable) into
+// buffer (at least 32 bytes) and returns 0. Returns -1 and leaves the buffer
+// untouched when the buffer is missing or too small, or when the system cannot
+// tell its zone.
+int BuildTimeZoneKey(char* buffer, std::size_t size);
+
+// The key of one zone record: the bias with sign and three digits, then the
+// standard and daylight change-overs as year, month, week and day of week.
+int FormatTimeZoneKey(const platform::TimeZoneRecord& zone, char* buffer, std::size_t size);
+
+// Writes the C runtime's standard offset in minutes east of UTC ("600" for
+// UTC+10). Follows TZ when it is set. A buffer of 12 bytes always suffices.
+void BuildTimeZoneOffset(char* buffer, std::size_t size);
+
+// 1 when the C runtime's zone has a daylight-saving rule at all, else 0.
+int DaylightSavingFlag();
+
+// The running number of the request documents of one process. Each document
+// takes the current value and moves it on in one step, wrapping to 0 after
+// 4294967295, so no two documents share a number before it wraps. The owner
+// (the automation server's settings) creates it at 0 when the module loads.
+class SequenceNumber {
+ public:
+  explicit SequenceNumber(std::uint32_t first = 0) : next_(first) {}
+  SequenceNumber(const SequenceNumber&) = delete;
+  SequenceNumber& operator=(const SequenceNumber&) = delete;
+
+  std::uint32_t Take() { return next_.fetch_add(1, std::memory_order_relaxed); }
+  std::uint32_t Peek() const { return next_.load(std::memory_order_relaxed); }
+  void Reset(std::uint32_t first = 0) { next_.store(first, std::memory_order_relaxed); }
+
+ private:
+  std::atomic<std::uint32_t> next_;
+};
+
+}  // namespace zentrova::identity

@@ -1,0 +1,49 @@
+// The local time zone, in the terms of the Windows time zone record: the
+// standard bias and the two recurring change-over dates. And the C runtime's
+// view of the zone, which follows the TZ environment variable where the system
+// record does not.
+#pragma once
+
+#include <string>
+
+namespace zentrova::platform {
+
+// A recurring change-over in the Windows form: year 0, month 1-12, day the
+// week of the month (1-5, 5 meaning the last), dayOfWeek 0 = Sunday, and the
+// local time of day at which it happens. All zero for a zone without daylight
+// saving.
+struct ZoneChangeOver {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  int dayOfWeek = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+struct TimeZoneRecord {
+  long bias = 0;                 // minutes; UTC = local standard time + bias
+  ZoneChangeOver standardDate;   // change-over to standard time
+  ZoneChangeOver daylightDate;   // change-over to daylight time
+};
+
+// The zone the system itself is set to, not the TZ environment variable. False,
+// with a reason in error, when the system cannot tell: no zone set, an
+// unreadable zone, or a rule that has no recurring form of the kind above.
+bool QuerySystemTimeZone(TimeZoneRecord& out, std::string& error);
+
+// The same for one zone file of the system's zone database (tests and tools
+// point it at another zone this way).
+bool ReadTimeZoneFile(const std::string& path, TimeZoneRecord& out, std::string& error);
+
+// The C runtime's zone after it has set itself up again (so a changed TZ
+// variable or system zone shows): seconds that local standard time lies west
+// of UTC, and whether the zone has a daylight-saving rule at all.
+struct RuntimeZone {
+  long secondsWest = 0;
+  bool daylight = false;
+};
+RuntimeZone QueryRuntimeZone();
+
+}  // namespace zentrova::platform
