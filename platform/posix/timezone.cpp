@@ -193,7 +193,20 @@ RuntimeZone QueryRuntimeZone() {
   static std::mutex lock;
   std::lock_guard<std::mutex> guard(lock);
   tzset();
-  return RuntimeZone{::timezone, ::daylight != 0};
+  RuntimeZone zone{::timezone, ::daylight != 0};
+  // The C library sets its flag when daylight time occurred at any time in the
+  // zone's history (India's war time of the 1940s counts). The flag means a
+  // rule in force: daylight time somewhere in the coming twelve months.
+  if (zone.daylight) {
+    zone.daylight = false;
+    const time_t now = time(nullptr);
+    for (int month = 0; month <= 12 && !zone.daylight; ++month) {
+      const time_t probe = now + static_cast<time_t>(month) * 30 * 24 * 3600;
+      struct tm local;
+      zone.daylight = localtime_r(&probe, &local) && local.tm_isdst > 0;
+    }
+  }
+  return zone;
 }
 
 }  // namespace zentrova::platform

@@ -1,0 +1,197 @@
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "gateway/automation/document.h"
+#include "identity/cipher.h"
+
+namespace zentrova::gateway {
+namespace {
+
+struct Opened {
+  std::string plain;    // without the padding zeros
+  std::size_t padded = 0;
+  std::string trailer;  // everything behind the "="
+};
+
+// Reads a finished text back the way the gateway does.
+Opened Open(const std::string& text) {
+  Opened o;
+  std::vector<unsigned char> bytes;
+  std::size_t end = 0;
+  std::string error;
+  EXPECT_TRUE(identity::DecodeLines(text, bytes, &end, error)) << error;
+  identity::DecipherDocument(bytes.data(), bytes.size());
+  o.padded = bytes.size();
+  o.plain.assign(bytes.begin(), bytes.end());
+  const std::size_t last = o.plain.find_last_not_of('\0');
+  o.plain.resize(last == std::string::npos ? 0 : last + 1);
+  EXPECT_EQ(o.padded, PaddedLength(o.plain.size()));
+  o.trailer = text.substr(end);
+  return o;
+}
+
+class ApicomDocument : public testing::Test {
+ protected:
+  // Fixed runtime zone and locale; the zone key follows the system's zone.
+  void SetUp() override {
+    ::setenv("TZ", "Australia/Sydney", 1);
+    ::setenv("LC_ALL", "en_AU.UTF-8", 1);
+    char key[32] = "";
+    identity::BuildTimeZoneKey(key, sizeof key);
+    zoneKey_ = key;
+  }
+  void TearDown() override {
+    ::unsetenv("TZ");
+    ::unsetenv("LC_ALL");
+  }
+
+  std::string Sender(unsigned sn, const char* prefix = "61") const {
+    return "\r\n[SENDER]\r\nTimeZoneKey=" + zoneKey_ + "\r\nMobile=\r\nPREFIX=" + prefix +
+           "\r\nPW=pa%s word\r\nTZ=600\r\nDLS=1\r\nAC=ACC123\r\nSK=\r\nSN=" + std::to_string(sn) +
+           "\r\nLCID=3081\r\nPRODUCT=APICOM\r\nMSGTYPE=N\r\n\r\nReply=0\r\n\r\n";
+  }
+  static std::string Section(int n, const std::string& number, const std::string& lines) {
+    return "\r\n[" + std::to_string(n) + "]\r\nNUMBER=" + number + "\r\nName=" + number +
+           "\r\nAddress=" + number + "\r\n" + lines;
+  }
+
+  AutomationRequest Request(std::vector<RecipientEntry> recipients, std::string message) const {
+    return AutomationRequest{{"ACC123", "me@example.com", "pa%s word", "61"},
+                             std::move(recipients), std::move(message)};
+  }
+
+  Opened Compose(const AutomationRequest& request) {
+    std::string text;
+    EXPECT_EQ(ComposeAutomationDocument(request, sequence_, text), ComposeResult::kComposed);
+    return Open(text);
+  }
+
+  std::string zoneKey_;
+  identity::SequenceNumber sequence_{41};
+};
+
+TEST_F(ApicomDocument, WholeDocumentByteForByte) {
+  const Opened o = Compose(Request({{"0411 111 111", true}}, "Hello\nWorld"));
+  EXPECT_EQ(o.plain, Sender(41) + Section(1, "0411111111", "SmsCount=1\nMSG1=Hello\nMSG2=World\n"));
+  EXPECT_EQ(o.trailer, "\r\n\r\n[FROM]\r\nID=ACC123\r\nEmail=me@example.com\r\n\r\n");
+}
+
+TEST_F(ApicomDocument, CountryCodeNeverSetGivesAnEmptyPrefix) {
+  AutomationRequest request = Request({{"0411111111", false}}, "x");
+  request.settings.countryCode.clear();
+  EXPECT_EQ(Compose(request).plain.substr(0, Sender(41, "").size()), Sender(41, ""));
+}
+
+TEST_F(ApicomDocument, RecipientListIsCutTrimmedAndFiltered) {
+  const Opened o = Compose(Request({{" 0411 111 111 ; +61422222222,abc, 12", true}}, "Hi"));
+  EXPECT_EQ(o.plain, Sender(41) + Section(1, "0411111111", "SmsCount=1\nMSG1=Hi\n") +
+                         Section(2, "+61422222222", "SmsCount=1\nMSG1=Hi\n"));
+}
+
+TEST_F(ApicomDocument, EntriesThatAreNotListsAreNeverCut) {
+  const Opened o = Compose(Request({{"0411111111,0422222222", false},  // 20 digits: refused
+                                    {"0433333333", true},
+                                    {"123456789", false}},  // a number, already decimal
+                                   "Hi"));
+  EXPECT_EQ(o.plain, Sender(41) + Section(1, "0433333333", "SmsCount=1\nMSG1=Hi\n") +
+                         Section(2, "123456789", "SmsCount=1\nMSG1=Hi\n"));
+}
+
+TEST_F(ApicomDocument, NoAcceptedRecipientMeansNoDocumentButTheNumberMovesOn) {
+  std::string text = "unchanged";
+  const std::string huge(100, '9');  // far beyond any number: refused, never copied whole
+  const AutomationRequest request = Request({{"12", false}, {huge, false}, {"abc;;,", true}}, "Hi");
+  EXPECT_EQ(ComposeAutomationDocument(request, sequence_, text), ComposeResult::kNoRecipients);
+  EXPECT_EQ(text, "unchanged");
+  EXPECT_EQ(Compose(Request({{"0411111111", false}}, "Hi")).plain.find("SN=42\r\n") !=
+                std::string::npos,
+            true);
+}
+
+TEST_F(ApicomDocument, ConsecutiveDocumentsCarryConsecutiveNumbers) {
+  const AutomationRequest request = Request({{"0411111111", false}}, "Hi");
+  EXPECT_NE(Compose(request).plain.find("\r\nSN=41\r\n"), std::string::npos);
+  EXPECT_NE(Compose(request).plain.find("\r\nSN=42\r\n"), std::string::npos);
+}
+
+TEST_F(ApicomDocument, EmptyLinesAndLeadingLineFeedsAreDropped) {
+  const std::string number = "0411111111";
+  EXPECT_EQ(Compose(Request({{number, false}}, "one\n\ntwo\n")).plain,
+            Sender(41) + Section(1, number, "SmsCount=1\nMSG1=one\nMSG2=two\n"));
+  // A leading LF used to push the whole text into MSG1, line feeds and all.
+  EXPECT_EQ(Compose(Request({{number, false}}, "\n\nthree\r\nfour")).plain,
+            Sender(42) + Section(1, number, "SmsCount=1\nMSG1=three\r\nMSG2=four\n"));
+  EXPECT_EQ(Compose(Request({{number, false}}, "\n\n")).plain,
+            Sender(43) + Section(1, number, "SmsCount=1\n"));
+}
+
+TEST_F(ApicomDocument, LongMessageIsCutTo765AndSentInFiveParts) {
+  const Opened o = Compose(Request({{"0411111111", false}}, std::string(900, 'a')));
+  EXPECT_EQ(o.plain, Sender(41) + Section(1, "0411111111",
+                                          "SmsCount=5\nMSG1=" + std::string(765, 'a') + "\n"));
+}
+
+TEST_F(ApicomDocument, ManyShortLinesMakeALargeSectionWithoutLoss) {
+  // 765 one-character lines: about 7 KB per section, far beyond 4 KB.
+  std::string message, lines = "SmsCount=5\n";
+  for (int i = 1; i <= 765; ++i) {
+    message += "x\n";
+    lines += "MSG" + std::to_string(i) + "=x\n";
+  }
+  const Opened o = Compose(Request({{"0411111111;0422222222", true}}, message));
+  EXPECT_EQ(o.plain, Sender(41) + Section(1, "0411111111", lines) + Section(2, "0422222222", lines));
+}
+
+TEST(ApicomPieces, PartCountsIgnoreLineFeeds) {
+  EXPECT_EQ(CountSmsParts(""), 1);
+  EXPECT_EQ(CountSmsParts(std::string(160, 'a')), 1);
+  EXPECT_EQ(CountSmsParts(std::string(161, 'a')), 2);
+  EXPECT_EQ(CountSmsParts(std::string(306, 'a')), 2);
+  EXPECT_EQ(CountSmsParts(std::string(307, 'a')), 3);
+  EXPECT_EQ(CountSmsParts(std::string(765, 'a')), 5);
+  EXPECT_EQ(CountSmsParts(std::string(160, 'a') + std::string(50, '\n')), 1);
+  // 700 characters and 100 line feeds: not cut, the LFs do not count.
+  std::string mixed;
+  for (int i = 0; i < 100; ++i) mixed += std::string(7, 'a') + "\n";
+  EXPECT_EQ(CutMessage(mixed).size(), 800u);
+  EXPECT_EQ(CutMessage(mixed + std::string(66, 'b')).size(), 765u);
+}
+
+TEST(ApicomPieces, PaddingIsAMultipleOfEightButNeverOf45) {
+  EXPECT_EQ(PaddedLength(351), 352u);
+  EXPECT_EQ(PaddedLength(352), 368u);  // 360 would fill its last line exactly
+  EXPECT_EQ(PaddedLength(0), 8u);
+  EXPECT_EQ(PaddedLength(7), 8u);
+  EXPECT_EQ(PaddedLength(8), 16u);
+}
+
+TEST_F(ApicomDocument, ComposingFromSeveralThreadsAtOnceIsSafe) {
+  constexpr int kThreads = 4, kEach = 50;
+  std::vector<std::set<std::string>> numbers(kThreads);
+  std::vector<std::thread> threads;
+  const std::string expectedTail = Section(1, "0411111111", "SmsCount=1\nMSG1=Hi\n");
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      const AutomationRequest request = Request({{"0411111111", false}}, "Hi");
+      for (int i = 0; i < kEach; ++i) {
+        std::string text;
+        ASSERT_EQ(ComposeAutomationDocument(request, sequence_, text), ComposeResult::kComposed);
+        const Opened o = Open(text);
+        ASSERT_EQ(o.plain.substr(o.plain.size() - expectedTail.size()), expectedTail);
+        const std::size_t sn = o.plain.find("\r\nSN=");
+        numbers[t].insert(o.plain.substr(sn, o.plain.find("\r\n", sn + 2) - sn));
+      }
+    });
+  for (auto& t : threads) t.join();
+  std::set<std::string> all;
+  for (const auto& n : numbers) all.insert(n.begin(), n.end());
+  EXPECT_EQ(all.size(), std::size_t(kThreads * kEach));
+}
+
+}  // namespace
+}  // namespace zentrova::gateway

@@ -1,0 +1,212 @@
+#include <openssl/blowfish.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "identity/blowfish.h"
+#include "identity/cipher.h"
+
+namespace zentrova::identity {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes Hex(const char* text) {
+  Bytes out;
+  for (std::size_t i = 0; text[i] && text[i + 1]; i += 2) {
+    unsigned v = 0;
+    std::sscanf(text + i, "%2x", &v);
+    out.push_back(static_cast<unsigned char>(v));
+  }
+  return out;
+}
+
+// The document cipher reads each half little-endian; the published vectors and
+// OpenSSL's BF_ecb_encrypt read them big-endian.
+void ReverseHalves(unsigned char* data, std::size_t n) {
+  for (std::size_t i = 0; i + 4 <= n; i += 4) {
+    std::swap(data[i], data[i + 3]);
+    std::swap(data[i + 1], data[i + 2]);
+  }
+}
+
+Bytes RandomBytes(std::mt19937& rng, std::size_t n) {
+  Bytes out(n);
+  for (auto& b : out) b = static_cast<unsigned char>(rng());
+  return out;
+}
+
+TEST(Blowfish, PublishedVectorsHoldThroughTheByteOrderRule) {
+  struct Vector {
+    const char *key, *plain, *cipher;
+  };
+  const Vector vectors[] = {
+      {"0000000000000000", "0000000000000000", "4EF997456198DD78"},
+      {"FFFFFFFFFFFFFFFF", "FFFFFFFFFFFFFFFF", "51866FD5B85ECB8A"},
+      {"3000000000000000", "1000000000000001", "7D856F9A613063F2"},
+      {"1111111111111111", "1111111111111111", "2466DD878B963C9D"},
+      {"0123456789ABCDEF", "1111111111111111", "61F9C3802281B096"},
+      {"1111111111111111", "0123456789ABCDEF", "7D0CC630AFDA1EC7"},
+      {"FEDCBA9876543210", "0123456789ABCDEF", "0ACEAB0FC6A0A28D"},
+      {"7CA110454A1A6E57", "01A1D6D039776742", "59C68245EB05282B"},
+      {"0131D9619DC1376E", "5CD54CA83DEF57DA", "B1B8CC0B250F09A0"},
+  };
+  for (const Vector& v : vectors) {
+    SCOPED_TRACE(v.key);
+    const Bytes key = Hex(v.key);
+    const BlowfishSchedule schedule = ExpandBlowfishKey(key.data(), key.size());
+    Bytes block = Hex(v.plain);
+    ReverseHalves(block.data(), 8);
+    BlowfishEncipher(schedule, block.data(), 8);
+    ReverseHalves(block.data(), 8);
+    EXPECT_EQ(block, Hex(v.cipher));
+
+    ReverseHalves(block.data(), 8);
+    BlowfishDecipher(schedule, block.data(), 8);
+    ReverseHalves(block.data(), 8);
+    EXPECT_EQ(block, Hex(v.plain));
+  }
+}
+
+TEST(Blowfish, DocumentCipherEqualsOpenSslOnRandomBuffers) {
+  const unsigned char documentKey[] = "7302918465";
+  BF_KEY reference;
+  BF_set_key(&reference, 10, documentKey);
+  std::mt19937 rng(20261206);
+  // Lengths around the four-block stride, and a document-sized one.
+  for (std::size_t n : {8u, 16u, 24u, 32u, 40u, 56u, 64u, 72u, 4096u, 8200u}) {
+    SCOPED_TRACE(n);
+    const Bytes plain = RandomBytes(rng, n);
+    Bytes ours = plain;
+    EXPECT_EQ(EncipherDocument(ours.data(), n), n);
+
+    Bytes theirs = plain;
+    ReverseHalves(theirs.data(), n);
+    for (std::size_t i = 0; i < n; i += 8)
+      BF_ecb_encrypt(theirs.data() + i, theirs.data() + i, &reference, BF_ENCRYPT);
+    ReverseHalves(theirs.data(), n);
+    EXPECT_EQ(ours, theirs);
+
+    DecipherDocument(ours.data(), n);
+    EXPECT_EQ(ours, plain);
+  }
+}
+
+TEST(Blowfish, KeyScheduleEqualsOpenSslForKeysOfEveryLength) {
+  std::mt19937 rng(7);
+  for (std::size_t length = 1; length <= 56; ++length) {
+    SCOPED_TRACE(length);
+    const Bytes key = RandomBytes(rng, length);
+    BF_KEY reference;
+    BF_set_key(&reference, static_cast<int>(length), key.data());
+    const BlowfishSchedule ours = ExpandBlowfishKey(key.data(), length);
+    ASSERT_EQ(0, std::memcmp(ours.p.data(), reference.P, sizeof reference.P));
+    ASSERT_EQ(0, std::memcmp(ours.s.data(), reference.S, sizeof reference.S));
+  }
+}
+
+TEST(Blowfish, EqualBlocksEncipherAlikeAndRepeatsGiveTheSameBytes) {
+  Bytes data(64, 0);
+  std::memcpy(data.data(), "ABCDEFGH", 8);
+  std::memcpy(data.data() + 40, "ABCDEFGH", 8);
+  Bytes again = data;
+  EncipherDocument(data.data(), data.size());
+  EncipherDocument(again.data(), again.size());
+  EXPECT_EQ(data, again);
+  EXPECT_EQ(0, std::memcmp(data.data(), data.data() + 40, 8));
+}
+
+// Decodes each line with Python's binascii.a2b_uu, an independent decoder of
+// the same line format, and returns the bytes.
+Bytes DecodeWithPython(const std::string& encoded) {
+  const std::string path = testing::TempDir() + "zv_lines_" + std::to_string(::getpid());
+  std::ofstream(path, std::ios::binary) << encoded;
+  const std::string command =
+      "/usr/bin/python3 -c \"import binascii,sys\n"
+      "t=open(sys.argv[1],'rb').read()\n"
+      "assert t.endswith(b'=')\n"
+      "sys.stdout.write(b''.join(binascii.a2b_uu(l) for l in t[:-1].split(b'\\r\\n')).hex())\" " +
+      path;
+  Bytes out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    std::string hex;
+    char chunk[4096];
+    while (std::size_t got = std::fread(chunk, 1, sizeof chunk, pipe)) hex.append(chunk, got);
+    EXPECT_EQ(::pclose(pipe), 0);
+    out = Hex(hex.c_str());
+  }
+  std::remove(path.c_str());
+  return out;
+}
+
+TEST(LineEncoding, MatchesAnIndependentDecoder) {
+  std::mt19937 rng(45);
+  for (std::size_t n : {1u, 2u, 3u, 8u, 44u, 45u, 46u, 48u, 90u, 352u, 368u, 1000u}) {
+    SCOPED_TRACE(n);
+    const Bytes data = RandomBytes(rng, n);
+    std::string text(3 * n + 1024, '\x7f');
+    const int count = EncodeLines(data.data(), n, text.data());
+    ASSERT_EQ(static_cast<std::size_t>(count), EncodedLength(n));
+    EXPECT_EQ(text[count], '\0');
+    text.resize(count);
+    for (char c : text) EXPECT_TRUE((c >= ' ' && c <= '_') || c == '\r' || c == '\n') << int(c);
+    EXPECT_EQ(DecodeWithPython(text), data);
+
+    Bytes back;
+    std::size_t end = 0;
+    std::string error;
+    ASSERT_TRUE(DecodeLines(text + "\r\n\r\n[FROM]", back, &end, error)) << error;
+    EXPECT_EQ(end, text.size());
+    EXPECT_EQ(back, data);
+  }
+}
+
+TEST(LineEncoding, LineShapes) {
+  const Bytes zeros(48, 0);
+  std::string text(1024, '\0');
+  ASSERT_EQ(EncodeLines(zeros.data(), 8, text.data()), 14);
+  EXPECT_EQ(std::string(text.c_str()), "(" + std::string(12, ' ') + "=");
+
+  ASSERT_EQ(EncodeLines(zeros.data(), 48, text.data()), 69);
+  EXPECT_EQ(std::string(text.c_str()), "M" + std::string(60, ' ') + "\r\n#" + std::string(4, ' ') + "=");
+
+  const unsigned char abc[] = {'A', 'B', 'C'};
+  ASSERT_EQ(EncodeLines(abc, 3, text.data()), 6);
+  EXPECT_EQ(std::string(text.c_str()), "#04)#=");
+}
+
+TEST(LineEncoding, DecodeRefusesDamagedText) {
+  Bytes out;
+  std::string error;
+  const char* damaged[] = {
+      "",                                  // nothing at all
+      "(" "            ",                  // no "="
+      "(" "        ",                      // line cut short
+      "(" "           \x01=",              // character outside the alphabet
+      "M" "                                                            =X",  // fine, then more
+      "#    \r\n#    =",                   // short line before another line
+      "a    =",                            // length character out of range
+  };
+  for (std::size_t i = 0; i < std::size(damaged); ++i) {
+    SCOPED_TRACE(i);
+    std::size_t end = 0;
+    const bool ok = DecodeLines(damaged[i], out, &end, error);
+    if (i == 4) {
+      EXPECT_TRUE(ok);  // text after the "=" is the caller's business
+      EXPECT_EQ(end, 62u);
+    } else {
+      EXPECT_FALSE(ok);
+      EXPECT_FALSE(error.empty());
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zentrova::identity
