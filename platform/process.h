@@ -19,4 +19,23 @@ struct FileVersion {
 };
 bool ReadFileVersion(FileVersion& version);
 
+// The process-wide set-up a console program makes before anything else: the
+// user's locale, a usable ANSI code page and the HTTP library's global state.
+// main makes one and keeps it to the end; when ok() is false the program cannot
+// run and message() says why.
+class ProcessSetup {
+ public:
+  ProcessSetup();
+  ~ProcessSetup();
+  ProcessSetup(const ProcessSetup&) = delete;
+  ProcessSetup& operator=(const ProcessSetup&) = delete;
+  bool ok() const { return ok_; }
+  const std::string& message() const { return message_; }
+
+ private:
+  bool ok_ = false;
+  bool httpReady_ = false;
+  std::string message_;
+};
+
 }  // namespace zentrova::platform

@@ -1,10 +1,16 @@
 #include "platform/process.h"
 
+#include <curl/curl.h>
 #include <unistd.h>
+
+#include <clocale>
+#include <cstdlib>
 
 #include <cerrno>
 #include <cstring>
 #include <vector>
+
+#include "platform/codepage.h"
 
 namespace zentrova::platform {
 
@@ -29,6 +35,30 @@ bool ReadFileVersion(FileVersion& version) {
   version.part[2] = ZV_VERSION_PATCH;
   version.part[3] = ZV_VERSION_TWEAK;
   return true;
+}
+
+ProcessSetup::ProcessSetup() {
+  // A LANG naming a locale that is not installed is common and harmless: the
+  // C locale remains, whose arguments the code-page layer reads as UTF-8.
+  if (!std::setlocale(LC_ALL, "")) std::setlocale(LC_ALL, "C");
+
+  std::string probe;
+  if (!Utf16ToAnsi(u"x", probe)) {
+    const char* named = std::getenv("ZENTROVA_CODEPAGE");
+    message_ = std::string("ZENTROVA_CODEPAGE=") + (named ? named : "") +
+               " names no code page this system can convert to (for example 1252 or 1251)";
+    return;
+  }
+  if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+    message_ = "the HTTP library could not be initialised";
+    return;
+  }
+  httpReady_ = true;
+  ok_ = true;
+}
+
+ProcessSetup::~ProcessSetup() {
+  if (httpReady_) curl_global_cleanup();
 }
 
 }  // namespace zentrova::platform
