@@ -1,0 +1,216 @@
+#include "cli/pagora.h"
+
+#include <cstdio>
+#include <string>
+
+#include "cli/config.h"
+#include "cli/request.h"
+#include "gateway/endpoints.h"
+#include "platform/codepage.h"
+#include "platform/process.h"
+
+namespace zentrova::cli {
+namespace {
+
+// Console lines are composed in the ANSI code page, like everything the kit
+// handles; the terminal gets them in the user's own character set.
+void Print(std::string_view ansi) {
+  std::string text;
+  if (!platform::AnsiToLocale(ansi, text)) text.assign(ansi);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void Warn(const std::string& line) { std::fprintf(stderr, "Pagora: warning: %s\n", line.c_str()); }
+
+std::string ProgramFolder() {
+  std::string exe;
+  if (!platform::ExecutablePath(exe)) return ".";
+  std::size_t slash = exe.rfind('/');
+  return slash == std::string::npos ? std::string(".") : (slash == 0 ? std::string("/") : exe.substr(0, slash));
+}
+
+void PrintBanner() {
+  char version[128] = {};
+  FileVersionReader(version, sizeof version);
+  std::printf("Pagora SMS sender, version %s\nCopyright (C) Zentrova. All rights reserved.\n\n", version);
+}
+
+void PrintUsage() {
+  std::printf("\n");
+  PrintBanner();
+  std::printf("Usage:    Pagora <MobileNumber> <Message>\n");
+  std::printf("Example 1:  Pagora 0419000000 Test Message\n");
+  std::printf("Example 2:  Pagora \"0419000000,040700001111\" SMS to multiple recipients\n\n");
+  std::printf("Configuration:  Edit Pagora.ini with account details before sending messages\n");
+}
+
+void PrintHelp(const std::string& programFolder) {
+  PrintUsage();
+  std::printf(
+      "\nSends the message to each mobile number (separate several with commas) through\n"
+      "the gateway's primary server and prints one result line per number.\n"
+      "\nThe account details are read from [CONFIG] AccountId, Email and Password, and an\n"
+      "optional proxy from [PROXY] Server, Port, Username and Password, in the first of:\n");
+  for (const auto& candidate : ConfigurationCandidates(programFolder)) std::printf("  %s\n", candidate.c_str());
+  std::printf(
+      "\nThe gateway server is HTTP1 under HKCU\\%s in the registry\n"
+      "(set it with: zcom reg add \"HKCU\\%s\" /v HTTP1 /d HOST[:PORT] /f).\n"
+      "\nExit status: 0 the last send succeeded; 1 start-up failed; 2 usage shown or no AccountId;\n"
+      "3 no Email; 4 no Password; 64 a recipient list over %zu bytes or a number over %zu bytes;\n"
+      "otherwise the last send's result in 8 bits (255 for -1 or a multiple of 256, 254 for -2,\n"
+      "246 for a message over %zu bytes, 10 no usable reply, 184 for 3000 no HTTP session,\n"
+      "or the gateway's reply code).\n",
+      gateway::kSettingsKey, gateway::kSettingsKey, kMaxRecipientListBytes, kMaxNumberBytes, kMaxMessageBytes);
+}
+
+// The start of a long argument, enough for a person to recognise it.
+std::string Excerpt(const std::string& text) { return text.size() <= 24 ? text : text.substr(0, 24) + "..."; }
+
+}  // namespace
+
+std::vector<std::string> SplitRecipients(std::string_view list) {
+  std::vector<std::string> numbers;
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    std::size_t comma = list.find(',', start);
+    if (comma == std::string_view::npos) comma = list.size();
+    if (comma > start) numbers.emplace_back(list.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return numbers;
+}
+
+int ExitStatus(int result) {
+  if (result == 0) return 0;
+  int low = static_cast<int>(static_cast<unsigned>(result) & 0xFFu);
+  return low != 0 ? low : 255;
+}
+
+void FileVersionReader(char* buffer, std::size_t size) {
+  platform::FileVersion v;
+  if (!buffer || size < 19 || !platform::ReadFileVersion(v)) return;
+  std::snprintf(buffer, size, "%d.%d.%d.%d", v.part[0], v.part[1], v.part[2], v.part[3]);
+}
+
+int RunPagora(int argc, char** argv) {
+  // 1. Process set-up: locale, code page and the HTTP library.
+  platform::ProcessSetup setup;
+  if (!setup.ok()) {
+    std::fprintf(stderr, "Pagora: %s\n", setup.message().c_str());
+    std::fputs("Fatal Error: MFC initialization failed\n", stderr);
+    std::fflush(stderr);
+    return kExitSetupFailed;
+  }
+
+  // 2. The program's folder becomes the current directory.
+  const std::string folder = ProgramFolder();
+  platform::ChangeCurrentDirectory(folder);
+
+  // Help and version need no configuration: no mobile number looks like these.
+  if (argc == 2) {
+    std::string_view only = argv[1];
+    if (only == "-h" || only == "--help") {
+      PrintHelp(folder);
+      return kExitSuccess;
+    }
+    if (only == "--version") {
+      char version[128] = {};
+      FileVersionReader(version, sizeof version);
+      std::printf("Pagora %s\n", version);
+      return kExitSuccess;
+    }
+  }
+
+  // 3. Configuration.
+  const std::string iniPath = FindConfigurationFile(folder);
+  Configuration config;
+  std::vector<std::string> warnings;
+  ReadConfiguration(iniPath, config, warnings);
+  for (const auto& w : warnings) Warn(w);
+  if (config.proxyServer[0])
+    gateway::SetProxyDetails(config.proxyServer, config.proxyPort, config.proxyUserName, config.proxyPassword);
+
+  // 4. The account details, before the arguments are looked at.
+  int code = 0;
+  if (!config.accountId[0]) code = kExitUsage;
+  if (!config.email[0]) code = kExitNoEmail;
+  if (!config.password[0]) code = kExitNoPassword;
+  if (code != 0) {
+    if (iniPath.empty()) {
+      std::string places;
+      for (const auto& c : ConfigurationCandidates(folder)) places += (places.empty() ? "" : ", ") + c;
+      Warn("no pagora.ini found; looked for " + places);
+    }
+    std::printf("Error %d: You must configure an AccountId, Email address and password in the pagora.ini file\n", code);
+    return code;
+  }
+
+  // 5. No arguments: the usage text.
+  if (argc < 2) {
+    PrintUsage();
+    return kExitUsage;
+  }
+
+  // 6. The arguments in the ANSI code page; the user hears once if text was lost.
+  bool lossy = false;
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    std::string converted;
+    if (!platform::LocaleToAnsi(argv[i], converted, &lossy)) {
+      std::fputs("Fatal Error: MFC initialization failed\n", stderr);
+      return kExitSetupFailed;
+    }
+    args.push_back(std::move(converted));
+  }
+  if (lossy)
+    Warn("code page " + std::to_string(platform::AnsiCodePage()) +
+         " cannot hold some characters of the arguments; they are sent as \"?\" "
+         "(ZENTROVA_CODEPAGE names another code page)");
+
+  std::string message;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (i > 1) message += ' ';
+    message += args[i];
+  }
+  const std::string& list = args[0];
+  std::vector<std::string> numbers = SplitRecipients(list);
+  const bool counted = !numbers.empty();
+  if (!counted) numbers.push_back(list);  // nothing but commas: sent as given
+
+  // A cut number would text a stranger, so a list or number that does not fit is refused whole.
+  if (list.size() > kMaxRecipientListBytes) {
+    std::printf("Error %d: The recipient list is %zu bytes long; at most %zu fit. Nothing was sent.\n",
+                kExitRecipientsTooLong, list.size(), kMaxRecipientListBytes);
+    return kExitRecipientsTooLong;
+  }
+  for (const auto& number : numbers) {
+    if (number.size() > kMaxNumberBytes) {
+      std::printf("Error %d: The mobile number %s is %zu bytes long; at most %zu fit. Nothing was sent.\n",
+                  kExitRecipientsTooLong, Excerpt(number).c_str(), number.size(), kMaxNumberBytes);
+      return kExitRecipientsTooLong;
+    }
+  }
+  if (message.size() > kMaxMessageBytes)
+    Warn("the message is " + std::to_string(message.size()) + " bytes long; at most " +
+         std::to_string(kMaxMessageBytes) + " fit in one request, so it is sent to nobody");
+
+  std::string resultText;
+  int result = 0, sent = 0;
+  for (const auto& number : numbers) {
+    Print("Sending SMS to " + number + " with message " + message + "\n");
+    std::fflush(stdout);
+    result = SendCommandLineRequest(config.accountId, config.email, config.password, number.c_str(),
+                                    message.c_str(), resultText);
+    if (result != 0) {
+      Print(resultText + "\n");
+    } else {
+      Print("Message sent sucessfully\n");
+      ++sent;
+    }
+    std::fflush(stdout);
+  }
+  if (counted) std::printf("%d Messages sent sucessfully\n", sent);
+  return ExitStatus(result);
+}
+
+}  // namespace zentrova::cli

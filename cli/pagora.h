@@ -1,0 +1,37 @@
+// The console program: start-up, configuration check, usage text, the sends
+// and the exit status.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zentrova::cli {
+
+// Exit statuses of the program's own (the others come from the last send).
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitSetupFailed = 1;
+inline constexpr int kExitUsage = 2;  // also: "AccountId" is empty
+inline constexpr int kExitNoEmail = 3;
+inline constexpr int kExitNoPassword = 4;
+inline constexpr int kExitRecipientsTooLong = 64;  // the list or one number does not fit; nothing sent
+
+// What fits: the recipient list's work buffer and one number's buffer, less the terminator.
+inline constexpr std::size_t kMaxRecipientListBytes = 2047;
+inline constexpr std::size_t kMaxNumberBytes = 127;
+
+// The numbers of a comma-separated list; empty fields give none.
+std::vector<std::string> SplitRecipients(std::string_view list);
+
+// A result as an 8-bit exit status: 0 stays 0, everything else keeps its low
+// 8 bits, and a failure whose low 8 bits are 0 (a gateway code of 256, say)
+// exits 255 so that it still reads as a failure.
+int ExitStatus(int result);
+
+// "%d.%d.%d.%d" of the program's version into buffer; nothing when the buffer
+// holds fewer than 19 bytes or the version cannot be read.
+void FileVersionReader(char* buffer, std::size_t size);
+
+int RunPagora(int argc, char** argv);
+
+}  // namespace zentrova::cli

@@ -1,0 +1,33 @@
+// The request document of the console program (the APIEXE dialect) and the one
+// call that sends it for one recipient.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace zentrova::cli {
+
+// The longest message text, in bytes of the ANSI code page, before escaping.
+inline constexpr std::size_t kMaxMessageBytes = 765;
+
+// SendCommandLineRequest's own refusals (nothing is sent, the result text is untouched).
+inline constexpr int kMissingInput = -1;
+inline constexpr int kMessageTooLong = -10;
+
+// Letters, digits, '*', '-' and '_' stay; a blank becomes '+', LF "%0A", CR is
+// dropped and every other byte becomes "%XX" in upper-case hexadecimal.
+std::string EscapeMessageText(std::string_view text);
+
+std::string ComposeRequestDocument(std::string_view email, std::string_view accountId,
+                                   std::string_view password, std::string_view escapedMessage,
+                                   std::string_view number);
+
+// Composes the document for one number and posts it to the primary gateway
+// server (type 0). Returns 0 when the gateway accepted it, kMissingInput,
+// kMessageTooLong, or the transport's result; resultText then holds the
+// gateway's reply or the transport's error text.
+int SendCommandLineRequest(const char* accountId, const char* email, const char* password,
+                           const char* number, const char* message, std::string& resultText);
+
+}  // namespace zentrova::cli

@@ -1,0 +1,309 @@
+// Pagora run as a process against a scripted listener: what it prints, how it
+// exits, and the bytes that reach the gateway.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <algorithm>
+#include <fstream>
+
+#include "harness.h"
+#include "platform/registry.h"
+
+namespace fs = std::filesystem;
+using zv_test::HttpReply;
+using zv_test::ProcessResult;
+using zv_test::ScriptedListener;
+
+namespace {
+
+const std::string kPagora = ZV_BINARY_DIR "/cli/Pagora";
+const char kCompleteIni[] = "[CONFIG]\nAccountId=acct\nPassword=pw\nEmail=me@example.com\n";
+const char kUsage[] =
+    "Usage:    Pagora <MobileNumber> <Message>\n"
+    "Example 1:  Pagora 0419000000 Test Message\n"
+    "Example 2:  Pagora \"0419000000,040700001111\" SMS to multiple recipients\n\n"
+    "Configuration:  Edit Pagora.ini with account details before sending messages\n";
+const char kConfigError[] =
+    " You must configure an AccountId, Email address and password in the pagora.ini file\n";
+
+std::string Document(const std::string& message, const std::string& number) {
+  return "[FROM]\nEmail=me@example.com\n\n[SENDER]\nID=acct\nPW=pw\nProduct=APIEXE\n\n\n[1]\nMessage=" + message +
+         "\nNumber=" + number + "\n";
+}
+
+std::string Body(const std::string& request) {
+  std::size_t end = request.find("\r\n\r\n");
+  return end == std::string::npos ? std::string() : request.substr(end + 4);
+}
+
+class Pagora : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/zv-pagora-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    setenv("ZENTROVA_REGISTRY", (dir_ / "registry").c_str(), 1);
+    WriteIni(kCompleteIni);
+  }
+  void TearDown() override {
+    unsetenv("ZENTROVA_REGISTRY");
+    fs::remove_all(dir_);
+  }
+  void WriteIni(const std::string& text, const fs::path& where = {}, mode_t mode = 0600) {
+    fs::path path = where.empty() ? dir_ / "xdg/pagora/pagora.ini" : where;
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+    chmod(path.c_str(), mode);
+  }
+  void PointAt(const std::string& server) {
+    zentrova::platform::RegistryWriter w(zentrova::platform::RegistryRoot::kCurrentUser);
+    w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "HTTP1", server);
+    ASSERT_EQ(w.Commit(), 0);
+  }
+  void PointAt(const ScriptedListener& listener) { PointAt("127.0.0.1:" + std::to_string(listener.port())); }
+  ProcessResult Run(std::vector<std::string> args, std::map<std::string, std::string> env = {},
+                    const std::string& program = kPagora) {
+    args.insert(args.begin(), program);
+    env.emplace("ZENTROVA_REGISTRY", (dir_ / "registry").string());
+    env.emplace("XDG_CONFIG_HOME", (dir_ / "xdg").string());
+    env.emplace("HOME", dir_.string());
+    env.emplace("LANG", "C.UTF-8");
+    for (const char* v : {"LC_ALL", "ZENTROVA_CODEPAGE", "http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
+      env.emplace(v, "");
+    return zv_test::RunProcess(args, env);
+  }
+  fs::path dir_;
+};
+
+TEST_F(Pagora, AccountDetailsAreCheckedBeforeTheArguments) {
+  struct Case {
+    const char* ini;
+    std::vector<std::string> args;
+    std::string out;
+    int exit;
+  } cases[] = {
+      {kCompleteIni, {}, "", 2},  // usage, checked below
+      {"[CONFIG]\nAccountId=acct\nEmail=me@example.com\n", {}, std::string("Error 4:") + kConfigError, 4},
+      {"[CONFIG]\nPassword=pw\n", {"0419000000", "Hi"}, std::string("Error 3:") + kConfigError, 3},
+      {"[CONFIG]\nPassword=pw\nEmail=me@example.com\n", {"0419000000"}, std::string("Error 2:") + kConfigError, 2},
+      {"", {"0419000000"}, std::string("Error 4:") + kConfigError, 4},
+  };
+  ScriptedListener listener({HttpReply(200, "0000 OK")});
+  PointAt(listener);
+  for (const auto& c : cases) {
+    WriteIni(c.ini);
+    ProcessResult r = Run(c.args);
+    EXPECT_EQ(r.exitCode, c.exit) << c.ini;
+    if (c.out.empty()) {
+      EXPECT_EQ(r.out.rfind("\nPagora SMS sender, version " ZV_PROJECT_VERSION "\n", 0), 0u) << r.out;
+      EXPECT_TRUE(r.out.ends_with(kUsage)) << r.out;
+    } else {
+      EXPECT_EQ(r.out, c.out) << c.ini;
+    }
+  }
+  EXPECT_TRUE(listener.Requests().empty());
+}
+
+TEST_F(Pagora, ConfigurationBesideTheProgramInEitherSpellingAndAWarningWhenOthersCanReadIt) {
+  fs::create_directories(dir_ / "prog");
+  fs::copy_file(kPagora, dir_ / "prog/Pagora");
+  WriteIni("[CONFIG]\nPassword=pw\n");  // the user's file comes later and is not read
+  WriteIni(kCompleteIni, dir_ / "prog/Pagora.ini", 0644);
+  ProcessResult r = Run({}, {}, (dir_ / "prog/Pagora").string());
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.out.ends_with(kUsage)) << r.out;
+  EXPECT_NE(r.err.find("Pagora.ini holds a password and every user of this machine can read it"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("chmod o-r " + (dir_ / "prog/Pagora.ini").string()), std::string::npos) << r.err;
+}
+
+TEST_F(Pagora, HelpVersionAndAFailedStartUp) {
+  WriteIni("");
+  ProcessResult help = Run({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find(kUsage), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+  EXPECT_EQ(Run({"-h"}).exitCode, 0);
+  ProcessResult version = Run({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, "Pagora " ZV_PROJECT_VERSION "\n");
+
+  ProcessResult failed = Run({"0419000000", "Hi"}, {{"ZENTROVA_CODEPAGE", "klingon"}});
+  EXPECT_EQ(failed.exitCode, 1);
+  EXPECT_EQ(failed.out, "");
+  EXPECT_TRUE(failed.err.ends_with("Fatal Error: MFC initialization failed\n")) << failed.err;
+}
+
+TEST_F(Pagora, OneNumberWithoutMessageIsOneExactRequest) {
+  ScriptedListener listener({HttpReply(200, "0000 Message accepted")});
+  PointAt(listener);
+  ProcessResult r = Run({"0419000000"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Sending SMS to 0419000000 with message \n"
+            "Message sent sucessfully\n"
+            "1 Messages sent sucessfully\n");
+  const std::string body = Document("", "0419000000");
+  ASSERT_EQ(listener.Requests().size(), 1u);
+  EXPECT_EQ(listener.Requests()[0], "POST /sms.dll?private&type=0 HTTP/1.1\r\n"
+                                    "Host: 127.0.0.1:" + std::to_string(listener.port()) + "\r\n"
+                                    "User-Agent: Zentrova\r\n"
+                                    "Content-Length: " + std::to_string(body.size()) + "\r\n"
+                                    "\r\n" + body);
+}
+
+TEST_F(Pagora, RecipientListsSplitAtCommas) {
+  ScriptedListener listener({HttpReply(200, "0000 OK")});
+  PointAt(listener);
+  ProcessResult r = Run({",111,,222,", "Test", "Message"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out,
+            "Sending SMS to 111 with message Test Message\nMessage sent sucessfully\n"
+            "Sending SMS to 222 with message Test Message\nMessage sent sucessfully\n"
+            "2 Messages sent sucessfully\n");
+  auto requests = listener.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(Body(requests[0]), Document("Test+Message", "111"));
+  EXPECT_EQ(Body(requests[1]), Document("Test+Message", "222"));
+
+  // Nothing but commas: sent once as it stands, and no count line.
+  r = Run({",,", "x"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "Sending SMS to ,, with message x\nMessage sent sucessfully\n");
+  ASSERT_EQ(listener.Requests().size(), 3u);
+  EXPECT_EQ(Body(listener.Requests()[2]), Document("x", ",,"));
+}
+
+TEST_F(Pagora, MessageEscapingAndCodePageOnTheWire) {
+  ScriptedListener listener({HttpReply(200, "0000 OK")});
+  PointAt(listener);
+  ASSERT_EQ(Run({"1", "Hi there.\r\nBye"}).exitCode, 0);
+  // UTF-8 arguments arrive in Windows-1252: ü is 0xFC, ß 0xDF, € 0x80.
+  ProcessResult r = Run({"1", "Grüße", "5€"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("with message Grüße 5€\n"), std::string::npos) << r.out;  // the terminal's own characters
+  // Cyrillic has no place in 1252: "?" on the wire and one warning; with 1251 it fits.
+  r = Run({"1", "При", "вет"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_NE(r.err.find("code page 1252 cannot hold"), std::string::npos) << r.err;
+  ASSERT_EQ(Run({"1", "При"}, {{"ZENTROVA_CODEPAGE", "1251"}}).exitCode, 0);
+
+  auto requests = listener.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(Body(requests[0]), Document("Hi+there%2E%0ABye", "1"));
+  EXPECT_EQ(Body(requests[1]), Document("Gr%FC%DFe+5%80", "1"));
+  EXPECT_EQ(Body(requests[2]), Document("%3F%3F%3F+%3F%3F%3F", "1"));
+  EXPECT_EQ(Body(requests[3]), Document("%CF%F0%E8", "1"));
+}
+
+TEST_F(Pagora, MessageOf765BytesIsSentAnd766IsRefusedForEveryNumber) {
+  ScriptedListener listener({HttpReply(200, "0000 OK")});
+  PointAt(listener);
+  ProcessResult r = Run({"1", std::string(765, 'a')});
+  EXPECT_EQ(r.exitCode, 0);
+  ASSERT_EQ(listener.Requests().size(), 1u);
+  EXPECT_EQ(Body(listener.Requests()[0]), Document(std::string(765, 'a'), "1"));
+
+  const std::string longText(766, 'a');
+  r = Run({"1,2", longText});
+  EXPECT_EQ(r.exitCode, 246);  // -10
+  EXPECT_EQ(r.out, "Sending SMS to 1 with message " + longText + "\n\nSending SMS to 2 with message " + longText +
+                       "\n\n0 Messages sent sucessfully\n");
+  EXPECT_NE(r.err.find("766 bytes long; at most 765"), std::string::npos) << r.err;
+  EXPECT_EQ(listener.Requests().size(), 1u);
+}
+
+TEST_F(Pagora, TheLastSendDecidesTheExitStatus) {
+  ScriptedListener listener({HttpReply(200, "0005 Unknown number"), HttpReply(200, "0000 OK"),
+                             HttpReply(200, "0000 OK"), HttpReply(200, "0005 Unknown number")});
+  PointAt(listener);
+  ProcessResult r = Run({"111,222", "Hi"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out,
+            "Sending SMS to 111 with message Hi\n0005 Unknown number\n"
+            "Sending SMS to 222 with message Hi\nMessage sent sucessfully\n"
+            "1 Messages sent sucessfully\n");
+  r = Run({"111,222", "Hi"});
+  EXPECT_EQ(r.exitCode, 5);
+  EXPECT_TRUE(r.out.ends_with("0005 Unknown number\n1 Messages sent sucessfully\n")) << r.out;
+}
+
+TEST_F(Pagora, RecipientsThatDoNotFitAreRefusedWholeBeforeAnySend) {
+  ScriptedListener listener({HttpReply(200, "0000 OK")});
+  PointAt(listener);
+  const std::string number127(127, '7');
+  // At the limits: a 2,047-byte list whose one number has 127 bytes.
+  ProcessResult r = Run({number127 + std::string(2047 - 127, ','), "Hi"});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  ASSERT_EQ(listener.Requests().size(), 1u);
+  EXPECT_EQ(Body(listener.Requests()[0]), Document("Hi", number127));
+
+  r = Run({number127 + std::string(2048 - 127, ','), "Hi"});
+  EXPECT_EQ(r.exitCode, 64);
+  EXPECT_EQ(r.out, "Error 64: The recipient list is 2048 bytes long; at most 2047 fit. Nothing was sent.\n");
+  r = Run({"1," + number127 + "8", "Hi"});
+  EXPECT_EQ(r.exitCode, 64);
+  EXPECT_EQ(r.out, "Error 64: The mobile number 777777777777777777777777... is 128 bytes long; at most 127 fit. "
+                   "Nothing was sent.\n");
+  EXPECT_EQ(listener.Requests().size(), 1u);
+}
+
+TEST_F(Pagora, GatewayRepliesBecomeResultLinesAndExitStatuses) {
+  const std::string longReply = "0042 " + std::string(5000, 'r');
+  struct Case {
+    std::string reply;
+    std::string resultLine;
+    int exit;
+    std::size_t requests;
+  } cases[] = {
+      {HttpReply(500, "0000 OK", "Internal Server Error"), "HTTP Error 500\r\n\n", 10, 1},
+      {HttpReply(407, "", "Proxy Authentication Required"), "HTTP Error 407\r\n\n", 254, 2},
+      {HttpReply(200, "000"), "\n", 10, 1},
+      {HttpReply(200, "<html><body>Welcome</body></html>"), "Message sent sucessfully\n", 0, 1},
+      {HttpReply(200, "0001 Queued"), "Message sent sucessfully\n", 0, 1},
+      {HttpReply(200, "0099 Busy"), "Server not responding\n", 99, 1},
+      {HttpReply(200, "0256 Odd"), "0256 Odd\n", 255, 1},  // a multiple of 256 must not exit 0
+      {HttpReply(200, longReply), longReply.substr(0, 4096) + "\n", 42, 1},
+  };
+  for (const auto& c : cases) {
+    ScriptedListener listener({c.reply});
+    PointAt(listener);
+    ProcessResult r = Run({"1", "Hi"});
+    EXPECT_EQ(r.exitCode, c.exit) << c.reply.substr(0, 40);
+    const std::string sent = c.exit == 0 ? "1 Messages sent sucessfully\n" : "0 Messages sent sucessfully\n";
+    EXPECT_EQ(r.out, "Sending SMS to 1 with message Hi\n" + c.resultLine + sent) << c.reply.substr(0, 40);
+    EXPECT_EQ(listener.Requests().size(), c.requests) << c.reply.substr(0, 40);
+  }
+}
+
+TEST_F(Pagora, GatewaysThatCannotBeReachedFailWithinBounds) {
+  zv_test::DeadPort dead;
+  for (const std::string& server : {std::string("nonexistent.invalid"), "127.0.0.1:" + std::to_string(dead.port())}) {
+    PointAt(server);
+    ProcessResult r = Run({"1", "Hi"});
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 254) << server;  // -2
+    EXPECT_EQ(r.out.rfind("Sending SMS to 1 with message Hi\nHTTP error: ", 0), 0u) << r.out;
+    EXPECT_TRUE(r.out.ends_with("\r\n\n0 Messages sent sucessfully\n")) << r.out;
+  }
+}
+
+TEST_F(Pagora, ProxyFromTheIniIsAnsweredWithItsCredentials) {
+  ScriptedListener proxy({HttpReply(407, "", "Proxy Authentication Required"), HttpReply(200, "0000 OK")});
+  WriteIni(std::string(kCompleteIni) + "[PROXY]\nServer=127.0.0.1\nPort=" + std::to_string(proxy.port()) +
+           "\nUsername=u\nPassword=p\n");
+  PointAt("gateway.example");
+  ProcessResult r = Run({"1", "Hi"});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  auto requests = proxy.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].rfind("POST http://gateway.example/sms.dll?private&type=0 HTTP/1.1\r\n", 0), 0u) << requests[0];
+  EXPECT_NE(requests[1].find("\r\nProxy-Authorization: Basic dTpw\r\n"), std::string::npos) << requests[1];  // u:p
+  EXPECT_EQ(Body(requests[1]), Document("Hi", "1"));
+}
+
+}  // namespace
