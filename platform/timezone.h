@@ -46,4 +46,8 @@ struct RuntimeZone {
 };
 RuntimeZone QueryRuntimeZone();
 
+// Both of the above at once, as every request document needs them; cheaper
+// than asking twice. Returns what QuerySystemTimeZone would.
+bool QueryZones(TimeZoneRecord& system, std::string& error, RuntimeZone& runtime);
+
 }  // namespace zentrova::platform

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "platform/locale.h"
+#include "platform/timezone.h"
 
 namespace zentrova::gateway {
 namespace {
@@ -54,19 +55,24 @@ std::string_view CutMessage(std::string_view message) {
 void AppendSenderSection(PlainText& document, const DocumentSettings& settings,
                          identity::SequenceNumber& sequence) {
   // The values in the order the system is asked for them: zone key, offset,
-  // daylight flag, locale, and last the sequence number.
+  // daylight flag, locale, and last the sequence number. One question to the
+  // platform gives the zone key and the C runtime's offset and flag.
   char zoneKey[32] = "";
-  identity::BuildTimeZoneKey(zoneKey, sizeof zoneKey);
-  char offset[16] = "";
-  identity::BuildTimeZoneOffset(offset, sizeof offset);
-  const int daylight = identity::DaylightSavingFlag();
+  platform::TimeZoneRecord zone;
+  platform::RuntimeZone runtime;
+  std::string zoneError;
+  if (platform::QueryZones(zone, zoneError, runtime))
+    identity::FormatTimeZoneKey(zone, zoneKey, sizeof zoneKey);
+  const long offset = runtime.secondsWest / -60;
+  const int daylight = runtime.daylight ? 1 : 0;
   const unsigned long locale = platform::ThreadLocaleId();
   const std::uint32_t number = sequence.Take();
 
   document.append("\r\n[SENDER]\r\nTimeZoneKey=").append(zoneKey);
   document.append("\r\nMobile=\r\nPREFIX=").append(settings.countryCode);
   document.append("\r\nPW=").append(settings.password);
-  document.append("\r\nTZ=").append(offset);
+  document.append("\r\nTZ=");
+  AppendSigned(document, offset);
   document.append("\r\nDLS=");
   AppendSigned(document, daylight);
   document.append("\r\nAC=").append(settings.accountId);

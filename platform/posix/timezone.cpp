@@ -4,11 +4,13 @@
 // what the Windows-style record describes.
 #include "platform/timezone.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
+#include <cstdlib>
 #include <mutex>
 #include <string_view>
 
@@ -166,32 +168,104 @@ class RuleParser {
   std::size_t i_ = 0;
 };
 
-}  // namespace
+// Zone files are a few kilobytes; anything far larger is not one.
+constexpr std::size_t kLargestZoneFile = 1 << 20;
 
-bool ReadTimeZoneFile(const std::string& path, TimeZoneRecord& out, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+bool ReadWhole(const std::string& path, std::string& data, std::string& error) {
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     error = "cannot open the zone file " + path;
     return false;
   }
-  const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::string rule;
-  if (!FooterRule(data, rule, error) || !RuleParser(rule).Parse(out, error)) {
-    error = path + ": " + error;
-    return false;
+  Closer closer{fd};
+  data.clear();
+  char chunk[4096];
+  for (;;) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0) {
+      error = "cannot read the zone file " + path;
+      return false;
+    }
+    if (got == 0) return true;
+    data.append(chunk, static_cast<std::size_t>(got));
+    if (data.size() > kLargestZoneFile) {
+      error = path + " is too large to be a zone file";
+      return false;
+    }
+  }
+}
+
+// The zones are asked for with every document, and every question costs a
+// look at /etc/localtime (the C library looks too when TZ is unset). One look
+// serves both answers here: the file is read again, and the C library set up
+// again, only when the file (or the file the link points to) or TZ has
+// changed, so a new zone still shows in the next document.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  long modifiedSeconds = 0;
+  long modifiedNanoseconds = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// A daylight flag worked out from the coming months is looked at again a day later.
+constexpr time_t kDaylightFlagLifetime = 24 * 3600;
+
+struct ZoneState {
+  std::mutex lock;  // also keeps tzset and the reading of its globals together
+  bool fileKnown = false;
+  bool fileExists = false;
+  FileIdentity file;
+  bool readable = false;
+  TimeZoneRecord record;
+  std::string error;
+  bool runtimeKnown = false;  // for TZ unset and the file above
+  time_t runtimeAt = 0;
+  RuntimeZone runtime;
+};
+
+ZoneState& State() {
+  static ZoneState state;
+  return state;
+}
+
+// Returns whether the system zone file changed since the last look.
+bool LookAtSystemFile(ZoneState& state) {
+  struct stat st;
+  const bool exists = ::stat(kSystemZoneFile, &st) == 0;
+  FileIdentity now;
+  if (exists)
+    now = FileIdentity{st.st_dev, st.st_ino, st.st_size, static_cast<long>(st.st_mtim.tv_sec),
+                       static_cast<long>(st.st_mtim.tv_nsec)};
+  if (state.fileKnown && state.fileExists == exists && state.file == now) return false;
+  state.fileKnown = true;
+  state.fileExists = exists;
+  state.file = now;
+  state.runtimeKnown = false;
+  if (exists) {
+    state.readable = ReadTimeZoneFile(kSystemZoneFile, state.record, state.error);
+  } else {
+    state.readable = false;
+    state.error = std::string("the system has no time zone set (") + kSystemZoneFile + " is missing)";
   }
   return true;
 }
 
-bool QuerySystemTimeZone(TimeZoneRecord& out, std::string& error) {
-  return ReadTimeZoneFile(kSystemZoneFile, out, error);
+bool SystemRecord(const ZoneState& state, TimeZoneRecord& out, std::string& error) {
+  if (!state.readable) {
+    error = state.error;
+    return false;
+  }
+  out = state.record;
+  return true;
 }
 
-RuntimeZone QueryRuntimeZone() {
-  // tzset rewrites the C runtime's globals; one reader at a time keeps the pair
-  // consistent.
-  static std::mutex lock;
-  std::lock_guard<std::mutex> guard(lock);
+RuntimeZone SetUpRuntime() {
   tzset();
   RuntimeZone zone{::timezone, ::daylight != 0};
   // The C library sets its flag when daylight time occurred at any time in the
@@ -207,6 +281,56 @@ RuntimeZone QueryRuntimeZone() {
     }
   }
   return zone;
+}
+
+// Call with the state locked and the system file just looked at.
+RuntimeZone Runtime(ZoneState& state) {
+  if (std::getenv("TZ")) {
+    state.runtimeKnown = false;
+    return SetUpRuntime();  // the C library keeps its own set-up while TZ is unchanged
+  }
+  const time_t now = time(nullptr);
+  if (!state.runtimeKnown || now - state.runtimeAt >= kDaylightFlagLifetime || now < state.runtimeAt) {
+    state.runtime = SetUpRuntime();
+    state.runtimeAt = now;
+    state.runtimeKnown = true;
+  }
+  return state.runtime;
+}
+
+}  // namespace
+
+bool ReadTimeZoneFile(const std::string& path, TimeZoneRecord& out, std::string& error) {
+  std::string data;
+  if (!ReadWhole(path, data, error)) return false;
+  std::string rule;
+  if (!FooterRule(data, rule, error) || !RuleParser(rule).Parse(out, error)) {
+    error = path + ": " + error;
+    return false;
+  }
+  return true;
+}
+
+bool QuerySystemTimeZone(TimeZoneRecord& out, std::string& error) {
+  ZoneState& state = State();
+  std::lock_guard<std::mutex> guard(state.lock);
+  LookAtSystemFile(state);
+  return SystemRecord(state, out, error);
+}
+
+RuntimeZone QueryRuntimeZone() {
+  ZoneState& state = State();
+  std::lock_guard<std::mutex> guard(state.lock);
+  LookAtSystemFile(state);
+  return Runtime(state);
+}
+
+bool QueryZones(TimeZoneRecord& system, std::string& error, RuntimeZone& runtime) {
+  ZoneState& state = State();
+  std::lock_guard<std::mutex> guard(state.lock);
+  LookAtSystemFile(state);
+  runtime = Runtime(state);
+  return SystemRecord(state, system, error);
 }
 
 }  // namespace zentrova::platform
