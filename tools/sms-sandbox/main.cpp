@@ -11,6 +11,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "apicom.h"
 #include "sandbox.h"
 
 namespace zentrova::sandbox {
@@ -36,6 +37,8 @@ struct Subcommand {
   int (*run)(int argc, char** argv);  // argv[0] is the subcommand's name
 };
 const std::vector<Subcommand> kSubcommands = {
+    {"decode", "decode < BODY > DOCUMENT   (an APICOM body to its plain document)", RunDecode},
+    {"encode", "encode --account ID --email ADDRESS < DOCUMENT > BODY   (the reverse)", RunEncode},
 };
 
 }  // namespace
@@ -43,6 +46,7 @@ const std::vector<Subcommand> kSubcommands = {
 const std::vector<Dialect>& Dialects() {
   static const std::vector<Dialect> dialects = {
       {"APIEXE", DecodeApiexe},
+      {"APICOM", DecodeApicom},
   };
   return dialects;
 }
