@@ -73,7 +73,10 @@ int RunAttempts(const TransportVariant& variant, const platform::HttpSession& se
     if (ok && !request.IsOpen()) ok = request.Open(connection, "POST", objectName, error);
     if (ok) ok = request.Send(document, error);
     if (ok && !request.QueryStatusCode(status, error)) status = 0;
-    if (ok) ok = ReadReply(request, variant.replyLimit, reply, replyBytes, error);
+    // Only a 200 reply's body is judged; a proxy or server that breaks off the
+    // body of an error page still gets its status answered (a 407 above all).
+    if (ok && !ReadReply(request, variant.replyLimit, reply, replyBytes, error) && status == 200)
+      ok = false;
 
     if (ok && status == 200) {
       if (replyBytes >= 4) {

@@ -107,7 +107,8 @@ class HttpRequest {
             HttpError& error);
   bool IsOpen() const;
 
-  // Sends the request with body as its content and receives the reply. The
+  // Sends the request with body as its content and receives the reply; it
+  // succeeds once the reply's status line and headers have come. The
   // request carries Host, User-Agent and Content-Length (plus proxy and
   // keep-alive headers where they apply) and nothing else. May be called again
   // to resend.
@@ -116,10 +117,12 @@ class HttpRequest {
   // The status code of the last reply; fails when nothing was received.
   bool QueryStatusCode(unsigned long& status, HttpError& error) const;
 
-  // The next bytes of the reply body; read is 0 at its end.
+  // The next bytes of the reply body; read is 0 at its end. When the body broke
+  // off, the bytes that came are handed out first, then the failure.
   bool Read(char* buffer, std::size_t size, std::size_t& read, HttpError& error);
 
-  // Answers a proxy's request for authentication (Basic) on the next Send.
+  // Answers a proxy's request for authentication (Basic) on the next Send. An
+  // empty user name and password send no credentials at all.
   bool SetProxyCredentials(std::string_view userName, std::string_view password,
                            HttpError& error);
 

@@ -298,6 +298,7 @@ struct HttpRequest::Impl {
   std::size_t readPos = 0;
   std::size_t dropped = 0;
   bool replied = false;
+  HttpError cutShort;  // the reply's head arrived but its body broke off
   std::string proxyUser, proxyPassword;
   char errorText[CURL_ERROR_SIZE] = {};
 };
@@ -386,15 +387,25 @@ bool HttpRequest::Send(std::string_view body, HttpError& error) {
   impl.readPos = 0;
   impl.dropped = 0;
   impl.replied = false;
+  impl.cutShort = HttpError{};
   impl.errorText[0] = '\0';
   curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(impl.body.size()));
   curl_easy_setopt(easy, CURLOPT_POSTFIELDS, impl.body.data());
   CURLcode code = curl_easy_perform(easy);
+  impl.replied = true;
   if (code != CURLE_OK) {
     std::string message = impl.errorText[0] ? impl.errorText : curl_easy_strerror(code);
-    return Fail(error, MapCurlCode(code), message);
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    if (status == 0) {
+      impl.replied = false;
+      return Fail(error, MapCurlCode(code), message);
+    }
+    // The status line and headers came: the request was sent and answered,
+    // and the failure belongs to reading the body (a proxy that closes the
+    // connection right after its 407 page, for example). Read reports it.
+    Fail(impl.cutShort, MapCurlCode(code), message);
   }
-  impl.replied = true;
   return true;
 }
 
@@ -412,6 +423,10 @@ bool HttpRequest::Read(char* buffer, std::size_t size, std::size_t& read, HttpEr
   if (!impl_ || !impl_->replied)
     return Fail(error, kInternetErrorIncorrectHandleState, "no reply has been received");
   std::size_t left = impl_->received.size() - impl_->readPos;
+  if (left == 0 && impl_->cutShort.code != 0) {
+    error = impl_->cutShort;
+    return false;
+  }
   read = left < size ? left : size;
   if (read) std::memcpy(buffer, impl_->received.data() + impl_->readPos, read);
   impl_->readPos += read;
@@ -423,8 +438,10 @@ bool HttpRequest::SetProxyCredentials(std::string_view userName, std::string_vie
   if (!impl_) return Fail(error, kInternetErrorIncorrectHandleState, "the request is not open");
   impl_->proxyUser.assign(userName);
   impl_->proxyPassword.assign(password);
-  curl_easy_setopt(impl_->easy.get(), CURLOPT_PROXYUSERNAME, impl_->proxyUser.c_str());
-  curl_easy_setopt(impl_->easy.get(), CURLOPT_PROXYPASSWORD, impl_->proxyPassword.c_str());
+  bool none = userName.empty() && password.empty();
+  curl_easy_setopt(impl_->easy.get(), CURLOPT_PROXYUSERNAME, none ? nullptr : impl_->proxyUser.c_str());
+  curl_easy_setopt(impl_->easy.get(), CURLOPT_PROXYPASSWORD,
+                   none ? nullptr : impl_->proxyPassword.c_str());
   return true;
 }
 

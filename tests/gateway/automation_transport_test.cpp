@@ -1,0 +1,212 @@
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "fixture.h"
+#include "gateway/transport.h"
+
+namespace zentrova::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using gateway::ProxyDetails;
+
+class AutomationTransport : public TransportTest {
+ protected:
+  int Send(const std::string& server, const ProxyDetails& proxy = ProxyDetails{}) {
+    text_ = "stale text from an earlier send";
+    return gateway::SendHttpRequest(server.c_str(), 0, kDocument, text_, proxy);
+  }
+  static ProxyDetails Proxy(int type, const std::string& address, int port, const char* user = "",
+                            const char* password = "") {
+    ProxyDetails details;
+    gateway::FillProxyDetails(details, type, port, address.c_str(), user, password);
+    return details;
+  }
+  std::string text_;
+};
+
+TEST_F(AutomationTransport, JudgesEachKindOfReply) {
+  Sandbox sandbox({"--http", "127.0.0.1:0", "--then", "--reply", "0001 Accepted with a note",
+                   "--then", "--reply", "0099 Busy", "--then", "--reply",
+                   "<html><body>Welcome</body></html>", "--then", "--reply", "000", "--then",
+                   "--status", "500", "--then", "--reply", "0042 Unknown account"});
+  ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
+  struct Case {
+    int result;
+    const char* text;
+  } cases[] = {
+      {0, "0000 Message accepted"},
+      {1, "0001 Accepted with a note"},  // a refusal here, unlike the console program
+      {99, "Server not responding"},
+      {2100, "<html><body>Welcome</body></html>"},  // code 0 without "0000" is no usable reply
+      {2100, ""},
+      {2100, "HTTP request error 500\r\n"},
+      {42, "0042 Unknown account"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Send(sandbox.Address()), c.result) << c.text;
+    EXPECT_EQ(text_, c.text);
+  }
+  EXPECT_EQ(sandbox.Requests().size(), std::size(cases));  // none of them is tried again
+}
+
+TEST_F(AutomationTransport, ProxyAuthenticationAskedOnEveryAttemptGivesUpAfterThree) {
+  Sandbox sandbox({"--http", "127.0.0.1:0", "--status", "407"});
+  ASSERT_TRUE(sandbox.Ready());
+  EXPECT_EQ(Send(sandbox.Address()), -2);
+  EXPECT_EQ(text_, "HTTP request error 407\r\n");
+  EXPECT_EQ(sandbox.Requests().size(), 3u);
+}
+
+TEST_F(AutomationTransport, ALongReplyIsJudgedByItsFirst8192Bytes) {
+  TempDir dir;
+  std::string reply = "0000 " + std::string(8187, 'x') + "0099 in the second chunk";
+  WriteFile(dir.File("reply"), reply);
+  Sandbox sandbox({"--http", "127.0.0.1:0", "--reply-file", dir.File("reply")});
+  ASSERT_TRUE(sandbox.Ready());
+  EXPECT_EQ(Send(sandbox.Address()), 0);
+  EXPECT_EQ(text_, reply.substr(0, 8192));
+}
+
+TEST_F(AutomationTransport, ATimeoutEndsTheAttemptsOtherFailuresAreRetried) {
+  setenv("ZENTROVA_HTTP_ATTEMPT_MS", "300", 1);
+  RawListener silent({Stall()});
+  EXPECT_EQ(Send(silent.Address()), 2100);
+  EXPECT_EQ(silent.Requests().size(), 1u);
+  EXPECT_EQ(text_.rfind("HTTP error: ", 0), 0u) << text_;
+
+  RawListener dropping({CloseWithoutReply()});
+  EXPECT_EQ(Send(dropping.Address()), -2);
+  EXPECT_EQ(dropping.Requests().size(), 3u);
+
+  for (std::string server : {std::string("nonexistent.invalid"),
+                             "127.0.0.1:" + std::to_string(UnusedPort()), std::string("a/b")}) {
+    EXPECT_EQ(Send(server), -2) << server;
+    EXPECT_EQ(text_.rfind("HTTP error: ", 0), 0u) << text_;
+  }
+}
+
+TEST_F(AutomationTransport, ProxyDetailsDropOnlyAnHttpSchemePrefix) {
+  const char* stripped[] = {"HTTP://proxy.example", "http://proxy.example", "hTtP://proxy.example"};
+  for (const char* address : stripped) {
+    ProxyDetails details = Proxy(2, address, 8080, "user", "secret");
+    EXPECT_STREQ(details.address, "proxy.example") << address;
+    EXPECT_EQ(details.port, 8080);
+    EXPECT_EQ(details.proxyType, 2);
+    EXPECT_STREQ(details.userName, "user");
+    EXPECT_STREQ(details.password, "secret");
+  }
+  EXPECT_STREQ(Proxy(2, "https://proxy.example", 1).address, "https://proxy.example");
+  // A secure scheme is no HTTP proxy name: the session cannot be made.
+  EXPECT_EQ(Send("sms1.zentrova.example", Proxy(2, "https://proxy.example", 8080)), -2);
+  EXPECT_EQ(text_, "There was an error connecting to the sever.");
+}
+
+TEST_F(AutomationTransport, ThroughTinyproxyAnsweringWithTheProxyCredentials) {
+  TinyProxy proxy("user", "secret");
+  ASSERT_TRUE(proxy.Ready());
+  Sandbox sandbox({"--http", "127.0.0.1:0"});
+  ASSERT_TRUE(sandbox.Ready());
+
+  EXPECT_EQ(Send(sandbox.Address(), Proxy(2, "HTTP://127.0.0.1", proxy.Port())), -2);
+  EXPECT_EQ(text_, "HTTP request error 407\r\n");
+  EXPECT_NE(Send(sandbox.Address(), Proxy(2, "127.0.0.1", proxy.Port(), "user", "wrong")), 0);
+  EXPECT_TRUE(sandbox.Requests().empty());
+
+  EXPECT_EQ(Send(sandbox.Address(), Proxy(2, "127.0.0.1", proxy.Port(), "user", "secret")), 0)
+      << text_;
+  ASSERT_EQ(sandbox.Requests().size(), 1u);
+  EXPECT_EQ(sandbox.Requests()[0]["body"], kDocument);
+}
+
+TEST_F(AutomationTransport, SystemSettingsComeFromTheEnvironmentAndDirectIgnoresThem) {
+  Sandbox sandbox({"--http", "127.0.0.1:0"});
+  ASSERT_TRUE(sandbox.Ready());
+  RawListener proxy;
+  setenv("http_proxy", ("http://" + proxy.Address()).c_str(), 1);
+
+  EXPECT_EQ(Send(sandbox.Address(), Proxy(0, "", 0)), 0);  // direct
+  EXPECT_EQ(proxy.Requests().size(), 0u);
+  EXPECT_EQ(Send(sandbox.Address(), Proxy(1, "ignored.example", 1)), 0);  // the system's proxy
+  ASSERT_EQ(proxy.Requests().size(), 1u);
+  EXPECT_EQ(proxy.Requests()[0].rfind("POST http://" + sandbox.Address() + "/sms.dll?", 0), 0u);
+  setenv("no_proxy", "127.0.0.1", 1);
+  EXPECT_EQ(Send(sandbox.Address(), Proxy(1, "", 0)), 0);
+  EXPECT_EQ(proxy.Requests().size(), 1u);
+  EXPECT_EQ(sandbox.Requests().size(), 2u);
+}
+
+TEST_F(AutomationTransport, GatewayMailboxDefaultsAndFollowsTheRegistry) {
+  EXPECT_STREQ(gateway::ReadGatewayMailbox(), "sms@zentrova.example");
+  platform::RegistryWriter writer(platform::RegistryRoot::kCurrentUser);
+  writer.SetString(gateway::kSettingsKey, "DebugGateway", "test@example.org");
+  ASSERT_EQ(writer.Commit(), 0);
+  EXPECT_STREQ(gateway::ReadGatewayMailbox(), "test@example.org");
+}
+
+class Failover : public AutomationTransport {
+ protected:
+  int SendVia(char* output = nullptr, std::size_t size = 0) {
+    return gateway::SendViaHttp(0, kDocument, output, size, ProxyDetails{});
+  }
+};
+
+TEST_F(Failover, TheSecondaryIsTriedAfterRetryableFailuresAndNoUsableReply) {
+  Sandbox secondary({"--http", "127.0.0.1:0"});
+  ASSERT_TRUE(secondary.Ready());
+  Sandbox primary({"--http", "127.0.0.1:0", "--status", "500", "--then", "--reply", "<html>",
+                   "--then", "--status", "407"});
+  ASSERT_TRUE(primary.Ready());
+  std::string unused = "127.0.0.1:" + std::to_string(UnusedPort());
+  for (const std::string& first : {primary.Address(), primary.Address(), primary.Address(), unused}) {
+    SetServers(first, secondary.Address());
+    char output[512];
+    EXPECT_EQ(SendVia(output, sizeof output), 0) << first;
+    EXPECT_STREQ(output, "0000 Message accepted");
+  }
+  EXPECT_EQ(secondary.Requests().size(), 4u);
+}
+
+TEST_F(Failover, AGatewayRefusalIsFinal) {
+  Sandbox secondary({"--http", "127.0.0.1:0"});
+  ASSERT_TRUE(secondary.Ready());
+  Sandbox primary({"--http", "127.0.0.1:0", "--reply", "0002 Refused", "--then", "--reply", "0099"});
+  ASSERT_TRUE(primary.Ready());
+  SetServers(primary.Address(), secondary.Address());
+  char output[512];
+  EXPECT_EQ(SendVia(output, sizeof output), 2);
+  EXPECT_STREQ(output, "0002 Refused");
+  EXPECT_EQ(SendVia(output, sizeof output), 99);
+  EXPECT_STREQ(output, "Server not responding");
+  EXPECT_TRUE(secondary.Requests().empty());
+}
+
+TEST_F(Failover, TheResultTextIsCutToTheOutputBuffer) {
+  std::string reply = "0005 " + std::string(595, 'r');
+  RawListener primary({Reply(200, reply)});
+  SetServers(primary.Address());
+  char output[512];
+  std::memset(output, '#', sizeof output);
+  EXPECT_EQ(SendVia(output, sizeof output), 5);
+  EXPECT_EQ(std::string(output), reply.substr(0, 511));
+  EXPECT_EQ(SendVia(nullptr, 0), 5);  // no buffer at all
+  char one[1] = {'#'};
+  EXPECT_EQ(SendVia(one, 1), 5);
+  EXPECT_EQ(one[0], '\0');
+}
+
+TEST_F(Failover, SendsOfTheProcessNeverOverlap) {
+  RawListener primary({Reply(200, "0000 OK", 150ms)});
+  SetServers(primary.Address());
+  int results[3] = {-1, -1, -1};
+  std::thread threads[3];
+  for (int i = 0; i < 3; ++i) threads[i] = std::thread([&, i] { results[i] = SendVia(); });
+  for (std::thread& t : threads) t.join();
+  for (int result : results) EXPECT_EQ(result, 0);
+  EXPECT_EQ(primary.Requests().size(), 3u);
+  EXPECT_EQ(primary.MaxConcurrent(), 1);
+}
+
+}  // namespace
+}  // namespace zentrova::testing

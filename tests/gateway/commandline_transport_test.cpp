@@ -1,0 +1,175 @@
+#include <chrono>
+
+#include "fixture.h"
+#include "gateway/transport.h"
+
+namespace zentrova::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+class CommandLineTransport : public TransportTest {
+ protected:
+  void TearDown() override { gateway::SetProxyDetails(nullptr, 0, nullptr, nullptr); }
+
+  int Send(const std::string& server) {
+    text_ = "stale text from an earlier send";
+    return gateway::SendHttpRequest(server.c_str(), 0, kDocument, text_);
+  }
+  std::string text_;
+};
+
+TEST_F(CommandLineTransport, SendsExactlyTheRequestLineHeadersAndDocument) {
+  RawListener gateway;
+  EXPECT_EQ(Send(gateway.Address()), 0);
+  EXPECT_EQ(text_, "0000 Message accepted");
+  ASSERT_EQ(gateway.Requests().size(), 1u);
+  EXPECT_EQ(gateway.Requests()[0], ExpectedRequest(gateway.Address(), kDocument));
+}
+
+TEST_F(CommandLineTransport, JudgesEachKindOfReply) {
+  Sandbox sandbox({"--http", "127.0.0.1:0", "--status", "500", "--then", "--reply", "000",
+                   "--then", "--reply", "<html><body>Welcome</body></html>", "--then", "--reply",
+                   "0001 Accepted with a note", "--then", "--reply", "0099 Busy", "--then",
+                   "--reply", "0042 Unknown account"});
+  ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
+  struct Case {
+    int result;
+    const char* text;
+  } cases[] = {
+      {10, "HTTP Error 500\r\n"},  // no further attempt after a status other than 407
+      {10, ""},                    // three bytes carry no code
+      {0, "<html><body>Welcome</body></html>"},
+      {0, "0001 Accepted with a note"},
+      {99, "Server not responding"},
+      {42, "0042 Unknown account"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Send(sandbox.Address()), c.result) << c.text;
+    EXPECT_EQ(text_, c.text);
+  }
+  EXPECT_EQ(sandbox.Requests().size(), std::size(cases));
+}
+
+TEST_F(CommandLineTransport, ProxyAuthenticationAskedOnEveryAttemptGivesUpAfterTwo) {
+  Sandbox sandbox({"--http", "127.0.0.1:0", "--status", "407"});
+  ASSERT_TRUE(sandbox.Ready());
+  EXPECT_EQ(Send(sandbox.Address()), -2);
+  EXPECT_EQ(text_, "HTTP Error 407\r\n");
+  EXPECT_EQ(sandbox.Requests().size(), 2u);
+}
+
+TEST_F(CommandLineTransport, OnlyTheFirst4096BytesOfALongReplyAreJudged) {
+  TempDir dir;
+  std::string reply = "0007 " + std::string(4091, 'x') + "0000 and more past the limit";
+  WriteFile(dir.File("reply"), reply);
+  Sandbox sandbox({"--http", "127.0.0.1:0", "--reply-file", dir.File("reply")});
+  ASSERT_TRUE(sandbox.Ready());
+  EXPECT_EQ(Send(sandbox.Address()), 7);
+  EXPECT_EQ(text_, reply.substr(0, 4096));
+}
+
+TEST_F(CommandLineTransport, UnreachableServersFailRetryablyWithTheLibrarysText) {
+  for (std::string server : {std::string("nonexistent.invalid"),
+                             "127.0.0.1:" + std::to_string(UnusedPort())}) {
+    EXPECT_EQ(Send(server), -2) << server;
+    EXPECT_EQ(text_.rfind("HTTP error: ", 0), 0u) << text_;
+    EXPECT_GT(text_.size(), 14u);
+    EXPECT_EQ(text_.substr(text_.size() - 2), "\r\n");
+  }
+}
+
+TEST_F(CommandLineTransport, TimeoutsAndDroppedConnectionsEarnAtMostTwoExtraAttempts) {
+  setenv("ZENTROVA_HTTP_ATTEMPT_MS", "300", 1);
+  {
+    RawListener silent({Stall()});
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Send(silent.Address()), -2);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(silent.Requests().size(), 4u);
+    EXPECT_NE(text_.find("imed out"), std::string::npos) << text_;
+    EXPECT_LT(elapsed, 4 * 300ms + 2s);  // every attempt ended by its own limit
+  }
+  {
+    RawListener dropping({CloseWithoutReply()});
+    EXPECT_EQ(Send(dropping.Address()), -2);
+    EXPECT_EQ(dropping.Requests().size(), 4u);
+  }
+  {
+    RawListener recovering({Stall(), Reply(200, "0000 OK")});
+    EXPECT_EQ(Send(recovering.Address()), 0);
+    EXPECT_EQ(recovering.Requests().size(), 2u);
+  }
+}
+
+TEST_F(CommandLineTransport, ServerNamesAreTakenLiterally) {
+  RawListener gateway;
+  const std::string at = gateway.Address();
+  const std::string names[] = {at + "/other", "evil@" + at, at + "?x", at + "#x", at + " ",
+                               " " + at, at + "\r\nX-Injected: 1", "ho\tst", "", "[::1", "[::1]x",
+                               at + ":80", "127.0.0.1:0", "127.0.0.1:65536"};
+  for (const std::string& name : names) {
+    EXPECT_EQ(Send(name), -2) << name;
+    EXPECT_EQ(text_.rfind("HTTP error: invalid server name", 0), 0u) << text_;
+  }
+  EXPECT_EQ(gateway.Connections(), 0);
+
+  // The port suffix, on a name, an IPv4 and a bracketed IPv6 address.
+  Sandbox sandbox({"--http", "127.0.0.1:0", "--http", "[::1]:0"});
+  ASSERT_TRUE(sandbox.Ready());
+  EXPECT_EQ(Send("localhost:" + std::to_string(sandbox.Port(0))), 0) << text_;
+  EXPECT_EQ(Send("[::1]:" + std::to_string(sandbox.Port(1))), 0) << text_;
+  auto requests = sandbox.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1]["listener"], "[::1]:" + std::to_string(sandbox.Port(1)));
+}
+
+TEST_F(CommandLineTransport, ProxyListFormAndBasicCredentialsOnTheWire) {
+  RawListener proxy({Reply(407, ""), Reply(200, "0000 Message accepted")});
+  gateway::SetProxyDetails("127.0.0.1", proxy.Port(), "user", "secret");
+  EXPECT_EQ(Send("sms1.zentrova.example"), 0) << text_;
+  auto requests = proxy.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  // The absolute target of a proxy request, and the proxy asked to keep the
+  // connection; the second attempt answers with base64("user:secret").
+  auto expected = [](const std::string& credentials) {
+    std::string request = ExpectedRequest("sms1.zentrova.example", kDocument,
+                                          "http://sms1.zentrova.example/sms.dll?private&type=0",
+                                          credentials);
+    return request.insert(request.find("Content-Length"), "Proxy-Connection: Keep-Alive\r\n");
+  };
+  EXPECT_EQ(requests[0], expected(""));
+  EXPECT_EQ(requests[1], expected("Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"));
+}
+
+TEST_F(CommandLineTransport, ThroughTinyproxyWithBasicAuthentication) {
+  TinyProxy proxy("user", "secret");
+  ASSERT_TRUE(proxy.Ready());
+  Sandbox sandbox({"--http", "127.0.0.1:0"});
+  ASSERT_TRUE(sandbox.Ready());
+
+  gateway::SetProxyDetails("127.0.0.1", proxy.Port(), nullptr, nullptr);
+  EXPECT_EQ(Send(sandbox.Address()), -2);
+  EXPECT_EQ(text_, "HTTP Error 407\r\n") << proxy.Output();
+  // tinyproxy turns down wrong credentials with 401 rather than 407.
+  gateway::SetProxyDetails("127.0.0.1", proxy.Port(), "user", "wrong");
+  EXPECT_NE(Send(sandbox.Address()), 0);
+  EXPECT_EQ(text_.rfind("HTTP Error 40", 0), 0u) << text_;
+  EXPECT_TRUE(sandbox.Requests().empty());
+
+  gateway::SetProxyDetails("127.0.0.1", proxy.Port(), "user", "secret");
+  EXPECT_EQ(Send(sandbox.Address()), 0) << text_;
+  auto requests = sandbox.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0]["body"], kDocument);
+  EXPECT_EQ(requests[0]["fields"]["1"]["Message"], "Hi there.");
+}
+
+TEST_F(CommandLineTransport, AProxyWithoutAUsablePortIsNoSession) {
+  gateway::SetProxyDetails("proxy.example", 0, nullptr, nullptr);  // "Server" without "Port"
+  EXPECT_EQ(Send("sms1.zentrova.example"), gateway::kNoInternetSession);
+  EXPECT_EQ(text_.rfind("HTTP error: invalid proxy", 0), 0u) << text_;
+}
+
+}  // namespace
+}  // namespace zentrova::testing

@@ -1,0 +1,31 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "gateway/reply.h"
+
+namespace {
+
+// The reply code is the C library's atoi of the first four characters; atoi
+// is the independent oracle for every row.
+TEST(ReplyCode, ReadsTheFirstFourCharactersAsAtoiDoes) {
+  const char* replies[] = {"0000 Message accepted", "0001", "0099 busy", "1234567", " 12x",
+                           "  -7", "+42 ", "-", "", "abc", "<html>", "\t\n 5", "00 12",
+                           "9", "-0012", "0x1F"};
+  for (const char* reply : replies) {
+    std::string first(reply, std::min<std::size_t>(4, std::strlen(reply)));
+    EXPECT_EQ(zentrova::gateway::ReadReplyCode(reply), std::atoi(first.c_str())) << reply;
+  }
+}
+
+TEST(ReplyCode, ExpectedValues) {
+  using zentrova::gateway::ReadReplyCode;
+  EXPECT_EQ(ReadReplyCode("0000 Message accepted"), 0);
+  EXPECT_EQ(ReadReplyCode("0099"), 99);
+  EXPECT_EQ(ReadReplyCode("12345"), 1234);  // the fifth digit is not part of the code
+  EXPECT_EQ(ReadReplyCode(" -12"), -12);
+  EXPECT_EQ(ReadReplyCode("<!DOCTYPE html>"), 0);
+}
+
+}  // namespace
