@@ -1,0 +1,332 @@
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+namespace zentrova::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string ErrnoText(const char* what, int err) {
+  return std::string(what) + ": " + std::strerror(err);
+}
+
+// The descriptor is non-blocking underneath; the waits below make the calls
+// blocking for the caller, with a bound.
+int OpenStream(int family) {
+  return ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+}
+
+// Waits for events on fd until deadline. Returns 1 when ready, 0 on time-out,
+// -1 with errno set on failure.
+int WaitFor(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    auto left = std::chrono::ceil<Milliseconds>(deadline - Clock::now()).count();
+    if (left < 0) left = 0;
+    if (left > INT_MAX) left = INT_MAX;
+    pollfd p{fd, events, 0};
+    int n = ::poll(&p, 1, static_cast<int>(left));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) return 0;
+    return 1;  // errors and hang-ups show in the call that follows
+  }
+}
+
+}  // namespace
+
+TcpSocket::~TcpSocket() { Close(); }
+
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept
+    : fd_(other.fd_), fresh_(other.fresh_), family_(other.family_) {
+  other.fd_ = -1;
+}
+
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    fresh_ = other.fresh_;
+    family_ = other.family_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+bool TcpSocket::Create(std::string& error) {
+  Close();
+  int family = AF_INET6;
+  int fd = OpenStream(family);
+  if (fd < 0 && (errno == EAFNOSUPPORT || errno == EPROTONOSUPPORT)) {
+    family = AF_INET;
+    fd = OpenStream(family);
+  }
+  if (fd < 0) {
+    error = ErrnoText("cannot create a socket", errno);
+    return false;
+  }
+  fd_ = fd;
+  family_ = family;
+  fresh_ = true;
+  return true;
+}
+
+SocketResult TcpSocket::Connect(std::string_view host, std::uint16_t port, Milliseconds limit,
+                                std::string& error) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* list = nullptr;
+  std::string name(host);
+  int rc = ::getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &list);
+  if (rc != 0) {
+    Close();
+    error = "cannot resolve " + name + ": " + (rc == EAI_SYSTEM ? std::strerror(errno)
+                                                                 : ::gai_strerror(rc));
+    return SocketResult::kError;
+  }
+
+  bool timed_out = false;
+  error = "no address for " + name;
+  for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+    int fd;
+    if (fd_ >= 0 && fresh_ && family_ == ai->ai_family) {
+      fd = fd_;
+      fd_ = -1;
+    } else {
+      fd = OpenStream(ai->ai_family);
+      if (fd < 0) {
+        error = ErrnoText("cannot create a socket", errno);
+        continue;
+      }
+    }
+    int err = 0;
+    if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
+      err = errno;
+      if (err == EINPROGRESS || err == EINTR) {
+        int ready = WaitFor(fd, POLLOUT, Clock::now() + limit);
+        if (ready == 0) {
+          err = ETIMEDOUT;
+          timed_out = true;
+        } else if (ready < 0) {
+          err = errno;
+        } else {
+          socklen_t len = sizeof err;
+          if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+        }
+      }
+    }
+    if (err == 0) {
+      Close();
+      fd_ = fd;
+      family_ = ai->ai_family;
+      fresh_ = false;
+      ::freeaddrinfo(list);
+      error.clear();
+      return SocketResult::kOk;
+    }
+    ::close(fd);
+    error = ErrnoText(("cannot connect to " + name).c_str(), err);
+  }
+  ::freeaddrinfo(list);
+  Close();
+  if (timed_out) {
+    error = "no answer from " + name + " within " + std::to_string(limit.count()) + " ms";
+    return SocketResult::kTimedOut;
+  }
+  return SocketResult::kError;
+}
+
+SocketResult TcpSocket::SendAll(std::string_view data, Milliseconds limit, std::string& error) {
+  if (fd_ < 0) {
+    error = "socket is not open";
+    return SocketResult::kError;
+  }
+  auto deadline = Clock::now() + limit;
+  while (!data.empty()) {
+    ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
+    if (n > 0) {
+      data.remove_prefix(static_cast<std::size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      int ready = WaitFor(fd_, POLLOUT, deadline);
+      if (ready == 0) {
+        error = "send did not complete within " + std::to_string(limit.count()) + " ms";
+        return SocketResult::kTimedOut;
+      }
+      if (ready < 0) {
+        error = ErrnoText("send", errno);
+        return SocketResult::kError;
+      }
+      continue;
+    }
+    error = ErrnoText("send", n < 0 ? errno : EIO);
+    return SocketResult::kError;
+  }
+  return SocketResult::kOk;
+}
+
+SocketResult TcpSocket::Receive(char* buffer, std::size_t size, Milliseconds limit,
+                                std::size_t* received, std::string& error) {
+  *received = 0;
+  if (fd_ < 0) {
+    error = "socket is not open";
+    return SocketResult::kError;
+  }
+  auto deadline = Clock::now() + limit;
+  for (;;) {
+    ssize_t n = ::recv(fd_, buffer, size, 0);
+    if (n > 0) {
+      *received = static_cast<std::size_t>(n);
+      return SocketResult::kOk;
+    }
+    if (n == 0) return SocketResult::kClosed;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      error = ErrnoText("receive", errno);
+      return SocketResult::kError;
+    }
+    int ready = WaitFor(fd_, POLLIN, deadline);
+    if (ready == 0) {
+      error = "nothing received within " + std::to_string(limit.count()) + " ms";
+      return SocketResult::kTimedOut;
+    }
+    if (ready < 0) {
+      error = ErrnoText("receive", errno);
+      return SocketResult::kError;
+    }
+  }
+}
+
+void TcpSocket::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  fresh_ = false;
+}
+
+bool TcpSocket::LocalAddress(std::string& address, bool& is_ipv6) const {
+  sockaddr_storage ss{};
+  socklen_t len = sizeof ss;
+  if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&ss), &len) != 0) return false;
+  char text[INET6_ADDRSTRLEN] = {};
+  if (ss.ss_family == AF_INET) {
+    is_ipv6 = false;
+    if (!::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&ss)->sin_addr, text, sizeof text))
+      return false;
+  } else if (ss.ss_family == AF_INET6) {
+    is_ipv6 = true;
+    if (!::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&ss)->sin6_addr, text,
+                     sizeof text))
+      return false;
+  } else {
+    return false;
+  }
+  address = text;
+  return true;
+}
+
+TcpListener::~TcpListener() { Close(); }
+
+bool TcpListener::Listen(std::string_view host, std::uint16_t port, std::string& error) {
+  Close();
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | AI_PASSIVE;
+  addrinfo* list = nullptr;
+  std::string name(host);
+  int rc = ::getaddrinfo(name.empty() ? nullptr : name.c_str(), std::to_string(port).c_str(),
+                         &hints, &list);
+  if (rc != 0) {
+    error = "cannot resolve " + name + ": " + ::gai_strerror(rc);
+    return false;
+  }
+  error = "no address for " + name;
+  for (addrinfo* ai = list; ai && fd_ < 0; ai = ai->ai_next) {
+    int fd = OpenStream(ai->ai_family);
+    if (fd < 0) {
+      error = ErrnoText("cannot create a socket", errno);
+      continue;
+    }
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (::bind(fd, ai->ai_addr, ai->ai_addrlen) != 0 || ::listen(fd, SOMAXCONN) != 0) {
+      error = ErrnoText(("cannot listen on " + name + ":" + std::to_string(port)).c_str(), errno);
+      ::close(fd);
+      continue;
+    }
+    fd_ = fd;
+  }
+  ::freeaddrinfo(list);
+  if (fd_ < 0) return false;
+
+  sockaddr_storage ss{};
+  socklen_t len = sizeof ss;
+  ::getsockname(fd_, reinterpret_cast<sockaddr*>(&ss), &len);
+  port_ = ntohs(ss.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port
+                                         : reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
+  error.clear();
+  return true;
+}
+
+SocketResult TcpListener::Accept(TcpSocket& connection, Milliseconds limit, std::string& error) {
+  if (fd_ < 0) {
+    error = "not listening";
+    return SocketResult::kError;
+  }
+  auto deadline = Clock::now() + limit;
+  for (;;) {
+    int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd >= 0) {
+      connection = TcpSocket(fd);
+      return SocketResult::kOk;
+    }
+    if (errno == EINTR || errno == ECONNABORTED) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      error = ErrnoText("accept", errno);
+      return SocketResult::kError;
+    }
+    int ready = WaitFor(fd_, POLLIN, deadline);
+    if (ready == 0) {
+      error = "no connection within " + std::to_string(limit.count()) + " ms";
+      return SocketResult::kTimedOut;
+    }
+    if (ready < 0) {
+      error = ErrnoText("accept", errno);
+      return SocketResult::kError;
+    }
+  }
+}
+
+void TcpListener::Interrupt() {
+  // On Linux, shutting a listening socket down wakes poll and makes accept fail.
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+}
+
+void TcpListener::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  port_ = 0;
+}
+
+bool LocalHostName(std::string& name) {
+  char buffer[256] = {};
+  if (::gethostname(buffer, sizeof buffer - 1) != 0) return false;
+  name = buffer;
+  return !name.empty();
+}
+
+}  // namespace zentrova::platform

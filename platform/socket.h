@@ -1,0 +1,101 @@
+// A blocking TCP stream: what the SMTP session needs of the operating system's
+// sockets, plus a small listener for the sandbox's mailbox and for tests.
+//
+// Every wait has a time limit given by the caller, and a wait that runs out is
+// reported as kTimedOut, distinct from a refused or broken connection. The
+// object owns its descriptor and releases it on Close, on move-assignment and
+// on destruction.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zentrova::platform {
+
+using Milliseconds = std::chrono::milliseconds;
+
+enum class SocketResult {
+  kOk,
+  kTimedOut,  // the time limit ran out first
+  kClosed,    // the peer ended the connection in order (receive only)
+  kError,     // refused, unreachable, name not found, reset, ...: see the message
+};
+
+class TcpSocket {
+ public:
+  TcpSocket() = default;
+  ~TcpSocket();
+  TcpSocket(TcpSocket&& other) noexcept;
+  TcpSocket& operator=(TcpSocket&& other) noexcept;
+  TcpSocket(const TcpSocket&) = delete;
+  TcpSocket& operator=(const TcpSocket&) = delete;
+
+  // Opens a stream descriptor, so that a process out of descriptors fails here
+  // before any name is looked up. Connect keeps it for an address of its family
+  // and opens a fresh one otherwise.
+  bool Create(std::string& error);
+
+  // Resolves host (a name, a dotted IPv4 address or an IPv6 address) and tries
+  // every address it has, in the resolver's order, each for at most limit.
+  // Creates the socket itself when Create was not called. kTimedOut only when
+  // no address answered at all and at least one of them ran out of time.
+  SocketResult Connect(std::string_view host, std::uint16_t port, Milliseconds limit,
+                       std::string& error);
+
+  // Hands all of data to the network, waiting at most limit for room.
+  SocketResult SendAll(std::string_view data, Milliseconds limit, std::string& error);
+
+  // Waits at most limit for data and receives up to size bytes of it into
+  // buffer; *received is the count (0 unless kOk).
+  SocketResult Receive(char* buffer, std::size_t size, Milliseconds limit, std::size_t* received,
+                       std::string& error);
+
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // The numeric address of this end of a connected socket ("127.0.0.1",
+  // "::1"), with is_ipv6 telling which family it is.
+  bool LocalAddress(std::string& address, bool& is_ipv6) const;
+
+ private:
+  friend class TcpListener;
+  explicit TcpSocket(int fd) : fd_(fd) {}
+
+  int fd_ = -1;
+  bool fresh_ = false;  // opened by Create and not yet used for a connection attempt
+  int family_ = 0;
+};
+
+// A listening socket bound to one address of the local machine.
+class TcpListener {
+ public:
+  TcpListener() = default;
+  ~TcpListener();
+  TcpListener(const TcpListener&) = delete;
+  TcpListener& operator=(const TcpListener&) = delete;
+
+  // Binds host (a numeric address or a name; empty means every IPv4 address)
+  // and port (0: any free port) and starts listening.
+  bool Listen(std::string_view host, std::uint16_t port, std::string& error);
+  std::uint16_t Port() const { return port_; }
+
+  // Waits at most limit for the next connection.
+  SocketResult Accept(TcpSocket& connection, Milliseconds limit, std::string& error);
+
+  // Wakes a thread blocked in Accept (it returns kError) and stops accepting;
+  // safe to call from another thread.
+  void Interrupt();
+  void Close();
+
+ private:
+  int fd_ = -1;
+  std::uint16_t port_ = 0;
+};
+
+// The machine's host name, as the system reports it; false when it cannot be read.
+bool LocalHostName(std::string& name);
+
+}  // namespace zentrova::platform

@@ -1,0 +1,31 @@
+// Sending one gateway request as an e-mail to the gateway's mailbox.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "smtp/session.h"
+
+namespace zentrova::smtp {
+
+inline constexpr unsigned kSmtpPort = 25;
+
+// A mail server name with an optional port: "mail.example.com",
+// "mail.example.com:2525", "192.0.2.1:2525", "[2001:db8::1]:2525", or a bare
+// IPv6 address ("2001:db8::1", port 25). A port that is not 1 to 65535 gives
+// false, with the whole text as host and port 0, so connecting fails.
+bool SplitServerName(std::string_view text, std::string& host, unsigned& port);
+
+// Mails body to one recipient through the server (with its optional ":port"):
+// Open, Deliver and Close, each once and each even if the one before failed.
+// Returns 0 when the server accepted the mail, nonzero otherwise; a refused
+// QUIT does not count, the mail was accepted before it. Null texts are empty.
+int SendGatewayMail(const char* server, const char* from, const char* to, const char* subject,
+                    const char* body);
+
+// The same with other time limits, and the session's last failure text (or
+// "OK") in *lastError when given.
+int SendGatewayMail(const char* server, const char* from, const char* to, const char* subject,
+                    const char* body, const SmtpLimits& limits, std::string* lastError);
+
+}  // namespace zentrova::smtp

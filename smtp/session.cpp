@@ -1,0 +1,255 @@
+#include "smtp/session.h"
+
+#include <cctype>
+#include <string_view>
+
+namespace zentrova::smtp {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Replies that count: only the code matters, the text after it is not read.
+constexpr ExpectedReply kAccepted{250, "SMTP server error"};
+constexpr ExpectedReply kGreeting{220, "SMTP server not available"};
+constexpr ExpectedReply kReadyForData{354, "SMTP server not ready for data"};
+constexpr ExpectedReply kClosing{221, "SMTP server didn't terminate session"};
+
+constexpr const char* kNoCode = "SMTP server sent a reply without a reply code";
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The reply code of a line: its leading digits among the first three
+// characters; -1 when it does not start with a digit.
+int ReplyCode(std::string_view head) {
+  int code = -1;
+  for (std::size_t i = 0; i < head.size() && i < 3 && IsDigit(head[i]); ++i)
+    code = (code < 0 ? 0 : code * 10) + (head[i] - '0');
+  return code;
+}
+
+// "ddd-" marks a line that another line of the same reply follows.
+bool IsContinued(std::string_view head) {
+  return head.size() >= 4 && IsDigit(head[0]) && IsDigit(head[1]) && IsDigit(head[2]) &&
+         head[3] == '-';
+}
+
+std::string Duration(Milliseconds limit) {
+  auto ms = limit.count();
+  if (ms % 1000 == 0) return std::to_string(ms / 1000) + " seconds";
+  return std::to_string(ms) + " ms";
+}
+
+// A name HELO can carry as it is: letters, digits, "-", "." and "_".
+bool IsUsableHostName(const std::string& name) {
+  if (name.empty() || name.size() > 255) return false;
+  for (unsigned char c : name)
+    if (!std::isalnum(c) && c != '-' && c != '.' && c != '_') return false;
+  return true;
+}
+
+bool HasLineBreak(std::string_view text) {
+  return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+}  // namespace
+
+SmtpSession::SmtpSession(std::string serverName, unsigned port)
+    : port_(port), serverName_(std::move(serverName)) {}
+
+SmtpSession::~SmtpSession() {
+  if (connected_) Close();
+}
+
+bool SmtpSession::Open() {
+  if (connected_) return true;
+  std::string error;
+  pending_.clear();
+  if (!socket_.Create(error)) {
+    lastError_ = "Unable to create the socket.";
+    return false;
+  }
+  platform::SocketResult result = platform::SocketResult::kError;
+  if (port_ > 0 && port_ <= 65535)
+    result = socket_.Connect(serverName_, static_cast<std::uint16_t>(port_), limits_.connect, error);
+  if (result != platform::SocketResult::kOk) {
+    lastError_ = "Unable to connect to server";
+    if (result == platform::SocketResult::kTimedOut)
+      lastError_ += ": no answer within " + Duration(limits_.connect);
+    socket_.Close();
+    return false;
+  }
+  if (!AwaitReply(kGreeting, limits_.greeting)) {
+    lastError_ = "Server didn't respond.";
+    socket_.Close();
+    return false;
+  }
+  Send("HELO " + HeloName() + "\r\n", limits_.command);
+  if (!AwaitReply(kAccepted, limits_.command)) {
+    socket_.Close();
+    return false;
+  }
+  connected_ = true;
+  return true;
+}
+
+bool SmtpSession::Deliver(OutgoingMail& mail) {
+  if (!connected_) {
+    lastError_ = "Must be connected";
+    return false;
+  }
+  if (!PrepareMail(mail)) return false;
+  return Transmit(mail);
+}
+
+bool SmtpSession::Close() {
+  if (!connected_) return true;
+  Send("QUIT\r\n", limits_.command);
+  bool accepted = AwaitReply(kClosing, limits_.command);
+  Drop();
+  return accepted;
+}
+
+bool SmtpSession::PrepareMail(OutgoingMail& mail) {
+  if (!ComposeHeaders(mail)) return false;
+  mail.body = NormalizeLineEnds(mail.body);
+  if (!mail.body.ends_with("\r\n")) mail.body += "\r\n";
+  return true;
+}
+
+bool SmtpSession::ComposeHeaders(OutgoingMail& mail) {
+  if (mail.RecipientCount() == 0) {
+    lastError_ = "No Recipients";
+    return false;
+  }
+  // These texts go into commands and header lines as they are; a line break in
+  // one of them would let it add commands or headers of its own.
+  bool unsafe = HasLineBreak(mail.from) || HasLineBreak(mail.subject) ||
+                HasLineBreak(mail.messageId);
+  std::string toList;
+  for (int i = 0; i < mail.RecipientCount(); ++i) {
+    std::string address, name;
+    mail.GetRecipient(i, address, name);
+    unsafe = unsafe || HasLineBreak(address) || HasLineBreak(name);
+    if (i > 0) toList += ',';
+    toList += name + "<" + address + ">";
+  }
+  if (unsafe) {
+    lastError_ = "Mail addresses and subject must not contain line breaks";
+    return false;
+  }
+  mail.date = std::time(nullptr);
+  mail.headerText = "Date: " + FormatMailDate(mail.date) + "\r\nFrom: " + mail.from +
+                    "\r\nTo: " + toList + "\r\nSubject: " + mail.subject + "\r\nMessage-ID: <" +
+                    mail.messageId + ">\r\nX-Mailer: <" + mailerName_ + ">\r\n\r\n";
+  return true;
+}
+
+bool SmtpSession::Transmit(OutgoingMail& mail) {
+  if (!connected_) {
+    lastError_ = "Must be connected";
+    return false;
+  }
+  Send("MAIL From: <" + mail.from + ">\r\n", limits_.command);
+  if (!AwaitReply(kAccepted, limits_.command)) return false;
+
+  // A refused recipient does not stop the mail: the others may be accepted.
+  for (int i = 0; i < mail.RecipientCount(); ++i) {
+    std::string address, name;
+    mail.GetRecipient(i, address, name);
+    Send("RCPT TO: <" + address + ">\r\n", limits_.command);
+    AwaitReply(kAccepted, limits_.command);
+    if (!connected_) return false;
+  }
+
+  Send("DATA\r\n", limits_.command);
+  if (!AwaitReply(kReadyForData, limits_.dataStart)) return false;
+  Send(mail.headerText, limits_.dataBlock);
+  Send(TransparentBody(mail), limits_.dataBlock);
+  Send("\r\n.\r\n", limits_.dataBlock);
+  return AwaitReply(kAccepted, limits_.dataEnd);
+}
+
+void SmtpSession::Send(std::string_view text, Milliseconds limit) {
+  // Send failures are not judged here: a broken connection shows, with a
+  // clearer text, in the reply that follows.
+  std::string error;
+  if (socket_.IsOpen()) socket_.SendAll(text, limit, error);
+}
+
+bool SmtpSession::AwaitReply(const ExpectedReply& row, Milliseconds limit) {
+  // The connection was dropped by an earlier step, whose text stays.
+  if (!socket_.IsOpen()) return false;
+
+  // A reply is all its lines up to the one without the "-" continuation mark.
+  // Reading less would leave the rest to be taken for the next step's reply,
+  // and a later refusal could then pass for acceptance.
+  auto deadline = Clock::now() + limit;
+  std::string head;  // the first characters of the line being read
+  int code = -1;
+  bool firstLine = true;
+  bool received = !pending_.empty();
+  char buffer[1024];
+  for (;;) {
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+      char c = pending_[i];
+      if (c != '\n') {
+        if (head.size() < 4) head += c;
+        continue;
+      }
+      if (firstLine) code = ReplyCode(head);
+      firstLine = false;
+      bool more = IsContinued(head);
+      head.clear();
+      if (more) continue;
+      pending_.erase(0, i + 1);
+      if (code == row.code) return true;
+      lastError_ = code < 0 ? kNoCode : std::to_string(code) + ":" + row.failure;
+      return false;
+    }
+    pending_.clear();
+
+    auto left = std::chrono::ceil<Milliseconds>(deadline - Clock::now());
+    std::size_t count = 0;
+    std::string error;
+    platform::SocketResult result = platform::SocketResult::kTimedOut;
+    if (left.count() > 0) result = socket_.Receive(buffer, sizeof buffer, left, &count, error);
+    switch (result) {
+      case platform::SocketResult::kOk:
+        pending_.append(buffer, count);
+        received = true;
+        continue;
+      case platform::SocketResult::kTimedOut:
+        lastError_ = "SMTP server did not reply within " + Duration(limit);
+        break;
+      case platform::SocketResult::kClosed:
+        lastError_ = received ? "SMTP server closed the connection in the middle of a reply"
+                              : "SMTP server closed the connection";
+        break;
+      case platform::SocketResult::kError:
+        lastError_ = "Socket Error";
+        break;
+    }
+    // Whatever the server does next cannot be matched to our commands.
+    Drop();
+    return false;
+  }
+}
+
+std::string SmtpSession::HeloName() {
+  std::string name;
+  bool read = readHostName_ ? readHostName_(name) : platform::LocalHostName(name);
+  if (read && IsUsableHostName(name)) return name;
+  // RFC 5321 address literals: "[192.0.2.1]", "[IPv6:2001:db8::1]".
+  std::string address;
+  bool ipv6 = false;
+  if (socket_.LocalAddress(address, ipv6)) return ipv6 ? "[IPv6:" + address + "]" : "[" + address + "]";
+  return "localhost";
+}
+
+void SmtpSession::Drop() {
+  socket_.Close();
+  connected_ = false;
+  pending_.clear();
+}
+
+}  // namespace zentrova::smtp

@@ -1,0 +1,84 @@
+// A minimal SMTP client: plain SMTP with HELO, no authentication, no
+// encryption. Every step blocks on the caller's thread, returns a bool and
+// leaves the text of the last failure in LastError().
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/socket.h"
+#include "smtp/mail.h"
+
+namespace zentrova::smtp {
+
+using platform::Milliseconds;
+
+// How long each step may wait. The defaults follow the client time-outs that
+// RFC 5321 (4.5.3.2) recommends; connecting has none there, and a minute per
+// address is ample for any mail server that is up.
+struct SmtpLimits {
+  Milliseconds connect{60'000};     // per address of the server's name
+  Milliseconds greeting{300'000};   // the 220 after connecting
+  Milliseconds command{300'000};    // replies to HELO, MAIL, RCPT and QUIT
+  Milliseconds dataStart{120'000};  // the 354 after DATA
+  Milliseconds dataBlock{180'000};  // room to send the header block and the body
+  Milliseconds dataEnd{600'000};    // the 250 after the end of data
+};
+
+// A row of the expected replies: the code that counts, and the text of a refusal.
+struct ExpectedReply {
+  int code;
+  const char* failure;
+};
+
+class SmtpSession {
+ public:
+  SmtpSession(std::string serverName, unsigned port);
+  virtual ~SmtpSession();
+  SmtpSession(const SmtpSession&) = delete;
+  SmtpSession& operator=(const SmtpSession&) = delete;
+
+  // Connects, awaits the greeting and says HELO. True at once when connected.
+  bool Open();
+  // Sends one mail. False with "Must be connected" on a closed session.
+  bool Deliver(OutgoingMail& mail);
+  // Says QUIT and closes; always ends closed. True at once when not connected.
+  bool Close();
+
+  const std::string& LastError() const { return lastError_; }
+  std::string ServerName() const { return serverName_; }
+  unsigned Port() const { return port_; }
+  bool IsConnected() const { return connected_; }
+
+  void SetLimits(const SmtpLimits& limits) { limits_ = limits; }
+  // Where HELO's name comes from; false means it cannot be read, and then HELO
+  // carries the address of this end of the connection as a literal.
+  void SetHostNameReader(std::function<bool(std::string&)> reader) {
+    readHostName_ = std::move(reader);
+  }
+
+  // Composes the header block and ends the body with a line break.
+  virtual bool PrepareMail(OutgoingMail& mail);
+  // Fills the mail's header text and date; "No Recipients" without recipients.
+  bool ComposeHeaders(OutgoingMail& mail);
+
+ private:
+  bool Transmit(OutgoingMail& mail);
+  bool AwaitReply(const ExpectedReply& row, Milliseconds limit);
+  void Send(std::string_view text, Milliseconds limit);
+  std::string HeloName();
+  void Drop();  // closes the socket after the connection became unusable
+
+  std::string lastError_ = "OK";
+  bool connected_ = false;
+  unsigned port_;
+  std::string mailerName_ = "ZV2MAIL";
+  std::string serverName_;
+  platform::TcpSocket socket_;
+  std::string pending_;  // bytes received past the end of the last reply
+  SmtpLimits limits_;
+  std::function<bool(std::string&)> readHostName_;
+};
+
+}  // namespace zentrova::smtp

@@ -1,0 +1,127 @@
+// The gateway mail's pieces: its date text, its header block, the body as it
+// goes on the wire, and the mail server name with its port.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <regex>
+
+#include "smtp/gateway_mail.h"
+#include "smtp/mail.h"
+#include "smtp/session.h"
+
+namespace zentrova::smtp {
+namespace {
+
+// Expected texts from GNU date (LC_ALL=C date -u -d @SECONDS).
+TEST(MailDate, EnglishTwoDigitYearInUtc) {
+  struct Case {
+    std::time_t when;
+    const char* text;
+  } cases[] = {
+      {1796516095, "Sun, 06 Dec 26 00:14:55 -0000"},
+      {0, "Thu, 01 Jan 70 00:00:00 -0000"},
+      {951825600, "Tue, 29 Feb 00 12:00:00 -0000"},
+      {946684799, "Fri, 31 Dec 99 23:59:59 -0000"},
+      {2147483648, "Tue, 19 Jan 38 03:14:08 -0000"},  // past the 32-bit end of time
+      {4276141501, "Sat, 04 Jul 05 09:05:01 -0000"},
+  };
+  // Whatever locale the host program chose, the names stay English.
+  const char* german = std::setlocale(LC_ALL, "de_DE.UTF-8");
+  for (const Case& c : cases) EXPECT_EQ(FormatMailDate(c.when), c.text) << c.when;
+  if (german) std::setlocale(LC_ALL, "C");
+}
+
+TEST(MailBody, TransparencyDoublesLeadingDotsOnly) {
+  struct Case {
+    const char* body;
+    const char* wire;
+  } cases[] = {
+      {".\r\nnext\r\n", "..\r\nnext\r\n"},
+      {".hidden\r\n", "..hidden\r\n"},
+      {"a\r\n.\r\n.\r\nb\r\n", "a\r\n..\r\n..\r\nb\r\n"},
+      {"a.b\r\n x.\r\n", "a.b\r\n x.\r\n"},
+      {"..two\r\n", "...two\r\n"},
+      // Lone CR and LF become line ends first, so no receiver ends the data early.
+      {"a\n.\nMAIL From: <x>\n", "a\r\n..\r\nMAIL From: <x>\r\n"},
+      {"a\r.\rb", "a\r\n..\r\nb"},
+      {"a\n\r.\r\n", "a\r\n\r\n..\r\n"},
+  };
+  for (const Case& c : cases) {
+    OutgoingMail mail;
+    mail.body = c.body;
+    EXPECT_EQ(TransparentBody(mail), c.wire) << c.body;
+    EXPECT_EQ(mail.body, c.body);
+  }
+}
+
+TEST(MailBody, PreparedBodyEndsWithOneLineBreak) {
+  struct Case {
+    const char* body;
+    const char* prepared;
+  } cases[] = {
+      {"text", "text\r\n"},
+      {"text\r\n", "text\r\n"},
+      {"", "\r\n"},
+      {"text\n", "text\r\n"},
+      {"text\r\n\r\n", "text\r\n\r\n"},
+  };
+  SmtpSession session("localhost", 25);
+  for (const Case& c : cases) {
+    OutgoingMail mail;
+    mail.AddRecipient("sms@gateway.example", "");
+    mail.body = c.body;
+    ASSERT_TRUE(session.PrepareMail(mail));
+    EXPECT_EQ(mail.body, c.prepared) << c.body;
+    ASSERT_TRUE(session.PrepareMail(mail));  // a second run adds nothing
+    EXPECT_EQ(mail.body, c.prepared) << c.body;
+  }
+}
+
+TEST(MailHeaders, FixedBlockWithRecipientsAsGiven) {
+  SmtpSession session("localhost", 25);
+  OutgoingMail mail;
+  mail.from = "me@example.com";
+  mail.subject = "RUV: sms message";
+  mail.AddRecipient("a@example.com", "");
+  mail.AddRecipient("b@example.com", "Bob");
+  std::time_t before = std::time(nullptr);
+  ASSERT_TRUE(session.ComposeHeaders(mail));
+  EXPECT_GE(mail.date, before);
+  EXPECT_LE(mail.date, std::time(nullptr));
+  EXPECT_EQ(mail.headerText, "Date: " + FormatMailDate(mail.date) +
+                                 "\r\nFrom: me@example.com\r\nTo: <a@example.com>,Bob<b@example.com>"
+                                 "\r\nSubject: RUV: sms message\r\nMessage-ID: <>"
+                                 "\r\nX-Mailer: <ZV2MAIL>\r\n\r\n");
+}
+
+TEST(ServerName, OptionalPortSuffix) {
+  struct Case {
+    const char* text;
+    bool valid;
+    const char* host;
+    unsigned port;
+  } cases[] = {
+      {"mail.example.com", true, "mail.example.com", 25},
+      {"mail.example.com:2525", true, "mail.example.com", 2525},
+      {"192.0.2.1:587", true, "192.0.2.1", 587},
+      {"[2001:db8::1]:2525", true, "2001:db8::1", 2525},
+      {"[::1]", true, "::1", 25},
+      {"2001:db8::1", true, "2001:db8::1", 25},
+      {"mail:65535", true, "mail", 65535},
+      {"mail:0", false, "mail:0", 0},
+      {"mail:65536", false, "mail:65536", 0},
+      {"mail:25x", false, "mail:25x", 0},
+      {"mail:", false, "mail:", 0},
+      {"[::1]2525", false, "[::1]2525", 0},
+  };
+  for (const Case& c : cases) {
+    std::string host;
+    unsigned port = 99;
+    EXPECT_EQ(SplitServerName(c.text, host, port), c.valid) << c.text;
+    EXPECT_EQ(host, c.host) << c.text;
+    EXPECT_EQ(port, c.port) << c.text;
+  }
+}
+
+}  // namespace
+}  // namespace zentrova::smtp

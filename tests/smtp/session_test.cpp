@@ -1,0 +1,389 @@
+// The SMTP dialogue against scripted servers: one server per conversation
+// shape, and the client's side of it compared byte for byte.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <regex>
+
+#include "fake_smtp_server.h"
+#include "smtp/gateway_mail.h"
+#include "smtp/session.h"
+
+namespace zentrova::smtp {
+namespace {
+
+using test::FakeSmtpServer;
+using Steps = std::vector<FakeSmtpServer::Step>;
+using std::chrono::milliseconds;
+
+const auto Say = FakeSmtpServer::Say;
+const auto Hear = FakeSmtpServer::Hear;
+const auto HearData = FakeSmtpServer::HearData;
+const auto HangUp = FakeSmtpServer::HangUp;
+
+Steps operator+(Steps a, const Steps& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+const Steps kGreetAndHello = {Say("220 fake.test ready\r\n"), Hear(), Say("250 fake.test\r\n")};
+const Steps kQuit = {Hear(), Say("221 bye\r\n")};
+
+const std::string kHelo = "HELO client.test\r\n";
+const std::string kMailFrom = "MAIL From: <sender@example.com>\r\n";
+const std::string kRcpt = "RCPT TO: <sms@gateway.example>\r\n";
+const std::string kQuitLine = "QUIT\r\n";
+
+// The Date line carries the moment of sending: check its form and replace it.
+std::string MaskDate(const std::string& text) {
+  static const std::regex date(
+      "Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-3][0-9] "
+      "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [0-9]{2} [0-2][0-9]:[0-5][0-9]:[0-6][0-9] "
+      "-0000\r\n");
+  return std::regex_replace(text, date, "Date: *\r\n");
+}
+
+std::string Headers(const std::string& to) {
+  return "Date: *\r\nFrom: sender@example.com\r\nTo: " + to +
+         "\r\nSubject: RUV: sms message\r\nMessage-ID: <>\r\nX-Mailer: <ZV2MAIL>\r\n\r\n";
+}
+
+OutgoingMail GatewayMail(std::vector<std::string> recipients = {"sms@gateway.example"}) {
+  OutgoingMail mail;
+  mail.from = "sender@example.com";
+  mail.subject = "RUV: sms message";
+  mail.body = "line one\r\nline two";
+  for (const std::string& r : recipients) mail.AddRecipient(r, "");
+  return mail;
+}
+
+// Sessions in these tests never wait long: a fault shows as a failed step, not a hung suite.
+SmtpLimits TestLimits(milliseconds each = milliseconds(5000)) {
+  return {each, each, each, each, each, each};
+}
+
+std::unique_ptr<SmtpSession> SessionFor(const FakeSmtpServer& server,
+                                        const SmtpLimits& limits = TestLimits()) {
+  auto session = std::make_unique<SmtpSession>("127.0.0.1", server.Port());
+  session->SetLimits(limits);
+  session->SetHostNameReader([](std::string& name) {
+    name = "client.test";
+    return true;
+  });
+  return session;
+}
+
+TEST(SmtpDialogue, SuccessfulMailGoesOutByteForByte) {
+  FakeSmtpServer server(kGreetAndHello +
+                        Steps{Hear(), Say("250 sender ok\r\n"), Hear(), Say("250 rcpt ok\r\n"),
+                              Hear(), Say("354 go ahead\r\n"), HearData(), Say("250 queued\r\n")} +
+                        kQuit);
+  ASSERT_TRUE(server.Listening());
+  auto session = SessionFor(server);
+  OutgoingMail mail = GatewayMail();
+
+  EXPECT_TRUE(session->Open());
+  EXPECT_TRUE(session->Open());  // already connected: nothing more is said
+  EXPECT_TRUE(session->Deliver(mail));
+  EXPECT_TRUE(session->Close());
+  EXPECT_TRUE(session->Close());  // already closed: nothing is said
+  EXPECT_EQ(session->LastError(), "OK");
+  EXPECT_EQ(mail.body, "line one\r\nline two\r\n");
+
+  EXPECT_EQ(MaskDate(server.Transcript()),
+            kHelo + kMailFrom + kRcpt + "DATA\r\n" + Headers("<sms@gateway.example>") +
+                "line one\r\nline two\r\n\r\n.\r\n" + kQuitLine);
+}
+
+TEST(SmtpDialogue, ClosedSessionRefusesMailAndDestructionOfOpenOneSaysQuit) {
+  {
+    SmtpSession closed("127.0.0.1", 25);
+    OutgoingMail mail = GatewayMail();
+    EXPECT_FALSE(closed.Deliver(mail));
+    EXPECT_EQ(closed.LastError(), "Must be connected");
+    EXPECT_TRUE(closed.Close());
+  }
+  FakeSmtpServer server(kGreetAndHello + kQuit);
+  ASSERT_TRUE(server.Listening());
+  {
+    auto session = SessionFor(server);
+    ASSERT_TRUE(session->Open());
+  }
+  EXPECT_EQ(server.Transcript(), kHelo + kQuitLine);
+}
+
+TEST(SmtpDialogue, GreetingOtherThan220EndsBeforeHelo) {
+  FakeSmtpServer server({Say("554 no service here\r\n")});
+  auto session = SessionFor(server);
+  EXPECT_FALSE(session->Open());
+  EXPECT_EQ(session->LastError(), "Server didn't respond.");
+  EXPECT_FALSE(session->IsConnected());
+  EXPECT_TRUE(session->Close());
+  EXPECT_EQ(server.Transcript(), "");
+}
+
+TEST(SmtpDialogue, RefusedHeloLeavesSessionClosed) {
+  FakeSmtpServer server({Say("220 ready\r\n"), Hear(), Say("501 who are you\r\n")});
+  auto session = SessionFor(server);
+  EXPECT_FALSE(session->Open());
+  EXPECT_EQ(session->LastError(), "501:SMTP server error");
+  EXPECT_TRUE(session->Close());
+  EXPECT_EQ(server.Transcript(), kHelo);
+}
+
+TEST(SmtpDialogue, RefusedSenderFailsDeliveryButKeepsConnection) {
+  FakeSmtpServer server(kGreetAndHello + Steps{Hear(), Say("553 sender refused\r\n")} + kQuit);
+  auto session = SessionFor(server);
+  OutgoingMail mail = GatewayMail();
+  ASSERT_TRUE(session->Open());
+  EXPECT_FALSE(session->Deliver(mail));
+  EXPECT_EQ(session->LastError(), "553:SMTP server error");
+  EXPECT_TRUE(session->IsConnected());
+  EXPECT_TRUE(session->Close());
+  EXPECT_EQ(server.Transcript(), kHelo + kMailFrom + kQuitLine);
+}
+
+TEST(SmtpDialogue, RefusedFirstRecipientStillDeliversToSecond) {
+  FakeSmtpServer server(kGreetAndHello +
+                        Steps{Hear(), Say("250 ok\r\n"), Hear(), Say("550 no such user\r\n"),
+                              Hear(), Say("250 ok\r\n"), Hear(), Say("354 go\r\n"), HearData(),
+                              Say("250 queued\r\n")} +
+                        kQuit);
+  auto session = SessionFor(server);
+  OutgoingMail mail = GatewayMail({"nobody@gateway.example", "sms@gateway.example"});
+  ASSERT_TRUE(session->Open());
+  EXPECT_TRUE(session->Deliver(mail));
+  EXPECT_EQ(session->LastError(), "550:SMTP server error");
+  EXPECT_TRUE(session->Close());
+  EXPECT_EQ(MaskDate(server.Transcript()),
+            kHelo + kMailFrom + "RCPT TO: <nobody@gateway.example>\r\n" + kRcpt + "DATA\r\n" +
+                Headers("<nobody@gateway.example>,<sms@gateway.example>") +
+                "line one\r\nline two\r\n\r\n.\r\n" + kQuitLine);
+}
+
+TEST(SmtpDialogue, DataAnswered503FailsDelivery) {
+  FakeSmtpServer server(kGreetAndHello +
+                        Steps{Hear(), Say("250 ok\r\n"), Hear(), Say("550 no such user\r\n"),
+                              Hear(), Say("503 no valid recipients\r\n")} +
+                        kQuit);
+  auto session = SessionFor(server);
+  OutgoingMail mail = GatewayMail();
+  ASSERT_TRUE(session->Open());
+  EXPECT_FALSE(session->Deliver(mail));
+  EXPECT_EQ(session->LastError(), "503:SMTP server not ready for data");
+  EXPECT_TRUE(session->IsConnected());
+  EXPECT_TRUE(session->Close());
+  EXPECT_EQ(server.Transcript(), kHelo + kMailFrom + kRcpt + "DATA\r\n" + kQuitLine);
+}
+
+TEST(SmtpDialogue, RefusedEndOfDataFailsDelivery) {
+  FakeSmtpServer server(kGreetAndHello +
+                        Steps{Hear(), Say("250 ok\r\n"), Hear(), Say("250 ok\r\n"), Hear(),
+                              Say("354 go\r\n"), HearData(), Say("554 rejected as spam\r\n")} +
+                        kQuit);
+  auto session = SessionFor(server);
+  OutgoingMail mail = GatewayMail();
+  ASSERT_TRUE(session->Open());
+  EXPECT_FALSE(session->Deliver(mail));
+  EXPECT_EQ(session->LastError(), "554:SMTP server error");
+  EXPECT_TRUE(session->IsConnected());
+  EXPECT_TRUE(session->Close());
+  EXPECT_EQ(MaskDate(server.Transcript()),
+            kHelo + kMailFrom + kRcpt + "DATA\r\n" + Headers("<sms@gateway.example>") +
+                "line one\r\nline two\r\n\r\n.\r\n" + kQuitLine);
+}
+
+// Through the gateway wrapper, with the server's port given as a suffix: the
+// mail was accepted before QUIT, so an odd QUIT reply does not fail the send.
+TEST(SmtpDialogue, QuitAnsweredOtherThan221StillCountsAsSent) {
+  FakeSmtpServer server({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n"), Hear(),
+                         Say("250 ok\r\n"), Hear(), Say("250 ok\r\n"), Hear(), Say("354 go\r\n"),
+                         HearData(), Say("250 queued\r\n"), Hear(), Say("500 what\r\n")});
+  std::string lastError;
+  int result = SendGatewayMail(("127.0.0.1:" + std::to_string(server.Port())).c_str(),
+                               "sender@example.com", "sms@gateway.example", "RUV: sms message",
+                               "line one\r\nline two", TestLimits(), &lastError);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(lastError, "500:SMTP server didn't terminate session");
+  std::string transcript = server.Transcript();
+  EXPECT_TRUE(transcript.starts_with("HELO ")) << transcript;
+  EXPECT_TRUE(transcript.ends_with("\r\n.\r\nQUIT\r\n")) << transcript;
+}
+
+TEST(SmtpDialogue, ServerClosingMidDialogueFailsTheStepAndClosesTheSession) {
+  FakeSmtpServer server(kGreetAndHello + Steps{Hear(), HangUp()});
+  auto session = SessionFor(server);
+  OutgoingMail mail = GatewayMail();
+  ASSERT_TRUE(session->Open());
+  EXPECT_FALSE(session->Deliver(mail));
+  EXPECT_EQ(session->LastError(), "SMTP server closed the connection");
+  EXPECT_FALSE(session->IsConnected());
+  EXPECT_TRUE(session->Close());  // nothing left to say QUIT to
+  EXPECT_EQ(server.Transcript(), kHelo + kMailFrom);
+}
+
+// Replies longer than one receive, in one line or in several: each step reads
+// its own reply whole, so the next step is judged by the next reply and not by
+// the rest of this one.
+TEST(SmtpDialogue, LongRepliesAreReadWholeAndStayInStep) {
+  std::string longGreeting = "220 " + std::string(2000, 'g') + "\r\n";
+  Steps script = {Say(longGreeting), Hear()};
+  for (int i = 0; i < 3; ++i) script.push_back(Say("250-" + std::string(700, 'a' + i) + "\r\n"));
+  script.push_back(Say("250 last line\r\n"));
+  script = script + Steps{Hear(), Say("550 sender refused\r\n")} + kQuit;
+  FakeSmtpServer server(script);
+  auto session = SessionFor(server);
+  OutgoingMail mail = GatewayMail();
+  EXPECT_TRUE(session->Open()) << session->LastError();
+  EXPECT_FALSE(session->Deliver(mail));
+  EXPECT_EQ(session->LastError(), "550:SMTP server error");
+  EXPECT_TRUE(session->Close());
+  EXPECT_EQ(server.Transcript(), kHelo + kMailFrom + kQuitLine);
+}
+
+TEST(SmtpDialogue, MultiLineReplyInOneReceiveIsJudgedByItsCode) {
+  FakeSmtpServer server(Steps{Say("220-fake.test\r\n220-more about us\r\n220 ready\r\n"), Hear(),
+                         Say("250-fake.test\r\n250-SIZE 1000\r\n250 HELP\r\n"), Hear(),
+                         Say("550-no\r\n550 really not\r\n")} +
+                        kQuit);
+  auto session = SessionFor(server);
+  OutgoingMail mail = GatewayMail();
+  EXPECT_TRUE(session->Open()) << session->LastError();
+  EXPECT_FALSE(session->Deliver(mail));
+  EXPECT_EQ(session->LastError(), "550:SMTP server error");
+  EXPECT_TRUE(session->Close()) << session->LastError();
+  EXPECT_EQ(server.Transcript(), kHelo + kMailFrom + kQuitLine);
+}
+
+TEST(SmtpDialogue, ReplyWithoutCodeNeverCounts) {
+  FakeSmtpServer server({Say("220 ready\r\n"), Hear(), Say("hello there\r\n")});
+  auto session = SessionFor(server);
+  EXPECT_FALSE(session->Open());
+  EXPECT_EQ(session->LastError(), "SMTP server sent a reply without a reply code");
+
+  FakeSmtpServer mute({HangUp()});
+  auto second = SessionFor(mute);
+  EXPECT_FALSE(second->Open());
+  EXPECT_EQ(second->LastError(), "Server didn't respond.");
+}
+
+TEST(SmtpDialogue, ServerThatNeverAnswersIsGivenUpOnInTime) {
+  using Clock = std::chrono::steady_clock;
+  FakeSmtpServer silent({});
+  auto session = SessionFor(silent, TestLimits(milliseconds(300)));
+  auto start = Clock::now();
+  EXPECT_FALSE(session->Open());
+  auto waited = Clock::now() - start;
+  EXPECT_EQ(session->LastError(), "Server didn't respond.");
+  EXPECT_GE(waited, milliseconds(300));
+  EXPECT_LT(waited, milliseconds(3000));
+  EXPECT_EQ(silent.Transcript(), "");
+
+  // Silence after the data: the longest wait of a delivery, bounded too.
+  FakeSmtpServer stalled(kGreetAndHello + Steps{Hear(), Say("250 ok\r\n"), Hear(),
+                                                Say("250 ok\r\n"), Hear(), Say("354 go\r\n")});
+  SmtpLimits limits = TestLimits();
+  limits.dataEnd = milliseconds(300);
+  auto sender = SessionFor(stalled, limits);
+  OutgoingMail mail = GatewayMail();
+  ASSERT_TRUE(sender->Open());
+  start = Clock::now();
+  EXPECT_FALSE(sender->Deliver(mail));
+  waited = Clock::now() - start;
+  EXPECT_LT(waited, milliseconds(3000));
+  EXPECT_EQ(sender->LastError(), "SMTP server did not reply within 300 ms");
+  EXPECT_FALSE(sender->IsConnected());
+  EXPECT_TRUE(sender->Close());
+  EXPECT_TRUE(stalled.Transcript().ends_with("\r\n.\r\n"));
+}
+
+TEST(SmtpDialogue, ConnectionFailures) {
+  std::uint16_t unused;
+  {
+    platform::TcpListener probe;
+    std::string error;
+    ASSERT_TRUE(probe.Listen("127.0.0.1", 0, error)) << error;
+    unused = probe.Port();
+  }
+  SmtpSession refused("127.0.0.1", unused);
+  EXPECT_FALSE(refused.Open());
+  EXPECT_EQ(refused.LastError(), "Unable to connect to server");
+
+  SmtpSession unknown("no-such-host.invalid", 25);
+  EXPECT_FALSE(unknown.Open());
+  EXPECT_EQ(unknown.LastError(), "Unable to connect to server");
+
+  // A listener whose queue is full lets new connections hang unanswered.
+  int full = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(full, reinterpret_cast<sockaddr*>(&addr), len), 0);
+  ASSERT_EQ(::listen(full, 0), 0);
+  ASSERT_EQ(::getsockname(full, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  platform::TcpSocket filler;
+  std::string error;
+  ASSERT_EQ(filler.Connect("127.0.0.1", ntohs(addr.sin_port), milliseconds(2000), error),
+            platform::SocketResult::kOk);
+  SmtpSession hanging("127.0.0.1", ntohs(addr.sin_port));
+  hanging.SetLimits(TestLimits(milliseconds(300)));
+  EXPECT_FALSE(hanging.Open());
+  EXPECT_EQ(hanging.LastError(), "Unable to connect to server: no answer within 300 ms");
+  ::close(full);
+}
+
+TEST(SmtpDialogue, HeloCarriesAddressLiteralWhenHostNameIsUnusable) {
+  FakeSmtpServer v4({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n")});
+  SmtpSession nameless("127.0.0.1", v4.Port());
+  nameless.SetLimits(TestLimits());
+  nameless.SetHostNameReader([](std::string&) { return false; });
+  EXPECT_TRUE(nameless.Open());
+  nameless.SetLimits(TestLimits(milliseconds(1)));  // no QUIT reply is scripted
+  nameless.Close();
+  EXPECT_EQ(v4.Transcript(), "HELO [127.0.0.1]\r\nQUIT\r\n");
+
+  FakeSmtpServer v6({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n")}, "::1");
+  if (!v6.Listening()) GTEST_SKIP() << "no IPv6 loopback";
+  SmtpSession odd("::1", v6.Port());
+  odd.SetLimits(TestLimits());
+  odd.SetHostNameReader([](std::string& name) {
+    name = "bad name\r\nRSET";
+    return true;
+  });
+  EXPECT_TRUE(odd.Open());
+  odd.SetLimits(TestLimits(milliseconds(1)));
+  odd.Close();
+  EXPECT_EQ(v6.Transcript(), "HELO [IPv6:::1]\r\nQUIT\r\n");
+}
+
+// Nothing of a mail is sent unless all of it can be: no recipients, or a line
+// break that would let an address or the subject add commands of its own.
+TEST(SmtpDialogue, UnsendableMailIsRefusedBeforeAnyCommand) {
+  FakeSmtpServer server(kGreetAndHello + kQuit);
+  auto session = SessionFor(server);
+  ASSERT_TRUE(session->Open());
+
+  OutgoingMail empty = GatewayMail({});
+  EXPECT_FALSE(session->Deliver(empty));
+  EXPECT_EQ(session->LastError(), "No Recipients");
+
+  OutgoingMail smuggler = GatewayMail();
+  smuggler.from = "a@example.com>\r\nRCPT TO: <victim@example.com";
+  EXPECT_FALSE(session->Deliver(smuggler));
+  EXPECT_EQ(session->LastError(), "Mail addresses and subject must not contain line breaks");
+
+  OutgoingMail badSubject = GatewayMail();
+  badSubject.subject = "hi\nBcc: victim@example.com";
+  EXPECT_FALSE(session->Deliver(badSubject));
+
+  EXPECT_TRUE(session->IsConnected());
+  EXPECT_TRUE(session->Close());
+  EXPECT_EQ(server.Transcript(), kHelo + kQuitLine);
+}
+
+}  // namespace
+}  // namespace zentrova::smtp
