@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <regex>
 
 #include "smtp/gateway_mail.h"
 #include "smtp/mail.h"

@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-#include <regex>
-
 #include "child_process.h"
+#include "mask_date.h"
 #include "smtp/gateway_mail.h"
 
 namespace zentrova::smtp {
@@ -29,6 +28,8 @@ std::string Base64Decode(const std::string& in) {
   }
   return out;
 }
+
+using test::MaskDate;
 
 class RealMailbox : public ::testing::Test {
  protected:
@@ -59,13 +60,6 @@ class RealMailbox : public ::testing::Test {
 const std::string kHeaders =
     "Date: *\r\nFrom: sender@example.com\r\nTo: <sms@gateway.example>\r\n"
     "Subject: RUV: sms message\r\nMessage-ID: <>\r\nX-Mailer: <ZV2MAIL>\r\n\r\n";
-
-std::string MaskDate(const std::string& data) {
-  static const std::regex date(
-      "^Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-9]{2} "
-      "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [0-9]{2} [0-9:]{8} -0000\r\n");
-  return std::regex_replace(data, date, "Date: *\r\n", std::regex_constants::format_first_only);
-}
 
 TEST_F(RealMailbox, GatewayRequestArrivesAsSent) {
   // A request whose last cipher line holds 14 bytes: its length character is ".".

@@ -6,9 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <regex>
-
 #include "fake_smtp_server.h"
+#include "mask_date.h"
 #include "smtp/gateway_mail.h"
 #include "smtp/session.h"
 
@@ -16,6 +15,7 @@ namespace zentrova::smtp {
 namespace {
 
 using test::FakeSmtpServer;
+using test::MaskDate;
 using Steps = std::vector<FakeSmtpServer::Step>;
 using std::chrono::milliseconds;
 
@@ -36,15 +36,6 @@ const std::string kHelo = "HELO client.test\r\n";
 const std::string kMailFrom = "MAIL From: <sender@example.com>\r\n";
 const std::string kRcpt = "RCPT TO: <sms@gateway.example>\r\n";
 const std::string kQuitLine = "QUIT\r\n";
-
-// The Date line carries the moment of sending: check its form and replace it.
-std::string MaskDate(const std::string& text) {
-  static const std::regex date(
-      "Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-3][0-9] "
-      "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [0-9]{2} [0-2][0-9]:[0-5][0-9]:[0-6][0-9] "
-      "-0000\r\n");
-  return std::regex_replace(text, date, "Date: *\r\n");
-}
 
 std::string Headers(const std::string& to) {
   return "Date: *\r\nFrom: sender@example.com\r\nTo: " + to +
