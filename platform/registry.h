@@ -50,6 +50,8 @@ class RegistryKey {
   long Open(RegistryRoot root, std::string_view path);
   bool IsOpen() const;
   void Close();
+  // The key's path as stored (its names in their stored case); empty when closed.
+  std::string Path() const;
 
   // Copies the value's bytes as stored, plus a terminating NUL for strings, into
   // buffer. *size holds the room on entry and the bytes copied on return.

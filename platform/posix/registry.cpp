@@ -397,6 +397,8 @@ long RegistryKey::Open(RegistryRoot root, std::string_view path) {
 
 bool RegistryKey::IsOpen() const { return impl_ != nullptr; }
 
+std::string RegistryKey::Path() const { return impl_ ? impl_->key.path : std::string(); }
+
 void RegistryKey::Close() {
   delete impl_;
   impl_ = nullptr;

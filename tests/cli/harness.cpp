@@ -47,8 +47,12 @@ std::size_t WholeRequest(const std::string& buf) {
 
 }  // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                         std::chrono::milliseconds limit) {
+namespace {
+
+// Starts argv with the changed environment, stdin from /dev/null, stdout and
+// stderr into pipes (errFd -1: stderr is inherited). Returns the pid or -1.
+int Spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env, int& outFd,
+          int* errFd, std::string& problem) {
   std::map<std::string, std::string> merged;
   for (char** e = environ; *e; ++e) {
     std::string kv = *e;
@@ -70,28 +74,40 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::map<st
   for (auto& s : argCopy) args.push_back(s.data());
   args.push_back(nullptr);
 
-  int outPipe[2], errPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  int outPipe[2], errPipe[2] = {-1, -1};
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || (errFd && pipe2(errPipe, O_CLOEXEC) != 0)) throw std::runtime_error("pipe");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  if (errFd) posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
   pid_t pid = 0;
   int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(outPipe[1]);
-  close(errPipe[1]);
-  ProcessResult result;
+  if (errFd) close(errPipe[1]);
   if (rc != 0) {
     close(outPipe[0]);
-    close(errPipe[0]);
-    result.err = std::string("cannot start ") + argv[0] + ": " + std::strerror(rc);
-    return result;
+    if (errFd) close(errPipe[0]);
+    problem = std::string("cannot start ") + argv[0] + ": " + std::strerror(rc);
+    return -1;
   }
+  outFd = outPipe[0];
+  if (errFd) *errFd = errPipe[0];
+  return pid;
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                         std::chrono::milliseconds limit) {
+  ProcessResult result;
+  int outFd = -1, errFd = -1;
+  int pid = Spawn(argv, env, outFd, &errFd, result.err);
+  if (pid < 0) return result;
 
   auto deadline = std::chrono::steady_clock::now() + limit;
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open = 2;
   while (open > 0) {
@@ -121,6 +137,55 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::map<st
   waitpid(pid, &status, 0);
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   return result;
+}
+
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
+                                     const std::map<std::string, std::string>& env) {
+  std::string problem;
+  pid_ = Spawn(argv, env, outFd_, nullptr, problem);
+  if (pid_ < 0) throw std::runtime_error(problem);
+}
+
+BackgroundProcess::~BackgroundProcess() {
+  if (pid_ < 0) return;
+  kill(pid_, SIGTERM);
+  // Bounded: drain stdout until it closes (the process ended) or 5 s pass.
+  std::string ignored;
+  while (ReadLine(ignored, std::chrono::seconds(5))) {
+  }
+  if (outFd_ >= 0) close(outFd_);
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) == 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+  }
+}
+
+bool BackgroundProcess::ReadLine(std::string& line, std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (std::size_t nl = pending_.find('\n'); nl != std::string::npos) {
+      line = pending_.substr(0, nl);
+      pending_.erase(0, nl + 1);
+      return true;
+    }
+    if (outFd_ < 0) return false;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd fd{outFd_, POLLIN, 0};
+    int ready = poll(&fd, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
+    char buf[4096];
+    ssize_t n = read(outFd_, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      close(outFd_);
+      outFd_ = -1;
+      continue;
+    }
+    pending_.append(buf, static_cast<std::size_t>(n));
+  }
 }
 
 std::string HttpReply(int status, const std::string& body, const std::string& reason) {

@@ -22,6 +22,24 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                          std::chrono::milliseconds limit = std::chrono::seconds(30));
 
+// A program left running in the background, its stdout read line by line;
+// killed (SIGTERM, then SIGKILL after a bound) and reaped when the object goes.
+class BackgroundProcess {
+ public:
+  BackgroundProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {});
+  ~BackgroundProcess();
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+  // The next line of its stdout (without the LF), or false at its end or when
+  // `limit` passes first.
+  bool ReadLine(std::string& line, std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+ private:
+  int pid_ = -1, outFd_ = -1;
+  std::string pending_;
+};
+
 // A whole HTTP/1.1 response with a Content-Length.
 std::string HttpReply(int status, const std::string& body, const std::string& reason = "Whatever");
 

@@ -197,9 +197,10 @@ void PrintValue(const RegistryValue& v) {
 
 // Prints the key and its values; with recursive, its subkeys after it.
 // Returns how many values matched `only` (all values when only is empty).
-int PrintKey(const Options& o, const std::string& path, bool recursive, const std::optional<std::string>& only) {
+int PrintKey(const Options& o, const std::string& typed, bool recursive, const std::optional<std::string>& only) {
   RegistryKey key;
-  if (key.Open(o.root, path) != platform::kErrorSuccess) return 0;
+  if (key.Open(o.root, typed) != platform::kErrorSuccess) return 0;
+  const std::string path = key.Path();  // as stored, not as typed
   std::vector<RegistryValue> values;
   key.Values(values);
   int matched = 0;
