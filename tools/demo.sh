@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# The demo: start sms-sandbox on loopback, point a scratch registry at it with
+# zcom, write a pagora.ini, send a message with Pagora and show what the
+# gateway received. Usage: tools/demo.sh BUILD_DIR   (./run demo does it all)
+set -euo pipefail
+build=$(cd "${1:-build}" && pwd)
+sandbox=$build/tools/sms-sandbox/sms-sandbox
+pagora=$build/cli/Pagora
+zcom=$build/tools/zcom/zcom
+for program in "$sandbox" "$pagora" "$zcom"; do
+  [[ -x $program ]] || { echo "demo: $program is missing; build first (./run build)" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+sandbox_pid=
+cleanup() {
+  if [[ -n $sandbox_pid ]]; then
+    kill "$sandbox_pid" 2>/dev/null || true
+    wait "$sandbox_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Everything the demo configures lives in the scratch folder, not in your home.
+export ZENTROVA_REGISTRY=$work/registry
+export XDG_CONFIG_HOME=$work/config
+unset ZENTROVA_CODEPAGE
+
+echo "== Starting sms-sandbox on a free loopback port"
+coproc SANDBOX { exec "$sandbox" --http 127.0.0.1:0 --log "$work/gateway.jsonl"; }
+sandbox_pid=$SANDBOX_PID
+address=
+while IFS= read -r -t 10 line <&"${SANDBOX[0]}"; do
+  echo "   $line"
+  case $line in
+    "sms-sandbox: listening http "*) address=${line#sms-sandbox: listening http } ;;
+    "sms-sandbox: ready") break ;;
+  esac
+done
+[[ -n $address ]] || { echo "demo: sms-sandbox did not get ready within 10 s" >&2; exit 1; }
+
+echo
+echo "== Pointing the registry stand-in at it"
+echo "   \$ zcom reg add \"HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings\" /v HTTP1 /d $address /f"
+"$zcom" reg add 'HKCU\Software\Zentrova\SMS\3.0\Settings' /v HTTP1 /d "$address" /f | sed 's/^/   /'
+echo "   $ZENTROVA_REGISTRY/HKEY_CURRENT_USER.reg now reads:"
+sed 's/^/     /' "$ZENTROVA_REGISTRY/HKEY_CURRENT_USER.reg"
+
+echo
+echo "== Writing $XDG_CONFIG_HOME/pagora/pagora.ini"
+mkdir -p "$XDG_CONFIG_HOME/pagora"
+(umask 077 && cat >"$XDG_CONFIG_HOME/pagora/pagora.ini" <<'INI'
+[CONFIG]
+AccountId=123456
+Password=demo-secret
+Email=demo@example.com
+INI
+)
+sed 's/^/     /' "$XDG_CONFIG_HOME/pagora/pagora.ini"
+
+echo
+echo "== Sending"
+echo "   \$ Pagora \"0419000000,040700001111\" Hello from the Zentrova demo."
+set +e
+"$pagora" "0419000000,040700001111" Hello from the Zentrova demo. | sed 's/^/   /'
+status=${PIPESTATUS[0]}
+set -e
+echo "   (exit status $status)"
+
+echo
+echo "== What the gateway received"
+for _ in 1 2; do
+  IFS= read -r -t 5 line <&"${SANDBOX[0]}" && echo "   $line"
+done
+/usr/bin/python3 - "$work/gateway.jsonl" <<'PY'
+import json, sys
+for n, line in enumerate(open(sys.argv[1], encoding="utf-8"), 1):
+    e = json.loads(line)
+    print(f"   -- request {n}: {e['request_line']}")
+    for name, value in e["headers"]:
+        print(f"      {name}: {value}")
+    print("      body:")
+    for body_line in e["body"].split("\n")[:-1]:
+        print(f"        {body_line}")
+    fields = e.get("fields", {})
+    if fields:
+        print(f"      read as {e.get('dialect')}: number {fields['1']['Number']!r}, "
+              f"message {fields['1']['Message']!r}")
+    print(f"      answered {e['status']} {e['reply']!r}")
+PY
+exit "$status"
