@@ -22,7 +22,8 @@ long ReadRegistryString(platform::RegistryRoot root, const char* keyPath, const 
     return error;
   }
   unsigned long size = readLimit;
-  if (buffer && key.QueryValue(valueName ? valueName : "", buffer, &size) == 0 && size < readLimit) {
+  if (buffer && key.QueryValue(valueName ? valueName : "", buffer, &size) == 0 &&
+      size < readLimit) {
     // A value stored without a terminator (a binary one) must not run into
     // what an earlier, longer value left in the buffer.
     buffer[size] = '\0';

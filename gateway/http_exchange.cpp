@@ -50,8 +50,8 @@ platform::HttpTimeouts WithAttemptLimitOverride(platform::HttpTimeouts timeouts)
 }
 
 int RunAttempts(const TransportVariant& variant, const platform::HttpSession& session,
-                const char* server, int type, const std::string& document,
-                std::string& resultText, const ProxyAuthAnswer& on407) {
+                const char* server, int type, const std::string& document, std::string& resultText,
+                const ProxyAuthAnswer& on407) {
   char objectName[64];
   std::snprintf(objectName, sizeof objectName, kObjectNameFormat, type);
 
@@ -69,7 +69,8 @@ int RunAttempts(const TransportVariant& variant, const platform::HttpSession& se
     std::string reply;
     std::size_t replyBytes = 0;
 
-    bool ok = connection.IsOpen() || connection.Open(session, server ? server : "", kGatewayPort, error);
+    bool ok =
+        connection.IsOpen() || connection.Open(session, server ? server : "", kGatewayPort, error);
     if (ok && !request.IsOpen()) ok = request.Open(connection, "POST", objectName, error);
     if (ok) ok = request.Send(document, error);
     if (ok && !request.QueryStatusCode(status, error)) status = 0;

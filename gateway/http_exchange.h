@@ -11,13 +11,13 @@
 namespace zentrova::gateway {
 
 struct TransportVariant {
-  int initialResult;        // an attempt without a usable reply ends with this
-  int maxAttempts;          // per server, while the result is retryable (-2)
-  int extraAttemptsOnDrop;  // granted by time-outs and aborted connections, in all
-  bool timeoutEndsAttempts; // a time-out ends the attempts with initialResult
-  std::size_t replyLimit;   // the bytes of a reply that are judged; the rest is dropped
-  const char* statusText;   // printf form for a status other than 200, with %lu
-  bool zeroNeedsFourZeros;  // code 0 counts only for a reply starting "0000"
+  int initialResult;         // an attempt without a usable reply ends with this
+  int maxAttempts;           // per server, while the result is retryable (-2)
+  int extraAttemptsOnDrop;   // granted by time-outs and aborted connections, in all
+  bool timeoutEndsAttempts;  // a time-out ends the attempts with initialResult
+  std::size_t replyLimit;    // the bytes of a reply that are judged; the rest is dropped
+  const char* statusText;    // printf form for a status other than 200, with %lu
+  bool zeroNeedsFourZeros;   // code 0 counts only for a reply starting "0000"
 };
 
 // What to do when a proxy asks for authentication (407).
@@ -34,8 +34,8 @@ inline constexpr int kGatewayPort = 80;
 // Runs the attempts against one server over an open session and returns the
 // result; resultText holds the last reply or error text.
 int RunAttempts(const TransportVariant& variant, const platform::HttpSession& session,
-                const char* server, int type, const std::string& document,
-                std::string& resultText, const ProxyAuthAnswer& on407);
+                const char* server, int type, const std::string& document, std::string& resultText,
+                const ProxyAuthAnswer& on407);
 
 // "HTTP error: <message>\r\n"
 std::string HttpErrorText(const platform::HttpError& error);

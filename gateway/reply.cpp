@@ -9,7 +9,8 @@ int ReadReplyCode(std::string_view reply) {
   bool negative = false;
   if (i < code.size() && (code[i] == '+' || code[i] == '-')) negative = code[i++] == '-';
   int value = 0;
-  for (; i < code.size() && code[i] >= '0' && code[i] <= '9'; ++i) value = value * 10 + (code[i] - '0');
+  for (; i < code.size() && code[i] >= '0' && code[i] <= '9'; ++i)
+    value = value * 10 + (code[i] - '0');
   return negative ? -value : value;
 }
 

@@ -123,8 +123,7 @@ class HttpRequest {
 
   // Answers a proxy's request for authentication (Basic) on the next Send. An
   // empty user name and password send no credentials at all.
-  bool SetProxyCredentials(std::string_view userName, std::string_view password,
-                           HttpError& error);
+  bool SetProxyCredentials(std::string_view userName, std::string_view password, HttpError& error);
 
   // The interactive error dialog of a desktop system. There is none here, so
   // this does nothing; the caller goes on with its next attempt.

@@ -1,6 +1,8 @@
 // The automation server's transport: proxy by type, session time-outs, a
 // reply accepted only when it starts "0000" (or carries code 1), and
 // SendViaHttp with failover from the primary to the secondary server.
+#include "gateway/transport.h"
+
 #include <strings.h>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 #include <mutex>
 
 #include "gateway/http_exchange.h"
-#include "gateway/transport.h"
 
 namespace zentrova::gateway {
 

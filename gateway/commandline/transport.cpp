@@ -1,10 +1,11 @@
 // The console program's transport: the primary server only, the proxy from
 // the INI file, and a reply read as accepted unless it carries a nonzero code.
+#include "gateway/transport.h"
+
 #include <cstdio>
 #include <cstring>
 
 #include "gateway/http_exchange.h"
-#include "gateway/transport.h"
 
 namespace zentrova::gateway {
 
@@ -60,8 +61,8 @@ int SendHttpRequest(const char* server, int type, const std::string& document,
   }
   platform::HttpSession session;
   platform::HttpError error;
-  if (!session.Open(kUserAgent, proxy.useProxy ? platform::HttpAccess::kProxy
-                                               : platform::HttpAccess::kDirect,
+  if (!session.Open(kUserAgent,
+                    proxy.useProxy ? platform::HttpAccess::kProxy : platform::HttpAccess::kDirect,
                     proxyList, error)) {
     // The result text says why, so the line the program prints is not empty.
     resultText = HttpErrorText(error);

@@ -315,7 +315,8 @@ bool HttpRequest::Open(const HttpConnection& connection, std::string_view verb,
     return Fail(error, kInternetErrorInternal, "only POST requests are supported");
   for (char c : objectName)
     if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F)
-      return Fail(error, kInternetErrorInvalidUrl, "the object name holds a blank or control character");
+      return Fail(error, kInternetErrorInvalidUrl,
+                  "the object name holds a blank or control character");
   const HttpConnection::Impl& conn = *connection.impl_;
   const HttpSession::Impl& session = *conn.session;
 
@@ -439,7 +440,8 @@ bool HttpRequest::SetProxyCredentials(std::string_view userName, std::string_vie
   impl_->proxyUser.assign(userName);
   impl_->proxyPassword.assign(password);
   bool none = userName.empty() && password.empty();
-  curl_easy_setopt(impl_->easy.get(), CURLOPT_PROXYUSERNAME, none ? nullptr : impl_->proxyUser.c_str());
+  curl_easy_setopt(impl_->easy.get(), CURLOPT_PROXYUSERNAME,
+                   none ? nullptr : impl_->proxyUser.c_str());
   curl_easy_setopt(impl_->easy.get(), CURLOPT_PROXYPASSWORD,
                    none ? nullptr : impl_->proxyPassword.c_str());
   return true;

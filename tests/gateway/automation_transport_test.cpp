@@ -27,10 +27,26 @@ class AutomationTransport : public TransportTest {
 };
 
 TEST_F(AutomationTransport, JudgesEachKindOfReply) {
-  Sandbox sandbox({"--http", "127.0.0.1:0", "--then", "--reply", "0001 Accepted with a note",
-                   "--then", "--reply", "0099 Busy", "--then", "--reply",
-                   "<html><body>Welcome</body></html>", "--then", "--reply", "000", "--then",
-                   "--status", "500", "--then", "--reply", "0042 Unknown account"});
+  Sandbox sandbox({"--http",
+                   "127.0.0.1:0",
+                   "--then",
+                   "--reply",
+                   "0001 Accepted with a note",
+                   "--then",
+                   "--reply",
+                   "0099 Busy",
+                   "--then",
+                   "--reply",
+                   "<html><body>Welcome</body></html>",
+                   "--then",
+                   "--reply",
+                   "000",
+                   "--then",
+                   "--status",
+                   "500",
+                   "--then",
+                   "--reply",
+                   "0042 Unknown account"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
   struct Case {
     int result;
@@ -159,7 +175,8 @@ TEST_F(Failover, TheSecondaryIsTriedAfterRetryableFailuresAndNoUsableReply) {
                    "--then", "--status", "407"});
   ASSERT_TRUE(primary.Ready());
   std::string unused = "127.0.0.1:" + std::to_string(UnusedPort());
-  for (const std::string& first : {primary.Address(), primary.Address(), primary.Address(), unused}) {
+  for (const std::string& first :
+       {primary.Address(), primary.Address(), primary.Address(), unused}) {
     SetServers(first, secondary.Address());
     char output[512];
     EXPECT_EQ(SendVia(output, sizeof output), 0) << first;
@@ -171,7 +188,8 @@ TEST_F(Failover, TheSecondaryIsTriedAfterRetryableFailuresAndNoUsableReply) {
 TEST_F(Failover, AGatewayRefusalIsFinal) {
   Sandbox secondary({"--http", "127.0.0.1:0"});
   ASSERT_TRUE(secondary.Ready());
-  Sandbox primary({"--http", "127.0.0.1:0", "--reply", "0002 Refused", "--then", "--reply", "0099"});
+  Sandbox primary(
+      {"--http", "127.0.0.1:0", "--reply", "0002 Refused", "--then", "--reply", "0099"});
   ASSERT_TRUE(primary.Ready());
   SetServers(primary.Address(), secondary.Address());
   char output[512];

@@ -28,8 +28,8 @@ TEST_F(CommandLineTransport, SendsExactlyTheRequestLineHeadersAndDocument) {
 }
 
 TEST_F(CommandLineTransport, JudgesEachKindOfReply) {
-  Sandbox sandbox({"--http", "127.0.0.1:0", "--status", "500", "--then", "--reply", "000",
-                   "--then", "--reply", "<html><body>Welcome</body></html>", "--then", "--reply",
+  Sandbox sandbox({"--http", "127.0.0.1:0", "--status", "500", "--then", "--reply", "000", "--then",
+                   "--reply", "<html><body>Welcome</body></html>", "--then", "--reply",
                    "0001 Accepted with a note", "--then", "--reply", "0099 Busy", "--then",
                    "--reply", "0042 Unknown account"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
@@ -70,8 +70,8 @@ TEST_F(CommandLineTransport, OnlyTheFirst4096BytesOfALongReplyAreJudged) {
 }
 
 TEST_F(CommandLineTransport, UnreachableServersFailRetryablyWithTheLibrarysText) {
-  for (std::string server : {std::string("nonexistent.invalid"),
-                             "127.0.0.1:" + std::to_string(UnusedPort())}) {
+  for (std::string server :
+       {std::string("nonexistent.invalid"), "127.0.0.1:" + std::to_string(UnusedPort())}) {
     EXPECT_EQ(Send(server), -2) << server;
     EXPECT_EQ(text_.rfind("HTTP error: ", 0), 0u) << text_;
     EXPECT_GT(text_.size(), 14u);
@@ -105,9 +105,20 @@ TEST_F(CommandLineTransport, TimeoutsAndDroppedConnectionsEarnAtMostTwoExtraAtte
 TEST_F(CommandLineTransport, ServerNamesAreTakenLiterally) {
   RawListener gateway;
   const std::string at = gateway.Address();
-  const std::string names[] = {at + "/other", "evil@" + at, at + "?x", at + "#x", at + " ",
-                               " " + at, at + "\r\nX-Injected: 1", "ho\tst", "", "[::1", "[::1]x",
-                               at + ":80", "127.0.0.1:0", "127.0.0.1:65536"};
+  const std::string names[] = {at + "/other",
+                               "evil@" + at,
+                               at + "?x",
+                               at + "#x",
+                               at + " ",
+                               " " + at,
+                               at + "\r\nX-Injected: 1",
+                               "ho\tst",
+                               "",
+                               "[::1",
+                               "[::1]x",
+                               at + ":80",
+                               "127.0.0.1:0",
+                               "127.0.0.1:65536"};
   for (const std::string& name : names) {
     EXPECT_EQ(Send(name), -2) << name;
     EXPECT_EQ(text_.rfind("HTTP error: invalid server name", 0), 0u) << text_;
@@ -133,9 +144,9 @@ TEST_F(CommandLineTransport, ProxyListFormAndBasicCredentialsOnTheWire) {
   // The absolute target of a proxy request, and the proxy asked to keep the
   // connection; the second attempt answers with base64("user:secret").
   auto expected = [](const std::string& credentials) {
-    std::string request = ExpectedRequest("sms1.zentrova.example", kDocument,
-                                          "http://sms1.zentrova.example/sms.dll?private&type=0",
-                                          credentials);
+    std::string request =
+        ExpectedRequest("sms1.zentrova.example", kDocument,
+                        "http://sms1.zentrova.example/sms.dll?private&type=0", credentials);
     return request.insert(request.find("Content-Length"), "Proxy-Connection: Keep-Alive\r\n");
   };
   EXPECT_EQ(requests[0], expected(""));

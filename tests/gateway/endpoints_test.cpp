@@ -16,9 +16,9 @@ TEST_F(Endpoints, RegistryStringReadsKeepOrEmptyTheBufferAsTheRegistryDoes) {
   char buffer[16];
   std::strcpy(buffer, "previous");
   // No key: the buffer is emptied and the error comes back.
-  EXPECT_EQ(gateway::ReadRegistryString(RegistryRoot::kCurrentUser, "Software\\Nowhere", "X", buffer,
-                                        15),
-            platform::kErrorFileNotFound);
+  EXPECT_EQ(
+      gateway::ReadRegistryString(RegistryRoot::kCurrentUser, "Software\\Nowhere", "X", buffer, 15),
+      platform::kErrorFileNotFound);
   EXPECT_STREQ(buffer, "");
 
   platform::RegistryWriter writer(RegistryRoot::kCurrentUser);
@@ -28,16 +28,17 @@ TEST_F(Endpoints, RegistryStringReadsKeepOrEmptyTheBufferAsTheRegistryDoes) {
 
   // The key opens but the value is missing or too long: 0, buffer untouched.
   std::strcpy(buffer, "previous");
-  EXPECT_EQ(gateway::ReadRegistryString(RegistryRoot::kCurrentUser, "Software\\T", "Missing", buffer,
-                                        15),
-            0);
+  EXPECT_EQ(
+      gateway::ReadRegistryString(RegistryRoot::kCurrentUser, "Software\\T", "Missing", buffer, 15),
+      0);
   EXPECT_STREQ(buffer, "previous");
-  EXPECT_EQ(gateway::ReadRegistryString(RegistryRoot::kCurrentUser, "Software\\T", "Long", buffer, 15),
-            0);
+  EXPECT_EQ(
+      gateway::ReadRegistryString(RegistryRoot::kCurrentUser, "Software\\T", "Long", buffer, 15),
+      0);
   EXPECT_STREQ(buffer, "previous");
-  EXPECT_EQ(gateway::ReadRegistryString(RegistryRoot::kCurrentUser, "software\\t", "short", buffer,
-                                        15),
-            0);
+  EXPECT_EQ(
+      gateway::ReadRegistryString(RegistryRoot::kCurrentUser, "software\\t", "short", buffer, 15),
+      0);
   EXPECT_STREQ(buffer, "abc");
 }
 

@@ -36,8 +36,8 @@ inline std::string ExpectedRequest(const std::string& host, const std::string& d
                                    const std::string& target = "/sms.dll?private&type=0",
                                    const std::string& extraHeaders = "") {
   return "POST " + target + " HTTP/1.1\r\nHost: " + host + "\r\n" + extraHeaders +
-         "User-Agent: Zentrova\r\nContent-Length: " + std::to_string(document.size()) +
-         "\r\n\r\n" + document;
+         "User-Agent: Zentrova\r\nContent-Length: " + std::to_string(document.size()) + "\r\n\r\n" +
+         document;
 }
 
 inline const std::string kDocument =

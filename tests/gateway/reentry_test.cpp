@@ -34,9 +34,8 @@ TEST_F(Reentry, ANestedSendOnTheSameThreadGoesAhead) {
   RawListener gateway;
   SetServers(gateway.Address());
   g_nestOnce = true;
-  auto outer = std::async(std::launch::async, [] {
-    return gateway::SendViaHttp(0, kDocument, nullptr, 0, {});
-  });
+  auto outer = std::async(std::launch::async,
+                          [] { return gateway::SendViaHttp(0, kDocument, nullptr, 0, {}); });
   if (outer.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
     ADD_FAILURE() << "the nested send waited for the outer one";
     std::_Exit(1);  // the stuck thread cannot be joined

@@ -132,7 +132,8 @@ Sandbox::Sandbox(std::vector<std::string> args) {
   args.push_back("--log");
   args.push_back(log_);
   std::string error;
-  if (!process_.Start(args, error) || !process_.WaitFor("sms-sandbox: ready\n", kStartLimit)) return;
+  if (!process_.Start(args, error) || !process_.WaitFor("sms-sandbox: ready\n", kStartLimit))
+    return;
   std::istringstream lines(process_.Output());
   std::string line;
   while (std::getline(lines, line)) {
@@ -156,8 +157,8 @@ std::vector<nlohmann::json> Sandbox::Requests() const {
 
 RawStep Reply(int status, const std::string& body, std::chrono::milliseconds delay) {
   RawStep step;
-  step.bytes = "HTTP/1.1 " + std::to_string(status) + " Scripted\r\nContent-Length: " +
-               std::to_string(body.size()) + "\r\n";
+  step.bytes = "HTTP/1.1 " + std::to_string(status) +
+               " Scripted\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
   if (status == 407) step.bytes += "Proxy-Authenticate: Basic realm=\"test\"\r\n";
   step.bytes += "\r\n" + body;
   step.delay = delay;
@@ -239,12 +240,14 @@ void RawListener::Serve(int fd) {
     // Read one whole request: the head, then Content-Length bytes of body.
     std::size_t headEnd = std::string::npos, total = std::string::npos;
     while (total == std::string::npos || pending.size() < total) {
-      if (headEnd == std::string::npos && (headEnd = pending.find("\r\n\r\n")) != std::string::npos) {
+      if (headEnd == std::string::npos &&
+          (headEnd = pending.find("\r\n\r\n")) != std::string::npos) {
         headEnd += 4;
         std::string head = pending.substr(0, headEnd);
         for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         std::size_t at = head.find("\r\ncontent-length:");
-        total = headEnd + (at == std::string::npos ? 0 : std::strtoul(head.c_str() + at + 17, nullptr, 10));
+        total = headEnd +
+                (at == std::string::npos ? 0 : std::strtoul(head.c_str() + at + 17, nullptr, 10));
         continue;
       }
       pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd_, POLLIN, 0}};
@@ -272,8 +275,9 @@ void RawListener::Serve(int fd) {
       std::lock_guard<std::mutex> lock(mutex_);
       --inFlight_;
     }
-    if (goOn) goOn = send(fd, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL) ==
-                     static_cast<ssize_t>(step.bytes.size());
+    if (goOn)
+      goOn = send(fd, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL) ==
+             static_cast<ssize_t>(step.bytes.size());
     if (!goOn) break;
   }
   close(fd);
@@ -301,7 +305,8 @@ TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
     port_ = UnusedPort();
     std::string config = dir_.File("tinyproxy.conf");
     WriteFile(config, "Port " + std::to_string(port_) + "\nListen 127.0.0.1\nTimeout 30\n" +
-                          "MaxClients 20\nLogLevel Info\nBasicAuth " + user + " " + password + "\n");
+                          "MaxClients 20\nLogLevel Info\nBasicAuth " + user + " " + password +
+                          "\n");
     std::string error;
     ready_ = process_.Start({"/usr/bin/tinyproxy", "-d", "-c", config}, error) &&
              process_.WaitFor("Accepting connections", kStartLimit);
