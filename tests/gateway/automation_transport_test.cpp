@@ -104,15 +104,9 @@ TEST_F(AutomationTransport, ATimeoutEndsTheAttemptsOtherFailuresAreRetried) {
 }
 
 TEST_F(AutomationTransport, ProxyDetailsDropOnlyAnHttpSchemePrefix) {
-  const char* stripped[] = {"HTTP://proxy.example", "http://proxy.example", "hTtP://proxy.example"};
-  for (const char* address : stripped) {
-    ProxyDetails details = Proxy(2, address, 8080, "user", "secret");
-    EXPECT_STREQ(details.address, "proxy.example") << address;
-    EXPECT_EQ(details.port, 8080);
-    EXPECT_EQ(details.proxyType, 2);
-    EXPECT_STREQ(details.userName, "user");
-    EXPECT_STREQ(details.password, "secret");
-  }
+  for (const char* address :
+       {"HTTP://proxy.example", "http://proxy.example", "hTtP://proxy.example"})
+    EXPECT_STREQ(Proxy(2, address, 8080).address, "proxy.example") << address;
   EXPECT_STREQ(Proxy(2, "https://proxy.example", 1).address, "https://proxy.example");
   // A secure scheme is no HTTP proxy name: the session cannot be made.
   EXPECT_EQ(Send("sms1.zentrova.example", Proxy(2, "https://proxy.example", 8080)), -2);

@@ -58,20 +58,5 @@ TEST_F(Endpoints, ServerNamesFallBackToDefaultsAndFollowTheRegistry) {
   EXPECT_STREQ(g_szHttpServer1, "sms1.zentrova.example");
 }
 
-TEST_F(Endpoints, ProxySettingsAreClearedAndTakenAsGiven) {
-  gateway::SetProxyDetails("http://proxy", 3128, "user", nullptr);
-  const gateway::ProxySettings& proxy = gateway::CurrentProxySettings();
-  EXPECT_TRUE(proxy.useProxy);
-  EXPECT_STREQ(proxy.address, "http://proxy");  // the command line keeps a scheme prefix
-  EXPECT_EQ(proxy.port, 3128);
-  EXPECT_STREQ(proxy.userName, "user");
-  EXPECT_STREQ(proxy.password, "");
-
-  gateway::SetProxyDetails(nullptr, 0, nullptr, "pw");
-  EXPECT_FALSE(proxy.useProxy);
-  EXPECT_STREQ(proxy.address, "");
-  EXPECT_STREQ(proxy.password, "pw");
-}
-
 }  // namespace
 }  // namespace zentrova::testing

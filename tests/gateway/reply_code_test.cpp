@@ -32,13 +32,4 @@ TEST(ReplyCode, ReadsTheFirstFourCharactersAsAtoiDoes) {
   }
 }
 
-TEST(ReplyCode, ExpectedValues) {
-  using zentrova::gateway::ReadReplyCode;
-  EXPECT_EQ(ReadReplyCode("0000 Message accepted"), 0);
-  EXPECT_EQ(ReadReplyCode("0099"), 99);
-  EXPECT_EQ(ReadReplyCode("12345"), 1234);  // the fifth digit is not part of the code
-  EXPECT_EQ(ReadReplyCode(" -12"), -12);
-  EXPECT_EQ(ReadReplyCode("<!DOCTYPE html>"), 0);
-}
-
 }  // namespace
