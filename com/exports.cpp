@@ -1,0 +1,62 @@
+// The library's load and unload steps and its four exports, the only symbols
+// the library makes visible (see exports.map).
+#include <map>
+#include <string>
+
+#include "com/ZentrovaCOM_i.h"
+#include "com/module.h"
+#include "com/registrar.h"
+#include "platform/resource.h"
+
+using zentrova::com::CurrentModule;
+using zentrova::com::Module;
+
+namespace {
+
+constexpr unsigned kRegistrationScript = 102;  // resource "REGISTRY"
+
+__attribute__((constructor)) void LoadLibrary() {
+  zentrova::com::StartModule(zentrova::platform::ModulePathOf(reinterpret_cast<const void*>(&LoadLibrary)));
+}
+
+__attribute__((destructor)) void UnloadLibrary() { zentrova::com::EndModule(); }
+
+HRESULT RunScript(Module& module, bool install) {
+  std::string script;
+  if (!zentrova::platform::LoadModuleResource(module.path(), "REGISTRY", kRegistrationScript, script))
+    return E_UNEXPECTED;
+  return zentrova::com::RunRegistrationScript(script, install, {{"MODULE", module.path()}});
+}
+
+}  // namespace
+
+STDAPI DllCanUnloadNow() {
+  Module* module = CurrentModule();
+  return !module || module->LockCount() == 0 ? S_OK : S_FALSE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
+  Module* module = CurrentModule();
+  if (!module) return E_OUTOFMEMORY;
+  return module->GetClassObject(clsid, riid, object);
+}
+
+STDAPI DllRegisterServer() {
+  Module* module = CurrentModule();
+  if (!module) return E_OUTOFMEMORY;
+  if (HRESULT hr = RunScript(*module, true); FAILED(hr)) return hr;
+  std::u16string path;
+  if (!zentrova::platform::Utf8ToUtf16(module->path(), path)) return E_UNEXPECTED;
+  ITypeLib* lib = nullptr;
+  if (HRESULT hr = LoadTypeLib(path.c_str(), &lib); FAILED(hr)) return hr;
+  HRESULT hr = RegisterTypeLib(lib, path.c_str(), nullptr);
+  lib->Release();
+  return hr;
+}
+
+STDAPI DllUnregisterServer() {
+  Module* module = CurrentModule();
+  if (!module) return E_OUTOFMEMORY;
+  if (HRESULT hr = RunScript(*module, false); FAILED(hr)) return hr;
+  return UnRegisterTypeLib(LIBID_ZENTROVACOM, 1, 0, 0, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
+}

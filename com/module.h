@@ -1,0 +1,52 @@
+// The loaded library: the one owner of everything the process shares between
+// the server's objects. It is made when the library is loaded and destroyed
+// when it is unloaded (see exports.cpp); nothing survives an unload.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "com/settings.h"
+#include "com/type_info_holder.h"
+#include "platform/com.h"
+
+namespace zentrova::com {
+
+class Module {
+ public:
+  explicit Module(std::string path);
+  ~Module();
+  Module(const Module&) = delete;
+  Module& operator=(const Module&) = delete;
+
+  const std::string& path() const { return path_; }
+  ModuleSettings& settings() { return settings_; }
+  TypeInfoHolder& typeInfo() { return typeInfo_; }
+
+  // The lock count: one per live object, per LockServer(TRUE) and while a
+  // client holds the class object. The library may unload only at 0.
+  void Lock() { ++locks_; }
+  void Unlock() { --locks_; }
+  long LockCount() const { return locks_.load(); }
+
+  // The cached class object for clsid, asked for riid.
+  HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** object);
+
+ private:
+  const std::string path_;
+  ModuleSettings settings_;
+  TypeInfoHolder typeInfo_;
+  std::atomic<long> locks_{0};
+  std::mutex classObjectMutex_;
+  IUnknown* classObject_ = nullptr;  // the cache's own reference
+};
+
+// The module between load and unload; null outside that time (or when it could
+// not be made).
+Module* CurrentModule();
+// Called by the library's load and unload steps only.
+bool StartModule(std::string path);
+void EndModule();
+
+}  // namespace zentrova::com
