@@ -14,12 +14,14 @@ struct Subcommand {
 
 const Subcommand kSubcommands[] = {
     {"reg", "read and change the registry stand-in (add, query, delete)", zentrova::zcom::RegCommand},
+    {"regsvr", "register or unregister an in-process server (like regsvr32)", zentrova::zcom::RegsvrCommand},
+    {"call", "create an object and make late-bound calls through IDispatch", zentrova::zcom::CallCommand},
 };
 
 void Usage(std::FILE* out) {
   std::fprintf(out, "Usage: zcom SUBCOMMAND [ARGUMENTS]   (zcom SUBCOMMAND --help for its own)\n\n");
   for (const auto& s : kSubcommands) std::fprintf(out, "  %-8s %s\n", s.name, s.summary);
-  std::fprintf(out, "\nExit status: 0 done, 1 no such key, value or object, 64 wrong command line.\n");
+  std::fprintf(out, "\nExit status: 0 done, 64 wrong command line; the others are in each subcommand's --help.\n");
 }
 
 }  // namespace

@@ -11,5 +11,7 @@ inline constexpr int kExitUsage = 64;     // the command line is wrong
 inline constexpr int kExitCannotWrite = 74;
 
 int RegCommand(int argc, char** argv);
+int RegsvrCommand(int argc, char** argv);
+int CallCommand(int argc, char** argv);
 
 }  // namespace zentrova::zcom

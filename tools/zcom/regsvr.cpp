@@ -1,0 +1,90 @@
+// zcom regsvr [/u] [/s] PATH: has an in-process server register or unregister
+// itself, as regsvr32 does on Windows.
+#include <dlfcn.h>
+#include <strings.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/com.h"
+#include "tools/zcom/zcom.h"
+
+namespace zentrova::zcom {
+namespace {
+
+// regsvr32's statuses, so that scripts written for it read these the same way.
+constexpr int kExitCannotLoad = 3;
+constexpr int kExitNoEntryPoint = 4;
+constexpr int kExitCallFailed = 5;
+
+const char kUsage[] =
+    "Usage: zcom regsvr [/u] [/s] PATH\n"
+    "\n"
+    "Loads the in-process server PATH (for example build/com/libZentrovaCOM.so) and\n"
+    "calls its DllRegisterServer, or with /u its DllUnregisterServer, which write or\n"
+    "remove its keys under HKEY_CLASSES_ROOT in the registry stand-in\n"
+    "($ZENTROVA_REGISTRY). /s: no message on success.\n"
+    "\n"
+    "Exit status: 0 done, 3 PATH cannot be loaded, 4 PATH has no such entry point,\n"
+    "5 the entry point reported a failure, 64 wrong command line.\n";
+
+bool IsSwitch(const char* arg, const char* name) {
+  return (arg[0] == '/' || arg[0] == '-') && !strcasecmp(arg + 1, name);
+}
+
+}  // namespace
+
+int RegsvrCommand(int argc, char** argv) {
+  bool unregister = false, silent = false;
+  const char* path = nullptr;
+  for (int i = 0; i < argc; ++i) {
+    if (IsSwitch(argv[i], "u")) {
+      unregister = true;
+    } else if (IsSwitch(argv[i], "s")) {
+      silent = true;
+    } else if (IsSwitch(argv[i], "-help") || IsSwitch(argv[i], "h") || IsSwitch(argv[i], "?")) {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    } else if (argv[i][0] == '-' || (argv[i][0] == '/' && argv[i][1] && !argv[i][2]) || path) {
+      std::fprintf(stderr, "zcom regsvr: unexpected argument \"%s\"\n\n%s", argv[i], kUsage);
+      return kExitUsage;
+    } else {
+      path = argv[i];
+    }
+  }
+  if (!path) {
+    std::fprintf(stderr, "zcom regsvr: the server's PATH is missing\n\n%s", kUsage);
+    return kExitUsage;
+  }
+
+  // The server records its own full path, so load it by that path.
+  char full[PATH_MAX];
+  if (!realpath(path, full)) {
+    std::fprintf(stderr, "zcom regsvr: %s: no such file\n", path);
+    return kExitCannotLoad;
+  }
+  void* handle = dlopen(full, RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* reason = dlerror();
+    std::fprintf(stderr, "zcom regsvr: cannot load %s: %s\n", full, reason ? reason : "unknown reason");
+    return kExitCannotLoad;
+  }
+  const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
+  auto function = reinterpret_cast<HRESULT (*)()>(dlsym(handle, entry));
+  int status = kExitOk;
+  if (!function) {
+    std::fprintf(stderr, "zcom regsvr: %s was loaded, but its entry point %s was not found\n", full, entry);
+    status = kExitNoEntryPoint;
+  } else if (HRESULT hr = function(); FAILED(hr)) {
+    std::fprintf(stderr, "zcom regsvr: %s in %s failed with 0x%08X\n", entry, full, static_cast<unsigned>(hr));
+    status = kExitCallFailed;
+  } else if (!silent) {
+    std::printf("%s in %s succeeded.\n", entry, full);
+  }
+  dlclose(handle);
+  return status;
+}
+
+}  // namespace zentrova::zcom
