@@ -15,11 +15,11 @@ namespace {
 
 constexpr unsigned kRegistrationScript = 102;  // resource "REGISTRY"
 
-__attribute__((constructor)) void LoadLibrary() {
-  zentrova::com::StartModule(zentrova::platform::ModulePathOf(reinterpret_cast<const void*>(&LoadLibrary)));
+__attribute__((constructor)) void OnLibraryLoad() {
+  zentrova::com::StartModule(zentrova::platform::ModulePathOf(reinterpret_cast<const void*>(&OnLibraryLoad)));
 }
 
-__attribute__((destructor)) void UnloadLibrary() { zentrova::com::EndModule(); }
+__attribute__((destructor)) void OnLibraryUnload() { zentrova::com::EndModule(); }
 
 HRESULT RunScript(Module& module, bool install) {
   std::string script;

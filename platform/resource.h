@@ -14,7 +14,7 @@
 // Record: "ZVRS", 32-bit number, 32-bit size, NUL-terminated type, padding to 4,
 // the file's bytes, padding to 4. `type` and `file` are string literals.
 #define ZV_EMBED_RESOURCE(type, number, file)                      \
-  asm(".pushsection zv_resources,\"a\",@progbits\n"                 \
+  asm(".pushsection zv_resources,\"a\",%progbits\n"                 \
       ".balign 4\n"                                                 \
       ".ascii \"ZVRS\"\n"                                           \
       ".long " ZV_RESOURCE_STR(number) "\n"                         \
