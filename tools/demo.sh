@@ -89,4 +89,16 @@ for n, line in enumerate(open(sys.argv[1], encoding="utf-8"), 1):
               f"message {fields['1']['Message']!r}")
     print(f"      answered {e['status']} {e['reply']!r}")
 PY
+
+echo
+echo "== The automation server, driven as a script host would drive it"
+com=$build/com/libZentrovaCOM.so
+if [[ -f $com ]]; then
+  echo "   \$ zcom regsvr $com"
+  "$zcom" regsvr "$com" | sed 's/^/   /'
+  steps=(Version 'Email="demo@example.com"' AccountID=1234 ResponseText AccountID=123456 AccountID
+         Password=demo-secret 'PagoraMessage("0419000000", "Hello")' ResponseText)
+  echo "   \$ zcom call ZentrovaCOM.SMSInterface$(printf " '%s'" "${steps[@]}")"
+  "$zcom" call ZentrovaCOM.SMSInterface "${steps[@]}" 2>&1 | sed 's/^/   /' || true
+fi
 exit "$status"
