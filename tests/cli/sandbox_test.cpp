@@ -91,21 +91,6 @@ TEST_F(PagoraAndSandbox, TwoNumbersSetUpWithZcomArriveAsTwoApiexeDocuments) {
   }
 }
 
-TEST_F(PagoraAndSandbox, ScriptedRefusalThenAcceptance) {
-  const std::string address = StartSandbox({"--reply", "0007 Account suspended", "--then", "--status", "200"});
-  ASSERT_FALSE(address.empty());
-  ASSERT_EQ(Run({kZcom, "reg", "add", "HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings", "/v", "HTTP1", "/d", address,
-                 "/f"}).exitCode,
-            0);
-  auto r = Run({kPagora, "1,2", "x"});
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.out,
-            "Sending SMS to 1 with message x\n0007 Account suspended\n"
-            "Sending SMS to 2 with message x\nMessage sent sucessfully\n"
-            "1 Messages sent sucessfully\n");
-  EXPECT_EQ(Log().size(), 2u);
-}
-
 TEST(Zcom, RegAddQueryDeleteAndTheirExitStatuses) {
   char tmpl[] = "/tmp/zv-zcom-XXXXXX";
   ASSERT_NE(mkdtemp(tmpl), nullptr);
