@@ -1,6 +1,5 @@
 #include "platform/process.h"
 
-#include <curl/curl.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/http.h"
 
 namespace zentrova::platform {
 
@@ -49,16 +49,13 @@ ProcessSetup::ProcessSetup() {
                " names no code page this system can convert to (for example 1252 or 1251)";
     return;
   }
-  if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-    message_ = "the HTTP library could not be initialised";
-    return;
-  }
+  // The HTTP library's global state has one owner, in the HTTP adapter; this
+  // only makes it start now, so a failure is reported before anything else.
+  if (!InitialiseHttp(message_)) return;
   httpReady_ = true;
   ok_ = true;
 }
 
-ProcessSetup::~ProcessSetup() {
-  if (httpReady_) curl_global_cleanup();
-}
+ProcessSetup::~ProcessSetup() = default;
 
 }  // namespace zentrova::platform
