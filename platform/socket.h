@@ -53,6 +53,9 @@ class TcpSocket {
   SocketResult Receive(char* buffer, std::size_t size, Milliseconds limit, std::size_t* received,
                        std::string& error);
 
+  // Ends both directions of the connection without releasing the descriptor,
+  // which wakes a thread blocked in Receive or SendAll; safe from another thread.
+  void Shutdown();
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
 

@@ -211,6 +211,10 @@ SocketResult TcpSocket::Receive(char* buffer, std::size_t size, Milliseconds lim
   }
 }
 
+void TcpSocket::Shutdown() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+}
+
 void TcpSocket::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;

@@ -17,6 +17,7 @@
 namespace zentrova::sandbox {
 
 std::unique_ptr<Listener> MakeHttpListener(const ListenerConfig&, Journal&);
+std::unique_ptr<Listener> MakeMailboxListener(const ListenerConfig&, Journal&);
 bool DecodeApiexe(const std::string&, nlohmann::json&, std::string&);
 
 namespace {
@@ -29,6 +30,7 @@ struct ListenerKind {
 };
 const ListenerKind kListenerKinds[] = {
     {"--http", "http", "answer POST /sms.dll?private&type=N over HTTP", MakeHttpListener},
+    {"--smtp", "smtp", "accept mail for the gateway mailbox over SMTP", MakeMailboxListener},
 };
 
 struct Subcommand {
@@ -73,6 +75,10 @@ void PrintHelp() {
       "  --reply-size N    pad the reply body with '.' to N bytes\n"
       "  --delay MS        wait MS milliseconds before answering\n"
       "  --then            start the next reply of the script\n"
+      "  --smtp-reply STAGE=REPLY   for --smtp: answer STAGE (greeting, helo, mail, rcpt,\n"
+      "                    data, end, quit) with REPLY, e.g. rcpt=\"550 no such mailbox\"\n"
+      "                    (\"\\n\" between lines of a multi-line reply), \"close\" to hang up\n"
+      "                    or \"silent\" to answer nothing; may be repeated\n"
       "\nOther options:\n"
       "  --log FILE        append one JSON object per request to FILE\n"
       "  -h, --help        this text\n";
@@ -130,6 +136,14 @@ int Serve(int argc, char** argv) {
       config.steps.emplace_back();
       configs.push_back(std::move(config));
       factories.push_back(kind->make);
+      continue;
+    }
+    if (arg == "--smtp-reply") {
+      const char* script = value("STAGE=REPLY");
+      if (!script) return Fail("--smtp-reply needs STAGE=REPLY");
+      if (configs.empty() || configs.back().kind != "smtp")
+        return Fail("--smtp-reply must follow the --smtp listener it scripts");
+      configs.back().smtpReplies.push_back(script);
       continue;
     }
     if (arg == "--log") {

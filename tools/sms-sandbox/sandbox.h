@@ -29,6 +29,7 @@ struct ListenerConfig {
   std::string host;
   int port = 0;  // 0: any free port, reported in the readiness line
   std::vector<ReplyStep> steps;
+  std::vector<std::string> smtpReplies;  // "STAGE=REPLY" of --smtp-reply, for the mailbox
 };
 
 // Picks the step for the next request; thread-safe.

@@ -1,0 +1,107 @@
+// A real gateway request mailed to sms-sandbox's mailbox: the mailbox journals
+// the envelope, the header lines, the body and the document it deciphered; its
+// scripted replies make the sender fail the way a refusing server would.
+#include <gtest/gtest.h>
+
+#include "gateway/automation/document.h"
+#include "mask_date.h"
+#include "smtp/gateway_mail.h"
+#include "tests/support/peers.h"
+
+namespace zentrova::smtp {
+namespace {
+
+using std::chrono::milliseconds;
+
+std::string ComposeRequest() {
+  gateway::AutomationRequest request{{"ACC-7", "ops@example.com", "secret", "61"},
+                                     {{"0400000001", false}},
+                                     "Hello by mail"};
+  identity::SequenceNumber sequence(9);
+  std::string body;
+  EXPECT_EQ(gateway::ComposeAutomationDocument(request, sequence, body),
+            gateway::ComposeResult::kComposed);
+  return body;
+}
+
+int Mail(const std::string& server, const std::string& body, std::string& lastError,
+         const SmtpLimits& limits = SmtpLimits{}) {
+  return SendGatewayMail(server.c_str(), "ops@example.com", "sms@gateway.example",
+                         "RUV: sms message", body.c_str(), limits, &lastError);
+}
+
+TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequest) {
+  testing::Sandbox sandbox({"--smtp", "127.0.0.1:0"});
+  ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
+  std::string request = ComposeRequest();
+  std::string lastError;
+  ASSERT_EQ(Mail(sandbox.Address(), request, lastError), 0) << lastError;
+
+  // The mailbox journals a mail before it accepts it.
+  std::vector<nlohmann::json> entries = sandbox.Requests();
+  ASSERT_EQ(entries.size(), 1u);
+  const nlohmann::json& e = entries[0];
+  EXPECT_EQ(e["kind"], "smtp");
+  EXPECT_EQ(e["delivered"], true);
+  EXPECT_EQ(e["mail_from"], "ops@example.com");
+  EXPECT_EQ(e["rcpt_to"], nlohmann::json::array({"sms@gateway.example"}));
+  ASSERT_EQ(e["headers"].size(), 6u) << e["headers"].dump();
+  EXPECT_EQ(e["headers"][0][0], "Date");
+  EXPECT_TRUE(test::IsMailDate(e["headers"][0][1].get<std::string>())) << e["headers"][0][1];
+  EXPECT_EQ(e["headers"][1], nlohmann::json({"From", "ops@example.com"}));
+  EXPECT_EQ(e["headers"][2], nlohmann::json({"To", "<sms@gateway.example>"}));
+  EXPECT_EQ(e["headers"][3], nlohmann::json({"Subject", "RUV: sms message"}));
+  EXPECT_EQ(e["headers"][4], nlohmann::json({"Message-ID", "<>"}));
+  EXPECT_EQ(e["headers"][5], nlohmann::json({"X-Mailer", "<ZV2MAIL>"}));
+  EXPECT_EQ(e["body"], request + "\r\n");  // the cipher text is ASCII: the same text
+  EXPECT_EQ(e["reply"], "250 OK logged");
+
+  ASSERT_EQ(e["dialect"], "APICOM") << e.dump();
+  const nlohmann::json& f = e["fields"];
+  EXPECT_FALSE(f.contains("error")) << f.dump();
+  EXPECT_EQ(f["SENDER"]["AC"], "ACC-7");
+  EXPECT_EQ(f["SENDER"]["PW"], "secret");
+  EXPECT_EQ(f["SENDER"]["SN"], "9");
+  EXPECT_EQ(f["FROM"], (nlohmann::json{{"ID", "ACC-7"}, {"Email", "ops@example.com"}}));
+  ASSERT_EQ(f["recipients"].size(), 1u);
+  EXPECT_EQ(f["recipients"][0]["NUMBER"], "0400000001");
+  EXPECT_EQ(f["recipients"][0]["MSG"], nlohmann::json::array({"Hello by mail"}));
+}
+
+TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
+  testing::Sandbox sandbox({"--smtp", "127.0.0.1:0", "--smtp-reply", "rcpt=550 no such mailbox",
+                            "--smtp", "127.0.0.1:0", "--smtp-reply", "end=silent",
+                            "--smtp", "127.0.0.1:0", "--smtp-reply", "helo=250-hi\\n250 there",
+                            "--smtp-reply", "mail=close"});
+  ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
+  std::string request = ComposeRequest();
+  std::string lastError;
+
+  EXPECT_NE(Mail(sandbox.Address(0), request, lastError), 0);
+  EXPECT_EQ(lastError, "503:SMTP server not ready for data");
+
+  SmtpLimits shortEnd;
+  shortEnd.dataEnd = milliseconds(300);
+  EXPECT_NE(Mail(sandbox.Address(1), request, lastError, shortEnd), 0);
+  EXPECT_EQ(lastError, "SMTP server did not reply within 300 ms");
+
+  EXPECT_NE(Mail(sandbox.Address(2), request, lastError), 0);
+  EXPECT_EQ(lastError, "SMTP server closed the connection");
+
+  std::vector<nlohmann::json> entries = sandbox.Requests();
+  ASSERT_EQ(entries.size(), 3u);
+  const nlohmann::json& refused = entries[0];
+  EXPECT_EQ(refused["delivered"], false);
+  ASSERT_EQ(refused["commands"].size(), 5u) << refused.dump();
+  EXPECT_EQ(refused["commands"][1], "MAIL From: <ops@example.com>");
+  EXPECT_EQ(refused["commands"][2], "RCPT TO: <sms@gateway.example>");
+  EXPECT_EQ(refused["commands"][3], "DATA");
+  EXPECT_EQ(refused["commands"][4], "QUIT");
+  EXPECT_EQ(entries[1]["delivered"], true);  // the whole mail arrived; its reply never did
+  EXPECT_EQ(entries[1]["reply"], "(silent)");
+  EXPECT_EQ(entries[1]["dialect"], "APICOM");
+  EXPECT_EQ(entries[2]["commands"].size(), 2u) << entries[2].dump();
+}
+
+}  // namespace
+}  // namespace zentrova::smtp
