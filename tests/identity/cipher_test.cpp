@@ -112,17 +112,6 @@ TEST(Blowfish, KeyScheduleEqualsOpenSslForKeysOfEveryLength) {
   }
 }
 
-TEST(Blowfish, EqualBlocksEncipherAlikeAndRepeatsGiveTheSameBytes) {
-  Bytes data(64, 0);
-  std::memcpy(data.data(), "ABCDEFGH", 8);
-  std::memcpy(data.data() + 40, "ABCDEFGH", 8);
-  Bytes again = data;
-  EncipherDocument(data.data(), data.size());
-  EncipherDocument(again.data(), again.size());
-  EXPECT_EQ(data, again);
-  EXPECT_EQ(0, std::memcmp(data.data(), data.data() + 40, 8));
-}
-
 // Decodes each line with Python's binascii.a2b_uu, an independent decoder of
 // the same line format, and returns the bytes.
 Bytes DecodeWithPython(const std::string& encoded) {

@@ -2,10 +2,7 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
-#include <set>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -183,22 +180,6 @@ TEST(SequenceNumber, ConsecutiveAndWrapsAfterTheLargestValue) {
   SequenceNumber last(4294967295u);
   EXPECT_EQ(last.Take(), 4294967295u);
   EXPECT_EQ(last.Take(), 0u);
-}
-
-TEST(SequenceNumber, NoTwoThreadsGetTheSameNumber) {
-  SequenceNumber shared;
-  constexpr int kThreads = 4, kEach = 20000;
-  std::vector<std::vector<std::uint32_t>> taken(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t)
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < kEach; ++i) taken[t].push_back(shared.Take());
-    });
-  for (auto& t : threads) t.join();
-  std::set<std::uint32_t> all;
-  for (const auto& v : taken) all.insert(v.begin(), v.end());
-  EXPECT_EQ(all.size(), std::size_t(kThreads * kEach));
-  EXPECT_EQ(*all.rbegin(), std::uint32_t(kThreads * kEach - 1));
 }
 
 }  // namespace
