@@ -44,20 +44,18 @@ HRESULT Reject(const std::string& message) {
   return S_FALSE;
 }
 
-// The BSTR as ANSI text, up to its first NUL as the C string it stands for.
-// False when the conversion cannot run; *lossy tells of characters that the
-// code page cannot hold.
+// The whole BSTR as ANSI text (a NUL inside it included). False when the
+// conversion cannot run; *lossy tells of characters that the code page cannot hold.
 bool ToAnsi(BSTR value, std::string& text, bool* lossy) {
   std::u16string_view wide;
   if (value) wide = std::u16string_view(value, SysStringLen(value));
-  wide = wide.substr(0, wide.find(u'\0'));
   return platform::Utf16ToAnsi(wide, text, lossy);
 }
 
-// Stores a text property. A value that does not fit its buffer, or that the
-// code page cannot hold, is refused rather than cut or altered: these are
-// addresses and passwords, and a changed one fails later in a way that is hard
-// to trace back.
+// Stores a text property. A value that does not fit its buffer, that the code
+// page cannot hold or that a NUL would cut short is refused rather than cut or
+// altered: these are addresses and passwords, and a changed one fails later in
+// a way that is hard to trace back.
 template <size_t N>
 HRESULT PutText(BSTR value, char (&buffer)[N], const char* property) {
   std::string text;
@@ -66,6 +64,8 @@ HRESULT PutText(BSTR value, char (&buffer)[N], const char* property) {
   if (lossy)
     return Reject(std::string("Error: The ") + property + " text holds characters that the system code page (" +
                   std::to_string(platform::AnsiCodePage()) + ") cannot represent.");
+  if (text.find('\0') != std::string::npos)
+    return Reject(std::string("Error: The ") + property + " text holds a NUL character, which cannot be stored.");
   if (text.size() >= N)
     return Reject(std::string("Error: The ") + property + " text is too long: at most " + std::to_string(N - 1) +
                   " characters are allowed.");

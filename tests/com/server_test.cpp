@@ -204,6 +204,16 @@ TEST_F(ServerTest, MembersCheckTheirPointersAndTakeNullTexts) {
   EXPECT_EQ(object->put_SMTPServer(nullptr), S_OK);  // a null BSTR is the empty text
   EXPECT_EQ(Text(&ISMSInterface::get_SMTPServer, object), u"");
 
+  // A text that a NUL would cut short is refused, like one too long for its buffer.
+  BSTR withNul = SysAllocStringLen(u"a@b.com\0x", 9);
+  EXPECT_EQ(object->put_SMTPServer(withNul), S_FALSE);
+  SysFreeString(withNul);
+  BSTR idWithNul = SysAllocStringLen(u"12345\0" u"6", 7);
+  EXPECT_EQ(object->put_AccountID(idWithNul), S_FALSE);
+  SysFreeString(idWithNul);
+  EXPECT_EQ(Text(&ISMSInterface::get_SMTPServer, object), u"");
+  EXPECT_EQ(Text(&ISMSInterface::get_ResponseText, object), u"Error: Invalid Account ID");
+
   // A null message is no message, checked after the settings.
   Bstr email(u"a@b.com"), id(u"12345"), password(u"pw");
   object->put_Email(email.get());
