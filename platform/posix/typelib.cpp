@@ -106,7 +106,8 @@ class IdlReader {
         if (!ReadInterface(attributes, type)) return Fail(error);
         if (!type.name.empty()) interfaces.push_back(std::move(type));
       } else if (word == "library") {
-        if (haveLibrary || !ReadLibrary(attributes, library, interfaces)) return Fail(error, "a second library");
+        if (haveLibrary) return Fail(error, "a second library");
+        if (!ReadLibrary(attributes, library, interfaces)) return Fail(error);
         haveLibrary = true;
       } else {
         return Fail(error, "unexpected '" + word + "'");

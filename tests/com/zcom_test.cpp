@@ -3,6 +3,8 @@
 // codes a client sees, and zcom's own syntax and exit statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -89,6 +91,18 @@ TEST_F(ZcomTest, SecondRegistrationReplacesTheClassKeyAsAWhole) {
   ASSERT_EQ(Zcom({"regsvr", "/u", "/s", ZV_SERVER_PATH}).exitCode, 0);
   EXPECT_EQ(registry_.ClassesRootKeys(),
             (std::vector<std::string>{"CLSID", "CLSID\\{00000000-1111-2222-3333-444444444444}"}));
+}
+
+TEST_F(ZcomTest, LibraryExportsTheFourEntryPointsOnly) {
+  // Anything else exported could be bound by the client's own symbols instead.
+  ProcessResult r = zv_test::RunProcess({"/usr/bin/nm", "-D", "--defined-only", ZV_SERVER_PATH}, {});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::string> names;
+  std::istringstream lines(r.out);
+  std::string address, kind, name;
+  while (lines >> address >> kind >> name) names.push_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
+                                             "DllUnregisterServer"}));
 }
 
 TEST_F(ZcomTest, RegsvrReportsWhatWentWrong) {
