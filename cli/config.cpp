@@ -25,15 +25,15 @@ std::string UserConfigHome() {
 
 // Reads one text key into buffer. The value is first read whole, so that a
 // value too long for its buffer is named in a warning rather than cut silently.
-void ReadText(const std::string& path, const char* section, const char* key, char* buffer, std::size_t size,
-              std::vector<std::string>& warnings) {
+void ReadText(const std::string& path, const char* section, const char* key, char* buffer,
+              std::size_t size, std::vector<std::string>& warnings) {
   char whole[4096];
   std::size_t length = platform::ReadProfileString(section, key, "", whole, sizeof whole, path);
   platform::ReadProfileString(section, key, "", buffer, size, path);
   if (length >= size)
-    warnings.push_back(std::string("[") + section + "] " + key + " in " + path + " is longer than " +
-                       std::to_string(size - 1) + " bytes; only its first " + std::to_string(size - 1) +
-                       " are used");
+    warnings.push_back(std::string("[") + section + "] " + key + " in " + path +
+                       " is longer than " + std::to_string(size - 1) + " bytes; only its first " +
+                       std::to_string(size - 1) + " are used");
 }
 
 }  // namespace
@@ -43,7 +43,8 @@ std::vector<std::string> ConfigurationCandidates(const std::string& programFolde
   // Windows finds "pagora.ini" whatever its case; the usage text says "Pagora.ini".
   out.push_back(programFolder + "/pagora.ini");
   out.push_back(programFolder + "/Pagora.ini");
-  if (std::string home = UserConfigHome(); !home.empty()) out.push_back(home + "/pagora/pagora.ini");
+  if (std::string home = UserConfigHome(); !home.empty())
+    out.push_back(home + "/pagora/pagora.ini");
   out.push_back("/etc/pagora/pagora.ini");
   return out;
 }
@@ -54,7 +55,8 @@ std::string FindConfigurationFile(const std::string& programFolder) {
   return {};
 }
 
-void ReadConfiguration(const std::string& path, Configuration& config, std::vector<std::string>& warnings) {
+void ReadConfiguration(const std::string& path, Configuration& config,
+                       std::vector<std::string>& warnings) {
   config = Configuration{};
   if (path.empty()) return;
   if (access(path.c_str(), R_OK) != 0) {
@@ -70,8 +72,12 @@ void ReadConfiguration(const std::string& path, Configuration& config, std::vect
   config.proxyPort = platform::ReadProfileInt("PROXY", "Port", 0, path);
 
   struct stat st;
-  if ((config.password[0] || config.proxyPassword[0]) && stat(path.c_str(), &st) == 0 && (st.st_mode & S_IROTH))
-    warnings.push_back(path + " holds a password and every user of this machine can read it; make it private with: chmod o-r " + path);
+  if ((config.password[0] || config.proxyPassword[0]) && stat(path.c_str(), &st) == 0 &&
+      (st.st_mode & S_IROTH))
+    warnings.push_back(path +
+                       " holds a password and every user of this machine can read it; make it "
+                       "private with: chmod o-r " +
+                       path);
 }
 
 }  // namespace zentrova::cli

@@ -27,6 +27,7 @@ std::string FindConfigurationFile(const std::string& programFolder);
 // Reads the keys from path (a missing file leaves everything empty). Problems a
 // user should fix but that do not stop the run (a value cut to its buffer, a
 // password readable by other users) are appended to warnings, one line each.
-void ReadConfiguration(const std::string& path, Configuration& config, std::vector<std::string>& warnings);
+void ReadConfiguration(const std::string& path, Configuration& config,
+                       std::vector<std::string>& warnings);
 
 }  // namespace zentrova::cli

@@ -26,13 +26,15 @@ std::string ProgramFolder() {
   std::string exe;
   if (!platform::ExecutablePath(exe)) return ".";
   std::size_t slash = exe.rfind('/');
-  return slash == std::string::npos ? std::string(".") : (slash == 0 ? std::string("/") : exe.substr(0, slash));
+  return slash == std::string::npos ? std::string(".")
+                                    : (slash == 0 ? std::string("/") : exe.substr(0, slash));
 }
 
 void PrintBanner() {
   char version[128] = {};
   FileVersionReader(version, sizeof version);
-  std::printf("Pagora SMS sender, version %s\nCopyright (C) Zentrova. All rights reserved.\n\n", version);
+  std::printf("Pagora SMS sender, version %s\nCopyright (C) Zentrova. All rights reserved.\n\n",
+              version);
 }
 
 void PrintUsage() {
@@ -51,20 +53,25 @@ void PrintHelp(const std::string& programFolder) {
       "the gateway's primary server and prints one result line per number.\n"
       "\nThe account details are read from [CONFIG] AccountId, Email and Password, and an\n"
       "optional proxy from [PROXY] Server, Port, Username and Password, in the first of:\n");
-  for (const auto& candidate : ConfigurationCandidates(programFolder)) std::printf("  %s\n", candidate.c_str());
+  for (const auto& candidate : ConfigurationCandidates(programFolder))
+    std::printf("  %s\n", candidate.c_str());
   std::printf(
       "\nThe gateway server is HTTP1 under HKCU\\%s in the registry\n"
       "(set it with: zcom reg add \"HKCU\\%s\" /v HTTP1 /d HOST[:PORT] /f).\n"
-      "\nExit status: 0 the last send succeeded; 1 start-up failed; 2 usage shown or no AccountId;\n"
+      "\nExit status: 0 the last send succeeded; 1 start-up failed; 2 usage shown or no "
+      "AccountId;\n"
       "3 no Email; 4 no Password; 64 a recipient list over %zu bytes or a number over %zu bytes;\n"
       "otherwise the last send's result in 8 bits (255 for -1 or a multiple of 256, 254 for -2,\n"
       "246 for a message over %zu bytes, 10 no usable reply, 184 for 3000 no HTTP session,\n"
       "or the gateway's reply code).\n",
-      gateway::kSettingsKey, gateway::kSettingsKey, kMaxRecipientListBytes, kMaxNumberBytes, kMaxMessageBytes);
+      gateway::kSettingsKey, gateway::kSettingsKey, kMaxRecipientListBytes, kMaxNumberBytes,
+      kMaxMessageBytes);
 }
 
 // The start of a long argument, enough for a person to recognise it.
-std::string Excerpt(const std::string& text) { return text.size() <= 24 ? text : text.substr(0, 24) + "..."; }
+std::string Excerpt(const std::string& text) {
+  return text.size() <= 24 ? text : text.substr(0, 24) + "...";
+}
 
 }  // namespace
 
@@ -128,7 +135,8 @@ int RunPagora(int argc, char** argv) {
   ReadConfiguration(iniPath, config, warnings);
   for (const auto& w : warnings) Warn(w);
   if (config.proxyServer[0])
-    gateway::SetProxyDetails(config.proxyServer, config.proxyPort, config.proxyUserName, config.proxyPassword);
+    gateway::SetProxyDetails(config.proxyServer, config.proxyPort, config.proxyUserName,
+                             config.proxyPassword);
 
   // 4. The account details, before the arguments are looked at.
   int code = 0;
@@ -138,10 +146,14 @@ int RunPagora(int argc, char** argv) {
   if (code != 0) {
     if (iniPath.empty()) {
       std::string places;
-      for (const auto& c : ConfigurationCandidates(folder)) places += (places.empty() ? "" : ", ") + c;
+      for (const auto& c : ConfigurationCandidates(folder))
+        places += (places.empty() ? "" : ", ") + c;
       Warn("no pagora.ini found; looked for " + places);
     }
-    std::printf("Error %d: You must configure an AccountId, Email address and password in the pagora.ini file\n", code);
+    std::printf(
+        "Error %d: You must configure an AccountId, Email address and password in the pagora.ini "
+        "file\n",
+        code);
     return code;
   }
 
@@ -179,14 +191,16 @@ int RunPagora(int argc, char** argv) {
 
   // A cut number would text a stranger, so a list or number that does not fit is refused whole.
   if (list.size() > kMaxRecipientListBytes) {
-    std::printf("Error %d: The recipient list is %zu bytes long; at most %zu fit. Nothing was sent.\n",
-                kExitRecipientsTooLong, list.size(), kMaxRecipientListBytes);
+    std::printf(
+        "Error %d: The recipient list is %zu bytes long; at most %zu fit. Nothing was sent.\n",
+        kExitRecipientsTooLong, list.size(), kMaxRecipientListBytes);
     return kExitRecipientsTooLong;
   }
   for (const auto& number : numbers) {
     if (number.size() > kMaxNumberBytes) {
-      std::printf("Error %d: The mobile number %s is %zu bytes long; at most %zu fit. Nothing was sent.\n",
-                  kExitRecipientsTooLong, Excerpt(number).c_str(), number.size(), kMaxNumberBytes);
+      std::printf(
+          "Error %d: The mobile number %s is %zu bytes long; at most %zu fit. Nothing was sent.\n",
+          kExitRecipientsTooLong, Excerpt(number).c_str(), number.size(), kMaxNumberBytes);
       return kExitRecipientsTooLong;
     }
   }

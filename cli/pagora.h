@@ -14,7 +14,8 @@ inline constexpr int kExitSetupFailed = 1;
 inline constexpr int kExitUsage = 2;  // also: "AccountId" is empty
 inline constexpr int kExitNoEmail = 3;
 inline constexpr int kExitNoPassword = 4;
-inline constexpr int kExitRecipientsTooLong = 64;  // the list or one number does not fit; nothing sent
+inline constexpr int kExitRecipientsTooLong =
+    64;  // the list or one number does not fit; nothing sent
 
 // What fits: the recipient list's work buffer and one number's buffer, less the terminator.
 inline constexpr std::size_t kMaxRecipientListBytes = 2047;

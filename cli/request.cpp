@@ -37,7 +37,8 @@ std::string ComposeRequestDocument(std::string_view email, std::string_view acco
                                    std::string_view password, std::string_view escapedMessage,
                                    std::string_view number) {
   std::string doc;
-  doc.reserve(96 + email.size() + accountId.size() + password.size() + escapedMessage.size() + number.size());
+  doc.reserve(96 + email.size() + accountId.size() + password.size() + escapedMessage.size() +
+              number.size());
   doc.append("[FROM]\nEmail=").append(email);
   doc.append("\n\n[SENDER]\nID=").append(accountId);
   doc.append("\nPW=").append(password);
@@ -53,7 +54,8 @@ int SendCommandLineRequest(const char* accountId, const char* email, const char*
   if (std::strlen(message) > kMaxMessageBytes) return kMessageTooLong;
   std::string document;
   try {
-    document = ComposeRequestDocument(email, accountId, password, EscapeMessageText(message), number);
+    document =
+        ComposeRequestDocument(email, accountId, password, EscapeMessageText(message), number);
   } catch (const std::bad_alloc&) {
     return kMissingInput;
   }

@@ -35,7 +35,8 @@ class Converter {
     char* dst = buf;
     std::size_t left = inLen, room = sizeof buf;
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(cd_, &src, &left, &dst, &room) == static_cast<std::size_t>(-1) || left != 0) return false;
+    if (iconv(cd_, &src, &left, &dst, &room) == static_cast<std::size_t>(-1) || left != 0)
+      return false;
     out.append(buf, static_cast<std::size_t>(dst - buf));
     return true;
   }
@@ -51,14 +52,16 @@ std::string IconvName(unsigned codePage) { return "CP" + std::to_string(codePage
 // every current terminal and shell, so that is what ASCII is taken to mean.
 std::string LocaleCharset() {
   const char* cs = nl_langinfo(CODESET);
-  if (!cs || !*cs || std::strcmp(cs, "ANSI_X3.4-1968") == 0 || std::strcmp(cs, "ASCII") == 0) return "UTF-8";
+  if (!cs || !*cs || std::strcmp(cs, "ANSI_X3.4-1968") == 0 || std::strcmp(cs, "ASCII") == 0)
+    return "UTF-8";
   return cs;
 }
 
 // Length in bytes of the UTF-16LE character starting at in[i] (2 or 4).
 std::size_t Utf16Unit(std::u16string_view in, std::size_t i) {
   char16_t c = in[i];
-  if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) return 2;
+  if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF)
+    return 2;
   return 1;
 }
 
@@ -110,7 +113,8 @@ bool AnsiToUtf16(std::string_view in, std::u16string& out) {
     }
     bytes.clear();
     if (conv.Convert(&ch, 1, bytes) && bytes.size() == 2) {
-      out += static_cast<char16_t>(static_cast<unsigned char>(bytes[0]) | (static_cast<unsigned char>(bytes[1]) << 8));
+      out += static_cast<char16_t>(static_cast<unsigned char>(bytes[0]) |
+                                   (static_cast<unsigned char>(bytes[1]) << 8));
     } else {
       out += u'?';  // the few byte values a code page leaves undefined
     }
@@ -138,7 +142,8 @@ bool LocaleToAnsi(std::string_view in, std::string& out, bool* lossy) {
       unit.clear();
       if (toUtf16.Convert(in.data() + i, len, unit)) {
         for (std::size_t k = 0; k + 1 < unit.size(); k += 2)
-          wide += static_cast<char16_t>(static_cast<unsigned char>(unit[k]) | (static_cast<unsigned char>(unit[k + 1]) << 8));
+          wide += static_cast<char16_t>(static_cast<unsigned char>(unit[k]) |
+                                        (static_cast<unsigned char>(unit[k + 1]) << 8));
         i += len;
         done = true;
       }

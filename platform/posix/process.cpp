@@ -2,10 +2,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstdlib>
-
-#include <cerrno>
 #include <cstring>
 #include <vector>
 

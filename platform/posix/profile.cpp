@@ -9,7 +9,9 @@
 namespace zentrova::platform {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -19,13 +21,16 @@ std::string_view Trim(std::string_view s) {
 
 bool SameName(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+           auto lower = [](char c) {
+             return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+           };
            return lower(x) == lower(y);
          });
 }
 
 // The value of key in the first section called section, or nothing.
-std::optional<std::string> Lookup(std::string_view section, std::string_view key, const std::string& path) {
+std::optional<std::string> Lookup(std::string_view section, std::string_view key,
+                                  const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   section = Trim(section);
@@ -40,7 +45,8 @@ std::optional<std::string> Lookup(std::string_view section, std::string_view key
     if (view.empty() || view.front() == ';') continue;
     if (view.front() == '[') {
       std::size_t close = view.find(']');
-      std::string_view name = view.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
+      std::string_view name =
+          view.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
       inSection = SameName(Trim(name), section);
       continue;
     }
@@ -49,7 +55,8 @@ std::optional<std::string> Lookup(std::string_view section, std::string_view key
     if (eq == std::string_view::npos || !SameName(Trim(view.substr(0, eq)), key)) continue;
     std::string_view value = Trim(view.substr(eq + 1));
     // A value in matching quotes loses them, so that blanks at its ends can be kept.
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
       value = value.substr(1, value.size() - 2);
     return std::string(value);
   }
@@ -59,8 +66,8 @@ std::optional<std::string> Lookup(std::string_view section, std::string_view key
 }  // namespace
 
 std::size_t ReadProfileString(std::string_view section, std::string_view key,
-                                    std::string_view defaultValue, char* buffer, std::size_t size,
-                                    const std::string& path) {
+                              std::string_view defaultValue, char* buffer, std::size_t size,
+                              const std::string& path) {
   if (!buffer || size == 0) return 0;
   std::optional<std::string> found = Lookup(section, key, path);
   std::string_view value = found ? std::string_view(*found) : Trim(defaultValue);
@@ -71,7 +78,7 @@ std::size_t ReadProfileString(std::string_view section, std::string_view key,
 }
 
 int ReadProfileInt(std::string_view section, std::string_view key, int defaultValue,
-                         const std::string& path) {
+                   const std::string& path) {
   std::optional<std::string> found = Lookup(section, key, path);
   if (!found) return defaultValue;
   std::string_view v = Trim(*found);

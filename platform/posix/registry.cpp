@@ -57,9 +57,9 @@ std::string ParentOf(const std::string& path) {
 
 struct Value {
   std::string name;
-  std::string data;   // the bytes a reader gets (strings without a terminator)
+  std::string data;  // the bytes a reader gets (strings without a terminator)
   bool isString = true;
-  std::string raw;    // for other types: the text after '=' exactly as read
+  std::string raw;  // for other types: the text after '=' exactly as read
 };
 
 struct Key {
@@ -204,7 +204,8 @@ void ParseHive(const std::string& text, RegistryRoot root, Hive& hive) {
       std::string head = full.substr(0, slash);
       RegistryRoot parsed;
       if (!ParseRegistryRoot(head, parsed) || parsed != root) continue;  // another root's section
-      std::string path = slash == std::string::npos ? std::string() : NormalisePath(full.substr(slash + 1));
+      std::string path =
+          slash == std::string::npos ? std::string() : NormalisePath(full.substr(slash + 1));
       if (path.empty()) continue;
       current = &hive.Create(path);
       continue;
@@ -362,13 +363,15 @@ const char* RegistryRootName(RegistryRoot root) {
 // ---- reading ----------------------------------------------------------------
 
 struct RegistryKey::Impl {
-  Key key;                             // a snapshot taken at Open
+  Key key;  // a snapshot taken at Open
   std::vector<std::string> subkeys;
 };
 
 RegistryKey::RegistryKey() : impl_(nullptr) {}
 RegistryKey::~RegistryKey() { Close(); }
-RegistryKey::RegistryKey(RegistryKey&& other) noexcept : impl_(other.impl_) { other.impl_ = nullptr; }
+RegistryKey::RegistryKey(RegistryKey&& other) noexcept : impl_(other.impl_) {
+  other.impl_ = nullptr;
+}
 RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
   if (this != &other) {
     Close();
@@ -389,7 +392,8 @@ long RegistryKey::Open(RegistryRoot root, std::string_view path) {
   auto impl = std::make_unique<Impl>();
   impl->key = *key;
   for (const auto& k : hive.keys)
-    if (hive.IsBelow(k.path, key->path) && k.path.find('\\', key->path.size() + 1) == std::string::npos)
+    if (hive.IsBelow(k.path, key->path) &&
+        k.path.find('\\', key->path.size() + 1) == std::string::npos)
       impl->subkeys.push_back(k.path.substr(key->path.size() + 1));
   impl_ = impl.release();
   return kErrorSuccess;
@@ -459,8 +463,10 @@ RegistryWriter::~RegistryWriter() { delete impl_; }
 void RegistryWriter::CreateKey(std::string_view path) {
   impl_->changes.push_back({Change::kCreate, NormalisePath(path), {}, {}});
 }
-void RegistryWriter::SetString(std::string_view path, std::string_view name, std::string_view value) {
-  impl_->changes.push_back({Change::kSet, NormalisePath(path), std::string(name), std::string(value)});
+void RegistryWriter::SetString(std::string_view path, std::string_view name,
+                               std::string_view value) {
+  impl_->changes.push_back(
+      {Change::kSet, NormalisePath(path), std::string(name), std::string(value)});
 }
 void RegistryWriter::DeleteValue(std::string_view path, std::string_view name) {
   impl_->changes.push_back({Change::kDeleteValue, NormalisePath(path), std::string(name), {}});
@@ -516,7 +522,9 @@ long RegistryWriter::Commit() {
         Key* key = hive.Find(c.path);
         if (!key) return kErrorFileNotFound;
         std::string gone = key->path;
-        std::erase_if(hive.keys, [&](const Key& k) { return SameName(k.path, gone) || hive.IsBelow(k.path, gone); });
+        std::erase_if(hive.keys, [&](const Key& k) {
+          return SameName(k.path, gone) || hive.IsBelow(k.path, gone);
+        });
         break;
       }
     }

@@ -25,7 +25,8 @@ int BoundLoopbackSocket(int& port) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) throw std::runtime_error("bind");
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    throw std::runtime_error("bind");
   socklen_t len = sizeof addr;
   getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
   port = ntohs(addr.sin_port);
@@ -40,7 +41,8 @@ std::size_t WholeRequest(const std::string& buf) {
   std::string head = buf.substr(0, end);
   for (std::size_t at = 0; (at = head.find("\r\n", at)) != std::string::npos;) {
     at += 2;
-    if (strncasecmp(head.c_str() + at, "Content-Length:", 15) == 0) length = std::stoul(head.substr(at + 15));
+    if (strncasecmp(head.c_str() + at, "Content-Length:", 15) == 0)
+      length = std::stoul(head.substr(at + 15));
   }
   return buf.size() >= end + 4 + length ? end + 4 + length : 0;
 }
@@ -51,8 +53,8 @@ namespace {
 
 // Starts argv with the changed environment, stdin from /dev/null, stdout and
 // stderr into pipes (errFd -1: stderr is inherited). Returns the pid or -1.
-int Spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env, int& outFd,
-          int* errFd, std::string& problem) {
+int Spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+          int& outFd, int* errFd, std::string& problem) {
   std::map<std::string, std::string> merged;
   for (char** e = environ; *e; ++e) {
     std::string kv = *e;
@@ -75,7 +77,8 @@ int Spawn(const std::vector<std::string>& argv, const std::map<std::string, std:
   args.push_back(nullptr);
 
   int outPipe[2], errPipe[2] = {-1, -1};
-  if (pipe2(outPipe, O_CLOEXEC) != 0 || (errFd && pipe2(errPipe, O_CLOEXEC) != 0)) throw std::runtime_error("pipe");
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || (errFd && pipe2(errPipe, O_CLOEXEC) != 0))
+    throw std::runtime_error("pipe");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -99,7 +102,8 @@ int Spawn(const std::vector<std::string>& argv, const std::map<std::string, std:
 
 }  // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+ProcessResult RunProcess(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& env,
                          std::chrono::milliseconds limit) {
   ProcessResult result;
   int outFd = -1, errFd = -1;
@@ -111,7 +115,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::map<st
   std::string* sinks[2] = {&result.out, &result.err};
   int open = 2;
   while (open > 0) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       result.timedOut = true;
       kill(pid, SIGKILL);
@@ -170,7 +175,8 @@ bool BackgroundProcess::ReadLine(std::string& line, std::chrono::milliseconds li
       return true;
     }
     if (outFd_ < 0) return false;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     pollfd fd{outFd_, POLLIN, 0};
     int ready = poll(&fd, 1, static_cast<int>(left.count()));
@@ -189,13 +195,15 @@ bool BackgroundProcess::ReadLine(std::string& line, std::chrono::milliseconds li
 }
 
 std::string HttpReply(int status, const std::string& body, const std::string& reason) {
-  return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\n\r\n" + body;
+  return "HTTP/1.1 " + std::to_string(status) + " " + reason +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-ScriptedListener::ScriptedListener(std::vector<std::string> replies) : replies_(std::move(replies)) {
+ScriptedListener::ScriptedListener(std::vector<std::string> replies)
+    : replies_(std::move(replies)) {
   listenFd_ = BoundLoopbackSocket(port_);
-  if (listen(listenFd_, 16) != 0 || pipe2(stopFd_, O_CLOEXEC) != 0) throw std::runtime_error("listen");
+  if (listen(listenFd_, 16) != 0 || pipe2(stopFd_, O_CLOEXEC) != 0)
+    throw std::runtime_error("listen");
   thread_ = std::thread([this] { Serve(); });
 }
 

@@ -19,14 +19,16 @@ struct ProcessResult {
 
 // Runs argv[0] with the environment of this process changed by `env` (an empty
 // value removes the variable), stdin from /dev/null; killed after `limit`.
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+ProcessResult RunProcess(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& env,
                          std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 // A program left running in the background, its stdout read line by line;
 // killed (SIGTERM, then SIGKILL after a bound) and reaped when the object goes.
 class BackgroundProcess {
  public:
-  BackgroundProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {});
+  BackgroundProcess(const std::vector<std::string>& argv,
+                    const std::map<std::string, std::string>& env = {});
   ~BackgroundProcess();
   BackgroundProcess(const BackgroundProcess&) = delete;
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <algorithm>
 #include <fstream>
 
 #include "harness.h"
@@ -29,8 +29,9 @@ const char kConfigError[] =
     " You must configure an AccountId, Email address and password in the pagora.ini file\n";
 
 std::string Document(const std::string& message, const std::string& number) {
-  return "[FROM]\nEmail=me@example.com\n\n[SENDER]\nID=acct\nPW=pw\nProduct=APIEXE\n\n\n[1]\nMessage=" + message +
-         "\nNumber=" + number + "\n";
+  return "[FROM]\nEmail=me@example.com\n\n[SENDER]\nID=acct\nPW=pw\nProduct=APIEXE\n\n\n[1]"
+         "\nMessage=" +
+         message + "\nNumber=" + number + "\n";
 }
 
 std::string Body(const std::string& request) {
@@ -62,7 +63,9 @@ class Pagora : public ::testing::Test {
     w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "HTTP1", server);
     ASSERT_EQ(w.Commit(), 0);
   }
-  void PointAt(const ScriptedListener& listener) { PointAt("127.0.0.1:" + std::to_string(listener.port())); }
+  void PointAt(const ScriptedListener& listener) {
+    PointAt("127.0.0.1:" + std::to_string(listener.port()));
+  }
   ProcessResult Run(std::vector<std::string> args, std::map<std::string, std::string> env = {},
                     const std::string& program = kPagora) {
     args.insert(args.begin(), program);
@@ -70,7 +73,8 @@ class Pagora : public ::testing::Test {
     env.emplace("XDG_CONFIG_HOME", (dir_ / "xdg").string());
     env.emplace("HOME", dir_.string());
     env.emplace("LANG", "C.UTF-8");
-    for (const char* v : {"LC_ALL", "ZENTROVA_CODEPAGE", "http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
+    for (const char* v :
+         {"LC_ALL", "ZENTROVA_CODEPAGE", "http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
       env.emplace(v, "");
     return zv_test::RunProcess(args, env);
   }
@@ -85,9 +89,15 @@ TEST_F(Pagora, AccountDetailsAreCheckedBeforeTheArguments) {
     int exit;
   } cases[] = {
       {kCompleteIni, {}, "", 2},  // usage, checked below
-      {"[CONFIG]\nAccountId=acct\nEmail=me@example.com\n", {}, std::string("Error 4:") + kConfigError, 4},
+      {"[CONFIG]\nAccountId=acct\nEmail=me@example.com\n",
+       {},
+       std::string("Error 4:") + kConfigError,
+       4},
       {"[CONFIG]\nPassword=pw\n", {"0419000000", "Hi"}, std::string("Error 3:") + kConfigError, 3},
-      {"[CONFIG]\nPassword=pw\nEmail=me@example.com\n", {"0419000000"}, std::string("Error 2:") + kConfigError, 2},
+      {"[CONFIG]\nPassword=pw\nEmail=me@example.com\n",
+       {"0419000000"},
+       std::string("Error 2:") + kConfigError,
+       2},
       {"", {"0419000000"}, std::string("Error 4:") + kConfigError, 4},
   };
   ScriptedListener listener({HttpReply(200, "0000 OK")});
@@ -97,7 +107,8 @@ TEST_F(Pagora, AccountDetailsAreCheckedBeforeTheArguments) {
     ProcessResult r = Run(c.args);
     EXPECT_EQ(r.exitCode, c.exit) << c.ini;
     if (c.out.empty()) {
-      EXPECT_EQ(r.out.rfind("\nPagora SMS sender, version " ZV_PROJECT_VERSION "\n", 0), 0u) << r.out;
+      EXPECT_EQ(r.out.rfind("\nPagora SMS sender, version " ZV_PROJECT_VERSION "\n", 0), 0u)
+          << r.out;
       EXPECT_TRUE(r.out.ends_with(kUsage)) << r.out;
     } else {
       EXPECT_EQ(r.out, c.out) << c.ini;
@@ -114,9 +125,11 @@ TEST_F(Pagora, ConfigurationBesideTheProgramInEitherSpellingAndAWarningWhenOther
   ProcessResult r = Run({}, {}, (dir_ / "prog/Pagora").string());
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_TRUE(r.out.ends_with(kUsage)) << r.out;
-  EXPECT_NE(r.err.find("Pagora.ini holds a password and every user of this machine can read it"), std::string::npos)
+  EXPECT_NE(r.err.find("Pagora.ini holds a password and every user of this machine can read it"),
+            std::string::npos)
       << r.err;
-  EXPECT_NE(r.err.find("chmod o-r " + (dir_ / "prog/Pagora.ini").string()), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("chmod o-r " + (dir_ / "prog/Pagora.ini").string()), std::string::npos)
+      << r.err;
 }
 
 TEST_F(Pagora, HelpVersionAndAFailedStartUp) {
@@ -147,11 +160,17 @@ TEST_F(Pagora, OneNumberWithoutMessageIsOneExactRequest) {
             "1 Messages sent sucessfully\n");
   const std::string body = Document("", "0419000000");
   ASSERT_EQ(listener.Requests().size(), 1u);
-  EXPECT_EQ(listener.Requests()[0], "POST /sms.dll?private&type=0 HTTP/1.1\r\n"
-                                    "Host: 127.0.0.1:" + std::to_string(listener.port()) + "\r\n"
-                                    "User-Agent: Zentrova\r\n"
-                                    "Content-Length: " + std::to_string(body.size()) + "\r\n"
-                                    "\r\n" + body);
+  EXPECT_EQ(listener.Requests()[0],
+            "POST /sms.dll?private&type=0 HTTP/1.1\r\n"
+            "Host: 127.0.0.1:" +
+                std::to_string(listener.port()) +
+                "\r\n"
+                "User-Agent: Zentrova\r\n"
+                "Content-Length: " +
+                std::to_string(body.size()) +
+                "\r\n"
+                "\r\n" +
+                body);
 }
 
 TEST_F(Pagora, RecipientListsSplitAtCommas) {
@@ -184,7 +203,8 @@ TEST_F(Pagora, MessageEscapingAndCodePageOnTheWire) {
   ProcessResult r = Run({"1", "Grüße", "5€"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.err, "");
-  EXPECT_NE(r.out.find("with message Grüße 5€\n"), std::string::npos) << r.out;  // the terminal's own characters
+  EXPECT_NE(r.out.find("with message Grüße 5€\n"), std::string::npos)
+      << r.out;  // the terminal's own characters
   // Cyrillic has no place in 1252: "?" on the wire and one warning; with 1251 it fits.
   r = Run({"1", "При", "вет"});
   EXPECT_EQ(r.exitCode, 0);
@@ -211,7 +231,8 @@ TEST_F(Pagora, MessageOf765BytesIsSentAnd766IsRefusedForEveryNumber) {
   const std::string longText(766, 'a');
   r = Run({"1,2", longText});
   EXPECT_EQ(r.exitCode, 246);  // -10
-  EXPECT_EQ(r.out, "Sending SMS to 1 with message " + longText + "\n\nSending SMS to 2 with message " + longText +
+  EXPECT_EQ(r.out, "Sending SMS to 1 with message " + longText +
+                       "\n\nSending SMS to 2 with message " + longText +
                        "\n\n0 Messages sent sucessfully\n");
   EXPECT_NE(r.err.find("766 bytes long; at most 765"), std::string::npos) << r.err;
   EXPECT_EQ(listener.Requests().size(), 1u);
@@ -244,11 +265,15 @@ TEST_F(Pagora, RecipientsThatDoNotFitAreRefusedWholeBeforeAnySend) {
 
   r = Run({number127 + std::string(2048 - 127, ','), "Hi"});
   EXPECT_EQ(r.exitCode, 64);
-  EXPECT_EQ(r.out, "Error 64: The recipient list is 2048 bytes long; at most 2047 fit. Nothing was sent.\n");
+  EXPECT_EQ(
+      r.out,
+      "Error 64: The recipient list is 2048 bytes long; at most 2047 fit. Nothing was sent.\n");
   r = Run({"1," + number127 + "8", "Hi"});
   EXPECT_EQ(r.exitCode, 64);
-  EXPECT_EQ(r.out, "Error 64: The mobile number 777777777777777777777777... is 128 bytes long; at most 127 fit. "
-                   "Nothing was sent.\n");
+  EXPECT_EQ(
+      r.out,
+      "Error 64: The mobile number 777777777777777777777777... is 128 bytes long; at most 127 fit. "
+      "Nothing was sent.\n");
   EXPECT_EQ(listener.Requests().size(), 1u);
 }
 
@@ -274,15 +299,18 @@ TEST_F(Pagora, GatewayRepliesBecomeResultLinesAndExitStatuses) {
     PointAt(listener);
     ProcessResult r = Run({"1", "Hi"});
     EXPECT_EQ(r.exitCode, c.exit) << c.reply.substr(0, 40);
-    const std::string sent = c.exit == 0 ? "1 Messages sent sucessfully\n" : "0 Messages sent sucessfully\n";
-    EXPECT_EQ(r.out, "Sending SMS to 1 with message Hi\n" + c.resultLine + sent) << c.reply.substr(0, 40);
+    const std::string sent =
+        c.exit == 0 ? "1 Messages sent sucessfully\n" : "0 Messages sent sucessfully\n";
+    EXPECT_EQ(r.out, "Sending SMS to 1 with message Hi\n" + c.resultLine + sent)
+        << c.reply.substr(0, 40);
     EXPECT_EQ(listener.Requests().size(), c.requests) << c.reply.substr(0, 40);
   }
 }
 
 TEST_F(Pagora, GatewaysThatCannotBeReachedFailWithinBounds) {
   zv_test::DeadPort dead;
-  for (const std::string& server : {std::string("nonexistent.invalid"), "127.0.0.1:" + std::to_string(dead.port())}) {
+  for (const std::string& server :
+       {std::string("nonexistent.invalid"), "127.0.0.1:" + std::to_string(dead.port())}) {
     PointAt(server);
     ProcessResult r = Run({"1", "Hi"});
     EXPECT_FALSE(r.timedOut);
@@ -293,16 +321,20 @@ TEST_F(Pagora, GatewaysThatCannotBeReachedFailWithinBounds) {
 }
 
 TEST_F(Pagora, ProxyFromTheIniIsAnsweredWithItsCredentials) {
-  ScriptedListener proxy({HttpReply(407, "", "Proxy Authentication Required"), HttpReply(200, "0000 OK")});
-  WriteIni(std::string(kCompleteIni) + "[PROXY]\nServer=127.0.0.1\nPort=" + std::to_string(proxy.port()) +
-           "\nUsername=u\nPassword=p\n");
+  ScriptedListener proxy(
+      {HttpReply(407, "", "Proxy Authentication Required"), HttpReply(200, "0000 OK")});
+  WriteIni(std::string(kCompleteIni) + "[PROXY]\nServer=127.0.0.1\nPort=" +
+           std::to_string(proxy.port()) + "\nUsername=u\nPassword=p\n");
   PointAt("gateway.example");
   ProcessResult r = Run({"1", "Hi"});
   EXPECT_EQ(r.exitCode, 0) << r.out;
   auto requests = proxy.Requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].rfind("POST http://gateway.example/sms.dll?private&type=0 HTTP/1.1\r\n", 0), 0u) << requests[0];
-  EXPECT_NE(requests[1].find("\r\nProxy-Authorization: Basic dTpw\r\n"), std::string::npos) << requests[1];  // u:p
+  EXPECT_EQ(requests[0].rfind("POST http://gateway.example/sms.dll?private&type=0 HTTP/1.1\r\n", 0),
+            0u)
+      << requests[0];
+  EXPECT_NE(requests[1].find("\r\nProxy-Authorization: Basic dTpw\r\n"), std::string::npos)
+      << requests[1];  // u:p
   EXPECT_EQ(Body(requests[1]), Document("Hi", "1"));
 }
 

@@ -30,7 +30,8 @@ class PagoraAndSandbox : public ::testing::Test {
             {"ZENTROVA_CODEPAGE", ""},
             {"http_proxy", ""}};
     fs::create_directories(dir_ / "xdg/pagora");
-    std::ofstream(dir_ / "xdg/pagora/pagora.ini") << "[CONFIG]\nAccountId=acct\nPassword=pw\nEmail=me@example.com\n";
+    std::ofstream(dir_ / "xdg/pagora/pagora.ini")
+        << "[CONFIG]\nAccountId=acct\nPassword=pw\nEmail=me@example.com\n";
     chmod((dir_ / "xdg/pagora/pagora.ini").c_str(), 0600);
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -52,7 +53,9 @@ class PagoraAndSandbox : public ::testing::Test {
     for (std::string line; std::getline(in, line);) entries.push_back(nlohmann::json::parse(line));
     return entries;
   }
-  zv_test::ProcessResult Run(std::vector<std::string> argv) { return zv_test::RunProcess(argv, env_); }
+  zv_test::ProcessResult Run(std::vector<std::string> argv) {
+    return zv_test::RunProcess(argv, env_);
+  }
 
   fs::path dir_;
   std::map<std::string, std::string> env_;
@@ -62,7 +65,8 @@ class PagoraAndSandbox : public ::testing::Test {
 TEST_F(PagoraAndSandbox, TwoNumbersSetUpWithZcomArriveAsTwoApiexeDocuments) {
   const std::string address = StartSandbox({});
   ASSERT_FALSE(address.empty());
-  auto added = Run({kZcom, "reg", "add", "HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings", "/v", "HTTP1", "/d", address, "/f"});
+  auto added = Run({kZcom, "reg", "add", "HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings", "/v",
+                    "HTTP1", "/d", address, "/f"});
   ASSERT_EQ(added.exitCode, 0) << added.err;
 
   auto r = Run({kPagora, "0419000000,040700001111", "Hi there.\r\nBye"});
@@ -94,7 +98,8 @@ TEST_F(PagoraAndSandbox, TwoNumbersSetUpWithZcomArriveAsTwoApiexeDocuments) {
 TEST(Zcom, RegAddQueryDeleteAndTheirExitStatuses) {
   char tmpl[] = "/tmp/zv-zcom-XXXXXX";
   ASSERT_NE(mkdtemp(tmpl), nullptr);
-  const std::map<std::string, std::string> env = {{"ZENTROVA_REGISTRY", std::string(tmpl) + "/registry"}};
+  const std::map<std::string, std::string> env = {
+      {"ZENTROVA_REGISTRY", std::string(tmpl) + "/registry"}};
   const std::string key = "HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings";
   auto run = [&](std::vector<std::string> args) {
     args.insert(args.begin(), kZcom);
@@ -108,7 +113,8 @@ TEST(Zcom, RegAddQueryDeleteAndTheirExitStatuses) {
   EXPECT_NE(refused.err.find("/f"), std::string::npos);
   auto q = run({"reg", "query", "hkey_current_user\\software\\zentrova", "/s"});
   EXPECT_EQ(q.exitCode, 0);
-  EXPECT_NE(q.out.find("HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settings\n    HTTP1    REG_SZ    a.example\n"),
+  EXPECT_NE(q.out.find("HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settings\n    HTTP1    "
+                       "REG_SZ    a.example\n"),
             std::string::npos)
       << q.out;
   EXPECT_EQ(run({"reg", "query", key, "/v", "HTTP2"}).exitCode, 1);

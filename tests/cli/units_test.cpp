@@ -28,14 +28,16 @@ TEST(EscapeMessageText, EveryClassOfByte) {
 TEST(ExitStatus, FailuresNeverBecomeSuccess) {
   struct Case {
     int result, status;
-  } cases[] = {{0, 0},      {4, 4},     {-1, 255},  {-2, 254}, {-10, 246},
+  } cases[] = {{0, 0},      {4, 4},     {-1, 255},   {-2, 254}, {-10, 246},
                {3000, 184}, {256, 255}, {-256, 255}, {257, 1},  {9999, 15}};
   for (const auto& c : cases) EXPECT_EQ(ExitStatus(c.result), c.status) << c.result;
 }
 
 TEST(ReadConfiguration, AValueTooLongForItsBufferIsNamed) {
-  const std::filesystem::path ini = std::filesystem::temp_directory_path() / ("zv-ini-" + std::to_string(getpid()));
-  std::ofstream(ini) << "[CONFIG]\nAccountId=acct\nPassword=" << std::string(130, 'p') << "\n[PROXY]\nPort=3128\n";
+  const std::filesystem::path ini =
+      std::filesystem::temp_directory_path() / ("zv-ini-" + std::to_string(getpid()));
+  std::ofstream(ini) << "[CONFIG]\nAccountId=acct\nPassword=" << std::string(130, 'p')
+                     << "\n[PROXY]\nPort=3128\n";
   chmod(ini.c_str(), 0600);
   Configuration c;
   std::vector<std::string> warnings;

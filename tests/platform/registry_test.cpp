@@ -36,7 +36,8 @@ class RegistryTest : public ::testing::Test {
     fs::create_directories(dir_ / "hives");
     std::ofstream(dir_ / "hives" / name) << text;
   }
-  static std::string Read(RegistryRoot root, const char* key, const char* value, long* status = nullptr) {
+  static std::string Read(RegistryRoot root, const char* key, const char* value,
+                          long* status = nullptr) {
     RegistryKey k;
     long rc = k.Open(root, key);
     if (rc == kErrorSuccess) {

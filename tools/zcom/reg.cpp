@@ -38,11 +38,12 @@ const char kUsage[] =
     "Exit status: 0 done, 1 no such key or value (or not confirmed), 64 wrong command line,\n"
     "74 the hive could not be written.\n"
     "\n"
-    "Example: zcom reg add \"HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings\" /v HTTP1 /d 127.0.0.1:8080 /f\n";
+    "Example: zcom reg add \"HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings\" /v HTTP1 /d "
+    "127.0.0.1:8080 /f\n";
 
 struct Options {
   RegistryRoot root = RegistryRoot::kCurrentUser;
-  std::string path;          // below the root
+  std::string path;                  // below the root
   std::optional<std::string> value;  // /v NAME or /ve (empty name)
   std::optional<std::string> data;
   bool allValues = false, recursive = false, force = false;
@@ -66,7 +67,8 @@ bool Parse(int argc, char** argv, std::string_view allowed, Options& o, std::str
   std::string_view key = argv[0];
   std::size_t slash = key.find('\\');
   if (!platform::ParseRegistryRoot(key.substr(0, slash), o.root)) {
-    problem = "\"" + std::string(key) + "\" does not start with HKCU\\ or HKCR\\ (or their long names)";
+    problem =
+        "\"" + std::string(key) + "\" does not start with HKCU\\ or HKCR\\ (or their long names)";
     return false;
   }
   o.path = slash == std::string_view::npos ? std::string() : std::string(key.substr(slash + 1));
@@ -143,7 +145,8 @@ std::string DisplayName(const std::string& name) { return name.empty() ? "(Defau
 // Asks on a terminal; elsewhere the answer is no, and the user hears about /f.
 bool Confirm(const std::string& question) {
   if (!isatty(STDIN_FILENO)) {
-    std::fprintf(stderr, "zcom reg: %s Not confirmed: add /f to do it without asking.\n", question.c_str());
+    std::fprintf(stderr, "zcom reg: %s Not confirmed: add /f to do it without asking.\n",
+                 question.c_str());
     return false;
   }
   std::fprintf(stderr, "%s (Yes/No) ", question.c_str());
@@ -159,11 +162,14 @@ int Commit(RegistryWriter& writer) {
     return kExitOk;
   }
   if (rc == platform::kErrorFileNotFound) {
-    std::fprintf(stderr, "ERROR: The system was unable to find the specified registry key or value.\n");
+    std::fprintf(stderr,
+                 "ERROR: The system was unable to find the specified registry key or value.\n");
     return kExitNotFound;
   }
-  std::fprintf(stderr, "ERROR: cannot write the hive in %s (error %ld); check that the directory is writable.\n",
-               platform::RegistryDirectory().c_str(), rc);
+  std::fprintf(
+      stderr,
+      "ERROR: cannot write the hive in %s (error %ld); check that the directory is writable.\n",
+      platform::RegistryDirectory().c_str(), rc);
   return kExitCannotWrite;
 }
 
@@ -197,7 +203,8 @@ void PrintValue(const RegistryValue& v) {
 
 // Prints the key and its values; with recursive, its subkeys after it.
 // Returns how many values matched `only` (all values when only is empty).
-int PrintKey(const Options& o, const std::string& typed, bool recursive, const std::optional<std::string>& only) {
+int PrintKey(const Options& o, const std::string& typed, bool recursive,
+             const std::optional<std::string>& only) {
   RegistryKey key;
   if (key.Open(o.root, typed) != platform::kErrorSuccess) return 0;
   const std::string path = key.Path();  // as stored, not as typed
@@ -228,12 +235,14 @@ int Query(int argc, char** argv) {
   if (!Parse(argc, argv, "v ve s", o, problem)) return Usage(problem.c_str());
   RegistryKey key;
   if (key.Open(o.root, o.path) != platform::kErrorSuccess) {
-    std::fprintf(stderr, "ERROR: The system was unable to find the specified registry key or value.\n");
+    std::fprintf(stderr,
+                 "ERROR: The system was unable to find the specified registry key or value.\n");
     return kExitNotFound;
   }
   int matched = PrintKey(o, o.path, o.recursive, o.value);
   if (o.value && matched == 0) {
-    std::fprintf(stderr, "ERROR: The system was unable to find the specified registry key or value.\n");
+    std::fprintf(stderr,
+                 "ERROR: The system was unable to find the specified registry key or value.\n");
     return kExitNotFound;
   }
   std::printf("\n");
@@ -249,7 +258,8 @@ int Delete(int argc, char** argv) {
   if (o.allValues) {
     RegistryKey key;
     if (key.Open(o.root, o.path) != platform::kErrorSuccess) {
-      std::fprintf(stderr, "ERROR: The system was unable to find the specified registry key or value.\n");
+      std::fprintf(stderr,
+                   "ERROR: The system was unable to find the specified registry key or value.\n");
       return kExitNotFound;
     }
     std::vector<RegistryValue> values;
