@@ -29,21 +29,27 @@ void BuildTimeZoneOffset(char* buffer, std::size_t size);
 int DaylightSavingFlag();
 
 // The running number of the request documents of one process. Each document
-// takes the current value and moves it on in one step, wrapping to 0 after
-// 4294967295, so no two documents share a number before it wraps. The owner
-// (the automation server's settings) creates it at 0 when the module loads.
+// takes the current value and moves it on in one atomic step, wrapping to 0
+// after 4294967295, so no two documents share a number before it wraps. The
+// counter belongs to its owner (the automation server's settings record, which
+// starts it at 0 when the module loads); every access while documents may be
+// composed must go through here.
+inline std::uint32_t TakeSequenceNumber(std::uint32_t& counter) {
+  return std::atomic_ref<std::uint32_t>(counter).fetch_add(1, std::memory_order_relaxed);
+}
+
+// A counter with its own storage, for owners that keep nothing else.
 class SequenceNumber {
  public:
-  explicit SequenceNumber(std::uint32_t first = 0) : next_(first) {}
+  explicit SequenceNumber(std::uint32_t first = 0) : counter_(first) {}
   SequenceNumber(const SequenceNumber&) = delete;
   SequenceNumber& operator=(const SequenceNumber&) = delete;
 
-  std::uint32_t Take() { return next_.fetch_add(1, std::memory_order_relaxed); }
-  std::uint32_t Peek() const { return next_.load(std::memory_order_relaxed); }
-  void Reset(std::uint32_t first = 0) { next_.store(first, std::memory_order_relaxed); }
+  std::uint32_t Take() { return TakeSequenceNumber(counter_); }
+  std::uint32_t& Counter() { return counter_; }
 
  private:
-  std::atomic<std::uint32_t> next_;
+  alignas(std::atomic_ref<std::uint32_t>::required_alignment) std::uint32_t counter_;
 };
 
 }  // namespace zentrova::identity

@@ -53,7 +53,7 @@ std::string_view CutMessage(std::string_view message) {
 }
 
 void AppendSenderSection(PlainText& document, const DocumentSettings& settings,
-                         identity::SequenceNumber& sequence) {
+                         std::uint32_t& sequenceCounter) {
   // The values in the order the system is asked for them: zone key, offset,
   // daylight flag, locale, and last the sequence number. One question to the
   // platform gives the zone key and the C runtime's offset and flag.
@@ -66,7 +66,7 @@ void AppendSenderSection(PlainText& document, const DocumentSettings& settings,
   const long offset = runtime.secondsWest / -60;
   const int daylight = runtime.daylight ? 1 : 0;
   const unsigned long locale = platform::ThreadLocaleId();
-  const std::uint32_t number = sequence.Take();
+  const std::uint32_t number = identity::TakeSequenceNumber(sequenceCounter);
 
   document.append("\r\n[SENDER]\r\nTimeZoneKey=").append(zoneKey);
   document.append("\r\nMobile=\r\nPREFIX=").append(settings.countryCode);
@@ -153,12 +153,12 @@ std::size_t PaddedLength(std::size_t length) {
 }
 
 ComposeResult ComposeAutomationDocument(const AutomationRequest& request,
-                                        identity::SequenceNumber& sequence, std::string& text) {
+                                        std::uint32_t& sequenceCounter, std::string& text) {
   try {
     const std::string_view message = CutMessage(request.message);
     PlainText document;
     document.reserve(8192);
-    AppendSenderSection(document, request.settings, sequence);
+    AppendSenderSection(document, request.settings, sequenceCounter);
     document.append("Reply=0\r\n\r\n");
 
     RecipientSections sections{document, message};

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -61,10 +62,16 @@ enum class ComposeResult {
 };
 
 // Builds the finished text (cipher lines, "=", trailer) into text. The
-// sequence number moves on once the sender section is written, whether or not
-// a recipient is then accepted.
+// sequence number (the owner's counter, see identity::TakeSequenceNumber)
+// moves on once the sender section is written, whether or not a recipient is
+// then accepted.
 ComposeResult ComposeAutomationDocument(const AutomationRequest& request,
-                                        identity::SequenceNumber& sequence, std::string& text);
+                                        std::uint32_t& sequenceCounter, std::string& text);
+inline ComposeResult ComposeAutomationDocument(const AutomationRequest& request,
+                                               identity::SequenceNumber& sequence,
+                                               std::string& text) {
+  return ComposeAutomationDocument(request, sequence.Counter(), text);
+}
 
 // The pieces, for the composition above and for tests.
 
@@ -73,7 +80,7 @@ ComposeResult ComposeAutomationDocument(const AutomationRequest& request,
 std::string_view CutMessage(std::string_view message);
 
 void AppendSenderSection(PlainText& document, const DocumentSettings& settings,
-                         identity::SequenceNumber& sequence);
+                         std::uint32_t& sequenceCounter);
 
 // The recipient sections so far and the message each of them carries.
 struct RecipientSections {
