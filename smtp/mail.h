@@ -18,12 +18,12 @@ class OutgoingMail {
  public:
   virtual ~OutgoingMail() = default;
 
-  std::string from;        // bare in "From:", bracketed in "MAIL From:"
+  std::string from;  // bare in "From:", bracketed in "MAIL From:"
   std::string subject;
   std::string headerText;  // filled by SmtpSession::ComposeHeaders, sent after "DATA"
   std::time_t date = 0;    // moment of the last composition
   std::string body;
-  std::string messageId;   // between the brackets of "Message-ID"; nothing here sets it
+  std::string messageId;  // between the brackets of "Message-ID"; nothing here sets it
 
   // Always true; recipients keep the order in which they were added.
   bool AddRecipient(std::string_view address, std::string_view name);

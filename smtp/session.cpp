@@ -70,7 +70,8 @@ bool SmtpSession::Open() {
   }
   platform::SocketResult result = platform::SocketResult::kError;
   if (port_ > 0 && port_ <= 65535)
-    result = socket_.Connect(serverName_, static_cast<std::uint16_t>(port_), limits_.connect, error);
+    result =
+        socket_.Connect(serverName_, static_cast<std::uint16_t>(port_), limits_.connect, error);
   if (result != platform::SocketResult::kOk) {
     lastError_ = "Unable to connect to server";
     if (result == platform::SocketResult::kTimedOut)
@@ -123,8 +124,8 @@ bool SmtpSession::ComposeHeaders(OutgoingMail& mail) {
   }
   // These texts go into commands and header lines as they are; a line break in
   // one of them would let it add commands or headers of its own.
-  bool unsafe = HasLineBreak(mail.from) || HasLineBreak(mail.subject) ||
-                HasLineBreak(mail.messageId);
+  bool unsafe =
+      HasLineBreak(mail.from) || HasLineBreak(mail.subject) || HasLineBreak(mail.messageId);
   std::string toList;
   for (int i = 0; i < mail.RecipientCount(); ++i) {
     std::string address, name;
@@ -242,7 +243,8 @@ std::string SmtpSession::HeloName() {
   // RFC 5321 address literals: "[192.0.2.1]", "[IPv6:2001:db8::1]".
   std::string address;
   bool ipv6 = false;
-  if (socket_.LocalAddress(address, ipv6)) return ipv6 ? "[IPv6:" + address + "]" : "[" + address + "]";
+  if (socket_.LocalAddress(address, ipv6))
+    return ipv6 ? "[IPv6:" + address + "]" : "[" + address + "]";
   return "localhost";
 }
 

@@ -92,8 +92,8 @@ SocketResult TcpSocket::Connect(std::string_view host, std::uint16_t port, Milli
   int rc = ::getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &list);
   if (rc != 0) {
     Close();
-    error = "cannot resolve " + name + ": " + (rc == EAI_SYSTEM ? std::strerror(errno)
-                                                                 : ::gai_strerror(rc));
+    error = "cannot resolve " + name + ": " +
+            (rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc));
     return SocketResult::kError;
   }
 
@@ -232,8 +232,7 @@ bool TcpSocket::LocalAddress(std::string& address, bool& is_ipv6) const {
       return false;
   } else if (ss.ss_family == AF_INET6) {
     is_ipv6 = true;
-    if (!::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&ss)->sin6_addr, text,
-                     sizeof text))
+    if (!::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&ss)->sin6_addr, text, sizeof text))
       return false;
   } else {
     return false;

@@ -1,11 +1,12 @@
 // The gateway mail's pieces: its date text, its header block, the body as it
 // goes on the wire, and the mail server name with its port.
+#include "smtp/mail.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
 
 #include "smtp/gateway_mail.h"
-#include "smtp/mail.h"
 #include "smtp/session.h"
 
 namespace zentrova::smtp {
@@ -17,10 +18,8 @@ TEST(MailDate, EnglishTwoDigitYearInUtc) {
     std::time_t when;
     const char* text;
   } cases[] = {
-      {1796516095, "Sun, 06 Dec 26 00:14:55 -0000"},
-      {0, "Thu, 01 Jan 70 00:00:00 -0000"},
-      {951825600, "Tue, 29 Feb 00 12:00:00 -0000"},
-      {946684799, "Fri, 31 Dec 99 23:59:59 -0000"},
+      {1796516095, "Sun, 06 Dec 26 00:14:55 -0000"}, {0, "Thu, 01 Jan 70 00:00:00 -0000"},
+      {951825600, "Tue, 29 Feb 00 12:00:00 -0000"},  {946684799, "Fri, 31 Dec 99 23:59:59 -0000"},
       {2147483648, "Tue, 19 Jan 38 03:14:08 -0000"},  // past the 32-bit end of time
       {4276141501, "Sat, 04 Jul 05 09:05:01 -0000"},
   };
@@ -58,11 +57,8 @@ TEST(MailBody, PreparedBodyEndsWithOneLineBreak) {
     const char* body;
     const char* prepared;
   } cases[] = {
-      {"text", "text\r\n"},
-      {"text\r\n", "text\r\n"},
-      {"", "\r\n"},
-      {"text\n", "text\r\n"},
-      {"text\r\n\r\n", "text\r\n\r\n"},
+      {"text", "text\r\n"},   {"text\r\n", "text\r\n"},         {"", "\r\n"},
+      {"text\n", "text\r\n"}, {"text\r\n\r\n", "text\r\n\r\n"},
   };
   SmtpSession session("localhost", 25);
   for (const Case& c : cases) {
@@ -87,10 +83,11 @@ TEST(MailHeaders, FixedBlockWithRecipientsAsGiven) {
   ASSERT_TRUE(session.ComposeHeaders(mail));
   EXPECT_GE(mail.date, before);
   EXPECT_LE(mail.date, std::time(nullptr));
-  EXPECT_EQ(mail.headerText, "Date: " + FormatMailDate(mail.date) +
-                                 "\r\nFrom: me@example.com\r\nTo: <a@example.com>,Bob<b@example.com>"
-                                 "\r\nSubject: RUV: sms message\r\nMessage-ID: <>"
-                                 "\r\nX-Mailer: <ZV2MAIL>\r\n\r\n");
+  EXPECT_EQ(mail.headerText,
+            "Date: " + FormatMailDate(mail.date) +
+                "\r\nFrom: me@example.com\r\nTo: <a@example.com>,Bob<b@example.com>"
+                "\r\nSubject: RUV: sms message\r\nMessage-ID: <>"
+                "\r\nX-Mailer: <ZV2MAIL>\r\n\r\n");
 }
 
 TEST(ServerName, OptionalPortSuffix) {

@@ -2,25 +2,27 @@
 """A real SMTP server on loopback for the SMTP tests.
 
 Prints "ready PORT" once it listens on 127.0.0.1 (on a free port), then one
-JSON object per accepted mail: the HELO name, the envelope, and the data
-exactly as received after the server removed the transparency dots
-(base64, so every byte survives). Ends when its standard input closes.
+JSON object per accepted mail, before accepting it: the HELO name, the
+envelope, the data as stored (transparency dots removed; bytes as Latin-1
+code points) and its sequence number last. Runs until terminated.
 """
 import asyncio
-import base64
 import json
-import sys
 
 from aiosmtpd.smtp import SMTP
 
 
 class Mailbox:
+    count = 0
+
     async def handle_DATA(self, server, session, envelope):
+        Mailbox.count += 1
         record = {
             "helo": session.host_name,
             "from": envelope.mail_from,
             "to": envelope.rcpt_tos,
-            "data": base64.b64encode(envelope.original_content).decode("ascii"),
+            "data": envelope.original_content.decode("latin-1"),
+            "seq": Mailbox.count,
         }
         print(json.dumps(record), flush=True)
         return "250 OK stored"
@@ -31,8 +33,7 @@ async def main():
     server = await loop.create_server(
         lambda: SMTP(Mailbox(), hostname="mailbox.test"), "127.0.0.1", 0)
     print("ready", server.sockets[0].getsockname()[1], flush=True)
-    await loop.run_in_executor(None, sys.stdin.read)
-    server.close()
+    await asyncio.Event().wait()
 
 
 asyncio.run(main())

@@ -14,9 +14,8 @@ namespace {
 using std::chrono::milliseconds;
 
 std::string ComposeRequest() {
-  gateway::AutomationRequest request{{"ACC-7", "ops@example.com", "secret", "61"},
-                                     {{"0400000001", false}},
-                                     "Hello by mail"};
+  gateway::AutomationRequest request{
+      {"ACC-7", "ops@example.com", "secret", "61"}, {{"0400000001", false}}, "Hello by mail"};
   identity::SequenceNumber sequence(9);
   std::string body;
   EXPECT_EQ(gateway::ComposeAutomationDocument(request, sequence, body),
@@ -70,8 +69,8 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequest) {
 
 TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
   testing::Sandbox sandbox({"--smtp", "127.0.0.1:0", "--smtp-reply", "rcpt=550 no such mailbox",
-                            "--smtp", "127.0.0.1:0", "--smtp-reply", "end=silent",
-                            "--smtp", "127.0.0.1:0", "--smtp-reply", "helo=250-hi\\n250 there",
+                            "--smtp", "127.0.0.1:0", "--smtp-reply", "end=silent", "--smtp",
+                            "127.0.0.1:0", "--smtp-reply", "helo=250-hi\\n250 there",
                             "--smtp-reply", "mail=close"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
   std::string request = ComposeRequest();

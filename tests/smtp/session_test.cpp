@@ -1,5 +1,7 @@
 // The SMTP dialogue against scripted servers: one server per conversation
 // shape, and the client's side of it compared byte for byte.
+#include "smtp/session.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -9,7 +11,6 @@
 #include "fake_smtp_server.h"
 #include "mask_date.h"
 #include "smtp/gateway_mail.h"
-#include "smtp/session.h"
 
 namespace zentrova::smtp {
 namespace {
@@ -84,9 +85,9 @@ TEST(SmtpDialogue, SuccessfulMailGoesOutByteForByte) {
   EXPECT_EQ(session->LastError(), "OK");
   EXPECT_EQ(mail.body, "line one\r\nline two\r\n");
 
-  EXPECT_EQ(MaskDate(server.Transcript()),
-            kHelo + kMailFrom + kRcpt + "DATA\r\n" + Headers("<sms@gateway.example>") +
-                "line one\r\nline two\r\n\r\n.\r\n" + kQuitLine);
+  EXPECT_EQ(MaskDate(server.Transcript()), kHelo + kMailFrom + kRcpt + "DATA\r\n" +
+                                               Headers("<sms@gateway.example>") +
+                                               "line one\r\nline two\r\n\r\n.\r\n" + kQuitLine);
 }
 
 TEST(SmtpDialogue, ClosedSessionRefusesMailAndDestructionOfOpenOneSaysQuit) {
@@ -106,93 +107,119 @@ TEST(SmtpDialogue, ClosedSessionRefusesMailAndDestructionOfOpenOneSaysQuit) {
   EXPECT_EQ(server.Transcript(), kHelo + kQuitLine);
 }
 
-TEST(SmtpDialogue, GreetingOtherThan220EndsBeforeHelo) {
-  FakeSmtpServer server({Say("554 no service here\r\n")});
-  auto session = SessionFor(server);
-  EXPECT_FALSE(session->Open());
-  EXPECT_EQ(session->LastError(), "Server didn't respond.");
-  EXPECT_FALSE(session->IsConnected());
-  EXPECT_TRUE(session->Close());
-  EXPECT_EQ(server.Transcript(), "");
+// Each failing or unusual reply of the dialogue: the step's result, the text
+// it leaves, whether the session stays connected, and what the client said.
+struct Shape {
+  const char* name;
+  Steps script;
+  std::vector<std::string> recipients;
+  bool opened, delivered;
+  std::string error;
+  bool connected;  // after the last step before Close
+  std::string transcript;
+};
+
+const std::string kData = "DATA\r\n";
+const std::string kMail = Headers("<sms@gateway.example>") + "line one\r\nline two\r\n\r\n.\r\n";
+const std::vector<std::string> kOne = {"sms@gateway.example"};
+const Steps kSender = {Hear(), Say("250 ok\r\n")};
+const Steps kReady = {Hear(), Say("250 ok\r\n"), Hear(), Say("354 go\r\n"), HearData()};
+
+std::vector<Shape> Shapes() {
+  std::string longGreeting = "220 " + std::string(2000, 'g') + "\r\n";
+  Steps longHello = {Say(longGreeting), Hear()};
+  // One reply of three long lines, likely to arrive in more than one receive.
+  for (char c : {'a', 'b', 'c'}) longHello.push_back(Say("250-" + std::string(700, c) + "\r\n"));
+  longHello.push_back(Say("250 last line\r\n"));
+  return {
+      {"greeting 554",
+       {Say("554 no service here\r\n")},
+       kOne,
+       false,
+       false,
+       "Server didn't respond.",
+       false,
+       ""},
+      {"greeting never comes", {HangUp()}, kOne, false, false, "Server didn't respond.", false, ""},
+      {"HELO refused",
+       {Say("220 ready\r\n"), Hear(), Say("501 who are you\r\n")},
+       kOne,
+       false,
+       false,
+       "501:SMTP server error",
+       false,
+       kHelo},
+      {"reply without a code",
+       {Say("220 ready\r\n"), Hear(), Say("hello there\r\n")},
+       kOne,
+       false,
+       false,
+       "SMTP server sent a reply without a reply code",
+       false,
+       kHelo},
+      {"MAIL From refused", kGreetAndHello + Steps{Hear(), Say("553 sender refused\r\n")} + kQuit,
+       kOne, true, false, "553:SMTP server error", true, kHelo + kMailFrom + kQuitLine},
+      {"first of two recipients refused",
+       kGreetAndHello + kSender + Steps{Hear(), Say("550 no such user\r\n")} + kReady +
+           Steps{Say("250 queued\r\n")} + kQuit,
+       {"nobody@gateway.example", "sms@gateway.example"},
+       true,
+       true,
+       "550:SMTP server error",
+       true,
+       kHelo + kMailFrom + "RCPT TO: <nobody@gateway.example>\r\n" + kRcpt + kData +
+           Headers("<nobody@gateway.example>,<sms@gateway.example>") +
+           "line one\r\nline two\r\n\r\n.\r\n" + kQuitLine},
+      {"DATA answered 503",
+       kGreetAndHello + kSender +
+           Steps{Hear(), Say("550 no such user\r\n"), Hear(), Say("503 no valid recipients\r\n")} +
+           kQuit,
+       kOne, true, false, "503:SMTP server not ready for data", true,
+       kHelo + kMailFrom + kRcpt + kData + kQuitLine},
+      {"end of data refused",
+       kGreetAndHello + kSender + kReady + Steps{Say("554 rejected as spam\r\n")} + kQuit, kOne,
+       true, false, "554:SMTP server error", true,
+       kHelo + kMailFrom + kRcpt + kData + kMail + kQuitLine},
+      {"server closes mid-dialogue", kGreetAndHello + Steps{Hear(), HangUp()}, kOne, true, false,
+       "SMTP server closed the connection", false, kHelo + kMailFrom},
+      // Each step reads its own reply whole: the rest of a long one is not
+      // taken for the next step's reply, so the refusal after it is seen.
+      {"replies longer than one receive",
+       longHello + Steps{Hear(), Say("550 sender refused\r\n")} + kQuit, kOne, true, false,
+       "550:SMTP server error", true, kHelo + kMailFrom + kQuitLine},
+      {"multi-line replies in one receive",
+       Steps{Say("220-fake.test\r\n220-more about us\r\n220 ready\r\n"), Hear(),
+             Say("250-fake.test\r\n250-SIZE 1000\r\n250 HELP\r\n"), Hear(),
+             Say("550-no\r\n550 really not\r\n")} +
+           kQuit,
+       kOne, true, false, "550:SMTP server error", true, kHelo + kMailFrom + kQuitLine},
+  };
 }
 
-TEST(SmtpDialogue, RefusedHeloLeavesSessionClosed) {
-  FakeSmtpServer server({Say("220 ready\r\n"), Hear(), Say("501 who are you\r\n")});
-  auto session = SessionFor(server);
-  EXPECT_FALSE(session->Open());
-  EXPECT_EQ(session->LastError(), "501:SMTP server error");
-  EXPECT_TRUE(session->Close());
-  EXPECT_EQ(server.Transcript(), kHelo);
-}
-
-TEST(SmtpDialogue, RefusedSenderFailsDeliveryButKeepsConnection) {
-  FakeSmtpServer server(kGreetAndHello + Steps{Hear(), Say("553 sender refused\r\n")} + kQuit);
-  auto session = SessionFor(server);
-  OutgoingMail mail = GatewayMail();
-  ASSERT_TRUE(session->Open());
-  EXPECT_FALSE(session->Deliver(mail));
-  EXPECT_EQ(session->LastError(), "553:SMTP server error");
-  EXPECT_TRUE(session->IsConnected());
-  EXPECT_TRUE(session->Close());
-  EXPECT_EQ(server.Transcript(), kHelo + kMailFrom + kQuitLine);
-}
-
-TEST(SmtpDialogue, RefusedFirstRecipientStillDeliversToSecond) {
-  FakeSmtpServer server(kGreetAndHello +
-                        Steps{Hear(), Say("250 ok\r\n"), Hear(), Say("550 no such user\r\n"),
-                              Hear(), Say("250 ok\r\n"), Hear(), Say("354 go\r\n"), HearData(),
-                              Say("250 queued\r\n")} +
-                        kQuit);
-  auto session = SessionFor(server);
-  OutgoingMail mail = GatewayMail({"nobody@gateway.example", "sms@gateway.example"});
-  ASSERT_TRUE(session->Open());
-  EXPECT_TRUE(session->Deliver(mail));
-  EXPECT_EQ(session->LastError(), "550:SMTP server error");
-  EXPECT_TRUE(session->Close());
-  EXPECT_EQ(MaskDate(server.Transcript()),
-            kHelo + kMailFrom + "RCPT TO: <nobody@gateway.example>\r\n" + kRcpt + "DATA\r\n" +
-                Headers("<nobody@gateway.example>,<sms@gateway.example>") +
-                "line one\r\nline two\r\n\r\n.\r\n" + kQuitLine);
-}
-
-TEST(SmtpDialogue, DataAnswered503FailsDelivery) {
-  FakeSmtpServer server(kGreetAndHello +
-                        Steps{Hear(), Say("250 ok\r\n"), Hear(), Say("550 no such user\r\n"),
-                              Hear(), Say("503 no valid recipients\r\n")} +
-                        kQuit);
-  auto session = SessionFor(server);
-  OutgoingMail mail = GatewayMail();
-  ASSERT_TRUE(session->Open());
-  EXPECT_FALSE(session->Deliver(mail));
-  EXPECT_EQ(session->LastError(), "503:SMTP server not ready for data");
-  EXPECT_TRUE(session->IsConnected());
-  EXPECT_TRUE(session->Close());
-  EXPECT_EQ(server.Transcript(), kHelo + kMailFrom + kRcpt + "DATA\r\n" + kQuitLine);
-}
-
-TEST(SmtpDialogue, RefusedEndOfDataFailsDelivery) {
-  FakeSmtpServer server(kGreetAndHello +
-                        Steps{Hear(), Say("250 ok\r\n"), Hear(), Say("250 ok\r\n"), Hear(),
-                              Say("354 go\r\n"), HearData(), Say("554 rejected as spam\r\n")} +
-                        kQuit);
-  auto session = SessionFor(server);
-  OutgoingMail mail = GatewayMail();
-  ASSERT_TRUE(session->Open());
-  EXPECT_FALSE(session->Deliver(mail));
-  EXPECT_EQ(session->LastError(), "554:SMTP server error");
-  EXPECT_TRUE(session->IsConnected());
-  EXPECT_TRUE(session->Close());
-  EXPECT_EQ(MaskDate(server.Transcript()),
-            kHelo + kMailFrom + kRcpt + "DATA\r\n" + Headers("<sms@gateway.example>") +
-                "line one\r\nline two\r\n\r\n.\r\n" + kQuitLine);
+TEST(SmtpDialogue, EveryReplyShape) {
+  for (const Shape& shape : Shapes()) {
+    SCOPED_TRACE(shape.name);
+    FakeSmtpServer server(shape.script);
+    auto session = SessionFor(server);
+    OutgoingMail mail = GatewayMail(shape.recipients);
+    EXPECT_EQ(session->Open(), shape.opened);
+    if (shape.opened) {
+      EXPECT_EQ(session->Deliver(mail), shape.delivered);
+    }
+    EXPECT_EQ(session->LastError(), shape.error);
+    EXPECT_EQ(session->IsConnected(), shape.connected);
+    EXPECT_TRUE(session->Close()) << session->LastError();
+    EXPECT_FALSE(session->IsConnected());
+    EXPECT_EQ(MaskDate(server.Transcript()), shape.transcript);
+  }
 }
 
 // Through the gateway wrapper, with the server's port given as a suffix: the
 // mail was accepted before QUIT, so an odd QUIT reply does not fail the send.
 TEST(SmtpDialogue, QuitAnsweredOtherThan221StillCountsAsSent) {
-  FakeSmtpServer server({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n"), Hear(),
-                         Say("250 ok\r\n"), Hear(), Say("250 ok\r\n"), Hear(), Say("354 go\r\n"),
-                         HearData(), Say("250 queued\r\n"), Hear(), Say("500 what\r\n")});
+  FakeSmtpServer server({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n"), Hear(), Say("250 ok\r\n"),
+                         Hear(), Say("250 ok\r\n"), Hear(), Say("354 go\r\n"), HearData(),
+                         Say("250 queued\r\n"), Hear(), Say("500 what\r\n")});
   std::string lastError;
   int result = SendGatewayMail(("127.0.0.1:" + std::to_string(server.Port())).c_str(),
                                "sender@example.com", "sms@gateway.example", "RUV: sms message",
@@ -202,63 +229,6 @@ TEST(SmtpDialogue, QuitAnsweredOtherThan221StillCountsAsSent) {
   std::string transcript = server.Transcript();
   EXPECT_TRUE(transcript.starts_with("HELO ")) << transcript;
   EXPECT_TRUE(transcript.ends_with("\r\n.\r\nQUIT\r\n")) << transcript;
-}
-
-TEST(SmtpDialogue, ServerClosingMidDialogueFailsTheStepAndClosesTheSession) {
-  FakeSmtpServer server(kGreetAndHello + Steps{Hear(), HangUp()});
-  auto session = SessionFor(server);
-  OutgoingMail mail = GatewayMail();
-  ASSERT_TRUE(session->Open());
-  EXPECT_FALSE(session->Deliver(mail));
-  EXPECT_EQ(session->LastError(), "SMTP server closed the connection");
-  EXPECT_FALSE(session->IsConnected());
-  EXPECT_TRUE(session->Close());  // nothing left to say QUIT to
-  EXPECT_EQ(server.Transcript(), kHelo + kMailFrom);
-}
-
-// Replies longer than one receive, in one line or in several: each step reads
-// its own reply whole, so the next step is judged by the next reply and not by
-// the rest of this one.
-TEST(SmtpDialogue, LongRepliesAreReadWholeAndStayInStep) {
-  std::string longGreeting = "220 " + std::string(2000, 'g') + "\r\n";
-  Steps script = {Say(longGreeting), Hear()};
-  for (int i = 0; i < 3; ++i) script.push_back(Say("250-" + std::string(700, 'a' + i) + "\r\n"));
-  script.push_back(Say("250 last line\r\n"));
-  script = script + Steps{Hear(), Say("550 sender refused\r\n")} + kQuit;
-  FakeSmtpServer server(script);
-  auto session = SessionFor(server);
-  OutgoingMail mail = GatewayMail();
-  EXPECT_TRUE(session->Open()) << session->LastError();
-  EXPECT_FALSE(session->Deliver(mail));
-  EXPECT_EQ(session->LastError(), "550:SMTP server error");
-  EXPECT_TRUE(session->Close());
-  EXPECT_EQ(server.Transcript(), kHelo + kMailFrom + kQuitLine);
-}
-
-TEST(SmtpDialogue, MultiLineReplyInOneReceiveIsJudgedByItsCode) {
-  FakeSmtpServer server(Steps{Say("220-fake.test\r\n220-more about us\r\n220 ready\r\n"), Hear(),
-                         Say("250-fake.test\r\n250-SIZE 1000\r\n250 HELP\r\n"), Hear(),
-                         Say("550-no\r\n550 really not\r\n")} +
-                        kQuit);
-  auto session = SessionFor(server);
-  OutgoingMail mail = GatewayMail();
-  EXPECT_TRUE(session->Open()) << session->LastError();
-  EXPECT_FALSE(session->Deliver(mail));
-  EXPECT_EQ(session->LastError(), "550:SMTP server error");
-  EXPECT_TRUE(session->Close()) << session->LastError();
-  EXPECT_EQ(server.Transcript(), kHelo + kMailFrom + kQuitLine);
-}
-
-TEST(SmtpDialogue, ReplyWithoutCodeNeverCounts) {
-  FakeSmtpServer server({Say("220 ready\r\n"), Hear(), Say("hello there\r\n")});
-  auto session = SessionFor(server);
-  EXPECT_FALSE(session->Open());
-  EXPECT_EQ(session->LastError(), "SMTP server sent a reply without a reply code");
-
-  FakeSmtpServer mute({HangUp()});
-  auto second = SessionFor(mute);
-  EXPECT_FALSE(second->Open());
-  EXPECT_EQ(second->LastError(), "Server didn't respond.");
 }
 
 TEST(SmtpDialogue, ServerThatNeverAnswersIsGivenUpOnInTime) {

@@ -92,7 +92,8 @@ void SplitMessage(const std::string& data, nlohmann::json& headers, std::string&
     if (!value.empty() && value[0] == ' ') value.erase(0, 1);
     fields.emplace_back(name, value);
   }
-  for (const auto& [name, value] : fields) headers.push_back({Latin1ToUtf8(name), Latin1ToUtf8(value)});
+  for (const auto& [name, value] : fields)
+    headers.push_back({Latin1ToUtf8(name), Latin1ToUtf8(value)});
 }
 
 class MailboxListener : public Listener {
@@ -139,8 +140,10 @@ class MailboxListener : public Listener {
     std::string stage = script.substr(0, eq);
     if (eq == std::string::npos ||
         std::find(std::begin(kStages), std::end(kStages), stage) == std::end(kStages)) {
-      error = "--smtp-reply needs STAGE=REPLY with STAGE one of greeting, helo, mail, rcpt, "
-              "data, end, quit (got \"" + script + "\")";
+      error =
+          "--smtp-reply needs STAGE=REPLY with STAGE one of greeting, helo, mail, rcpt, "
+          "data, end, quit (got \"" +
+          script + "\")";
       return false;
     }
     std::string reply = script.substr(eq + 1);
@@ -347,8 +350,9 @@ class MailboxListener : public Listener {
     std::string document = body;
     if (document.ends_with("\r\n\r\n")) document.erase(document.size() - 2);
     std::string summary = DecodeDocument(document, entry);
-    std::string reply = end.kind == Answer::kReply ? end.text.substr(0, end.text.size() - 2)
-                        : end.kind == Answer::kClose ? "(hung up)" : "(silent)";
+    std::string reply = end.kind == Answer::kReply   ? end.text.substr(0, end.text.size() - 2)
+                        : end.kind == Answer::kClose ? "(hung up)"
+                                                     : "(silent)";
     entry["reply"] = Latin1ToUtf8(reply);
     line += " from <" + OneLine(c.from, 60) + "> to " + OneLine(c.recipients.dump(), 80);
     if (!summary.empty()) line += " " + OneLine(summary);
