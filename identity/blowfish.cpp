@@ -6,8 +6,7 @@ namespace zentrova::identity {
 namespace {
 
 constexpr std::uint32_t Round(const BlowfishSchedule& k, std::uint32_t x) {
-  return ((k.s[0][x >> 24] + k.s[1][(x >> 16) & 255]) ^ k.s[2][(x >> 8) & 255]) +
-         k.s[3][x & 255];
+  return ((k.s[0][x >> 24] + k.s[1][(x >> 16) & 255]) ^ k.s[2][(x >> 8) & 255]) + k.s[3][x & 255];
 }
 
 // One block on words, as the key set-up needs it (it runs at build time too).

@@ -13,9 +13,9 @@ int FormatTimeZoneKey(const platform::TimeZoneRecord& zone, char* buffer, std::s
   // Widths as the gateway parses them; a value that would not fit leaves the
   // caller's buffer as it was.
   char key[64];
-  const int n = std::snprintf(key, sizeof key, "%+3.3ld%d%2.2d%2.2d%d%d%2.2d%2.2d%d", zone.bias,
-                              s.year, s.month, s.day, s.dayOfWeek, d.year, d.month, d.day,
-                              d.dayOfWeek);
+  const int n =
+      std::snprintf(key, sizeof key, "%+3.3ld%d%2.2d%2.2d%d%d%2.2d%2.2d%d", zone.bias, s.year,
+                    s.month, s.day, s.dayOfWeek, d.year, d.month, d.day, d.dayOfWeek);
   if (n < 0 || static_cast<std::size_t>(n) >= size) return -1;
   std::memcpy(buffer, key, static_cast<std::size_t>(n) + 1);
   return 0;
@@ -32,7 +32,8 @@ int BuildTimeZoneKey(char* buffer, std::size_t size) {
 void BuildTimeZoneOffset(char* buffer, std::size_t size) {
   if (!buffer || size == 0) return;
   // Seconds west divided by -60, truncating toward zero: minutes east.
-  std::snprintf(buffer, size, "%d", static_cast<int>(platform::QueryRuntimeZone().secondsWest / -60));
+  std::snprintf(buffer, size, "%d",
+                static_cast<int>(platform::QueryRuntimeZone().secondsWest / -60));
 }
 
 int DaylightSavingFlag() { return platform::QueryRuntimeZone().daylight ? 1 : 0; }

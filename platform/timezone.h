@@ -23,9 +23,9 @@ struct ZoneChangeOver {
 };
 
 struct TimeZoneRecord {
-  long bias = 0;                 // minutes; UTC = local standard time + bias
-  ZoneChangeOver standardDate;   // change-over to standard time
-  ZoneChangeOver daylightDate;   // change-over to daylight time
+  long bias = 0;                // minutes; UTC = local standard time + bias
+  ZoneChangeOver standardDate;  // change-over to standard time
+  ZoneChangeOver daylightDate;  // change-over to daylight time
 };
 
 // The zone the system itself is set to, not the TZ environment variable. False,

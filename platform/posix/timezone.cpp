@@ -31,8 +31,8 @@ std::size_t BlockEnd(const std::string& data, std::size_t at, std::uint64_t time
   const std::uint64_t isut = Be32(data, at + 20), isstd = Be32(data, at + 24),
                       leap = Be32(data, at + 28), times = Be32(data, at + 32),
                       types = Be32(data, at + 36), chars = Be32(data, at + 40);
-  const std::uint64_t end = at + 44 + times * (timeSize + 1) + types * 6 + chars +
-                            leap * (timeSize + 4) + isstd + isut;
+  const std::uint64_t end =
+      at + 44 + times * (timeSize + 1) + types * 6 + chars + leap * (timeSize + 4) + isstd + isut;
   return end <= data.size() ? static_cast<std::size_t>(end) : 0;
 }
 
@@ -159,8 +159,8 @@ class RuleParser {
         return false;
       }
     }
-    d = ZoneChangeOver{0, int(month), int(week), int(day), int(time / 3600), int(time / 60 % 60),
-                       int(time % 60)};
+    d = ZoneChangeOver{
+        0, int(month), int(week), int(day), int(time / 3600), int(time / 60 % 60), int(time % 60)};
     return true;
   }
 
@@ -251,7 +251,8 @@ bool LookAtSystemFile(ZoneState& state) {
     state.readable = ReadTimeZoneFile(kSystemZoneFile, state.record, state.error);
   } else {
     state.readable = false;
-    state.error = std::string("the system has no time zone set (") + kSystemZoneFile + " is missing)";
+    state.error =
+        std::string("the system has no time zone set (") + kSystemZoneFile + " is missing)";
   }
   return true;
 }
@@ -290,7 +291,8 @@ RuntimeZone Runtime(ZoneState& state) {
     return SetUpRuntime();  // the C library keeps its own set-up while TZ is unchanged
   }
   const time_t now = time(nullptr);
-  if (!state.runtimeKnown || now - state.runtimeAt >= kDaylightFlagLifetime || now < state.runtimeAt) {
+  if (!state.runtimeKnown || now - state.runtimeAt >= kDaylightFlagLifetime ||
+      now < state.runtimeAt) {
     state.runtime = SetUpRuntime();
     state.runtimeAt = now;
     state.runtimeKnown = true;

@@ -1,13 +1,12 @@
 // Blowfish throughput beside OpenSSL's on the same buffers, and the time to
 // compose and encipher a whole request document.
+#include <benchmark/benchmark.h>
 #include <openssl/blowfish.h>
 
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "gateway/automation/document.h"
 #include "identity/blowfish.h"

@@ -1,10 +1,10 @@
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "gateway/automation/document.h"
 #include "identity/cipher.h"
@@ -13,7 +13,7 @@ namespace zentrova::gateway {
 namespace {
 
 struct Opened {
-  std::string plain;    // without the padding zeros
+  std::string plain;  // without the padding zeros
   std::size_t padded = 0;
   std::string trailer;  // everything behind the "="
 };
@@ -61,8 +61,8 @@ class ApicomDocument : public testing::Test {
   }
 
   AutomationRequest Request(std::vector<RecipientEntry> recipients, std::string message) const {
-    return AutomationRequest{{"ACC123", "me@example.com", "pa%s word", "61"},
-                             std::move(recipients), std::move(message)};
+    return AutomationRequest{
+        {"ACC123", "me@example.com", "pa%s word", "61"}, std::move(recipients), std::move(message)};
   }
 
   Opened Compose(const AutomationRequest& request) {
@@ -108,9 +108,9 @@ TEST_F(ApicomDocument, NoAcceptedRecipientMeansNoDocumentButTheNumberMovesOn) {
   const AutomationRequest request = Request({{"12", false}, {huge, false}, {"abc;;,", true}}, "Hi");
   EXPECT_EQ(ComposeAutomationDocument(request, sequence_, text), ComposeResult::kNoRecipients);
   EXPECT_EQ(text, "unchanged");
-  EXPECT_EQ(Compose(Request({{"0411111111", false}}, "Hi")).plain.find("SN=42\r\n") !=
-                std::string::npos,
-            true);
+  EXPECT_EQ(
+      Compose(Request({{"0411111111", false}}, "Hi")).plain.find("SN=42\r\n") != std::string::npos,
+      true);
 }
 
 TEST_F(ApicomDocument, ConsecutiveDocumentsCarryConsecutiveNumbers) {
@@ -144,7 +144,8 @@ TEST_F(ApicomDocument, ManyShortLinesMakeALargeSectionWithoutLoss) {
     lines += "MSG" + std::to_string(i) + "=x\n";
   }
   const Opened o = Compose(Request({{"0411111111;0422222222", true}}, message));
-  EXPECT_EQ(o.plain, Sender(41) + Section(1, "0411111111", lines) + Section(2, "0422222222", lines));
+  EXPECT_EQ(o.plain,
+            Sender(41) + Section(1, "0411111111", lines) + Section(2, "0422222222", lines));
 }
 
 TEST(ApicomPieces, PartCountsIgnoreLineFeeds) {

@@ -1,3 +1,6 @@
+#include "identity/cipher.h"
+
+#include <gtest/gtest.h>
 #include <openssl/blowfish.h>
 #include <unistd.h>
 
@@ -8,10 +11,7 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "identity/blowfish.h"
-#include "identity/cipher.h"
 
 namespace zentrova::identity {
 namespace {
@@ -164,7 +164,8 @@ TEST(LineEncoding, LineShapes) {
   EXPECT_EQ(std::string(text.c_str()), "(" + std::string(12, ' ') + "=");
 
   ASSERT_EQ(EncodeLines(zeros.data(), 48, text.data()), 69);
-  EXPECT_EQ(std::string(text.c_str()), "M" + std::string(60, ' ') + "\r\n#" + std::string(4, ' ') + "=");
+  EXPECT_EQ(std::string(text.c_str()),
+            "M" + std::string(60, ' ') + "\r\n#" + std::string(4, ' ') + "=");
 
   const unsigned char abc[] = {'A', 'B', 'C'};
   ASSERT_EQ(EncodeLines(abc, 3, text.data()), 6);
@@ -174,14 +175,14 @@ TEST(LineEncoding, LineShapes) {
 TEST(LineEncoding, DecodeRefusesDamagedText) {
   Bytes out;
   std::string error;
-  const char* damaged[] = {
-      "",                                  // nothing at all
-      "(" "            ",                  // no "="
-      "(" "        ",                      // line cut short
-      "(" "           \x01=",              // character outside the alphabet
-      "M" "                                                            =X",  // fine, then more
-      "#    \r\n#    =",                   // short line before another line
-      "a    =",                            // length character out of range
+  const std::string damaged[] = {
+      "",                                    // nothing at all
+      "(" + std::string(12, ' '),            // no "="
+      "(" + std::string(8, ' '),             // line cut short
+      "(" + std::string(11, ' ') + "\x01=",  // character outside the alphabet
+      "M" + std::string(60, ' ') + "=X",     // fine, then more
+      "#    \r\n#    =",                     // short line before another line
+      "a    =",                              // length character out of range
   };
   for (std::size_t i = 0; i < std::size(damaged); ++i) {
     SCOPED_TRACE(i);

@@ -1,4 +1,5 @@
 #include <curl/curl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -7,12 +8,10 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "gateway/automation/document.h"
 #include "identity/cipher.h"
@@ -41,17 +40,18 @@ struct ToolResult {
 ToolResult RunTool(const std::string& args, const std::string& input) {
   const std::string in = Temp("in"), out = Temp("out"), err = Temp("err");
   std::ofstream(in, std::ios::binary) << input;
-  const std::string command = "timeout 30 " + std::string(ZV_SANDBOX) + " " + args + " <" + in +
-                              " >" + out + " 2>" + err;
+  const std::string command =
+      "timeout 30 " + std::string(ZV_SANDBOX) + " " + args + " <" + in + " >" + out + " 2>" + err;
   const int raw = std::system(command.c_str());
   ToolResult r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(out), ReadFile(err)};
   for (const auto& p : {in, out, err}) std::remove(p.c_str());
   return r;
 }
 
-std::string ComposeBody(std::vector<gateway::RecipientEntry> recipients, const std::string& message) {
-  gateway::AutomationRequest request{{"ACC-7", "ops@example.com", "pw\xe9", "61"},
-                                     std::move(recipients), message};
+std::string ComposeBody(std::vector<gateway::RecipientEntry> recipients,
+                        const std::string& message) {
+  gateway::AutomationRequest request{
+      {"ACC-7", "ops@example.com", "pw\xe9", "61"}, std::move(recipients), message};
   identity::SequenceNumber sequence(5);
   std::string body;
   EXPECT_EQ(gateway::ComposeAutomationDocument(request, sequence, body),
@@ -153,7 +153,8 @@ long Post(int port, const std::string& body) {
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t s, size_t n, void*) { return s * n; });
+  curl_easy_setopt(
+      curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t s, size_t n, void*) { return s * n; });
   long status = 0;
   if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_cleanup(curl);
@@ -166,8 +167,8 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
   Sandbox sandbox(log);
   ASSERT_NE(sandbox.port(), 0) << "sms-sandbox did not get ready";
 
-  const std::string body = ComposeBody({{"+61 400 000 001", false}, {"0400000002", false}},
-                                       "\nfirst\n\nsecond");
+  const std::string body =
+      ComposeBody({{"+61 400 000 001", false}, {"0400000002", false}}, "\nfirst\n\nsecond");
   ASSERT_EQ(Post(sandbox.port(), body), 200);
   std::string damaged = body;
   damaged[5] = damaged[5] == 'A' ? 'B' : 'A';  // the first block no longer reads "\r\n[SENDER]"

@@ -1,12 +1,13 @@
+#include "identity/sender.h"
+
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <optional>
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "identity/sender.h"
 #include "platform/locale.h"
 #include "platform/timezone.h"
 
@@ -131,8 +132,9 @@ TEST(RuntimeZone, OffsetAndDaylightFlagFollowTz) {
     const char* offset;
     int daylight;
   } cases[] = {
-      {"Australia/Sydney", "600", 1}, {"America/New_York", "-300", 1}, {"Asia/Kolkata", "330", 0},
-      {"UTC", "0", 0},                {"<-0330>3:30", "-210", 0},
+      {"Australia/Sydney", "600", 1}, {"America/New_York", "-300", 1},
+      {"Asia/Kolkata", "330", 0},     {"UTC", "0", 0},
+      {"<-0330>3:30", "-210", 0},
   };
   for (const auto& c : cases) {
     ScopedEnv tz("TZ", c.tz);
@@ -150,8 +152,8 @@ TEST(Locale, IdentifiersOfCommonLocales) {
   } cases[] = {
       {"en_US.UTF-8", 1033}, {"en_AU.UTF-8", 3081}, {"de_DE.UTF-8", 1031}, {"fr_FR", 1036},
       {"ja_JP.eucJP", 1041}, {"pt_BR.UTF-8", 1046}, {"C", 1033},           {"POSIX", 1033},
-      {"C.UTF-8", 1033},     {"en-GB", 2057},       {"sr_RS@latin", 9242},  {"sr_RS", 10266},
-      {"de", 1031},          {"de_XX", 1031},       {"xx_YY", 1033},        {"zh_TW.Big5", 1028},
+      {"C.UTF-8", 1033},     {"en-GB", 2057},       {"sr_RS@latin", 9242}, {"sr_RS", 10266},
+      {"de", 1031},          {"de_XX", 1031},       {"xx_YY", 1033},       {"zh_TW.Big5", 1028},
   };
   for (const auto& c : cases) EXPECT_EQ(platform::LocaleIdForName(c.name), c.id) << c.name;
 }

@@ -15,8 +15,8 @@ namespace {
 constexpr const char* kTrailerStart = "\r\n\r\n[FROM]\r\nID=";
 // The key order of the sender section, PREFIX included.
 const std::vector<std::string>& SenderOrder() {
-  static const std::vector<std::string> order = {"TimeZoneKey", "Mobile", "PREFIX", "PW",
-                                                 "TZ",          "DLS",    "AC",     "SK",
+  static const std::vector<std::string> order = {"TimeZoneKey", "Mobile", "PREFIX",  "PW",
+                                                 "TZ",          "DLS",    "AC",      "SK",
                                                  "SN",          "LCID",   "PRODUCT", "MSGTYPE"};
   return order;
 }
@@ -121,8 +121,8 @@ bool ParsePlain(const std::string& plain, nlohmann::json& fields, std::string& e
   for (int n = 1; pos < plain.size(); ++n) {
     const std::string head = "\r\n[" + std::to_string(n) + "]\r\n";
     if (plain.compare(pos, head.size(), head) != 0) {
-      error = "expected recipient section [" + std::to_string(n) + "] at offset " +
-              std::to_string(pos);
+      error =
+          "expected recipient section [" + std::to_string(n) + "] at offset " + std::to_string(pos);
       return false;
     }
     pos += head.size();
@@ -205,7 +205,8 @@ bool EncipherApicom(const std::string& plain, const std::string& accountId,
   bytes.resize(PaddedLength(plain.size()), 0);
   identity::EncipherDocument(bytes.data(), bytes.size());
   body.assign(identity::EncodedLength(bytes.size()) + 1, '\0');
-  body.resize(static_cast<std::size_t>(identity::EncodeLines(bytes.data(), bytes.size(), body.data())));
+  body.resize(
+      static_cast<std::size_t>(identity::EncodeLines(bytes.data(), bytes.size(), body.data())));
   body += kTrailerStart + accountId + "\r\nEmail=" + email + "\r\n\r\n";
   return true;
 }
@@ -221,8 +222,8 @@ bool DecodeApicom(const std::string& body, nlohmann::json& fields, std::string& 
   std::string numbers;
   for (const auto& r : fields["recipients"])
     numbers += (numbers.empty() ? "" : ", ") + r["NUMBER"].get<std::string>();
-  summary = "APICOM from " + fields["FROM"]["ID"].get<std::string>() + " SN=" +
-            fields["SENDER"]["SN"].get<std::string>() + " to " + numbers;
+  summary = "APICOM from " + fields["FROM"]["ID"].get<std::string>() +
+            " SN=" + fields["SENDER"]["SN"].get<std::string>() + " to " + numbers;
   return true;
 }
 
@@ -266,7 +267,9 @@ int RunEncode(int argc, char** argv) {
       (arg == "--account" ? haveAccount : haveEmail) = true;
       continue;
     }
-    std::cerr << "sms-sandbox encode: " << (arg == "--account" || arg == "--email" ? arg + " needs a value" : "unknown argument " + arg)
+    std::cerr << "sms-sandbox encode: "
+              << (arg == "--account" || arg == "--email" ? arg + " needs a value"
+                                                         : "unknown argument " + arg)
               << " (see sms-sandbox encode --help)\n";
     return 64;
   }
