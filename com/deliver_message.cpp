@@ -1,11 +1,96 @@
+// DeliverMessage: composes the request from the recipients and the message and
+// delivers it by HTTP, by e-mail, or by HTTP with e-mail as the fallback, as
+// the DeliveryMethod setting says.
 #include "com/deliver_message.h"
 
-namespace zentrova::com {
+#include "com/collect_recipients.h"
+#include "com/module.h"
+#include "gateway/automation/document.h"
+#include "gateway/endpoints.h"
+#include "gateway/transport.h"
+#include "identity/cipher.h"
+#include "smtp/gateway_mail.h"
 
-// This build has no gateway route yet: a validated request is refused plainly
-// rather than reported as sent.
-int DeliverMessage(VARIANT*, const std::string&, std::string& response) {
-  response = "Error: Delivery is not available in this build";
+namespace zentrova::com {
+namespace {
+
+constexpr int kMethodSmtp = 0;
+// The method whose name promises the e-mail route after a failed HTTP send
+// ("2 = HTTP with SMTP fallback"); method 1 is HTTP alone.
+constexpr int kMethodHttpWithFallback = 2;
+
+constexpr const char* kGatewayMailSubject = "RUV: sms message";
+
+// Runs its action when the scope ends, on every path: copies of secrets are
+// overwritten before their memory goes.
+template <class Action>
+struct OnExit {
+  Action action;
+  ~OnExit() { action(); }
+};
+
+enum class Composed { kYes, kNoRecipients, kNoMemory };
+
+Composed Compose(VARIANT* recipients, const std::string& message, SenderSettings& sender,
+                 std::string& text) {
+  gateway::AutomationRequest request;
+  std::string& password = request.settings.password;
+  OnExit wipePassword{[&] { identity::WipeBytes(password.data(), password.size()); }};
+  request.settings.accountId = sender.AccountID;
+  request.settings.email = sender.Email;
+  request.settings.password = sender.Password;
+  request.settings.countryCode = sender.CountryCode;
+  request.message = message;
+  if (!CollectRecipients(recipients, request.recipients)) return Composed::kNoMemory;
+  // The sequence number is the module's own, taken where it is kept.
+  switch (gateway::ComposeAutomationDocument(request, sender.SN, text)) {
+    case gateway::ComposeResult::kComposed: return Composed::kYes;
+    case gateway::ComposeResult::kNoRecipients: return Composed::kNoRecipients;
+    case gateway::ComposeResult::kNoMemory: break;
+  }
+  return Composed::kNoMemory;
+}
+
+}  // namespace
+
+int DeliverMessage(VARIANT* recipients, const std::string& message, std::string& response) {
+  ModuleSettings& settings = CurrentModule()->settings();
+  SenderSettings& sender = settings.sender;
+
+  std::string text;
+  switch (Compose(recipients, message, sender, text)) {
+    case Composed::kYes: break;
+    case Composed::kNoRecipients: response = "Error: No recipients"; return 0;
+    case Composed::kNoMemory: response = "Error: Could no allocate memory"; return 0;
+  }
+
+  // Read at this moment: a setting changed meanwhile counts from here on.
+  const int method = sender.DeliveryMethod;
+  if (method != kMethodSmtp) {
+    gateway::ProxyDetails proxy;
+    OnExit wipeProxyPassword{[&] { identity::WipeBytes(proxy.password, sizeof proxy.password); }};
+    gateway::FillProxyDetails(proxy, sender.ProxyType, sender.ProxyPort, sender.ProxyAddress,
+                              sender.ProxyUserName, sender.ProxyPassword);
+    char reply[512] = {};
+    const int result = gateway::SendViaHttp(0, text, reply, sizeof reply, proxy);
+    if (result == 0) return 1;
+    if (result != gateway::kRetryableFailure && result != 99) {
+      // The gateway's refusal or the transport's own reason, as it stands.
+      response = reply;
+      return 0;
+    }
+    if (method != kMethodHttpWithFallback || !settings.SMTPServer[0] || !settings.SMTPLoginName[0]) {
+      response = "Error: Could not sent via the web (HTTP)";
+      return 0;
+    }
+  }
+
+  const char* mailbox = gateway::ReadGatewayMailbox();
+  if (smtp::SendGatewayMail(settings.SMTPServer, sender.Email, mailbox, kGatewayMailSubject,
+                            text.c_str()) == 0)
+    return 1;
+  response = method == kMethodSmtp ? "Error: Could not sent via SMTP"
+                                   : "Error: Could not sent via HTTP or SMTP";
   return 0;
 }
 
