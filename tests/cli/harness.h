@@ -18,10 +18,11 @@ struct ProcessResult {
 };
 
 // Runs argv[0] with the environment of this process changed by `env` (an empty
-// value removes the variable), stdin from /dev/null; killed after `limit`.
+// value removes the variable), stdin from /dev/null; killed after `limit`
+// (long enough for every attempt of a send to time out where DNS is unreachable).
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& env,
-                         std::chrono::milliseconds limit = std::chrono::seconds(30));
+                         std::chrono::milliseconds limit = std::chrono::seconds(90));
 
 // A program left running in the background, its stdout read line by line;
 // killed (SIGTERM, then SIGKILL after a bound) and reaped when the object goes.
