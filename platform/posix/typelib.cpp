@@ -450,7 +450,8 @@ class TypeInfo final : public ITypeInfo {
     a->typekind = type_.kind;
     a->cFuncs = static_cast<WORD>(type_.funcs.size());
     a->cImplTypes = 1;
-    a->cbSizeVft = static_cast<WORD>(7 * sizeof(void*));
+    const unsigned slots = type_.funcs.empty() ? (type_.kind == TKIND_COCLASS ? 0 : 7) : type_.funcs.back().slot + 1;
+    a->cbSizeVft = static_cast<WORD>(slots * sizeof(void*));
     a->cbSizeInstance = sizeof(void*);
     a->cbAlignment = alignof(void*);
     a->wTypeFlags = type_.flags;
