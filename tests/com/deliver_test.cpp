@@ -1,0 +1,313 @@
+// PagoraMessage end to end, driven the way a script drives it (zcom call, a
+// fresh process per script) against sms-sandbox, dead loopback ports and a
+// real mail server (aiosmtpd): what reaches the gateway, which route is taken,
+// and the ResponseText and HRESULT the script sees.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/cli/harness.h"
+#include "tests/com/support.h"
+#include "tests/support/peers.h"
+
+namespace {
+
+using nlohmann::json;
+using zentrova::testing::Sandbox;
+using zv_test::ProcessResult;
+
+const char kSettingsKey[] = "HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings";
+const char kRefused[] = "PagoraMessage -> 0x00000001\n";  // S_FALSE; S_OK prints nothing
+const char kNotByWeb[] = "Error: Could not sent via the web (HTTP)";
+
+std::string Loopback(int port) { return "127.0.0.1:" + std::to_string(port); }
+
+std::vector<std::string> Numbers(const json& request) {
+  std::vector<std::string> numbers;
+  for (const json& section : request["fields"]["recipients"]) numbers.push_back(section["NUMBER"]);
+  return numbers;
+}
+
+class DeliverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ProcessResult r = Zcom({"regsvr", "/s", ZV_SERVER_PATH});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+  }
+
+  // The zone and locale are fixed so that the sender section's values are
+  // known: Sydney's rule is 600 minutes east with daylight saving, and en-AU
+  // is Windows locale 3081.
+  ProcessResult Zcom(std::vector<std::string> args) {
+    args.insert(args.begin(), ZV_ZCOM_PATH);
+    ProcessResult r = zv_test::RunProcess(args, {{"ZENTROVA_REGISTRY", registry_.dir()},
+                                                 {"TZ", "AEST-10AEDT,M10.1.0,M4.1.0/3"},
+                                                 {"LC_ALL", "en_AU.UTF-8"},
+                                                 {"ZENTROVA_CODEPAGE", ""}});
+    EXPECT_FALSE(r.timedOut);
+    return r;
+  }
+
+  // One script: a complete account, then the steps.
+  ProcessResult Script(std::vector<std::string> steps) {
+    steps.insert(steps.begin(), {"call", "ZentrovaCOM.SMSInterface", "Email=\"me@example.com\"",
+                                 "AccountID=123456", "Password=secret"});
+    return Zcom(steps);
+  }
+
+  void Set(const char* value, const std::string& data) {
+    ProcessResult r = Zcom({"reg", "add", kSettingsKey, "/v", value, "/d", data, "/f"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+  }
+  void Servers(const std::string& primary, const std::string& secondary) {
+    Set("HTTP1", primary);
+    Set("HTTP2", secondary);
+  }
+
+  // Sends to one number and checks what the script sees: S_OK with an empty
+  // ResponseText, or S_FALSE with `text`.
+  void ExpectOutcome(const std::vector<std::string>& settings, bool delivered, const std::string& text) {
+    std::vector<std::string> steps = settings;
+    steps.insert(steps.end(), {"PagoraMessage(\"0412345678\", \"Hi\")", "ResponseText"});
+    ProcessResult r = Script(steps);
+    EXPECT_EQ(r.out, text + "\n");
+    EXPECT_EQ(r.err, delivered ? "" : kRefused);
+    EXPECT_EQ(r.exitCode, delivered ? 0 : 1);
+  }
+
+  zv_test::ScratchRegistry registry_;
+};
+
+std::vector<json> RequestsTo(const Sandbox& sandbox, std::size_t listener) {
+  std::vector<json> requests;
+  for (json& request : sandbox.Requests())
+    if (request["listener"] == sandbox.Address(listener)) requests.push_back(std::move(request));
+  return requests;
+}
+
+TEST_F(DeliverTest, HttpDeliveryCarriesTheWholeDocument) {
+  Sandbox gateway({"--http", "127.0.0.1:0"});
+  ASSERT_TRUE(gateway.Ready());
+  zv_test::DeadPort secondary;
+  Servers(gateway.Address(), Loopback(secondary.port()));
+
+  ProcessResult r = Script({"CountryCode=61", "PagoraMessage(\"0412345678;0498765432\", \"Hello\nworld\")",
+                            "ResponseText", "PagoraMessage(\"0412\", \"Lost\")", "ResponseText",
+                            "PagoraMessage(412345679, \"Again\")", "ResponseText"});
+  EXPECT_EQ(r.out, "\nError: No recipients\n\n");
+  EXPECT_EQ(r.err, kRefused);
+  EXPECT_EQ(r.exitCode, 1);
+
+  std::vector<json> requests = gateway.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  const json& first = requests[0];
+  EXPECT_EQ(first["request_line"], "POST /sms.dll?private&type=0 HTTP/1.1");
+  ASSERT_EQ(first["dialect"], "APICOM") << first.dump();
+  const json& fields = first["fields"];
+  auto section = [](int n, const std::string& number, const std::string& lines) {
+    return "\r\n[" + std::to_string(n) + "]\r\nNUMBER=" + number + "\r\nName=" + number +
+           "\r\nAddress=" + number + "\r\nSmsCount=1\n" + lines;
+  };
+  // The zone key comes from the machine's own zone file, not from TZ.
+  const std::string zoneKey = fields["SENDER"]["TimeZoneKey"];
+  EXPECT_EQ(fields["plain"],
+            "\r\n[SENDER]\r\nTimeZoneKey=" + zoneKey +
+                "\r\nMobile=\r\nPREFIX=61\r\nPW=secret\r\nTZ=600\r\nDLS=1\r\nAC=123456\r\nSK=\r\nSN=0\r\n"
+                "LCID=3081\r\nPRODUCT=APICOM\r\nMSGTYPE=N\r\n\r\nReply=0\r\n\r\n" +
+                section(1, "0412345678", "MSG1=Hello\nMSG2=world\n") +
+                section(2, "0498765432", "MSG1=Hello\nMSG2=world\n"));
+  EXPECT_EQ(fields["FROM"], json({{"ID", "123456"}, {"Email", "me@example.com"}}));
+  const std::string body = first["body"];
+  EXPECT_TRUE(body.ends_with("=\r\n\r\n[FROM]\r\nID=123456\r\nEmail=me@example.com\r\n\r\n")) << body;
+
+  // The call without an accepted number took sequence number 1.
+  const json& second = requests[1]["fields"];
+  EXPECT_EQ(second["SENDER"]["SN"], "2");
+  EXPECT_EQ(Numbers(requests[1]), std::vector<std::string>{"412345679"});
+  EXPECT_EQ(second["recipients"][0]["MSG"], json::array({"Again"}));
+}
+
+TEST_F(DeliverTest, EveryRecipientFormAScriptCanPass) {
+  Sandbox gateway({"--http", "127.0.0.1:0"});
+  ASSERT_TRUE(gateway.Ready());
+  zv_test::DeadPort secondary;
+  Servers(gateway.Address(), Loopback(secondary.port()));
+
+  struct Form {
+    const char* argument;
+    std::vector<std::string> numbers;  // none: "Error: No recipients"
+  };
+  const Form forms[] = {
+      {R"("0412345678,0498765432;0411111111")", {"0412345678", "0498765432", "0411111111"}},
+      {R"(&"0412345678;0498765432")", {}},  // by reference: one entry of 20 digits
+      {"412345678", {"412345678"}},
+      {"1234567", {}},
+      {R"(["0412345678", "0498765432"])", {"0412345678", "0498765432"}},
+      {"[412345678, 498765432]", {"412345678", "498765432"}},
+      {R"(["0412345678", 412345679, empty, null])", {"0412345678", "412345679"}},
+      {R"([1: "0411111111", "0422222222", "0433333333"])", {"0411111111", "0422222222", "0433333333"}},
+      {R"([-3: "0411111111", "0422222222"])", {"0411111111", "0422222222"}},
+      {R"(["0412345678,0498765432", "0411111111"])", {"0411111111"}},
+      {R"(&["0412345678", 412345679])", {"0412345678", "412345679"}},
+      {"&412345679", {"412345679"}},
+      {R"(&&"0412345678")", {"0412345678"}},
+      {R"([["0412345678"], "0498765432"])", {"0498765432"}},
+      {"[]", {}},
+      {"empty", {}},
+      {"null", {}},
+  };
+  std::vector<std::string> steps;
+  std::string expectedOut, expectedErr;
+  std::vector<std::vector<std::string>> expectedRequests;
+  for (const Form& form : forms) {
+    steps.push_back(std::string("PagoraMessage(") + form.argument + ", \"Hi\")");
+    steps.push_back("ResponseText");
+    expectedOut += form.numbers.empty() ? "Error: No recipients\n" : "\n";
+    if (form.numbers.empty()) expectedErr += kRefused;
+    else expectedRequests.push_back(form.numbers);
+  }
+  ProcessResult r = Script(steps);
+  EXPECT_EQ(r.out, expectedOut);
+  EXPECT_EQ(r.err, expectedErr);
+
+  std::vector<std::vector<std::string>> received;
+  for (const json& request : gateway.Requests()) received.push_back(Numbers(request));
+  EXPECT_EQ(received, expectedRequests);
+}
+
+TEST_F(DeliverTest, FailoverAndTheGatewaysAnswers) {
+  Sandbox gateway({"--http", "127.0.0.1:0", "--status", "500",              // 0
+                   "--http", "127.0.0.1:0",                                  // 1 accepts
+                   "--http", "127.0.0.1:0", "--reply", "Hello from a proxy",  // 2 no code
+                   "--http", "127.0.0.1:0", "--reply", "0042 Account suspended",
+                   "--http", "127.0.0.1:0", "--reply", "abc",
+                   "--http", "127.0.0.1:0", "--reply", "0099 Try later"});
+  ASSERT_TRUE(gateway.Ready());
+  zv_test::DeadPort dead;
+  const std::string refused = Loopback(dead.port());
+  struct Case {
+    std::string primary, secondary;
+    bool delivered;
+    std::string text;
+    bool secondaryAsked;
+  };
+  const Case cases[] = {
+      {gateway.Address(0), gateway.Address(1), true, "", true},
+      {refused, gateway.Address(1), true, "", true},
+      {gateway.Address(2), gateway.Address(1), true, "", true},
+      // The gateway's own refusal is final, and shown as it came.
+      {gateway.Address(3), gateway.Address(1), false, "0042 Account suspended", false},
+      {gateway.Address(4), gateway.Address(4), false, "", true},
+      // 99 is not shown as the transport's "Server not responding".
+      {gateway.Address(5), gateway.Address(1), false, kNotByWeb, false},
+      {gateway.Address(0), gateway.Address(0), false, "HTTP request error 500\r\n", true},
+      {refused, refused, false, kNotByWeb, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.primary + " then " + c.secondary);
+    Servers(c.primary, c.secondary);
+    const std::size_t before = RequestsTo(gateway, 1).size();
+    ExpectOutcome({}, c.delivered, c.text);
+    if (c.secondary == gateway.Address(1)) {
+      EXPECT_EQ(RequestsTo(gateway, 1).size(), before + (c.secondaryAsked ? 1 : 0));
+    }
+  }
+  // A reply of three bytes on both servers: each was asked.
+  EXPECT_GE(RequestsTo(gateway, 4).size(), 2u);
+}
+
+// The real mail server prints one JSON line per mail it stores, numbered.
+class MailServer {
+ public:
+  MailServer() {
+    std::string error;
+    if (!process_.Start({"/usr/bin/python3", ZV_SOURCE_DIR "/tests/smtp/mailbox_server.py"}, error)) return;
+    if (!process_.WaitFor("\n", std::chrono::seconds(20))) return;
+    const std::string ready = process_.Output();
+    if (ready.starts_with("ready ")) address_ = Loopback(std::stoi(ready.substr(6)));
+  }
+  const std::string& Address() const { return address_; }
+
+  // The mail stored as number `seq`, or null when none came within the bound.
+  json Mail(int seq) {
+    const std::string marker = "\"seq\": " + std::to_string(seq) + "}";
+    if (!process_.WaitFor(marker, std::chrono::seconds(20))) return nullptr;
+    const std::string output = process_.Output();
+    const std::size_t end = output.find(marker) + marker.size();
+    const std::size_t begin = output.rfind('\n', end - 1) + 1;
+    return json::parse(output.substr(begin, end - begin));
+  }
+
+ private:
+  zentrova::testing::ChildProcess process_;
+  std::string address_;
+};
+
+// The request text a mail carries: after the header block, without the empty
+// line that ends every mail.
+std::string MailBody(const json& mail) {
+  const std::string data = mail["data"];
+  const std::size_t start = data.find("\r\n\r\n");
+  if (start == std::string::npos || !data.ends_with("\r\n")) return "(no body)";
+  return data.substr(start + 4, data.size() - start - 6);
+}
+
+TEST_F(DeliverTest, DeliveryByMailAndAsTheFallback) {
+  MailServer mailbox;
+  ASSERT_FALSE(mailbox.Address().empty()) << "aiosmtpd did not start";
+  Sandbox gateway({"--http", "127.0.0.1:0", "--reply", "0099 Try later"});
+  ASSERT_TRUE(gateway.Ready());
+  zv_test::DeadPort deadHttp, deadSmtp;
+  const std::string refused = Loopback(deadHttp.port());
+  Set("DebugGateway", "gateway@test.example");
+  const std::string server = "SMTPServer=" + mailbox.Address(), login = "SMTPLoginName=mailer";
+
+  // None of these may send a mail: the first one stored must be the next one.
+  Servers(refused, refused);
+  ExpectOutcome({"DeliveryMethod=1", server, login}, false, kNotByWeb);
+  Servers(gateway.Address(), refused);
+  ExpectOutcome({"DeliveryMethod=2", server}, false, kNotByWeb);
+  Servers(refused, refused);
+  ExpectOutcome({"DeliveryMethod=2", "SMTPServer=" + Loopback(deadSmtp.port()), login}, false,
+                "Error: Could not sent via HTTP or SMTP");
+  ExpectOutcome({"DeliveryMethod=0", "SMTPServer=" + Loopback(deadSmtp.port()), login}, false,
+                "Error: Could not sent via SMTP");
+
+  // Method 0 never asks the web server, whatever the proxy settings say.
+  Servers(gateway.Address(), gateway.Address());
+  const std::size_t asked = gateway.Requests().size();
+  ExpectOutcome({"DeliveryMethod=0", server, login, "ProxyType=2", "ProxyAddress=nowhere.invalid"}, true, "");
+  EXPECT_EQ(gateway.Requests().size(), asked);
+  json mail = mailbox.Mail(1);
+  ASSERT_TRUE(mail.is_object());
+  EXPECT_EQ(mail["from"], "me@example.com");
+  EXPECT_EQ(mail["to"], json::array({"gateway@test.example"}));
+  const std::string data = mail["data"];
+  EXPECT_NE(data.find("\r\nFrom: me@example.com\r\nTo: <gateway@test.example>\r\nSubject: RUV: sms message\r\n"),
+            std::string::npos)
+      << data;
+  zentrova::testing::TempDir dir;
+  zentrova::testing::WriteFile(dir.File("body"), MailBody(mail));
+  ProcessResult plain = zv_test::RunProcess(
+      {"/bin/sh", "-c", "exec \"$0\" decode < \"$1\"", ZV_BINARY_DIR "/tools/sms-sandbox/sms-sandbox", dir.File("body")},
+      {});
+  EXPECT_EQ(plain.exitCode, 0) << plain.err;
+  EXPECT_NE(plain.out.find("\r\n[1]\r\nNUMBER=0412345678\r\n"), std::string::npos) << plain.out;
+
+  // Method 2 falls back on 99 with the very text the web server was offered...
+  Servers(gateway.Address(), refused);
+  ExpectOutcome({"DeliveryMethod=2", server, login}, true, "");
+  mail = mailbox.Mail(2);
+  ASSERT_TRUE(mail.is_object());
+  std::vector<json> offered = gateway.Requests();
+  ASSERT_FALSE(offered.empty());
+  EXPECT_EQ(MailBody(mail), offered.back()["body"]);
+  // ...and on a web server that cannot be reached.
+  Servers(refused, refused);
+  ExpectOutcome({"DeliveryMethod=2", server, login}, true, "");
+  EXPECT_TRUE(mailbox.Mail(3).is_object());
+}
+
+}  // namespace
