@@ -1,0 +1,182 @@
+// The recipient forms a script engine can pass but zcom call cannot write:
+// typed arrays, small and floating-point numbers, VARIANTs by reference, and
+// arrays the server must not read.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "com/collect_recipients.h"
+
+namespace zentrova::com {
+namespace {
+
+using Entries = std::vector<std::pair<std::string, bool>>;  // text, is a list
+
+Entries Collect(const VARIANT* recipients) {
+  std::vector<gateway::RecipientEntry> entries;
+  EXPECT_TRUE(CollectRecipients(recipients, entries));
+  Entries out;
+  for (const auto& e : entries) out.emplace_back(e.text, e.isList);
+  return out;
+}
+
+// A VARIANT that owns what it holds.
+struct Value {
+  VARIANT v;
+  Value() { VariantInit(&v); }
+  ~Value() { VariantClear(&v); }
+  Value(const Value&) = delete;
+  Value& operator=(const Value&) = delete;
+};
+
+void SetText(VARIANT& v, const char16_t* text) {
+  v.vt = VT_BSTR;
+  v.bstrVal = text ? SysAllocString(text) : nullptr;
+}
+
+// A one-dimensional array of vt from lowerBound; the filler puts element i.
+template <class Fill>
+SAFEARRAY* MakeArray(VARTYPE vt, LONG lowerBound, ULONG count, Fill fill) {
+  SAFEARRAY* array = SafeArrayCreateVector(vt, lowerBound, count);
+  for (ULONG i = 0; i < count; ++i) {
+    LONG index = lowerBound + static_cast<LONG>(i);
+    fill(array, index, i);
+  }
+  return array;
+}
+
+TEST(CollectRecipients, NumbersOfEveryWidthAreWrittenInDecimal) {
+  struct Case {
+    VARTYPE vt;
+    double value;
+    const char* text;  // null: no entry
+  };
+  const Case cases[] = {
+      {VT_I2, 12, "12"},
+      {VT_I4, -412345678, "-412345678"},
+      {VT_R8, 61412345678.0, "61412345678"},  // beyond 32 bits, as scripts hold it
+      {VT_R8, 1e20, "100000000000000000000"},
+      {VT_R8, -0.0, "0"},
+      {VT_R8, 412345678.5, nullptr},
+      {VT_R8, NAN, nullptr},
+      {VT_R8, INFINITY, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    Value v;
+    v.v.vt = c.vt;
+    if (c.vt == VT_I2) v.v.iVal = static_cast<SHORT>(c.value);
+    else if (c.vt == VT_I4) v.v.lVal = static_cast<LONG>(c.value);
+    else v.v.dblVal = c.value;
+    EXPECT_EQ(Collect(&v.v), (c.text ? Entries{{c.text, false}} : Entries{}));
+  }
+}
+
+TEST(CollectRecipients, TypedArraysGiveOneEntryPerElementFromTheirLowerBound) {
+  Value texts;
+  texts.v.vt = VT_ARRAY | VT_BSTR;
+  const char16_t* items[] = {u"0412345678", nullptr, u"0411111111,0422222222"};
+  texts.v.parray = MakeArray(VT_BSTR, 1, 3, [&](SAFEARRAY* a, LONG index, ULONG i) {
+    BSTR text = items[i] ? SysAllocString(items[i]) : nullptr;
+    SafeArrayPutElement(a, &index, text);
+    SysFreeString(text);
+  });
+  // A null text is the empty entry; a text with separators is never cut.
+  EXPECT_EQ(Collect(&texts.v), (Entries{{"0412345678", false}, {"", false}, {"0411111111,0422222222", false}}));
+
+  Value longs, shorts, doubles;
+  longs.v.vt = VT_ARRAY | VT_I4;
+  longs.v.parray = MakeArray(VT_I4, -2, 2, [](SAFEARRAY* a, LONG index, ULONG i) {
+    LONG n = 412345678 + static_cast<LONG>(i);
+    SafeArrayPutElement(a, &index, &n);
+  });
+  EXPECT_EQ(Collect(&longs.v), (Entries{{"412345678", false}, {"412345679", false}}));
+  shorts.v.vt = VT_ARRAY | VT_I2;
+  shorts.v.parray = MakeArray(VT_I2, 0, 1, [](SAFEARRAY* a, LONG index, ULONG) {
+    SHORT n = 7;
+    SafeArrayPutElement(a, &index, &n);
+  });
+  EXPECT_EQ(Collect(&shorts.v), (Entries{{"7", false}}));
+  doubles.v.vt = VT_ARRAY | VT_R8;
+  doubles.v.parray = MakeArray(VT_R8, 0, 2, [](SAFEARRAY* a, LONG index, ULONG i) {
+    double n = i == 0 ? 61412345678.0 : 0.5;
+    SafeArrayPutElement(a, &index, &n);
+  });
+  EXPECT_EQ(Collect(&doubles.v), (Entries{{"61412345678", false}}));
+
+  // The same arrays by reference, as a script passes its fixed-size array.
+  Value reference;
+  reference.v.vt = VT_BYREF | VT_ARRAY | VT_BSTR;
+  reference.v.pparray = &texts.v.parray;
+  EXPECT_EQ(Collect(&reference.v).size(), 3u);
+  reference.v.vt = VT_EMPTY;  // borrowed, not owned
+}
+
+TEST(CollectRecipients, AVariantByReferenceIsFollowedOnce) {
+  Value list;
+  SetText(list.v, u"0412345678;0498765432");
+  Value once;
+  once.v.vt = VT_BYREF | VT_VARIANT;
+  once.v.pvarVal = &list.v;
+  // A variable holding a text works like the text itself: a list.
+  EXPECT_EQ(Collect(&once.v), (Entries{{"0412345678;0498765432", true}}));
+  Value twice;
+  twice.v.vt = VT_BYREF | VT_VARIANT;
+  twice.v.pvarVal = &once.v;
+  EXPECT_EQ(Collect(&twice.v), Entries{});
+
+  // Inside an array of VARIANTs a referenced text is one entry, never cut, and
+  // numbers of every width count.
+  Value array;
+  array.v.vt = VT_ARRAY | VT_VARIANT;
+  array.v.parray = MakeArray(VT_VARIANT, 0, 4, [&](SAFEARRAY* a, LONG index, ULONG i) {
+    VARIANT element;
+    VariantInit(&element);
+    if (i == 0) element = once.v;
+    if (i == 1) element.vt = VT_I2, element.iVal = 99;
+    if (i == 2) element.vt = VT_R8, element.dblVal = 61412345678.0;
+    if (i == 3) element.vt = VT_NULL;
+    SafeArrayPutElement(a, &index, &element);
+  });
+  EXPECT_EQ(Collect(&array.v),
+            (Entries{{"0412345678;0498765432", false}, {"99", false}, {"61412345678", false}}));
+  once.v.vt = twice.v.vt = VT_EMPTY;  // borrowed, not owned
+}
+
+TEST(CollectRecipients, ArraysThatCannotBeReadSafelyGiveNothing) {
+  Value matrix;
+  matrix.v.vt = VT_ARRAY | VT_BSTR;
+  matrix.v.parray = MakeArray(VT_BSTR, 0, 4, [](SAFEARRAY* a, LONG index, ULONG) {
+    BSTR text = SysAllocString(u"0412345678");
+    SafeArrayPutElement(a, &index, text);
+    SysFreeString(text);
+  });
+  // The stand-in makes vectors only; a second dimension is all the server
+  // may look at before refusing.
+  matrix.v.parray->cDims = 2;
+  EXPECT_EQ(Collect(&matrix.v), Entries{});
+  matrix.v.parray->cDims = 1;
+
+  // An array whose elements are not what its VARIANT says.
+  Value mislabelled;
+  mislabelled.v.vt = VT_ARRAY | VT_BSTR;
+  mislabelled.v.parray = MakeArray(VT_I4, 0, 1, [](SAFEARRAY* a, LONG index, ULONG) {
+    LONG n = 412345678;
+    SafeArrayPutElement(a, &index, &n);
+  });
+  EXPECT_EQ(Collect(&mislabelled.v), Entries{});
+  mislabelled.v.vt = VT_ARRAY | VT_I4;  // cleared as what it is
+
+  EXPECT_EQ(Collect(nullptr), Entries{});
+  Value null, nullText;
+  null.v.vt = VT_NULL;
+  EXPECT_EQ(Collect(&null.v), Entries{});
+  SetText(nullText.v, nullptr);
+  EXPECT_EQ(Collect(&nullText.v), (Entries{{"", false}}));
+}
+
+}  // namespace
+}  // namespace zentrova::com
