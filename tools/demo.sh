@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo: start sms-sandbox on loopback, point a scratch registry at it with
 # zcom, write a pagora.ini, send a message with Pagora and show what the
-# gateway received. Usage: tools/demo.sh BUILD_DIR   (./run demo does it all)
+# gateway received; then register the automation server, script it with zcom
+# call and show the document it sent. Usage: tools/demo.sh BUILD_DIR   (./run demo does it all)
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 sandbox=$build/tools/sms-sandbox/sms-sandbox
@@ -97,8 +98,32 @@ if [[ -f $com ]]; then
   echo "   \$ zcom regsvr $com"
   "$zcom" regsvr "$com" | sed 's/^/   /'
   steps=(Version 'Email="demo@example.com"' AccountID=1234 ResponseText AccountID=123456 AccountID
-         Password=demo-secret 'PagoraMessage("0419000000", "Hello")' ResponseText)
+         Password=demo-secret CountryCode=61
+         'PagoraMessage(["0419000000", "040700001111"], "Hello from a script")' ResponseText)
   echo "   \$ zcom call ZentrovaCOM.SMSInterface$(printf " '%s'" "${steps[@]}")"
   "$zcom" call ZentrovaCOM.SMSInterface "${steps[@]}" 2>&1 | sed 's/^/   /' || true
+
+  echo
+  echo "== What the gateway received from the automation server (deciphered by sms-sandbox)"
+  IFS= read -r -t 5 line <&"${SANDBOX[0]}" && echo "   $line"
+  /usr/bin/python3 - "$work/gateway.jsonl" <<'PY' || status=1
+import json, sys
+entries = [json.loads(l) for l in open(sys.argv[1], encoding="utf-8")]
+entries = [e for e in entries if e.get("dialect") == "APICOM"]
+if not entries:
+    print("   (nothing arrived)")
+    sys.exit(1)
+e = entries[-1]
+print(f"   -- {e['request_line']}, {len(e['body'])} bytes of cipher lines and the [FROM] trailer")
+fields = e["fields"]
+if "error" in fields:
+    print(f"   unreadable: {fields['error']}")
+    sys.exit(1)
+print("      plain document:")
+for line in fields["plain"].replace("\r\n", "\n").split("\n"):
+    print(f"        {line}")
+print(f"      trailer: ID={fields['FROM']['ID']} Email={fields['FROM']['Email']}")
+print(f"      answered {e['status']} {e['reply']!r}")
+PY
 fi
 exit "$status"
