@@ -37,7 +37,8 @@ ULONG STDMETHODCALLTYPE ClassFactory::Release() {
   return static_cast<ULONG>(n);
 }
 
-HRESULT STDMETHODCALLTYPE ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** object) {
+HRESULT STDMETHODCALLTYPE ClassFactory::CreateInstance(IUnknown* outer, REFIID riid,
+                                                       void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
   if (outer && !(riid == IID_IUnknown)) return CLASS_E_NOAGGREGATION;

@@ -16,14 +16,16 @@ namespace {
 constexpr unsigned kRegistrationScript = 102;  // resource "REGISTRY"
 
 __attribute__((constructor)) void OnLibraryLoad() {
-  zentrova::com::StartModule(zentrova::platform::ModulePathOf(reinterpret_cast<const void*>(&OnLibraryLoad)));
+  zentrova::com::StartModule(
+      zentrova::platform::ModulePathOf(reinterpret_cast<const void*>(&OnLibraryLoad)));
 }
 
 __attribute__((destructor)) void OnLibraryUnload() { zentrova::com::EndModule(); }
 
 HRESULT RunScript(Module& module, bool install) {
   std::string script;
-  if (!zentrova::platform::LoadModuleResource(module.path(), "REGISTRY", kRegistrationScript, script))
+  if (!zentrova::platform::LoadModuleResource(module.path(), "REGISTRY", kRegistrationScript,
+                                              script))
     return E_UNEXPECTED;
   return zentrova::com::RunRegistrationScript(script, install, {{"MODULE", module.path()}});
 }

@@ -42,7 +42,8 @@ class ScriptReader {
     std::string token;
     while (Next(token)) {
       Root root;
-      if (!platform::ParseRegistryRoot(token, root.root)) return Fail(error, "unknown root key '" + token + "'");
+      if (!platform::ParseRegistryRoot(token, root.root))
+        return Fail(error, "unknown root key '" + token + "'");
       if (!Expect("{", error) || !ReadBlock(root.keys, nullptr, error)) return false;
       roots.push_back(std::move(root));
     }
@@ -124,7 +125,8 @@ class ScriptReader {
     std::string_view v(b);
     if (a.size() != v.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
-      if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(v[i])))
+      if (std::tolower(static_cast<unsigned char>(a[i])) !=
+          std::tolower(static_cast<unsigned char>(v[i])))
         return false;
     return true;
   }
@@ -140,7 +142,8 @@ class ScriptReader {
   bool ReadAssignment(std::string& value, std::string& error) {
     std::string type;
     if (!Next(type)) return Fail(error, "value type missing");
-    if (quoted_ || !SameWord(type, "s")) return Fail(error, "unsupported value type '" + type + "'");
+    if (quoted_ || !SameWord(type, "s"))
+      return Fail(error, "unsupported value type '" + type + "'");
     if (!Next(value)) return Fail(error, "value missing");
     return true;
   }
@@ -165,7 +168,8 @@ class ScriptReader {
       if (!quoted_ && SameWord(token, "ForceRemove")) key.mode = Key::kForceRemove;
       if (!quoted_ && SameWord(token, "Delete")) key.mode = Key::kDelete;
       if (key.mode != Key::kNormal && !Next(token)) return Fail(error, "key name missing");
-      if (!quoted_ && (token == "{" || token == "}" || token == "=")) return Fail(error, "key name missing");
+      if (!quoted_ && (token == "{" || token == "}" || token == "="))
+        return Fail(error, "key name missing");
       key.name = token;
       size_t mark = pos_;
       if (!Next(token)) token.clear();
@@ -254,7 +258,8 @@ class Planner {
   bool HasValue(const std::string& path, const std::string& name) const {
     RegistryKey key;
     std::vector<platform::RegistryValue> values;
-    if (key.Open(root_, path) != platform::kErrorSuccess || key.Values(values) != platform::kErrorSuccess)
+    if (key.Open(root_, path) != platform::kErrorSuccess ||
+        key.Values(values) != platform::kErrorSuccess)
       return false;
     for (const auto& value : values)
       if (Lower(value.name) == Lower(name)) return true;
@@ -285,7 +290,8 @@ class Planner {
 }  // namespace
 
 HRESULT RunRegistrationScript(std::string_view script, bool install,
-                              const std::map<std::string, std::string>& replacements, std::string* error) {
+                              const std::map<std::string, std::string>& replacements,
+                              std::string* error) {
   try {
     std::vector<Root> roots;
     std::string reason;
@@ -302,8 +308,8 @@ HRESULT RunRegistrationScript(std::string_view script, bool install,
         planner.Uninstall(root.keys, "");
       if (long status = writer.Commit(); status != platform::kErrorSuccess) {
         if (error)
-          *error = std::string("cannot write the registry (") + platform::RegistryRootName(root.root) +
-                   "), error " + std::to_string(status);
+          *error = std::string("cannot write the registry (") +
+                   platform::RegistryRootName(root.root) + "), error " + std::to_string(status);
         return HRESULT_FROM_WIN32(status);
       }
     }

@@ -32,6 +32,7 @@ namespace zentrova::com {
 // All changes of one run are applied together or not at all. On failure the
 // reason is in *error.
 HRESULT RunRegistrationScript(std::string_view script, bool install,
-                              const std::map<std::string, std::string>& replacements, std::string* error = nullptr);
+                              const std::map<std::string, std::string>& replacements,
+                              std::string* error = nullptr);
 
 }  // namespace zentrova::com

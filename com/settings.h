@@ -20,7 +20,7 @@ struct SenderSettings {
   int32_t ProxyPort;
   int32_t DeliveryMethod;
   char Password[64];
-  char Mobile[256];     // no operation of this server fills it
+  char Mobile[256];      // no operation of this server fills it
   char CountryCode[16];  // decimal, as "%d" writes it; empty until set
 };
 
@@ -33,7 +33,9 @@ struct ModuleSettings {
   std::string responseText;
 
   // The state of a freshly loaded library: all zero, delivery by HTTP.
-  ModuleSettings() : sender{}, SMTPServer{}, SMTPLoginName{}, SMTPPassword{} { sender.DeliveryMethod = 1; }
+  ModuleSettings() : sender{}, SMTPServer{}, SMTPLoginName{}, SMTPPassword{} {
+    sender.DeliveryMethod = 1;
+  }
 };
 
 }  // namespace zentrova::com

@@ -84,7 +84,8 @@ HRESULT TypeInfoHolder::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID 
     // (another letter case, parameter names) by the type information itself.
     for (size_t k = names_.size(); k-- > 0;) {
       const Name& name = names_[k];
-      if (name.length == length && std::char_traits<OLECHAR>::compare(name.text, names[i], length) == 0) {
+      if (name.length == length &&
+          std::char_traits<OLECHAR>::compare(name.text, names[i], length) == 0) {
         ids[i] = name.id;
         found = true;
         break;
@@ -95,11 +96,13 @@ HRESULT TypeInfoHolder::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID 
   return S_OK;
 }
 
-HRESULT TypeInfoHolder::Invoke(IDispatch* object, DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
-                               VARIANT* result, EXCEPINFO* exception, UINT* argError) {
+HRESULT TypeInfoHolder::Invoke(IDispatch* object, DISPID id, REFIID, LCID lcid, WORD flags,
+                               DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                               UINT* argError) {
   HRESULT hr = Load(lcid);
   if (FAILED(hr)) return hr;
-  return info_.load(std::memory_order_acquire)->Invoke(object, id, flags, params, result, exception, argError);
+  return info_.load(std::memory_order_acquire)
+      ->Invoke(object, id, flags, params, result, exception, argError);
 }
 
 }  // namespace zentrova::com

@@ -20,8 +20,8 @@ class TypeInfoHolder {
 
   HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info);
   HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids);
-  HRESULT Invoke(IDispatch* object, DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                 VARIANT* result, EXCEPINFO* exception, UINT* argError);
+  HRESULT Invoke(IDispatch* object, DISPID id, REFIID riid, LCID lcid, WORD flags,
+                 DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception, UINT* argError);
 
  private:
   struct Name {

@@ -283,10 +283,11 @@ inline constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x0800;
 struct IDispatch : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                                                  DISPID* ids) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                                           VARIANT* result, EXCEPINFO* exception, UINT* argError) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count,
+                                                  LCID lcid, DISPID* ids) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags,
+                                           DISPPARAMS* params, VARIANT* result,
+                                           EXCEPINFO* exception, UINT* argError) = 0;
 
  protected:
   ~IDispatch() = default;
@@ -294,9 +295,21 @@ struct IDispatch : IUnknown {
 
 // ---- Type information -----------------------------------------------------
 
-enum TYPEKIND { TKIND_ENUM, TKIND_RECORD, TKIND_MODULE, TKIND_INTERFACE, TKIND_DISPATCH, TKIND_COCLASS };
+enum TYPEKIND {
+  TKIND_ENUM,
+  TKIND_RECORD,
+  TKIND_MODULE,
+  TKIND_INTERFACE,
+  TKIND_DISPATCH,
+  TKIND_COCLASS
+};
 enum FUNCKIND { FUNC_VIRTUAL, FUNC_PUREVIRTUAL, FUNC_NONVIRTUAL, FUNC_STATIC, FUNC_DISPATCH };
-enum INVOKEKIND { INVOKE_FUNC = 1, INVOKE_PROPERTYGET = 2, INVOKE_PROPERTYPUT = 4, INVOKE_PROPERTYPUTREF = 8 };
+enum INVOKEKIND {
+  INVOKE_FUNC = 1,
+  INVOKE_PROPERTYGET = 2,
+  INVOKE_PROPERTYPUT = 4,
+  INVOKE_PROPERTYPUTREF = 8
+};
 enum CALLCONV { CC_CDECL = 1, CC_STDCALL = 4 };
 enum SYSKIND { SYS_WIN16, SYS_WIN32, SYS_MAC, SYS_WIN64 };
 
@@ -395,14 +408,16 @@ struct ITypeInfo : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetRefTypeOfImplType(UINT index, DWORD* ref) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetImplTypeFlags(UINT index, INT* flags) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Invoke(void* instance, MEMBERID id, WORD flags, DISPPARAMS* params,
-                                           VARIANT* result, EXCEPINFO* exception, UINT* argError) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID id, BSTR* name, BSTR* doc, DWORD* helpContext,
-                                                     BSTR* helpFile) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Invoke(void* instance, MEMBERID id, WORD flags,
+                                           DISPPARAMS* params, VARIANT* result,
+                                           EXCEPINFO* exception, UINT* argError) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID id, BSTR* name, BSTR* doc,
+                                                     DWORD* helpContext, BSTR* helpFile) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID id, INVOKEKIND kind, BSTR* dll, BSTR* name,
                                                 WORD* ordinal) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetRefTypeInfo(DWORD ref, ITypeInfo** info) = 0;
-  virtual HRESULT STDMETHODCALLTYPE AddressOfMember(MEMBERID id, INVOKEKIND kind, void** address) = 0;
+  virtual HRESULT STDMETHODCALLTYPE AddressOfMember(MEMBERID id, INVOKEKIND kind,
+                                                    void** address) = 0;
   virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetMops(MEMBERID id, BSTR* mops) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetContainingTypeLib(ITypeLib** lib, UINT* index) = 0;
@@ -421,11 +436,11 @@ struct ITypeLib : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** info) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetLibAttr(TLIBATTR** attr) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetTypeComp(void** comp) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetDocumentation(INT index, BSTR* name, BSTR* doc, DWORD* helpContext,
-                                                     BSTR* helpFile) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetDocumentation(INT index, BSTR* name, BSTR* doc,
+                                                     DWORD* helpContext, BSTR* helpFile) = 0;
   virtual HRESULT STDMETHODCALLTYPE IsName(LPOLESTR name, ULONG hash, BOOL* found) = 0;
-  virtual HRESULT STDMETHODCALLTYPE FindName(LPOLESTR name, ULONG hash, ITypeInfo** infos, MEMBERID* ids,
-                                             USHORT* found) = 0;
+  virtual HRESULT STDMETHODCALLTYPE FindName(LPOLESTR name, ULONG hash, ITypeInfo** infos,
+                                             MEMBERID* ids, USHORT* found) = 0;
   virtual void STDMETHODCALLTYPE ReleaseTLibAttr(TLIBATTR* attr) = 0;
 
  protected:
@@ -449,8 +464,10 @@ inline constexpr DWORD COINIT_APARTMENTTHREADED = 0x2;
 HRESULT CoInitializeEx(void* reserved, DWORD flags);
 void CoUninitialize();
 HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid);
-HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* serverInfo, REFIID riid, void** object);
-HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** object);
+HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* serverInfo, REFIID riid,
+                         void** object);
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
+                         void** object);
 // Unloads every loaded server whose DllCanUnloadNow answers S_OK.
 void CoFreeUnusedLibraries();
 

@@ -13,7 +13,7 @@
 
 // Record: "ZVRS", 32-bit number, 32-bit size, NUL-terminated type, padding to 4,
 // the file's bytes, padding to 4. `type` and `file` are string literals.
-#define ZV_EMBED_RESOURCE(type, number, file)                      \
+#define ZV_EMBED_RESOURCE(type, number, file) \
   asm(".pushsection zv_resources,\"a\",%progbits\n"                 \
       ".balign 4\n"                                                 \
       ".ascii \"ZVRS\"\n"                                           \
@@ -30,8 +30,8 @@ namespace zentrova::platform {
 // Reads resource `type` number `number` from the shared library or program at
 // `path`. False with the reason in *error when the file cannot be read or holds
 // no such resource.
-bool LoadModuleResource(const std::string& path, std::string_view type, unsigned number, std::string& data,
-                        std::string* error = nullptr);
+bool LoadModuleResource(const std::string& path, std::string_view type, unsigned number,
+                        std::string& data, std::string* error = nullptr);
 
 // The full path of the loaded module (shared library or program) that holds
 // `address`; empty when it cannot be told.

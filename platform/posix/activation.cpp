@@ -42,7 +42,8 @@ HRESULT Fail(HRESULT hr, std::string text) {
 bool ReadDefault(const std::string& path, std::string& value) {
   RegistryKey key;
   std::vector<RegistryValue> values;
-  if (key.Open(RegistryRoot::kClassesRoot, path) != kErrorSuccess || key.Values(values) != kErrorSuccess)
+  if (key.Open(RegistryRoot::kClassesRoot, path) != kErrorSuccess ||
+      key.Values(values) != kErrorSuccess)
     return false;
   for (const RegistryValue& v : values)
     if (v.name.empty()) {
@@ -69,7 +70,8 @@ HRESULT Server(const std::string& path, LoadedServer& out) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char* reason = dlerror();
-    return Fail(HRESULT_FROM_WIN32(126), "cannot load " + path + ": " + (reason ? reason : "unknown reason"));
+    return Fail(HRESULT_FROM_WIN32(126),
+                "cannot load " + path + ": " + (reason ? reason : "unknown reason"));
   }
   auto getClassObject = reinterpret_cast<GetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
   auto canUnloadNow = reinterpret_cast<CanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"));
@@ -133,7 +135,8 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void
       const std::string key = "CLSID\\" + GuidToString(clsid) + "\\InprocServer32";
       std::string path;
       if (!ReadDefault(key, path))
-        return Fail(REGDB_E_CLASSNOTREG, "class " + GuidToString(clsid) + " is not registered (no HKCR\\" + key + ")");
+        return Fail(REGDB_E_CLASSNOTREG,
+                    "class " + GuidToString(clsid) + " is not registered (no HKCR\\" + key + ")");
       if (HRESULT hr = Server(path, server); FAILED(hr)) return hr;
     }
     return server.getClassObject(clsid, riid, object);
@@ -142,11 +145,14 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void
   }
 }
 
-HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** object) {
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
+                         void** object) {
   if (!object) return E_INVALIDARG;
   *object = nullptr;
   void* factory = nullptr;
-  if (HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory, &factory); FAILED(hr)) return hr;
+  if (HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory, &factory);
+      FAILED(hr))
+    return hr;
   auto* classFactory = static_cast<IClassFactory*>(factory);
   HRESULT hr = classFactory->CreateInstance(outer, riid, object);
   classFactory->Release();

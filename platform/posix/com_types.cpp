@@ -2,13 +2,13 @@
 // automation server and its clients share. Every module that links this gets
 // its own copy of the code, but the data formats and the allocator (the C heap)
 // are the same, so a BSTR or an array made in one module is freed in another.
+#include <bit>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <bit>
 #include <new>
 #include <string>
 
@@ -20,9 +20,9 @@ namespace zentrova::platform {
 
 std::string GuidToString(const GUID& g) {
   char text[40];
-  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, g.Data2,
-                g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
-                g.Data4[7]);
+  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
+                g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
+                g.Data4[5], g.Data4[6], g.Data4[7]);
   return text;
 }
 
@@ -48,7 +48,8 @@ bool ParseGuid(std::string_view text, GUID& guid) {
     }
     bytes[i] = static_cast<uint8_t>(value);
   }
-  guid.Data1 = (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
+  guid.Data1 = (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
+               bytes[3];
   guid.Data2 = static_cast<uint16_t>((bytes[4] << 8) | bytes[5]);
   guid.Data3 = static_cast<uint16_t>((bytes[6] << 8) | bytes[7]);
   std::memcpy(guid.Data4, bytes + 8, 8);
@@ -72,7 +73,8 @@ HRESULT CLSIDFromString(LPCOLESTR text, CLSID* clsid) {
     if (*p > 0x7F || narrow.size() > 40) return CO_E_CLASSSTRING;
     narrow.push_back(static_cast<char>(*p));
   }
-  return zentrova::platform::ParseGuid(narrow, *clsid) && narrow.front() == '{' ? S_OK : CO_E_CLASSSTRING;
+  return zentrova::platform::ParseGuid(narrow, *clsid) && narrow.front() == '{' ? S_OK
+                                                                                : CO_E_CLASSSTRING;
 }
 
 // ---- BSTR --------------------------------------------------------------------
@@ -125,19 +127,27 @@ struct ArrayBlock {
 };
 
 ArrayBlock* BlockOf(SAFEARRAY* array) {
-  return reinterpret_cast<ArrayBlock*>(reinterpret_cast<char*>(array) - offsetof(ArrayBlock, array));
+  return reinterpret_cast<ArrayBlock*>(reinterpret_cast<char*>(array) -
+                                       offsetof(ArrayBlock, array));
 }
 
 size_t ElementSize(VARTYPE vt) {
   switch (vt) {
-    case VT_I2: return sizeof(SHORT);
-    case VT_I4: return sizeof(LONG);
-    case VT_R8: return sizeof(double);
-    case VT_BSTR: return sizeof(BSTR);
-    case VT_VARIANT: return sizeof(VARIANT);
+    case VT_I2:
+      return sizeof(SHORT);
+    case VT_I4:
+      return sizeof(LONG);
+    case VT_R8:
+      return sizeof(double);
+    case VT_BSTR:
+      return sizeof(BSTR);
+    case VT_VARIANT:
+      return sizeof(VARIANT);
     case VT_UNKNOWN:
-    case VT_DISPATCH: return sizeof(IUnknown*);
-    default: return 0;
+    case VT_DISPATCH:
+      return sizeof(IUnknown*);
+    default:
+      return 0;
   }
 }
 
@@ -161,7 +171,9 @@ void ReleaseElement(VARTYPE vt, void* element) {
       *text = nullptr;
       break;
     }
-    case VT_VARIANT: VariantClear(static_cast<VARIANT*>(element)); break;
+    case VT_VARIANT:
+      VariantClear(static_cast<VARIANT*>(element));
+      break;
     case VT_UNKNOWN:
     case VT_DISPATCH: {
       IUnknown** unknown = static_cast<IUnknown**>(element);
@@ -169,7 +181,8 @@ void ReleaseElement(VARTYPE vt, void* element) {
       *unknown = nullptr;
       break;
     }
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -195,7 +208,9 @@ HRESULT CopyElement(VARTYPE vt, const void* source, void* target) {
       *static_cast<IUnknown**>(target) = unknown;
       return S_OK;
     }
-    default: std::memcpy(target, source, ElementSize(vt)); return S_OK;
+    default:
+      std::memcpy(target, source, ElementSize(vt));
+      return S_OK;
   }
 }
 
@@ -210,8 +225,9 @@ SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lowerBound, ULONG elements) {
   SAFEARRAY& array = block->array;
   array.cDims = 1;
   array.cbElements = static_cast<ULONG>(size);
-  array.fFeatures = FADF_HAVEVARTYPE | (vt == VT_BSTR ? FADF_BSTR : 0) | (vt == VT_VARIANT ? FADF_VARIANT : 0) |
-                    (vt == VT_UNKNOWN ? FADF_UNKNOWN : 0) | (vt == VT_DISPATCH ? FADF_DISPATCH : 0);
+  array.fFeatures = FADF_HAVEVARTYPE | (vt == VT_BSTR ? FADF_BSTR : 0) |
+                    (vt == VT_VARIANT ? FADF_VARIANT : 0) | (vt == VT_UNKNOWN ? FADF_UNKNOWN : 0) |
+                    (vt == VT_DISPATCH ? FADF_DISPATCH : 0);
   array.rgsabound[0] = {elements, lowerBound};
   // calloc: a zero element is the empty value of every supported type.
   array.pvData = std::calloc(elements ? elements : 1, size);
@@ -251,7 +267,8 @@ HRESULT SafeArrayGetLBound(SAFEARRAY* array, UINT dim, LONG* bound) {
 HRESULT SafeArrayGetUBound(SAFEARRAY* array, UINT dim, LONG* bound) {
   if (!array || !bound) return E_INVALIDARG;
   if (dim != 1) return DISP_E_BADINDEX;
-  *bound = static_cast<LONG>(int64_t{array->rgsabound[0].lLbound} + array->rgsabound[0].cElements - 1);
+  *bound =
+      static_cast<LONG>(int64_t{array->rgsabound[0].lLbound} + array->rgsabound[0].cElements - 1);
   return S_OK;
 }
 
@@ -266,7 +283,8 @@ HRESULT SafeArrayPutElement(SAFEARRAY* array, LONG* indices, void* value) {
   const VARTYPE vt = BlockOf(array)->vt;
   // The caller passes a BSTR or an interface itself, and everything else by address.
   const void* source = (vt == VT_BSTR || vt == VT_UNKNOWN || vt == VT_DISPATCH) ? &value : value;
-  if (!source || (vt != VT_BSTR && vt != VT_UNKNOWN && vt != VT_DISPATCH && !value)) return E_INVALIDARG;
+  if (!source || (vt != VT_BSTR && vt != VT_UNKNOWN && vt != VT_DISPATCH && !value))
+    return E_INVALIDARG;
   alignas(VARIANT) unsigned char copy[sizeof(VARIANT)];
   if (HRESULT hr = CopyElement(vt, source, copy); FAILED(hr)) return hr;
   void* element = ElementAt(array, indices[0]);
@@ -279,7 +297,8 @@ HRESULT SafeArrayCopy(SAFEARRAY* array, SAFEARRAY** copy) {
   if (!array || !copy) return E_INVALIDARG;
   *copy = nullptr;
   const VARTYPE vt = BlockOf(array)->vt;
-  SAFEARRAY* result = SafeArrayCreateVector(vt, array->rgsabound[0].lLbound, array->rgsabound[0].cElements);
+  SAFEARRAY* result =
+      SafeArrayCreateVector(vt, array->rgsabound[0].lLbound, array->rgsabound[0].cElements);
   if (!result) return E_OUTOFMEMORY;
   for (ULONG i = 0; i < array->rgsabound[0].cElements; ++i) {
     const size_t offset = size_t{i} * array->cbElements;
@@ -354,13 +373,24 @@ HRESULT VariantCopyInd(VARIANT* dest, const VARIANTARG* src) {
     value.parray = *src->pparray;
   } else {
     switch (base) {
-      case VT_I2: value.iVal = *src->piVal; break;
-      case VT_I4: value.lVal = *src->plVal; break;
-      case VT_R8: value.dblVal = *src->pdblVal; break;
-      case VT_BSTR: value.bstrVal = *src->pbstrVal; break;
+      case VT_I2:
+        value.iVal = *src->piVal;
+        break;
+      case VT_I4:
+        value.lVal = *src->plVal;
+        break;
+      case VT_R8:
+        value.dblVal = *src->pdblVal;
+        break;
+      case VT_BSTR:
+        value.bstrVal = *src->pbstrVal;
+        break;
       case VT_UNKNOWN:
-      case VT_DISPATCH: value.punkVal = *src->ppunkVal; break;
-      default: return DISP_E_BADVARTYPE;
+      case VT_DISPATCH:
+        value.punkVal = *src->ppunkVal;
+        break;
+      default:
+        return DISP_E_BADVARTYPE;
     }
   }
   return VariantCopy(dest, &value);  // deep copy of the referenced value
@@ -424,11 +454,20 @@ HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, WORD, VARTYPE
   } else if (vt == VT_BSTR) {
     char text[64] = "";
     switch (from) {
-      case VT_EMPTY: break;
-      case VT_I2: std::snprintf(text, sizeof text, "%d", value.iVal); break;
-      case VT_I4: std::snprintf(text, sizeof text, "%d", static_cast<int>(value.lVal)); break;
-      case VT_R8: std::snprintf(text, sizeof text, "%.15g", value.dblVal); break;
-      default: hr = DISP_E_TYPEMISMATCH; break;
+      case VT_EMPTY:
+        break;
+      case VT_I2:
+        std::snprintf(text, sizeof text, "%d", value.iVal);
+        break;
+      case VT_I4:
+        std::snprintf(text, sizeof text, "%d", static_cast<int>(value.lVal));
+        break;
+      case VT_R8:
+        std::snprintf(text, sizeof text, "%.15g", value.dblVal);
+        break;
+      default:
+        hr = DISP_E_TYPEMISMATCH;
+        break;
     }
     if (SUCCEEDED(hr)) {
       OLECHAR wide[64];
@@ -441,12 +480,23 @@ HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, WORD, VARTYPE
   } else if (vt == VT_I2 || vt == VT_I4 || vt == VT_R8) {
     double number = 0;
     switch (from) {
-      case VT_EMPTY: break;
-      case VT_I2: number = value.iVal; break;
-      case VT_I4: number = value.lVal; break;
-      case VT_R8: number = value.dblVal; break;
-      case VT_BSTR: hr = ParseNumber(value.bstrVal, number); break;
-      default: hr = DISP_E_TYPEMISMATCH; break;
+      case VT_EMPTY:
+        break;
+      case VT_I2:
+        number = value.iVal;
+        break;
+      case VT_I4:
+        number = value.lVal;
+        break;
+      case VT_R8:
+        number = value.dblVal;
+        break;
+      case VT_BSTR:
+        hr = ParseNumber(value.bstrVal, number);
+        break;
+      default:
+        hr = DISP_E_TYPEMISMATCH;
+        break;
     }
     int64_t integer = 0;
     if (SUCCEEDED(hr) && vt == VT_I2) hr = ToInteger(number, SHRT_MIN, SHRT_MAX, integer);

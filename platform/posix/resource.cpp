@@ -37,8 +37,8 @@ uint32_t Read32(const std::string& bytes, size_t pos) {
 
 }  // namespace
 
-bool LoadModuleResource(const std::string& path, std::string_view type, unsigned number, std::string& data,
-                        std::string* error) {
+bool LoadModuleResource(const std::string& path, std::string_view type, unsigned number,
+                        std::string& data, std::string* error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return Fail(error, "cannot open " + path);
   ElfW(Ehdr) header;
@@ -53,14 +53,17 @@ bool LoadModuleResource(const std::string& path, std::string_view type, unsigned
   const ElfW(Shdr)& names = sections[header.e_shstrndx];
   if (names.sh_size > (1u << 24)) return Fail(error, path + " has a damaged section table");
   std::string nameTable(names.sh_size, '\0');
-  if (!ReadAt(in, names.sh_offset, nameTable.data(), nameTable.size())) return Fail(error, path + " is truncated");
+  if (!ReadAt(in, names.sh_offset, nameTable.data(), nameTable.size()))
+    return Fail(error, path + " is truncated");
 
-  for (const ElfW(Shdr)& section : sections) {
-    if (section.sh_name >= nameTable.size() || std::strcmp(nameTable.c_str() + section.sh_name, kSectionName) != 0)
+  for (const ElfW(Shdr) & section : sections) {
+    if (section.sh_name >= nameTable.size() ||
+        std::strcmp(nameTable.c_str() + section.sh_name, kSectionName) != 0)
       continue;
     if (section.sh_size > (1u << 26)) return Fail(error, path + " has a damaged resource section");
     std::string bytes(section.sh_size, '\0');
-    if (!ReadAt(in, section.sh_offset, bytes.data(), bytes.size())) return Fail(error, path + " is truncated");
+    if (!ReadAt(in, section.sh_offset, bytes.data(), bytes.size()))
+      return Fail(error, path + " is truncated");
     size_t pos = 0;
     while (pos + 12 <= bytes.size()) {
       if (bytes.compare(pos, 4, "ZVRS") != 0) {  // alignment padding between records
@@ -81,7 +84,8 @@ bool LoadModuleResource(const std::string& path, std::string_view type, unsigned
       pos = (dataStart + size + 3) & ~size_t{3};
     }
   }
-  return Fail(error, path + " holds no resource " + std::string(type) + " " + std::to_string(number));
+  return Fail(error,
+              path + " holds no resource " + std::string(type) + " " + std::to_string(number));
 }
 
 std::string ModulePathOf(const void* address) {

@@ -82,7 +82,9 @@ std::u16string_view View(LPCOLESTR text) {
   return {text, n};
 }
 
-BSTR NewBstr(std::u16string_view text) { return SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); }
+BSTR NewBstr(std::u16string_view text) {
+  return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
 
 // ---- Interface-definition reader -----------------------------------------------
 
@@ -173,7 +175,8 @@ class IdlReader {
   std::string Word() {
     SkipBlank();
     size_t start = pos_;
-    while (pos_ < text_.size() && (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_'))
+    while (pos_ < text_.size() &&
+           (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_'))
       ++pos_;
     return std::string(text_.substr(start, pos_ - start));
   }
@@ -206,7 +209,8 @@ class IdlReader {
           size_t end = text_.find(')', pos_);
           if (end == std::string_view::npos) return (problem_ = "unclosed attribute"), false;
           argument = std::string(text_.substr(pos_, end - pos_));
-          while (!argument.empty() && std::isspace(static_cast<unsigned char>(argument.back()))) argument.pop_back();
+          while (!argument.empty() && std::isspace(static_cast<unsigned char>(argument.back())))
+            argument.pop_back();
           pos_ = end;
         }
         if (!Expect(')')) return false;
@@ -221,20 +225,30 @@ class IdlReader {
   }
 
   bool Uuid(const Attributes& attributes, GUID& guid) {
-    if (!ParseGuid(attributes.Get("uuid"), guid)) return (problem_ = "missing or malformed uuid"), false;
+    if (!ParseGuid(attributes.Get("uuid"), guid))
+      return (problem_ = "missing or malformed uuid"), false;
     return true;
   }
 
   static bool Type(const std::string& word, VARTYPE& vt) {
-    if (word == "BSTR") vt = VT_BSTR;
-    else if (word == "long" || word == "LONG" || word == "int" || word == "INT") vt = VT_I4;
-    else if (word == "short" || word == "SHORT") vt = VT_I2;
-    else if (word == "double" || word == "DOUBLE") vt = VT_R8;
-    else if (word == "VARIANT") vt = VT_VARIANT;
-    else if (word == "VARIANT_BOOL") vt = VT_BOOL;
-    else if (word == "IDispatch") vt = VT_DISPATCH;
-    else if (word == "IUnknown") vt = VT_UNKNOWN;
-    else return false;
+    if (word == "BSTR")
+      vt = VT_BSTR;
+    else if (word == "long" || word == "LONG" || word == "int" || word == "INT")
+      vt = VT_I4;
+    else if (word == "short" || word == "SHORT")
+      vt = VT_I2;
+    else if (word == "double" || word == "DOUBLE")
+      vt = VT_R8;
+    else if (word == "VARIANT")
+      vt = VT_VARIANT;
+    else if (word == "VARIANT_BOOL")
+      vt = VT_BOOL;
+    else if (word == "IDispatch")
+      vt = VT_DISPATCH;
+    else if (word == "IUnknown")
+      vt = VT_UNKNOWN;
+    else
+      return false;
     return true;
   }
 
@@ -249,14 +263,17 @@ class IdlReader {
     if (Peek(':')) {
       ++pos_;
       std::string base = Word();
-      if (base == "IDispatch") firstSlot = 7;
-      else if (base != "IUnknown") return (problem_ = "unsupported base interface " + base), false;
+      if (base == "IDispatch")
+        firstSlot = 7;
+      else if (base != "IUnknown")
+        return (problem_ = "unsupported base interface " + base), false;
     }
     if (!Uuid(attributes, type.guid)) return false;
     type.kind = TKIND_DISPATCH;
     type.name = Widen(name);
     type.help = Widen(attributes.Get("helpstring"));
-    if (attributes.Has("dual")) type.flags |= TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE;
+    if (attributes.Has("dual"))
+      type.flags |= TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE;
     if (attributes.Has("oleautomation")) type.flags |= TYPEFLAG_FOLEAUTOMATION;
     if (!Expect('{')) return false;
     while (!Peek('}')) {
@@ -301,7 +318,8 @@ class IdlReader {
     }
     ++pos_;
     // The type library keeps no name for the value of a property put.
-    if ((func.kind == INVOKE_PROPERTYPUT || func.kind == INVOKE_PROPERTYPUTREF) && !func.params.empty())
+    if ((func.kind == INVOKE_PROPERTYPUT || func.kind == INVOKE_PROPERTYPUTREF) &&
+        !func.params.empty())
       func.params.back().name.clear();
     return Expect(';');
   }
@@ -310,19 +328,22 @@ class IdlReader {
     Attributes attributes;
     if (!ReadAttributes(attributes)) return false;
     std::string type = Word();
-    if (!Type(type, param.vt)) return (problem_ = "unsupported parameter type '" + type + "'"), false;
+    if (!Type(type, param.vt))
+      return (problem_ = "unsupported parameter type '" + type + "'"), false;
     int stars = 0;
     while (Peek('*')) ++pos_, ++stars;
     // Interfaces are always passed by pointer: one star is the value itself.
     if (param.vt == VT_DISPATCH || param.vt == VT_UNKNOWN) --stars;
-    if (stars < 0 || stars > 1) return (problem_ = "unsupported indirection of '" + type + "'"), false;
+    if (stars < 0 || stars > 1)
+      return (problem_ = "unsupported indirection of '" + type + "'"), false;
     param.pointer = stars == 1;
     param.name = Widen(Word());
     if (attributes.Has("in")) param.flags |= PARAMFLAG_FIN;
     if (attributes.Has("out")) param.flags |= PARAMFLAG_FOUT;
     if (attributes.Has("retval")) param.flags |= PARAMFLAG_FRETVAL;
     if (attributes.Has("optional")) param.flags |= PARAMFLAG_FOPT;
-    if ((param.flags & PARAMFLAG_FRETVAL) && !param.pointer) return (problem_ = "retval must be a pointer"), false;
+    if ((param.flags & PARAMFLAG_FRETVAL) && !param.pointer)
+      return (problem_ = "retval must be a pointer"), false;
     return true;
   }
 
@@ -345,7 +366,8 @@ class IdlReader {
     return true;
   }
 
-  bool ReadLibrary(const Attributes& attributes, LibraryData& library, std::vector<TypeData>& interfaces) {
+  bool ReadLibrary(const Attributes& attributes, LibraryData& library,
+                   std::vector<TypeData>& interfaces) {
     library.name = Widen(Word());
     library.help = Widen(attributes.Get("helpstring"));
     if (library.name.empty() || !Uuid(attributes, library.guid)) return false;
@@ -400,18 +422,23 @@ HRESULT CallSlot(void* instance, unsigned slot, const uintptr_t* a, size_t n) {
   using Fn = void (*)();
   Fn fn = (*reinterpret_cast<Fn**>(instance))[slot];
   switch (n) {
-    case 0: return reinterpret_cast<HRESULT (*)(void*)>(fn)(instance);
-    case 1: return reinterpret_cast<HRESULT (*)(void*, uintptr_t)>(fn)(instance, a[0]);
-    case 2: return reinterpret_cast<HRESULT (*)(void*, uintptr_t, uintptr_t)>(fn)(instance, a[0], a[1]);
+    case 0:
+      return reinterpret_cast<HRESULT (*)(void*)>(fn)(instance);
+    case 1:
+      return reinterpret_cast<HRESULT (*)(void*, uintptr_t)>(fn)(instance, a[0]);
+    case 2:
+      return reinterpret_cast<HRESULT (*)(void*, uintptr_t, uintptr_t)>(fn)(instance, a[0], a[1]);
     case 3:
-      return reinterpret_cast<HRESULT (*)(void*, uintptr_t, uintptr_t, uintptr_t)>(fn)(instance, a[0], a[1], a[2]);
+      return reinterpret_cast<HRESULT (*)(void*, uintptr_t, uintptr_t, uintptr_t)>(fn)(
+          instance, a[0], a[1], a[2]);
     case 4:
       return reinterpret_cast<HRESULT (*)(void*, uintptr_t, uintptr_t, uintptr_t, uintptr_t)>(fn)(
           instance, a[0], a[1], a[2], a[3]);
     case 5:
-      return reinterpret_cast<HRESULT (*)(void*, uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t)>(fn)(
-          instance, a[0], a[1], a[2], a[3], a[4]);
-    default: return DISP_E_BADPARAMCOUNT;
+      return reinterpret_cast<HRESULT (*)(void*, uintptr_t, uintptr_t, uintptr_t, uintptr_t,
+                                          uintptr_t)>(fn)(instance, a[0], a[1], a[2], a[3], a[4]);
+    default:
+      return DISP_E_BADPARAMCOUNT;
   }
 }
 
@@ -450,7 +477,8 @@ class TypeInfo final : public ITypeInfo {
     a->typekind = type_.kind;
     a->cFuncs = static_cast<WORD>(type_.funcs.size());
     a->cImplTypes = 1;
-    const unsigned slots = type_.funcs.empty() ? (type_.kind == TKIND_COCLASS ? 0 : 7) : type_.funcs.back().slot + 1;
+    const unsigned slots =
+        type_.funcs.empty() ? (type_.kind == TKIND_COCLASS ? 0 : 7) : type_.funcs.back().slot + 1;
     a->cbSizeVft = static_cast<WORD>(slots * sizeof(void*));
     a->cbSizeInstance = sizeof(void*);
     a->cbAlignment = alignof(void*);
@@ -469,7 +497,8 @@ class TypeInfo final : public ITypeInfo {
     const FuncData& func = type_.funcs[index];
     const size_t n = func.params.size();
     // One block: the record, its parameter descriptions, the pointed-to types.
-    char* block = static_cast<char*>(std::calloc(1, sizeof(FUNCDESC) + n * (sizeof(ELEMDESC) + sizeof(TYPEDESC))));
+    char* block = static_cast<char*>(
+        std::calloc(1, sizeof(FUNCDESC) + n * (sizeof(ELEMDESC) + sizeof(TYPEDESC))));
     if (!block) return E_OUTOFMEMORY;
     auto* d = reinterpret_cast<FUNCDESC*>(block);
     auto* elems = reinterpret_cast<ELEMDESC*>(block + sizeof(FUNCDESC));
@@ -543,8 +572,8 @@ class TypeInfo final : public ITypeInfo {
     return hr;
   }
 
-  HRESULT STDMETHODCALLTYPE Invoke(void* instance, MEMBERID id, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                   EXCEPINFO* exception, UINT* argError) override;
+  HRESULT STDMETHODCALLTYPE Invoke(void* instance, MEMBERID id, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* exception, UINT* argError) override;
 
   HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID id, BSTR* name, BSTR* doc, DWORD* helpContext,
                                              BSTR* helpFile) override {
@@ -579,9 +608,13 @@ class TypeInfo final : public ITypeInfo {
   HRESULT STDMETHODCALLTYPE GetVarDesc(UINT, void**) override { return TYPE_E_ELEMENTNOTFOUND; }
   HRESULT STDMETHODCALLTYPE GetRefTypeOfImplType(UINT, DWORD*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetImplTypeFlags(UINT, INT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID, INVOKEKIND, BSTR*, BSTR*, WORD*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID, INVOKEKIND, BSTR*, BSTR*, WORD*) override {
+    return E_NOTIMPL;
+  }
   HRESULT STDMETHODCALLTYPE GetRefTypeInfo(DWORD, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE AddressOfMember(MEMBERID, INVOKEKIND, void**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE AddressOfMember(MEMBERID, INVOKEKIND, void**) override {
+    return E_NOTIMPL;
+  }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID, void**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetMops(MEMBERID, BSTR*) override { return E_NOTIMPL; }
   void STDMETHODCALLTYPE ReleaseVarDesc(void*) override {}
@@ -608,16 +641,21 @@ struct CallValues {
 
 bool Matches(INVOKEKIND kind, WORD flags) {
   switch (kind) {
-    case INVOKE_FUNC: return flags & DISPATCH_METHOD;
-    case INVOKE_PROPERTYGET: return flags & DISPATCH_PROPERTYGET;
-    case INVOKE_PROPERTYPUT: return flags & DISPATCH_PROPERTYPUT;
-    case INVOKE_PROPERTYPUTREF: return flags & DISPATCH_PROPERTYPUTREF;
+    case INVOKE_FUNC:
+      return flags & DISPATCH_METHOD;
+    case INVOKE_PROPERTYGET:
+      return flags & DISPATCH_PROPERTYGET;
+    case INVOKE_PROPERTYPUT:
+      return flags & DISPATCH_PROPERTYPUT;
+    case INVOKE_PROPERTYPUTREF:
+      return flags & DISPATCH_PROPERTYPUTREF;
   }
   return false;
 }
 
-HRESULT STDMETHODCALLTYPE TypeInfo::Invoke(void* instance, MEMBERID id, WORD flags, DISPPARAMS* params,
-                                           VARIANT* result, EXCEPINFO* exception, UINT* argError) {
+HRESULT STDMETHODCALLTYPE TypeInfo::Invoke(void* instance, MEMBERID id, WORD flags,
+                                           DISPPARAMS* params, VARIANT* result,
+                                           EXCEPINFO* exception, UINT* argError) {
   if (!instance || !params || (params->cArgs && !params->rgvarg) ||
       (params->cNamedArgs && !params->rgdispidNamedArgs) || params->cNamedArgs > params->cArgs)
     return E_INVALIDARG;
@@ -658,12 +696,14 @@ HRESULT STDMETHODCALLTYPE TypeInfo::Invoke(void* instance, MEMBERID id, WORD fla
       continue;
     }
     // Arguments come last-first; the value of a property put is the named one at 0.
-    const UINT index = put && i + 1 == func->params.size() ? 0 : params->cArgs - 1 - static_cast<UINT>(next++);
+    const UINT index =
+        put && i + 1 == func->params.size() ? 0 : params->cArgs - 1 - static_cast<UINT>(next++);
     VARIANT* arg = &params->rgvarg[index];
     HRESULT hr = S_OK;
     if (p.pointer && p.vt == VT_VARIANT) {
       // A VARIANT* receives the argument itself, with one by-reference layer removed.
-      words[i] = reinterpret_cast<uintptr_t>(arg->vt == (VT_BYREF | VT_VARIANT) ? arg->pvarVal : arg);
+      words[i] =
+          reinterpret_cast<uintptr_t>(arg->vt == (VT_BYREF | VT_VARIANT) ? arg->pvarVal : arg);
     } else if (p.pointer && arg->vt == (VT_BYREF | p.vt)) {
       words[i] = reinterpret_cast<uintptr_t>(arg->byref);
     } else if (p.vt == VT_VARIANT || p.vt == VT_R8 || p.vt == VT_BOOL || p.vt == VT_DISPATCH ||
@@ -673,14 +713,19 @@ HRESULT STDMETHODCALLTYPE TypeInfo::Invoke(void* instance, MEMBERID id, WORD fla
       words[i] = reinterpret_cast<uintptr_t>(&local.llVal);
     } else {
       hr = VariantChangeType(&local, arg, 0, p.vt);
-      if (p.pointer) words[i] = reinterpret_cast<uintptr_t>(&local.llVal);
-      else if (p.vt == VT_BSTR) words[i] = reinterpret_cast<uintptr_t>(local.bstrVal);
-      else if (p.vt == VT_I4) words[i] = static_cast<uintptr_t>(static_cast<intptr_t>(local.lVal));
-      else words[i] = static_cast<uintptr_t>(static_cast<intptr_t>(local.iVal));
+      if (p.pointer)
+        words[i] = reinterpret_cast<uintptr_t>(&local.llVal);
+      else if (p.vt == VT_BSTR)
+        words[i] = reinterpret_cast<uintptr_t>(local.bstrVal);
+      else if (p.vt == VT_I4)
+        words[i] = static_cast<uintptr_t>(static_cast<intptr_t>(local.lVal));
+      else
+        words[i] = static_cast<uintptr_t>(static_cast<intptr_t>(local.iVal));
     }
     if (FAILED(hr)) {
       if (argError) *argError = index;
-      return hr == E_OUTOFMEMORY ? hr : (hr == DISP_E_OVERFLOW ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH);
+      return hr == E_OUTOFMEMORY ? hr
+                                 : (hr == DISP_E_OVERFLOW ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH);
     }
   }
 
@@ -721,7 +766,9 @@ class TypeLib final : public ITypeLib {
     return n;
   }
 
-  UINT STDMETHODCALLTYPE GetTypeInfoCount() override { return static_cast<UINT>(library_->types.size()); }
+  UINT STDMETHODCALLTYPE GetTypeInfoCount() override {
+    return static_cast<UINT>(library_->types.size());
+  }
 
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, ITypeInfo** info) override {
     if (!info) return E_INVALIDARG;
@@ -762,7 +809,8 @@ class TypeLib final : public ITypeLib {
 
   HRESULT STDMETHODCALLTYPE GetDocumentation(INT index, BSTR* name, BSTR* doc, DWORD* helpContext,
                                              BSTR* helpFile) override {
-    if (index < -1 || index >= static_cast<INT>(library_->types.size())) return TYPE_E_ELEMENTNOTFOUND;
+    if (index < -1 || index >= static_cast<INT>(library_->types.size()))
+      return TYPE_E_ELEMENTNOTFOUND;
     std::u16string_view n = index < 0 ? library_->name : library_->types[index].name;
     std::u16string_view d = index < 0 ? library_->help : library_->types[index].help;
     if (name && !(*name = NewBstr(n))) return E_OUTOFMEMORY;
@@ -838,7 +886,8 @@ bool ReadDefault(const std::string& path, std::string& value) {
 bool EqualKeyName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -861,7 +910,8 @@ bool FindVersionKey(const GUID& libid, WORD major, WORD minor, std::string& vers
 
 bool FindPath(const std::string& versionKey, LCID lcid, std::string& path) {
   for (unsigned language : {unsigned(lcid), unsigned(lcid & 0x3FF), 0u})
-    if (ReadDefault(versionKey + "\\" + Hex(language) + "\\" + kPlatformKey, path) && !path.empty()) return true;
+    if (ReadDefault(versionKey + "\\" + Hex(language) + "\\" + kPlatformKey, path) && !path.empty())
+      return true;
   return false;
 }
 
@@ -928,7 +978,8 @@ HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir) {
     const std::string version = Hex(attr->wMajorVerNum) + "." + Hex(attr->wMinorVerNum);
     lib->ReleaseTLibAttr(attr);
     BSTR name = nullptr, doc = nullptr;
-    if (HRESULT hr = lib->GetDocumentation(-1, &name, &doc, nullptr, nullptr); FAILED(hr)) return hr;
+    if (HRESULT hr = lib->GetDocumentation(-1, &name, &doc, nullptr, nullptr); FAILED(hr))
+      return hr;
     std::string title;
     Utf16ToUtf8(View(SysStringLen(doc) ? doc : name), title);
     SysFreeString(name);
@@ -985,7 +1036,8 @@ HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSK
     std::u16string wide;
     ITypeLib* lib = nullptr;
     size_t interfacesRemoved = 0;
-    if (FindPath(versionKey, lcid, path) && Utf8ToUtf16(path, wide) && SUCCEEDED(LoadTypeLib(wide.c_str(), &lib))) {
+    if (FindPath(versionKey, lcid, path) && Utf8ToUtf16(path, wide) &&
+        SUCCEEDED(LoadTypeLib(wide.c_str(), &lib))) {
       for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
         ITypeInfo* info = nullptr;
         if (FAILED(lib->GetTypeInfo(i, &info))) continue;
@@ -1010,7 +1062,8 @@ HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSK
       writer.DeleteTree(libraryKey);
       if (SubkeysOf("TypeLib").size() == 1) writer.DeleteTree("TypeLib");
     }
-    if (interfacesRemoved && SubkeysOf("Interface").size() == interfacesRemoved) writer.DeleteTree("Interface");
+    if (interfacesRemoved && SubkeysOf("Interface").size() == interfacesRemoved)
+      writer.DeleteTree("Interface");
     return writer.Commit() == kErrorSuccess ? S_OK : TYPE_E_REGISTRYACCESS;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

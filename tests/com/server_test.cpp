@@ -2,10 +2,9 @@
 // when the library may unload, class object and creation rules, IDispatch
 // through the registered type library, and the vtable members themselves.
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <limits.h>
 #include <stdlib.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 
@@ -49,23 +48,29 @@ class ServerTest : public ::testing::Test {
   // Only the class keys: the object can be created, but its type library is unknown.
   static void RegisterClassOnly() {
     zentrova::platform::RegistryWriter writer(zentrova::platform::RegistryRoot::kClassesRoot);
-    writer.SetString("CLSID\\{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}\\InprocServer32", "", ServerPath());
+    writer.SetString("CLSID\\{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}\\InprocServer32", "",
+                     ServerPath());
     ASSERT_EQ(writer.Commit(), 0);
   }
 
   static ISMSInterface* Create() {
     void* object = nullptr;
-    EXPECT_EQ(CoCreateInstance(CLSID_SMSInterface, nullptr, CLSCTX_INPROC_SERVER, IID_ISMSInterface, &object), S_OK);
+    EXPECT_EQ(CoCreateInstance(CLSID_SMSInterface, nullptr, CLSCTX_INPROC_SERVER, IID_ISMSInterface,
+                               &object),
+              S_OK);
     return static_cast<ISMSInterface*>(object);
   }
 
   static IClassFactory* Factory() {
     void* object = nullptr;
-    EXPECT_EQ(CoGetClassObject(CLSID_SMSInterface, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &object), S_OK);
+    EXPECT_EQ(CoGetClassObject(CLSID_SMSInterface, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                               &object),
+              S_OK);
     return static_cast<IClassFactory*>(object);
   }
 
-  static std::u16string Text(HRESULT (STDMETHODCALLTYPE ISMSInterface::*getter)(BSTR*), ISMSInterface* object) {
+  static std::u16string Text(HRESULT (STDMETHODCALLTYPE ISMSInterface::*getter)(BSTR*),
+                             ISMSInterface* object) {
     Bstr value;
     EXPECT_EQ((object->*getter)(&value), S_OK);
     return value.str();
@@ -142,7 +147,8 @@ TEST_F(ServerTest, ObjectAnswersItsThreeInterfacesOnly) {
     EXPECT_EQ(other, object);
     object->Release();
   }
-  const IID supportErrorInfo = {0xDF0B3D60, 0x548F, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+  const IID supportErrorInfo = {
+      0xDF0B3D60, 0x548F, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
   EXPECT_EQ(object->QueryInterface(supportErrorInfo, &other), E_NOINTERFACE);
   EXPECT_EQ(other, nullptr);
   EXPECT_EQ(object->QueryInterface(IID_IClassFactory, &other), E_NOINTERFACE);
@@ -153,7 +159,8 @@ TEST_F(ServerTest, UnknownClassIsNotAvailable) {
   Register();
   void* handle = dlopen(ServerPath().c_str(), RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(handle, nullptr);
-  auto getClassObject = reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, void**)>(dlsym(handle, "DllGetClassObject"));
+  auto getClassObject =
+      reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, void**)>(dlsym(handle, "DllGetClassObject"));
   void* object = reinterpret_cast<void*>(1);
   EXPECT_EQ(getClassObject(IID_IDispatch, IID_IClassFactory, &object), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(object, nullptr);
@@ -172,7 +179,8 @@ TEST_F(ServerTest, SettingsAreSharedByObjectsAndGoWithTheLibrary) {
   ASSERT_EQ(second->put_Email(email.get()), S_OK);
   EXPECT_EQ(Text(&ISMSInterface::get_Email, first), u"x@y.example");
   first->Release();
-  EXPECT_EQ(Text(&ISMSInterface::get_Email, second), u"x@y.example");  // releasing an object resets nothing
+  EXPECT_EQ(Text(&ISMSInterface::get_Email, second),
+            u"x@y.example");  // releasing an object resets nothing
   ASSERT_EQ(second->put_DeliveryMethod(0), S_OK);
   second->Release();
 
@@ -190,10 +198,11 @@ TEST_F(ServerTest, SettingsAreSharedByObjectsAndGoWithTheLibrary) {
 TEST_F(ServerTest, MembersCheckTheirPointersAndTakeNullTexts) {
   RegisterClassOnly();
   ISMSInterface* object = Create();
-  for (auto getter : {&ISMSInterface::get_ProxyAddress, &ISMSInterface::get_ProxyUserName,
-                      &ISMSInterface::get_SMTPServer, &ISMSInterface::get_SMTPLoginName,
-                      &ISMSInterface::get_SMTPPassword, &ISMSInterface::get_Email, &ISMSInterface::get_AccountID,
-                      &ISMSInterface::get_ResponseText, &ISMSInterface::get_Version})
+  for (auto getter :
+       {&ISMSInterface::get_ProxyAddress, &ISMSInterface::get_ProxyUserName,
+        &ISMSInterface::get_SMTPServer, &ISMSInterface::get_SMTPLoginName,
+        &ISMSInterface::get_SMTPPassword, &ISMSInterface::get_Email, &ISMSInterface::get_AccountID,
+        &ISMSInterface::get_ResponseText, &ISMSInterface::get_Version})
     EXPECT_EQ((object->*getter)(nullptr), E_POINTER);
   for (auto getter : {&ISMSInterface::get_ProxyType, &ISMSInterface::get_ProxyPort,
                       &ISMSInterface::get_DeliveryMethod, &ISMSInterface::get_CountryCode})
@@ -208,7 +217,10 @@ TEST_F(ServerTest, MembersCheckTheirPointersAndTakeNullTexts) {
   BSTR withNul = SysAllocStringLen(u"a@b.com\0x", 9);
   EXPECT_EQ(object->put_SMTPServer(withNul), S_FALSE);
   SysFreeString(withNul);
-  BSTR idWithNul = SysAllocStringLen(u"12345\0" u"6", 7);
+  BSTR idWithNul = SysAllocStringLen(
+      u"12345\0"
+      u"6",
+      7);
   EXPECT_EQ(object->put_AccountID(idWithNul), S_FALSE);
   SysFreeString(idWithNul);
   EXPECT_EQ(Text(&ISMSInterface::get_SMTPServer, object), u"");
@@ -220,7 +232,8 @@ TEST_F(ServerTest, MembersCheckTheirPointersAndTakeNullTexts) {
   object->put_AccountID(id.get());
   object->put_Password(password.get());
   EXPECT_EQ(object->PagoraMessage(nullptr, nullptr), S_FALSE);
-  EXPECT_EQ(Text(&ISMSInterface::get_ResponseText, object), u"Error: There is no message text to send");
+  EXPECT_EQ(Text(&ISMSInterface::get_ResponseText, object),
+            u"Error: There is no message text to send");
   object->Release();
 }
 
@@ -249,7 +262,8 @@ TEST_F(ServerTest, DispatchFailsUntilTheTypeLibraryIsRegisteredWhileVtableCallsW
   Register();
   ASSERT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
   EXPECT_EQ(id, 16);
-  ASSERT_EQ(object->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
+  ASSERT_EQ(object->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+            S_OK);
   ASSERT_EQ(result.vt, VT_BSTR);
   EXPECT_EQ(std::u16string(result.bstrVal), u"Version 1.1");
   VariantClear(&result);

@@ -57,7 +57,9 @@ class Bstr {
   Bstr& operator=(const Bstr&) = delete;
   BSTR* operator&() { return &text_; }
   BSTR get() const { return text_; }
-  std::u16string str() const { return text_ ? std::u16string(text_, SysStringLen(text_)) : std::u16string(); }
+  std::u16string str() const {
+    return text_ ? std::u16string(text_, SysStringLen(text_)) : std::u16string();
+  }
 
  private:
   BSTR text_ = nullptr;

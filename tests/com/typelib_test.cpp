@@ -34,26 +34,40 @@ constexpr VARTYPE kPtr = 0x8000;  // marks a pointer in this table
 
 // The published order, ids and kinds of ISMSInterface.
 const Member kMembers[] = {
-    {u"ProxyAddress", 1, INVOKE_PROPERTYGET, kPtr | VT_BSTR},  {u"ProxyAddress", 1, INVOKE_PROPERTYPUT, VT_BSTR},
-    {u"ProxyUserName", 2, INVOKE_PROPERTYGET, kPtr | VT_BSTR}, {u"ProxyUserName", 2, INVOKE_PROPERTYPUT, VT_BSTR},
-    {u"ProxyPassword", 3, INVOKE_PROPERTYPUT, VT_BSTR},        {u"ProxyType", 4, INVOKE_PROPERTYGET, kPtr | VT_I4},
-    {u"ProxyType", 4, INVOKE_PROPERTYPUT, VT_I4},              {u"ProxyPort", 5, INVOKE_PROPERTYGET, kPtr | VT_I4},
-    {u"ProxyPort", 5, INVOKE_PROPERTYPUT, VT_I4},              {u"DeliveryMethod", 6, INVOKE_PROPERTYGET, kPtr | VT_I4},
-    {u"DeliveryMethod", 6, INVOKE_PROPERTYPUT, VT_I4},         {u"SMTPServer", 7, INVOKE_PROPERTYGET, kPtr | VT_BSTR},
-    {u"SMTPServer", 7, INVOKE_PROPERTYPUT, VT_BSTR},           {u"SMTPLoginName", 8, INVOKE_PROPERTYGET, kPtr | VT_BSTR},
-    {u"SMTPLoginName", 8, INVOKE_PROPERTYPUT, VT_BSTR},        {u"SMTPPassword", 9, INVOKE_PROPERTYGET, kPtr | VT_BSTR},
-    {u"SMTPPassword", 9, INVOKE_PROPERTYPUT, VT_BSTR},         {u"Email", 10, INVOKE_PROPERTYGET, kPtr | VT_BSTR},
-    {u"Email", 10, INVOKE_PROPERTYPUT, VT_BSTR},               {u"AccountID", 11, INVOKE_PROPERTYGET, kPtr | VT_BSTR},
-    {u"AccountID", 11, INVOKE_PROPERTYPUT, VT_BSTR},           {u"CountryCode", 12, INVOKE_PROPERTYGET, kPtr | VT_I4},
-    {u"CountryCode", 12, INVOKE_PROPERTYPUT, VT_I4},           {u"Password", 13, INVOKE_PROPERTYPUT, VT_BSTR},
-    {u"ResponseText", 14, INVOKE_PROPERTYGET, kPtr | VT_BSTR}, {u"PagoraMessage", 15, INVOKE_FUNC, VT_EMPTY},
+    {u"ProxyAddress", 1, INVOKE_PROPERTYGET, kPtr | VT_BSTR},
+    {u"ProxyAddress", 1, INVOKE_PROPERTYPUT, VT_BSTR},
+    {u"ProxyUserName", 2, INVOKE_PROPERTYGET, kPtr | VT_BSTR},
+    {u"ProxyUserName", 2, INVOKE_PROPERTYPUT, VT_BSTR},
+    {u"ProxyPassword", 3, INVOKE_PROPERTYPUT, VT_BSTR},
+    {u"ProxyType", 4, INVOKE_PROPERTYGET, kPtr | VT_I4},
+    {u"ProxyType", 4, INVOKE_PROPERTYPUT, VT_I4},
+    {u"ProxyPort", 5, INVOKE_PROPERTYGET, kPtr | VT_I4},
+    {u"ProxyPort", 5, INVOKE_PROPERTYPUT, VT_I4},
+    {u"DeliveryMethod", 6, INVOKE_PROPERTYGET, kPtr | VT_I4},
+    {u"DeliveryMethod", 6, INVOKE_PROPERTYPUT, VT_I4},
+    {u"SMTPServer", 7, INVOKE_PROPERTYGET, kPtr | VT_BSTR},
+    {u"SMTPServer", 7, INVOKE_PROPERTYPUT, VT_BSTR},
+    {u"SMTPLoginName", 8, INVOKE_PROPERTYGET, kPtr | VT_BSTR},
+    {u"SMTPLoginName", 8, INVOKE_PROPERTYPUT, VT_BSTR},
+    {u"SMTPPassword", 9, INVOKE_PROPERTYGET, kPtr | VT_BSTR},
+    {u"SMTPPassword", 9, INVOKE_PROPERTYPUT, VT_BSTR},
+    {u"Email", 10, INVOKE_PROPERTYGET, kPtr | VT_BSTR},
+    {u"Email", 10, INVOKE_PROPERTYPUT, VT_BSTR},
+    {u"AccountID", 11, INVOKE_PROPERTYGET, kPtr | VT_BSTR},
+    {u"AccountID", 11, INVOKE_PROPERTYPUT, VT_BSTR},
+    {u"CountryCode", 12, INVOKE_PROPERTYGET, kPtr | VT_I4},
+    {u"CountryCode", 12, INVOKE_PROPERTYPUT, VT_I4},
+    {u"Password", 13, INVOKE_PROPERTYPUT, VT_BSTR},
+    {u"ResponseText", 14, INVOKE_PROPERTYGET, kPtr | VT_BSTR},
+    {u"PagoraMessage", 15, INVOKE_FUNC, VT_EMPTY},
     {u"Version", 16, INVOKE_PROPERTYGET, kPtr | VT_BSTR},
 };
 
 TEST(InterfaceDefinition, PublishesTheLibraryClassAndInterface) {
   ITypeLib* lib = nullptr;
   std::string error;
-  ASSERT_EQ(zentrova::platform::LoadTypeLibFromText(ReadFile(ZV_IDL_PATH), &lib, &error), S_OK) << error;
+  ASSERT_EQ(zentrova::platform::LoadTypeLibFromText(ReadFile(ZV_IDL_PATH), &lib, &error), S_OK)
+      << error;
   TLIBATTR* attr = nullptr;
   ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
   EXPECT_EQ(zentrova::platform::GuidToString(attr->guid), "{2659F52D-4F8C-474C-B259-428EBFA1D80E}");
@@ -100,7 +114,8 @@ TEST(InterfaceDefinition, PublishesTheLibraryClassAndInterface) {
     ASSERT_EQ(info->GetFuncDesc(i, &desc), S_OK);
     EXPECT_EQ(desc->memid, m.id);
     EXPECT_EQ(desc->invkind, m.kind);
-    EXPECT_EQ(desc->oVft, static_cast<SHORT>((7 + i) * sizeof(void*)));  // after IUnknown and IDispatch
+    EXPECT_EQ(desc->oVft,
+              static_cast<SHORT>((7 + i) * sizeof(void*)));  // after IUnknown and IDispatch
     Bstr memberName, help;
     info->GetDocumentation(m.id, &memberName, &help, nullptr, nullptr);
     EXPECT_EQ(memberName.str(), m.name);
@@ -184,8 +199,11 @@ class TestObject final : public ITest {
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
     return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE Take(LONG n, BSTR t, VARIANT* a) override {
@@ -244,11 +262,13 @@ class LateBinding : public ::testing::Test {
     for (BSTR b : owned_) SysFreeString(b);
   }
 
-  HRESULT Call(DISPID id, WORD flags, std::vector<VARIANT> args, VARIANT* result = nullptr, UINT* argError = nullptr,
-               DISPID* named = nullptr, UINT namedCount = 0, EXCEPINFO* exception = nullptr) {
+  HRESULT Call(DISPID id, WORD flags, std::vector<VARIANT> args, VARIANT* result = nullptr,
+               UINT* argError = nullptr, DISPID* named = nullptr, UINT namedCount = 0,
+               EXCEPINFO* exception = nullptr) {
     args_ = std::move(args);
     DISPPARAMS params{args_.data(), named, static_cast<UINT>(args_.size()), namedCount};
-    return info_->Invoke(static_cast<ITest*>(&object_), id, flags, &params, result, exception, argError);
+    return info_->Invoke(static_cast<ITest*>(&object_), id, flags, &params, result, exception,
+                         argError);
   }
 
   ITypeInfo* info_ = nullptr;
@@ -281,11 +301,13 @@ TEST_F(LateBinding, ArgumentsArriveLastFirstAndCoerced) {
             DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argError, 2u);
   real.dblVal = 3e10;
-  EXPECT_EQ(Call(1, DISPATCH_METHOD, {Number(1), Text(u"x"), real}, nullptr, &argError), DISP_E_OVERFLOW);
+  EXPECT_EQ(Call(1, DISPATCH_METHOD, {Number(1), Text(u"x"), real}, nullptr, &argError),
+            DISP_E_OVERFLOW);
   VARIANT null;
   VariantInit(&null);
   null.vt = VT_NULL;
-  EXPECT_EQ(Call(1, DISPATCH_METHOD, {Number(1), null, Number(1)}, nullptr, &argError), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(Call(1, DISPATCH_METHOD, {Number(1), null, Number(1)}, nullptr, &argError),
+            DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argError, 1u);
 }
 
@@ -334,7 +356,8 @@ TEST_F(LateBinding, Errors) {
   DISPID named = 0;
   EXPECT_EQ(Call(3, DISPATCH_METHOD, {Number(1)}, nullptr, nullptr, &named, 1), DISP_E_NONAMEDARGS);
   EXCEPINFO exception{};
-  EXPECT_EQ(Call(3, DISPATCH_METHOD, {}, nullptr, nullptr, nullptr, 0, &exception), DISP_E_EXCEPTION);
+  EXPECT_EQ(Call(3, DISPATCH_METHOD, {}, nullptr, nullptr, nullptr, 0, &exception),
+            DISP_E_EXCEPTION);
   EXPECT_EQ(exception.scode, E_POINTER);
 }
 

@@ -19,22 +19,24 @@ using zv_test::ScratchRegistry;
 TEST(Validation, EmailAddress) {
   for (const char* good : {"a@b.com", "first.last@example.org", "ab.c@defg", "x@y.z.example"})
     EXPECT_TRUE(IsValidEmailAddress(good)) << good;
-  for (const char* bad : {"a@b.co",        // 6 characters
-                          "@ab.com",       // begins with the @
-                          "a@b@c.com",     // two @
-                          "abc.com@",      // ends with the @
-                          "ab@cdefg",      // no '.'
-                          ".a@b.com",      // begins with the '.'
-                          "a@bcd.com.",    // ends with the '.'
-                          "a b@c.com", "a/b@c.com", "a\"b@c.com", "a'b@c.com", "a{b@c.com", "a}b@c.com",
-                          "a[b@c.com", "a]b@c.com", "a;b@c.com", "a(b@c.com", "a)b@c.com", ""})
+  for (const char* bad :
+       {"a@b.co",      // 6 characters
+        "@ab.com",     // begins with the @
+        "a@b@c.com",   // two @
+        "abc.com@",    // ends with the @
+        "ab@cdefg",    // no '.'
+        ".a@b.com",    // begins with the '.'
+        "a@bcd.com.",  // ends with the '.'
+        "a b@c.com", "a/b@c.com", "a\"b@c.com", "a'b@c.com", "a{b@c.com", "a}b@c.com", "a[b@c.com",
+        "a]b@c.com", "a;b@c.com", "a(b@c.com", "a)b@c.com", ""})
     EXPECT_FALSE(IsValidEmailAddress(bad)) << bad;
 }
 
 TEST(Validation, AccountId) {
-  for (const char* good : {"12345", "123456", "CI123456", "CI1234567890"}) EXPECT_TRUE(IsValidAccountId(good)) << good;
-  for (const char* bad : {"1234", "1234567", "12a45", "CI12345", "CI12345678901", "CI12345X", "ci123456", "CI",
-                          "CIABCDEF", ""})
+  for (const char* good : {"12345", "123456", "CI123456", "CI1234567890"})
+    EXPECT_TRUE(IsValidAccountId(good)) << good;
+  for (const char* bad : {"1234", "1234567", "12a45", "CI12345", "CI12345678901", "CI12345X",
+                          "ci123456", "CI", "CIABCDEF", ""})
     EXPECT_FALSE(IsValidAccountId(bad)) << bad;
 }
 
@@ -80,7 +82,8 @@ const char kScript[] = R"(HKCR
 TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
   ASSERT_EQ(RunRegistrationScript(kScript, true, {{"MODULE", "/opt/it's/lib.so"}}), S_OK);
   EXPECT_EQ(Default("App.Thing"), "A thing");
-  EXPECT_EQ(Default("CLSID\\{11111111-2222-3333-4444-555555555555}\\InprocServer32"), "/opt/it's/lib.so");
+  EXPECT_EQ(Default("CLSID\\{11111111-2222-3333-4444-555555555555}\\InprocServer32"),
+            "/opt/it's/lib.so");
   EXPECT_EQ(Default("CLSID\\{11111111-2222-3333-4444-555555555555}\\TypeLib"), "it's quoted");
   EXPECT_EQ(Default("CLSID\\{11111111-2222-3333-4444-555555555555}\\Programmable"), "(no default)");
 
@@ -92,8 +95,9 @@ TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
 
   ASSERT_EQ(RunRegistrationScript(kScript, false, {{"MODULE", "/x"}}), S_OK);
   EXPECT_EQ(Default("App.Thing"), "(missing)");
-  EXPECT_EQ(Default("CLSID\\{11111111-2222-3333-4444-555555555555}"), "(missing)");  // ForceRemove: all of it
-  EXPECT_EQ(Default("CLSID"), "(no default)");                                      // NoRemove
+  EXPECT_EQ(Default("CLSID\\{11111111-2222-3333-4444-555555555555}"),
+            "(missing)");                                // ForceRemove: all of it
+  EXPECT_EQ(Default("CLSID"), "(no default)");           // NoRemove
   EXPECT_EQ(Default("Shared\\Kept\\Other"), "foreign");  // a plain key stays while others use it
   // Running it again finds nothing to remove, which is no error.
   EXPECT_EQ(RunRegistrationScript(kScript, false, {{"MODULE", "/x"}}), S_OK);
@@ -101,8 +105,9 @@ TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
 
 TEST_F(Registrar, RefusesScriptsItCannotRunAndChangesNothing) {
   std::string error;
-  for (const char* script : {"HKXX { A = s 'b' }", "HKCR { A = d '1' }", "HKCR { A = s 'open }",
-                             "HKCR { A = s '%UNKNOWN%' }", "HKCR { A { B }", "HKCR { val V = s 'x' }"}) {
+  for (const char* script :
+       {"HKXX { A = s 'b' }", "HKCR { A = d '1' }", "HKCR { A = s 'open }",
+        "HKCR { A = s '%UNKNOWN%' }", "HKCR { A { B }", "HKCR { val V = s 'x' }"}) {
     error.clear();
     EXPECT_EQ(RunRegistrationScript(script, true, {}, &error), E_UNEXPECTED) << script;
     EXPECT_FALSE(error.empty()) << script;

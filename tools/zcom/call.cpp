@@ -109,7 +109,8 @@ class ArgReader {
     if (c == '"') {
       arg.kind = Arg::kText;
       for (++pos_; pos_ < text_.size() && text_[pos_] != '"'; ++pos_) {
-        if (text_[pos_] == '\\' && pos_ + 1 < text_.size() && (text_[pos_ + 1] == '"' || text_[pos_ + 1] == '\\'))
+        if (text_[pos_] == '\\' && pos_ + 1 < text_.size() &&
+            (text_[pos_ + 1] == '"' || text_[pos_ + 1] == '\\'))
           ++pos_;
         arg.text.push_back(text_[pos_]);
       }
@@ -130,11 +131,13 @@ class ArgReader {
       // "[LB: ...]": a number followed by a colon gives the lower bound.
       size_t mark = pos_;
       size_t end = pos_;
-      while (end < text_.size() && (text_[end] == '-' || (text_[end] >= '0' && text_[end] <= '9'))) ++end;
+      while (end < text_.size() && (text_[end] == '-' || (text_[end] >= '0' && text_[end] <= '9')))
+        ++end;
       size_t colon = end;
       while (colon < text_.size() && text_[colon] == ' ') ++colon;
       if (end > pos_ && colon < text_.size() && text_[colon] == ':') {
-        if (!ParseNumber(text_.substr(pos_, end - pos_), arg.lowerBound)) return Fail(error, "bad lower bound");
+        if (!ParseNumber(text_.substr(pos_, end - pos_), arg.lowerBound))
+          return Fail(error, "bad lower bound");
         pos_ = colon + 1;
       } else {
         pos_ = mark;
@@ -239,8 +242,11 @@ class Values {
   bool Make(const Arg& arg, VARIANT& out) {
     VariantInit(&out);
     switch (arg.kind) {
-      case Arg::kEmpty: return true;
-      case Arg::kNull: out.vt = VT_NULL; return true;
+      case Arg::kEmpty:
+        return true;
+      case Arg::kNull:
+        out.vt = VT_NULL;
+        return true;
       case Arg::kNumber:
         out.vt = VT_I4;
         out.lVal = arg.number;
@@ -253,7 +259,8 @@ class Values {
         return out.bstrVal != nullptr;
       }
       case Arg::kArray: {
-        SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, arg.lowerBound, static_cast<ULONG>(arg.items.size()));
+        SAFEARRAY* array =
+            SafeArrayCreateVector(VT_VARIANT, arg.lowerBound, static_cast<ULONG>(arg.items.size()));
         if (!array) return false;
         out.vt = VT_ARRAY | VT_VARIANT;
         out.parray = array;
@@ -292,20 +299,30 @@ class Values {
 void Print(const VARIANT& value) {
   std::string text;
   switch (value.vt) {
-    case VT_EMPTY: break;
-    case VT_NULL: text = "null"; break;
-    case VT_I2: text = std::to_string(value.iVal); break;
-    case VT_I4: text = std::to_string(value.lVal); break;
+    case VT_EMPTY:
+      break;
+    case VT_NULL:
+      text = "null";
+      break;
+    case VT_I2:
+      text = std::to_string(value.iVal);
+      break;
+    case VT_I4:
+      text = std::to_string(value.lVal);
+      break;
     case VT_R8: {
       char number[64];
       std::snprintf(number, sizeof number, "%.15g", value.dblVal);
       text = number;
       break;
     }
-    case VT_BOOL: text = value.boolVal ? "true" : "false"; break;
+    case VT_BOOL:
+      text = value.boolVal ? "true" : "false";
+      break;
     case VT_BSTR:
-      if (!platform::Utf16ToUtf8(std::u16string_view(value.bstrVal ? value.bstrVal : u"", SysStringLen(value.bstrVal)),
-                                 text))
+      if (!platform::Utf16ToUtf8(
+              std::u16string_view(value.bstrVal ? value.bstrVal : u"", SysStringLen(value.bstrVal)),
+              text))
         text = "(text not representable)";
       break;
     default: {
@@ -324,7 +341,8 @@ HRESULT Run(IDispatch* object, const Step& step) {
   platform::Utf8ToUtf16(step.name, wideName);
   LPOLESTR name = wideName.data();
   DISPID id = DISPID_UNKNOWN;
-  if (HRESULT hr = object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id); FAILED(hr)) return hr;
+  if (HRESULT hr = object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id); FAILED(hr))
+    return hr;
 
   Values values;
   std::vector<VARIANT> args;
@@ -352,7 +370,8 @@ HRESULT Run(IDispatch* object, const Step& step) {
     }
     EXCEPINFO exception{};
     UINT argError = 0;
-    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result, &exception, &argError);
+    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result, &exception,
+                        &argError);
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrHelpFile);
@@ -372,7 +391,8 @@ struct ComRuntime {
 }  // namespace
 
 int CallCommand(int argc, char** argv) {
-  if (argc >= 1 && (!std::strcmp(argv[0], "--help") || !std::strcmp(argv[0], "-h") || !std::strcmp(argv[0], "/?"))) {
+  if (argc >= 1 && (!std::strcmp(argv[0], "--help") || !std::strcmp(argv[0], "-h") ||
+                    !std::strcmp(argv[0], "/?"))) {
     std::fputs(kUsage, stdout);
     return kExitOk;
   }
@@ -406,8 +426,8 @@ int CallCommand(int argc, char** argv) {
   }
   if (FAILED(hr)) {
     std::string reason = platform::ActivationErrorText();
-    std::fprintf(stderr, "zcom call: cannot create %s: 0x%08X%s%s\n", argv[0], static_cast<unsigned>(hr),
-                 reason.empty() ? "" : ": ", reason.c_str());
+    std::fprintf(stderr, "zcom call: cannot create %s: 0x%08X%s%s\n", argv[0],
+                 static_cast<unsigned>(hr), reason.empty() ? "" : ": ", reason.c_str());
     return kExitStepFailed;
   }
 

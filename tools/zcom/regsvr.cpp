@@ -68,17 +68,20 @@ int RegsvrCommand(int argc, char** argv) {
   void* handle = dlopen(full, RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char* reason = dlerror();
-    std::fprintf(stderr, "zcom regsvr: cannot load %s: %s\n", full, reason ? reason : "unknown reason");
+    std::fprintf(stderr, "zcom regsvr: cannot load %s: %s\n", full,
+                 reason ? reason : "unknown reason");
     return kExitCannotLoad;
   }
   const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
   auto function = reinterpret_cast<HRESULT (*)()>(dlsym(handle, entry));
   int status = kExitOk;
   if (!function) {
-    std::fprintf(stderr, "zcom regsvr: %s was loaded, but its entry point %s was not found\n", full, entry);
+    std::fprintf(stderr, "zcom regsvr: %s was loaded, but its entry point %s was not found\n", full,
+                 entry);
     status = kExitNoEntryPoint;
   } else if (HRESULT hr = function(); FAILED(hr)) {
-    std::fprintf(stderr, "zcom regsvr: %s in %s failed with 0x%08X\n", entry, full, static_cast<unsigned>(hr));
+    std::fprintf(stderr, "zcom regsvr: %s in %s failed with 0x%08X\n", entry, full,
+                 static_cast<unsigned>(hr));
     status = kExitCallFailed;
   } else if (!silent) {
     std::printf("%s in %s succeeded.\n", entry, full);
