@@ -47,12 +47,18 @@ void AddDouble(double value, Entries& entries) {
 
 std::size_t ElementSize(VARTYPE vt) {
   switch (vt) {
-    case VT_BSTR: return sizeof(BSTR);
-    case VT_I4: return sizeof(LONG);
-    case VT_I2: return sizeof(SHORT);
-    case VT_R8: return sizeof(double);
-    case VT_VARIANT: return sizeof(VARIANT);
-    default: return 0;
+    case VT_BSTR:
+      return sizeof(BSTR);
+    case VT_I4:
+      return sizeof(LONG);
+    case VT_I2:
+      return sizeof(SHORT);
+    case VT_R8:
+      return sizeof(double);
+    case VT_VARIANT:
+      return sizeof(VARIANT);
+    default:
+      return 0;
   }
 }
 
@@ -67,7 +73,8 @@ bool CollectArray(SAFEARRAY* array, VARTYPE elementType, Entries& entries) {
   VARTYPE actual = VT_EMPTY;
   if (SUCCEEDED(SafeArrayGetVartype(array, &actual)) && actual != elementType) return true;
   LONG lower = 0, upper = -1;
-  if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper))) return true;
+  if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper)))
+    return true;
 
   for (std::int64_t i = lower; i <= upper; ++i) {
     LONG index = static_cast<LONG>(i);
@@ -114,12 +121,20 @@ bool CollectArray(SAFEARRAY* array, VARTYPE elementType, Entries& entries) {
 // followed (once only).
 bool CollectValue(const VARIANT& value, bool topLevel, bool mayFollow, Entries& entries) {
   switch (value.vt) {
-    case VT_BSTR: return AddText(value.bstrVal, topLevel, entries);
+    case VT_BSTR:
+      return AddText(value.bstrVal, topLevel, entries);
     // A text by reference is one entry even as the argument itself.
-    case VT_BYREF | VT_BSTR: return AddText(value.pbstrVal ? *value.pbstrVal : nullptr, false, entries);
-    case VT_I4: AddNumber(value.lVal, entries); return true;
-    case VT_I2: AddNumber(value.iVal, entries); return true;
-    case VT_R8: AddDouble(value.dblVal, entries); return true;
+    case VT_BYREF | VT_BSTR:
+      return AddText(value.pbstrVal ? *value.pbstrVal : nullptr, false, entries);
+    case VT_I4:
+      AddNumber(value.lVal, entries);
+      return true;
+    case VT_I2:
+      AddNumber(value.iVal, entries);
+      return true;
+    case VT_R8:
+      AddDouble(value.dblVal, entries);
+      return true;
     case VT_BYREF | VT_I4:
       if (value.plVal) AddNumber(*value.plVal, entries);
       return true;
@@ -132,10 +147,13 @@ bool CollectValue(const VARIANT& value, bool topLevel, bool mayFollow, Entries& 
     case VT_BYREF | VT_VARIANT:
       if (!mayFollow || !value.pvarVal) return true;
       return CollectValue(*value.pvarVal, topLevel, false, entries);
-    default: break;
+    default:
+      break;
   }
-  if (!topLevel || !(value.vt & VT_ARRAY) || (value.vt & ~(VT_BYREF | VT_ARRAY | VT_TYPEMASK))) return true;
-  SAFEARRAY* array = value.vt & VT_BYREF ? (value.pparray ? *value.pparray : nullptr) : value.parray;
+  if (!topLevel || !(value.vt & VT_ARRAY) || (value.vt & ~(VT_BYREF | VT_ARRAY | VT_TYPEMASK)))
+    return true;
+  SAFEARRAY* array =
+      value.vt & VT_BYREF ? (value.pparray ? *value.pparray : nullptr) : value.parray;
   return CollectArray(array, static_cast<VARTYPE>(value.vt & VT_TYPEMASK), entries);
 }
 

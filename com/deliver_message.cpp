@@ -44,9 +44,12 @@ Composed Compose(VARIANT* recipients, const std::string& message, SenderSettings
   if (!CollectRecipients(recipients, request.recipients)) return Composed::kNoMemory;
   // The sequence number is the module's own, taken where it is kept.
   switch (gateway::ComposeAutomationDocument(request, sender.SN, text)) {
-    case gateway::ComposeResult::kComposed: return Composed::kYes;
-    case gateway::ComposeResult::kNoRecipients: return Composed::kNoRecipients;
-    case gateway::ComposeResult::kNoMemory: break;
+    case gateway::ComposeResult::kComposed:
+      return Composed::kYes;
+    case gateway::ComposeResult::kNoRecipients:
+      return Composed::kNoRecipients;
+    case gateway::ComposeResult::kNoMemory:
+      break;
   }
   return Composed::kNoMemory;
 }
@@ -59,9 +62,14 @@ int DeliverMessage(VARIANT* recipients, const std::string& message, std::string&
 
   std::string text;
   switch (Compose(recipients, message, sender, text)) {
-    case Composed::kYes: break;
-    case Composed::kNoRecipients: response = "Error: No recipients"; return 0;
-    case Composed::kNoMemory: response = "Error: Could no allocate memory"; return 0;
+    case Composed::kYes:
+      break;
+    case Composed::kNoRecipients:
+      response = "Error: No recipients";
+      return 0;
+    case Composed::kNoMemory:
+      response = "Error: Could no allocate memory";
+      return 0;
   }
 
   // Read at this moment: a setting changed meanwhile counts from here on.
@@ -79,7 +87,8 @@ int DeliverMessage(VARIANT* recipients, const std::string& message, std::string&
       response = reply;
       return 0;
     }
-    if (method != kMethodHttpWithFallback || !settings.SMTPServer[0] || !settings.SMTPLoginName[0]) {
+    if (method != kMethodHttpWithFallback || !settings.SMTPServer[0] ||
+        !settings.SMTPLoginName[0]) {
       response = "Error: Could not sent via the web (HTTP)";
       return 0;
     }

@@ -68,7 +68,8 @@ class DeliverTest : public ::testing::Test {
 
   // Sends to one number and checks what the script sees: S_OK with an empty
   // ResponseText, or S_FALSE with `text`.
-  void ExpectOutcome(const std::vector<std::string>& settings, bool delivered, const std::string& text) {
+  void ExpectOutcome(const std::vector<std::string>& settings, bool delivered,
+                     const std::string& text) {
     std::vector<std::string> steps = settings;
     steps.insert(steps.end(), {"PagoraMessage(\"0412345678\", \"Hi\")", "ResponseText"});
     ProcessResult r = Script(steps);
@@ -93,9 +94,10 @@ TEST_F(DeliverTest, HttpDeliveryCarriesTheWholeDocument) {
   zv_test::DeadPort secondary;
   Servers(gateway.Address(), Loopback(secondary.port()));
 
-  ProcessResult r = Script({"CountryCode=61", "PagoraMessage(\"0412345678;0498765432\", \"Hello\nworld\")",
-                            "ResponseText", "PagoraMessage(\"0412\", \"Lost\")", "ResponseText",
-                            "PagoraMessage(412345679, \"Again\")", "ResponseText"});
+  ProcessResult r =
+      Script({"CountryCode=61", "PagoraMessage(\"0412345678;0498765432\", \"Hello\nworld\")",
+              "ResponseText", "PagoraMessage(\"0412\", \"Lost\")", "ResponseText",
+              "PagoraMessage(412345679, \"Again\")", "ResponseText"});
   EXPECT_EQ(r.out, "\nError: No recipients\n\n");
   EXPECT_EQ(r.err, kRefused);
   EXPECT_EQ(r.exitCode, 1);
@@ -112,15 +114,17 @@ TEST_F(DeliverTest, HttpDeliveryCarriesTheWholeDocument) {
   };
   // The zone key comes from the machine's own zone file, not from TZ.
   const std::string zoneKey = fields["SENDER"]["TimeZoneKey"];
-  EXPECT_EQ(fields["plain"],
-            "\r\n[SENDER]\r\nTimeZoneKey=" + zoneKey +
-                "\r\nMobile=\r\nPREFIX=61\r\nPW=secret\r\nTZ=600\r\nDLS=1\r\nAC=123456\r\nSK=\r\nSN=0\r\n"
-                "LCID=3081\r\nPRODUCT=APICOM\r\nMSGTYPE=N\r\n\r\nReply=0\r\n\r\n" +
-                section(1, "0412345678", "MSG1=Hello\nMSG2=world\n") +
-                section(2, "0498765432", "MSG1=Hello\nMSG2=world\n"));
+  EXPECT_EQ(
+      fields["plain"],
+      "\r\n[SENDER]\r\nTimeZoneKey=" + zoneKey +
+          "\r\nMobile=\r\nPREFIX=61\r\nPW=secret\r\nTZ=600\r\nDLS=1\r\nAC=123456\r\nSK=\r\nSN=0\r\n"
+          "LCID=3081\r\nPRODUCT=APICOM\r\nMSGTYPE=N\r\n\r\nReply=0\r\n\r\n" +
+          section(1, "0412345678", "MSG1=Hello\nMSG2=world\n") +
+          section(2, "0498765432", "MSG1=Hello\nMSG2=world\n"));
   EXPECT_EQ(fields["FROM"], json({{"ID", "123456"}, {"Email", "me@example.com"}}));
   const std::string body = first["body"];
-  EXPECT_TRUE(body.ends_with("=\r\n\r\n[FROM]\r\nID=123456\r\nEmail=me@example.com\r\n\r\n")) << body;
+  EXPECT_TRUE(body.ends_with("=\r\n\r\n[FROM]\r\nID=123456\r\nEmail=me@example.com\r\n\r\n"))
+      << body;
 
   // The call without an accepted number took sequence number 1.
   const json& second = requests[1]["fields"];
@@ -147,7 +151,8 @@ TEST_F(DeliverTest, EveryRecipientFormAScriptCanPass) {
       {R"(["0412345678", "0498765432"])", {"0412345678", "0498765432"}},
       {"[412345678, 498765432]", {"412345678", "498765432"}},
       {R"(["0412345678", 412345679, empty, null])", {"0412345678", "412345679"}},
-      {R"([1: "0411111111", "0422222222", "0433333333"])", {"0411111111", "0422222222", "0433333333"}},
+      {R"([1: "0411111111", "0422222222", "0433333333"])",
+       {"0411111111", "0422222222", "0433333333"}},
       {R"([-3: "0411111111", "0422222222"])", {"0411111111", "0422222222"}},
       {R"(["0412345678,0498765432", "0411111111"])", {"0411111111"}},
       {R"(&["0412345678", 412345679])", {"0412345678", "412345679"}},
@@ -165,8 +170,10 @@ TEST_F(DeliverTest, EveryRecipientFormAScriptCanPass) {
     steps.push_back(std::string("PagoraMessage(") + form.argument + ", \"Hi\")");
     steps.push_back("ResponseText");
     expectedOut += form.numbers.empty() ? "Error: No recipients\n" : "\n";
-    if (form.numbers.empty()) expectedErr += kRefused;
-    else expectedRequests.push_back(form.numbers);
+    if (form.numbers.empty())
+      expectedErr += kRefused;
+    else
+      expectedRequests.push_back(form.numbers);
   }
   ProcessResult r = Script(steps);
   EXPECT_EQ(r.out, expectedOut);
@@ -178,12 +185,12 @@ TEST_F(DeliverTest, EveryRecipientFormAScriptCanPass) {
 }
 
 TEST_F(DeliverTest, FailoverAndTheGatewaysAnswers) {
-  Sandbox gateway({"--http", "127.0.0.1:0", "--status", "500",              // 0
-                   "--http", "127.0.0.1:0",                                  // 1 accepts
-                   "--http", "127.0.0.1:0", "--reply", "Hello from a proxy",  // 2 no code
-                   "--http", "127.0.0.1:0", "--reply", "0042 Account suspended",
-                   "--http", "127.0.0.1:0", "--reply", "abc",
-                   "--http", "127.0.0.1:0", "--reply", "0099 Try later"});
+  Sandbox gateway({"--http", "127.0.0.1:0", "--status", "500",                 // 0
+                   "--http", "127.0.0.1:0",                                    // 1 accepts
+                   "--http", "127.0.0.1:0", "--reply",  "Hello from a proxy",  // 2 no code
+                   "--http", "127.0.0.1:0", "--reply",  "0042 Account suspended",
+                   "--http", "127.0.0.1:0", "--reply",  "abc",
+                   "--http", "127.0.0.1:0", "--reply",  "0099 Try later"});
   ASSERT_TRUE(gateway.Ready());
   zv_test::DeadPort dead;
   const std::string refused = Loopback(dead.port());
@@ -223,7 +230,8 @@ class MailServer {
  public:
   MailServer() {
     std::string error;
-    if (!process_.Start({"/usr/bin/python3", ZV_SOURCE_DIR "/tests/smtp/mailbox_server.py"}, error)) return;
+    if (!process_.Start({"/usr/bin/python3", ZV_SOURCE_DIR "/tests/smtp/mailbox_server.py"}, error))
+      return;
     if (!process_.WaitFor("\n", std::chrono::seconds(20))) return;
     const std::string ready = process_.Output();
     if (ready.starts_with("ready ")) address_ = Loopback(std::stoi(ready.substr(6)));
@@ -278,21 +286,24 @@ TEST_F(DeliverTest, DeliveryByMailAndAsTheFallback) {
   // Method 0 never asks the web server, whatever the proxy settings say.
   Servers(gateway.Address(), gateway.Address());
   const std::size_t asked = gateway.Requests().size();
-  ExpectOutcome({"DeliveryMethod=0", server, login, "ProxyType=2", "ProxyAddress=nowhere.invalid"}, true, "");
+  ExpectOutcome({"DeliveryMethod=0", server, login, "ProxyType=2", "ProxyAddress=nowhere.invalid"},
+                true, "");
   EXPECT_EQ(gateway.Requests().size(), asked);
   json mail = mailbox.Mail(1);
   ASSERT_TRUE(mail.is_object());
   EXPECT_EQ(mail["from"], "me@example.com");
   EXPECT_EQ(mail["to"], json::array({"gateway@test.example"}));
   const std::string data = mail["data"];
-  EXPECT_NE(data.find("\r\nFrom: me@example.com\r\nTo: <gateway@test.example>\r\nSubject: RUV: sms message\r\n"),
+  EXPECT_NE(data.find("\r\nFrom: me@example.com\r\nTo: <gateway@test.example>\r\nSubject: RUV: sms "
+                      "message\r\n"),
             std::string::npos)
       << data;
   zentrova::testing::TempDir dir;
   zentrova::testing::WriteFile(dir.File("body"), MailBody(mail));
-  ProcessResult plain = zv_test::RunProcess(
-      {"/bin/sh", "-c", "exec \"$0\" decode < \"$1\"", ZV_BINARY_DIR "/tools/sms-sandbox/sms-sandbox", dir.File("body")},
-      {});
+  ProcessResult plain =
+      zv_test::RunProcess({"/bin/sh", "-c", "exec \"$0\" decode < \"$1\"",
+                           ZV_BINARY_DIR "/tools/sms-sandbox/sms-sandbox", dir.File("body")},
+                          {});
   EXPECT_EQ(plain.exitCode, 0) << plain.err;
   EXPECT_NE(plain.out.find("\r\n[1]\r\nNUMBER=0412345678\r\n"), std::string::npos) << plain.out;
 
