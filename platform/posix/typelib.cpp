@@ -444,15 +444,15 @@ HRESULT CallSlot(void* instance, unsigned slot, const uintptr_t* a, size_t n) {
 
 // ---- Type information -------------------------------------------------------------
 
-class TypeInfo final : public ITypeInfo {
+// IUnknown of the reader's objects: IUnknown and one interface, a reference
+// count that may move on any thread, and the object gone with the last reference.
+template <class Interface, const IID& kIid>
+class Counted : public Interface {
  public:
-  TypeInfo(std::shared_ptr<const LibraryData> library, size_t index)
-      : library_(std::move(library)), type_(library_->types[index]), index_(index) {}
-
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
     if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITypeInfo) {
-      *object = static_cast<ITypeInfo*>(this);
+    if (riid == IID_IUnknown || riid == kIid) {
+      *object = static_cast<Interface*>(this);
       AddRef();
       return S_OK;
     }
@@ -465,6 +465,18 @@ class TypeInfo final : public ITypeInfo {
     if (n == 0) delete this;
     return n;
   }
+
+ protected:
+  virtual ~Counted() = default;
+
+ private:
+  std::atomic<ULONG> refs_{1};
+};
+
+class TypeInfo final : public Counted<ITypeInfo, IID_ITypeInfo> {
+ public:
+  TypeInfo(std::shared_ptr<const LibraryData> library, size_t index)
+      : library_(std::move(library)), type_(library_->types[index]), index_(index) {}
 
   HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** attr) override {
     if (!attr) return E_INVALIDARG;
@@ -620,9 +632,8 @@ class TypeInfo final : public ITypeInfo {
   void STDMETHODCALLTYPE ReleaseVarDesc(void*) override {}
 
  private:
-  ~TypeInfo() = default;
+  ~TypeInfo() override = default;
 
-  std::atomic<ULONG> refs_{1};
   std::shared_ptr<const LibraryData> library_;
   const TypeData& type_;
   size_t index_;
@@ -745,26 +756,9 @@ HRESULT STDMETHODCALLTYPE TypeInfo::Invoke(void* instance, MEMBERID id, WORD fla
   return hr;
 }
 
-class TypeLib final : public ITypeLib {
+class TypeLib final : public Counted<ITypeLib, IID_ITypeLib> {
  public:
   explicit TypeLib(std::shared_ptr<const LibraryData> library) : library_(std::move(library)) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITypeLib) {
-      *object = static_cast<ITypeLib*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
-  }
 
   UINT STDMETHODCALLTYPE GetTypeInfoCount() override {
     return static_cast<UINT>(library_->types.size());
@@ -830,8 +824,7 @@ class TypeLib final : public ITypeLib {
   }
 
  private:
-  ~TypeLib() = default;
-  std::atomic<ULONG> refs_{1};
+  ~TypeLib() override = default;
   std::shared_ptr<const LibraryData> library_;
 };
 

@@ -13,23 +13,6 @@ namespace zentrova::sandbox {
 
 namespace {
 
-// The readable line stays one line whatever the request held.
-std::string OneLine(const std::string& text, std::size_t limit = 80) {
-  std::string out;
-  for (char c : text.substr(0, limit)) {
-    if (c == '\n')
-      out += "\\n";
-    else if (c == '\r')
-      out += "\\r";
-    else if (static_cast<unsigned char>(c) < 0x20)
-      out += '?';
-    else
-      out += c;
-  }
-  if (text.size() > limit) out += "...";
-  return out;
-}
-
 class HttpListener : public Listener {
  public:
   HttpListener(const ListenerConfig& config, Journal& journal)

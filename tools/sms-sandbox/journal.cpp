@@ -41,6 +41,22 @@ void Journal::Record(nlohmann::json entry, const std::string& line) {
   }
 }
 
+std::string OneLine(const std::string& text, std::size_t limit) {
+  std::string out;
+  for (char c : text.substr(0, limit)) {
+    if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else if (static_cast<unsigned char>(c) < 0x20)
+      out += '?';
+    else
+      out += c;
+  }
+  if (text.size() > limit) out += "...";
+  return out;
+}
+
 std::string Latin1ToUtf8(const std::string& bytes) {
   std::string out;
   out.reserve(bytes.size());

@@ -35,22 +35,6 @@ struct Answer {
   std::string text;  // CR LF-terminated lines
 };
 
-std::string OneLine(const std::string& text, std::size_t limit = 80) {
-  std::string out;
-  for (char c : text.substr(0, limit)) {
-    if (c == '\n')
-      out += "\\n";
-    else if (c == '\r')
-      out += "\\r";
-    else if (static_cast<unsigned char>(c) < 0x20)
-      out += '?';
-    else
-      out += c;
-  }
-  if (text.size() > limit) out += "...";
-  return out;
-}
-
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;

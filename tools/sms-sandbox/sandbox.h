@@ -98,4 +98,8 @@ bool SplitHostPort(const std::string& text, std::string& host, int& port);
 
 std::string UtcTimestamp();
 
+// The journal's readable line stays one line whatever a request held: line
+// breaks and control characters are shown, and text beyond limit is cut.
+std::string OneLine(const std::string& text, std::size_t limit = 80);
+
 }  // namespace zentrova::sandbox
