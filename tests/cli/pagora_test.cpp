@@ -1,5 +1,6 @@
-// Pagora run as a process against a scripted listener: what it prints, how it
-// exits, and the bytes that reach the gateway.
+// Pagora run as a process against a scripted listener and sms-sandbox: what it
+// prints, how it exits, and the bytes that reach the gateway; and zcom reg,
+// with which a user points Pagora at a gateway.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -8,17 +9,17 @@
 #include <filesystem>
 #include <fstream>
 
-#include "harness.h"
 #include "platform/registry.h"
+#include "tests/support/peers.h"
 
 namespace fs = std::filesystem;
-using zv_test::HttpReply;
-using zv_test::ProcessResult;
-using zv_test::ScriptedListener;
+using namespace zentrova::testing;
 
 namespace {
 
 const std::string kPagora = ZV_BINARY_DIR "/cli/Pagora";
+const std::string kZcom = ZV_BINARY_DIR "/tools/zcom/zcom";
+const std::string kSettings = "HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings";
 const char kCompleteIni[] = "[CONFIG]\nAccountId=acct\nPassword=pw\nEmail=me@example.com\n";
 const char kUsage[] =
     "Usage:    Pagora <MobileNumber> <Message>\n"
@@ -42,16 +43,10 @@ std::string Body(const std::string& request) {
 class Pagora : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/zv-pagora-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     setenv("ZENTROVA_REGISTRY", (dir_ / "registry").c_str(), 1);
     WriteIni(kCompleteIni);
   }
-  void TearDown() override {
-    unsetenv("ZENTROVA_REGISTRY");
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { unsetenv("ZENTROVA_REGISTRY"); }
   void WriteIni(const std::string& text, const fs::path& where = {}, mode_t mode = 0600) {
     fs::path path = where.empty() ? dir_ / "xdg/pagora/pagora.ini" : where;
     fs::create_directories(path.parent_path());
@@ -63,9 +58,7 @@ class Pagora : public ::testing::Test {
     w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "HTTP1", server);
     ASSERT_EQ(w.Commit(), 0);
   }
-  void PointAt(const ScriptedListener& listener) {
-    PointAt("127.0.0.1:" + std::to_string(listener.port()));
-  }
+  void PointAt(const RawListener& listener) { PointAt(listener.Address()); }
   ProcessResult Run(std::vector<std::string> args, std::map<std::string, std::string> env = {},
                     const std::string& program = kPagora) {
     args.insert(args.begin(), program);
@@ -76,9 +69,10 @@ class Pagora : public ::testing::Test {
     for (const char* v :
          {"LC_ALL", "ZENTROVA_CODEPAGE", "http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
       env.emplace(v, "");
-    return zv_test::RunProcess(args, env);
+    return RunProcess(args, env);
   }
-  fs::path dir_;
+  TempDir temp_;
+  fs::path dir_ = temp_.Path();
 };
 
 TEST_F(Pagora, AccountDetailsAreCheckedBeforeTheArguments) {
@@ -100,7 +94,7 @@ TEST_F(Pagora, AccountDetailsAreCheckedBeforeTheArguments) {
        2},
       {"", {"0419000000"}, std::string("Error 4:") + kConfigError, 4},
   };
-  ScriptedListener listener({HttpReply(200, "0000 OK")});
+  RawListener listener;
   PointAt(listener);
   for (const auto& c : cases) {
     WriteIni(c.ini);
@@ -150,7 +144,7 @@ TEST_F(Pagora, HelpVersionAndAFailedStartUp) {
 }
 
 TEST_F(Pagora, OneNumberWithoutMessageIsOneExactRequest) {
-  ScriptedListener listener({HttpReply(200, "0000 Message accepted")});
+  RawListener listener({Reply(200, "0000 Message accepted")});
   PointAt(listener);
   ProcessResult r = Run({"0419000000"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -163,7 +157,7 @@ TEST_F(Pagora, OneNumberWithoutMessageIsOneExactRequest) {
   EXPECT_EQ(listener.Requests()[0],
             "POST /sms.dll?private&type=0 HTTP/1.1\r\n"
             "Host: 127.0.0.1:" +
-                std::to_string(listener.port()) +
+                std::to_string(listener.Port()) +
                 "\r\n"
                 "User-Agent: Zentrova\r\n"
                 "Content-Length: " +
@@ -174,7 +168,7 @@ TEST_F(Pagora, OneNumberWithoutMessageIsOneExactRequest) {
 }
 
 TEST_F(Pagora, RecipientListsSplitAtCommas) {
-  ScriptedListener listener({HttpReply(200, "0000 OK")});
+  RawListener listener;
   PointAt(listener);
   ProcessResult r = Run({",111,,222,", "Test", "Message"});
   EXPECT_EQ(r.exitCode, 0);
@@ -196,7 +190,7 @@ TEST_F(Pagora, RecipientListsSplitAtCommas) {
 }
 
 TEST_F(Pagora, MessageEscapingAndCodePageOnTheWire) {
-  ScriptedListener listener({HttpReply(200, "0000 OK")});
+  RawListener listener;
   PointAt(listener);
   ASSERT_EQ(Run({"1", "Hi there.\r\nBye"}).exitCode, 0);
   // UTF-8 arguments arrive in Windows-1252: ü is 0xFC, ß 0xDF, € 0x80.
@@ -221,7 +215,7 @@ TEST_F(Pagora, MessageEscapingAndCodePageOnTheWire) {
 }
 
 TEST_F(Pagora, MessageOf765BytesIsSentAnd766IsRefusedForEveryNumber) {
-  ScriptedListener listener({HttpReply(200, "0000 OK")});
+  RawListener listener;
   PointAt(listener);
   ProcessResult r = Run({"1", std::string(765, 'a')});
   EXPECT_EQ(r.exitCode, 0);
@@ -239,8 +233,8 @@ TEST_F(Pagora, MessageOf765BytesIsSentAnd766IsRefusedForEveryNumber) {
 }
 
 TEST_F(Pagora, TheLastSendDecidesTheExitStatus) {
-  ScriptedListener listener({HttpReply(200, "0005 Unknown number"), HttpReply(200, "0000 OK"),
-                             HttpReply(200, "0000 OK"), HttpReply(200, "0005 Unknown number")});
+  RawListener listener({Reply(200, "0005 Unknown number"), Reply(200, "0000 OK"),
+                        Reply(200, "0000 OK"), Reply(200, "0005 Unknown number")});
   PointAt(listener);
   ProcessResult r = Run({"111,222", "Hi"});
   EXPECT_EQ(r.exitCode, 0);
@@ -254,7 +248,7 @@ TEST_F(Pagora, TheLastSendDecidesTheExitStatus) {
 }
 
 TEST_F(Pagora, RecipientsThatDoNotFitAreRefusedWholeBeforeAnySend) {
-  ScriptedListener listener({HttpReply(200, "0000 OK")});
+  RawListener listener;
   PointAt(listener);
   const std::string number127(127, '7');
   // At the limits: a 2,047-byte list whose one number has 127 bytes.
@@ -280,35 +274,35 @@ TEST_F(Pagora, RecipientsThatDoNotFitAreRefusedWholeBeforeAnySend) {
 TEST_F(Pagora, GatewayRepliesBecomeResultLinesAndExitStatuses) {
   const std::string longReply = "0042 " + std::string(5000, 'r');
   struct Case {
-    std::string reply;
+    RawStep reply;
     std::string resultLine;
     int exit;
     std::size_t requests;
   } cases[] = {
-      {HttpReply(500, "0000 OK", "Internal Server Error"), "HTTP Error 500\r\n\n", 10, 1},
-      {HttpReply(407, "", "Proxy Authentication Required"), "HTTP Error 407\r\n\n", 254, 2},
-      {HttpReply(200, "000"), "\n", 10, 1},
-      {HttpReply(200, "<html><body>Welcome</body></html>"), "Message sent sucessfully\n", 0, 1},
-      {HttpReply(200, "0001 Queued"), "Message sent sucessfully\n", 0, 1},
-      {HttpReply(200, "0099 Busy"), "Server not responding\n", 99, 1},
-      {HttpReply(200, "0256 Odd"), "0256 Odd\n", 255, 1},  // a multiple of 256 must not exit 0
-      {HttpReply(200, longReply), longReply.substr(0, 4096) + "\n", 42, 1},
+      {Reply(500, "0000 OK"), "HTTP Error 500\r\n\n", 10, 1},
+      {Reply(407, ""), "HTTP Error 407\r\n\n", 254, 2},
+      {Reply(200, "000"), "\n", 10, 1},
+      {Reply(200, "<html><body>Welcome</body></html>"), "Message sent sucessfully\n", 0, 1},
+      {Reply(200, "0001 Queued"), "Message sent sucessfully\n", 0, 1},
+      {Reply(200, "0099 Busy"), "Server not responding\n", 99, 1},
+      {Reply(200, "0256 Odd"), "0256 Odd\n", 255, 1},  // a multiple of 256 must not exit 0
+      {Reply(200, longReply), longReply.substr(0, 4096) + "\n", 42, 1},
   };
   for (const auto& c : cases) {
-    ScriptedListener listener({c.reply});
+    RawListener listener({c.reply});
     PointAt(listener);
     ProcessResult r = Run({"1", "Hi"});
-    EXPECT_EQ(r.exitCode, c.exit) << c.reply.substr(0, 40);
+    EXPECT_EQ(r.exitCode, c.exit) << c.reply.bytes.substr(0, 40);
     const std::string sent =
         c.exit == 0 ? "1 Messages sent sucessfully\n" : "0 Messages sent sucessfully\n";
     EXPECT_EQ(r.out, "Sending SMS to 1 with message Hi\n" + c.resultLine + sent)
-        << c.reply.substr(0, 40);
-    EXPECT_EQ(listener.Requests().size(), c.requests) << c.reply.substr(0, 40);
+        << c.reply.bytes.substr(0, 40);
+    EXPECT_EQ(listener.Requests().size(), c.requests) << c.reply.bytes.substr(0, 40);
   }
 }
 
 TEST_F(Pagora, GatewaysThatCannotBeReachedFailWithinBounds) {
-  zv_test::DeadPort dead;
+  DeadPort dead;
   for (const std::string& server :
        {std::string("nonexistent.invalid"), "127.0.0.1:" + std::to_string(dead.port())}) {
     PointAt(server);
@@ -321,10 +315,9 @@ TEST_F(Pagora, GatewaysThatCannotBeReachedFailWithinBounds) {
 }
 
 TEST_F(Pagora, ProxyFromTheIniIsAnsweredWithItsCredentials) {
-  ScriptedListener proxy(
-      {HttpReply(407, "", "Proxy Authentication Required"), HttpReply(200, "0000 OK")});
+  RawListener proxy({Reply(407, ""), Reply(200, "0000 OK")});
   WriteIni(std::string(kCompleteIni) + "[PROXY]\nServer=127.0.0.1\nPort=" +
-           std::to_string(proxy.port()) + "\nUsername=u\nPassword=p\n");
+           std::to_string(proxy.Port()) + "\nUsername=u\nPassword=p\n");
   PointAt("gateway.example");
   ProcessResult r = Run({"1", "Hi"});
   EXPECT_EQ(r.exitCode, 0) << r.out;
@@ -336,6 +329,67 @@ TEST_F(Pagora, ProxyFromTheIniIsAnsweredWithItsCredentials) {
   EXPECT_NE(requests[1].find("\r\nProxy-Authorization: Basic dTpw\r\n"), std::string::npos)
       << requests[1];  // u:p
   EXPECT_EQ(Body(requests[1]), Document("Hi", "1"));
+}
+
+TEST_F(Pagora, TwoNumbersSetUpWithZcomArriveAtTheSandboxAsTwoApiexeDocuments) {
+  Sandbox sandbox({"--http", "127.0.0.1:0"});
+  ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
+  auto added =
+      Run({"reg", "add", kSettings, "/v", "HTTP1", "/d", sandbox.Address(), "/f"}, {}, kZcom);
+  ASSERT_EQ(added.exitCode, 0) << added.err;
+
+  auto r = Run({"0419000000,040700001111", "Hi there.\r\nBye"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Sending SMS to 0419000000 with message Hi there.\r\nBye\nMessage sent sucessfully\n"
+            "Sending SMS to 040700001111 with message Hi there.\r\nBye\nMessage sent sucessfully\n"
+            "2 Messages sent sucessfully\n");
+
+  auto log = sandbox.Requests();
+  ASSERT_EQ(log.size(), 2u);
+  const char* numbers[] = {"0419000000", "040700001111"};
+  for (int i = 0; i < 2; ++i) {
+    const auto& e = log[i];
+    EXPECT_EQ(e["request_line"], "POST /sms.dll?private&type=0 HTTP/1.1");
+    std::vector<std::string> names;
+    for (const auto& h : e["headers"]) names.push_back(h[0]);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Content-Length", "Host", "User-Agent"}));
+    EXPECT_EQ(e["dialect"], "APIEXE");
+    EXPECT_EQ(e["fields"]["FROM"]["Email"], "me@example.com");
+    EXPECT_EQ(e["fields"]["SENDER"]["ID"], "acct");
+    EXPECT_EQ(e["fields"]["SENDER"]["PW"], "pw");
+    EXPECT_EQ(e["fields"]["1"]["Number"], numbers[i]);
+    EXPECT_EQ(e["fields"]["1"]["Message"], "Hi there.\nBye");  // the CR is dropped on the way
+  }
+}
+
+TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
+  auto run = [&](std::vector<std::string> args) { return Run(args, {}, kZcom); };
+  EXPECT_EQ(run({"reg", "query", kSettings}).exitCode, 1);
+  EXPECT_EQ(run({"reg", "add", kSettings, "/v", "HTTP1", "/d", "a.example", "/f"}).exitCode, 0);
+  // An existing value is not overwritten without /f when nobody can be asked.
+  auto refused = run({"reg", "add", kSettings, "/v", "HTTP1", "/d", "b.example"});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("/f"), std::string::npos);
+  auto q = run({"reg", "query", "hkey_current_user\\software\\zentrova", "/s"});
+  EXPECT_EQ(q.exitCode, 0);
+  EXPECT_NE(q.out.find("HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settings\n    HTTP1    "
+                       "REG_SZ    a.example\n"),
+            std::string::npos)
+      << q.out;
+  EXPECT_EQ(run({"reg", "query", kSettings, "/v", "HTTP2"}).exitCode, 1);
+  EXPECT_EQ(run({"reg", "delete", kSettings, "/v", "HTTP1", "/f"}).exitCode, 0);
+  EXPECT_EQ(run({"reg", "delete", kSettings, "/v", "HTTP1", "/f"}).exitCode, 1);
+  EXPECT_EQ(run({"reg", "delete", "HKCU\\Software\\Zentrova", "/f"}).exitCode, 0);
+  EXPECT_EQ(run({"reg", "query", kSettings}).exitCode, 1);
+  for (std::vector<std::string> bad : {std::vector<std::string>{"reg", "add", "HKLM\\X"},
+                                       {"reg", "add", kSettings, "/v"},
+                                       {"reg", "add", kSettings, "/t", "REG_DWORD", "/d", "1"},
+                                       {"reg", "frobnicate"},
+                                       {"nothing"}})
+    EXPECT_EQ(run(bad).exitCode, 64) << bad.back();
+  EXPECT_EQ(run({"reg", "--help"}).exitCode, 0);
 }
 
 }  // namespace

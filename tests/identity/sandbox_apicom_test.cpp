@@ -1,51 +1,26 @@
-#include <curl/curl.h>
+// sms-sandbox reading APICOM documents the kit composes: its decode and
+// encode commands, and its HTTP listener's journal.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "gateway/automation/document.h"
+#include "gateway/transport.h"
 #include "identity/cipher.h"
+#include "tests/support/peers.h"
 
+namespace zentrova {
 namespace {
 
-using namespace zentrova;
+using testing::ProcessResult;
 
-std::string Temp(const std::string& name) {
-  return testing::TempDir() + "zv_sandbox_" + std::to_string(::getpid()) + "_" + name;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-struct ToolResult {
-  int status = -1;
-  std::string out, err;
-};
-
-// Runs "sms-sandbox ARGS" with input on standard input; bounded by timeout(1).
-ToolResult RunTool(const std::string& args, const std::string& input) {
-  const std::string in = Temp("in"), out = Temp("out"), err = Temp("err");
-  std::ofstream(in, std::ios::binary) << input;
-  const std::string command =
-      "timeout 30 " + std::string(ZV_SANDBOX) + " " + args + " <" + in + " >" + out + " 2>" + err;
-  const int raw = std::system(command.c_str());
-  ToolResult r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(out), ReadFile(err)};
-  for (const auto& p : {in, out, err}) std::remove(p.c_str());
-  return r;
+// Runs "sms-sandbox ARGS" with input on standard input.
+ProcessResult RunTool(std::vector<std::string> args, const std::string& input) {
+  testing::TempDir dir;
+  testing::WriteFile(dir.File("in"), input);
+  args.insert(args.begin(), ZV_BINARY_DIR "/tools/sms-sandbox/sms-sandbox");
+  return testing::RunProcess(args, {}, std::chrono::seconds(30), dir.File("in"));
 }
 
 std::string ComposeBody(std::vector<gateway::RecipientEntry> recipients,
@@ -61,15 +36,16 @@ std::string ComposeBody(std::vector<gateway::RecipientEntry> recipients,
 
 TEST(SandboxApicomTool, DecodeThenEncodeGivesTheKitsBodyBackByteForByte) {
   const std::string body = ComposeBody({{"0411111111;0422222222", true}}, "line one\nline two");
-  const ToolResult decoded = RunTool("decode", body);
-  ASSERT_EQ(decoded.status, 0) << decoded.err;
+  const ProcessResult decoded = RunTool({"decode"}, body);
+  ASSERT_EQ(decoded.exitCode, 0) << decoded.err;
   EXPECT_EQ(decoded.out.substr(0, 12), "\r\n[SENDER]\r\n");
   EXPECT_NE(decoded.out.find("\r\nPW=pw\xe9\r\n"), std::string::npos);
   EXPECT_EQ(decoded.out.find('\0'), std::string::npos);  // padding left off
   EXPECT_NE(decoded.out.find("\r\n[2]\r\nNUMBER=0422222222\r\n"), std::string::npos);
 
-  const ToolResult encoded = RunTool("encode --account ACC-7 --email ops@example.com", decoded.out);
-  ASSERT_EQ(encoded.status, 0) << encoded.err;
+  const ProcessResult encoded =
+      RunTool({"encode", "--account", "ACC-7", "--email", "ops@example.com"}, decoded.out);
+  ASSERT_EQ(encoded.exitCode, 0) << encoded.err;
   EXPECT_EQ(encoded.out, body);
 }
 
@@ -91,93 +67,34 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
        "padded to 8 bytes, not 16"},
   };
   for (const auto& c : cases) {
-    const ToolResult r = RunTool("decode", c.body);
-    EXPECT_EQ(r.status, 1) << c.body;
+    const ProcessResult r = RunTool({"decode"}, c.body);
+    EXPECT_EQ(r.exitCode, 1) << c.body;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
   }
-  EXPECT_EQ(RunTool("encode --account A", "x").status, 64);
-  EXPECT_EQ(RunTool("encode --account A --email B", std::string("a\0b", 3)).status, 1);
+  EXPECT_EQ(RunTool({"encode", "--account", "A"}, "x").exitCode, 64);
+  EXPECT_EQ(RunTool({"encode", "--account", "A", "--email", "B"}, std::string("a\0b", 3)).exitCode,
+            1);
 }
 
-// sms-sandbox serving HTTP on a free loopback port, stopped at the end.
-class Sandbox {
- public:
-  explicit Sandbox(const std::string& log) {
-    int out[2];
-    if (::pipe(out) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], 1);
-      ::close(out[0]);
-      ::close(out[1]);
-      ::execl(ZV_SANDBOX, ZV_SANDBOX, "--http", "127.0.0.1:0", "--log", log.c_str(), nullptr);
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    fd_ = out[0];
-    // Wait for the readiness line, with a bound.
-    std::string text;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (text.find("sms-sandbox: ready\n") == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      pollfd p{fd_, POLLIN, 0};
-      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return;
-      char chunk[256];
-      const ssize_t got = ::read(fd_, chunk, sizeof chunk);
-      if (got <= 0) return;
-      text.append(chunk, static_cast<std::size_t>(got));
-    }
-    const std::size_t at = text.find("listening http 127.0.0.1:");
-    if (at != std::string::npos) port_ = std::stoi(text.substr(at + 25));
-  }
-  ~Sandbox() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int port() const { return port_; }
-
- private:
-  pid_t pid_ = -1;
-  int fd_ = -1;
-  int port_ = 0;
-};
-
-long Post(int port, const std::string& body) {
-  CURL* curl = curl_easy_init();
-  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/sms.dll?private&type=0";
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
-  curl_easy_setopt(
-      curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t s, size_t n, void*) { return s * n; });
-  long status = 0;
-  if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  curl_easy_cleanup(curl);
-  return status;
+// Posts a body as the automation server does; the sandbox accepts it with "0000".
+int Post(const testing::Sandbox& sandbox, const std::string& body) {
+  std::string text;
+  return gateway::SendHttpRequest(sandbox.Address().c_str(), 0, body, text,
+                                  gateway::ProxyDetails{});
 }
 
 TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
-  const std::string log = Temp("log.jsonl");
-  std::remove(log.c_str());
-  Sandbox sandbox(log);
-  ASSERT_NE(sandbox.port(), 0) << "sms-sandbox did not get ready";
+  testing::Sandbox sandbox({"--http", "127.0.0.1:0"});
+  ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
 
   const std::string body =
       ComposeBody({{"+61 400 000 001", false}, {"0400000002", false}}, "\nfirst\n\nsecond");
-  ASSERT_EQ(Post(sandbox.port(), body), 200);
+  ASSERT_EQ(Post(sandbox, body), 0);
   std::string damaged = body;
   damaged[5] = damaged[5] == 'A' ? 'B' : 'A';  // the first block no longer reads "\r\n[SENDER]"
-  ASSERT_EQ(Post(sandbox.port(), damaged), 200);
+  Post(sandbox, damaged);
 
-  std::istringstream lines(ReadFile(log));
-  std::string line;
-  std::vector<nlohmann::json> entries;
-  while (std::getline(lines, line)) entries.push_back(nlohmann::json::parse(line));
+  const std::vector<nlohmann::json> entries = sandbox.Requests();
   ASSERT_EQ(entries.size(), 2u);
 
   const nlohmann::json& e = entries[0];
@@ -202,7 +119,7 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
 
   EXPECT_EQ(entries[1]["dialect"], "APICOM");
   EXPECT_TRUE(entries[1]["fields"].contains("error")) << entries[1].dump();
-  std::remove(log.c_str());
 }
 
 }  // namespace
+}  // namespace zentrova

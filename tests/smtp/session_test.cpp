@@ -8,22 +8,22 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "fake_smtp_server.h"
 #include "mask_date.h"
 #include "smtp/gateway_mail.h"
+#include "tests/support/peers.h"
 
 namespace zentrova::smtp {
 namespace {
 
-using test::FakeSmtpServer;
 using test::MaskDate;
-using Steps = std::vector<FakeSmtpServer::Step>;
+using testing::ScriptedDialogue;
+using Steps = std::vector<ScriptedDialogue::Step>;
 using std::chrono::milliseconds;
 
-const auto Say = FakeSmtpServer::Say;
-const auto Hear = FakeSmtpServer::Hear;
-const auto HearData = FakeSmtpServer::HearData;
-const auto HangUp = FakeSmtpServer::HangUp;
+const auto Say = ScriptedDialogue::Say;
+const auto Hear = ScriptedDialogue::Hear;
+const auto HearData = ScriptedDialogue::HearData;
+const auto HangUp = ScriptedDialogue::HangUp;
 
 Steps operator+(Steps a, const Steps& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -57,7 +57,7 @@ SmtpLimits TestLimits(milliseconds each = milliseconds(5000)) {
   return {each, each, each, each, each, each};
 }
 
-std::unique_ptr<SmtpSession> SessionFor(const FakeSmtpServer& server,
+std::unique_ptr<SmtpSession> SessionFor(const ScriptedDialogue& server,
                                         const SmtpLimits& limits = TestLimits()) {
   auto session = std::make_unique<SmtpSession>("127.0.0.1", server.Port());
   session->SetLimits(limits);
@@ -69,10 +69,11 @@ std::unique_ptr<SmtpSession> SessionFor(const FakeSmtpServer& server,
 }
 
 TEST(SmtpDialogue, SuccessfulMailGoesOutByteForByte) {
-  FakeSmtpServer server(kGreetAndHello +
-                        Steps{Hear(), Say("250 sender ok\r\n"), Hear(), Say("250 rcpt ok\r\n"),
-                              Hear(), Say("354 go ahead\r\n"), HearData(), Say("250 queued\r\n")} +
-                        kQuit);
+  ScriptedDialogue server(kGreetAndHello +
+                          Steps{Hear(), Say("250 sender ok\r\n"), Hear(), Say("250 rcpt ok\r\n"),
+                                Hear(), Say("354 go ahead\r\n"), HearData(),
+                                Say("250 queued\r\n")} +
+                          kQuit);
   ASSERT_TRUE(server.Listening());
   auto session = SessionFor(server);
   OutgoingMail mail = GatewayMail();
@@ -98,7 +99,7 @@ TEST(SmtpDialogue, ClosedSessionRefusesMailAndDestructionOfOpenOneSaysQuit) {
     EXPECT_EQ(closed.LastError(), "Must be connected");
     EXPECT_TRUE(closed.Close());
   }
-  FakeSmtpServer server(kGreetAndHello + kQuit);
+  ScriptedDialogue server(kGreetAndHello + kQuit);
   ASSERT_TRUE(server.Listening());
   {
     auto session = SessionFor(server);
@@ -199,7 +200,7 @@ std::vector<Shape> Shapes() {
 TEST(SmtpDialogue, EveryReplyShape) {
   for (const Shape& shape : Shapes()) {
     SCOPED_TRACE(shape.name);
-    FakeSmtpServer server(shape.script);
+    ScriptedDialogue server(shape.script);
     auto session = SessionFor(server);
     OutgoingMail mail = GatewayMail(shape.recipients);
     EXPECT_EQ(session->Open(), shape.opened);
@@ -217,9 +218,9 @@ TEST(SmtpDialogue, EveryReplyShape) {
 // Through the gateway wrapper, with the server's port given as a suffix: the
 // mail was accepted before QUIT, so an odd QUIT reply does not fail the send.
 TEST(SmtpDialogue, QuitAnsweredOtherThan221StillCountsAsSent) {
-  FakeSmtpServer server({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n"), Hear(), Say("250 ok\r\n"),
-                         Hear(), Say("250 ok\r\n"), Hear(), Say("354 go\r\n"), HearData(),
-                         Say("250 queued\r\n"), Hear(), Say("500 what\r\n")});
+  ScriptedDialogue server({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n"), Hear(),
+                           Say("250 ok\r\n"), Hear(), Say("250 ok\r\n"), Hear(), Say("354 go\r\n"),
+                           HearData(), Say("250 queued\r\n"), Hear(), Say("500 what\r\n")});
   std::string lastError;
   int result = SendGatewayMail(("127.0.0.1:" + std::to_string(server.Port())).c_str(),
                                "sender@example.com", "sms@gateway.example", "RUV: sms message",
@@ -233,7 +234,7 @@ TEST(SmtpDialogue, QuitAnsweredOtherThan221StillCountsAsSent) {
 
 TEST(SmtpDialogue, ServerThatNeverAnswersIsGivenUpOnInTime) {
   using Clock = std::chrono::steady_clock;
-  FakeSmtpServer silent({});
+  ScriptedDialogue silent({});
   auto session = SessionFor(silent, TestLimits(milliseconds(300)));
   auto start = Clock::now();
   EXPECT_FALSE(session->Open());
@@ -244,8 +245,8 @@ TEST(SmtpDialogue, ServerThatNeverAnswersIsGivenUpOnInTime) {
   EXPECT_EQ(silent.Transcript(), "");
 
   // Silence after the data: the longest wait of a delivery, bounded too.
-  FakeSmtpServer stalled(kGreetAndHello + Steps{Hear(), Say("250 ok\r\n"), Hear(),
-                                                Say("250 ok\r\n"), Hear(), Say("354 go\r\n")});
+  ScriptedDialogue stalled(kGreetAndHello + Steps{Hear(), Say("250 ok\r\n"), Hear(),
+                                                  Say("250 ok\r\n"), Hear(), Say("354 go\r\n")});
   SmtpLimits limits = TestLimits();
   limits.dataEnd = milliseconds(300);
   auto sender = SessionFor(stalled, limits);
@@ -262,14 +263,8 @@ TEST(SmtpDialogue, ServerThatNeverAnswersIsGivenUpOnInTime) {
 }
 
 TEST(SmtpDialogue, ConnectionFailures) {
-  std::uint16_t unused;
-  {
-    platform::TcpListener probe;
-    std::string error;
-    ASSERT_TRUE(probe.Listen("127.0.0.1", 0, error)) << error;
-    unused = probe.Port();
-  }
-  SmtpSession refused("127.0.0.1", unused);
+  testing::DeadPort unused;
+  SmtpSession refused("127.0.0.1", unused.port());
   EXPECT_FALSE(refused.Open());
   EXPECT_EQ(refused.LastError(), "Unable to connect to server");
 
@@ -298,7 +293,7 @@ TEST(SmtpDialogue, ConnectionFailures) {
 }
 
 TEST(SmtpDialogue, HeloCarriesAddressLiteralWhenHostNameIsUnusable) {
-  FakeSmtpServer v4({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n")});
+  ScriptedDialogue v4({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n")});
   SmtpSession nameless("127.0.0.1", v4.Port());
   nameless.SetLimits(TestLimits());
   nameless.SetHostNameReader([](std::string&) { return false; });
@@ -307,7 +302,7 @@ TEST(SmtpDialogue, HeloCarriesAddressLiteralWhenHostNameIsUnusable) {
   nameless.Close();
   EXPECT_EQ(v4.Transcript(), "HELO [127.0.0.1]\r\nQUIT\r\n");
 
-  FakeSmtpServer v6({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n")}, "::1");
+  ScriptedDialogue v6({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n")}, "::1");
   if (!v6.Listening()) GTEST_SKIP() << "no IPv6 loopback";
   SmtpSession odd("::1", v6.Port());
   odd.SetLimits(TestLimits());
@@ -324,7 +319,7 @@ TEST(SmtpDialogue, HeloCarriesAddressLiteralWhenHostNameIsUnusable) {
 // Nothing of a mail is sent unless all of it can be: no recipients, or a line
 // break that would let an address or the subject add commands of its own.
 TEST(SmtpDialogue, UnsendableMailIsRefusedBeforeAnyCommand) {
-  FakeSmtpServer server(kGreetAndHello + kQuit);
+  ScriptedDialogue server(kGreetAndHello + kQuit);
   auto session = SessionFor(server);
   ASSERT_TRUE(session->Open());
 

@@ -11,7 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -21,8 +23,98 @@ extern char** environ;
 namespace zentrova::testing {
 
 namespace {
+
 constexpr std::chrono::seconds kStartLimit{10};
+
+// A TCP socket bound to host (IPv4 or IPv6 text) on a free port; -1 when it
+// cannot be had. It listens unless told otherwise.
+int BoundSocket(const std::string& host, int& port, bool listening = true) {
+  sockaddr_storage addr{};
+  socklen_t len = 0;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
+  if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    len = sizeof *v4;
+  } else if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    len = sizeof *v6;
+  } else {
+    return -1;
+  }
+  int fd = socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+      (listening && listen(fd, 16) != 0) ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    close(fd);
+    return -1;
+  }
+  port = ntohs(addr.ss_family == AF_INET ? v4->sin_port : v6->sin6_port);
+  return fd;
 }
+
+int ListeningSocket(const std::string& host, int& port) { return BoundSocket(host, port); }
+
+// Starts argv with the changed environment and stdin from stdinPath; stdout
+// goes to a pipe, and stderr to a second one (errFd given) or the same.
+// Returns the pid, or -1 with a reason.
+pid_t Spawn(const std::vector<std::string>& argv, const Environment& env,
+            const std::string& stdinPath, int& outFd, int* errFd, std::string& problem) {
+  std::map<std::string, std::string> merged;
+  for (char** e = environ; *e; ++e) {
+    std::string kv = *e;
+    std::size_t eq = kv.find('=');
+    if (eq != std::string::npos) merged[kv.substr(0, eq)] = kv.substr(eq + 1);
+  }
+  for (const auto& [k, v] : env) {
+    if (v.empty())
+      merged.erase(k);
+    else
+      merged[k] = v;
+  }
+  std::vector<std::string> envText, argCopy = argv;
+  for (const auto& [k, v] : merged) envText.push_back(k + "=" + v);
+  std::vector<char*> envp, args;
+  for (auto& s : envText) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  for (auto& s : argCopy) args.push_back(s.data());
+  args.push_back(nullptr);
+
+  int outPipe[2], errPipe[2] = {-1, -1};
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || (errFd && pipe2(errPipe, O_CLOEXEC) != 0)) {
+    problem = "pipe failed";
+    return -1;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errFd ? errPipe[1] : outPipe[1], 2);
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(outPipe[1]);
+  if (errFd) close(errPipe[1]);
+  if (rc != 0) {
+    close(outPipe[0]);
+    if (errFd) close(errPipe[0]);
+    problem = "cannot start " + argv[0] + ": " + std::strerror(rc);
+    return -1;
+  }
+  outFd = outPipe[0];
+  if (errFd) *errFd = errPipe[0];
+  return pid;
+}
+
+// Milliseconds left until deadline, at least 0.
+int Left(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "zv-test-XXXXXX").string();
@@ -45,35 +137,55 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-// ------------------------------------------------------------ ChildProcess
+// -------------------------------------------------------------- processes
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const Environment& env,
+                         std::chrono::milliseconds limit, const std::string& stdinPath) {
+  ProcessResult result;
+  int outFd = -1, errFd = -1;
+  pid_t pid = Spawn(argv, env, stdinPath, outFd, &errFd, result.err);
+  if (pid < 0) return result;
+
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  for (int open = 2; open > 0;) {
+    int left = Left(deadline);
+    if (left == 0) {
+      result.timedOut = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (poll(fds, 2, left) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buf[4096];
+      ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (auto& f : fds)
+    if (f.fd >= 0) close(f.fd);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  return result;
+}
 
 ChildProcess::~ChildProcess() { Stop(); }
 
-bool ChildProcess::Start(const std::vector<std::string>& argv, std::string& error) {
+bool ChildProcess::Start(const std::vector<std::string>& argv, std::string& error,
+                         const Environment& env) {
   output_.clear();
   ended_ = false;
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) {
-    error = "pipe failed";
-    return false;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  if (rc != 0) {
-    close(fds[0]);
-    pid_ = -1;
-    error = "cannot start " + argv[0];
-    return false;
-  }
-  fd_ = fds[0];
+  pid_ = Spawn(argv, env, "/dev/null", fd_, nullptr, error);
+  if (pid_ < 0) return false;
   reader_ = std::thread([this] {
     char buffer[4096];
     for (;;) {
@@ -170,15 +282,8 @@ RawStep Stall() { return RawStep{RawStep::kStall, "", {}}; }
 
 RawListener::RawListener(std::vector<RawStep> script) : script_(std::move(script)) {
   if (script_.empty()) script_.push_back(Reply(200, "0000 Message accepted"));
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(listenFd_, 16) != 0)
-    return;
-  getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
+  listenFd_ = ListeningSocket("127.0.0.1", port_);
+  if (listenFd_ < 0) return;
   stopFd_ = eventfd(0, EFD_CLOEXEC);
   acceptor_ = std::thread([this] { AcceptLoop(); });
 }
@@ -283,19 +388,72 @@ void RawListener::Serve(int fd) {
   close(fd);
 }
 
-// --------------------------------------------------------------- TinyProxy
+// -------------------------------------------------------- ScriptedDialogue
+
+ScriptedDialogue::ScriptedDialogue(std::vector<Step> script, const std::string& host)
+    : script_(std::move(script)) {
+  listenFd_ = ListeningSocket(host, port_);
+  if (listenFd_ >= 0) thread_ = std::thread([this] { Run(); });
+}
+
+ScriptedDialogue::~ScriptedDialogue() {
+  if (thread_.joinable()) thread_.join();
+  if (listenFd_ >= 0) close(listenFd_);
+}
+
+const std::string& ScriptedDialogue::Transcript() {
+  if (thread_.joinable()) thread_.join();
+  return transcript_;
+}
+
+bool ScriptedDialogue::Receive(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  char buffer[4096];
+  if (poll(&p, 1, 10'000) <= 0) return false;
+  ssize_t n = read(fd, buffer, sizeof buffer);
+  if (n <= 0) return false;
+  transcript_.append(buffer, static_cast<std::size_t>(n));
+  return true;
+}
+
+void ScriptedDialogue::Run() {
+  pollfd p{listenFd_, POLLIN, 0};
+  if (poll(&p, 1, 10'000) <= 0) return;
+  int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) return;
+  std::size_t consumed = 0;
+  bool goOn = true;
+  for (auto step = script_.begin(); goOn && step != script_.end(); ++step) {
+    if (step->kind == Step::kSay) {
+      goOn = send(fd, step->text.data(), step->text.size(), MSG_NOSIGNAL) >= 0;
+    } else if (step->kind == Step::kHear) {
+      std::size_t at = 0;
+      while (goOn && (at = transcript_.find(step->text, consumed)) == std::string::npos)
+        goOn = Receive(fd);
+      consumed = at + step->text.size();
+    } else {
+      goOn = false;
+    }
+  }
+  while (goOn && Receive(fd)) {
+  }
+  close(fd);
+}
+
+// ------------------------------------------------------------------ ports
+
+DeadPort::DeadPort() { fd_ = BoundSocket("127.0.0.1", port_, false); }
+DeadPort::~DeadPort() {
+  if (fd_ >= 0) close(fd_);
+}
 
 int UnusedPort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
+  int port = 0;
+  close(BoundSocket("127.0.0.1", port, false));
+  return port;
 }
+
+// ---------------------------------------------------------------- TinyProxy
 
 TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
   // tinyproxy cannot report a port it picked, so take a free one; another

@@ -1,10 +1,12 @@
-// Test peers: a temporary directory, child processes that announce readiness
-// on their output (sms-sandbox, tinyproxy) and a raw scripted HTTP listener.
+// Test peers for every area: programs run as processes with a bound on their
+// time, sms-sandbox and tinyproxy as child processes, and scripted listeners
+// (HTTP and a line dialogue) that keep the exact bytes a client sent.
 // Every wait is bounded; every peer is stopped by its destructor.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -29,7 +31,22 @@ class TempDir {
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 
-// A program run with its standard output and error read into a buffer.
+// Environment changes for a child: an empty value removes the variable.
+using Environment = std::map<std::string, std::string>;
+
+struct ProcessResult {
+  int exitCode = -1;  // -1 when it did not exit by itself
+  bool timedOut = false;
+  std::string out, err;
+};
+
+// Runs argv[0] to its end with stdin from stdinPath; killed after `limit`
+// (long enough for every attempt of a send to time out where DNS is unreachable).
+ProcessResult RunProcess(const std::vector<std::string>& argv, const Environment& env,
+                         std::chrono::milliseconds limit = std::chrono::seconds(90),
+                         const std::string& stdinPath = "/dev/null");
+
+// A program left running, its standard output and error read into one buffer.
 class ChildProcess {
  public:
   ChildProcess() = default;
@@ -37,7 +54,7 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  bool Start(const std::vector<std::string>& argv, std::string& error);
+  bool Start(const std::vector<std::string>& argv, std::string& error, const Environment& env = {});
   // Waits until the output holds text; false when the time runs out or the
   // program ended first.
   bool WaitFor(const std::string& text, std::chrono::milliseconds timeout);
@@ -66,7 +83,6 @@ class Sandbox {
   }
   // The journalled requests so far, in order.
   std::vector<nlohmann::json> Requests() const;
-  const std::string& LogPath() const { return log_; }
   ChildProcess& Process() { return process_; }
   bool Ready() const { return ready_; }
 
@@ -78,6 +94,21 @@ class Sandbox {
   bool ready_ = false;
 };
 
+// tinyproxy on a free loopback port with Basic authentication.
+class TinyProxy {
+ public:
+  TinyProxy(const std::string& user, const std::string& password);
+  int Port() const { return port_; }
+  bool Ready() const { return ready_; }
+  std::string Output() const { return process_.Output(); }
+
+ private:
+  TempDir dir_;
+  ChildProcess process_;
+  int port_ = 0;
+  bool ready_ = false;
+};
+
 // A raw HTTP listener on 127.0.0.1 with a script: each request takes the next
 // step and the last one repeats. It keeps the exact bytes of every request.
 struct RawStep {
@@ -85,6 +116,7 @@ struct RawStep {
   std::string bytes;  // kReply: written as they stand
   std::chrono::milliseconds delay{0};
 };
+// A whole HTTP/1.1 response; a 407 asks for Basic credentials.
 RawStep Reply(int status, const std::string& body, std::chrono::milliseconds delay = {});
 RawStep CloseWithoutReply();
 RawStep Stall();  // accept the request and never answer
@@ -108,9 +140,7 @@ class RawListener {
   bool Wait(std::chrono::milliseconds delay);  // false when stopping
 
   std::vector<RawStep> script_;
-  int listenFd_ = -1;
-  int stopFd_ = -1;
-  int port_ = 0;
+  int listenFd_ = -1, stopFd_ = -1, port_ = 0;
   mutable std::mutex mutex_;
   std::condition_variable stop_;
   bool stopping_ = false;
@@ -120,22 +150,57 @@ class RawListener {
   std::thread acceptor_;
 };
 
-// tinyproxy on a free loopback port with Basic authentication.
-class TinyProxy {
+// A peer for one line-based conversation (SMTP): it says and hears exactly
+// what the script lists, in order, and keeps every byte the client sent. After
+// the last step it says nothing more and listens until the client closes, so a
+// script that ends early is a server that never answers.
+class ScriptedDialogue {
  public:
-  TinyProxy(const std::string& user, const std::string& password);
+  struct Step {
+    enum Kind { kSay, kHear, kHangUp } kind;
+    std::string text;  // kSay: the bytes; kHear: what ends the client's part
+  };
+  static Step Say(std::string text) { return {Step::kSay, std::move(text)}; }
+  static Step Hear() { return {Step::kHear, "\r\n"}; }           // one command line
+  static Step HearData() { return {Step::kHear, "\r\n.\r\n"}; }  // mail data
+  static Step HangUp() { return {Step::kHangUp, {}}; }           // close without a word
+
+  explicit ScriptedDialogue(std::vector<Step> script, const std::string& host = "127.0.0.1");
+  ~ScriptedDialogue();
+  ScriptedDialogue(const ScriptedDialogue&) = delete;
+  ScriptedDialogue& operator=(const ScriptedDialogue&) = delete;
+
+  bool Listening() const { return listenFd_ >= 0; }
   int Port() const { return port_; }
-  bool Ready() const { return ready_; }
-  std::string Output() const { return process_.Output(); }
+  // Everything the client sent, once the conversation is over.
+  const std::string& Transcript();
 
  private:
-  TempDir dir_;
-  ChildProcess process_;
-  int port_ = 0;
-  bool ready_ = false;
+  void Run();
+  bool Receive(int fd);  // false at the end or after ten seconds of silence
+
+  std::vector<Step> script_;
+  int listenFd_ = -1, port_ = 0;
+  std::thread thread_;
+  std::string transcript_;
 };
 
-// A loopback port nothing listens on (bound and released again).
+// A loopback port on which nothing accepts connections (held bound, never
+// listening, so no other test can take it meanwhile).
+class DeadPort {
+ public:
+  DeadPort();
+  ~DeadPort();
+  DeadPort(const DeadPort&) = delete;
+  DeadPort& operator=(const DeadPort&) = delete;
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1, port_ = 0;
+};
+
+// A loopback port nothing listens on (bound and released again), for a peer
+// that must bind it itself.
 int UnusedPort();
 
 }  // namespace zentrova::testing
