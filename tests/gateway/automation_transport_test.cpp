@@ -27,44 +27,28 @@ class AutomationTransport : public TransportTest {
 };
 
 TEST_F(AutomationTransport, JudgesEachKindOfReply) {
-  Sandbox sandbox({"--http",
-                   "127.0.0.1:0",
-                   "--then",
-                   "--reply",
-                   "0001 Accepted with a note",
-                   "--then",
-                   "--reply",
-                   "0099 Busy",
-                   "--then",
-                   "--reply",
-                   "<html><body>Welcome</body></html>",
-                   "--then",
-                   "--reply",
-                   "000",
-                   "--then",
-                   "--status",
-                   "500",
-                   "--then",
-                   "--reply",
-                   "0042 Unknown account"});
-  ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
   struct Case {
+    RawStep reply;
     int result;
     const char* text;
   } cases[] = {
-      {0, "0000 Message accepted"},
-      {1, "0001 Accepted with a note"},  // a refusal here, unlike the console program
-      {99, "Server not responding"},
-      {2100, "<html><body>Welcome</body></html>"},  // code 0 without "0000" is no usable reply
-      {2100, ""},
-      {2100, "HTTP request error 500\r\n"},
-      {42, "0042 Unknown account"},
+      {Reply(200, "0000 Message accepted"), 0, "0000 Message accepted"},
+      {Reply(200, "0001 Accepted with a note"), 1, "0001 Accepted with a note"},  // a refusal here
+      {Reply(200, "0099 Busy"), 99, "Server not responding"},
+      // Code 0 without "0000" is no usable reply.
+      {Reply(200, "<html><body>Welcome</body></html>"), 2100, "<html><body>Welcome</body></html>"},
+      {Reply(200, "000"), 2100, ""},
+      {Reply(500, "0000 OK"), 2100, "HTTP request error 500\r\n"},
+      {Reply(200, "0042 Unknown account"), 42, "0042 Unknown account"},
   };
+  std::vector<RawStep> script;
+  for (const Case& c : cases) script.push_back(c.reply);
+  RawListener gateway(script);
   for (const Case& c : cases) {
-    EXPECT_EQ(Send(sandbox.Address()), c.result) << c.text;
+    EXPECT_EQ(Send(gateway.Address()), c.result) << c.text;
     EXPECT_EQ(text_, c.text);
   }
-  EXPECT_EQ(sandbox.Requests().size(), std::size(cases));  // none of them is tried again
+  EXPECT_EQ(gateway.Requests().size(), std::size(cases));  // none of them is tried again
 }
 
 TEST_F(AutomationTransport, ProxyAuthenticationAskedOnEveryAttemptGivesUpAfterThree) {

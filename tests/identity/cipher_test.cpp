@@ -2,16 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <openssl/blowfish.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "identity/blowfish.h"
+#include "tests/support/peers.h"
 
 namespace zentrova::identity {
 namespace {
@@ -99,40 +98,21 @@ TEST(Blowfish, DocumentCipherEqualsOpenSslOnRandomBuffers) {
   }
 }
 
-TEST(Blowfish, KeyScheduleEqualsOpenSslForKeysOfEveryLength) {
-  std::mt19937 rng(7);
-  for (std::size_t length = 1; length <= 56; ++length) {
-    SCOPED_TRACE(length);
-    const Bytes key = RandomBytes(rng, length);
-    BF_KEY reference;
-    BF_set_key(&reference, static_cast<int>(length), key.data());
-    const BlowfishSchedule ours = ExpandBlowfishKey(key.data(), length);
-    ASSERT_EQ(0, std::memcmp(ours.p.data(), reference.P, sizeof reference.P));
-    ASSERT_EQ(0, std::memcmp(ours.s.data(), reference.S, sizeof reference.S));
-  }
-}
-
 // Decodes each line with Python's binascii.a2b_uu, an independent decoder of
 // the same line format, and returns the bytes.
 Bytes DecodeWithPython(const std::string& encoded) {
-  const std::string path = testing::TempDir() + "zv_lines_" + std::to_string(::getpid());
-  std::ofstream(path, std::ios::binary) << encoded;
-  const std::string command =
-      "/usr/bin/python3 -c \"import binascii,sys\n"
-      "t=open(sys.argv[1],'rb').read()\n"
-      "assert t.endswith(b'=')\n"
-      "sys.stdout.write(b''.join(binascii.a2b_uu(l) for l in t[:-1].split(b'\\r\\n')).hex())\" " +
-      path;
-  Bytes out;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    std::string hex;
-    char chunk[4096];
-    while (std::size_t got = std::fread(chunk, 1, sizeof chunk, pipe)) hex.append(chunk, got);
-    EXPECT_EQ(::pclose(pipe), 0);
-    out = Hex(hex.c_str());
-  }
-  std::remove(path.c_str());
-  return out;
+  testing::TempDir dir;
+  testing::WriteFile(dir.File("lines"), encoded);
+  const testing::ProcessResult r = testing::RunProcess(
+      {"/usr/bin/python3", "-c",
+       "import binascii,sys\n"
+       "t=open(sys.argv[1],'rb').read()\n"
+       "assert t.endswith(b'=')\n"
+       "sys.stdout.write(b''.join(binascii.a2b_uu(l) for l in t[:-1].split(b'\\r\\n')).hex())",
+       dir.File("lines")},
+      {}, std::chrono::seconds(30));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return Hex(r.out.c_str());
 }
 
 TEST(LineEncoding, MatchesAnIndependentDecoder) {

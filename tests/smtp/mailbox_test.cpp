@@ -44,27 +44,16 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequest) {
   EXPECT_EQ(e["delivered"], true);
   EXPECT_EQ(e["mail_from"], "ops@example.com");
   EXPECT_EQ(e["rcpt_to"], nlohmann::json::array({"sms@gateway.example"}));
+  // The header lines as the mailbox split them; their bytes are checked in the
+  // dialogue tests, and the document's fields in the sandbox's APICOM tests.
   ASSERT_EQ(e["headers"].size(), 6u) << e["headers"].dump();
-  EXPECT_EQ(e["headers"][0][0], "Date");
   EXPECT_TRUE(test::IsMailDate(e["headers"][0][1].get<std::string>())) << e["headers"][0][1];
-  EXPECT_EQ(e["headers"][1], nlohmann::json({"From", "ops@example.com"}));
   EXPECT_EQ(e["headers"][2], nlohmann::json({"To", "<sms@gateway.example>"}));
-  EXPECT_EQ(e["headers"][3], nlohmann::json({"Subject", "RUV: sms message"}));
-  EXPECT_EQ(e["headers"][4], nlohmann::json({"Message-ID", "<>"}));
-  EXPECT_EQ(e["headers"][5], nlohmann::json({"X-Mailer", "<ZV2MAIL>"}));
   EXPECT_EQ(e["body"], request + "\r\n");  // the cipher text is ASCII: the same text
   EXPECT_EQ(e["reply"], "250 OK logged");
-
   ASSERT_EQ(e["dialect"], "APICOM") << e.dump();
-  const nlohmann::json& f = e["fields"];
-  EXPECT_FALSE(f.contains("error")) << f.dump();
-  EXPECT_EQ(f["SENDER"]["AC"], "ACC-7");
-  EXPECT_EQ(f["SENDER"]["PW"], "secret");
-  EXPECT_EQ(f["SENDER"]["SN"], "9");
-  EXPECT_EQ(f["FROM"], (nlohmann::json{{"ID", "ACC-7"}, {"Email", "ops@example.com"}}));
-  ASSERT_EQ(f["recipients"].size(), 1u);
-  EXPECT_EQ(f["recipients"][0]["NUMBER"], "0400000001");
-  EXPECT_EQ(f["recipients"][0]["MSG"], nlohmann::json::array({"Hello by mail"}));
+  EXPECT_FALSE(e["fields"].contains("error")) << e["fields"].dump();
+  EXPECT_EQ(e["fields"]["recipients"][0]["MSG"], nlohmann::json::array({"Hello by mail"}));
 }
 
 TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
