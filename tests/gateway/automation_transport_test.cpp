@@ -163,21 +163,6 @@ TEST_F(Failover, TheSecondaryIsTriedAfterRetryableFailuresAndNoUsableReply) {
   EXPECT_EQ(secondary.Requests().size(), 4u);
 }
 
-TEST_F(Failover, AGatewayRefusalIsFinal) {
-  Sandbox secondary({"--http", "127.0.0.1:0"});
-  ASSERT_TRUE(secondary.Ready());
-  Sandbox primary(
-      {"--http", "127.0.0.1:0", "--reply", "0002 Refused", "--then", "--reply", "0099"});
-  ASSERT_TRUE(primary.Ready());
-  SetServers(primary.Address(), secondary.Address());
-  char output[512];
-  EXPECT_EQ(SendVia(output, sizeof output), 2);
-  EXPECT_STREQ(output, "0002 Refused");
-  EXPECT_EQ(SendVia(output, sizeof output), 99);
-  EXPECT_STREQ(output, "Server not responding");
-  EXPECT_TRUE(secondary.Requests().empty());
-}
-
 TEST_F(Failover, TheResultTextIsCutToTheOutputBuffer) {
   std::string reply = "0005 " + std::string(595, 'r');
   RawListener primary({Reply(200, reply)});

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <optional>
 #include <string>
 
 #include "platform/locale.h"
@@ -14,26 +13,12 @@
 namespace zentrova::identity {
 namespace {
 
-// Sets an environment variable for one scope and puts the old value back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      ::setenv(name, value, 1);
-    else
-      ::unsetenv(name);
+// Cases that set the zone or locale variables; none of them leaks into the next.
+class WithEnvironment : public testing::Test {
+ protected:
+  void TearDown() override {
+    for (const char* name : {"TZ", "LC_ALL", "LC_CTYPE", "LANG"}) ::unsetenv(name);
   }
-  ~ScopedEnv() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
 };
 
 std::string KeyOfZoneFile(const std::string& path, std::string* error = nullptr) {
@@ -117,16 +102,16 @@ TEST(TimeZoneKey, RefusesAShortBufferAndLeavesItUntouched) {
   EXPECT_EQ(small[0], 'x');
 }
 
-TEST(TimeZoneKey, FollowsTheSystemZoneNotTz) {
+TEST_F(WithEnvironment, TimeZoneKeyFollowsTheSystemZoneNotTz) {
   char system[32] = "untouched";
   const int result = BuildTimeZoneKey(system, sizeof system);
-  ScopedEnv tz("TZ", "Pacific/Auckland");
+  ::setenv("TZ", "Pacific/Auckland", 1);
   char withTz[32] = "untouched";
   EXPECT_EQ(BuildTimeZoneKey(withTz, sizeof withTz), result);
   EXPECT_STREQ(withTz, system);
 }
 
-TEST(RuntimeZone, OffsetAndDaylightFlagFollowTz) {
+TEST_F(WithEnvironment, RuntimeZoneOffsetAndDaylightFlagFollowTz) {
   const struct {
     const char* tz;
     const char* offset;
@@ -137,7 +122,7 @@ TEST(RuntimeZone, OffsetAndDaylightFlagFollowTz) {
       {"<-0330>3:30", "-210", 0},
   };
   for (const auto& c : cases) {
-    ScopedEnv tz("TZ", c.tz);
+    ::setenv("TZ", c.tz, 1);
     char offset[16] = "";
     BuildTimeZoneOffset(offset, sizeof offset);
     EXPECT_STREQ(offset, c.offset) << c.tz;
@@ -158,10 +143,8 @@ TEST(Locale, IdentifiersOfCommonLocales) {
   for (const auto& c : cases) EXPECT_EQ(platform::LocaleIdForName(c.name), c.id) << c.name;
 }
 
-TEST(Locale, EnvironmentOrderIsLcAllThenLcCtypeThenLang) {
-  ScopedEnv all("LC_ALL", nullptr);
-  ScopedEnv ctype("LC_CTYPE", nullptr);
-  ScopedEnv lang("LANG", nullptr);
+TEST_F(WithEnvironment, LocaleOrderIsLcAllThenLcCtypeThenLang) {
+  TearDown();
   EXPECT_EQ(platform::ThreadLocaleId(), 1033u);
   ::setenv("LANG", "de_DE.UTF-8", 1);
   EXPECT_EQ(platform::ThreadLocaleId(), 1031u);
