@@ -14,31 +14,25 @@ class Endpoints : public TransportTest {};
 
 TEST_F(Endpoints, RegistryStringReadsKeepOrEmptyTheBufferAsTheRegistryDoes) {
   char buffer[16];
-  std::strcpy(buffer, "previous");
+  auto read = [&](const char* key, const char* value) {
+    return gateway::ReadRegistryString(RegistryRoot::kCurrentUser, key, value, buffer, 15);
+  };
   // No key: the buffer is emptied and the error comes back.
-  EXPECT_EQ(
-      gateway::ReadRegistryString(RegistryRoot::kCurrentUser, "Software\\Nowhere", "X", buffer, 15),
-      platform::kErrorFileNotFound);
+  std::strcpy(buffer, "previous");
+  EXPECT_EQ(read("Software\\Nowhere", "X"), platform::kErrorFileNotFound);
   EXPECT_STREQ(buffer, "");
 
   platform::RegistryWriter writer(RegistryRoot::kCurrentUser);
   writer.SetString("Software\\T", "Short", "abc");
   writer.SetString("Software\\T", "Long", "0123456789abcdef");
   ASSERT_EQ(writer.Commit(), 0);
-
   // The key opens but the value is missing or too long: 0, buffer untouched.
-  std::strcpy(buffer, "previous");
-  EXPECT_EQ(
-      gateway::ReadRegistryString(RegistryRoot::kCurrentUser, "Software\\T", "Missing", buffer, 15),
-      0);
-  EXPECT_STREQ(buffer, "previous");
-  EXPECT_EQ(
-      gateway::ReadRegistryString(RegistryRoot::kCurrentUser, "Software\\T", "Long", buffer, 15),
-      0);
-  EXPECT_STREQ(buffer, "previous");
-  EXPECT_EQ(
-      gateway::ReadRegistryString(RegistryRoot::kCurrentUser, "software\\t", "short", buffer, 15),
-      0);
+  for (const char* value : {"Missing", "Long"}) {
+    std::strcpy(buffer, "previous");
+    EXPECT_EQ(read("Software\\T", value), 0);
+    EXPECT_STREQ(buffer, "previous") << value;
+  }
+  EXPECT_EQ(read("software\\t", "short"), 0);
   EXPECT_STREQ(buffer, "abc");
 }
 
