@@ -2,23 +2,31 @@
 // and then compare the rest byte for byte.
 #pragma once
 
-#include <regex>
+#include <cctype>
 #include <string>
+#include <string_view>
 
 namespace zentrova::smtp::test {
 
 // True for "Sun, 06 Dec 26 00:14:55 -0000": English names, two-digit fields.
-inline bool IsMailDate(const std::string& t) {
-  static const std::regex form(
-      "(Mon|Tue|Wed|Thu|Fri|Sat|Sun), \\d\\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
-      "\\d\\d \\d\\d:\\d\\d:\\d\\d -0000");
-  return std::regex_match(t, form);
+inline bool IsMailDate(std::string_view t) {
+  static constexpr std::string_view kDays = "Mon Tue Wed Thu Fri Sat Sun ";
+  static constexpr std::string_view kMonths = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec ";
+  if (t.size() != 29) return false;
+  auto digit = [&](std::size_t at) { return std::isdigit(static_cast<unsigned char>(t[at])) != 0; };
+  auto digits = [&](std::size_t at) { return digit(at) && digit(at + 1); };
+  std::size_t day = kDays.find(t.substr(0, 3));
+  std::size_t month = kMonths.find(t.substr(8, 3));
+  return day != std::string_view::npos && day % 4 == 0 && month != std::string_view::npos &&
+         month % 4 == 0 && t.substr(3, 2) == ", " && digits(5) && t[7] == ' ' && t[11] == ' ' &&
+         digits(12) && t[14] == ' ' && digits(15) && t[17] == ':' && digits(18) && t[20] == ':' &&
+         digits(21) && t.substr(23) == " -0000";
 }
 
 // Replaces the date of the first "Date: " line with "*" when it has the right form.
 inline std::string MaskDate(std::string text) {
   std::size_t at = text.find("Date: ");
-  if (at != std::string::npos && text.size() >= at + 37 && IsMailDate(text.substr(at + 6, 29)) &&
+  if (at != std::string::npos && IsMailDate(std::string_view(text).substr(at + 6, 29)) &&
       text.compare(at + 35, 2, "\r\n") == 0)
     text.replace(at + 6, 29, "*");
   return text;

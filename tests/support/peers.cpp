@@ -54,8 +54,6 @@ int BoundSocket(const std::string& host, int& port, bool listening = true) {
   return fd;
 }
 
-int ListeningSocket(const std::string& host, int& port) { return BoundSocket(host, port); }
-
 // Starts argv with the changed environment and stdin from stdinPath; stdout
 // goes to a pipe, and stderr to a second one (errFd given) or the same.
 // Returns the pid, or -1 with a reason.
@@ -282,7 +280,7 @@ RawStep Stall() { return RawStep{RawStep::kStall, "", {}}; }
 
 RawListener::RawListener(std::vector<RawStep> script) : script_(std::move(script)) {
   if (script_.empty()) script_.push_back(Reply(200, "0000 Message accepted"));
-  listenFd_ = ListeningSocket("127.0.0.1", port_);
+  listenFd_ = BoundSocket("127.0.0.1", port_);
   if (listenFd_ < 0) return;
   stopFd_ = eventfd(0, EFD_CLOEXEC);
   acceptor_ = std::thread([this] { AcceptLoop(); });
@@ -392,7 +390,7 @@ void RawListener::Serve(int fd) {
 
 ScriptedDialogue::ScriptedDialogue(std::vector<Step> script, const std::string& host)
     : script_(std::move(script)) {
-  listenFd_ = ListeningSocket(host, port_);
+  listenFd_ = BoundSocket(host, port_);
   if (listenFd_ >= 0) thread_ = std::thread([this] { Run(); });
 }
 
