@@ -6,8 +6,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "tests/support/peers.h"
 
 namespace fs = std::filesystem;
 using namespace zentrova::platform;
@@ -16,25 +16,14 @@ namespace {
 
 class RegistryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/zv-registry-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    setenv("ZENTROVA_REGISTRY", (dir_ / "hives").c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("ZENTROVA_REGISTRY");
-    fs::remove_all(dir_);
-  }
+  void SetUp() override { setenv("ZENTROVA_REGISTRY", (dir_ / "hives").c_str(), 1); }
+  void TearDown() override { unsetenv("ZENTROVA_REGISTRY"); }
   std::string HiveText(const char* name = "HKEY_CURRENT_USER.reg") {
-    std::ifstream in(dir_ / "hives" / name);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return zentrova::testing::ReadFile(dir_ / "hives" / name);
   }
   void WriteHive(const std::string& text, const char* name = "HKEY_CURRENT_USER.reg") {
     fs::create_directories(dir_ / "hives");
-    std::ofstream(dir_ / "hives" / name) << text;
+    zentrova::testing::WriteFile(dir_ / "hives" / name, text);
   }
   static std::string Read(RegistryRoot root, const char* key, const char* value,
                           long* status = nullptr) {
@@ -50,7 +39,8 @@ class RegistryTest : public ::testing::Test {
     if (status) *status = rc;
     return "<no key>";
   }
-  fs::path dir_;
+  zentrova::testing::TempDir temp_;
+  fs::path dir_ = temp_.Path();
 };
 
 TEST_F(RegistryTest, MissingDirectoryIsAnEmptyHiveAndStaysUntouched) {
