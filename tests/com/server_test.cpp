@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <string>
+#include <utility>
 
 #include "com/ZentrovaCOM_i.h"
 #include "platform/registry.h"
@@ -14,8 +15,8 @@
 
 namespace {
 
-using zv_test::Bstr;
-using zv_test::ScratchRegistry;
+using zentrova::testing::Bstr;
+using zentrova::testing::ScratchRegistry;
 
 std::string ServerPath() {
   char full[PATH_MAX];
@@ -79,9 +80,9 @@ class ServerTest : public ::testing::Test {
   ScratchRegistry registry_;
 };
 
-// ---- When the library may unload -------------------------------------------------------
+// ---- When the library may unload, and creation --------------------------------------
 
-TEST_F(ServerTest, LiveObjectKeepsTheLibraryLoaded) {
+TEST_F(ServerTest, ObjectsLocksAndHeldClassObjectsKeepTheLibraryLoaded) {
   Register();
   ISMSInterface* object = Create();
   ASSERT_NE(object, nullptr);
@@ -89,11 +90,8 @@ TEST_F(ServerTest, LiveObjectKeepsTheLibraryLoaded) {
   EXPECT_TRUE(Loaded());
   object->Release();
   CoFreeUnusedLibraries();
-  EXPECT_FALSE(Loaded());
-}
+  ASSERT_FALSE(Loaded());
 
-TEST_F(ServerTest, LockServerKeepsTheLibraryLoadedWithoutObjects) {
-  Register();
   IClassFactory* factory = Factory();
   ASSERT_EQ(factory->LockServer(1), S_OK);
   factory->Release();
@@ -103,14 +101,12 @@ TEST_F(ServerTest, LockServerKeepsTheLibraryLoadedWithoutObjects) {
   ASSERT_EQ(factory->LockServer(0), S_OK);
   factory->Release();
   CoFreeUnusedLibraries();
-  EXPECT_FALSE(Loaded());
-}
+  ASSERT_FALSE(Loaded());
 
-TEST_F(ServerTest, HeldClassObjectKeepsTheLibraryLoadedButTheCacheDoesNot) {
-  Register();
-  IClassFactory* factory = Factory();
+  // A held class object counts; the runtime's own cache of it does not.
+  factory = Factory();
   IClassFactory* again = Factory();
-  EXPECT_EQ(factory, again);  // one cached class object
+  EXPECT_EQ(factory, again);
   again->Release();
   CoFreeUnusedLibraries();
   EXPECT_TRUE(Loaded());
@@ -119,52 +115,18 @@ TEST_F(ServerTest, HeldClassObjectKeepsTheLibraryLoadedButTheCacheDoesNot) {
   EXPECT_FALSE(Loaded());
 }
 
-// ---- Creation --------------------------------------------------------------------------
-
 TEST_F(ServerTest, CreationRefusesAggregationAndUnknownInterfacesWithoutLeavingALock) {
   Register();
   IClassFactory* factory = Factory();
   void* object = reinterpret_cast<void*>(1);
-  EXPECT_EQ(factory->CreateInstance(factory, IID_IUnknown, &object), CLASS_E_NOAGGREGATION);
-  EXPECT_EQ(object, nullptr);
   EXPECT_EQ(factory->CreateInstance(factory, IID_IDispatch, &object), CLASS_E_NOAGGREGATION);
-  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, nullptr), E_POINTER);
+  EXPECT_EQ(object, nullptr);
   object = reinterpret_cast<void*>(1);
   EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, &object), E_NOINTERFACE);
   EXPECT_EQ(object, nullptr);
   factory->Release();
-  // Nothing the refused requests made may keep the library.
   CoFreeUnusedLibraries();
   EXPECT_FALSE(Loaded());
-}
-
-TEST_F(ServerTest, ObjectAnswersItsThreeInterfacesOnly) {
-  Register();
-  ISMSInterface* object = Create();
-  void* other = nullptr;
-  for (const IID* iid : {&IID_IUnknown, &IID_IDispatch, &IID_ISMSInterface}) {
-    ASSERT_EQ(object->QueryInterface(*iid, &other), S_OK);
-    EXPECT_EQ(other, object);
-    object->Release();
-  }
-  const IID supportErrorInfo = {
-      0xDF0B3D60, 0x548F, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
-  EXPECT_EQ(object->QueryInterface(supportErrorInfo, &other), E_NOINTERFACE);
-  EXPECT_EQ(other, nullptr);
-  EXPECT_EQ(object->QueryInterface(IID_IClassFactory, &other), E_NOINTERFACE);
-  object->Release();
-}
-
-TEST_F(ServerTest, UnknownClassIsNotAvailable) {
-  Register();
-  void* handle = dlopen(ServerPath().c_str(), RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(handle, nullptr);
-  auto getClassObject =
-      reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, void**)>(dlsym(handle, "DllGetClassObject"));
-  void* object = reinterpret_cast<void*>(1);
-  EXPECT_EQ(getClassObject(IID_IDispatch, IID_IClassFactory, &object), CLASS_E_CLASSNOTAVAILABLE);
-  EXPECT_EQ(object, nullptr);
-  dlclose(handle);
 }
 
 // ---- Settings --------------------------------------------------------------------------
@@ -195,25 +157,15 @@ TEST_F(ServerTest, SettingsAreSharedByObjectsAndGoWithTheLibrary) {
   fresh->Release();
 }
 
-TEST_F(ServerTest, MembersCheckTheirPointersAndTakeNullTexts) {
+TEST_F(ServerTest, NullTextsAreEmptyAndTextsANulWouldCutAreRefused) {
   RegisterClassOnly();
   ISMSInterface* object = Create();
-  for (auto getter :
-       {&ISMSInterface::get_ProxyAddress, &ISMSInterface::get_ProxyUserName,
-        &ISMSInterface::get_SMTPServer, &ISMSInterface::get_SMTPLoginName,
-        &ISMSInterface::get_SMTPPassword, &ISMSInterface::get_Email, &ISMSInterface::get_AccountID,
-        &ISMSInterface::get_ResponseText, &ISMSInterface::get_Version})
-    EXPECT_EQ((object->*getter)(nullptr), E_POINTER);
-  for (auto getter : {&ISMSInterface::get_ProxyType, &ISMSInterface::get_ProxyPort,
-                      &ISMSInterface::get_DeliveryMethod, &ISMSInterface::get_CountryCode})
-    EXPECT_EQ((object->*getter)(nullptr), E_POINTER);
-
+  EXPECT_EQ(object->get_SMTPServer(nullptr), E_POINTER);
   Bstr server(u"mail.example");
   ASSERT_EQ(object->put_SMTPServer(server.get()), S_OK);
-  EXPECT_EQ(object->put_SMTPServer(nullptr), S_OK);  // a null BSTR is the empty text
+  EXPECT_EQ(object->put_SMTPServer(nullptr), S_OK);
   EXPECT_EQ(Text(&ISMSInterface::get_SMTPServer, object), u"");
 
-  // A text that a NUL would cut short is refused, like one too long for its buffer.
   BSTR withNul = SysAllocStringLen(u"a@b.com\0x", 9);
   EXPECT_EQ(object->put_SMTPServer(withNul), S_FALSE);
   SysFreeString(withNul);
@@ -225,15 +177,6 @@ TEST_F(ServerTest, MembersCheckTheirPointersAndTakeNullTexts) {
   SysFreeString(idWithNul);
   EXPECT_EQ(Text(&ISMSInterface::get_SMTPServer, object), u"");
   EXPECT_EQ(Text(&ISMSInterface::get_ResponseText, object), u"Error: Invalid Account ID");
-
-  // A null message is no message, checked after the settings.
-  Bstr email(u"a@b.com"), id(u"12345"), password(u"pw");
-  object->put_Email(email.get());
-  object->put_AccountID(id.get());
-  object->put_Password(password.get());
-  EXPECT_EQ(object->PagoraMessage(nullptr, nullptr), S_FALSE);
-  EXPECT_EQ(Text(&ISMSInterface::get_ResponseText, object),
-            u"Error: There is no message text to send");
   object->Release();
 }
 
@@ -262,15 +205,10 @@ TEST_F(ServerTest, DispatchFailsUntilTheTypeLibraryIsRegisteredWhileVtableCallsW
   Register();
   ASSERT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
   EXPECT_EQ(id, 16);
-  ASSERT_EQ(object->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
-            S_OK);
-  ASSERT_EQ(result.vt, VT_BSTR);
-  EXPECT_EQ(std::u16string(result.bstrVal), u"Version 1.1");
-  VariantClear(&result);
   object->Release();
 }
 
-TEST_F(ServerTest, TypeInformationIsOneAndNamesResolveInAnyCase) {
+TEST_F(ServerTest, TypeInformationIgnoresItsIndexAndNamesResolveInAnyCase) {
   Register();
   ISMSInterface* object = Create();
   UINT count = 0;
@@ -280,35 +218,25 @@ TEST_F(ServerTest, TypeInformationIsOneAndNamesResolveInAnyCase) {
   ASSERT_EQ(object->GetTypeInfo(0, 0x409, &first), S_OK);
   ASSERT_EQ(object->GetTypeInfo(5, 0x409, &fifth), S_OK);
   EXPECT_EQ(first, fifth);
-  EXPECT_EQ(object->GetTypeInfo(0, 0x409, nullptr), E_POINTER);
-  Bstr typeName;
-  ASSERT_EQ(first->GetDocumentation(MEMBERID_NIL, &typeName, nullptr, nullptr, nullptr), S_OK);
-  EXPECT_EQ(typeName.str(), u"ISMSInterface");
   first->Release();
   fifth->Release();
 
-  struct Case {
-    std::u16string name;
-    DISPID id;
-  };
   // Exact spellings come from the name cache, other cases from the type information.
-  for (const Case& c : {Case{u"ProxyAddress", 1}, Case{u"proxyaddress", 1}, Case{u"SMTPServer", 7},
-                        Case{u"smtpSERVER", 7}, Case{u"PagoraMessage", 15}, Case{u"VERSION", 16}}) {
-    std::u16string text = c.name;
+  for (const auto& [name, expected] : {std::pair<std::u16string, DISPID>{u"SMTPServer", 7},
+                                       {u"smtpSERVER", 7},
+                                       {u"PagoraMessage", 15},
+                                       {u"VERSION", 16}}) {
+    std::u16string text = name;
     LPOLESTR names[] = {text.data()};
     DISPID id = 0;
     EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
-    EXPECT_EQ(id, c.id);
+    EXPECT_EQ(id, expected);
   }
-  std::u16string method = u"PagoraMessage", parameter = u"pmessage", unknown = u"Nope";
-  LPOLESTR withParameter[] = {method.data(), parameter.data()};
-  DISPID ids[2] = {};
-  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, withParameter, 2, 0, ids), S_OK);
-  EXPECT_EQ(ids[0], 15);
-  EXPECT_EQ(ids[1], 1);
+  std::u16string unknown = u"Nope";
   LPOLESTR missing[] = {unknown.data()};
-  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, missing, 1, 0, ids), DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(ids[0], DISPID_UNKNOWN);
+  DISPID id = 0;
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, missing, 1, 0, &id), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(id, DISPID_UNKNOWN);
   object->Release();
 }
 

@@ -1,53 +1,38 @@
-// Test support for the automation server: a scratch registry per test and a
-// few owners for COM values.
+// The automation server's tests: a registry of their own and an owner for BSTRs,
+// beside the peers every area shares.
 #pragma once
 
 #include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/com.h"
+#include "tests/support/peers.h"
 
-namespace zv_test {
+namespace zentrova::testing {
 
-// A registry directory of its own, named in ZENTROVA_REGISTRY while it lives,
-// so that tests running side by side never see each other's keys.
-class ScratchRegistry {
+// Named in ZENTROVA_REGISTRY while it lives, so that tests running side by side
+// never see each other's keys.
+class ScratchRegistry : public TempDir {
  public:
-  ScratchRegistry() {
-    char name[] = "/tmp/zv-com-test-XXXXXX";
-    dir_ = mkdtemp(name);
-    setenv("ZENTROVA_REGISTRY", dir_.c_str(), 1);
-  }
-  ~ScratchRegistry() {
-    unsetenv("ZENTROVA_REGISTRY");
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  const std::string& dir() const { return dir_; }
+  ScratchRegistry() { setenv("ZENTROVA_REGISTRY", Path().c_str(), 1); }
+  ~ScratchRegistry() { unsetenv("ZENTROVA_REGISTRY"); }
 
-  // The key names of the classes root as its hive file lists them, without the
+  // The classes root's key names as its hive file lists them, without the
   // root's own name: {"CLSID", "CLSID\\{...}", ...}.
   std::vector<std::string> ClassesRootKeys() const {
-    std::ifstream in(dir_ + "/HKEY_CLASSES_ROOT.reg");
+    std::istringstream in(ReadFile(File("HKEY_CLASSES_ROOT.reg")));
     std::vector<std::string> keys;
-    std::string line;
     const std::string prefix = "[HKEY_CLASSES_ROOT\\";
-    while (std::getline(in, line))
-      if (line.rfind(prefix, 0) == 0 && line.back() == ']')
+    for (std::string line; std::getline(in, line);)
+      if (line.starts_with(prefix) && line.ends_with(']'))
         keys.push_back(line.substr(prefix.size(), line.size() - prefix.size() - 1));
     return keys;
   }
-
- private:
-  std::string dir_;
 };
 
-// A BSTR that frees itself.
 class Bstr {
  public:
   Bstr() = default;
@@ -65,4 +50,4 @@ class Bstr {
   BSTR text_ = nullptr;
 };
 
-}  // namespace zv_test
+}  // namespace zentrova::testing
