@@ -91,13 +91,7 @@ TEST(CollectRecipients, TypedArraysGiveOneEntryPerElementFromTheirLowerBound) {
   EXPECT_EQ(Collect(&texts.v),
             (Entries{{"0412345678", false}, {"", false}, {"0411111111,0422222222", false}}));
 
-  Value longs, doubles;
-  longs.v.vt = VT_ARRAY | VT_I4;
-  longs.v.parray = MakeArray(VT_I4, -2, 2, [](SAFEARRAY* a, LONG index, ULONG i) {
-    LONG n = 412345678 + static_cast<LONG>(i);
-    SafeArrayPutElement(a, &index, &n);
-  });
-  EXPECT_EQ(Collect(&longs.v), (Entries{{"412345678", false}, {"412345679", false}}));
+  Value doubles;
   doubles.v.vt = VT_ARRAY | VT_R8;
   doubles.v.parray = MakeArray(VT_R8, 0, 2, [](SAFEARRAY* a, LONG index, ULONG i) {
     double n = i == 0 ? 61412345678.0 : 0.5;
