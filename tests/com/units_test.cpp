@@ -88,16 +88,4 @@ TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
   EXPECT_EQ(Default("Shared\\Kept\\Other"), "foreign");  // a plain key stays while others use it
 }
 
-TEST_F(Registrar, RefusesScriptsItCannotRunAndChangesNothing) {
-  std::string error;
-  for (const char* script :
-       {"HKXX { A = s 'b' }", "HKCR { A = d '1' }", "HKCR { A = s 'open }",
-        "HKCR { A = s '%UNKNOWN%' }", "HKCR { A { B }", "HKCR { val V = s 'x' }"}) {
-    error.clear();
-    EXPECT_EQ(RunRegistrationScript(script, true, {}, &error), E_UNEXPECTED) << script;
-    EXPECT_FALSE(error.empty()) << script;
-  }
-  EXPECT_TRUE(registry_.ClassesRootKeys().empty());
-}
-
 }  // namespace
