@@ -163,40 +163,35 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
 
 TEST_F(ZcomTest, PagoraMessageChecksTheSettingsInOrder) {
   Register();
-  const std::string send = "PagoraMessage(\"0412345678\", \"Hello\")";
-  ProcessResult r = Call({send,
-                          "ResponseText",  // nothing set
-                          "Email=ab@cdefg",
-                          send,
-                          "ResponseText",  // no '.'
-                          "Email=a@b.com",
-                          "DeliveryMethod=0",
-                          "SMTPServer=mail",
-                          send,
-                          "ResponseText",
-                          "DeliveryMethod=1",
-                          send,
-                          "ResponseText",  // SMTP not needed now
-                          "AccountID=12345",
-                          send,
-                          "ResponseText",
-                          "Password=secret",
-                          "PagoraMessage(\"0412345678\", \"\")",
-                          "ResponseText",
-                          "PagoraMessage(\"0412345678\", empty)",
-                          "ResponseText"});
+  struct Check {
+    std::vector<std::string> settings;
+    const char* message;
+    const char* text;
+  };
+  const Check checks[] = {
+      {{}, "\"Hello\"", "Error: You must supply an email address"},
+      {{"Email=ab@cdefg"}, "\"Hello\"", "Error: You must supply an email address"},  // no '.'
+      {{"Email=a@b.com", "DeliveryMethod=0", "SMTPServer=mail"},
+       "\"Hello\"",
+       "Error: You have specified SMTP but no SMTP settings."},
+      {{"DeliveryMethod=1"}, "\"Hello\"", "Your must specifify an Account ID"},
+      {{"AccountID=12345"}, "\"Hello\"", "Error: Your must specifify an Password"},
+      {{"Password=secret"}, "\"\"", "Error: There is no message text to send"},
+      {{}, "empty", "Error: There is no message text to send"},
+  };
+  std::vector<std::string> steps;
+  std::string out, err;
+  for (const Check& c : checks) {
+    steps.insert(steps.end(), c.settings.begin(), c.settings.end());
+    steps.insert(steps.end(),
+                 {std::string("PagoraMessage(\"0412345678\", ") + c.message + ")", "ResponseText"});
+    out += std::string(c.text) + "\n";
+    err += "PagoraMessage -> 0x00000001\n";
+  }
+  ProcessResult r = Call(steps);
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.out,
-            "Error: You must supply an email address\n"
-            "Error: You must supply an email address\n"
-            "Error: You have specified SMTP but no SMTP settings.\n"
-            "Your must specifify an Account ID\n"
-            "Error: Your must specifify an Password\n"
-            "Error: There is no message text to send\n"
-            "Error: There is no message text to send\n");
-  std::string errors;
-  for (int i = 0; i < 7; ++i) errors += "PagoraMessage -> 0x00000001\n";
-  EXPECT_EQ(r.err, errors);
+  EXPECT_EQ(r.out, out);
+  EXPECT_EQ(r.err, err);
 }
 
 // ---- zcom call's own rules ---------------------------------------------------------------
