@@ -1,5 +1,5 @@
 // The COM stand-in: the server's interface definition as the type library
-// publishes it, late-bound calls through type information, and the value types.
+// publishes it, and late-bound calls through type information.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,8 +9,6 @@
 #include "tests/com/support.h"
 
 namespace {
-
-using zentrova::testing::Bstr;
 
 // ---- The server's interface definition --------------------------------------------------
 
@@ -158,43 +156,6 @@ TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
   EXPECT_EQ(Take(Value(VT_R8, 3e10), Value(VT_I4, 1)), DISP_E_OVERFLOW);
   EXPECT_EQ(Take(Value(VT_I4, 1), Value(VT_NULL, 0), &argError), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argError, 1u);
-}
-
-// ---- Values -----------------------------------------------------------------------------
-
-TEST(Values, ArraysCheckTheirBoundsAndCopyDeeply) {
-  SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, -2, 3);
-  ASSERT_NE(array, nullptr);
-  Bstr item(u"item");
-  LONG index = 0;
-  ASSERT_EQ(SafeArrayPutElement(array, &index, item.get()), S_OK);
-  index = 1;
-  EXPECT_EQ(SafeArrayPutElement(array, &index, item.get()), DISP_E_BADINDEX);
-
-  VARIANT original, copy;
-  VariantInit(&original);
-  VariantInit(&copy);
-  original.vt = VT_ARRAY | VT_BSTR;
-  original.parray = array;
-  ASSERT_EQ(VariantCopy(&copy, &original), S_OK);
-  VariantClear(&original);  // the copy must not share the elements
-  index = 0;
-  Bstr out;
-  ASSERT_EQ(SafeArrayGetElement(copy.parray, &index, &out), S_OK);
-  EXPECT_EQ(out.str(), u"item");
-  index = -2;
-  Bstr empty;
-  ASSERT_EQ(SafeArrayGetElement(copy.parray, &index, &empty), S_OK);
-  EXPECT_EQ(empty.get(), nullptr);
-  VariantClear(&copy);
-}
-
-TEST(Values, GuidTexts) {
-  GUID guid;
-  ASSERT_TRUE(zentrova::platform::ParseGuid("{96f7b57e-5977-4c45-80b0-5dfaf8f4e603}", guid));
-  EXPECT_EQ(zentrova::platform::GuidToString(guid), "{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}");
-  EXPECT_FALSE(zentrova::platform::ParseGuid("{96F7B57E-5977-4C45-80B05DFAF8F4E603}", guid));
-  EXPECT_FALSE(zentrova::platform::ParseGuid("{96F7B57E-5977-4C45-80B0-5DFAF8F4E6G3}", guid));
 }
 
 }  // namespace
