@@ -86,6 +86,20 @@ BSTR NewBstr(std::u16string_view text) {
   return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
 }
 
+// What GetDocumentation hands out for a library, a type or a member: a name
+// and a help string (either may be unwanted), no help context and no help file.
+HRESULT FillDocumentation(std::u16string_view n, std::u16string_view d, BSTR* name, BSTR* doc,
+                          DWORD* helpContext, BSTR* helpFile) {
+  if (name && !(*name = NewBstr(n))) return E_OUTOFMEMORY;
+  if (doc && !(*doc = NewBstr(d))) {
+    if (name) SysFreeString(*name), *name = nullptr;
+    return E_OUTOFMEMORY;
+  }
+  if (helpContext) *helpContext = 0;
+  if (helpFile) *helpFile = nullptr;
+  return S_OK;
+}
+
 // ---- Interface-definition reader -----------------------------------------------
 
 class IdlReader {
@@ -604,14 +618,7 @@ class TypeInfo final : public Counted<ITypeInfo, IID_ITypeInfo> {
       n = func->name;
       d = func->help;
     }
-    if (name && !(*name = NewBstr(n))) return E_OUTOFMEMORY;
-    if (doc && !(*doc = NewBstr(d))) {
-      if (name) SysFreeString(*name), *name = nullptr;
-      return E_OUTOFMEMORY;
-    }
-    if (helpContext) *helpContext = 0;
-    if (helpFile) *helpFile = nullptr;
-    return S_OK;
+    return FillDocumentation(n, d, name, doc, helpContext, helpFile);
   }
 
   HRESULT STDMETHODCALLTYPE GetContainingTypeLib(ITypeLib** lib, UINT* index) override;
@@ -807,14 +814,7 @@ class TypeLib final : public Counted<ITypeLib, IID_ITypeLib> {
       return TYPE_E_ELEMENTNOTFOUND;
     std::u16string_view n = index < 0 ? library_->name : library_->types[index].name;
     std::u16string_view d = index < 0 ? library_->help : library_->types[index].help;
-    if (name && !(*name = NewBstr(n))) return E_OUTOFMEMORY;
-    if (doc && !(*doc = NewBstr(d))) {
-      if (name) SysFreeString(*name), *name = nullptr;
-      return E_OUTOFMEMORY;
-    }
-    if (helpContext) *helpContext = 0;
-    if (helpFile) *helpFile = nullptr;
-    return S_OK;
+    return FillDocumentation(n, d, name, doc, helpContext, helpFile);
   }
 
   HRESULT STDMETHODCALLTYPE GetTypeComp(void**) override { return E_NOTIMPL; }
