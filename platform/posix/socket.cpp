@@ -43,6 +43,21 @@ int WaitFor(int fd, short events, Clock::time_point deadline) {
   }
 }
 
+// Waits for fd to become ready for a blocked operation. kOk when ready;
+// kTimedOut with "<what> within N ms" when the deadline passes; kError with
+// the system's text for operation otherwise.
+SocketResult AwaitReady(int fd, short events, Clock::time_point deadline, Milliseconds limit,
+                        const char* operation, const char* what, std::string& error) {
+  int ready = WaitFor(fd, events, deadline);
+  if (ready > 0) return SocketResult::kOk;
+  if (ready == 0) {
+    error = std::string(what) + " within " + std::to_string(limit.count()) + " ms";
+    return SocketResult::kTimedOut;
+  }
+  error = ErrnoText(operation, errno);
+  return SocketResult::kError;
+}
+
 }  // namespace
 
 TcpSocket::~TcpSocket() { Close(); }
@@ -162,15 +177,9 @@ SocketResult TcpSocket::SendAll(std::string_view data, Milliseconds limit, std::
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      int ready = WaitFor(fd_, POLLOUT, deadline);
-      if (ready == 0) {
-        error = "send did not complete within " + std::to_string(limit.count()) + " ms";
-        return SocketResult::kTimedOut;
-      }
-      if (ready < 0) {
-        error = ErrnoText("send", errno);
-        return SocketResult::kError;
-      }
+      SocketResult waited =
+          AwaitReady(fd_, POLLOUT, deadline, limit, "send", "send did not complete", error);
+      if (waited != SocketResult::kOk) return waited;
       continue;
     }
     error = ErrnoText("send", n < 0 ? errno : EIO);
@@ -199,15 +208,8 @@ SocketResult TcpSocket::Receive(char* buffer, std::size_t size, Milliseconds lim
       error = ErrnoText("receive", errno);
       return SocketResult::kError;
     }
-    int ready = WaitFor(fd_, POLLIN, deadline);
-    if (ready == 0) {
-      error = "nothing received within " + std::to_string(limit.count()) + " ms";
-      return SocketResult::kTimedOut;
-    }
-    if (ready < 0) {
-      error = ErrnoText("receive", errno);
-      return SocketResult::kError;
-    }
+    SocketResult waited = AwaitReady(fd_, POLLIN, deadline, limit, "receive", "nothing received", error);
+    if (waited != SocketResult::kOk) return waited;
   }
 }
 
@@ -302,15 +304,8 @@ SocketResult TcpListener::Accept(TcpSocket& connection, Milliseconds limit, std:
       error = ErrnoText("accept", errno);
       return SocketResult::kError;
     }
-    int ready = WaitFor(fd_, POLLIN, deadline);
-    if (ready == 0) {
-      error = "no connection within " + std::to_string(limit.count()) + " ms";
-      return SocketResult::kTimedOut;
-    }
-    if (ready < 0) {
-      error = ErrnoText("accept", errno);
-      return SocketResult::kError;
-    }
+    SocketResult waited = AwaitReady(fd_, POLLIN, deadline, limit, "accept", "no connection", error);
+    if (waited != SocketResult::kOk) return waited;
   }
 }
 
