@@ -34,24 +34,36 @@ std::string HttpErrorText(const platform::HttpError& error) {
   return "HTTP error: " + error.message + "\r\n";
 }
 
-platform::HttpTimeouts WithAttemptLimitOverride(platform::HttpTimeouts timeouts) {
-  const char* text = std::getenv("ZENTROVA_HTTP_ATTEMPT_MS");
-  if (!text) return timeouts;
+namespace {
+
+// A positive number of milliseconds from the environment, else 0.
+long MillisecondsFrom(const char* name) {
+  const char* text = std::getenv(name);
+  if (!text) return 0;
   char* end = nullptr;
-  long limit = std::strtol(text, &end, 10);
-  if (end == text || *end || limit <= 0) return timeouts;
-  auto cap = [limit](long& value) {
-    if (value == 0 || value > limit) value = limit;
-  };
-  cap(timeouts.connectMs);
-  cap(timeouts.receiveMs);
-  timeouts.attemptMs = limit;
+  long value = std::strtol(text, &end, 10);
+  return end == text || *end || value <= 0 ? 0 : value;
+}
+
+}  // namespace
+
+platform::HttpTimeouts WithAttemptLimitOverride(platform::HttpTimeouts timeouts) {
+  if (long limit = MillisecondsFrom("ZENTROVA_HTTP_ATTEMPT_MS")) {
+    auto cap = [limit](long& value) {
+      if (value == 0 || value > limit) value = limit;
+    };
+    cap(timeouts.connectMs);
+    cap(timeouts.receiveMs);
+    timeouts.attemptMs = limit;
+  }
+  if (long stall = MillisecondsFrom("ZENTROVA_HTTP_STALL_MS")) timeouts.receiveMs = stall;
   return timeouts;
 }
 
 int RunAttempts(const TransportVariant& variant, const platform::HttpSession& session,
                 const char* server, int type, const std::string& document, std::string& resultText,
-                const ProxyAuthAnswer& on407) {
+                const ProxyAuthAnswer& on407, bool& mayHaveBeenDelivered) {
+  mayHaveBeenDelivered = false;
   char objectName[64];
   std::snprintf(objectName, sizeof objectName, kObjectNameFormat, type);
 
@@ -103,6 +115,16 @@ int RunAttempts(const TransportVariant& variant, const platform::HttpSession& se
       }
     }
 
+    if (!ok && error.requestSent) {
+      // Posting again could deliver the message twice; the caller learns why
+      // it was not.
+      resultText = "HTTP error: " + error.message +
+                   "; the request had been sent, so the message may have been delivered;"
+                   " it was not sent again\r\n";
+      result = variant.resultOnceSent;
+      mayHaveBeenDelivered = true;
+      break;
+    }
     if (!ok) {
       resultText = HttpErrorText(error);
       if (variant.timeoutEndsAttempts && error.code == platform::kInternetErrorTimeout) {

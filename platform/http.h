@@ -31,6 +31,9 @@ inline constexpr unsigned long kHttpErrorInvalidServerResponse = 12152;
 struct HttpError {
   unsigned long code = 0;
   std::string message;  // at most 511 characters, no line end
+  // The whole request, body included, had gone out on the connection before
+  // the failure: the server may have acted on it.
+  bool requestSent = false;
 };
 
 // The HTTP library's process-wide set-up, done once; later calls give the
@@ -48,7 +51,7 @@ enum class HttpAccess {
 struct HttpTimeouts {
   long connectMs = 0;  // establishing the connection (also to a proxy)
   long sendMs = 0;     // counted into the whole attempt's limit when attemptMs is 0
-  long receiveMs = 0;  // the longest wait for the next bytes of the reply
+  long receiveMs = 0;  // the longest wait without a byte of the reply, once the request is out
   long attemptMs = 0;  // the whole exchange, connection to last byte of the reply
 };
 

@@ -27,6 +27,10 @@ constexpr TransportVariant kAutomation = {
     .maxAttempts = 3,
     .extraAttemptsOnDrop = 0,
     .timeoutEndsAttempts = true,
+    // A failure once the request is out ends the attempts on this server and
+    // leads neither to the secondary server nor (2100 is not retryable) to
+    // the e-mail route: the message may already be on its way.
+    .resultOnceSent = kNoUsableReplyAutomation,
     .replyLimit = 8192,  // a longer reply is judged by its first 8,192 bytes
     .statusText = "HTTP request error %lu\r\n",
     .zeroNeedsFourZeros = true,
@@ -73,8 +77,11 @@ void FillProxyDetails(ProxyDetails& details, int proxyType, int proxyPort, const
   CopyText(details.password, proxyPassword);
 }
 
-int SendHttpRequest(const char* server, int type, const std::string& document,
-                    std::string& resultText, const ProxyDetails& proxy) {
+namespace {
+
+int SendToServer(const char* server, int type, const std::string& document, std::string& resultText,
+                 const ProxyDetails& proxy, bool& mayHaveBeenDelivered) {
+  mayHaveBeenDelivered = false;
   platform::HttpAccess access = platform::HttpAccess::kProxy;
   std::string proxyList;
   if (proxy.proxyType == 0) {
@@ -98,7 +105,16 @@ int SendHttpRequest(const char* server, int type, const std::string& document,
   // user name and password when one is set; without, the attempts end in -2.
   ProxyAuthAnswer on407;
   if (proxy.userName[0] != '\0') on407 = ProxyAuthAnswer{true, proxy.userName, proxy.password};
-  return RunAttempts(kAutomation, session, server, type, document, resultText, on407);
+  return RunAttempts(kAutomation, session, server, type, document, resultText, on407,
+                     mayHaveBeenDelivered);
+}
+
+}  // namespace
+
+int SendHttpRequest(const char* server, int type, const std::string& document,
+                    std::string& resultText, const ProxyDetails& proxy) {
+  bool mayHaveBeenDelivered = false;
+  return SendToServer(server, type, document, resultText, proxy, mayHaveBeenDelivered);
 }
 
 int SendViaHttp(int type, const std::string& document, char* output, std::size_t outputSize,
@@ -112,9 +128,11 @@ int SendViaHttp(int type, const std::string& document, char* output, std::size_t
 
   ReadGatewayServers();
   std::string resultText;
-  int result = SendHttpRequest(g_szHttpServer1, type, document, resultText, proxy);
-  if (result == kRetryableFailure || result == kNoUsableReplyAutomation)
-    result = SendHttpRequest(g_szHttpServer2, type, document, resultText, proxy);
+  bool mayHaveBeenDelivered = false;
+  int result =
+      SendToServer(g_szHttpServer1, type, document, resultText, proxy, mayHaveBeenDelivered);
+  if (!mayHaveBeenDelivered && (result == kRetryableFailure || result == kNoUsableReplyAutomation))
+    result = SendToServer(g_szHttpServer2, type, document, resultText, proxy, mayHaveBeenDelivered);
 
   if (output && outputSize > 0) {
     std::size_t length = std::min(resultText.size(), outputSize - 1);

@@ -13,21 +13,25 @@ namespace {
 
 ProxySettings g_proxySettings;
 
-// Bounded attempts: a time-out or an aborted connection earns one more try,
-// at most two in all, so a send makes at most four attempts. Each attempt is
-// bounded in time: 10 s to connect, 20 s for the whole exchange. So a send
-// against a server that never answers ends within about 80 s.
+// Bounded attempts: a time-out or an aborted connection before the request
+// went out earns one more try, at most two in all, so a send makes at most
+// four attempts. Once the request is out, a failure ends the send (-2): the
+// gateway may have taken the message, and posting it again could text the
+// recipient twice. Each attempt is bounded in time: 10 s to connect, the
+// request out within 4 s more, then 25 s without a byte of the reply (as
+// long as the automation server waits), 39 s in all.
 constexpr TransportVariant kCommandLine = {
     .initialResult = kNoUsableReplyCommandLine,
     .maxAttempts = 2,
     .extraAttemptsOnDrop = 2,
     .timeoutEndsAttempts = false,
+    .resultOnceSent = kRetryableFailure,
     .replyLimit = 4096,
     .statusText = "HTTP Error %lu\r\n",
     .zeroNeedsFourZeros = false,
 };
 constexpr platform::HttpTimeouts kCommandLineTimeouts = {
-    .connectMs = 10000, .sendMs = 0, .receiveMs = 0, .attemptMs = 20000};
+    .connectMs = 10000, .sendMs = 4000, .receiveMs = 25000, .attemptMs = 0};
 
 void CopyText(char (&to)[64], const char* from) {
   std::strncpy(to, from, sizeof to - 1);
@@ -72,7 +76,9 @@ int SendHttpRequest(const char* server, int type, const std::string& document,
 
   // The proxy's credentials are answered to a 407, empty ones included.
   ProxyAuthAnswer on407{true, proxy.userName, proxy.password};
-  int result = RunAttempts(kCommandLine, session, server, type, document, resultText, on407);
+  bool mayHaveBeenDelivered = false;
+  int result = RunAttempts(kCommandLine, session, server, type, document, resultText, on407,
+                           mayHaveBeenDelivered);
   return result == 1 ? 0 : result;  // code 1 counts as accepted here
 }
 

@@ -4,9 +4,9 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 namespace zentrova::platform {
 
@@ -17,9 +17,11 @@ namespace {
 constexpr std::size_t kHeldReplyLimit = 1024 * 1024;
 constexpr std::size_t kMessageLimit = 511;
 
+// Only plain HTTP is ever spoken, so the TLS library is not started: that
+// alone is most of what a one-shot program spends before its first request.
 struct CurlGlobal {
   CURLcode code;
-  CurlGlobal() : code(curl_global_init(CURL_GLOBAL_DEFAULT)) {}
+  CurlGlobal() : code(curl_global_init(CURL_GLOBAL_NOTHING)) {}
   ~CurlGlobal() {
     if (code == CURLE_OK) curl_global_cleanup();
   }
@@ -289,6 +291,8 @@ bool HttpConnection::Open(const HttpSession& session, std::string_view server, i
 
 // ---------------------------------------------------------------- request
 
+using Clock = std::chrono::steady_clock;
+
 struct HttpRequest::Impl {
   EasyHandle easy;
   HeaderList headers;
@@ -301,6 +305,60 @@ struct HttpRequest::Impl {
   HttpError cutShort;  // the reply's head arrived but its body broke off
   std::string proxyUser, proxyPassword;
   char errorText[CURL_ERROR_SIZE] = {};
+
+  // The stall rule: once the whole request is out, a reply that brings no
+  // byte for stallMs ends the exchange. The library's own low-speed check
+  // averages over several seconds and counts the upload too, so it would
+  // let a stall run on well past the limit.
+  long stallMs = 0;
+  curl_off_t uploaded = 0, downloaded = 0;
+  std::size_t headerBytes = 0, headerBytesSeen = 0;
+  Clock::time_point lastByte;
+  bool stalled = false;
+  // The library takes a connection closed inside the header for the end of
+  // a reply without a body; the blank line that ends a header block tells.
+  bool headerEnded = false;
+
+  static int WatchForStall(void* user, curl_off_t, curl_off_t downloaded, curl_off_t,
+                           curl_off_t uploaded) {
+    auto& impl = *static_cast<Impl*>(user);
+    Clock::time_point now = Clock::now();
+    if (uploaded != impl.uploaded || downloaded != impl.downloaded ||
+        impl.headerBytes != impl.headerBytesSeen) {
+      impl.uploaded = uploaded;
+      impl.downloaded = downloaded;
+      impl.headerBytesSeen = impl.headerBytes;
+      impl.lastByte = now;
+      return 0;
+    }
+    bool requestOut = static_cast<std::size_t>(uploaded) >= impl.body.size();
+    if (impl.stallMs > 0 && requestOut &&
+        now - impl.lastByte >= std::chrono::milliseconds(impl.stallMs)) {
+      impl.stalled = true;
+      return 1;  // ends the transfer with CURLE_ABORTED_BY_CALLBACK
+    }
+    return 0;
+  }
+
+  static std::size_t CountHeader(char* line, std::size_t size, std::size_t count, void* user) {
+    auto& impl = *static_cast<Impl*>(user);
+    std::string_view text(line, size * count);
+    impl.headerBytes += text.size();
+    if (text.substr(0, 5) == "HTTP/") impl.headerEnded = false;  // a new block (after a 1xx)
+    if (text == "\r\n" || text == "\n") impl.headerEnded = true;
+    return text.size();
+  }
+
+  // What a failure of the exchange means to a person, where the library's own
+  // text does not say it.
+  static std::string Describe(CURLcode code, const Impl& impl) {
+    if (impl.stalled)
+      return "the server sent no byte of its reply for " + std::to_string(impl.stallMs) + " ms";
+    if (code == CURLE_OUT_OF_MEMORY && impl.uploaded > 0)
+      return "the server's reply header is too large to be held (more than " +
+             std::to_string(CURL_MAX_HTTP_HEADER / 1024) + " KB)";
+    return impl.errorText[0] ? impl.errorText : curl_easy_strerror(code);
+  }
 };
 
 HttpRequest::HttpRequest() = default;
@@ -370,11 +428,12 @@ bool HttpRequest::Open(const HttpConnection& connection, std::string_view verb,
   if (attemptMs == 0 && t.sendMs > 0 && t.receiveMs > 0)
     attemptMs = t.connectMs + t.sendMs + t.receiveMs;
   if (attemptMs > 0) curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, attemptMs);
-  if (t.receiveMs > 0) {
-    // A reply that stalls longer than the receive limit ends the attempt.
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, (t.receiveMs + 999) / 1000);
-  }
+  impl->stallMs = t.receiveMs;
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, Impl::CountHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, impl.get());
+  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, Impl::WatchForStall);
+  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, impl.get());
+  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   impl_ = std::move(impl);
   return true;
 }
@@ -390,22 +449,43 @@ bool HttpRequest::Send(std::string_view body, HttpError& error) {
   impl.replied = false;
   impl.cutShort = HttpError{};
   impl.errorText[0] = '\0';
+  impl.uploaded = impl.downloaded = 0;
+  impl.headerBytes = impl.headerBytesSeen = 0;
+  impl.lastByte = Clock::now();
+  impl.stalled = false;
+  impl.headerEnded = false;
   curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(impl.body.size()));
   curl_easy_setopt(easy, CURLOPT_POSTFIELDS, impl.body.data());
   CURLcode code = curl_easy_perform(easy);
   impl.replied = true;
+  if (code == CURLE_OK && !impl.headerEnded) {
+    impl.replied = false;
+    Fail(error, kInternetErrorConnectionAborted,
+         "the server closed the connection in the middle of its reply's header");
+    error.requestSent = true;
+    return false;
+  }
   if (code != CURLE_OK) {
-    std::string message = impl.errorText[0] ? impl.errorText : curl_easy_strerror(code);
+    std::string message = Impl::Describe(code, impl);
+    unsigned long mapped = impl.stalled ? kInternetErrorTimeout : MapCurlCode(code);
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_off_t uploaded = 0;
+    curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    long requestBytes = 0;
+    curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &requestBytes);
+    bool requestSent = requestBytes > 0 && static_cast<std::size_t>(uploaded) >= impl.body.size();
     if (status == 0) {
       impl.replied = false;
-      return Fail(error, MapCurlCode(code), message);
+      Fail(error, mapped, message);
+      error.requestSent = requestSent;
+      return false;
     }
     // The status line and headers came: the request was sent and answered,
     // and the failure belongs to reading the body (a proxy that closes the
     // connection right after its 407 page, for example). Read reports it.
-    Fail(impl.cutShort, MapCurlCode(code), message);
+    Fail(impl.cutShort, mapped, message);
+    impl.cutShort.requestSent = true;
   }
   return true;
 }

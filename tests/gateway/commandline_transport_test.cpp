@@ -22,26 +22,48 @@ class CommandLineTransport : public TransportTest {
   std::string text_;
 };
 
-TEST_F(CommandLineTransport, TimeoutsAndDroppedConnectionsEarnAtMostTwoExtraAttempts) {
-  setenv("ZENTROVA_HTTP_ATTEMPT_MS", "300", 1);
-  {
-    RawListener silent({Stall()});
+// Once the whole request is out, the gateway may have taken the message: a
+// failure then is reported, with what happened, and nothing is posted again.
+TEST_F(CommandLineTransport, AFailureAfterTheRequestWentOutIsNeverPostedAgain) {
+  setenv("ZENTROVA_HTTP_ATTEMPT_MS", "400", 1);
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n";
+  struct Case {
+    RawStep step;
+    const char* what;  // in the result text
+  } cases[] = {
+      {Stall(), ""},  // the stall wait or the attempt limit, whichever ends first
+      {CloseWithoutReply(), "mpty reply"},
+      {CloseAfter("HTTP/1.1 200 OK\r\nContent-Le"), "in the middle of its reply's header"},
+      {CloseAfter(head + "0000 Mess"), "11 bytes remaining"},
+      {StallAfter(head + "0000 Mess"), ""},
+      {CloseAfter("HTTP/1.1 200 OK\r\nX-Big: " + std::string(200000, 'a')), "header is too large"},
+  };
+  for (const Case& c : cases) {
+    RawListener gateway({c.step, Reply(200, "0000 Message accepted")});
+    EXPECT_EQ(Send(gateway.Address()), -2) << c.step.bytes.substr(0, 40);
+    EXPECT_EQ(gateway.Requests().size(), 1u) << c.step.bytes.substr(0, 40);
+    EXPECT_EQ(text_.rfind("HTTP error: ", 0), 0u) << text_;
+    EXPECT_NE(text_.find(c.what), std::string::npos) << text_;
+    EXPECT_NE(text_.find("may have been delivered; it was not sent again\r\n"), std::string::npos)
+        << text_;
+    EXPECT_EQ(text_.find("Out of memory"), std::string::npos) << text_;
+  }
+}
+
+// The stall wait is set apart from the attempt's: a reply that stops coming
+// ends after the stall wait, long before the attempt's limit.
+TEST_F(CommandLineTransport, AStalledReplyEndsAfterTheStallWait) {
+  setenv("ZENTROVA_HTTP_ATTEMPT_MS", "20000", 1);
+  setenv("ZENTROVA_HTTP_STALL_MS", "600", 1);
+  for (const RawStep& step :
+       {Stall(), StallAfter("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n00")}) {
+    RawListener gateway({step});
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Send(silent.Address()), -2);
+    EXPECT_EQ(Send(gateway.Address()), -2);
     auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(silent.Requests().size(), 4u);
-    EXPECT_NE(text_.find("imed out"), std::string::npos) << text_;
-    EXPECT_LT(elapsed, 4 * 300ms + 2s);  // every attempt ended by its own limit
-  }
-  {
-    RawListener dropping({CloseWithoutReply()});
-    EXPECT_EQ(Send(dropping.Address()), -2);
-    EXPECT_EQ(dropping.Requests().size(), 4u);
-  }
-  {
-    RawListener recovering({Stall(), Reply(200, "0000 OK")});
-    EXPECT_EQ(Send(recovering.Address()), 0);
-    EXPECT_EQ(recovering.Requests().size(), 2u);
+    EXPECT_NE(text_.find("no byte of its reply for 600 ms"), std::string::npos) << text_;
+    EXPECT_GE(elapsed, 600ms);
+    EXPECT_LT(elapsed, 2500ms);  // the library looks in at least once a second
   }
 }
 

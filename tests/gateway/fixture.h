@@ -20,6 +20,7 @@ class TransportTest : public ::testing::Test {
     setenv("ZENTROVA_REGISTRY", registry_.Path().c_str(), 1);
     for (const char* name : {"http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"}) unsetenv(name);
     setenv("ZENTROVA_HTTP_ATTEMPT_MS", "5000", 1);
+    unsetenv("ZENTROVA_HTTP_STALL_MS");
   }
 
   static void SetServers(const std::string& primary, const std::string& secondary = "") {

@@ -277,6 +277,8 @@ RawStep Reply(int status, const std::string& body, std::chrono::milliseconds del
 
 RawStep CloseWithoutReply() { return RawStep{RawStep::kClose, "", {}}; }
 RawStep Stall() { return RawStep{RawStep::kStall, "", {}}; }
+RawStep CloseAfter(std::string bytes) { return RawStep{RawStep::kClose, std::move(bytes), {}}; }
+RawStep StallAfter(std::string bytes) { return RawStep{RawStep::kStall, std::move(bytes), {}}; }
 
 RawListener::RawListener(std::vector<RawStep> script) : script_(std::move(script)) {
   if (script_.empty()) script_.push_back(Reply(200, "0000 Message accepted"));
@@ -371,6 +373,8 @@ void RawListener::Serve(int fd) {
     }
     pending.erase(0, total);
     bool goOn = step.kind == RawStep::kReply && Wait(step.delay);
+    if (step.kind != RawStep::kReply && !step.bytes.empty())
+      send(fd, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL);
     if (step.kind == RawStep::kStall) Wait(std::chrono::milliseconds(-1));
     {
       // A request is in flight until its answer starts; the client may send

@@ -113,13 +113,16 @@ class TinyProxy {
 // step and the last one repeats. It keeps the exact bytes of every request.
 struct RawStep {
   enum Kind { kReply, kClose, kStall } kind = kReply;
-  std::string bytes;  // kReply: written as they stand
+  std::string bytes;  // written as they stand (kClose and kStall: before closing or stalling)
   std::chrono::milliseconds delay{0};
 };
 // A whole HTTP/1.1 response; a 407 asks for Basic credentials.
 RawStep Reply(int status, const std::string& body, std::chrono::milliseconds delay = {});
 RawStep CloseWithoutReply();
 RawStep Stall();  // accept the request and never answer
+// Write the first bytes of a reply, then close or fall silent.
+RawStep CloseAfter(std::string bytes);
+RawStep StallAfter(std::string bytes);
 
 class RawListener {
  public:
