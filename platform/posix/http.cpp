@@ -3,6 +3,7 @@
 #include "platform/http.h"
 
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -17,11 +18,17 @@ namespace {
 constexpr std::size_t kHeldReplyLimit = 1024 * 1024;
 constexpr std::size_t kMessageLimit = 511;
 
-// Only plain HTTP is ever spoken, so the TLS library is not started: that
-// alone is most of what a one-shot program spends before its first request.
+// Only plain HTTP is ever spoken. The library still starts its TLS backend
+// in its global set-up, and that would read the system's OpenSSL
+// configuration file: most of what a one-shot program spends there. Telling
+// OpenSSL first not to load it makes the later request to load it a no-op.
 struct CurlGlobal {
   CURLcode code;
-  CurlGlobal() : code(curl_global_init(CURL_GLOBAL_NOTHING)) {}
+  CurlGlobal() : code(Start()) {}
+  static CURLcode Start() {
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+    return curl_global_init(CURL_GLOBAL_NOTHING);
+  }
   ~CurlGlobal() {
     if (code == CURLE_OK) curl_global_cleanup();
   }

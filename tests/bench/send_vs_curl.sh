@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Whole-process time of one Pagora send against curl posting the same document
+# to the same loopback gateway (sms-sandbox). The two commands are timed in
+# turn, one run each, RUNS times over (a slow spell of the machine then hits
+# both alike); the medians and their ratio (Pagora / curl) are printed, the
+# ratio last.
+#   tests/bench/send_vs_curl.sh [BUILD_DIR] [RUNS]     (default: build 60)
+set -euo pipefail
+build=$(cd "${1:-build}" && pwd)
+runs=${2:-60}
+sandbox=$build/tools/sms-sandbox/sms-sandbox
+pagora=$build/cli/Pagora
+zcom=$build/tools/zcom/zcom
+for program in "$sandbox" "$pagora" "$zcom" /usr/bin/hyperfine /usr/bin/curl; do
+  [[ -x $program ]] || { echo "send_vs_curl: $program is missing" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+sandbox_pid=
+cleanup() {
+  if [[ -n $sandbox_pid ]]; then
+    kill "$sandbox_pid" 2>/dev/null || true
+    wait "$sandbox_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export ZENTROVA_REGISTRY=$work/registry
+export XDG_CONFIG_HOME=$work/config
+unset ZENTROVA_CODEPAGE http_proxy HTTP_PROXY
+
+# Starts sms-sandbox with the given options and sets address; bash keeps one
+# coprocess at a time, so the two runs below follow each other.
+start_sandbox() {
+  coproc SANDBOX { exec "$sandbox" --http 127.0.0.1:0 "$@"; }
+  sandbox_pid=$SANDBOX_PID
+  address=
+  while IFS= read -r -t 10 line <&"${SANDBOX[0]}"; do
+    case $line in
+      "sms-sandbox: listening http "*) address=${line#sms-sandbox: listening http } ;;
+      "sms-sandbox: ready") break ;;
+    esac
+  done
+  [[ -n $address ]] || { echo "send_vs_curl: sms-sandbox did not get ready" >&2; exit 1; }
+  # Keep draining its one line per request so that it never blocks on the pipe.
+  local drain
+  exec {drain}<&"${SANDBOX[0]}"
+  cat <&"$drain" >/dev/null &
+  exec {drain}<&-
+  "$zcom" reg add 'HKCU\Software\Zentrova\SMS\3.0\Settings' /v HTTP1 /d "$address" /f >/dev/null
+}
+stop_sandbox() {
+  kill "$sandbox_pid"
+  wait "$sandbox_pid" 2>/dev/null || true
+  sandbox_pid=
+}
+
+mkdir -p "$XDG_CONFIG_HOME/pagora"
+(umask 077 && printf '[CONFIG]\nAccountId=123456\nPassword=bench-secret\nEmail=bench@example.com\n' \
+  >"$XDG_CONFIG_HOME/pagora/pagora.ini")
+
+# The document curl posts: what Pagora sends, caught once by a journalling sandbox.
+start_sandbox --log "$work/journal.jsonl"
+"$pagora" 0419000000 Benchmark message >/dev/null
+stop_sandbox
+python3 -c 'import json,sys; sys.stdout.write(json.loads(open(sys.argv[1]).readline())["body"])' \
+  "$work/journal.jsonl" >"$work/document"
+
+# Without a journal the gateway answers as fast as it can.
+start_sandbox
+
+url="http://$address/sms.dll?private&type=0"
+for ((i = 0; i < runs; i++)); do
+  hyperfine -N --runs 1 --style none --export-json "$work/run$i.json" \
+    "$pagora 0419000000 Benchmark message" \
+    "curl -s -o /dev/null --data-binary @$work/document $url" >/dev/null 2>&1
+done
+
+python3 - "$work" "$runs" <<'PY'
+import json, statistics, sys
+work, runs = sys.argv[1], int(sys.argv[2])
+times = [[], []]
+for i in range(runs):
+    results = json.load(open(f"{work}/run{i}.json"))["results"]
+    for k in range(2):
+        times[k].append(results[k]["mean"])
+pagora, curl = (statistics.median(t) * 1000 for t in times)
+print(f"runs:          {runs} of each, in turn")
+print(f"Pagora median: {pagora:.2f} ms")
+print(f"curl median:   {curl:.2f} ms")
+print(f"ratio:         {pagora / curl:.3f}")
+PY
