@@ -60,6 +60,26 @@ platform::HttpTimeouts WithAttemptLimitOverride(platform::HttpTimeouts timeouts)
   return timeouts;
 }
 
+int JudgeReply(const TransportVariant& variant, unsigned long status, std::string_view held,
+               std::size_t bodyBytes, std::string& text) {
+  text.clear();
+  if (status != 200) {
+    char line[64];
+    std::snprintf(line, sizeof line, variant.statusText, status);
+    text = line;
+    return status == 407 ? kRetryableFailure : variant.initialResult;
+  }
+  if (bodyBytes < 4) return variant.initialResult;
+  // The reply is text for a person; it ends where a terminator would.
+  text = held.substr(0, held.find('\0'));
+  int code = ReadReplyCode(held);
+  if (code == 99) text = "Server not responding";
+  if (code == 1 && variant.codeOneAccepted) return 0;
+  if (code != 0) return code;
+  if (variant.zeroNeedsFourZeros && held.substr(0, 4) != "0000") return variant.initialResult;
+  return 0;
+}
+
 int RunAttempts(const TransportVariant& variant, const platform::HttpSession& session,
                 const char* server, int type, const std::string& document, std::string& resultText,
                 const ProxyAuthAnswer& on407, bool& mayHaveBeenDelivered) {
@@ -91,24 +111,9 @@ int RunAttempts(const TransportVariant& variant, const platform::HttpSession& se
     if (ok && !ReadReply(request, variant.replyLimit, reply, replyBytes, error) && status == 200)
       ok = false;
 
-    if (ok && status == 200) {
-      if (replyBytes >= 4) {
-        // The reply is text for a person; it ends where a terminator would.
-        resultText = reply.substr(0, reply.find('\0'));
-        int code = ReadReplyCode(reply);
-        if (code != 0) {
-          result = code;
-          if (code == 99) resultText = "Server not responding";
-        } else if (!variant.zeroNeedsFourZeros || reply.compare(0, 4, "0000") == 0) {
-          result = 0;
-        }
-      }
-    } else if (ok) {
-      char text[64];
-      std::snprintf(text, sizeof text, variant.statusText, status);
-      resultText = text;
+    if (ok) {
+      result = JudgeReply(variant, status, reply, replyBytes, resultText);
       if (status == 407) {
-        result = -2;
         if (on407.setCredentials)
           ok = request.SetProxyCredentials(on407.userName, on407.password, error);
         if (ok) request.ShowErrorDialog(platform::kInternetErrorIncorrectPassword);

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
+#include "gateway/transport.h"
 #include "platform/http.h"
 
 namespace zentrova::gateway {
@@ -19,6 +21,39 @@ struct TransportVariant {
   std::size_t replyLimit;    // the bytes of a reply that are judged; the rest is dropped
   const char* statusText;    // printf form for a status other than 200, with %lu
   bool zeroNeedsFourZeros;   // code 0 counts only for a reply starting "0000"
+  bool codeOneAccepted;      // code 1 is returned as 0
+};
+
+// The console program: bounded attempts; a time-out or an aborted connection
+// before the request went out earns one more try, at most two in all, so a
+// send makes at most four attempts. Once the request is out, a failure ends
+// the send (-2): the gateway may have taken the message, and posting it again
+// could text the recipient twice.
+inline constexpr TransportVariant kCommandLineVariant = {
+    .initialResult = kNoUsableReplyCommandLine,
+    .maxAttempts = 2,
+    .extraAttemptsOnDrop = 2,
+    .timeoutEndsAttempts = false,
+    .resultOnceSent = kRetryableFailure,
+    .replyLimit = 4096,
+    .statusText = "HTTP Error %lu\r\n",
+    .zeroNeedsFourZeros = false,
+    .codeOneAccepted = true,
+};
+
+// The automation server. A failure once the request is out ends the attempts
+// on this server and leads neither to the secondary server nor (2100 is not
+// retryable) to the e-mail route: the message may already be on its way.
+inline constexpr TransportVariant kAutomationVariant = {
+    .initialResult = kNoUsableReplyAutomation,
+    .maxAttempts = 3,
+    .extraAttemptsOnDrop = 0,
+    .timeoutEndsAttempts = true,
+    .resultOnceSent = kNoUsableReplyAutomation,
+    .replyLimit = 8192,  // a longer reply is judged by its first 8,192 bytes
+    .statusText = "HTTP request error %lu\r\n",
+    .zeroNeedsFourZeros = true,
+    .codeOneAccepted = false,
 };
 
 // What to do when a proxy asks for authentication (407).
@@ -31,6 +66,12 @@ struct ProxyAuthAnswer {
 inline constexpr const char* kObjectNameFormat = "/sms.dll?private&type=%d";
 inline constexpr const char* kUserAgent = "Zentrova";
 inline constexpr int kGatewayPort = 80;
+
+// The result of one reply: its status, the first bytes of its body (at most
+// the variant's replyLimit) and the count of all its body bytes. text becomes
+// the result text.
+int JudgeReply(const TransportVariant& variant, unsigned long status, std::string_view held,
+               std::size_t bodyBytes, std::string& text);
 
 // Runs the attempts against one server over an open session and returns the
 // result; resultText holds the last reply or error text. A failure that comes

@@ -16,25 +16,11 @@ namespace zentrova::gateway {
 
 namespace {
 
-// Connect 2 s, send 4 s, receive 25 s: the whole attempt is bounded by their
-// sum. The connect retries (2) of the original design have no counterpart in
-// the HTTP library, which tries every address of a name once.
+// Connect 2 s, send 4 s, then 25 s without a byte of the reply; the whole
+// attempt is bounded by their sum. The connect retries (2) of the original design have no
+// counterpart in the HTTP library, which tries every address of a name once.
 constexpr platform::HttpTimeouts kAutomationTimeouts = {
     .connectMs = 2000, .sendMs = 4000, .receiveMs = 25000, .attemptMs = 0};
-
-constexpr TransportVariant kAutomation = {
-    .initialResult = kNoUsableReplyAutomation,
-    .maxAttempts = 3,
-    .extraAttemptsOnDrop = 0,
-    .timeoutEndsAttempts = true,
-    // A failure once the request is out ends the attempts on this server and
-    // leads neither to the secondary server nor (2100 is not retryable) to
-    // the e-mail route: the message may already be on its way.
-    .resultOnceSent = kNoUsableReplyAutomation,
-    .replyLimit = 8192,  // a longer reply is judged by its first 8,192 bytes
-    .statusText = "HTTP request error %lu\r\n",
-    .zeroNeedsFourZeros = true,
-};
 
 constexpr const char* kSessionFailureText = "There was an error connecting to the sever.";
 constexpr const char* kDefaultMailbox = "sms@zentrova.example";  // placeholder, see README
@@ -105,7 +91,7 @@ int SendToServer(const char* server, int type, const std::string& document, std:
   // user name and password when one is set; without, the attempts end in -2.
   ProxyAuthAnswer on407;
   if (proxy.userName[0] != '\0') on407 = ProxyAuthAnswer{true, proxy.userName, proxy.password};
-  return RunAttempts(kAutomation, session, server, type, document, resultText, on407,
+  return RunAttempts(kAutomationVariant, session, server, type, document, resultText, on407,
                      mayHaveBeenDelivered);
 }
 

@@ -13,23 +13,9 @@ namespace {
 
 ProxySettings g_proxySettings;
 
-// Bounded attempts: a time-out or an aborted connection before the request
-// went out earns one more try, at most two in all, so a send makes at most
-// four attempts. Once the request is out, a failure ends the send (-2): the
-// gateway may have taken the message, and posting it again could text the
-// recipient twice. Each attempt is bounded in time: 10 s to connect, the
-// request out within 4 s more, then 25 s without a byte of the reply (as
-// long as the automation server waits), 39 s in all.
-constexpr TransportVariant kCommandLine = {
-    .initialResult = kNoUsableReplyCommandLine,
-    .maxAttempts = 2,
-    .extraAttemptsOnDrop = 2,
-    .timeoutEndsAttempts = false,
-    .resultOnceSent = kRetryableFailure,
-    .replyLimit = 4096,
-    .statusText = "HTTP Error %lu\r\n",
-    .zeroNeedsFourZeros = false,
-};
+// Each attempt is bounded in time: 10 s to connect, the request out within
+// 4 s more, then 25 s without a byte of the reply (as long as the automation
+// server waits), 39 s in all.
 constexpr platform::HttpTimeouts kCommandLineTimeouts = {
     .connectMs = 10000, .sendMs = 4000, .receiveMs = 25000, .attemptMs = 0};
 
@@ -77,9 +63,8 @@ int SendHttpRequest(const char* server, int type, const std::string& document,
   // The proxy's credentials are answered to a 407, empty ones included.
   ProxyAuthAnswer on407{true, proxy.userName, proxy.password};
   bool mayHaveBeenDelivered = false;
-  int result = RunAttempts(kCommandLine, session, server, type, document, resultText, on407,
-                           mayHaveBeenDelivered);
-  return result == 1 ? 0 : result;  // code 1 counts as accepted here
+  return RunAttempts(kCommandLineVariant, session, server, type, document, resultText, on407,
+                     mayHaveBeenDelivered);
 }
 
 }  // namespace zentrova::gateway

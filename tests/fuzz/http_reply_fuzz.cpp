@@ -1,0 +1,72 @@
+// The judgement of a gateway reply by both builds' rules. The first byte picks
+// the HTTP status (mostly 200); the rest is the reply body. Besides not
+// crashing, every outcome must follow from the reply's first bytes:
+// - a result of 0 comes from a 200 reply of four bytes or more whose code
+//   reads as 0 or 1 (the console program) or that starts "0000" (the
+//   automation server);
+// - a nonzero code of the reply is the result, 99 with "Server not responding";
+// - any other status gives the build's status line, and -2 only for 407;
+// - the result text is the held reply up to its first NUL, or one of the
+//   texts above, and is never longer than the reply a build holds.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "gateway/http_exchange.h"
+#include "gateway/reply.h"
+
+namespace {
+
+using zentrova::gateway::TransportVariant;
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+void JudgeAndCheck(const TransportVariant& variant, unsigned long status, std::string_view body) {
+  std::string_view held = body.substr(0, variant.replyLimit);
+  std::string text = "stale";
+  int result = zentrova::gateway::JudgeReply(variant, status, held, body.size(), text);
+
+  Check(text.find('\0') == std::string::npos);
+  Check(text.size() <= variant.replyLimit);
+  if (status != 200) {
+    char line[64];
+    std::snprintf(line, sizeof line, variant.statusText, status);
+    Check(text == line);
+    Check(result == (status == 407 ? zentrova::gateway::kRetryableFailure : variant.initialResult));
+    return;
+  }
+  if (body.size() < 4) {
+    Check(text.empty() && result == variant.initialResult);
+    return;
+  }
+  int code = zentrova::gateway::ReadReplyCode(held);
+  Check(text == (code == 99 ? std::string("Server not responding")
+                            : std::string(held.substr(0, held.find('\0')))));
+  if (result == 0) {
+    if (variant.zeroNeedsFourZeros)
+      Check(held.substr(0, 4) == "0000");
+    else
+      Check(code == 0 || (code == 1 && variant.codeOneAccepted));
+  } else if (result == variant.initialResult && code == 0) {
+    Check(variant.zeroNeedsFourZeros && held.substr(0, 4) != "0000");
+  } else {
+    Check(result == code && code != 0);
+    Check(!(code == 1 && variant.codeOneAccepted));
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  static constexpr unsigned long kOtherStatuses[] = {407, 500, 0, 201, 302, 404, 999, 4294967295};
+  unsigned long status = data[0] < 0xF8 ? 200 : kOtherStatuses[data[0] - 0xF8];
+  std::string_view body(reinterpret_cast<const char*>(data + 1), size - 1);
+  JudgeAndCheck(zentrova::gateway::kCommandLineVariant, status, body);
+  JudgeAndCheck(zentrova::gateway::kAutomationVariant, status, body);
+  return 0;
+}
