@@ -3,9 +3,11 @@
 #include "platform/http.h"
 
 #include <curl/curl.h>
-#include <openssl/crypto.h>
+#include <dlfcn.h>
+#include <openssl/ssl.h>  // the flags only
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,14 +21,24 @@ constexpr std::size_t kHeldReplyLimit = 1024 * 1024;
 constexpr std::size_t kMessageLimit = 511;
 
 // Only plain HTTP is ever spoken. The library still starts its TLS backend
-// in its global set-up, and that would read the system's OpenSSL
-// configuration file: most of what a one-shot program spends there. Telling
-// OpenSSL first not to load it makes the later request to load it a no-op.
+// in its global set-up, which reads the system's OpenSSL configuration file
+// and loads every error text of the TLS library: most of what a one-shot
+// program would spend before its first request. Each of these happens once
+// per process, so starting OpenSSL first without them makes the library's
+// later request for them a no-op.
 struct CurlGlobal {
   CURLcode code;
   CurlGlobal() : code(Start()) {}
   static CURLcode Start() {
-    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+    // Looked up where the HTTP library brought it in, rather than linked:
+    // one more library early in the program's search order would slow the
+    // loader's every symbol look-up, and an HTTP library built on another
+    // TLS library simply has no such function.
+    using InitSsl = int (*)(std::uint64_t, const OPENSSL_INIT_SETTINGS*);
+    if (auto init = reinterpret_cast<InitSsl>(dlsym(RTLD_DEFAULT, "OPENSSL_init_ssl")))
+      init(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_LOAD_SSL_STRINGS |
+               OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS,
+           nullptr);
     return curl_global_init(CURL_GLOBAL_NOTHING);
   }
   ~CurlGlobal() {

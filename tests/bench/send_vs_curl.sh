@@ -5,11 +5,12 @@
 # both alike); the medians and their ratio (Pagora / curl) are printed, the
 # ratio last.
 #   tests/bench/send_vs_curl.sh [BUILD_DIR] [RUNS]     (default: build 60)
+#   PAGORA=/path/to/other/Pagora tests/bench/send_vs_curl.sh ...   (an older build, say)
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 runs=${2:-60}
 sandbox=$build/tools/sms-sandbox/sms-sandbox
-pagora=$build/cli/Pagora
+pagora=${PAGORA:-$build/cli/Pagora}  # PAGORA=... times another build of it
 zcom=$build/tools/zcom/zcom
 for program in "$sandbox" "$pagora" "$zcom" /usr/bin/hyperfine /usr/bin/curl; do
   [[ -x $program ]] || { echo "send_vs_curl: $program is missing" >&2; exit 1; }
@@ -71,10 +72,13 @@ python3 -c 'import json,sys; sys.stdout.write(json.loads(open(sys.argv[1]).readl
 start_sandbox
 
 url="http://$address/sms.dll?private&type=0"
+commands=("$pagora 0419000000 Benchmark message"
+          "curl -s -o /dev/null --data-binary @$work/document $url")
+# Every other round curl goes first, so that neither gains by its place.
 for ((i = 0; i < runs; i++)); do
+  first=$((i % 2))
   hyperfine -N --runs 1 --style none --export-json "$work/run$i.json" \
-    "$pagora 0419000000 Benchmark message" \
-    "curl -s -o /dev/null --data-binary @$work/document $url" >/dev/null 2>&1
+    "${commands[first]}" "${commands[1 - first]}" >/dev/null 2>&1
 done
 
 python3 - "$work" "$runs" <<'PY'
@@ -83,8 +87,9 @@ work, runs = sys.argv[1], int(sys.argv[2])
 times = [[], []]
 for i in range(runs):
     results = json.load(open(f"{work}/run{i}.json"))["results"]
-    for k in range(2):
-        times[k].append(results[k]["mean"])
+    first = i % 2
+    times[first].append(results[0]["mean"])
+    times[1 - first].append(results[1]["mean"])
 pagora, curl = (statistics.median(t) * 1000 for t in times)
 print(f"runs:          {runs} of each, in turn")
 print(f"Pagora median: {pagora:.2f} ms")
