@@ -3,6 +3,7 @@
 #include <ctime>
 #include <iostream>
 
+#include "apicom.h"
 #include "sandbox.h"
 
 namespace zentrova::sandbox {
@@ -101,8 +102,8 @@ std::string UtcTimestamp() {
   return buf;
 }
 
-std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
-ParseSections(const std::string& text) {
+std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> ParseSections(
+    const std::string& text) {
   std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> sections;
   std::size_t pos = 0;
   while (pos < text.size()) {
@@ -117,7 +118,8 @@ ParseSections(const std::string& text) {
                             std::vector<std::pair<std::string, std::string>>{});
       continue;
     }
-    if (sections.empty()) sections.emplace_back("", std::vector<std::pair<std::string, std::string>>{});
+    if (sections.empty())
+      sections.emplace_back("", std::vector<std::pair<std::string, std::string>>{});
     std::size_t eq = line.find('=');
     if (eq == std::string::npos)
       sections.back().second.emplace_back(line, "");
@@ -125,6 +127,14 @@ ParseSections(const std::string& text) {
       sections.back().second.emplace_back(line.substr(0, eq), line.substr(eq + 1));
   }
   return sections;
+}
+
+const std::vector<Dialect>& Dialects() {
+  static const std::vector<Dialect> dialects = {
+      {"APIEXE", DecodeApiexe},
+      {"APICOM", DecodeApicom},
+  };
+  return dialects;
 }
 
 std::string DecodeDocument(const std::string& body, nlohmann::json& entry) {

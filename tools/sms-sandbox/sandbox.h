@@ -79,14 +79,17 @@ struct Dialect {
 };
 const std::vector<Dialect>& Dialects();
 
+// The console program's dialect ("APIEXE"); the automation server's is in apicom.h.
+bool DecodeApiexe(const std::string& body, nlohmann::json& fields, std::string& summary);
+
 // Tries every dialect on a request body and adds "dialect" and "fields" to the
 // journal entry when one reads it; returns the summary ("" when none did).
 std::string DecodeDocument(const std::string& body, nlohmann::json& entry);
 
 // The INI-like request documents: "[SECTION]" lines and "key=value" lines, LF
 // or CR LF line ends. Keys before any section go under "".
-std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
-ParseSections(const std::string& text);
+std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> ParseSections(
+    const std::string& text);
 
 // Request bytes are 8-bit text in the sender's code page and JSON wants UTF-8:
 // every byte becomes the code point of the same number, so nothing is lost and
