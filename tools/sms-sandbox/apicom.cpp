@@ -189,7 +189,8 @@ bool OpenApicom(const std::string& body, nlohmann::json& fields, std::string& er
   std::size_t cipherBytes = 0, end = 0;
   if (!Decipher(body, plain, cipherBytes, end, error, &irregular)) return false;
   // The kit never writes this; the body still reads, but someone should know.
-  if (!irregular.empty()) fields["irregular"] = "the cipher lines are not as written: " + irregular;
+  if (!irregular.empty())
+    fields["irregular"] = "the kit writes these cipher lines otherwise: " + irregular;
   fields["cipher_bytes"] = cipherBytes;
   fields["plain"] = Latin1ToUtf8(plain);
   if (!ParseTrailer(std::string_view(body).substr(end), id, email, error)) return false;

@@ -102,8 +102,8 @@ std::string UtcTimestamp() {
   return buf;
 }
 
-std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> ParseSections(
-    const std::string& text) {
+std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
+ParseSections(const std::string& text) {
   std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> sections;
   std::size_t pos = 0;
   while (pos < text.size()) {
@@ -118,8 +118,7 @@ std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::strin
                             std::vector<std::pair<std::string, std::string>>{});
       continue;
     }
-    if (sections.empty())
-      sections.emplace_back("", std::vector<std::pair<std::string, std::string>>{});
+    if (sections.empty()) sections.emplace_back("", std::vector<std::pair<std::string, std::string>>{});
     std::size_t eq = line.find('=');
     if (eq == std::string::npos)
       sections.back().second.emplace_back(line, "");

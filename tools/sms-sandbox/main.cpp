@@ -35,7 +35,7 @@ const ListenerKind kListenerKinds[] = {
 
 struct Subcommand {
   const char* name;
-  const char* usage;                  // one line for --help
+  const char* usage;  // one line for --help
   int (*run)(int argc, char** argv);  // argv[0] is the subcommand's name
 };
 const std::vector<Subcommand> kSubcommands = {
@@ -46,34 +46,30 @@ const std::vector<Subcommand> kSubcommands = {
 void PrintHelp() {
   std::cout << "Usage: sms-sandbox LISTENER [REPLY OPTIONS] [LISTENER [REPLY OPTIONS]]... "
                "[--log FILE]\n";
-  for (const Subcommand& sub : kSubcommands)
-    std::cout << "       sms-sandbox " << sub.usage << "\n";
-  std::cout
-      << "\nA local stand-in for the SMS gateway. It answers every request from a scripted\n"
-         "reply, prints one line per request and, with --log, appends one JSON object per\n"
-         "request to FILE. Once all listeners are bound it prints one line\n"
-         "\"sms-sandbox: listening KIND HOST:PORT\" per listener, then \"sms-sandbox: ready\".\n"
-         "It runs until interrupted (SIGINT or SIGTERM).\n\nListeners (PORT 0 picks a free "
-         "port):\n";
+  for (const Subcommand& sub : kSubcommands) std::cout << "       sms-sandbox " << sub.usage << "\n";
+  std::cout << "\nA local stand-in for the SMS gateway. It answers every request from a scripted\n"
+               "reply, prints one line per request and, with --log, appends one JSON object per\n"
+               "request to FILE. Once all listeners are bound it prints one line\n"
+               "\"sms-sandbox: listening KIND HOST:PORT\" per listener, then \"sms-sandbox: ready\".\n"
+               "It runs until interrupted (SIGINT or SIGTERM).\n\nListeners (PORT 0 picks a free port):\n";
   for (const ListenerKind& kind : kListenerKinds)
     std::cout << "  " << kind.option << " HOST:PORT   " << kind.help << "\n";
-  std::cout
-      << "\nReply options apply to the listener named last. Each request takes the next reply;\n"
-         "the last one repeats once the script is used up.\n"
-         "  --status N        HTTP status of the reply (default 200; 407 adds Proxy-Authenticate)\n"
-         "  --reply TEXT      reply body (default \"0000 Message accepted\" for status 200, else "
-         "empty)\n"
-         "  --reply-file F    reply body read from file F, byte for byte\n"
-         "  --reply-size N    pad the reply body with '.' to N bytes\n"
-         "  --delay MS        wait MS milliseconds before answering\n"
-         "  --then            start the next reply of the script\n"
-         "  --smtp-reply STAGE=REPLY   for --smtp: answer STAGE (greeting, helo, mail, rcpt,\n"
-         "                    data, end, quit) with REPLY, e.g. rcpt=\"550 no such mailbox\"\n"
-         "                    (\"\\n\" between lines of a multi-line reply), \"close\" to hang up\n"
-         "                    or \"silent\" to answer nothing; may be repeated\n"
-         "\nOther options:\n"
-         "  --log FILE        append one JSON object per request to FILE\n"
-         "  -h, --help        this text\n";
+  std::cout <<
+      "\nReply options apply to the listener named last. Each request takes the next reply;\n"
+      "the last one repeats once the script is used up.\n"
+      "  --status N        HTTP status of the reply (default 200; 407 adds Proxy-Authenticate)\n"
+      "  --reply TEXT      reply body (default \"0000 Message accepted\" for status 200, else empty)\n"
+      "  --reply-file F    reply body read from file F, byte for byte\n"
+      "  --reply-size N    pad the reply body with '.' to N bytes\n"
+      "  --delay MS        wait MS milliseconds before answering\n"
+      "  --then            start the next reply of the script\n"
+      "  --smtp-reply STAGE=REPLY   for --smtp: answer STAGE (greeting, helo, mail, rcpt,\n"
+      "                    data, end, quit) with REPLY, e.g. rcpt=\"550 no such mailbox\"\n"
+      "                    (\"\\n\" between lines of a multi-line reply), \"close\" to hang up\n"
+      "                    or \"silent\" to answer nothing; may be repeated\n"
+      "\nOther options:\n"
+      "  --log FILE        append one JSON object per request to FILE\n"
+      "  -h, --help        this text\n";
 }
 
 bool ReadFile(const std::string& path, std::string& out) {
@@ -167,8 +163,7 @@ int Serve(int argc, char** argv) {
       if (!ReadFile(text, step.body)) return Fail(std::string("cannot read ") + text);
       step.bodyGiven = true;
     } else if (arg == "--reply-size") {
-      if (!ParseCount(text, 100L * 1024 * 1024, number))
-        return Fail("--reply-size needs a byte count");
+      if (!ParseCount(text, 100L * 1024 * 1024, number)) return Fail("--reply-size needs a byte count");
       if (!step.bodyGiven) step.body = step.status == 200 ? kDefaultReply : "";
       step.bodyGiven = true;
       if (step.body.size() < static_cast<std::size_t>(number)) step.body.resize(number, '.');

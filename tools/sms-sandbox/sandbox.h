@@ -88,8 +88,8 @@ std::string DecodeDocument(const std::string& body, nlohmann::json& entry);
 
 // The INI-like request documents: "[SECTION]" lines and "key=value" lines, LF
 // or CR LF line ends. Keys before any section go under "".
-std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> ParseSections(
-    const std::string& text);
+std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
+ParseSections(const std::string& text);
 
 // Request bytes are 8-bit text in the sender's code page and JSON wants UTF-8:
 // every byte becomes the code point of the same number, so nothing is lost and
