@@ -27,11 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(taken <= size);
   Require(whole.Code() >= -1 && whole.Code() <= 999);
 
-  // Every line taken but the last continues the reply; the last ends it.
+  // Every line taken continues the reply but the last of a reply read whole.
   std::size_t start = 0;
   for (std::size_t end = bytes.find('\n'); end != std::string_view::npos && end < taken;
        end = bytes.find('\n', start)) {
-    const bool last = end + 1 == taken;
+    const bool last = whole.Done() && end + 1 == taken;
     Require(Continues(bytes.substr(start, end - start)) != last);
     start = end + 1;
   }

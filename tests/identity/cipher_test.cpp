@@ -159,7 +159,6 @@ TEST(LineEncoding, DecodeNamesTextTheEncoderDoesNotWrite) {
     Bytes bytes;
     bool irregular;
   } cases[] = {
-      {"=", {}, false},  // what EncodeLines writes for no bytes
       {"#04)#=", {'A', 'B', 'C'}, false},
       {"!00  =", {'A'}, false},
       {"!01  =", {'A'}, true},  // fill bits set
