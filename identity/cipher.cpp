@@ -67,8 +67,12 @@ int EncodeLines(const unsigned char* in, std::size_t n, char* out) {
 }
 
 bool DecodeLines(std::string_view text, std::vector<unsigned char>& out, std::size_t* end,
-                 std::string& error) {
+                 std::string& error, std::string* irregular) {
   out.clear();
+  if (irregular) irregular->clear();
+  auto note = [&](const char* what, std::size_t at) {
+    if (irregular && irregular->empty()) *irregular = what + At(at);
+  };
   std::size_t pos = 0;
   for (;;) {
     if (pos >= text.size()) {
@@ -95,12 +99,16 @@ bool DecodeLines(std::string_view text, std::vector<unsigned char>& out, std::si
           error = "character outside the line alphabet" + At(pos + j);
           return false;
         }
+        if (text[pos + j] == '`') note("a backquote for 0", pos + j);
       }
       bytes[3 * g] = static_cast<unsigned char>(v[0] << 2 | v[1] >> 4);
       bytes[3 * g + 1] = static_cast<unsigned char>(v[1] << 4 | v[2] >> 2);
       bytes[3 * g + 2] = static_cast<unsigned char>(v[2] << 6 | v[3]);
       pos += 4;
     }
+    // The fill of a short last group is zero bytes in the encoder's form.
+    for (std::size_t i = static_cast<std::size_t>(k); i < 3 * groups; ++i)
+      if (bytes[i] != 0) note("bits set in the fill of a line's last group", pos - 4);
     out.insert(out.end(), bytes, bytes + k);
     if (pos < text.size() && text[pos] == '=') {
       if (end) *end = pos + 1;

@@ -28,9 +28,14 @@ int EncodeLines(const unsigned char* in, std::size_t n, char* out);
 
 // Reads the line form at the start of text back into bytes. On success *end is
 // the offset just behind the "=". On failure, error says what is wrong and
-// where, and false is returned.
+// where, and false is returned. The text may differ from what EncodeLines
+// writes for the bytes and still read (a backquote for 0, bits set in the
+// fill of a line's last group); then *irregular, when given, says what and
+// where, and it is left empty for the encoder's own form. No bytes have no
+// form that reads: EncodeLines writes "=" for them, which is also how a line
+// of 29 bytes begins.
 bool DecodeLines(std::string_view text, std::vector<unsigned char>& out, std::size_t* end,
-                 std::string& error);
+                 std::string& error, std::string* irregular = nullptr);
 
 // Overwrites n bytes with zeros in a way the compiler may not drop, for
 // buffers that held the plain document.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace zentrova::platform {
 
@@ -29,17 +30,28 @@ struct TimeZoneRecord {
 };
 
 // The zone the system itself is set to, not the TZ environment variable. False,
-// with a reason in error, when the system cannot tell: no zone set, an
-// unreadable zone, or a rule that has no recurring form of the kind above.
+// with a reason in error, when the system cannot tell: no zone set, or an
+// unreadable zone or rule. The standard time is the zone's winter time, even
+// where the zone's own rule calls its summer time standard (Europe/Dublin).
 bool QuerySystemTimeZone(TimeZoneRecord& out, std::string& error);
 
 // The same for one zone file of the system's zone database (tests and tools
-// point it at another zone this way).
-bool ReadTimeZoneFile(const std::string& path, TimeZoneRecord& out, std::string& error);
+// point it at another zone this way). A change-over that does not recur as a
+// weekday of a week of a month at a time within the day (a day of the year,
+// or a time before midnight or past 24 hours) is placed on its real day of
+// the given year; 0 means the current one.
+bool ReadTimeZoneFile(const std::string& path, TimeZoneRecord& out, std::string& error,
+                      int year = 0);
+
+// The same on bytes: a whole zone file, or the POSIX TZ rule its footer holds
+// ("AEST-10AEDT,M10.1.0,M4.1.0/3").
+bool ParseTimeZoneFile(std::string_view data, int year, TimeZoneRecord& out, std::string& error);
+bool ParseTimeZoneRule(std::string_view rule, int year, TimeZoneRecord& out, std::string& error);
 
 // The C runtime's zone after it has set itself up again (so a changed TZ
 // variable or system zone shows): seconds that local standard time lies west
-// of UTC, and whether the zone has a daylight-saving rule at all.
+// of UTC (in winter, as for the record), and whether the zone has a
+// daylight-saving rule at all.
 struct RuntimeZone {
   long secondsWest = 0;
   bool daylight = false;

@@ -53,6 +53,25 @@ bool HasLineBreak(std::string_view text) {
 
 }  // namespace
 
+std::size_t ReplyReader::Take(std::string_view bytes) {
+  if (done_) return 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != '\n') {
+      if (head_.size() < 4) head_ += bytes[i];
+      continue;
+    }
+    if (firstLine_) code_ = ReplyCode(head_);
+    firstLine_ = false;
+    const bool more = IsContinued(head_);
+    head_.clear();
+    if (!more) {
+      done_ = true;
+      return i + 1;
+    }
+  }
+  return bytes.size();
+}
+
 SmtpSession::SmtpSession(std::string serverName, unsigned port)
     : port_(port), serverName_(std::move(serverName)) {}
 
@@ -181,33 +200,18 @@ bool SmtpSession::AwaitReply(const ExpectedReply& row, Milliseconds limit) {
   // The connection was dropped by an earlier step, whose text stays.
   if (!socket_.IsOpen()) return false;
 
-  // A reply is all its lines up to the one without the "-" continuation mark.
-  // Reading less would leave the rest to be taken for the next step's reply,
-  // and a later refusal could then pass for acceptance.
   auto deadline = Clock::now() + limit;
-  std::string head;  // the first characters of the line being read
-  int code = -1;
-  bool firstLine = true;
+  ReplyReader reader;
   bool received = !pending_.empty();
   char buffer[1024];
   for (;;) {
-    for (std::size_t i = 0; i < pending_.size(); ++i) {
-      char c = pending_[i];
-      if (c != '\n') {
-        if (head.size() < 4) head += c;
-        continue;
-      }
-      if (firstLine) code = ReplyCode(head);
-      firstLine = false;
-      bool more = IsContinued(head);
-      head.clear();
-      if (more) continue;
-      pending_.erase(0, i + 1);
+    pending_.erase(0, reader.Take(pending_));
+    if (reader.Done()) {
+      const int code = reader.Code();
       if (code == row.code) return true;
       lastError_ = code < 0 ? kNoCode : std::to_string(code) + ":" + row.failure;
       return false;
     }
-    pending_.clear();
 
     auto left = std::chrono::ceil<Milliseconds>(deadline - Clock::now());
     std::size_t count = 0;

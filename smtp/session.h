@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform/socket.h"
 #include "smtp/mail.h"
@@ -30,6 +31,27 @@ struct SmtpLimits {
 struct ExpectedReply {
   int code;
   const char* failure;
+};
+
+// Reads one reply as its bytes arrive: all its lines up to the one without the
+// "-" continuation mark ("250-first" goes on, "250 last" ends it). Reading less
+// would leave the rest to be taken for the next step's reply, and a later
+// refusal could then pass for acceptance.
+class ReplyReader {
+ public:
+  // Takes bytes up to and including the reply's last line feed and returns
+  // how many it took; whatever follows belongs to the next reply.
+  std::size_t Take(std::string_view bytes);
+  bool Done() const { return done_; }
+  // The code at the start of the first line: its leading digits among the
+  // first three characters, -1 when it starts with none.
+  int Code() const { return code_; }
+
+ private:
+  std::string head_;  // the first characters of the line being read
+  int code_ = -1;
+  bool firstLine_ = true;
+  bool done_ = false;
 };
 
 class SmtpSession {

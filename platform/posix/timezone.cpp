@@ -9,24 +9,26 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <string_view>
+#include <utility>
 
 namespace zentrova::platform {
 namespace {
 
 constexpr const char* kSystemZoneFile = "/etc/localtime";
 
-std::uint64_t Be32(const std::string& data, std::size_t at) {
+std::uint64_t Be32(std::string_view data, std::size_t at) {
   const auto* p = reinterpret_cast<const unsigned char*>(data.data() + at);
   return std::uint64_t(p[0]) << 24 | std::uint64_t(p[1]) << 16 | std::uint64_t(p[2]) << 8 | p[3];
 }
 
 // Offset of the end of the data block that follows the header at `at`, or 0
 // when the file is too short for it. timeSize is 4 (version 1 block) or 8.
-std::size_t BlockEnd(const std::string& data, std::size_t at, std::uint64_t timeSize) {
+std::size_t BlockEnd(std::string_view data, std::size_t at, std::uint64_t timeSize) {
   if (data.size() < at + 44 || data.compare(at, 4, "TZif") != 0) return 0;
   const std::uint64_t isut = Be32(data, at + 20), isstd = Be32(data, at + 24),
                       leap = Be32(data, at + 28), times = Be32(data, at + 32),
@@ -36,7 +38,7 @@ std::size_t BlockEnd(const std::string& data, std::size_t at, std::uint64_t time
   return end <= data.size() ? static_cast<std::size_t>(end) : 0;
 }
 
-bool FooterRule(const std::string& data, std::string& rule, std::string& error) {
+bool FooterRule(std::string_view data, std::string_view& rule, std::string& error) {
   const std::size_t v1End = BlockEnd(data, 0, 4);
   if (v1End == 0) {
     error = "not a readable TZif zone file";
@@ -52,7 +54,7 @@ bool FooterRule(const std::string& data, std::string& rule, std::string& error) 
     return false;
   }
   const std::size_t close = data.find('\n', v2End + 1);
-  if (close == std::string::npos) {
+  if (close == std::string_view::npos) {
     error = "the zone file's footer is not closed";
     return false;
   }
@@ -64,31 +66,88 @@ bool FooterRule(const std::string& data, std::string& rule, std::string& error) 
   return true;
 }
 
+// One change-over as a rule states it: a weekday of a week of a month ("M"),
+// a day of the year that never counts February 29 ("J", 1-365) or one that
+// does (0-365), and a local time of day that may lie outside 0 to 24 hours.
+struct RuleDate {
+  enum Kind { kMonthWeekDay, kJulian, kDayOfYear } kind = kMonthWeekDay;
+  int month = 0, week = 0, dayOfWeek = 0, dayOfYear = 0;
+  long time = 2 * 3600;
+};
+
+// The record's form of a change-over. A weekday of a week of a month at a time
+// within the day recurs as it is. Any other rule has no such form; it is
+// placed on its real day of the given year, whose month, weekday and week of
+// the month (days 1-7 the first, 29-31 the fifth, which is also the last) say
+// when it happens that year.
+ZoneChangeOver Resolve(const RuleDate& d, int year) {
+  namespace chr = std::chrono;
+  if (d.kind == RuleDate::kMonthWeekDay && d.time >= 0 && d.time <= 24 * 3600)
+    return {0,
+            d.month,
+            d.week,
+            d.dayOfWeek,
+            int(d.time / 3600),
+            int(d.time / 60 % 60),
+            int(d.time % 60)};
+  const chr::year y{year};
+  chr::sys_days day;
+  if (d.kind == RuleDate::kMonthWeekDay) {
+    const auto m = chr::month{unsigned(d.month)};
+    const auto wd = chr::weekday{unsigned(d.dayOfWeek)};
+    day = d.week == 5 ? chr::sys_days{y / m / wd[chr::last]}
+                      : chr::sys_days{y / m / wd[unsigned(d.week)]};
+  } else {
+    const int skipped = d.kind == RuleDate::kJulian ? 1 - (y.is_leap() && d.dayOfYear >= 60) : 0;
+    day = chr::sys_days{y / chr::January / 1} + chr::days{d.dayOfYear - skipped};
+  }
+  const long shift = d.time >= 0 ? d.time / 86400 : -((86399 - d.time) / 86400);
+  const long time = d.time - shift * 86400;
+  day += chr::days{shift};
+  const chr::year_month_day date{day};
+  return {0,
+          int(unsigned(date.month())),
+          int((unsigned(date.day()) - 1) / 7 + 1),
+          int(chr::weekday{day}.c_encoding()),
+          int(time / 3600),
+          int(time / 60 % 60),
+          int(time % 60)};
+}
+
 // A POSIX TZ rule such as "AEST-10AEDT,M10.1.0,M4.1.0/3".
 class RuleParser {
  public:
   explicit RuleParser(std::string_view text) : s_(text) {}
 
-  bool Parse(TimeZoneRecord& out, std::string& error) {
+  bool Parse(int year, TimeZoneRecord& out, std::string& error) {
     error.clear();
-    long stdOffset = 0;
+    long stdOffset = 0;  // seconds west of UTC, as the rule writes them
     if (!Name() || !Offset(stdOffset, 24)) return Fail(error, "the standard time part");
     out = TimeZoneRecord{};
     out.bias = stdOffset / 60;
     if (AtEnd()) return true;  // no daylight saving
     if (!Name()) return Fail(error, "the daylight time name");
-    if (!AtEnd() && Peek() != ',') {
-      long dstOffset = 0;
-      if (!Offset(dstOffset, 24)) return Fail(error, "the daylight time offset");
-    }
+    long dstOffset = stdOffset - 3600;
+    if (!AtEnd() && Peek() != ',' && !Offset(dstOffset, 24))
+      return Fail(error, "the daylight time offset");
     if (AtEnd()) {
       error = "the zone has daylight time but its rule names no change-over dates";
       return false;
     }
-    if (!Take(',') || !ChangeOver(out.daylightDate, error) || !Take(',') ||
-        !ChangeOver(out.standardDate, error))
-      return error.empty() ? Fail(error, "the change-over dates") : false;
+    RuleDate toDaylight, toStandard;
+    if (!Take(',') || !ChangeOver(toDaylight) || !Take(',') || !ChangeOver(toStandard))
+      return Fail(error, "the change-over dates");
     if (!AtEnd()) return Fail(error, "the text after the change-over dates");
+    out.daylightDate = Resolve(toDaylight, year);
+    out.standardDate = Resolve(toStandard, year);
+    // The key's standard time is the zone's winter time. A rule may call the
+    // winter time its daylight time, one that lies behind the standard time
+    // (Dublin's summer time is its standard time): then the two trade places,
+    // and such a zone has the same record as one with the usual rule.
+    if (dstOffset > stdOffset) {
+      out.bias = dstOffset / 60;
+      std::swap(out.daylightDate, out.standardDate);
+    }
     return true;
   }
 
@@ -140,33 +199,33 @@ class RuleParser {
     return true;
   }
 
-  bool ChangeOver(ZoneChangeOver& d, std::string& error) {
-    if (Peek() == 'J' || (Peek() >= '0' && Peek() <= '9')) {
-      error = "the zone rule \"" + std::string(s_) +
-              "\" changes over on a day of the year, which has no month-week-day form";
-      return false;
-    }
-    long month = 0, week = 0, day = 0;
-    if (!Take('M') || !Number(month, 2) || !Take('.') || !Number(week, 1) || !Take('.') ||
-        !Number(day, 1) || month < 1 || month > 12 || week < 1 || week > 5 || day > 6)
-      return false;
-    long time = 2 * 3600;
-    if (Take('/')) {
-      if (!Offset(time, 167)) return false;
-      if (time < 0 || time > 24 * 3600) {
-        error = "the zone rule \"" + std::string(s_) +
-                "\" changes over at a time outside 0 to 24 hours, which has no month-week-day form";
+  // Mm.w.d, Jn or n, then an optional /time.
+  bool ChangeOver(RuleDate& d) {
+    long a = 0, b = 0, c = 0;
+    if (Take('M')) {
+      if (!Number(a, 2) || !Take('.') || !Number(b, 1) || !Take('.') || !Number(c, 1) || a < 1 ||
+          a > 12 || b < 1 || b > 5 || c > 6)
         return false;
-      }
+      d = RuleDate{RuleDate::kMonthWeekDay, int(a), int(b), int(c), 0};
+    } else if (Take('J')) {
+      if (!Number(a, 3) || a < 1 || a > 365) return false;
+      d = RuleDate{RuleDate::kJulian, 0, 0, 0, int(a)};
+    } else {
+      if (!Number(a, 3) || a > 365) return false;
+      d = RuleDate{RuleDate::kDayOfYear, 0, 0, 0, int(a)};
     }
-    d = ZoneChangeOver{
-        0, int(month), int(week), int(day), int(time / 3600), int(time / 60 % 60), int(time % 60)};
-    return true;
+    return !Take('/') || Offset(d.time, 167);
   }
 
   std::string_view s_;
   std::size_t i_ = 0;
 };
+
+int CurrentYear() {
+  const time_t now = time(nullptr);
+  struct tm utc;
+  return gmtime_r(&now, &utc) ? utc.tm_year + 1900 : 1970;
+}
 
 // Zone files are a few kilobytes; anything far larger is not one.
 constexpr std::size_t kLargestZoneFile = 1 << 20;
@@ -219,6 +278,7 @@ constexpr time_t kDaylightFlagLifetime = 24 * 3600;
 struct ZoneState {
   std::mutex lock;  // also keeps tzset and the reading of its globals together
   bool fileKnown = false;
+  int year = 0;  // a rule without a recurring form is placed in this year
   bool fileExists = false;
   FileIdentity file;
   bool readable = false;
@@ -234,21 +294,24 @@ ZoneState& State() {
   return state;
 }
 
-// Returns whether the system zone file changed since the last look.
+// Returns whether the system zone file (or the year) changed since the last look.
 bool LookAtSystemFile(ZoneState& state) {
+  const int year = CurrentYear();
   struct stat st;
   const bool exists = ::stat(kSystemZoneFile, &st) == 0;
   FileIdentity now;
   if (exists)
     now = FileIdentity{st.st_dev, st.st_ino, st.st_size, static_cast<long>(st.st_mtim.tv_sec),
                        static_cast<long>(st.st_mtim.tv_nsec)};
-  if (state.fileKnown && state.fileExists == exists && state.file == now) return false;
+  if (state.fileKnown && state.fileExists == exists && state.file == now && state.year == year)
+    return false;
   state.fileKnown = true;
+  state.year = year;
   state.fileExists = exists;
   state.file = now;
   state.runtimeKnown = false;
   if (exists) {
-    state.readable = ReadTimeZoneFile(kSystemZoneFile, state.record, state.error);
+    state.readable = ReadTimeZoneFile(kSystemZoneFile, state.record, state.error, year);
   } else {
     state.readable = false;
     state.error =
@@ -272,6 +335,8 @@ RuntimeZone SetUpRuntime() {
   // The C library sets its flag when daylight time occurred at any time in the
   // zone's history (India's war time of the 1940s counts). The flag means a
   // rule in force: daylight time somewhere in the coming twelve months.
+  // And the offset means the winter time: where the rule's daylight time lies
+  // behind its standard time (Dublin), the daylight time is the winter time.
   if (zone.daylight) {
     zone.daylight = false;
     const time_t now = time(nullptr);
@@ -279,6 +344,7 @@ RuntimeZone SetUpRuntime() {
       const time_t probe = now + static_cast<time_t>(month) * 30 * 24 * 3600;
       struct tm local;
       zone.daylight = localtime_r(&probe, &local) && local.tm_isdst > 0;
+      if (zone.daylight && -local.tm_gmtoff > zone.secondsWest) zone.secondsWest = -local.tm_gmtoff;
     }
   }
   return zone;
@@ -302,11 +368,19 @@ RuntimeZone Runtime(ZoneState& state) {
 
 }  // namespace
 
-bool ReadTimeZoneFile(const std::string& path, TimeZoneRecord& out, std::string& error) {
+bool ParseTimeZoneRule(std::string_view rule, int year, TimeZoneRecord& out, std::string& error) {
+  return RuleParser(rule).Parse(year, out, error);
+}
+
+bool ParseTimeZoneFile(std::string_view data, int year, TimeZoneRecord& out, std::string& error) {
+  std::string_view rule;
+  return FooterRule(data, rule, error) && ParseTimeZoneRule(rule, year, out, error);
+}
+
+bool ReadTimeZoneFile(const std::string& path, TimeZoneRecord& out, std::string& error, int year) {
   std::string data;
   if (!ReadWhole(path, data, error)) return false;
-  std::string rule;
-  if (!FooterRule(data, rule, error) || !RuleParser(rule).Parse(out, error)) {
+  if (!ParseTimeZoneFile(data, year ? year : CurrentYear(), out, error)) {
     error = path + ": " + error;
     return false;
   }

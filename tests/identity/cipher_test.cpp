@@ -152,6 +152,31 @@ TEST(LineEncoding, LineShapes) {
   EXPECT_EQ(std::string(text.c_str()), "#04)#=");
 }
 
+// What reads but is not the encoder's form is named; the encoder's own form is not.
+TEST(LineEncoding, DecodeNamesTextTheEncoderDoesNotWrite) {
+  const struct {
+    std::string text;
+    Bytes bytes;
+    bool irregular;
+  } cases[] = {
+      {"#04)#=", {'A', 'B', 'C'}, false},
+      {"!00  =", {'A'}, false},
+      {"!01  =", {'A'}, true},  // fill bits set
+      {"\"04( =", {'A', 'B'}, false},
+      {"\"04(!=", {'A', 'B'}, true},
+      {"(`" + std::string(11, ' ') + "=", Bytes(8, 0), true},
+  };
+  for (const auto& c : cases) {
+    Bytes out;
+    std::string error, irregular = "stale";
+    std::size_t end = 0;
+    ASSERT_TRUE(DecodeLines(c.text, out, &end, error, &irregular)) << c.text << ": " << error;
+    EXPECT_EQ(out, c.bytes) << c.text;
+    EXPECT_EQ(end, c.text.size()) << c.text;
+    EXPECT_EQ(!irregular.empty(), c.irregular) << c.text << ": " << irregular;
+  }
+}
+
 TEST(LineEncoding, DecodeRefusesDamagedText) {
   Bytes out;
   std::string error;

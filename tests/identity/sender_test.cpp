@@ -21,35 +21,37 @@ class WithEnvironment : public testing::Test {
   }
 };
 
-std::string KeyOfZoneFile(const std::string& path, std::string* error = nullptr) {
+std::string KeyOfZoneFile(const std::string& path, int year = 2026) {
   platform::TimeZoneRecord zone;
-  std::string why;
-  if (!platform::ReadTimeZoneFile(path, zone, why)) {
-    if (error) *error = why;
-    return "(cannot tell)";
-  }
+  std::string error;
+  if (!platform::ReadTimeZoneFile(path, zone, error, year)) return "(cannot tell)";
   char key[32] = "";
   EXPECT_EQ(FormatTimeZoneKey(zone, key, sizeof key), 0);
   return key;
 }
 
+// Change-over days as zdump shows them for the year.
 TEST(TimeZoneKey, ZonesOfTheSystemDatabase) {
   const struct {
     const char* zone;
+    int year;
     const char* key;
   } cases[] = {
-      {"Australia/Sydney", "-600004010010010"},  // UTC+10, back 1st Sun Apr, forward 1st Sun Oct
-      {"America/New_York", "+300011010003020"},  // UTC-5, 1st Sun Nov, 2nd Sun Mar
-      {"UTC", "+000000000000000"},
-      {"Asia/Kolkata", "-330000000000000"},
-      {"Europe/London", "+000010050003050"},     // last Sun Oct, last Sun Mar
-      {"Pacific/Auckland", "-720004010009050"},  // 1st Sun Apr, last Sun Sep
+      {"Australia/Sydney", 2026, "-600004010010010"},  // back 1st Sun Apr, forward 1st Sun Oct
+      {"America/New_York", 2026, "+300011010003020"},  // 1st Sun Nov, 2nd Sun Mar
+      {"UTC", 2026, "+000000000000000"},
+      {"Asia/Kolkata", 2026, "-330000000000000"},
+      {"Europe/London", 2026, "+000010050003050"},     // last Sun Oct, last Sun Mar
+      {"Europe/Dublin", 2026, "+000010050003050"},     // winter is its "daylight" time
+      {"Pacific/Auckland", 2026, "-720004010009050"},  // 1st Sun Apr, last Sun Sep
+      {"Asia/Jerusalem", 2026, "-120010050003045"},    // M3.4.4/26: Fri 27 Mar 02:00
+      {"Asia/Jerusalem", 2030, "-120010050003055"},    // Fri 29 Mar
+      {"America/Nuuk", 2026, "+120010050003046"},      // M3.5.0/-1: Sat 28 Mar 23:00
+      {"America/Nuuk", 2030, "+120010050003056"},      // Sat 30 Mar
   };
-  for (const auto& c : cases) {
-    std::string error;
-    EXPECT_EQ(KeyOfZoneFile(std::string("/usr/share/zoneinfo/") + c.zone, &error), c.key)
-        << c.zone << ": " << error;
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(KeyOfZoneFile(std::string("/usr/share/zoneinfo/") + c.zone, c.year), c.key)
+        << c.zone << " " << c.year;
 }
 
 // A minimal version 2 zone file: one local time type, no transitions, and the
@@ -76,22 +78,27 @@ std::string WriteZoneFile(const std::string& name, const char* footer) {
   return path;
 }
 
-TEST(TimeZoneKey, RulesWithoutAMonthWeekDayFormCannotBeTold) {
-  const std::string cannot = "(cannot tell)";
-  // Change-over times beyond 24 hours or before midnight, from the database.
-  EXPECT_EQ(KeyOfZoneFile("/usr/share/zoneinfo/Asia/Jerusalem"), cannot);  // M3.4.4/26
-  EXPECT_EQ(KeyOfZoneFile("/usr/share/zoneinfo/America/Nuuk"), cannot);    // M3.5.0/-1
-  EXPECT_EQ(KeyOfZoneFile(WriteZoneFile("julian", "XST3XDT,J60/2,J300/2")), cannot);
-  EXPECT_EQ(KeyOfZoneFile(WriteZoneFile("zerobased", "XST3XDT,59,299")), cannot);
-  EXPECT_EQ(KeyOfZoneFile(WriteZoneFile("v1", nullptr)), cannot);
-  EXPECT_EQ(KeyOfZoneFile(WriteZoneFile("empty", "")), cannot);
-  EXPECT_EQ(KeyOfZoneFile(WriteZoneFile("norule", "XST3XDT")), cannot);
-  EXPECT_EQ(KeyOfZoneFile(testing::TempDir() + "zv_zone_missing"), cannot);
-
-  // The same writer with expressible rules, so the refusals above are the rules'.
-  EXPECT_EQ(KeyOfZoneFile(WriteZoneFile("quoted", "<+0330>-3:30")), "-210000000000000");
-  EXPECT_EQ(KeyOfZoneFile(WriteZoneFile("midnight", "XST3XDT,M3.2.0/0,M11.1.0/24")),
-            "+180011010003020");
+TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
+  const struct {
+    const char* name;
+    const char* footer;
+    int year;
+    const char* key;
+  } cases[] = {
+      {"v1", nullptr, 2026, "(cannot tell)"},
+      {"empty", "", 2026, "(cannot tell)"},
+      {"norule", "XST3XDT", 2026, "(cannot tell)"},
+      {"quoted", "<+0330>-3:30", 2026, "-210000000000000"},
+      {"midnight", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "+180011010003020"},
+      // Days of the year land on their day (Python's datetime): J60 is 1 Mar
+      // (Wed in 2028), J300 27 Oct; 59 and 299 count 29 Feb.
+      {"julian", "XST3XDT,J60/2,J300/2", 2028, "+180010045003013"},
+      {"zerobased", "XST3XDT,59,299", 2028, "+180010044002052"},
+      {"zerobased", "XST3XDT,59,299", 2026, "+180010042003010"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(KeyOfZoneFile(WriteZoneFile(c.name, c.footer), c.year), c.key) << c.name;
+  EXPECT_EQ(KeyOfZoneFile(testing::TempDir() + "zv_zone_missing"), "(cannot tell)");
 }
 
 TEST(TimeZoneKey, RefusesAShortBufferAndLeavesItUntouched) {
@@ -117,9 +124,13 @@ TEST_F(WithEnvironment, RuntimeZoneOffsetAndDaylightFlagFollowTz) {
     const char* offset;
     int daylight;
   } cases[] = {
-      {"Australia/Sydney", "600", 1}, {"America/New_York", "-300", 1},
-      {"Asia/Kolkata", "330", 0},     {"UTC", "0", 0},
+      {"Australia/Sydney", "600", 1},
+      {"America/New_York", "-300", 1},
+      {"Asia/Kolkata", "330", 0},
+      {"UTC", "0", 0},
       {"<-0330>3:30", "-210", 0},
+      {"Europe/Dublin", "0", 1},
+      {"IST-1GMT0,M10.5.0,M3.5.0/1", "0", 1},
   };
   for (const auto& c : cases) {
     ::setenv("TZ", c.tz, 1);

@@ -54,9 +54,9 @@ bool ParseTrailer(std::string_view rest, std::string& id, std::string& email, st
 }
 
 bool Decipher(const std::string& body, std::string& plain, std::size_t& cipherBytes,
-              std::size_t& end, std::string& error) {
+              std::size_t& end, std::string& error, std::string* irregular = nullptr) {
   std::vector<unsigned char> bytes;
-  if (!identity::DecodeLines(body, bytes, &end, error)) {
+  if (!identity::DecodeLines(body, bytes, &end, error, irregular)) {
     error = "not a valid cipher text: " + error;
     return false;
   }
@@ -185,9 +185,12 @@ bool DecipherApicom(const std::string& body, bool requireTrailer, std::string& p
 }
 
 bool OpenApicom(const std::string& body, nlohmann::json& fields, std::string& error) {
-  std::string plain, id, email;
+  std::string plain, id, email, irregular;
   std::size_t cipherBytes = 0, end = 0;
-  if (!Decipher(body, plain, cipherBytes, end, error)) return false;
+  if (!Decipher(body, plain, cipherBytes, end, error, &irregular)) return false;
+  // The kit never writes this; the body still reads, but someone should know.
+  if (!irregular.empty())
+    fields["irregular"] = "the kit writes these cipher lines otherwise: " + irregular;
   fields["cipher_bytes"] = cipherBytes;
   fields["plain"] = Latin1ToUtf8(plain);
   if (!ParseTrailer(std::string_view(body).substr(end), id, email, error)) return false;

@@ -20,7 +20,9 @@ bool LooksLikeApicom(const std::string& body);
 //   "recipients": [{"section": 1, "NUMBER", "Name", "Address", "SmsCount",
 //                   "MSG": ["line 1", ...]}, ...],
 //   "FROM": {"ID", "Email"},
-//   "plain": the plain document without its padding, "cipher_bytes": N.
+//   "plain": the plain document without its padding, "cipher_bytes": N,
+//   "irregular": what differs from the line form the kit writes, only when
+//                something does (a backquote for 0, bits set in a line's fill).
 // Texts are bytes as code points (Latin1ToUtf8). On failure, error says what
 // is wrong and false is returned; fields may then hold what was read so far.
 bool OpenApicom(const std::string& body, nlohmann::json& fields, std::string& error);

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <iostream>
 
+#include "apicom.h"
 #include "sandbox.h"
 
 namespace zentrova::sandbox {
@@ -125,6 +126,14 @@ ParseSections(const std::string& text) {
       sections.back().second.emplace_back(line.substr(0, eq), line.substr(eq + 1));
   }
   return sections;
+}
+
+const std::vector<Dialect>& Dialects() {
+  static const std::vector<Dialect> dialects = {
+      {"APIEXE", DecodeApiexe},
+      {"APICOM", DecodeApicom},
+  };
+  return dialects;
 }
 
 std::string DecodeDocument(const std::string& body, nlohmann::json& entry) {

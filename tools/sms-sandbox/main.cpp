@@ -1,9 +1,10 @@
 // sms-sandbox: the local gateway for demos and tests.
 //
-// What it can do is listed in three tables below: the listener kinds (one
-// option each), the request dialects it reads, and the subcommands it runs
-// instead of serving. Adding a capability means adding its own source file
-// and one line to a table.
+// What it can do is listed in tables: below, the listener kinds (one option
+// each) and the subcommands it runs instead of serving; in journal.cpp, beside
+// the decoding that uses it, the request dialects it reads (so the library the
+// tests and fuzzers link reads them too). Adding a capability means adding its
+// own source file and one line to a table.
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +19,6 @@ namespace zentrova::sandbox {
 
 std::unique_ptr<Listener> MakeHttpListener(const ListenerConfig&, Journal&);
 std::unique_ptr<Listener> MakeMailboxListener(const ListenerConfig&, Journal&);
-bool DecodeApiexe(const std::string&, nlohmann::json&, std::string&);
 
 namespace {
 
@@ -42,18 +42,6 @@ const std::vector<Subcommand> kSubcommands = {
     {"decode", "decode < BODY > DOCUMENT   (an APICOM body to its plain document)", RunDecode},
     {"encode", "encode --account ID --email ADDRESS < DOCUMENT > BODY   (the reverse)", RunEncode},
 };
-
-}  // namespace
-
-const std::vector<Dialect>& Dialects() {
-  static const std::vector<Dialect> dialects = {
-      {"APIEXE", DecodeApiexe},
-      {"APICOM", DecodeApicom},
-  };
-  return dialects;
-}
-
-namespace {
 
 void PrintHelp() {
   std::cout << "Usage: sms-sandbox LISTENER [REPLY OPTIONS] [LISTENER [REPLY OPTIONS]]... "

@@ -79,6 +79,9 @@ struct Dialect {
 };
 const std::vector<Dialect>& Dialects();
 
+// The console program's dialect ("APIEXE"); the automation server's is in apicom.h.
+bool DecodeApiexe(const std::string& body, nlohmann::json& fields, std::string& summary);
+
 // Tries every dialect on a request body and adds "dialect" and "fields" to the
 // journal entry when one reads it; returns the summary ("" when none did).
 std::string DecodeDocument(const std::string& body, nlohmann::json& entry);
