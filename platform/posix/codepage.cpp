@@ -41,6 +41,21 @@ class Converter {
     return true;
   }
 
+  // Whether all of in converts; the output is dropped.
+  bool Accepts(std::string_view in) {
+    char buf[1024];
+    char* src = const_cast<char*>(in.data());
+    std::size_t left = in.size();
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    while (left > 0) {
+      char* dst = buf;
+      std::size_t room = sizeof buf;
+      if (iconv(cd_, &src, &left, &dst, &room) == static_cast<std::size_t>(-1) && errno != E2BIG)
+        return false;
+    }
+    return true;
+  }
+
  private:
   iconv_t cd_;
 };
@@ -122,9 +137,12 @@ bool AnsiToUtf16(std::string_view in, std::u16string& out) {
   return true;
 }
 
-bool LocaleToAnsi(std::string_view in, std::string& out, bool* lossy) {
+namespace {
+
+// Text in charset to the ANSI code page.
+bool ToAnsi(const char* charset, std::string_view in, std::string& out, bool* lossy) {
   out.clear();
-  Converter toUtf16("UTF-16LE", LocaleCharset().c_str());
+  Converter toUtf16("UTF-16LE", charset);
   if (!toUtf16.ok()) return false;
   // Character by character, so that an invalid byte costs one "?" and not the rest.
   std::u16string wide;
@@ -149,11 +167,29 @@ bool LocaleToAnsi(std::string_view in, std::string& out, bool* lossy) {
       }
     }
     if (!done) {
-      wide += u'\xFFFD';  // not a character of the locale: cannot be held either
+      wide += u'\xFFFD';  // not a character of the charset: cannot be held either
       ++i;
     }
   }
   return Utf16ToAnsi(wide, out, lossy);
+}
+
+}  // namespace
+
+bool LocaleToAnsi(std::string_view in, std::string& out, bool* lossy) {
+  return ToAnsi(LocaleCharset().c_str(), in, out, lossy);
+}
+
+bool Utf8ToAnsi(std::string_view in, std::string& out, bool* lossy) {
+  return ToAnsi("UTF-8", in, out, lossy);
+}
+
+bool IsUtf8(std::string_view text) {
+  std::size_t ascii = 0;
+  while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+  if (ascii == text.size()) return true;
+  Converter decoder("UTF-16LE", "UTF-8");
+  return decoder.ok() && decoder.Accepts(text.substr(ascii));
 }
 
 bool AnsiToLocale(std::string_view in, std::string& out) {
