@@ -9,7 +9,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <string>
+#include <utility>
 
 namespace zentrova::platform {
 namespace {
@@ -60,6 +63,16 @@ class Converter {
   iconv_t cd_;
 };
 
+// Opening a descriptor costs more than most conversions (the library looks the
+// pair up and may load a module for it), so each thread keeps the ones it has
+// opened; Convert and Accepts reset the state before every use.
+Converter& Cached(const std::string& to, const std::string& from) {
+  thread_local std::map<std::pair<std::string, std::string>, std::unique_ptr<Converter>> cache;
+  std::unique_ptr<Converter>& slot = cache[{to, from}];
+  if (!slot) slot = std::make_unique<Converter>(to.c_str(), from.c_str());
+  return *slot;
+}
+
 std::string IconvName(unsigned codePage) { return "CP" + std::to_string(codePage); }
 
 // The user's locale character set. The C/POSIX locale claims ASCII, but on
@@ -98,7 +111,7 @@ bool Utf16ToAnsi(std::u16string_view in, std::string& out, bool* lossy) {
   out.clear();
   unsigned cp = AnsiCodePage();
   if (cp == 0) return false;
-  Converter conv(IconvName(cp).c_str(), "UTF-16LE");
+  Converter& conv = Cached(IconvName(cp), "UTF-16LE");
   if (!conv.ok()) return false;
   for (std::size_t i = 0; i < in.size();) {
     char16_t c = in[i];
@@ -118,7 +131,7 @@ bool AnsiToUtf16(std::string_view in, std::u16string& out) {
   out.clear();
   unsigned cp = AnsiCodePage();
   if (cp == 0) return false;
-  Converter conv("UTF-16LE", IconvName(cp).c_str());
+  Converter& conv = Cached("UTF-16LE", IconvName(cp));
   if (!conv.ok()) return false;
   std::string bytes;
   for (char ch : in) {
@@ -142,7 +155,7 @@ namespace {
 // Text in charset to the ANSI code page.
 bool ToAnsi(const char* charset, std::string_view in, std::string& out, bool* lossy) {
   out.clear();
-  Converter toUtf16("UTF-16LE", charset);
+  Converter& toUtf16 = Cached("UTF-16LE", charset);
   if (!toUtf16.ok()) return false;
   // Character by character, so that an invalid byte costs one "?" and not the rest.
   std::u16string wide;
@@ -188,7 +201,7 @@ bool IsUtf8(std::string_view text) {
   std::size_t ascii = 0;
   while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
   if (ascii == text.size()) return true;
-  Converter decoder("UTF-16LE", "UTF-8");
+  Converter& decoder = Cached("UTF-16LE", "UTF-8");
   return decoder.ok() && decoder.Accepts(text.substr(ascii));
 }
 
@@ -196,7 +209,7 @@ bool AnsiToLocale(std::string_view in, std::string& out) {
   out.clear();
   std::u16string wide;
   if (!AnsiToUtf16(in, wide)) return false;
-  Converter toLocale(LocaleCharset().c_str(), "UTF-16LE");
+  Converter& toLocale = Cached(LocaleCharset(), "UTF-16LE");
   if (!toLocale.ok()) return false;
   for (std::size_t i = 0; i < wide.size();) {
     std::size_t units = Utf16Unit(wide, i);
