@@ -2,11 +2,13 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zentrova::cli {
 
 struct Configuration {
+  std::string path;  // the file read; empty when none was found
   char accountId[128] = {};
   char password[128] = {};
   char email[128] = {};
@@ -16,18 +18,28 @@ struct Configuration {
   int proxyPort = 0;
 };
 
+// What reading the file found. Warnings do not stop the run (a value cut to
+// its buffer, characters the code page cannot hold, a password readable by
+// other users); errors do, since a request built from such a file would not
+// say what the user wrote. One line each, naming the key and what to change.
+struct ConfigurationReport {
+  std::vector<std::string> warnings;
+  std::vector<std::string> errors;
+};
+
 // The places pagora.ini is looked for, in order: "pagora.ini" and then
 // "Pagora.ini" in programFolder, $XDG_CONFIG_HOME/pagora/pagora.ini (by default
 // ~/.config/pagora/pagora.ini), /etc/pagora/pagora.ini.
 std::vector<std::string> ConfigurationCandidates(const std::string& programFolder);
 
-// The first candidate that exists, or the empty text.
-std::string FindConfigurationFile(const std::string& programFolder);
+// Reads the first candidate that exists, opening it once; none found leaves
+// everything empty.
+void ReadConfiguration(const std::string& programFolder, Configuration& config,
+                       ConfigurationReport& report);
 
-// Reads the keys from path (a missing file leaves everything empty). Problems a
-// user should fix but that do not stop the run (a value cut to its buffer, a
-// password readable by other users) are appended to warnings, one line each.
-void ReadConfiguration(const std::string& path, Configuration& config,
-                       std::vector<std::string>& warnings);
+// The keys from the file's bytes. Text that is valid UTF-8 is converted to the
+// ANSI code page; any other text is taken to be in that code page already.
+void ParseConfiguration(std::string_view bytes, const std::string& path, Configuration& config,
+                        ConfigurationReport& report);
 
 }  // namespace zentrova::cli

@@ -1,5 +1,6 @@
 #include "cli/pagora.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -60,20 +61,39 @@ void PrintHelp(const std::string& programFolder) {
       "(set it with: zcom reg add \"HKCU\\%s\" /v HTTP1 /d HOST[:PORT] /f).\n"
       "\nExit status: 0 the last send succeeded; 1 start-up failed; 2 usage shown or no "
       "AccountId;\n"
-      "3 no Email; 4 no Password; 64 a recipient list over %zu bytes or a number over %zu bytes;\n"
-      "otherwise the last send's result in 8 bits (255 for -1 or a multiple of 256, 254 for -2,\n"
-      "246 for a message over %zu bytes, 10 no usable reply, 184 for 3000 no HTTP session,\n"
-      "or the gateway's reply code).\n",
+      "3 no Email; 4 no Password; 64 a recipient list over %zu bytes, or a number over %zu bytes\n"
+      "or holding a control character; 78 a value in pagora.ini or the registry that cannot be\n"
+      "used as it stands (the error line names it); otherwise the last send's result in 8 bits\n"
+      "(255 for -1 or a multiple of 256, 254 for -2, 246 for a message over %zu bytes, 10 no\n"
+      "usable reply, 184 for 3000 no HTTP session, or the gateway's reply code).\n",
       gateway::kSettingsKey, gateway::kSettingsKey, kMaxRecipientListBytes, kMaxNumberBytes,
       kMaxMessageBytes);
 }
 
-// The start of a long argument, enough for a person to recognise it.
-std::string Excerpt(const std::string& text) {
-  return text.size() <= 24 ? text : text.substr(0, 24) + "...";
-}
-
 }  // namespace
+
+std::string Shown(std::string_view text, std::size_t limit) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < text.size() && i < limit; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  if (text.size() > limit) out += "...";
+  return out;
+}
 
 std::vector<std::string> SplitRecipients(std::string_view list) {
   std::vector<std::string> numbers;
@@ -109,7 +129,9 @@ int RunPagora(int argc, char** argv) {
     return kExitSetupFailed;
   }
 
-  // 2. The program's folder becomes the current directory.
+  // 2. The program's folder becomes the current directory. A relative registry
+  // directory was meant from where the user started the program, as zcom reads it.
+  platform::AnchorEnvironmentPath("ZENTROVA_REGISTRY");
   const std::string folder = ProgramFolder();
   platform::ChangeCurrentDirectory(folder);
 
@@ -129,11 +151,13 @@ int RunPagora(int argc, char** argv) {
   }
 
   // 3. Configuration.
-  const std::string iniPath = FindConfigurationFile(folder);
   Configuration config;
-  std::vector<std::string> warnings;
-  ReadConfiguration(iniPath, config, warnings);
-  for (const auto& w : warnings) Warn(w);
+  ConfigurationReport report;
+  ReadConfiguration(folder, config, report);
+  for (const auto& w : report.warnings) Warn(w);
+  for (const auto& e : report.errors)
+    std::printf("Error %d: %s. Nothing was sent.\n", kExitConfigurationRefused, e.c_str());
+  if (!report.errors.empty()) return kExitConfigurationRefused;
   if (config.proxyServer[0])
     gateway::SetProxyDetails(config.proxyServer, config.proxyPort, config.proxyUserName,
                              config.proxyPassword);
@@ -144,7 +168,7 @@ int RunPagora(int argc, char** argv) {
   if (!config.email[0]) code = kExitNoEmail;
   if (!config.password[0]) code = kExitNoPassword;
   if (code != 0) {
-    if (iniPath.empty()) {
+    if (config.path.empty()) {
       std::string places;
       for (const auto& c : ConfigurationCandidates(folder))
         places += (places.empty() ? "" : ", ") + c;
@@ -193,15 +217,24 @@ int RunPagora(int argc, char** argv) {
   if (list.size() > kMaxRecipientListBytes) {
     std::printf(
         "Error %d: The recipient list is %zu bytes long; at most %zu fit. Nothing was sent.\n",
-        kExitRecipientsTooLong, list.size(), kMaxRecipientListBytes);
-    return kExitRecipientsTooLong;
+        kExitRecipientsRefused, list.size(), kMaxRecipientListBytes);
+    return kExitRecipientsRefused;
   }
   for (const auto& number : numbers) {
+    const std::string error = "Error " + std::to_string(kExitRecipientsRefused) +
+                              ": The mobile number " + Shown(number, 24);
     if (number.size() > kMaxNumberBytes) {
-      std::printf(
-          "Error %d: The mobile number %s is %zu bytes long; at most %zu fit. Nothing was sent.\n",
-          kExitRecipientsTooLong, Excerpt(number).c_str(), number.size(), kMaxNumberBytes);
-      return kExitRecipientsTooLong;
+      Print(error + " is " + std::to_string(number.size()) + " bytes long; at most " +
+            std::to_string(kMaxNumberBytes) + " fit. Nothing was sent.\n");
+      return kExitRecipientsRefused;
+    }
+    // A line break would add lines, even whole recipients, to the request.
+    auto control = std::find_if(number.begin(), number.end(), IsControlByte);
+    if (control != number.end()) {
+      Print(error + " holds the control character " + Shown(std::string_view(&*control, 1), 1) +
+            " at byte " + std::to_string(control - number.begin() + 1) +
+            "; a number may hold none. Nothing was sent.\n");
+      return kExitRecipientsRefused;
     }
   }
   if (message.size() > kMaxMessageBytes)
@@ -215,6 +248,13 @@ int RunPagora(int argc, char** argv) {
     std::fflush(stdout);
     result = SendCommandLineRequest(config.accountId, config.email, config.password, number.c_str(),
                                     message.c_str(), resultText);
+    if (result == gateway::kSettingTooLong) {
+      Print("Error " + std::to_string(kExitConfigurationRefused) + ": " + resultText +
+            (&number == &numbers.front()
+                 ? ". Nothing was sent.\n"
+                 : ". The numbers from " + number + " on were not sent.\n"));
+      return kExitConfigurationRefused;
+    }
     if (result != 0) {
       Print(resultText + "\n");
     } else {

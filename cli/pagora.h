@@ -14,12 +14,19 @@ inline constexpr int kExitSetupFailed = 1;
 inline constexpr int kExitUsage = 2;  // also: "AccountId" is empty
 inline constexpr int kExitNoEmail = 3;
 inline constexpr int kExitNoPassword = 4;
-inline constexpr int kExitRecipientsTooLong =
-    64;  // the list or one number does not fit; nothing sent
+// The list or one number does not fit, or a number holds a control character;
+// nothing sent.
+inline constexpr int kExitRecipientsRefused = 64;
+// pagora.ini or a registry value cannot be used as it stands; nothing sent.
+inline constexpr int kExitConfigurationRefused = 78;
 
 // What fits: the recipient list's work buffer and one number's buffer, less the terminator.
 inline constexpr std::size_t kMaxRecipientListBytes = 2047;
 inline constexpr std::size_t kMaxNumberBytes = 127;
+
+// text as one console line shows it: control bytes as \n, \r, \t or \xNN,
+// and cut after limit bytes with "..." (enough for a person to recognise it).
+std::string Shown(std::string_view text, std::size_t limit);
 
 // The numbers of a comma-separated list; empty fields give none.
 std::vector<std::string> SplitRecipients(std::string_view list);

@@ -1,5 +1,6 @@
 #include "cli/request.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -52,6 +53,10 @@ int SendCommandLineRequest(const char* accountId, const char* email, const char*
                            const char* number, const char* message, std::string& resultText) {
   if (!accountId || !email || !password || !number || !message) return kMissingInput;
   if (std::strlen(message) > kMaxMessageBytes) return kMessageTooLong;
+  if (std::any_of(number, number + std::strlen(number), IsControlByte) ||
+      std::strpbrk(accountId, "\r\n") || std::strpbrk(email, "\r\n") ||
+      std::strpbrk(password, "\r\n"))
+    return kUnsafeValue;
   std::string document;
   try {
     document =
@@ -60,7 +65,8 @@ int SendCommandLineRequest(const char* accountId, const char* email, const char*
     return kMissingInput;
   }
   // Re-read before every send, so a changed registry value counts at once.
-  gateway::ReadGatewayServers();
+  if (!gateway::ReadGatewayServers(gateway::GatewayServers::kPrimary, resultText))
+    return gateway::kSettingTooLong;
   return gateway::SendHttpRequest(gateway::g_szHttpServer1, 0, document, resultText);
 }
 

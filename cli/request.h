@@ -14,6 +14,14 @@ inline constexpr std::size_t kMaxMessageBytes = 765;
 // SendCommandLineRequest's own refusals (nothing is sent, the result text is untouched).
 inline constexpr int kMissingInput = -1;
 inline constexpr int kMessageTooLong = -10;
+// A number holding a control character, or another value holding a line
+// break: either would add lines of its own making to the request.
+inline constexpr int kUnsafeValue = -11;
+
+// A byte below 0x20, or 0x7F.
+inline bool IsControlByte(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7F;
+}
 
 // Letters, digits, '*', '-' and '_' stay; a blank becomes '+', LF "%0A", CR is
 // dropped and every other byte becomes "%XX" in upper-case hexadecimal.
@@ -25,7 +33,8 @@ std::string ComposeRequestDocument(std::string_view email, std::string_view acco
 
 // Composes the document for one number and posts it to the primary gateway
 // server (type 0). Returns 0 when the gateway accepted it, kMissingInput,
-// kMessageTooLong, or the transport's result; resultText then holds the
+// kMessageTooLong, kUnsafeValue, gateway::kSettingTooLong (resultText names
+// the registry value), or the transport's result; resultText then holds the
 // gateway's reply or the transport's error text.
 int SendCommandLineRequest(const char* accountId, const char* email, const char* password,
                            const char* number, const char* message, std::string& resultText);

@@ -94,7 +94,12 @@ int DeliverMessage(VARIANT* recipients, const std::string& message, std::string&
     }
   }
 
-  const char* mailbox = gateway::ReadGatewayMailbox();
+  std::string mailboxError;
+  const char* mailbox = gateway::ReadGatewayMailbox(mailboxError);
+  if (!mailbox) {
+    response = mailboxError;
+    return 0;
+  }
   if (smtp::SendGatewayMail(settings.SMTPServer, sender.Email, mailbox, kGatewayMailSubject,
                             text.c_str()) == 0)
     return 1;

@@ -8,7 +8,31 @@ namespace {
 // Placeholders: the provider's real hosts are set in the registry.
 constexpr const char* kDefaultServer1 = "sms1.zentrova.example";
 constexpr const char* kDefaultServer2 = "sms2.zentrova.example";
+constexpr const char* kDefaultMailbox = "sms@zentrova.example";
 constexpr unsigned long kServerReadLimit = 254;
+constexpr unsigned long kMailboxReadLimit = 63;
+
+char g_szGatewayMailbox[64] = {};
+
+// Reads name from an opened key into buffer, at most readLimit bytes with the
+// terminator. A missing value leaves the buffer as it was; an over-long one
+// too, and it returns false with error naming it.
+bool ReadSetting(const platform::RegistryKey& key, const char* name, char* buffer,
+                 unsigned long readLimit, std::string& error) {
+  unsigned long size = readLimit;
+  long result = key.QueryValue(name, buffer, &size);
+  if (result == platform::kErrorMoreData) {
+    error = std::string(name) + " under HKEY_CURRENT_USER\\" + kSettingsKey + " is " +
+            std::to_string(size - 1) + " bytes long, over its limit of " +
+            std::to_string(readLimit - 1) + "; shorten it";
+    return false;
+  }
+  // A value stored without a terminator (a binary one) must not run into
+  // what an earlier, longer value left in the buffer.
+  if (result == 0 && size < readLimit) buffer[size] = '\0';
+  return true;
+}
+
 }  // namespace
 
 char g_szHttpServer1[256] = {};
@@ -24,21 +48,38 @@ long ReadRegistryString(platform::RegistryRoot root, const char* keyPath, const 
   unsigned long size = readLimit;
   if (buffer && key.QueryValue(valueName ? valueName : "", buffer, &size) == 0 &&
       size < readLimit) {
-    // A value stored without a terminator (a binary one) must not run into
-    // what an earlier, longer value left in the buffer.
-    buffer[size] = '\0';
+    buffer[size] = '\0';  // as in ReadSetting
   }
   key.Close();
   return 0;
 }
 
-void ReadGatewayServers() {
-  ReadRegistryString(platform::RegistryRoot::kCurrentUser, kSettingsKey, "HTTP1", g_szHttpServer1,
-                     kServerReadLimit);
-  ReadRegistryString(platform::RegistryRoot::kCurrentUser, kSettingsKey, "HTTP2", g_szHttpServer2,
-                     kServerReadLimit);
+bool ReadGatewayServers(GatewayServers which, std::string& error) {
+  // One opening of the key (one read of the hive) for both names.
+  platform::RegistryKey key;
+  bool ok = true;
+  if (key.Open(platform::RegistryRoot::kCurrentUser, kSettingsKey) != 0) {
+    g_szHttpServer1[0] = '\0';
+    g_szHttpServer2[0] = '\0';
+  } else {
+    ok = ReadSetting(key, "HTTP1", g_szHttpServer1, kServerReadLimit, error);
+    if (ok && which == GatewayServers::kBoth)
+      ok = ReadSetting(key, "HTTP2", g_szHttpServer2, kServerReadLimit, error);
+  }
   if (g_szHttpServer1[0] == '\0') std::strcpy(g_szHttpServer1, kDefaultServer1);
   if (g_szHttpServer2[0] == '\0') std::strcpy(g_szHttpServer2, kDefaultServer2);
+  return ok;
+}
+
+const char* ReadGatewayMailbox(std::string& error) {
+  std::strcpy(g_szGatewayMailbox, kDefaultMailbox);
+  char value[64] = {};
+  platform::RegistryKey key;
+  if (key.Open(platform::RegistryRoot::kCurrentUser, kSettingsKey) == 0 &&
+      !ReadSetting(key, "DebugGateway", value, kMailboxReadLimit, error))
+    return nullptr;
+  if (value[0] != '\0') std::memcpy(g_szGatewayMailbox, value, sizeof value);
+  return g_szGatewayMailbox;
 }
 
 }  // namespace zentrova::gateway

@@ -3,11 +3,17 @@
 // current user) and the proxy settings of each deliverable.
 #pragma once
 
+#include <string>
+
 #include "platform/registry.h"
 
 namespace zentrova::gateway {
 
 inline constexpr const char* kSettingsKey = "Software\\Zentrova\\SMS\\3.0\\Settings";
+
+// A registry value too long for its buffer: nothing is sent, and the result
+// text names the value and its limit.
+inline constexpr int kSettingTooLong = -3;
 
 // Opens ROOT\keyPath and reads valueName into buffer, at most readLimit bytes.
 // A key that cannot be opened empties the buffer and returns the error code; a
@@ -15,13 +21,18 @@ inline constexpr const char* kSettingsKey = "Software\\Zentrova\\SMS\\3.0\\Setti
 long ReadRegistryString(platform::RegistryRoot root, const char* keyPath, const char* valueName,
                         char* buffer, unsigned long readLimit);
 
-// The primary and secondary gateway servers: process-wide, re-read before every send.
+// The primary and secondary gateway servers: process-wide, re-read before every
+// send (the console program reads the primary only). An over-long value would
+// send the request to the default host instead of the one the administrator
+// named, so it makes the read fail with error naming the value and its limit.
 extern char g_szHttpServer1[256];
 extern char g_szHttpServer2[256];
-void ReadGatewayServers();
+enum class GatewayServers { kPrimary, kBoth };
+bool ReadGatewayServers(GatewayServers which, std::string& error);
 
-// The gateway mailbox for delivery by e-mail (automation server), re-read before use.
-const char* ReadGatewayMailbox();
+// The gateway mailbox for delivery by e-mail (automation server), re-read before
+// use; null, with error set, when "DebugGateway" is too long.
+const char* ReadGatewayMailbox(std::string& error);
 
 // Command-line sender: one process-wide record, set once at start-up.
 struct ProxySettings {

@@ -21,6 +21,13 @@ bool AnsiToUtf16(std::string_view in, std::u16string& out);
 // to the ANSI code page.
 bool LocaleToAnsi(std::string_view in, std::string& out, bool* lossy = nullptr);
 
+// UTF-8 text (a configuration file written on Linux) to the ANSI code page.
+bool Utf8ToAnsi(std::string_view in, std::string& out, bool* lossy = nullptr);
+
+// Whether text is well-formed UTF-8 (plain ASCII is). A text that is not was
+// written in some 8-bit code page, as files from Windows machines are.
+bool IsUtf8(std::string_view text);
+
 // ANSI text back to the locale's character set, for console output.
 bool AnsiToLocale(std::string_view in, std::string& out);
 

@@ -12,6 +12,11 @@ bool ExecutablePath(std::string& path);
 // *message when given) when it cannot.
 bool ChangeCurrentDirectory(const std::string& directory, std::string* message = nullptr);
 
+// When the environment variable name holds a relative path, makes it absolute
+// against the current directory, so that it names the same place after the
+// process changes directory. False when it cannot.
+bool AnchorEnvironmentPath(const char* name);
+
 // The product version the program was built with, four 16-bit parts
 // (major, minor, patch, build): what Windows keeps in a file's version resource.
 struct FileVersion {

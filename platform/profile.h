@@ -1,24 +1,56 @@
-// Private-profile (INI) files, read the way Windows reads them: section and key
-// names are case-insensitive, blanks around names and values are trimmed, a value
-// is cut to the buffer size less one, and a missing file, section or key gives
-// the caller's default. Nothing is cached: every call reads the file as it is.
+// Private-profile (INI) text, read the way Windows reads it: section and key
+// names are case-insensitive, blanks around names and values are trimmed, a
+// value in matching quotes loses them, and lines starting with ';' are comments.
+// A line ends at CR, LF or CR LF, so no value can hold a line break. The text is
+// parsed from bytes in memory; LoadProfileFile reads a file with one opening.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zentrova::platform {
 
-// Copies the value (or defaultValue) into buffer, cut to size - 1 bytes and
-// NUL-terminated; returns the number of bytes copied, without the terminator.
-std::size_t ReadProfileString(std::string_view section, std::string_view key,
-                              std::string_view defaultValue, char* buffer, std::size_t size,
-                              const std::string& path);
+class Profile {
+ public:
+  struct Entry {
+    std::string section, key, value;
+  };
+  enum class Lookup {
+    kMissing,
+    kFound,
+    // The value holds a NUL byte. Windows' reader would end it there and
+    // hand out the front part as the whole, so it is refused instead.
+    kHoldsNul,
+  };
 
-// The value read as an integer: optional blanks and sign, then the leading
-// digits ("12abc" is 12, "abc" is 0). A missing key gives defaultValue.
-int ReadProfileInt(std::string_view section, std::string_view key, int defaultValue,
-                   const std::string& path);
+  explicit Profile(std::string_view bytes);
+
+  // The value of key from the first line, in file order, that defines it in a
+  // section called section; value is empty unless the result is kFound.
+  Lookup Find(std::string_view section, std::string_view key, std::string& value) const;
+
+  // Every key line in file order, values as they stand (NUL bytes included).
+  const std::vector<Entry>& Entries() const { return entries_; }
+
+ private:
+  std::vector<Entry> entries_;
+};
+
+// A value read as an integer the way Windows reads one: optional blanks and
+// sign, then the leading digits ("12abc" is 12, "abc" is 0), clamped to int.
+int ProfileInt(std::string_view value);
+
+struct ProfileFile {
+  std::string bytes;
+  bool othersCanRead = false;  // every user of the machine may read it
+};
+enum class ProfileLoad { kRead, kMissing, kFailed };
+
+// Reads the regular file at path whole. kMissing when nothing (or no regular
+// file) is there; kFailed with the reason in error when it exists but cannot
+// be read, or when it is too large to be a profile.
+ProfileLoad LoadProfileFile(const std::string& path, ProfileFile& file, std::string& error);
 
 }  // namespace zentrova::platform

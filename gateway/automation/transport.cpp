@@ -23,8 +23,6 @@ constexpr platform::HttpTimeouts kAutomationTimeouts = {
     .connectMs = 2000, .sendMs = 4000, .receiveMs = 25000, .attemptMs = 0};
 
 constexpr const char* kSessionFailureText = "There was an error connecting to the sever.";
-constexpr const char* kDefaultMailbox = "sms@zentrova.example";  // placeholder, see README
-char g_szGatewayMailbox[64] = {};
 
 void CopyText(char (&to)[64], const char* from) {
   std::strncpy(to, from ? from : "", sizeof to - 1);
@@ -41,15 +39,6 @@ std::mutex& SendMutex() {
 thread_local int t_sendDepth = 0;
 
 }  // namespace
-
-const char* ReadGatewayMailbox() {
-  std::strcpy(g_szGatewayMailbox, kDefaultMailbox);
-  char value[64] = {};
-  ReadRegistryString(platform::RegistryRoot::kCurrentUser, kSettingsKey, "DebugGateway", value,
-                     sizeof value - 1);
-  if (value[0] != '\0') std::memcpy(g_szGatewayMailbox, value, sizeof value);
-  return g_szGatewayMailbox;
-}
 
 void FillProxyDetails(ProxyDetails& details, int proxyType, int proxyPort, const char* proxyAddress,
                       const char* proxyUserName, const char* proxyPassword) {
@@ -112,13 +101,16 @@ int SendViaHttp(int type, const std::string& document, char* output, std::size_t
     ~Depth() { --t_sendDepth; }
   } depth;
 
-  ReadGatewayServers();
   std::string resultText;
-  bool mayHaveBeenDelivered = false;
-  int result =
-      SendToServer(g_szHttpServer1, type, document, resultText, proxy, mayHaveBeenDelivered);
-  if (!mayHaveBeenDelivered && (result == kRetryableFailure || result == kNoUsableReplyAutomation))
-    result = SendToServer(g_szHttpServer2, type, document, resultText, proxy, mayHaveBeenDelivered);
+  int result = kSettingTooLong;
+  if (ReadGatewayServers(GatewayServers::kBoth, resultText)) {
+    bool mayHaveBeenDelivered = false;
+    result = SendToServer(g_szHttpServer1, type, document, resultText, proxy, mayHaveBeenDelivered);
+    if (!mayHaveBeenDelivered &&
+        (result == kRetryableFailure || result == kNoUsableReplyAutomation))
+      result =
+          SendToServer(g_szHttpServer2, type, document, resultText, proxy, mayHaveBeenDelivered);
+  }
 
   if (output && outputSize > 0) {
     std::size_t length = std::min(resultText.size(), outputSize - 1);

@@ -9,7 +9,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zentrova::platform {
 namespace {
@@ -41,8 +46,64 @@ class Converter {
     return true;
   }
 
+  // Whether all of in converts; the output is dropped.
+  bool Accepts(std::string_view in) {
+    char buf[1024];
+    char* src = const_cast<char*>(in.data());
+    std::size_t left = in.size();
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    while (left > 0) {
+      char* dst = buf;
+      std::size_t room = sizeof buf;
+      if (iconv(cd_, &src, &left, &dst, &room) == static_cast<std::size_t>(-1) && errno != E2BIG)
+        return false;
+    }
+    return true;
+  }
+
  private:
   iconv_t cd_;
+};
+
+// Opening a descriptor costs more than most conversions (the library looks the
+// pair up and may load a module for it), so the ones opened are kept and lent
+// out, each to one user at a time; Convert and Accepts reset the state before
+// every use. The pool is a static, not thread-local storage: a thread-local
+// object with a destructor would keep the automation server's library from
+// being unloaded.
+class Lease {
+ public:
+  Lease(const std::string& to, const std::string& from) : key_(to, from) {
+    Pool& pool = ThePool();
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    auto& idle = pool.idle[key_];
+    if (!idle.empty()) {
+      converter_ = std::move(idle.back());
+      idle.pop_back();
+    }
+    if (!converter_) converter_ = std::make_unique<Converter>(to.c_str(), from.c_str());
+  }
+  ~Lease() {
+    Pool& pool = ThePool();
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    pool.idle[key_].push_back(std::move(converter_));
+  }
+  Lease(const Lease&) = delete;
+  Lease& operator=(const Lease&) = delete;
+  Converter* operator->() const { return converter_.get(); }
+
+ private:
+  using Key = std::pair<std::string, std::string>;
+  struct Pool {
+    std::mutex mutex;
+    std::map<Key, std::vector<std::unique_ptr<Converter>>> idle;
+  };
+  static Pool& ThePool() {
+    static Pool pool;
+    return pool;
+  }
+  Key key_;
+  std::unique_ptr<Converter> converter_;
 };
 
 std::string IconvName(unsigned codePage) { return "CP" + std::to_string(codePage); }
@@ -83,14 +144,14 @@ bool Utf16ToAnsi(std::u16string_view in, std::string& out, bool* lossy) {
   out.clear();
   unsigned cp = AnsiCodePage();
   if (cp == 0) return false;
-  Converter conv(IconvName(cp).c_str(), "UTF-16LE");
-  if (!conv.ok()) return false;
+  Lease conv(IconvName(cp), "UTF-16LE");
+  if (!conv->ok()) return false;
   for (std::size_t i = 0; i < in.size();) {
     char16_t c = in[i];
     std::size_t units = Utf16Unit(in, i);
     if (c < 0x80) {
       out += static_cast<char>(c);  // every Windows code page agrees on ASCII
-    } else if (!conv.Convert(reinterpret_cast<const char*>(in.data() + i), units * 2, out)) {
+    } else if (!conv->Convert(reinterpret_cast<const char*>(in.data() + i), units * 2, out)) {
       out += '?';
       if (lossy) *lossy = true;
     }
@@ -103,8 +164,8 @@ bool AnsiToUtf16(std::string_view in, std::u16string& out) {
   out.clear();
   unsigned cp = AnsiCodePage();
   if (cp == 0) return false;
-  Converter conv("UTF-16LE", IconvName(cp).c_str());
-  if (!conv.ok()) return false;
+  Lease conv("UTF-16LE", IconvName(cp));
+  if (!conv->ok()) return false;
   std::string bytes;
   for (char ch : in) {
     if (static_cast<unsigned char>(ch) < 0x80) {
@@ -112,7 +173,7 @@ bool AnsiToUtf16(std::string_view in, std::u16string& out) {
       continue;
     }
     bytes.clear();
-    if (conv.Convert(&ch, 1, bytes) && bytes.size() == 2) {
+    if (conv->Convert(&ch, 1, bytes) && bytes.size() == 2) {
       out += static_cast<char16_t>(static_cast<unsigned char>(bytes[0]) |
                                    (static_cast<unsigned char>(bytes[1]) << 8));
     } else {
@@ -122,10 +183,13 @@ bool AnsiToUtf16(std::string_view in, std::u16string& out) {
   return true;
 }
 
-bool LocaleToAnsi(std::string_view in, std::string& out, bool* lossy) {
+namespace {
+
+// Text in charset to the ANSI code page.
+bool ToAnsi(const char* charset, std::string_view in, std::string& out, bool* lossy) {
   out.clear();
-  Converter toUtf16("UTF-16LE", LocaleCharset().c_str());
-  if (!toUtf16.ok()) return false;
+  Lease toUtf16("UTF-16LE", charset);
+  if (!toUtf16->ok()) return false;
   // Character by character, so that an invalid byte costs one "?" and not the rest.
   std::u16string wide;
   std::string unit;
@@ -140,7 +204,7 @@ bool LocaleToAnsi(std::string_view in, std::string& out, bool* lossy) {
     bool done = false;
     for (std::size_t len = 1; len <= 6 && i + len <= in.size() && !done; ++len) {
       unit.clear();
-      if (toUtf16.Convert(in.data() + i, len, unit)) {
+      if (toUtf16->Convert(in.data() + i, len, unit)) {
         for (std::size_t k = 0; k + 1 < unit.size(); k += 2)
           wide += static_cast<char16_t>(static_cast<unsigned char>(unit[k]) |
                                         (static_cast<unsigned char>(unit[k + 1]) << 8));
@@ -149,24 +213,42 @@ bool LocaleToAnsi(std::string_view in, std::string& out, bool* lossy) {
       }
     }
     if (!done) {
-      wide += u'\xFFFD';  // not a character of the locale: cannot be held either
+      wide += u'\xFFFD';  // not a character of the charset: cannot be held either
       ++i;
     }
   }
   return Utf16ToAnsi(wide, out, lossy);
 }
 
+}  // namespace
+
+bool LocaleToAnsi(std::string_view in, std::string& out, bool* lossy) {
+  return ToAnsi(LocaleCharset().c_str(), in, out, lossy);
+}
+
+bool Utf8ToAnsi(std::string_view in, std::string& out, bool* lossy) {
+  return ToAnsi("UTF-8", in, out, lossy);
+}
+
+bool IsUtf8(std::string_view text) {
+  std::size_t ascii = 0;
+  while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+  if (ascii == text.size()) return true;
+  Lease decoder("UTF-16LE", "UTF-8");
+  return decoder->ok() && decoder->Accepts(text.substr(ascii));
+}
+
 bool AnsiToLocale(std::string_view in, std::string& out) {
   out.clear();
   std::u16string wide;
   if (!AnsiToUtf16(in, wide)) return false;
-  Converter toLocale(LocaleCharset().c_str(), "UTF-16LE");
-  if (!toLocale.ok()) return false;
+  Lease toLocale(LocaleCharset(), "UTF-16LE");
+  if (!toLocale->ok()) return false;
   for (std::size_t i = 0; i < wide.size();) {
     std::size_t units = Utf16Unit(wide, i);
     if (wide[i] < 0x80) {
       out += static_cast<char>(wide[i]);
-    } else if (!toLocale.Convert(reinterpret_cast<const char*>(wide.data() + i), units * 2, out)) {
+    } else if (!toLocale->Convert(reinterpret_cast<const char*>(wide.data() + i), units * 2, out)) {
       out += '?';
     }
     i += units;

@@ -6,6 +6,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "platform/codepage.h"
@@ -25,6 +26,15 @@ bool ChangeCurrentDirectory(const std::string& directory, std::string* message) 
   if (chdir(directory.c_str()) == 0) return true;
   if (message) *message = std::strerror(errno);
   return false;
+}
+
+bool AnchorEnvironmentPath(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value || !*value || *value == '/') return true;
+  std::error_code error;
+  std::filesystem::path here = std::filesystem::current_path(error);
+  if (error) return false;
+  return setenv(name, (here / value).c_str(), 1) == 0;
 }
 
 bool ReadFileVersion(FileVersion& version) {

@@ -1,17 +1,21 @@
 #include "platform/profile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fstream>
-#include <optional>
 
 namespace zentrova::platform {
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
+// A profile is a few lines of settings; anything larger is not one.
+constexpr std::size_t kMaxProfileBytes = 1 << 20;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -28,60 +32,65 @@ bool SameName(std::string_view a, std::string_view b) {
          });
 }
 
-// The value of key in the first section called section, or nothing.
-std::optional<std::string> Lookup(std::string_view section, std::string_view key,
-                                  const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  section = Trim(section);
-  key = Trim(key);
-  std::string line;
-  bool first = true, inSection = false;
-  while (std::getline(in, line)) {
-    std::string_view view = line;
-    if (first && view.starts_with("\xEF\xBB\xBF")) view.remove_prefix(3);  // editors' UTF-8 mark
-    first = false;
-    view = Trim(view);
-    if (view.empty() || view.front() == ';') continue;
-    if (view.front() == '[') {
-      std::size_t close = view.find(']');
-      std::string_view name =
-          view.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
-      inSection = SameName(Trim(name), section);
+// One open file descriptor, closed when the owner goes.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+Profile::Profile(std::string_view bytes) {
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);  // editors' UTF-8 mark
+  std::string_view section;
+  while (!bytes.empty()) {
+    std::size_t end = bytes.find_first_of("\r\n");
+    std::string_view line = Trim(bytes.substr(0, end));
+    bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[') {
+      std::size_t close = line.find(']');
+      section = Trim(
+          line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
       continue;
     }
-    if (!inSection) continue;
-    std::size_t eq = view.find('=');
-    if (eq == std::string_view::npos || !SameName(Trim(view.substr(0, eq)), key)) continue;
-    std::string_view value = Trim(view.substr(eq + 1));
+    std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    std::string_view value = Trim(line.substr(eq + 1));
     // A value in matching quotes loses them, so that blanks at its ends can be kept.
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front())
       value = value.substr(1, value.size() - 2);
-    return std::string(value);
+    entries_.push_back(
+        Entry{std::string(section), std::string(Trim(line.substr(0, eq))), std::string(value)});
   }
-  return std::nullopt;
 }
 
-}  // namespace
-
-std::size_t ReadProfileString(std::string_view section, std::string_view key,
-                              std::string_view defaultValue, char* buffer, std::size_t size,
-                              const std::string& path) {
-  if (!buffer || size == 0) return 0;
-  std::optional<std::string> found = Lookup(section, key, path);
-  std::string_view value = found ? std::string_view(*found) : Trim(defaultValue);
-  std::size_t n = std::min(value.size(), size - 1);
-  std::memcpy(buffer, value.data(), n);
-  buffer[n] = '\0';
-  return n;
+Profile::Lookup Profile::Find(std::string_view section, std::string_view key,
+                              std::string& value) const {
+  value.clear();
+  section = Trim(section);
+  key = Trim(key);
+  for (const auto& e : entries_) {
+    if (!SameName(e.section, section) || !SameName(e.key, key)) continue;
+    if (e.value.find('\0') != std::string::npos) return Lookup::kHoldsNul;
+    value = e.value;
+    return Lookup::kFound;
+  }
+  return Lookup::kMissing;
 }
 
-int ReadProfileInt(std::string_view section, std::string_view key, int defaultValue,
-                   const std::string& path) {
-  std::optional<std::string> found = Lookup(section, key, path);
-  if (!found) return defaultValue;
-  std::string_view v = Trim(*found);
+int ProfileInt(std::string_view value) {
+  std::string_view v = Trim(value);
   bool negative = false;
   if (!v.empty() && (v.front() == '-' || v.front() == '+')) {
     negative = v.front() == '-';
@@ -94,6 +103,45 @@ int ReadProfileInt(std::string_view section, std::string_view key, int defaultVa
   }
   if (negative) n = -n;
   return static_cast<int>(std::clamp<long long>(n, INT_MIN, INT_MAX));
+}
+
+ProfileLoad LoadProfileFile(const std::string& path, ProfileFile& file, std::string& error) {
+  file = ProfileFile{};
+  FileDescriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd.get() < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return ProfileLoad::kMissing;
+    error = "cannot read " + path + ": " + std::strerror(errno);
+    return ProfileLoad::kFailed;
+  }
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0) {
+    error = "cannot read " + path + ": " + std::strerror(errno);
+    return ProfileLoad::kFailed;
+  }
+  if (!S_ISREG(st.st_mode)) return ProfileLoad::kMissing;
+  if (static_cast<unsigned long long>(st.st_size) > kMaxProfileBytes) {
+    error = path + " is " + std::to_string(st.st_size) +
+            " bytes long; a settings file of more than " + std::to_string(kMaxProfileBytes) +
+            " bytes is not read";
+    return ProfileLoad::kFailed;
+  }
+  file.othersCanRead = (st.st_mode & S_IROTH) != 0;
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = read(fd.get(), buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = "cannot read " + path + ": " + std::strerror(errno);
+      return ProfileLoad::kFailed;
+    }
+    if (file.bytes.size() + static_cast<std::size_t>(n) > kMaxProfileBytes) {
+      error = path + " grew past " + std::to_string(kMaxProfileBytes) + " bytes while it was read";
+      return ProfileLoad::kFailed;
+    }
+    file.bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  return ProfileLoad::kRead;
 }
 
 }  // namespace zentrova::platform

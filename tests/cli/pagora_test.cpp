@@ -14,6 +14,7 @@
 
 namespace fs = std::filesystem;
 using namespace zentrova::testing;
+using namespace std::string_literals;
 
 namespace {
 
@@ -75,9 +76,10 @@ class Pagora : public ::testing::Test {
   fs::path dir_ = temp_.Path();
 };
 
-TEST_F(Pagora, AccountDetailsAreCheckedBeforeTheArguments) {
+TEST_F(Pagora, ConfigurationIsCheckedBeforeTheArguments) {
+  const std::string ini = (dir_ / "xdg/pagora/pagora.ini").string();
   struct Case {
-    const char* ini;
+    std::string ini;
     std::vector<std::string> args;
     std::string out;
     int exit;
@@ -93,6 +95,23 @@ TEST_F(Pagora, AccountDetailsAreCheckedBeforeTheArguments) {
        std::string("Error 2:") + kConfigError,
        2},
       {"", {"0419000000"}, std::string("Error 4:") + kConfigError, 4},
+      // A value the request could not carry as written is refused by name.
+      {"[CONFIG]\nAccountId=12\0 34567\nPassword=pw\nEmail=me@example.com\n"s,
+       {"0419000000", "Hi"},
+       "Error 78: [CONFIG] AccountId in " + ini +
+           " holds a NUL byte, which would end the value there; remove it. Nothing was sent.\n",
+       78},
+      {std::string(kCompleteIni) + "[PROXY]\nServer=http://127.0.0.1\n",
+       {"0419000000", "Hi"},
+       "Error 78: [PROXY] Server in " + ini +
+           " is \"http://127.0.0.1\": give the proxy's host name or address alone, without a "
+           "scheme "
+           "or a port (Server=127.0.0.1, and the port as Port=). Nothing was sent.\nError 78: "
+           "[PROXY] Port in " +
+           ini +
+           " is missing: give the proxy's port, a number from 1 to 65535 (for example "
+           "Port=3128). Nothing was sent.\n",
+       78},
   };
   RawListener listener;
   PointAt(listener);
@@ -232,6 +251,40 @@ TEST_F(Pagora, MessageOf765BytesIsSentAnd766IsRefusedForEveryNumber) {
   EXPECT_EQ(listener.Requests().size(), 1u);
 }
 
+TEST_F(Pagora, IniTextGoesOutInTheCodePageAndTheRegistryIsReadAsZcomReadsIt) {
+  RawListener listener;
+  // A relative registry directory names the same place for zcom and for Pagora.
+  const fs::path started = fs::current_path();
+  fs::current_path(dir_);
+  ProcessResult added =
+      Run({"reg", "add", kSettings, "/v", "HTTP1", "/d", listener.Address(), "/f"},
+          {{"ZENTROVA_REGISTRY", "relative"}}, kZcom);
+  ASSERT_EQ(added.exitCode, 0) << added.err;
+  WriteIni("\xEF\xBB\xBF[CONFIG]\nAccountId=acct\nPassword=p\xC3\xA4ss\nEmail=j\xC3\xB6rg@x\n");
+  ProcessResult r = Run({"1", "\xC3\xA4"}, {{"ZENTROVA_REGISTRY", "relative"}});
+  // And a copy from Windows, in code page 1252 already.
+  WriteIni("[CONFIG]\nAccountId=acct\nPassword=p\xE4ss\nEmail=j\xF6rg@x\n");
+  ProcessResult copied = Run({"1", "\xC3\xA4"}, {{"ZENTROVA_REGISTRY", "relative"}});
+  fs::current_path(started);
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(copied.exitCode, 0) << copied.out;
+  auto requests = listener.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  for (const auto& request : requests)
+    EXPECT_EQ(Body(request),
+              "[FROM]\nEmail=j\xF6rg@x\n\n[SENDER]\nID=acct\nPW=p\xE4ss\nProduct=APIEXE\n\n\n[1]"
+              "\nMessage=%E4\nNumber=1\n");
+
+  // A server name too long for its buffer is not replaced by the default host.
+  PointAt(std::string(254, 'h'));
+  r = Run({"1,2", "Hi"});
+  EXPECT_EQ(r.exitCode, 78);
+  EXPECT_EQ(r.out,
+            "Sending SMS to 1 with message Hi\nError 78: HTTP1 under HKEY_CURRENT_USER\\" +
+                kSettings.substr(5) +
+                " is 254 bytes long, over its limit of 253; shorten it. Nothing was sent.\n");
+}
+
 TEST_F(Pagora, TheLastSendDecidesTheExitStatus) {
   RawListener listener({Reply(200, "0005 Unknown number"), Reply(200, "0000 OK"),
                         Reply(200, "0000 OK"), Reply(200, "0005 Unknown number")});
@@ -262,12 +315,24 @@ TEST_F(Pagora, RecipientsThatDoNotFitAreRefusedWholeBeforeAnySend) {
   EXPECT_EQ(
       r.out,
       "Error 64: The recipient list is 2048 bytes long; at most 2047 fit. Nothing was sent.\n");
-  r = Run({"1," + number127 + "8", "Hi"});
-  EXPECT_EQ(r.exitCode, 64);
-  EXPECT_EQ(
-      r.out,
-      "Error 64: The mobile number 777777777777777777777777... is 128 bytes long; at most 127 fit. "
-      "Nothing was sent.\n");
+  struct Case {
+    std::string list, line;
+  } cases[] = {
+      {"1," + number127 + "8",
+       "The mobile number 777777777777777777777777... is 128 bytes long; at most 127 fit."},
+      // A line break would add a recipient of the sender's making.
+      {"1,0412345678\n\n[2]\nMessage=Injected+text\nNumber=0499999999",
+       "The mobile number 0412345678\\n\\n[2]\\nMessage=... holds the control character \\n at "
+       "byte 11; a number may hold none."},
+      {"12\x7f",
+       "The mobile number 12\\x7F holds the control character \\x7F at byte 3; a number "
+       "may hold none."},
+  };
+  for (const auto& c : cases) {
+    r = Run({c.list, "Hi"});
+    EXPECT_EQ(r.exitCode, 64);
+    EXPECT_EQ(r.out, "Error 64: " + c.line + " Nothing was sent.\n");
+  }
   EXPECT_EQ(listener.Requests().size(), 1u);
 }
 

@@ -1,15 +1,14 @@
 // The console program's pieces whose cases are too many to run as processes.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <filesystem>
-#include <fstream>
+#include <map>
 
 #include "cli/config.h"
 #include "cli/pagora.h"
 #include "cli/request.h"
 
 using namespace zentrova::cli;
+using namespace std::string_literals;
 
 namespace {
 
@@ -33,21 +32,60 @@ TEST(ExitStatus, FailuresNeverBecomeSuccess) {
   for (const auto& c : cases) EXPECT_EQ(ExitStatus(c.result), c.status) << c.result;
 }
 
-TEST(ReadConfiguration, AValueTooLongForItsBufferIsNamed) {
-  const std::filesystem::path ini =
-      std::filesystem::temp_directory_path() / ("zv-ini-" + std::to_string(getpid()));
-  std::ofstream(ini) << "[CONFIG]\nAccountId=acct\nPassword=" << std::string(130, 'p')
-                     << "\n[PROXY]\nPort=3128\n";
-  chmod(ini.c_str(), 0600);
-  Configuration c;
-  std::vector<std::string> warnings;
-  ReadConfiguration(ini.string(), c, warnings);
-  std::filesystem::remove(ini);
-  EXPECT_STREQ(c.accountId, "acct");
-  EXPECT_EQ(std::string(c.password), std::string(127, 'p'));
-  EXPECT_EQ(c.proxyPort, 3128);
-  ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_NE(warnings[0].find("[CONFIG] Password"), std::string::npos) << warnings[0];
+TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
+  enum Kind { kClean, kWarning, kError };
+  struct Case {
+    std::string ini;
+    std::string field, value;  // the field of the result, as "Section/Key"
+    Kind kind;
+    std::string line;  // what the one warning or error line holds
+  } cases[] = {
+      // UTF-8, with or without the byte-order mark, is converted; other text is taken as it is.
+      {"[CONFIG]\nPassword=p\xC3\xA4ss\nEmail=j\xC3\xB6rg@x\n", "CONFIG/Email", "j\xF6rg@x", kClean,
+       ""},
+      {"\xEF\xBB\xBF[CONFIG]\nPassword=p\xC3\xA4ss\n", "CONFIG/Password", "p\xE4ss", kClean, ""},
+      {"[CONFIG]\nPassword=p\xE4ss\nEmail=j\xF6rg@x\n", "CONFIG/Password", "p\xE4ss", kClean, ""},
+      {"[PROXY]\nServer=h\nPort=1\nUsername=\xD0\x9F\xC3\xA4\n", "PROXY/Username", "?\xE4",
+       kWarning,
+       "code page 1252 cannot hold some characters of Username in f.ini; they are sent as \"?\""},
+      {"[CONFIG]\nPassword=" + std::string(130, 'p'), "CONFIG/Password", std::string(127, 'p'),
+       kWarning, "[CONFIG] Password in f.ini is longer than 127 bytes"},
+      {"[CONFIG]\nAccountId=12\0 34567\n"s, "CONFIG/AccountId", "", kError,
+       "[CONFIG] AccountId in f.ini holds a NUL byte"},
+      {"\xFF\xFE[\0C\0"s, "CONFIG/AccountId", "", kError, "f.ini is saved as UTF-16"},
+      // A proxy the transport could not use names the key to change (more in pagora_test).
+      {"[PROXY]\nServer=[::1]\nPort=3128\n", "PROXY/Server", "[::1]", kClean, ""},
+      {"[PROXY]\nServer=proxy:3128\nPort=3128\n", "PROXY/Server", "proxy:3128", kError,
+       "(Server=proxy,"},
+      {"[PROXY]\nServer=proxy\nPort=0\n", "PROXY/Server", "proxy", kError,
+       "[PROXY] Port in f.ini is \"0\": give the proxy's port"},
+  };
+  for (const auto& c : cases) {
+    Configuration config;
+    ConfigurationReport report;
+    ParseConfiguration(c.ini, "f.ini", config, report);
+    const std::map<std::string, const char*> fields = {{"CONFIG/AccountId", config.accountId},
+                                                       {"CONFIG/Password", config.password},
+                                                       {"CONFIG/Email", config.email},
+                                                       {"PROXY/Server", config.proxyServer},
+                                                       {"PROXY/Username", config.proxyUserName}};
+    EXPECT_EQ(fields.at(c.field), c.value) << c.ini;
+    const auto& lines = c.kind == kError ? report.errors : report.warnings;
+    EXPECT_EQ(report.warnings.size() + report.errors.size(), c.kind == kClean ? 0u : 1u) << c.ini;
+    if (c.kind != kClean && !lines.empty()) {
+      EXPECT_NE(lines[0].find(c.line), std::string::npos) << lines[0];
+    }
+  }
+}
+
+TEST(SendCommandLineRequest, ValuesThatWouldAddLinesAreRefusedUnsent) {
+  std::string text = "untouched";
+  for (const char* number : {"1\n[2]", "1\x7F", "1\t"})
+    EXPECT_EQ(SendCommandLineRequest("a", "e", "p", number, "m", text), kUnsafeValue) << number;
+  EXPECT_EQ(SendCommandLineRequest("a\r", "e", "p", "1", "m", text), kUnsafeValue);
+  EXPECT_EQ(SendCommandLineRequest("a", "e\n", "p", "1", "m", text), kUnsafeValue);
+  EXPECT_EQ(SendCommandLineRequest("a", "e", "p\n", "1", "m", text), kUnsafeValue);
+  EXPECT_EQ(text, "untouched");
 }
 
 }  // namespace

@@ -134,11 +134,22 @@ TEST_F(AutomationTransport, SystemSettingsComeFromTheEnvironmentAndDirectIgnores
 }
 
 TEST_F(AutomationTransport, GatewayMailboxDefaultsAndFollowsTheRegistry) {
-  EXPECT_STREQ(gateway::ReadGatewayMailbox(), "sms@zentrova.example");
+  std::string error;
+  EXPECT_STREQ(gateway::ReadGatewayMailbox(error), "sms@zentrova.example");
   platform::RegistryWriter writer(platform::RegistryRoot::kCurrentUser);
   writer.SetString(gateway::kSettingsKey, "DebugGateway", "test@example.org");
   ASSERT_EQ(writer.Commit(), 0);
-  EXPECT_STREQ(gateway::ReadGatewayMailbox(), "test@example.org");
+  EXPECT_STREQ(gateway::ReadGatewayMailbox(error), "test@example.org");
+}
+
+TEST_F(AutomationTransport, AServerNameTooLongSendsNothingAndSaysWhy) {
+  RawListener listener;
+  SetServers(listener.Address(), std::string(254, 'h'));
+  char output[512] = {};
+  EXPECT_EQ(gateway::SendViaHttp(0, kDocument, output, sizeof output, ProxyDetails{}),
+            gateway::kSettingTooLong);
+  EXPECT_EQ(std::string(output).rfind("HTTP2 under HKEY_CURRENT_USER\\", 0), 0u) << output;
+  EXPECT_TRUE(listener.Requests().empty());
 }
 
 class Failover : public AutomationTransport {

@@ -37,19 +37,62 @@ TEST_F(Endpoints, RegistryStringReadsKeepOrEmptyTheBufferAsTheRegistryDoes) {
 }
 
 TEST_F(Endpoints, ServerNamesFallBackToDefaultsAndFollowTheRegistry) {
-  gateway::ReadGatewayServers();
+  std::string error;
+  EXPECT_TRUE(gateway::ReadGatewayServers(gateway::GatewayServers::kBoth, error));
   EXPECT_STREQ(g_szHttpServer1, "sms1.zentrova.example");
   EXPECT_STREQ(g_szHttpServer2, "sms2.zentrova.example");
 
   SetServers("127.0.0.1:8080");
-  gateway::ReadGatewayServers();
+  EXPECT_TRUE(gateway::ReadGatewayServers(gateway::GatewayServers::kBoth, error));
   EXPECT_STREQ(g_szHttpServer1, "127.0.0.1:8080");
   EXPECT_STREQ(g_szHttpServer2, "sms2.zentrova.example");
 
   // An empty value counts as missing.
   SetServers("");
-  gateway::ReadGatewayServers();
+  EXPECT_TRUE(gateway::ReadGatewayServers(gateway::GatewayServers::kPrimary, error));
   EXPECT_STREQ(g_szHttpServer1, "sms1.zentrova.example");
+  EXPECT_EQ(error, "");
+}
+
+TEST_F(Endpoints, ValuesTooLongForTheirBuffersAreErrorsNotDefaults) {
+  enum Read { kPrimary, kBoth, kMailbox };
+  struct Case {
+    const char* value;
+    std::size_t length;
+    Read read;
+    bool ok;
+  } cases[] = {
+      {"HTTP1", 253, kPrimary, true},       {"HTTP1", 254, kPrimary, false},
+      {"HTTP2", 254, kBoth, false},         {"HTTP2", 254, kPrimary, true},  // not its concern
+      {"DebugGateway", 62, kMailbox, true}, {"DebugGateway", 63, kMailbox, false},
+  };
+  for (const auto& c : cases) {
+    platform::RegistryWriter writer(RegistryRoot::kCurrentUser);
+    writer.SetString(gateway::kSettingsKey, "HTTP1", "h1");
+    writer.SetString(gateway::kSettingsKey, "HTTP2", "h2");
+    writer.SetString(gateway::kSettingsKey, "DebugGateway", "m");
+    writer.SetString(gateway::kSettingsKey, c.value, std::string(c.length, 'h'));
+    ASSERT_EQ(writer.Commit(), 0);
+    std::string error;
+    const char* mailbox = nullptr;
+    bool ok = false;
+    if (c.read == kMailbox)
+      ok = (mailbox = gateway::ReadGatewayMailbox(error)) != nullptr;
+    else
+      ok = gateway::ReadGatewayServers(
+          c.read == kBoth ? gateway::GatewayServers::kBoth : gateway::GatewayServers::kPrimary,
+          error);
+    EXPECT_EQ(ok, c.ok) << c.value << " " << c.length;
+    if (!c.ok) {
+      EXPECT_EQ(error, std::string(c.value) + " under HKEY_CURRENT_USER\\" + gateway::kSettingsKey +
+                           " is " + std::to_string(c.length) + " bytes long, over its limit of " +
+                           std::to_string(c.length - 1) + "; shorten it");
+    } else if (c.read == kMailbox) {
+      EXPECT_EQ(mailbox, std::string(c.length, 'h'));
+    } else {
+      EXPECT_EQ(g_szHttpServer1, c.length == 253 ? std::string(253, 'h') : "h1");
+    }
+  }
 }
 
 }  // namespace

@@ -40,4 +40,32 @@ TEST(CodePage, LocaleTextWithAnInvalidByteAndAnotherCodePage) {
   unsetenv("ZENTROVA_CODEPAGE");
 }
 
+TEST(CodePage, Utf8IsToldFromOtherTextAndConverted) {
+  // Expected validity as Python's strict UTF-8 decoder judges it.
+  struct Case {
+    const char* text;
+    bool utf8;
+  } cases[] = {
+      {"", true},
+      {"plain", true},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", true},
+      {"caf\xE9", false},           // Windows-1252
+      {"\xC3", false},              // cut short
+      {"\xE2\x82", false},          // cut short
+      {"\xC0\xAF", false},          // overlong
+      {"\xED\xA0\x80", false},      // a surrogate
+      {"\xF4\x90\x80\x80", false},  // past U+10FFFF
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsUtf8(c.text), c.utf8) << c.text;
+
+  std::string out;
+  bool lossy = false;
+  ASSERT_TRUE(Utf8ToAnsi("j\xC3\xB6rg \xE2\x82\xAC", out, &lossy));
+  EXPECT_EQ(out, "j\xF6rg \x80");
+  EXPECT_FALSE(lossy);
+  ASSERT_TRUE(Utf8ToAnsi("\xD0\x9F!", out, &lossy));
+  EXPECT_EQ(out, "?!");
+  EXPECT_TRUE(lossy);
+}
+
 }  // namespace

@@ -1,38 +1,20 @@
 #include "platform/profile.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 using namespace zentrova::platform;
 
 namespace {
 
-class ProfileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/zv-profile-XXXXXX";
-    int fd = mkstemp(tmpl);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    path_ = tmpl;
-  }
-  void TearDown() override { std::remove(path_.c_str()); }
-  void Write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
-  std::string Get(const char* section, const char* key, std::size_t size = 128,
-                  const char* def = "dflt") {
-    char buf[256];
-    std::size_t n = ReadProfileString(section, key, def, buf, size, path_);
-    EXPECT_EQ(n, std::string(buf).size());
-    return buf;
-  }
-  std::string path_;
-};
+using Lookup = Profile::Lookup;
+using namespace std::string_literals;
 
-TEST_F(ProfileTest, StringsFollowTheWindowsReadingRules) {
-  Write(
+TEST(Profile, TextFollowsTheWindowsReadingRules) {
+  const Profile profile(
       "\xEF\xBB\xBF[CONFIG]\r\n"
       "AccountId=acct1\r\n"
       "  Password  =   secret with blanks   \r\n"
@@ -41,48 +23,70 @@ TEST_F(ProfileTest, StringsFollowTheWindowsReadingRules) {
       "Empty=\r\n"
       "Dup=first\r\n"
       "Dup=second\r\n"
+      "Nul=12\0 34567\n"
+      "Cr=a\rInjected=b\n"
       "[ proxy ]\n"
       "server=proxy.example\n"
-      "NoEquals\n");
+      "NoEquals\n"s);
   struct Case {
     const char* section;
     const char* key;
-    std::size_t size;
-    const char* expected;
+    Lookup lookup;
+    const char* value;
   } cases[] = {
-      {"CONFIG", "AccountId", 128, "acct1"},  // first key after the byte-order mark
-      {"config", "ACCOUNTID", 128, "acct1"},  // names in any case
-      {"CONFIG", "Password", 128, "secret with blanks"},
-      {"CONFIG", "Email", 128, "dflt"},  // comment lines hold no keys
-      {"CONFIG", "Quoted", 128, "  padded  "},
-      {"CONFIG", "Empty", 128, ""},  // present but empty: not the default
-      {"CONFIG", "Dup", 128, "first"},
-      {"PROXY", "Server", 128, "proxy.example"},  // blanks inside the brackets trimmed
-      {"PROXY", "NoEquals", 128, "dflt"},
-      {"NOSECTION", "Server", 128, "dflt"},
-      {"CONFIG", "Password", 7, "secret"},  // cut to size less one
-      {"CONFIG", "Password", 1, ""},
+      {"CONFIG", "AccountId", Lookup::kFound, "acct1"},  // first key after the byte-order mark
+      {"config", "ACCOUNTID", Lookup::kFound, "acct1"},  // names in any case
+      {"CONFIG", "Password", Lookup::kFound, "secret with blanks"},
+      {"CONFIG", "Email", Lookup::kMissing, ""},  // comment lines hold no keys
+      {"CONFIG", "Quoted", Lookup::kFound, "  padded  "},
+      {"CONFIG", "Empty", Lookup::kFound, ""},  // present but empty
+      {"CONFIG", "Dup", Lookup::kFound, "first"},
+      {"CONFIG", "Nul", Lookup::kHoldsNul, ""},  // never "12"
+      {"CONFIG", "Cr", Lookup::kFound, "a"},     // a lone CR ends the line too
+      {"CONFIG", "Injected", Lookup::kFound, "b"},
+      {"PROXY", "Server", Lookup::kFound, "proxy.example"},  // blanks inside the brackets trimmed
+      {"PROXY", "NoEquals", Lookup::kMissing, ""},
+      {"NOSECTION", "Server", Lookup::kMissing, ""},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(Get(c.section, c.key, c.size), c.expected) << c.section << "/" << c.key;
+  for (const auto& c : cases) {
+    std::string value = "stale";
+    EXPECT_EQ(profile.Find(c.section, c.key, value), c.lookup) << c.section << "/" << c.key;
+    EXPECT_EQ(value, c.value) << c.section << "/" << c.key;
+  }
 }
 
-TEST_F(ProfileTest, MissingFileGivesTheTrimmedDefault) {
-  std::remove(path_.c_str());
-  EXPECT_EQ(Get("CONFIG", "AccountId", 128, "dflt  "), "dflt");
-  EXPECT_EQ(ReadProfileInt("PROXY", "Port", 8080, path_), 8080);
-}
-
-TEST_F(ProfileTest, IntegersTakeSignAndLeadingDigits) {
-  Write("[PROXY]\nA=8080\nB= -12\nC=+7\nD=12abc\nE=abc\nF=\nG=99999999999\nH=-99999999999\n");
+TEST(Profile, IntegersTakeSignAndLeadingDigits) {
   struct Case {
-    const char* key;
+    const char* text;
     int expected;
-  } cases[] = {{"A", 8080},    {"B", -12}, {"C", 7},          {"D", 12},
-               {"E", 0},       {"F", 0},   {"G", 2147483647}, {"H", -2147483647 - 1},
-               {"Missing", 55}};
-  for (const auto& c : cases)
-    EXPECT_EQ(ReadProfileInt("proxy", c.key, 55, path_), c.expected) << c.key;
+  } cases[] = {{"8080", 8080},
+               {" -12", -12},
+               {"+7", 7},
+               {"12abc", 12},
+               {"abc", 0},
+               {"", 0},
+               {"99999999999", 2147483647},
+               {"-99999999999", -2147483647 - 1}};
+  for (const auto& c : cases) EXPECT_EQ(ProfileInt(c.text), c.expected) << c.text;
+}
+
+TEST(Profile, FilesAreReadWholeAndOnlyRegularOnes) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("zv-profile-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir / "sub.ini");
+  std::ofstream(dir / "a.ini") << "[S]\nK=v\n";
+  chmod((dir / "a.ini").c_str(), 0644);
+  ProfileFile file;
+  std::string error;
+  EXPECT_EQ(LoadProfileFile((dir / "a.ini").string(), file, error), ProfileLoad::kRead);
+  EXPECT_EQ(file.bytes, "[S]\nK=v\n");
+  EXPECT_TRUE(file.othersCanRead);
+  EXPECT_EQ(LoadProfileFile((dir / "none.ini").string(), file, error), ProfileLoad::kMissing);
+  EXPECT_EQ(LoadProfileFile((dir / "sub.ini").string(), file, error), ProfileLoad::kMissing);
+  std::filesystem::resize_file(dir / "a.ini", 2 << 20);
+  EXPECT_EQ(LoadProfileFile((dir / "a.ini").string(), file, error), ProfileLoad::kFailed);
+  EXPECT_NE(error.find("a.ini is 2097152 bytes long"), std::string::npos) << error;
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
