@@ -28,22 +28,29 @@ struct OnExit {
   Action action;
   ~OnExit() { action(); }
 };
+template <class Action>
+OnExit(Action) -> OnExit<Action>;
 
 enum class Composed { kYes, kNoRecipients, kNoMemory };
 
-Composed Compose(VARIANT* recipients, const std::string& message, SenderSettings& sender,
+Composed Compose(const SharedSettings& settings, VARIANT* recipients, const std::string& message,
                  std::string& text) {
   gateway::AutomationRequest request;
   std::string& password = request.settings.password;
   OnExit wipePassword{[&] { identity::WipeBytes(password.data(), password.size()); }};
+  const SenderSettings& sender = settings.sender;
   request.settings.accountId = sender.AccountID;
   request.settings.email = sender.Email;
   request.settings.password = sender.Password;
   request.settings.countryCode = sender.CountryCode;
   request.message = message;
   if (!CollectRecipients(recipients, request.recipients)) return Composed::kNoMemory;
-  // The sequence number is the module's own, taken where it is kept.
-  switch (gateway::ComposeAutomationDocument(request, sender.SN, text)) {
+  // The sequence number is the module's own, taken where it is kept and under
+  // its lock, so that no two requests of the process carry the same one.
+  const auto composed = CurrentModule()->WithSettings([&](ModuleSettings& s) {
+    return gateway::ComposeAutomationDocument(request, s.sender.SN, text);
+  });
+  switch (composed) {
     case gateway::ComposeResult::kComposed:
       return Composed::kYes;
     case gateway::ComposeResult::kNoRecipients:
@@ -56,12 +63,11 @@ Composed Compose(VARIANT* recipients, const std::string& message, SenderSettings
 
 }  // namespace
 
-int DeliverMessage(VARIANT* recipients, const std::string& message, std::string& response) {
-  ModuleSettings& settings = CurrentModule()->settings();
-  SenderSettings& sender = settings.sender;
-
+int DeliverMessage(const SharedSettings& settings, VARIANT* recipients, const std::string& message,
+                   std::string& response) {
+  const SenderSettings& sender = settings.sender;
   std::string text;
-  switch (Compose(recipients, message, sender, text)) {
+  switch (Compose(settings, recipients, message, text)) {
     case Composed::kYes:
       break;
     case Composed::kNoRecipients:
@@ -72,7 +78,6 @@ int DeliverMessage(VARIANT* recipients, const std::string& message, std::string&
       return 0;
   }
 
-  // Read at this moment: a setting changed meanwhile counts from here on.
   const int method = sender.DeliveryMethod;
   if (method != kMethodSmtp) {
     gateway::ProxyDetails proxy;
@@ -94,8 +99,11 @@ int DeliverMessage(VARIANT* recipients, const std::string& message, std::string&
     }
   }
 
-  const char* mailbox = gateway::ReadGatewayMailbox();
-  if (smtp::SendGatewayMail(settings.SMTPServer, sender.Email, mailbox, kGatewayMailSubject,
+  // The mailbox is read into one buffer of the process: under the module's
+  // lock, and copied before another call can read it again.
+  const std::string mailbox = CurrentModule()->WithSettings(
+      [](ModuleSettings&) { return std::string(gateway::ReadGatewayMailbox()); });
+  if (smtp::SendGatewayMail(settings.SMTPServer, sender.Email, mailbox.c_str(), kGatewayMailSubject,
                             text.c_str()) == 0)
     return 1;
   response = method == kMethodSmtp ? "Error: Could not sent via SMTP"

@@ -147,6 +147,42 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
   EXPECT_EQ(r.err, err);
 }
 
+TEST_F(ZcomTest, TextsThatReachARequestOrAMailRefuseControlCharacters) {
+  Register();
+  struct Case {
+    const char *property, *rejected, *code;
+    bool readable;
+  };
+  // A line break in Email would forge a line of the request's plain trailer.
+  const Case cases[] = {
+      {"Email", "me@example.com\r\nID=999", "000D", true},
+      {"Password", "pw\n", "000A", false},
+      {"ProxyAddress", "proxy\tx", "0009", true},
+      {"ProxyUserName", "user\x1b", "001B", true},
+      {"ProxyPassword", "pw\x7f", "007F", false},
+      {"SMTPServer", "mail\r", "000D", true},
+      {"SMTPLoginName", "login\xc2\x85", "0085", true},
+  };
+  std::vector<std::string> steps;
+  std::string out, err;
+  for (const Case& c : cases) {
+    const std::string property = c.property;
+    steps.insert(steps.end(),
+                 {property + "=\"a@b.com\"", property + "=\"" + c.rejected + "\"", "ResponseText"});
+    out += "Error: The " + property + " text holds a control character (U+" + c.code +
+           "): line breaks, tabs and other control characters are not allowed.\n";
+    err += property + " -> 0x00000001\n";
+    if (c.readable) {
+      steps.push_back(property);
+      out += "a@b.com\n";
+    }
+  }
+  ProcessResult r = Call(steps);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, out);
+  EXPECT_EQ(r.err, err);
+}
+
 // ---- PagoraMessage ---------------------------------------------------------------------
 
 TEST_F(ZcomTest, PagoraMessageChecksTheSettingsInOrder) {
