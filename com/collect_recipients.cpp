@@ -72,11 +72,15 @@ bool CollectArray(SAFEARRAY* array, VARTYPE elementType, Entries& entries) {
   if (!array || size == 0 || SafeArrayGetDim(array) != 1 || array->cbElements != size) return true;
   VARTYPE actual = VT_EMPTY;
   if (SUCCEEDED(SafeArrayGetVartype(array, &actual)) && actual != elementType) return true;
-  LONG lower = 0, upper = -1;
-  if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper)))
-    return true;
+  LONG lower = 0;
+  if (FAILED(SafeArrayGetLBound(array, 1, &lower))) return true;
+  // The count comes from the array itself: an upper bound wraps when the
+  // indexes pass 32 bits, and the walk would then cover billions of indexes
+  // (an empty array from -2^31) or none. Such an array is refused as a whole.
+  const std::int64_t end = std::int64_t{lower} + array->rgsabound[0].cElements;
+  if (end - 1 > INT32_MAX) return true;
 
-  for (std::int64_t i = lower; i <= upper; ++i) {
+  for (std::int64_t i = lower; i < end; ++i) {
     LONG index = static_cast<LONG>(i);
     HRESULT hr = S_OK;
     switch (elementType) {

@@ -11,6 +11,9 @@
 #include "identity/cipher.h"
 #include "smtp/gateway_mail.h"
 
+#include <optional>
+#include <string>
+
 namespace zentrova::com {
 namespace {
 
@@ -28,22 +31,29 @@ struct OnExit {
   Action action;
   ~OnExit() { action(); }
 };
+template <class Action>
+OnExit(Action) -> OnExit<Action>;
 
 enum class Composed { kYes, kNoRecipients, kNoMemory };
 
-Composed Compose(VARIANT* recipients, const std::string& message, SenderSettings& sender,
+Composed Compose(const SharedSettings& settings, VARIANT* recipients, const std::string& message,
                  std::string& text) {
   gateway::AutomationRequest request;
   std::string& password = request.settings.password;
   OnExit wipePassword{[&] { identity::WipeBytes(password.data(), password.size()); }};
+  const SenderSettings& sender = settings.sender;
   request.settings.accountId = sender.AccountID;
   request.settings.email = sender.Email;
   request.settings.password = sender.Password;
   request.settings.countryCode = sender.CountryCode;
   request.message = message;
   if (!CollectRecipients(recipients, request.recipients)) return Composed::kNoMemory;
-  // The sequence number is the module's own, taken where it is kept.
-  switch (gateway::ComposeAutomationDocument(request, sender.SN, text)) {
+  // The sequence number is the module's own, taken where it is kept and under
+  // its lock, so that no two requests of the process carry the same one.
+  const auto composed = CurrentModule()->WithSettings([&](ModuleSettings& s) {
+    return gateway::ComposeAutomationDocument(request, s.sender.SN, text);
+  });
+  switch (composed) {
     case gateway::ComposeResult::kComposed:
       return Composed::kYes;
     case gateway::ComposeResult::kNoRecipients:
@@ -56,12 +66,11 @@ Composed Compose(VARIANT* recipients, const std::string& message, SenderSettings
 
 }  // namespace
 
-int DeliverMessage(VARIANT* recipients, const std::string& message, std::string& response) {
-  ModuleSettings& settings = CurrentModule()->settings();
-  SenderSettings& sender = settings.sender;
-
+int DeliverMessage(const SharedSettings& settings, VARIANT* recipients, const std::string& message,
+                   std::string& response) {
+  const SenderSettings& sender = settings.sender;
   std::string text;
-  switch (Compose(recipients, message, sender, text)) {
+  switch (Compose(settings, recipients, message, text)) {
     case Composed::kYes:
       break;
     case Composed::kNoRecipients:
@@ -72,7 +81,6 @@ int DeliverMessage(VARIANT* recipients, const std::string& message, std::string&
       return 0;
   }
 
-  // Read at this moment: a setting changed meanwhile counts from here on.
   const int method = sender.DeliveryMethod;
   if (method != kMethodSmtp) {
     gateway::ProxyDetails proxy;
@@ -94,14 +102,21 @@ int DeliverMessage(VARIANT* recipients, const std::string& message, std::string&
     }
   }
 
+  // The mailbox is read into one buffer of the process: under the module's
+  // lock, and copied before another call can read it again.
   std::string mailboxError;
-  const char* mailbox = gateway::ReadGatewayMailbox(mailboxError);
+  const std::optional<std::string> mailbox =
+      CurrentModule()->WithSettings([&](ModuleSettings&) -> std::optional<std::string> {
+        const char* read = gateway::ReadGatewayMailbox(mailboxError);
+        if (!read) return std::nullopt;
+        return std::string(read);
+      });
   if (!mailbox) {
     response = mailboxError;
     return 0;
   }
-  if (smtp::SendGatewayMail(settings.SMTPServer, sender.Email, mailbox, kGatewayMailSubject,
-                            text.c_str()) == 0)
+  if (smtp::SendGatewayMail(settings.SMTPServer, sender.Email, mailbox->c_str(),
+                            kGatewayMailSubject, text.c_str()) == 0)
     return 1;
   response = method == kMethodSmtp ? "Error: Could not sent via SMTP"
                                    : "Error: Could not sent via HTTP or SMTP";

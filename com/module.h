@@ -21,7 +21,14 @@ class Module {
   Module& operator=(const Module&) = delete;
 
   const std::string& path() const { return path_; }
-  ModuleSettings& settings() { return settings_; }
+  // Runs action on the settings under the module's lock. Objects on any
+  // thread share them, and a text is never read half-written. The action
+  // must not call back into the server's objects.
+  template <class Action>
+  decltype(auto) WithSettings(Action&& action) {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    return action(settings_);
+  }
   TypeInfoHolder& typeInfo() { return typeInfo_; }
 
   // The lock count: one per live object, per LockServer(TRUE) and while a
@@ -35,7 +42,8 @@ class Module {
 
  private:
   const std::string path_;
-  ModuleSettings settings_;
+  std::mutex settingsMutex_;
+  ModuleSettings settings_;  // guarded by settingsMutex_
   TypeInfoHolder typeInfo_;
   std::atomic<long> locks_{0};
   std::mutex classObjectMutex_;

@@ -9,49 +9,67 @@
 #include "platform/codepage.h"
 
 namespace zentrova::com {
+namespace {
 
-HRESULT STDMETHODCALLTYPE SMSInterface::PagoraMessage(VARIANT* pRecipients, BSTR pMessage) {
-  ModuleSettings& settings = CurrentModule()->settings();
-  std::string& response = settings.responseText;
-  try {
-    const SenderSettings& sender = settings.sender;
-    const char* failure = nullptr;
-    if (!sender.Email[0] || !IsValidEmailAddress(sender.Email))
-      failure = "Error: You must supply an email address";
-    else if (sender.DeliveryMethod == 0 && (!settings.SMTPServer[0] || !settings.SMTPLoginName[0]))
-      failure = "Error: You have specified SMTP but no SMTP settings.";
-    else if (!sender.AccountID[0])
-      failure = "Your must specifify an Account ID";
-    else if (!sender.Password[0])
-      failure = "Error: Your must specifify an Password";
+// The checks in their order; null when the settings are complete.
+const char* MissingSetting(const SharedSettings& settings) {
+  const SenderSettings& sender = settings.sender;
+  if (!sender.Email[0] || !IsValidEmailAddress(sender.Email))
+    return "Error: You must supply an email address";
+  if (sender.DeliveryMethod == 0 && (!settings.SMTPServer[0] || !settings.SMTPLoginName[0]))
+    return "Error: You have specified SMTP but no SMTP settings.";
+  if (!sender.AccountID[0]) return "Your must specifify an Account ID";
+  if (!sender.Password[0]) return "Error: Your must specifify an Password";
+  return nullptr;
+}
 
-    std::string message;
-    if (!failure) {
-      std::u16string_view wide;
-      if (pMessage) wide = std::u16string_view(pMessage, SysStringLen(pMessage));
-      if (!platform::Utf16ToAnsi(wide, message)) failure = "Error: Could no allocate memory";
-      else if (message.empty()) failure = "Error: There is no message text to send";
-    }
-    if (failure) {
-      response = failure;
-      return S_FALSE;
-    }
-
-    response.clear();
-    if (DeliverMessage(pRecipients, message, response) == 1) {
-      response.clear();
-      return S_OK;
-    }
-    return S_FALSE;
-  } catch (const std::bad_alloc&) {
-    // Out of memory is a failure like the others: S_FALSE and its text.
-    response.clear();
-    try {
-      response = "Error: Could no allocate memory";
-    } catch (...) {
-    }
+HRESULT Deliver(VARIANT* recipients, BSTR text, std::string& response) {
+  // One copy of the settings for the whole call: a property set meanwhile on
+  // another thread counts from the next call on, never half-way through this one.
+  SettingsSnapshot settings;
+  CurrentModule()->WithSettings([&](ModuleSettings& s) { settings.Take(s); });
+  if (const char* missing = MissingSetting(settings)) {
+    response = missing;
     return S_FALSE;
   }
+  std::string message;
+  std::u16string_view wide;
+  if (text) wide = std::u16string_view(text, SysStringLen(text));
+  if (!platform::Utf16ToAnsi(wide, message)) {
+    response = "Error: Could no allocate memory";
+    return S_FALSE;
+  }
+  if (message.empty()) {
+    response = "Error: There is no message text to send";
+    return S_FALSE;
+  }
+  return DeliverMessage(settings, recipients, message, response) == 1 ? S_OK : S_FALSE;
+}
+
+}  // namespace
+
+HRESULT STDMETHODCALLTYPE SMSInterface::PagoraMessage(VARIANT* pRecipients, BSTR pMessage) {
+  std::string response;
+  HRESULT hr = S_FALSE;
+  bool outOfMemory = false;
+  try {
+    hr = Deliver(pRecipients, pMessage, response);
+  } catch (const std::bad_alloc&) {
+    outOfMemory = true;  // a failure like the others: S_FALSE and its text
+  }
+  if (hr == S_OK) response.clear();
+  CurrentModule()->WithSettings([&](ModuleSettings& s) {
+    if (!outOfMemory) {
+      s.responseText = std::move(response);
+      return;
+    }
+    try {
+      s.responseText = "Error: Could no allocate memory";
+    } catch (const std::bad_alloc&) {
+      s.responseText.clear();
+    }
+  });
+  return hr;
 }
 
 }  // namespace zentrova::com

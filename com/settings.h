@@ -24,18 +24,23 @@ struct SenderSettings {
   char CountryCode[16];  // decimal, as "%d" writes it; empty until set
 };
 
-// Everything the properties read and write, beside the record.
-struct ModuleSettings {
+// Everything the properties set: the record and the SMTP texts. A
+// PagoraMessage call works from one copy of it taken at its start.
+struct SharedSettings {
   SenderSettings sender;
   char SMTPServer[64];
   char SMTPLoginName[64];
   char SMTPPassword[64];
-  std::string responseText;
 
   // The state of a freshly loaded library: all zero, delivery by HTTP.
-  ModuleSettings() : sender{}, SMTPServer{}, SMTPLoginName{}, SMTPPassword{} {
+  SharedSettings() : sender{}, SMTPServer{}, SMTPLoginName{}, SMTPPassword{} {
     sender.DeliveryMethod = 1;
   }
+};
+
+// What the module holds: the settings and the outcome of the last operation.
+struct ModuleSettings : SharedSettings {
+  std::string responseText;
 };
 
 }  // namespace zentrova::com

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "com/module.h"
 #include "com/validation.h"
@@ -16,10 +18,12 @@ namespace {
 
 constexpr char kVersion[] = "Version 1.1";
 constexpr char kBadProxyType[] =
-    "Error: Invalid proxy type.\n\nValid types are: \n  0 = No Proxy, 1 = IE Proxy, 2 = Specific Proxy";
+    "Error: Invalid proxy type.\n\nValid types are: \n  0 = No Proxy, 1 = IE Proxy, 2 = Specific "
+    "Proxy";
 constexpr char kBadProxyPort[] = "Error: Invalid proxy port";
 constexpr char kBadDeliveryMethod[] =
-    "Error: Invalid delivery moethod.\n\nValid options are: 0 = SMTP (Email), 1 = HTTP (Web) and 2 = HTTP with "
+    "Error: Invalid delivery moethod.\n\nValid options are: 0 = SMTP (Email), 1 = HTTP (Web) and 2 "
+    "= HTTP with "
     "SMTP fallback.";
 constexpr char kBadCountryCode[] = "Error: Invalid country code";
 constexpr char kBadAccountId[] = "Error: Invalid Account ID";
@@ -36,11 +40,15 @@ HRESULT Guarded(F&& body) noexcept {
   }
 }
 
-ModuleSettings& Settings() { return CurrentModule()->settings(); }
+// Runs action on the module's settings under its lock.
+template <class Action>
+decltype(auto) Locked(Action&& action) {
+  return CurrentModule()->WithSettings(std::forward<Action>(action));
+}
 
 // A setter's rejection: the reason goes to ResponseText, the value stays.
-HRESULT Reject(const std::string& message) {
-  Settings().responseText = message;
+HRESULT Reject(std::string message) {
+  Locked([&](ModuleSettings& s) { s.responseText = std::move(message); });
   return S_FALSE;
 }
 
@@ -52,28 +60,50 @@ bool ToAnsi(BSTR value, std::string& text, bool* lossy) {
   return platform::Utf16ToAnsi(wide, text, lossy);
 }
 
-// Stores a text property. A value that does not fit its buffer, that the code
-// page cannot hold or that a NUL would cut short is refused rather than cut or
-// altered: these are addresses and passwords, and a changed one fails later in
-// a way that is hard to trace back.
-template <size_t N>
-HRESULT PutText(BSTR value, char (&buffer)[N], const char* property) {
+// The first C0 or C1 control character or DEL in value, or 0 (a NUL has a
+// reason of its own).
+char16_t FirstControl(BSTR value) {
+  for (UINT i = 0, n = value ? SysStringLen(value) : 0; i < n; ++i)
+    if ((value[i] > 0 && value[i] < 0x20) || (value[i] >= 0x7F && value[i] <= 0x9F))
+      return value[i];
+  return 0;
+}
+
+enum class Controls { kAllowed, kRefused };
+
+// Stores a text property in the buffer that field picks out of the settings. A
+// value that does not fit the buffer, that the code page cannot hold or that a
+// NUL would cut short is refused rather than cut or altered: these are
+// addresses and passwords, and a changed one fails later in a way that is hard
+// to trace back. Texts that go into a line of the request or of a mail refuse
+// control characters too: a line break there would start a line of the
+// sender's choosing.
+template <class Field>
+HRESULT PutText(BSTR value, Field field, const char* property, Controls controls) {
+  constexpr size_t N = sizeof(std::invoke_result_t<Field, SharedSettings&>);
   std::string text;
   bool lossy = false;
   if (!ToAnsi(value, text, &lossy)) return E_OUTOFMEMORY;
+  const std::string name = std::string("Error: The ") + property + " text";
+  if (const char16_t c = FirstControl(value); c && controls == Controls::kRefused) {
+    char code[8];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+    return Reject(name + " holds a control character (" + code +
+                  "): line breaks, tabs and other control characters are not allowed.");
+  }
   if (lossy)
-    return Reject(std::string("Error: The ") + property + " text holds characters that the system code page (" +
+    return Reject(name + " holds characters that the system code page (" +
                   std::to_string(platform::AnsiCodePage()) + ") cannot represent.");
   if (text.find('\0') != std::string::npos)
-    return Reject(std::string("Error: The ") + property + " text holds a NUL character, which cannot be stored.");
+    return Reject(name + " holds a NUL character, which cannot be stored.");
   if (text.size() >= N)
-    return Reject(std::string("Error: The ") + property + " text is too long: at most " + std::to_string(N - 1) +
+    return Reject(name + " is too long: at most " + std::to_string(N - 1) +
                   " characters are allowed.");
-  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  Locked([&](ModuleSettings& s) { std::memcpy(field(s), text.c_str(), text.size() + 1); });
   return S_OK;
 }
 
-HRESULT GetText(std::string_view stored, BSTR* out) {
+HRESULT ToBstr(std::string_view stored, BSTR* out) {
   if (!out) return E_POINTER;
   std::u16string wide;
   if (!platform::AnsiToUtf16(stored, wide)) return E_OUTOFMEMORY;
@@ -83,11 +113,45 @@ HRESULT GetText(std::string_view stored, BSTR* out) {
   return S_OK;
 }
 
-HRESULT GetNumber(int32_t stored, LONG* out) {
+// A text setting, copied under the lock and converted outside it.
+template <class Field>
+HRESULT GetText(Field field, BSTR* out) {
   if (!out) return E_POINTER;
-  *out = stored;
+  return ToBstr(Locked([&](ModuleSettings& s) { return std::string(field(s)); }), out);
+}
+
+template <class Field>
+HRESULT GetNumber(Field field, LONG* out) {
+  if (!out) return E_POINTER;
+  *out = Locked([&](ModuleSettings& s) { return LONG{field(s)}; });
   return S_OK;
 }
+
+// A number setting: stored when check passes, else refused with reason.
+template <class Field, class Check>
+HRESULT PutNumber(LONG value, Field field, Check check, const char* reason) {
+  if (!check(value)) return Reject(reason);
+  Locked([&](ModuleSettings& s) { field(s) = value; });
+  return S_OK;
+}
+
+// The settings the properties name, each as the field it lives in.
+#define ZV_FIELD(member) \
+  [](SharedSettings & s) -> auto& { return s.member; }
+constexpr auto kProxyAddress = ZV_FIELD(sender.ProxyAddress);
+constexpr auto kProxyUserName = ZV_FIELD(sender.ProxyUserName);
+constexpr auto kProxyPassword = ZV_FIELD(sender.ProxyPassword);
+constexpr auto kEmail = ZV_FIELD(sender.Email);
+constexpr auto kPassword = ZV_FIELD(sender.Password);
+constexpr auto kAccountId = ZV_FIELD(sender.AccountID);
+constexpr auto kCountryCode = ZV_FIELD(sender.CountryCode);
+constexpr auto kProxyType = ZV_FIELD(sender.ProxyType);
+constexpr auto kProxyPort = ZV_FIELD(sender.ProxyPort);
+constexpr auto kDeliveryMethod = ZV_FIELD(sender.DeliveryMethod);
+constexpr auto kSmtpServer = ZV_FIELD(SMTPServer);
+constexpr auto kSmtpLoginName = ZV_FIELD(SMTPLoginName);
+constexpr auto kSmtpPassword = ZV_FIELD(SMTPPassword);
+#undef ZV_FIELD
 
 }  // namespace
 
@@ -146,70 +210,79 @@ HRESULT STDMETHODCALLTYPE SMSInterface::GetTypeInfo(UINT index, LCID lcid, IType
   return CurrentModule()->typeInfo().GetTypeInfo(index, lcid, info);
 }
 
-HRESULT STDMETHODCALLTYPE SMSInterface::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                                                      DISPID* ids) {
+HRESULT STDMETHODCALLTYPE SMSInterface::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count,
+                                                      LCID lcid, DISPID* ids) {
   return CurrentModule()->typeInfo().GetIDsOfNames(riid, names, count, lcid, ids);
 }
 
-HRESULT STDMETHODCALLTYPE SMSInterface::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                                               VARIANT* result, EXCEPINFO* exception, UINT* argError) {
-  return CurrentModule()->typeInfo().Invoke(static_cast<ISMSInterface*>(this), id, riid, lcid, flags, params,
-                                            result, exception, argError);
+HRESULT STDMETHODCALLTYPE SMSInterface::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags,
+                                               DISPPARAMS* params, VARIANT* result,
+                                               EXCEPINFO* exception, UINT* argError) {
+  return CurrentModule()->typeInfo().Invoke(static_cast<ISMSInterface*>(this), id, riid, lcid,
+                                            flags, params, result, exception, argError);
 }
 
 // ---- Text properties -------------------------------------------------------------
 
 HRESULT STDMETHODCALLTYPE SMSInterface::get_ProxyAddress(BSTR* pVal) {
-  return Guarded([&] { return GetText(Settings().sender.ProxyAddress, pVal); });
+  return Guarded([&] { return GetText(kProxyAddress, pVal); });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::put_ProxyAddress(BSTR newVal) {
-  return Guarded([&] { return PutText(newVal, Settings().sender.ProxyAddress, "ProxyAddress"); });
+  return Guarded(
+      [&] { return PutText(newVal, kProxyAddress, "ProxyAddress", Controls::kRefused); });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::get_ProxyUserName(BSTR* pVal) {
-  return Guarded([&] { return GetText(Settings().sender.ProxyUserName, pVal); });
+  return Guarded([&] { return GetText(kProxyUserName, pVal); });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::put_ProxyUserName(BSTR newVal) {
-  return Guarded([&] { return PutText(newVal, Settings().sender.ProxyUserName, "ProxyUserName"); });
+  return Guarded(
+      [&] { return PutText(newVal, kProxyUserName, "ProxyUserName", Controls::kRefused); });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::put_ProxyPassword(BSTR newVal) {
-  return Guarded([&] { return PutText(newVal, Settings().sender.ProxyPassword, "ProxyPassword"); });
+  return Guarded(
+      [&] { return PutText(newVal, kProxyPassword, "ProxyPassword", Controls::kRefused); });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::get_SMTPServer(BSTR* pVal) {
-  return Guarded([&] { return GetText(Settings().SMTPServer, pVal); });
+  return Guarded([&] { return GetText(kSmtpServer, pVal); });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::put_SMTPServer(BSTR newVal) {
-  return Guarded([&] { return PutText(newVal, Settings().SMTPServer, "SMTPServer"); });
+  return Guarded([&] { return PutText(newVal, kSmtpServer, "SMTPServer", Controls::kRefused); });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::get_SMTPLoginName(BSTR* pVal) {
-  return Guarded([&] { return GetText(Settings().SMTPLoginName, pVal); });
+  return Guarded([&] { return GetText(kSmtpLoginName, pVal); });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::put_SMTPLoginName(BSTR newVal) {
-  return Guarded([&] { return PutText(newVal, Settings().SMTPLoginName, "SMTPLoginName"); });
+  return Guarded(
+      [&] { return PutText(newVal, kSmtpLoginName, "SMTPLoginName", Controls::kRefused); });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::get_SMTPPassword(BSTR* pVal) {
-  return Guarded([&] { return GetText(Settings().SMTPPassword, pVal); });
+  return Guarded([&] { return GetText(kSmtpPassword, pVal); });
 }
+// No request or mail carries it (the mail route does not authenticate).
 HRESULT STDMETHODCALLTYPE SMSInterface::put_SMTPPassword(BSTR newVal) {
-  return Guarded([&] { return PutText(newVal, Settings().SMTPPassword, "SMTPPassword"); });
+  return Guarded(
+      [&] { return PutText(newVal, kSmtpPassword, "SMTPPassword", Controls::kAllowed); });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::get_Email(BSTR* pVal) {
-  return Guarded([&] { return GetText(Settings().sender.Email, pVal); });
+  return Guarded([&] { return GetText(kEmail, pVal); });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::put_Email(BSTR newVal) {
-  return Guarded([&] { return PutText(newVal, Settings().sender.Email, "Email"); });
+  return Guarded([&] { return PutText(newVal, kEmail, "Email", Controls::kRefused); });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::put_Password(BSTR newVal) {
-  return Guarded([&] { return PutText(newVal, Settings().sender.Password, "Password"); });
+  return Guarded([&] { return PutText(newVal, kPassword, "Password", Controls::kRefused); });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::get_ResponseText(BSTR* pVal) {
-  return Guarded([&] { return GetText(Settings().responseText, pVal); });
+  return Guarded([&] {
+    return GetText([](ModuleSettings& s) -> const std::string& { return s.responseText; }, pVal);
+  });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::get_Version(BSTR* pVal) {
-  return Guarded([&] { return GetText(kVersion, pVal); });
+  return Guarded([&] { return ToBstr(kVersion, pVal); });
 }
 
 HRESULT STDMETHODCALLTYPE SMSInterface::get_AccountID(BSTR* pVal) {
-  return Guarded([&] { return GetText(Settings().sender.AccountID, pVal); });
+  return Guarded([&] { return GetText(kAccountId, pVal); });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::put_AccountID(BSTR newVal) {
   return Guarded([&] {
@@ -217,48 +290,52 @@ HRESULT STDMETHODCALLTYPE SMSInterface::put_AccountID(BSTR newVal) {
     if (!ToAnsi(newVal, text, nullptr)) return E_OUTOFMEMORY;
     // A valid id has at most 12 characters, so it always fits its buffer.
     if (!IsValidAccountId(text)) return Reject(kBadAccountId);
-    std::memcpy(Settings().sender.AccountID, text.c_str(), text.size() + 1);
+    Locked([&](ModuleSettings& s) { std::memcpy(kAccountId(s), text.c_str(), text.size() + 1); });
     return S_OK;
   });
 }
 
 // ---- Number properties ------------------------------------------------------------
 
-HRESULT STDMETHODCALLTYPE SMSInterface::get_ProxyType(LONG* pVal) { return GetNumber(Settings().sender.ProxyType, pVal); }
+HRESULT STDMETHODCALLTYPE SMSInterface::get_ProxyType(LONG* pVal) {
+  return Guarded([&] { return GetNumber(kProxyType, pVal); });
+}
 HRESULT STDMETHODCALLTYPE SMSInterface::put_ProxyType(LONG newVal) {
   return Guarded([&] {
-    if (newVal < 0 || newVal > 2) return Reject(kBadProxyType);
-    Settings().sender.ProxyType = newVal;
-    return S_OK;
+    return PutNumber(
+        newVal, kProxyType, [](LONG v) { return v >= 0 && v <= 2; }, kBadProxyType);
   });
 }
-HRESULT STDMETHODCALLTYPE SMSInterface::get_ProxyPort(LONG* pVal) { return GetNumber(Settings().sender.ProxyPort, pVal); }
+HRESULT STDMETHODCALLTYPE SMSInterface::get_ProxyPort(LONG* pVal) {
+  return Guarded([&] { return GetNumber(kProxyPort, pVal); });
+}
 HRESULT STDMETHODCALLTYPE SMSInterface::put_ProxyPort(LONG newVal) {
   return Guarded([&] {
-    if (newVal < 0) return Reject(kBadProxyPort);
-    Settings().sender.ProxyPort = newVal;
-    return S_OK;
+    return PutNumber(
+        newVal, kProxyPort, [](LONG v) { return v >= 0; }, kBadProxyPort);
   });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::get_DeliveryMethod(LONG* pVal) {
-  return GetNumber(Settings().sender.DeliveryMethod, pVal);
+  return Guarded([&] { return GetNumber(kDeliveryMethod, pVal); });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::put_DeliveryMethod(LONG newVal) {
   return Guarded([&] {
-    if (newVal < 0 || newVal > 2) return Reject(kBadDeliveryMethod);
-    Settings().sender.DeliveryMethod = newVal;
-    return S_OK;
+    return PutNumber(
+        newVal, kDeliveryMethod, [](LONG v) { return v >= 0 && v <= 2; }, kBadDeliveryMethod);
   });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::get_CountryCode(LONG* pVal) {
   // The stored text is what the request document carries; empty reads as 0.
-  return GetNumber(std::atoi(Settings().sender.CountryCode), pVal);
+  return Guarded([&] {
+    return GetNumber([](ModuleSettings& s) { return std::atoi(kCountryCode(s)); }, pVal);
+  });
 }
 HRESULT STDMETHODCALLTYPE SMSInterface::put_CountryCode(LONG newVal) {
   return Guarded([&] {
     if (newVal < 0 || newVal > 999) return Reject(kBadCountryCode);
-    std::snprintf(Settings().sender.CountryCode, sizeof Settings().sender.CountryCode, "%d",
-                  static_cast<int>(newVal));
+    Locked([&](ModuleSettings& s) {
+      std::snprintf(kCountryCode(s), sizeof s.sender.CountryCode, "%d", static_cast<int>(newVal));
+    });
     return S_OK;
   });
 }

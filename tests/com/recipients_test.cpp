@@ -98,6 +98,20 @@ TEST(CollectRecipients, TypedArraysGiveOneEntryPerElementFromTheirLowerBound) {
     SafeArrayPutElement(a, &index, &n);
   });
   EXPECT_EQ(Collect(&doubles.v), (Entries{{"61412345678", false}}));
+
+  // An array whose indexes would pass 32 bits is not read at all, and at once.
+  struct Bounds {
+    LONG lower;
+    ULONG count;
+    Entries entries;
+  };
+  for (const Bounds& b :
+       {Bounds{INT32_MIN, 0, {}}, Bounds{INT32_MAX, 1, {{"0", false}}}, Bounds{INT32_MAX, 2, {}}}) {
+    Value numbers;
+    numbers.v.vt = VT_ARRAY | VT_I4;
+    numbers.v.parray = SafeArrayCreateVector(VT_I4, b.lower, b.count);
+    EXPECT_EQ(Collect(&numbers.v), b.entries) << b.lower;
+  }
 }
 
 TEST(CollectRecipients, AVariantByReferenceIsFollowedOnce) {

@@ -147,6 +147,42 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
   EXPECT_EQ(r.err, err);
 }
 
+TEST_F(ZcomTest, TextsThatReachARequestOrAMailRefuseControlCharacters) {
+  Register();
+  struct Case {
+    const char *property, *rejected, *code;
+    bool readable;
+  };
+  // A line break in Email would forge a line of the request's plain trailer.
+  const Case cases[] = {
+      {"Email", "me@example.com\r\nID=999", "000D", true},
+      {"Password", "pw\n", "000A", false},
+      {"ProxyAddress", "proxy\tx", "0009", true},
+      {"ProxyUserName", "user\x1b", "001B", true},
+      {"ProxyPassword", "pw\x7f", "007F", false},
+      {"SMTPServer", "mail\r", "000D", true},
+      {"SMTPLoginName", "login\xc2\x85", "0085", true},
+  };
+  std::vector<std::string> steps;
+  std::string out, err;
+  for (const Case& c : cases) {
+    const std::string property = c.property;
+    steps.insert(steps.end(),
+                 {property + "=\"a@b.com\"", property + "=\"" + c.rejected + "\"", "ResponseText"});
+    out += "Error: The " + property + " text holds a control character (U+" + c.code +
+           "): line breaks, tabs and other control characters are not allowed.\n";
+    err += property + " -> 0x00000001\n";
+    if (c.readable) {
+      steps.push_back(property);
+      out += "a@b.com\n";
+    }
+  }
+  ProcessResult r = Call(steps);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, out);
+  EXPECT_EQ(r.err, err);
+}
+
 // ---- PagoraMessage ---------------------------------------------------------------------
 
 TEST_F(ZcomTest, PagoraMessageChecksTheSettingsInOrder) {
@@ -199,12 +235,38 @@ TEST_F(ZcomTest, CallReportsFailuresAndStopsAtTheFirst) {
 }
 
 TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
-  // Not registered: a bad step must be reported as such, not as a missing class.
-  for (const char* step :
-       {"(1)", "Name(", "Name(\"x)", "Name(1 2)", "Name([1,)", "N=99999999999", "Name(abc)"}) {
+  // Not registered: a bad step must be reported as such, not as a missing class
+  // (exit 2 shows that a step was accepted).
+  auto nested = [](int levels, const std::string& open, const std::string& close) {
+    std::string text;
+    for (int i = 0; i < levels; ++i) text += open;
+    text += "1";
+    for (int i = 0; i < levels; ++i) text += close;
+    return "Name(" + text + ")";
+  };
+  const std::pair<std::string, int> cases[] = {
+      {"(1)", 64},
+      {"Name(", 64},
+      {"Name(\"x)", 64},
+      {"Name(1 2)", 64},
+      {"Name([1,)", 64},
+      {"N=99999999999", 64},
+      {"Name(abc)", 64},
+      {"Name([2147483646: \"a\", \"b\"])", 2},
+      {"Name([2147483647: \"a\", \"b\"])", 64},  // the last index would not fit
+      {nested(64, "[", "]"), 2},
+      {nested(65, "[", "]"), 64},
+      {nested(32, "&[", "]"), 2},
+      {nested(33, "&[", "]"), 64},
+      {"Name(" + std::string(100000, '[') + ")", 64},
+      {"Name(" + std::string(100000, '&') + "1)", 64},
+  };
+  for (const auto& [step, exitCode] : cases) {
     ProcessResult r = Call({step});
-    EXPECT_EQ(r.exitCode, 64) << step;
-    EXPECT_NE(r.err.find("zcom call: step"), std::string::npos) << step;
+    EXPECT_EQ(r.exitCode, exitCode) << step.substr(0, 80);
+    if (exitCode == 64) {
+      EXPECT_TRUE(r.err.starts_with("zcom call: step")) << r.err.substr(0, 200);
+    }
   }
   EXPECT_EQ(Zcom({"call", "--help"}).exitCode, 0);
 }
