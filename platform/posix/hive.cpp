@@ -277,11 +277,11 @@ bool Hive::Parse(std::string_view text, std::string& error) {
     error = "line " + std::to_string(lineNo) + ": " + problem;
     return false;
   };
-  // A key with a value takes some 50 bytes; room for more saves moving them.
-  nodes_.reserve(text.size() / 32);
-  sections_.reserve(text.size() / 32);
-  children_.Reserve(text.size() / 32);
-  values_.Reserve(text.size() / 32);
+  // A key with a value takes some 50 bytes: room for that many saves moving them.
+  nodes_.reserve(text.size() / 48);
+  sections_.reserve(text.size() / 48);
+  children_.Reserve(text.size() / 64);
+  values_.Reserve(text.size() / 64);
   std::uint32_t current = kNone;  // the section lines go to
   bool first = true;
   std::vector<std::string_view> parts;
@@ -335,8 +335,9 @@ bool Hive::Parse(std::string_view text, std::string& error) {
     Value v;
     std::size_t dataAt = 0;
     bool isValue = ParseValue(t, v, dataAt);
-    std::string joined, lines(line);
+    std::string joined, lines;
     if (isValue && t.substr(dataAt).starts_with("hex") && t.back() == '\\') {
+      lines = line;
       // Long binary values go on over the following lines after a trailing backslash.
       joined = std::string(t);
       std::string_view next;
@@ -360,7 +361,7 @@ bool Hive::Parse(std::string_view text, std::string& error) {
     if (isValue && ParseData(t, dataAt, v))
       AddValue(section.node, std::move(v), current);
     else
-      sections_[current].entries.push_back({-1, std::move(lines)});
+      sections_[current].entries.push_back({-1, lines.empty() ? std::string(line) : lines});
   }
   return true;
 }
