@@ -59,7 +59,8 @@ void PrintHelp(const std::string& programFolder) {
   std::printf(
       "\nThe gateway server is HTTP1 under HKCU\\%s in the registry\n"
       "(set it with: zcom reg add \"HKCU\\%s\" /v HTTP1 /d HOST[:PORT] /f).\n"
-      "\nExit status: 0 the last send succeeded; 1 start-up failed; 2 usage shown or no "
+      "\nExit status: 0 the last send succeeded; 1 start-up failed (or the registry is not\n"
+      "private to you); 2 usage shown or no "
       "AccountId;\n"
       "3 no Email; 4 no Password; 64 a recipient list over %zu bytes, or a number over %zu bytes\n"
       "or holding a control character; 78 a value in pagora.ini or the registry that cannot be\n"
@@ -240,6 +241,15 @@ int RunPagora(int argc, char** argv) {
   if (message.size() > kMaxMessageBytes)
     Warn("the message is " + std::to_string(message.size()) + " bytes long; at most " +
          std::to_string(kMaxMessageBytes) + " fit in one request, so it is sent to nobody");
+
+  // The registry names the gateway: one that other users may change is not used.
+  platform::RegistryKey settings;
+  if (long rc = settings.Open(platform::RegistryRoot::kCurrentUser, gateway::kSettingsKey);
+      rc != platform::kErrorSuccess && rc != platform::kErrorFileNotFound) {
+    std::fprintf(stderr, "Pagora: %s\n", platform::RegistryErrorText().c_str());
+    return kExitSetupFailed;
+  }
+  settings.Close();
 
   std::string resultText;
   int result = 0, sent = 0;

@@ -6,6 +6,11 @@
 // (default $XDG_CONFIG_HOME/zentrova/registry), so an administrator can read and
 // edit it. Key paths are backslash-separated and case-insensitive; value names are
 // case-insensitive and the empty name is the key's default value.
+//
+// The classes root names the libraries that activation loads, so the stand-in
+// trusts its directory and hive files only when they belong to the current user
+// (or root) and nobody else may write them; otherwise every read and write is
+// refused with kErrorAccessDenied and a message that names the path and the fix.
 #pragma once
 
 #include <string>
@@ -20,6 +25,9 @@ inline constexpr long kErrorFileNotFound = 2;  // no such key or value
 inline constexpr long kErrorAccessDenied = 5;
 inline constexpr long kErrorInvalidParameter = 87;
 inline constexpr long kErrorMoreData = 234;  // value larger than the caller's buffer
+// The hive cannot be used: not a regular file, too large, beyond a bound on key
+// names or depth, or unreadable.
+inline constexpr long kErrorBadDatabase = 1009;
 
 enum class RegistryRoot { kCurrentUser, kClassesRoot };
 
@@ -30,13 +38,17 @@ const char* RegistryRootName(RegistryRoot root);  // the long form
 // Where the stand-in keeps its hive files (for tools and messages that name it).
 std::string RegistryDirectory();
 
+// Why the calling thread's last Open or Commit failed with something other than
+// kErrorFileNotFound: a sentence naming the path and what to do about it.
+std::string RegistryErrorText();
+
 struct RegistryValue {
   std::string name;  // empty: the default value
   std::string data;  // bytes as stored, without a terminator
 };
 
 // A key opened for reading: the shape of RegOpenKey, RegQueryValueEx, RegCloseKey.
-// Reads never fail loudly: a missing hive is an empty one.
+// A missing directory or hive reads as empty.
 class RegistryKey {
  public:
   RegistryKey();
@@ -46,7 +58,8 @@ class RegistryKey {
   RegistryKey(const RegistryKey&) = delete;
   RegistryKey& operator=(const RegistryKey&) = delete;
 
-  // Returns 0, or kErrorFileNotFound when the key does not exist.
+  // Returns 0, kErrorFileNotFound when the key does not exist, or kErrorAccessDenied
+  // or kErrorBadDatabase when the hive may not or cannot be read (RegistryErrorText).
   long Open(RegistryRoot root, std::string_view path);
   bool IsOpen() const;
   void Close();
@@ -70,7 +83,9 @@ class RegistryKey {
 
 // A batch of changes to one root, applied as one step by Commit. The stand-in
 // takes a file lock, re-reads the hive, applies the changes and renames a new
-// file into place, so concurrent writers never lose each other's keys.
+// file into place, so concurrent writers never lose each other's keys. Lines of
+// the hive it does not understand are written back as they stood; a hive that is
+// a symbolic link has its target replaced, and the link stays.
 class RegistryWriter {
  public:
   explicit RegistryWriter(RegistryRoot root);
@@ -85,7 +100,9 @@ class RegistryWriter {
 
   // Applies the changes in order. Returns 0 or a Win32 error code; deleting
   // something that does not exist is reported as kErrorFileNotFound, and then
-  // nothing of the batch is applied.
+  // nothing of the batch is applied. A name with a line break or beyond a bound
+  // gives kErrorInvalidParameter; other failures kErrorAccessDenied or
+  // kErrorBadDatabase. RegistryErrorText tells why, except for a missing key.
   long Commit();
 
  private:

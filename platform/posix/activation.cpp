@@ -39,19 +39,23 @@ HRESULT Fail(HRESULT hr, std::string text) {
   return hr;
 }
 
-bool ReadDefault(const std::string& path, std::string& value) {
+// Reads the key's default value. A registry that is refused (not private to the
+// user, or unreadable) stops activation with its reason rather than reading as
+// "not registered": it is the one that names the library to load.
+HRESULT ReadDefault(const std::string& path, std::string& value, bool& found) {
   RegistryKey key;
   std::vector<RegistryValue> values;
-  if (key.Open(RegistryRoot::kClassesRoot, path) != kErrorSuccess ||
-      key.Values(values) != kErrorSuccess)
-    return false;
+  found = false;
+  if (long rc = key.Open(RegistryRoot::kClassesRoot, path); rc != kErrorSuccess)
+    return rc == kErrorFileNotFound ? S_OK : Fail(HRESULT_FROM_WIN32(rc), RegistryErrorText());
+  key.Values(values);
   for (const RegistryValue& v : values)
     if (v.name.empty()) {
       value = v.data;
       while (!value.empty() && value.back() == '\0') value.pop_back();
-      return !value.empty();
+      found = !value.empty();
     }
-  return false;
+  return S_OK;
 }
 
 std::u16string_view View(LPCOLESTR text) {
@@ -113,7 +117,9 @@ HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid) {
     std::string name, text;
     if (!Utf16ToUtf8(View(progId), name) || name.empty() || name.find('\\') != std::string::npos)
       return Fail(CO_E_CLASSSTRING, "not a ProgID");
-    if (!ReadDefault(name + "\\CLSID", text) || !ParseGuid(text, *clsid))
+    bool found = false;
+    if (HRESULT hr = ReadDefault(name + "\\CLSID", text, found); FAILED(hr)) return hr;
+    if (!found || !ParseGuid(text, *clsid))
       return Fail(CO_E_CLASSSTRING, "no class is registered for the ProgID " + name);
     return S_OK;
   } catch (const std::bad_alloc&) {
@@ -134,7 +140,9 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void
         return Fail(REGDB_E_CLASSNOTREG, "only in-process servers are supported");
       const std::string key = "CLSID\\" + GuidToString(clsid) + "\\InprocServer32";
       std::string path;
-      if (!ReadDefault(key, path))
+      bool found = false;
+      if (HRESULT hr = ReadDefault(key, path, found); FAILED(hr)) return hr;
+      if (!found)
         return Fail(REGDB_E_CLASSNOTREG,
                     "class " + GuidToString(clsid) + " is not registered (no HKCR\\" + key + ")");
       if (HRESULT hr = Server(path, server); FAILED(hr)) return hr;

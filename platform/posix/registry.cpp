@@ -1,28 +1,49 @@
 // File-backed registry: one REGEDIT4 text file per root, so an administrator can
-// read and edit it with any text editor.
+// read and edit it with any text editor (the text itself: platform/posix/hive.cpp).
 //
 // Readers parse the file as it stands; a writer takes an exclusive flock on a lock
 // file beside the hives, re-reads the hive under it, applies its batch and renames
 // a complete new file into place. Readers therefore see either the old or the new
 // file, never half of one, and two writers never lose each other's keys.
+//
+// What a hive says decides which library activation loads, so the directory and
+// the hive files are trusted the way ssh trusts ~/.ssh: they must belong to the
+// current user or root, and neither group nor others may write them.
 #include "platform/registry.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
+
+#include "platform/posix/hive.h"
 
 namespace zentrova::platform {
 namespace {
+
+// Large enough for any hive a person or an installer writes, small enough that
+// reading one never exhausts memory.
+constexpr off_t kMaxHiveBytes = 64 << 20;
+
+thread_local std::string g_error;
+
+long Fail(long code, std::string text) {
+  g_error = std::move(text);
+  return code;
+}
+
+std::string SystemError(const std::string& what, const std::string& path) {
+  return "cannot " + what + " " + path + ": " + std::strerror(errno);
+}
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -33,256 +54,118 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-// "\\A\\\\B\\" -> "A\\B": key paths as typed may carry stray or doubled separators.
-std::string NormalisePath(std::string_view path) {
-  std::string out;
-  std::size_t i = 0;
-  while (i < path.size()) {
-    while (i < path.size() && path[i] == '\\') ++i;
-    std::size_t j = i;
-    while (j < path.size() && path[j] != '\\') ++j;
-    if (j > i) {
-      if (!out.empty()) out += '\\';
-      out.append(path.substr(i, j - i));
-    }
-    i = j;
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
   }
-  return out;
-}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
 
-std::string ParentOf(const std::string& path) {
-  std::size_t cut = path.rfind('\\');
-  return cut == std::string::npos ? std::string() : path.substr(0, cut);
-}
-
-struct Value {
-  std::string name;
-  std::string data;  // the bytes a reader gets (strings without a terminator)
-  bool isString = true;
-  std::string raw;  // for other types: the text after '=' exactly as read
+ private:
+  int fd_;
 };
 
-struct Key {
-  std::string path;  // below the root, without the root's name
-  std::vector<Value> values;
+std::string DirectoryOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// 0 when st (of path) may be trusted; else kErrorAccessDenied with the reason.
+long Trust(const std::string& path, const struct stat& st) {
+  if (st.st_uid != geteuid() && st.st_uid != 0) {
+    auto name = [](uid_t uid) {
+      const passwd* pw = getpwuid(uid);
+      return pw ? std::string(pw->pw_name) : std::to_string(uid);
+    };
+    return Fail(kErrorAccessDenied, path + " belongs to " + name(st.st_uid) +
+                                        ", not to you: the registry trusts only what is yours or "
+                                        "root's. Use a directory of your own (ZENTROVA_REGISTRY), "
+                                        "or have it handed over: chown " +
+                                        name(geteuid()) + " " + path);
+  }
+  if (st.st_mode & (S_IWGRP | S_IWOTH))
+    return Fail(kErrorAccessDenied, path +
+                                        " may be changed by other users, so the registry does "
+                                        "not trust it. Fix: chmod go-w " +
+                                        path);
+  return kErrorSuccess;
+}
+
+long TrustDirectory(const std::string& dir) {
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0) return Fail(kErrorAccessDenied, SystemError("examine", dir));
+  if (!S_ISDIR(st.st_mode)) return Fail(kErrorBadDatabase, dir + " is not a directory");
+  return Trust(dir, st);
+}
+
+const char* KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "not a regular file";
+}
+
+struct HiveFile {
+  std::string path;    // where the hive is named: DIR/ROOT.reg
+  std::string target;  // the file to replace: path, or where its symbolic link points
 };
 
-// One root's keys in file order. Parents are implied by their children: a key
-// written by hand as [HKEY_CURRENT_USER\A\B] also makes A exist.
-struct Hive {
-  std::vector<Key> keys;
-
-  Key* Find(std::string_view path) {
-    for (auto& k : keys)
-      if (SameName(k.path, path)) return &k;
-    return nullptr;
+// Reads and parses the root's hive; a missing directory or file is an empty hive.
+long LoadHive(RegistryRoot root, hive::Hive& hive, HiveFile& file) {
+  const std::string dir = RegistryDirectory();
+  file.path = file.target = dir + "/" + RegistryRootName(root) + ".reg";
+  hive = hive::Hive(root);
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0) {
+    if (errno == ENOENT) return kErrorSuccess;
+    return Fail(kErrorAccessDenied, SystemError("examine", dir));
   }
-  Key& Create(const std::string& path) {
-    if (Key* k = Find(path)) return *k;
-    std::string parent = ParentOf(path);
-    if (!parent.empty()) Create(parent);
-    keys.push_back(Key{path, {}});
-    return keys.back();
+  if (long rc = TrustDirectory(dir)) return rc;
+  if (lstat(file.path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return kErrorSuccess;
+    return Fail(kErrorAccessDenied, SystemError("examine", file.path));
   }
-  bool IsBelow(const std::string& path, std::string_view ancestor) const {
-    return path.size() > ancestor.size() && path[ancestor.size()] == '\\' &&
-           SameName(std::string_view(path).substr(0, ancestor.size()), ancestor);
+  if (S_ISLNK(st.st_mode)) {
+    char resolved[PATH_MAX];
+    if (!realpath(file.path.c_str(), resolved))
+      return Fail(kErrorBadDatabase, file.path + " is a symbolic link to nothing (" +
+                                         std::strerror(errno) + "); remove it or let it point " +
+                                         "to a hive");
+    file.target = resolved;
+    if (long rc = TrustDirectory(DirectoryOf(file.target))) return rc;
   }
-};
-
-std::string Quote(std::string_view s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '\\' || c == '"') out += '\\';
-    out += c;
+  // O_NONBLOCK: opening a FIFO must not wait for a writer that never comes.
+  FileDescriptor fd(open(file.target.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (fd.get() < 0) return Fail(kErrorAccessDenied, SystemError("open", file.target));
+  if (fstat(fd.get(), &st) != 0)
+    return Fail(kErrorAccessDenied, SystemError("examine", file.target));
+  if (!S_ISREG(st.st_mode))
+    return Fail(kErrorBadDatabase, file.target + " is " + KindOf(st.st_mode) +
+                                       "; a hive must be a regular file. Move it away.");
+  if (long rc = Trust(file.target, st)) return rc;
+  if (st.st_size > kMaxHiveBytes)
+    return Fail(kErrorBadDatabase, file.target + " is " + std::to_string(st.st_size) +
+                                       " bytes long; a hive may hold at most " +
+                                       std::to_string(kMaxHiveBytes) + " bytes");
+  std::string text(static_cast<std::size_t>(st.st_size), '\0');
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = read(fd.get(), text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail(kErrorBadDatabase, SystemError("read", file.target));
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
   }
-  out += '"';
-  return out;
-}
-
-// Reads a quoted string starting at line[pos] == '"'; pos ends after the closing quote.
-bool Unquote(std::string_view line, std::size_t& pos, std::string& out) {
-  out.clear();
-  if (pos >= line.size() || line[pos] != '"') return false;
-  for (++pos; pos < line.size(); ++pos) {
-    char c = line[pos];
-    if (c == '\\' && pos + 1 < line.size()) {
-      out += line[++pos];
-    } else if (c == '"') {
-      ++pos;
-      return true;
-    } else {
-      out += c;
-    }
-  }
-  return false;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = Lower(c);
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-// "01,02,ff" -> bytes; false on anything else.
-bool ParseHexBytes(std::string_view text, std::string& out) {
-  out.clear();
-  std::size_t i = 0;
-  while (i < text.size()) {
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == ',')) ++i;
-    if (i >= text.size()) break;
-    if (i + 1 >= text.size()) return false;
-    int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    out += static_cast<char>(hi * 16 + lo);
-    i += 2;
-  }
-  return true;
-}
-
-std::string HexBytes(std::string_view bytes) {
-  std::string out;
-  char buf[4];
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(bytes[i]));
-    if (i) out += ',';
-    out += buf;
-  }
-  return out;
-}
-
-// The data a reader gets from a value of another type; raw is kept for writing back.
-void DecodeTyped(Value& v) {
-  v.isString = false;
-  v.data.clear();
-  const std::string& raw = v.raw;
-  if (raw.rfind("dword:", 0) == 0) {
-    unsigned long n = std::strtoul(raw.c_str() + 6, nullptr, 16);
-    for (int i = 0; i < 4; ++i) v.data += static_cast<char>((n >> (8 * i)) & 0xff);
-  } else if (raw.rfind("hex(1):", 0) == 0) {
-    // A string holding line breaks: REGEDIT4 has no escape for them, so it is
-    // written as bytes with its terminator and read back as a string.
-    if (ParseHexBytes(std::string_view(raw).substr(7), v.data)) {
-      while (!v.data.empty() && v.data.back() == '\0') v.data.pop_back();
-      v.isString = true;
-    }
-  } else if (raw.rfind("hex", 0) == 0) {
-    std::size_t colon = raw.find(':');
-    if (colon != std::string::npos) ParseHexBytes(std::string_view(raw).substr(colon + 1), v.data);
-  }
-}
-
-std::string Trim(std::string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
-  return std::string(s.substr(b, e - b));
-}
-
-void ParseHive(const std::string& text, RegistryRoot root, Hive& hive) {
-  hive.keys.clear();
-  const std::string rootName = RegistryRootName(root);
-  Key* current = nullptr;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    // Long binary values continue on the next line after a trailing backslash.
-    std::string t = Trim(line);
-    std::string next;
-    while (!t.empty() && t.back() == '\\' && std::getline(in, next)) {
-      t.pop_back();
-      t += Trim(next);
-    }
-    if (t.empty() || t[0] == ';') continue;
-    if (t[0] == '[') {
-      current = nullptr;
-      std::size_t close = t.rfind(']');
-      if (close == std::string::npos) continue;
-      std::string full = t.substr(1, close - 1);
-      std::size_t slash = full.find('\\');
-      std::string head = full.substr(0, slash);
-      RegistryRoot parsed;
-      if (!ParseRegistryRoot(head, parsed) || parsed != root) continue;  // another root's section
-      std::string path =
-          slash == std::string::npos ? std::string() : NormalisePath(full.substr(slash + 1));
-      if (path.empty()) continue;
-      current = &hive.Create(path);
-      continue;
-    }
-    if (!current) continue;
-    Value v;
-    std::size_t pos = 0;
-    if (t[0] == '@') {
-      pos = 1;
-    } else if (!Unquote(t, pos, v.name)) {
-      continue;
-    }
-    while (pos < t.size() && (t[pos] == ' ' || t[pos] == '\t')) ++pos;
-    if (pos >= t.size() || t[pos] != '=') continue;
-    ++pos;
-    while (pos < t.size() && (t[pos] == ' ' || t[pos] == '\t')) ++pos;
-    if (pos < t.size() && t[pos] == '"') {
-      if (!Unquote(t, pos, v.data)) continue;
-    } else if (pos < t.size() && t[pos] == '-') {
-      continue;  // a deletion mark of a merge file: nothing to hold
-    } else {
-      v.raw = t.substr(pos);
-      DecodeTyped(v);
-    }
-    bool replaced = false;
-    for (auto& existing : current->values) {
-      if (SameName(existing.name, v.name)) {
-        existing = v;
-        replaced = true;
-        break;
-      }
-    }
-    if (!replaced) current->values.push_back(std::move(v));
-  }
-}
-
-std::string FormatHive(const Hive& hive, RegistryRoot root) {
-  std::string out = "REGEDIT4\n";
-  for (const auto& k : hive.keys) {
-    out += "\n[";
-    out += RegistryRootName(root);
-    out += '\\';
-    out += k.path;
-    out += "]\n";
-    for (const auto& v : k.values) {
-      out += v.name.empty() ? std::string("@") : Quote(v.name);
-      out += '=';
-      if (!v.raw.empty()) {
-        out += v.raw;
-      } else if (v.data.find_first_of("\r\n") != std::string::npos) {
-        out += "hex(1):" + HexBytes(v.data + std::string(1, '\0'));
-      } else {
-        out += Quote(v.data);
-      }
-      out += '\n';
-    }
-  }
-  return out;
-}
-
-std::string HivePath(RegistryRoot root) {
-  return RegistryDirectory() + "/" + RegistryRootName(root) + ".reg";
-}
-
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  out = ss.str();
-  return true;
-}
-
-void LoadHive(RegistryRoot root, Hive& hive) {
-  std::string text;
-  hive.keys.clear();
-  if (ReadWholeFile(HivePath(root), text)) ParseHive(text, root, hive);
+  text.resize(done);
+  std::string problem;
+  if (!hive.Parse(text, problem))
+    return Fail(kErrorBadDatabase, file.target + " " + problem + "; edit the file to fix it");
+  return kErrorSuccess;
 }
 
 // mkdir -p, private to the user: the hives may name internal servers.
@@ -300,20 +183,6 @@ bool MakeDirectories(const std::string& dir) {
   return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 bool WriteAll(int fd, const std::string& data) {
   std::size_t done = 0;
   while (done < data.size()) {
@@ -325,6 +194,50 @@ bool WriteAll(int fd, const std::string& data) {
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+// A writer killed between writing its temporary file and renaming it leaves the
+// file behind; the next writer, holding the lock, removes those whose writer is gone.
+void RemoveStaleTemporaries(const std::string& target) {
+  const std::string dir = DirectoryOf(target);
+  const std::string prefix = target.substr(target.rfind('/') + 1) + ".tmp.";
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(dir.c_str()), closedir);
+  if (!listing) return;
+  while (const dirent* entry = readdir(listing.get())) {
+    std::string_view name = entry->d_name;
+    if (!name.starts_with(prefix) || name.size() == prefix.size() ||
+        name.size() > prefix.size() + 9)
+      continue;
+    std::string_view digits = name.substr(prefix.size());
+    if (digits.find_first_not_of("0123456789") != std::string_view::npos) continue;
+    pid_t pid = static_cast<pid_t>(std::atol(std::string(digits).c_str()));
+    if (pid > 0 && kill(pid, 0) != 0 && errno == ESRCH)
+      unlinkat(dirfd(listing.get()), entry->d_name, 0);
+  }
+}
+
+// Writes text to a new file beside target and renames it over target.
+long ReplaceFile(const std::string& target, const std::string& text) {
+  RemoveStaleTemporaries(target);
+  const std::string temp = target + ".tmp." + std::to_string(getpid());
+  {
+    FileDescriptor out(
+        open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (out.get() < 0) return Fail(kErrorAccessDenied, SystemError("create", temp));
+    if (!WriteAll(out.get(), text) || fsync(out.get()) != 0) {
+      long rc = Fail(kErrorAccessDenied, SystemError("write", temp));
+      unlink(temp.c_str());
+      return rc;
+    }
+  }
+  if (rename(temp.c_str(), target.c_str()) != 0) {
+    long rc = Fail(kErrorAccessDenied, SystemError("replace", target));
+    unlink(temp.c_str());
+    return rc;
+  }
+  FileDescriptor dir(open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) fsync(dir.get());  // the rename itself survives a crash
+  return kErrorSuccess;
 }
 
 }  // namespace
@@ -344,6 +257,8 @@ std::string RegistryDirectory() {
   return base + "/zentrova/registry";
 }
 
+std::string RegistryErrorText() { return g_error; }
+
 bool ParseRegistryRoot(std::string_view name, RegistryRoot& root) {
   if (SameName(name, "HKEY_CURRENT_USER") || SameName(name, "HKCU")) {
     root = RegistryRoot::kCurrentUser;
@@ -362,8 +277,9 @@ const char* RegistryRootName(RegistryRoot root) {
 
 // ---- reading ----------------------------------------------------------------
 
-struct RegistryKey::Impl {
-  Key key;  // a snapshot taken at Open
+struct RegistryKey::Impl {  // a snapshot taken at Open
+  std::string path;
+  std::vector<hive::Value> values;
   std::vector<std::string> subkeys;
 };
 
@@ -383,25 +299,25 @@ RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
 
 long RegistryKey::Open(RegistryRoot root, std::string_view path) {
   Close();
-  std::string wanted = NormalisePath(path);
-  if (wanted.empty()) return kErrorInvalidParameter;
-  Hive hive;
-  LoadHive(root, hive);
-  Key* key = hive.Find(wanted);
-  if (!key) return kErrorFileNotFound;
+  hive::Hive hive(root);
+  if (path.find_first_not_of('\\') == std::string_view::npos) return kErrorInvalidParameter;
+  HiveFile file;
+  if (long rc = LoadHive(root, hive, file)) return rc;
+  std::uint32_t id = hive.Find(path);
+  if (id == hive::kNone) return kErrorFileNotFound;
   auto impl = std::make_unique<Impl>();
-  impl->key = *key;
-  for (const auto& k : hive.keys)
-    if (hive.IsBelow(k.path, key->path) &&
-        k.path.find('\\', key->path.size() + 1) == std::string::npos)
-      impl->subkeys.push_back(k.path.substr(key->path.size() + 1));
+  impl->path = hive.PathOf(id);
+  const hive::Node& node = hive.nodes()[id];
+  for (const hive::Value& v : node.values)
+    if (v.live) impl->values.push_back(v);
+  for (std::uint32_t child : node.children) impl->subkeys.push_back(hive.nodes()[child].name);
   impl_ = impl.release();
   return kErrorSuccess;
 }
 
 bool RegistryKey::IsOpen() const { return impl_ != nullptr; }
 
-std::string RegistryKey::Path() const { return impl_ ? impl_->key.path : std::string(); }
+std::string RegistryKey::Path() const { return impl_ ? impl_->path : std::string(); }
 
 void RegistryKey::Close() {
   delete impl_;
@@ -410,7 +326,7 @@ void RegistryKey::Close() {
 
 long RegistryKey::QueryValue(std::string_view name, void* buffer, unsigned long* size) const {
   if (!impl_ || !size) return kErrorInvalidParameter;
-  for (const auto& v : impl_->key.values) {
+  for (const auto& v : impl_->values) {
     if (!SameName(v.name, name)) continue;
     unsigned long needed = static_cast<unsigned long>(v.data.size() + (v.isString ? 1 : 0));
     if (!buffer) {
@@ -432,7 +348,7 @@ long RegistryKey::QueryValue(std::string_view name, void* buffer, unsigned long*
 long RegistryKey::Values(std::vector<RegistryValue>& out) const {
   out.clear();
   if (!impl_) return kErrorInvalidParameter;
-  for (const auto& v : impl_->key.values) out.push_back(RegistryValue{v.name, v.data});
+  for (const auto& v : impl_->values) out.push_back(RegistryValue{v.name, v.data});
   return kErrorSuccess;
 }
 
@@ -461,89 +377,74 @@ RegistryWriter::RegistryWriter(RegistryRoot root) : impl_(new Impl{root, {}}) {}
 RegistryWriter::~RegistryWriter() { delete impl_; }
 
 void RegistryWriter::CreateKey(std::string_view path) {
-  impl_->changes.push_back({Change::kCreate, NormalisePath(path), {}, {}});
+  impl_->changes.push_back({Change::kCreate, std::string(path), {}, {}});
 }
 void RegistryWriter::SetString(std::string_view path, std::string_view name,
                                std::string_view value) {
   impl_->changes.push_back(
-      {Change::kSet, NormalisePath(path), std::string(name), std::string(value)});
+      {Change::kSet, std::string(path), std::string(name), std::string(value)});
 }
 void RegistryWriter::DeleteValue(std::string_view path, std::string_view name) {
-  impl_->changes.push_back({Change::kDeleteValue, NormalisePath(path), std::string(name), {}});
+  impl_->changes.push_back({Change::kDeleteValue, std::string(path), std::string(name), {}});
 }
 void RegistryWriter::DeleteTree(std::string_view path) {
-  impl_->changes.push_back({Change::kDeleteTree, NormalisePath(path), {}, {}});
+  impl_->changes.push_back({Change::kDeleteTree, std::string(path), {}, {}});
 }
 
 long RegistryWriter::Commit() {
-  for (const auto& c : impl_->changes)
-    if (c.path.empty()) return kErrorInvalidParameter;
+  // Names that would break the file's lines are refused before anything is touched.
+  hive::Hive scratch(impl_->root);
+  for (const auto& c : impl_->changes) {
+    std::string problem;
+    if (scratch.Create(c.path, problem) == hive::kNone)
+      return Fail(kErrorInvalidParameter, "cannot write the key \"" + c.path + "\": " + problem);
+    if (c.name.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+      return Fail(kErrorInvalidParameter,
+                  "a value name holds a line break or a NUL; the registry cannot keep it");
+    if (c.name.size() > hive::kMaxValueNameLength)
+      return Fail(kErrorInvalidParameter, "a value name is " + std::to_string(c.name.size()) +
+                                              " characters long; at most " +
+                                              std::to_string(hive::kMaxValueNameLength) +
+                                              " are allowed");
+  }
 
   const std::string dir = RegistryDirectory();
-  if (!MakeDirectories(dir)) return kErrorAccessDenied;
-  FileDescriptor lock(open((dir + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  if (lock.get() < 0) return kErrorAccessDenied;
+  if (!MakeDirectories(dir)) return Fail(kErrorAccessDenied, SystemError("create", dir));
+  if (long rc = TrustDirectory(dir)) return rc;
+  FileDescriptor lock(
+      open((dir + "/.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (lock.get() < 0) return Fail(kErrorAccessDenied, SystemError("create", dir + "/.lock"));
   while (flock(lock.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return kErrorAccessDenied;
+    if (errno != EINTR) return Fail(kErrorAccessDenied, SystemError("lock", dir + "/.lock"));
   }
 
   // Under the lock: what other writers committed meanwhile is in the file now.
-  Hive hive;
-  LoadHive(impl_->root, hive);
+  hive::Hive hive(impl_->root);
+  HiveFile file;
+  if (long rc = LoadHive(impl_->root, hive, file)) return rc;
   for (const auto& c : impl_->changes) {
+    std::string problem;
     switch (c.kind) {
       case Change::kCreate:
-        hive.Create(c.path);
+        hive.Create(c.path, problem);
         break;
-      case Change::kSet: {
-        Key& key = hive.Create(c.path);
-        Value* target = nullptr;
-        for (auto& v : key.values)
-          if (SameName(v.name, c.name)) target = &v;
-        if (!target) {
-          key.values.push_back(Value{c.name, {}, true, {}});
-          target = &key.values.back();
-        }
-        target->data = c.value;
-        target->isString = true;
-        target->raw.clear();
+      case Change::kSet:
+        hive.SetString(hive.Create(c.path, problem), c.name, c.value);
         break;
-      }
       case Change::kDeleteValue: {
-        Key* key = hive.Find(c.path);
-        if (!key) return kErrorFileNotFound;
-        auto& vals = key->values;
-        std::size_t before = vals.size();
-        std::erase_if(vals, [&](const Value& v) { return SameName(v.name, c.name); });
-        if (vals.size() == before) return kErrorFileNotFound;
+        std::uint32_t key = hive.Find(c.path);
+        if (key == hive::kNone || !hive.DeleteValue(key, c.name)) return kErrorFileNotFound;
         break;
       }
       case Change::kDeleteTree: {
-        Key* key = hive.Find(c.path);
-        if (!key) return kErrorFileNotFound;
-        std::string gone = key->path;
-        std::erase_if(hive.keys, [&](const Key& k) {
-          return SameName(k.path, gone) || hive.IsBelow(k.path, gone);
-        });
+        std::uint32_t key = hive.Find(c.path);
+        if (key == hive::kNone) return kErrorFileNotFound;
+        hive.DeleteTree(key);
         break;
       }
     }
   }
-
-  const std::string target = HivePath(impl_->root);
-  const std::string temp = target + ".tmp." + std::to_string(getpid());
-  {
-    FileDescriptor out(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (out.get() < 0) return kErrorAccessDenied;
-    if (!WriteAll(out.get(), FormatHive(hive, impl_->root)) || fsync(out.get()) != 0) {
-      unlink(temp.c_str());
-      return kErrorAccessDenied;
-    }
-  }
-  if (rename(temp.c_str(), target.c_str()) != 0) {
-    unlink(temp.c_str());
-    return kErrorAccessDenied;
-  }
+  if (long rc = ReplaceFile(file.target, hive.Serialize())) return rc;
   impl_->changes.clear();
   return kErrorSuccess;
 }

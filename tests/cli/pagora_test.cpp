@@ -160,6 +160,16 @@ TEST_F(Pagora, HelpVersionAndAFailedStartUp) {
   EXPECT_EQ(failed.exitCode, 1);
   EXPECT_EQ(failed.out, "");
   EXPECT_TRUE(failed.err.ends_with("Fatal Error: MFC initialization failed\n")) << failed.err;
+
+  // A registry that others may change could send the messages anywhere.
+  WriteIni(kCompleteIni);
+  PointAt("127.0.0.1:9");
+  ASSERT_EQ(chmod((dir_ / "registry").c_str(), 0770), 0);
+  failed = Run({"0419000000", "Hi"});
+  EXPECT_EQ(failed.exitCode, 1);
+  EXPECT_EQ(failed.out, "");
+  EXPECT_NE(failed.err.find("chmod go-w " + (dir_ / "registry").string()), std::string::npos)
+      << failed.err;
 }
 
 TEST_F(Pagora, OneNumberWithoutMessageIsOneExactRequest) {

@@ -2,6 +2,7 @@
 // would drive it: registration, late-bound property calls, the texts and result
 // codes a client sees, and zcom's own syntax and exit statuses.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <sstream>
@@ -232,6 +233,19 @@ TEST_F(ZcomTest, CallReportsFailuresAndStopsAtTheFirst) {
         {"ProxyPort=port", "ProxyPort -> 0x80020005\n"},
         {"PagoraMessage(\"1\", null)", "PagoraMessage -> 0x80020005\n"}})
     EXPECT_EQ(Call({step}).err, err);
+
+  // A registry that others may write names no library: everything stops and says why.
+  ASSERT_EQ(chmod(registry_.Path().c_str(), 0777), 0);
+  const std::string fix = "chmod go-w " + registry_.Path();
+  for (const auto& [args, exit] :
+       {std::pair<std::vector<std::string>, int>{{"call", kProgId, "Version"}, 2},
+        {{"reg", "query", "HKCR\\CLSID"}, 74},
+        {{"reg", "add", "HKCR\\CLSID\\X", "/f"}, 74}}) {
+    r = Zcom(args);
+    EXPECT_EQ(r.exitCode, exit) << args[0];
+    EXPECT_NE(r.err.find(fix), std::string::npos) << r.err;
+  }
+  chmod(registry_.Path().c_str(), 0700);
 }
 
 TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {

@@ -35,8 +35,10 @@ const char kUsage[] =
     "\n"
     "The hives are REGEDIT4 text files in $ZENTROVA_REGISTRY (by default\n"
     "$XDG_CONFIG_HOME/zentrova/registry, that is ~/.config/zentrova/registry).\n"
+    "The directory and the hives must be yours (or root's) and not writable by group or\n"
+    "others; key names hold at most 255 characters, keys nest at most 512 levels deep.\n"
     "Exit status: 0 done, 1 no such key or value (or not confirmed), 64 wrong command line,\n"
-    "74 the hive could not be written.\n"
+    "74 the hive could not be read or written (the message says why).\n"
     "\n"
     "Example: zcom reg add \"HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings\" /v HTTP1 /d "
     "127.0.0.1:8080 /f\n";
@@ -155,27 +157,44 @@ bool Confirm(const std::string& question) {
   return answer[0] == 'y' || answer[0] == 'Y';
 }
 
+int NotFound() {
+  std::fprintf(stderr,
+               "ERROR: The system was unable to find the specified registry key or value.\n");
+  return kExitNotFound;
+}
+
+// A hive that may not or cannot be used stops every command with the reason.
+int Refused(long rc) {
+  std::fprintf(stderr, "ERROR: %s (error %ld)\n", platform::RegistryErrorText().c_str(), rc);
+  return rc == platform::kErrorInvalidParameter ? kExitUsage : kExitCannotWrite;
+}
+
+// Opens the key; false with *exit set when it is missing or the hive is refused.
+bool OpenKey(RegistryKey& key, const Options& o, const std::string& path, int* exit) {
+  long rc = key.Open(o.root, path);
+  if (rc == platform::kErrorSuccess) return true;
+  *exit = rc == platform::kErrorFileNotFound ? NotFound() : Refused(rc);
+  return false;
+}
+
 int Commit(RegistryWriter& writer) {
   long rc = writer.Commit();
   if (rc == platform::kErrorSuccess) {
     std::printf("The operation completed successfully.\n");
     return kExitOk;
   }
-  if (rc == platform::kErrorFileNotFound) {
-    std::fprintf(stderr,
-                 "ERROR: The system was unable to find the specified registry key or value.\n");
-    return kExitNotFound;
-  }
-  std::fprintf(
-      stderr,
-      "ERROR: cannot write the hive in %s (error %ld); check that the directory is writable.\n",
-      platform::RegistryDirectory().c_str(), rc);
-  return kExitCannotWrite;
+  return rc == platform::kErrorFileNotFound ? NotFound() : Refused(rc);
 }
 
-bool ValueExists(const Options& o, const std::string& name) {
+// 1 when the value exists, 0 when not, -1 when the hive is refused (*exit set).
+int ValueExists(const Options& o, const std::string& name, int* exit) {
   RegistryKey key;
-  if (key.Open(o.root, o.path) != platform::kErrorSuccess) return false;
+  long rc = key.Open(o.root, o.path);
+  if (rc == platform::kErrorFileNotFound) return 0;
+  if (rc != platform::kErrorSuccess) {
+    *exit = Refused(rc);
+    return -1;
+  }
   unsigned long size = 0;
   return key.QueryValue(name, nullptr, &size) == platform::kErrorSuccess;
 }
@@ -189,8 +208,10 @@ int Add(int argc, char** argv) {
   if (!o.value) {
     writer.CreateKey(o.path);
   } else {
-    if (!o.force && ValueExists(o, *o.value) &&
-        !Confirm("Value " + DisplayName(*o.value) + " exists, overwrite?"))
+    int exit = kExitOk;
+    int exists = o.force ? 0 : ValueExists(o, *o.value, &exit);
+    if (exists < 0) return exit;
+    if (exists && !Confirm("Value " + DisplayName(*o.value) + " exists, overwrite?"))
       return kExitNotFound;
     writer.SetString(o.path, *o.value, o.data.value_or(std::string()));
   }
@@ -202,11 +223,16 @@ void PrintValue(const RegistryValue& v) {
 }
 
 // Prints the key and its values; with recursive, its subkeys after it.
-// Returns how many values matched `only` (all values when only is empty).
+// Returns how many values matched `only` (all values when only is empty), or -1
+// with *exit set when the hive was refused.
 int PrintKey(const Options& o, const std::string& typed, bool recursive,
-             const std::optional<std::string>& only) {
+             const std::optional<std::string>& only, int* exit) {
   RegistryKey key;
-  if (key.Open(o.root, typed) != platform::kErrorSuccess) return 0;
+  if (long rc = key.Open(o.root, typed); rc != platform::kErrorSuccess) {
+    if (rc == platform::kErrorFileNotFound) return 0;  // gone meanwhile
+    *exit = Refused(rc);
+    return -1;
+  }
   const std::string path = key.Path();  // as stored, not as typed
   std::vector<RegistryValue> values;
   key.Values(values);
@@ -222,7 +248,11 @@ int PrintKey(const Options& o, const std::string& typed, bool recursive,
   std::vector<std::string> subkeys;
   key.Subkeys(subkeys);
   if (recursive) {
-    for (const auto& s : subkeys) matched += PrintKey(o, path + "\\" + s, true, only);
+    for (const auto& s : subkeys) {
+      int more = PrintKey(o, path + "\\" + s, true, only, exit);
+      if (more < 0) return -1;
+      matched += more;
+    }
   } else if (!only) {
     for (const auto& s : subkeys) std::printf("\n%s\n", FullName(o, path + "\\" + s).c_str());
   }
@@ -234,17 +264,11 @@ int Query(int argc, char** argv) {
   std::string problem;
   if (!Parse(argc, argv, "v ve s", o, problem)) return Usage(problem.c_str());
   RegistryKey key;
-  if (key.Open(o.root, o.path) != platform::kErrorSuccess) {
-    std::fprintf(stderr,
-                 "ERROR: The system was unable to find the specified registry key or value.\n");
-    return kExitNotFound;
-  }
-  int matched = PrintKey(o, o.path, o.recursive, o.value);
-  if (o.value && matched == 0) {
-    std::fprintf(stderr,
-                 "ERROR: The system was unable to find the specified registry key or value.\n");
-    return kExitNotFound;
-  }
+  int exit = kExitOk;
+  if (!OpenKey(key, o, o.path, &exit)) return exit;
+  int matched = PrintKey(o, o.path, o.recursive, o.value, &exit);
+  if (matched < 0) return exit;
+  if (o.value && matched == 0) return NotFound();
   std::printf("\n");
   return kExitOk;
 }
@@ -257,11 +281,8 @@ int Delete(int argc, char** argv) {
   std::string question;
   if (o.allValues) {
     RegistryKey key;
-    if (key.Open(o.root, o.path) != platform::kErrorSuccess) {
-      std::fprintf(stderr,
-                   "ERROR: The system was unable to find the specified registry key or value.\n");
-      return kExitNotFound;
-    }
+    int exit = kExitOk;
+    if (!OpenKey(key, o, o.path, &exit)) return exit;
     std::vector<RegistryValue> values;
     key.Values(values);
     for (const auto& v : values) writer.DeleteValue(o.path, v.name);
