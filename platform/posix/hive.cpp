@@ -376,7 +376,9 @@ std::string Hive::Serialize() const {
       if (e.value < 0 || node->values[static_cast<std::size_t>(e.value)].live) any = true;
     if (node && (node->deleted || (node->section == s ? !node->written : !any))) continue;
     if (!node && !any) continue;
-    out += '\n';
+    // Lines kept as they stood follow on directly: a blank line before them would
+    // be the one thing a second reading adds where a cut-off line moved them.
+    if (node) out += '\n';
     if (node) {
       out += '[';
       out += RegistryRootName(root_);
