@@ -350,6 +350,7 @@ bool Hive::Parse(std::string_view text, std::string& error) {
       if (!joined.empty() && joined.back() == '\\') {
         // Cut off by the end of the file: it stays last, where nothing can follow it.
         tail_ = std::move(lines);
+        tailSection_ = current;
         break;
       }
       t = Trim(joined);  // as the line would read if it were written on one
@@ -371,7 +372,7 @@ std::string Hive::Serialize() const {
   for (std::uint32_t s = 0; s < sections_.size(); ++s) {
     const Section& section = sections_[s];
     const Node* node = section.node == kNone ? nullptr : &nodes_[section.node];
-    bool any = false;
+    bool any = s == tailSection_;  // so that the tail is read in its key again
     for (const auto& e : section.entries)
       if (e.value < 0 || node->values[static_cast<std::size_t>(e.value)].live) any = true;
     if (node && (node->deleted || (node->section == s ? !node->written : !any))) continue;
@@ -406,7 +407,7 @@ std::string Hive::Serialize() const {
       out += '\n';
     }
   }
-  if (!tail_.empty()) {
+  if (!tail_.empty() && !nodes_[sections_[tailSection_].node].deleted) {
     out += tail_;
     out += '\n';
   }
