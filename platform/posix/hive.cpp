@@ -351,6 +351,11 @@ bool Hive::Parse(std::string_view text, std::string& error) {
         // Cut off by the end of the file: it stays last, where nothing can follow it.
         tail_ = std::move(lines);
         tailSection_ = current;
+        if (current + 1 != sections_.size()) {  // a key written earlier: repeat its header last
+          const std::uint32_t node = section.node;
+          tailSection_ = nodes_[node].last = static_cast<std::uint32_t>(sections_.size());
+          sections_.push_back(Section{node, {}});
+        }
         break;
       }
       t = Trim(joined);  // as the line would read if it were written on one
