@@ -350,6 +350,12 @@ bool Hive::Parse(std::string_view text, std::string& error) {
       if (!joined.empty() && joined.back() == '\\') {
         // Cut off by the end of the file: it stays last, where nothing can follow it.
         tail_ = std::move(lines);
+        tailSection_ = current;
+        if (current + 1 != sections_.size()) {  // a key written earlier: repeat its header last
+          const std::uint32_t node = section.node;
+          tailSection_ = nodes_[node].last = static_cast<std::uint32_t>(sections_.size());
+          sections_.push_back(Section{node, {}});
+        }
         break;
       }
       t = Trim(joined);  // as the line would read if it were written on one
@@ -371,12 +377,14 @@ std::string Hive::Serialize() const {
   for (std::uint32_t s = 0; s < sections_.size(); ++s) {
     const Section& section = sections_[s];
     const Node* node = section.node == kNone ? nullptr : &nodes_[section.node];
-    bool any = false;
+    bool any = s == tailSection_;  // so that the tail is read in its key again
     for (const auto& e : section.entries)
       if (e.value < 0 || node->values[static_cast<std::size_t>(e.value)].live) any = true;
     if (node && (node->deleted || (node->section == s ? !node->written : !any))) continue;
     if (!node && !any) continue;
-    out += '\n';
+    // Lines kept as they stood follow on directly: a blank line before them would
+    // be the one thing a second reading adds where a cut-off line moved them.
+    if (node) out += '\n';
     if (node) {
       out += '[';
       out += RegistryRootName(root_);
@@ -404,7 +412,7 @@ std::string Hive::Serialize() const {
       out += '\n';
     }
   }
-  if (!tail_.empty()) {
+  if (!tail_.empty() && !nodes_[sections_[tailSection_].node].deleted) {
     out += tail_;
     out += '\n';
   }

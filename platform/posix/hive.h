@@ -116,7 +116,8 @@ class Hive {
   RegistryRoot root_;
   std::vector<Node> nodes_;
   std::vector<Section> sections_;
-  std::string tail_;  // a continued line cut off by the end of the file
+  std::string tail_;                   // a continued line cut off by the end of the file
+  std::uint32_t tailSection_ = kNone;  // the key it was cut off in: always written
   std::uint64_t FindValue(std::uint32_t node, std::string_view name) const;
 
   NameIndex children_;  // node ids by parent and name
