@@ -33,6 +33,19 @@ bool ReadSetting(const platform::RegistryKey& key, const char* name, char* buffe
   return true;
 }
 
+// A settings key that is missing gives the defaults; one the registry refuses
+// to read (a hive others may change, or one beyond its bounds) stops the send,
+// since its values could name any server.
+bool OpenSettings(platform::RegistryKey& key, bool& found, std::string& error) {
+  long result = key.Open(platform::RegistryRoot::kCurrentUser, kSettingsKey);
+  found = result == 0;
+  if (result == platform::kErrorAccessDenied || result == platform::kErrorBadDatabase) {
+    error = platform::RegistryErrorText();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 char g_szHttpServer1[256] = {};
@@ -57,8 +70,9 @@ long ReadRegistryString(platform::RegistryRoot root, const char* keyPath, const 
 bool ReadGatewayServers(GatewayServers which, std::string& error) {
   // One opening of the key (one read of the hive) for both names.
   platform::RegistryKey key;
-  bool ok = true;
-  if (key.Open(platform::RegistryRoot::kCurrentUser, kSettingsKey) != 0) {
+  bool found = false;
+  bool ok = OpenSettings(key, found, error);
+  if (!found) {
     g_szHttpServer1[0] = '\0';
     g_szHttpServer2[0] = '\0';
   } else {
@@ -75,9 +89,9 @@ const char* ReadGatewayMailbox(std::string& error) {
   std::strcpy(g_szGatewayMailbox, kDefaultMailbox);
   char value[64] = {};
   platform::RegistryKey key;
-  if (key.Open(platform::RegistryRoot::kCurrentUser, kSettingsKey) == 0 &&
-      !ReadSetting(key, "DebugGateway", value, kMailboxReadLimit, error))
-    return nullptr;
+  bool found = false;
+  if (!OpenSettings(key, found, error)) return nullptr;
+  if (found && !ReadSetting(key, "DebugGateway", value, kMailboxReadLimit, error)) return nullptr;
   if (value[0] != '\0') std::memcpy(g_szGatewayMailbox, value, sizeof value);
   return g_szGatewayMailbox;
 }

@@ -246,6 +246,18 @@ TEST_F(ZcomTest, CallReportsFailuresAndStopsAtTheFirst) {
     EXPECT_NE(r.err.find(fix), std::string::npos) << r.err;
   }
   chmod(registry_.Path().c_str(), 0700);
+
+  // A settings hive that others may write could name any gateway: the send stops.
+  ASSERT_EQ(Zcom({"reg", "add", "HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings", "/v", "HTTP1", "/d",
+                  "127.0.0.1:1", "/f"})
+                .exitCode,
+            0);
+  const std::string hive = registry_.Path() + "/HKEY_CURRENT_USER.reg";
+  ASSERT_EQ(chmod(hive.c_str(), 0620), 0);
+  r = Call({"Email=\"me@example.com\"", "AccountID=123456", "Password=secret",
+            "PagoraMessage(\"0412345678\", \"Hi\")", "ResponseText"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("chmod go-w " + hive), std::string::npos) << r.out;
 }
 
 TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
