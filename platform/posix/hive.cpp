@@ -3,17 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/posix/support.h"
+
 namespace zentrova::platform::hive {
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
+using posix::SameName;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
@@ -85,7 +80,7 @@ bool Unquote(std::string_view line, std::size_t& pos, std::string& out) {
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  c = Lower(c);
+  c = posix::LowerAscii(c);
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
@@ -182,7 +177,7 @@ bool ParseData(std::string_view t, std::size_t pos, Value& v) {
 std::uint32_t NameIndex::Hash(std::uint32_t owner, std::string_view name) {
   std::uint64_t h = 14695981039346656037ull;  // FNV-1a
   for (int i = 0; i < 4; ++i) h = (h ^ ((owner >> (8 * i)) & 0xff)) * 1099511628211ull;
-  for (char c : name) h = (h ^ static_cast<unsigned char>(Lower(c))) * 1099511628211ull;
+  for (char c : name) h = (h ^ static_cast<unsigned char>(posix::LowerAscii(c))) * 1099511628211ull;
   return static_cast<std::uint32_t>(h ^ (h >> 32));
 }
 

@@ -9,8 +9,13 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/posix/support.h"
+
 namespace zentrova::platform {
 namespace {
+
+using posix::FileDescriptor;
+using posix::SameName;
 
 // A profile is a few lines of settings; anything larger is not one.
 constexpr std::size_t kMaxProfileBytes = 1 << 20;
@@ -22,30 +27,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
   return s;
 }
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto lower = [](char c) {
-             return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-           };
-           return lower(x) == lower(y);
-         });
-}
-
-// One open file descriptor, closed when the owner goes.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 

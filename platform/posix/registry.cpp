@@ -26,9 +26,13 @@
 #include <memory>
 
 #include "platform/posix/hive.h"
+#include "platform/posix/support.h"
 
 namespace zentrova::platform {
 namespace {
+
+using posix::FileDescriptor;
+using posix::SameName;
 
 // Large enough for any hive a person or an installer writes, small enough that
 // reading one never exhausts memory.
@@ -44,29 +48,6 @@ long Fail(long code, std::string text) {
 std::string SystemError(const std::string& what, const std::string& path) {
   return "cannot " + what + " " + path + ": " + std::strerror(errno);
 }
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 std::string DirectoryOf(const std::string& path) {
   std::size_t slash = path.rfind('/');
