@@ -12,34 +12,11 @@ for program in "$sandbox" "$pagora" "$zcom"; do
   [[ -x $program ]] || { echo "demo: $program is missing; build first (./run build)" >&2; exit 1; }
 done
 
-work=$(mktemp -d)
-sandbox_pid=
-cleanup() {
-  if [[ -n $sandbox_pid ]]; then
-    kill "$sandbox_pid" 2>/dev/null || true
-    wait "$sandbox_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
 # Everything the demo configures lives in the scratch folder, not in your home.
-export ZENTROVA_REGISTRY=$work/registry
-export XDG_CONFIG_HOME=$work/config
-unset ZENTROVA_CODEPAGE
+source "$(dirname "$0")/sandbox-session.sh"
 
 echo "== Starting sms-sandbox on a free loopback port"
-coproc SANDBOX { exec "$sandbox" --http 127.0.0.1:0 --log "$work/gateway.jsonl"; }
-sandbox_pid=$SANDBOX_PID
-address=
-while IFS= read -r -t 10 line <&"${SANDBOX[0]}"; do
-  echo "   $line"
-  case $line in
-    "sms-sandbox: listening http "*) address=${line#sms-sandbox: listening http } ;;
-    "sms-sandbox: ready") break ;;
-  esac
-done
-[[ -n $address ]] || { echo "demo: sms-sandbox did not get ready within 10 s" >&2; exit 1; }
+SANDBOX_ECHO="   " start_sandbox --log "$work/gateway.jsonl"
 
 echo
 echo "== Pointing the registry stand-in at it"

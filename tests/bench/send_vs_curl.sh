@@ -16,34 +16,11 @@ for program in "$sandbox" "$pagora" "$zcom" /usr/bin/hyperfine /usr/bin/curl; do
   [[ -x $program ]] || { echo "send_vs_curl: $program is missing" >&2; exit 1; }
 done
 
-work=$(mktemp -d)
-sandbox_pid=
-cleanup() {
-  if [[ -n $sandbox_pid ]]; then
-    kill "$sandbox_pid" 2>/dev/null || true
-    wait "$sandbox_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../../tools/sandbox-session.sh"
 
-export ZENTROVA_REGISTRY=$work/registry
-export XDG_CONFIG_HOME=$work/config
-unset ZENTROVA_CODEPAGE http_proxy HTTP_PROXY
-
-# Starts sms-sandbox with the given options and sets address; bash keeps one
-# coprocess at a time, so the two runs below follow each other.
-start_sandbox() {
-  coproc SANDBOX { exec "$sandbox" --http 127.0.0.1:0 "$@"; }
-  sandbox_pid=$SANDBOX_PID
-  address=
-  while IFS= read -r -t 10 line <&"${SANDBOX[0]}"; do
-    case $line in
-      "sms-sandbox: listening http "*) address=${line#sms-sandbox: listening http } ;;
-      "sms-sandbox: ready") break ;;
-    esac
-  done
-  [[ -n $address ]] || { echo "send_vs_curl: sms-sandbox did not get ready" >&2; exit 1; }
+# Starts sms-sandbox with the given options and points HTTP1 at it.
+start_gateway() {
+  start_sandbox "$@"
   # Keep draining its one line per request so that it never blocks on the pipe.
   local drain
   exec {drain}<&"${SANDBOX[0]}"
@@ -51,25 +28,20 @@ start_sandbox() {
   exec {drain}<&-
   "$zcom" reg add 'HKCU\Software\Zentrova\SMS\3.0\Settings' /v HTTP1 /d "$address" /f >/dev/null
 }
-stop_sandbox() {
-  kill "$sandbox_pid"
-  wait "$sandbox_pid" 2>/dev/null || true
-  sandbox_pid=
-}
 
 mkdir -p "$XDG_CONFIG_HOME/pagora"
 (umask 077 && printf '[CONFIG]\nAccountId=123456\nPassword=bench-secret\nEmail=bench@example.com\n' \
   >"$XDG_CONFIG_HOME/pagora/pagora.ini")
 
 # The document curl posts: what Pagora sends, caught once by a journalling sandbox.
-start_sandbox --log "$work/journal.jsonl"
+start_gateway --log "$work/journal.jsonl"
 "$pagora" 0419000000 Benchmark message >/dev/null
 stop_sandbox
 python3 -c 'import json,sys; sys.stdout.write(json.loads(open(sys.argv[1]).readline())["body"])' \
   "$work/journal.jsonl" >"$work/document"
 
 # Without a journal the gateway answers as fast as it can.
-start_sandbox
+start_gateway
 
 url="http://$address/sms.dll?private&type=0"
 commands=("$pagora 0419000000 Benchmark message"
