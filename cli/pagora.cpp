@@ -258,7 +258,7 @@ int RunPagora(int argc, char** argv) {
     std::fflush(stdout);
     result = SendCommandLineRequest(config.accountId, config.email, config.password, number.c_str(),
                                     message.c_str(), resultText);
-    if (result == gateway::kSettingTooLong) {
+    if (result == gateway::kSettingUnusable) {
       Print("Error " + std::to_string(kExitConfigurationRefused) + ": " + resultText +
             (&number == &numbers.front()
                  ? ". Nothing was sent.\n"

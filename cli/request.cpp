@@ -66,7 +66,7 @@ int SendCommandLineRequest(const char* accountId, const char* email, const char*
   }
   // Re-read before every send, so a changed registry value counts at once.
   if (!gateway::ReadGatewayServers(gateway::GatewayServers::kPrimary, resultText))
-    return gateway::kSettingTooLong;
+    return gateway::kSettingUnusable;
   return gateway::SendHttpRequest(gateway::g_szHttpServer1, 0, document, resultText);
 }
 

@@ -33,7 +33,7 @@ std::string ComposeRequestDocument(std::string_view email, std::string_view acco
 
 // Composes the document for one number and posts it to the primary gateway
 // server (type 0). Returns 0 when the gateway accepted it, kMissingInput,
-// kMessageTooLong, kUnsafeValue, gateway::kSettingTooLong (resultText names
+// kMessageTooLong, kUnsafeValue, gateway::kSettingUnusable (resultText names
 // the registry value), or the transport's result; resultText then holds the
 // gateway's reply or the transport's error text.
 int SendCommandLineRequest(const char* accountId, const char* email, const char* password,

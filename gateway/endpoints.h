@@ -11,9 +11,10 @@ namespace zentrova::gateway {
 
 inline constexpr const char* kSettingsKey = "Software\\Zentrova\\SMS\\3.0\\Settings";
 
-// A registry value too long for its buffer: nothing is sent, and the result
-// text names the value and its limit.
-inline constexpr int kSettingTooLong = -3;
+// The gateway settings cannot be used: a registry value too long for its
+// buffer, or a settings hive the registry refuses to read. Nothing is sent, and
+// the result text names the value and its limit, or the hive and the fix.
+inline constexpr int kSettingUnusable = -3;
 
 // Opens ROOT\keyPath and reads valueName into buffer, at most readLimit bytes.
 // A key that cannot be opened empties the buffer and returns the error code; a
@@ -24,14 +25,15 @@ long ReadRegistryString(platform::RegistryRoot root, const char* keyPath, const 
 // The primary and secondary gateway servers: process-wide, re-read before every
 // send (the console program reads the primary only). An over-long value would
 // send the request to the default host instead of the one the administrator
-// named, so it makes the read fail with error naming the value and its limit.
+// named, so it makes the read fail with error naming the value and its limit;
+// a hive the registry refuses fails it with the registry's reason.
 extern char g_szHttpServer1[256];
 extern char g_szHttpServer2[256];
 enum class GatewayServers { kPrimary, kBoth };
 bool ReadGatewayServers(GatewayServers which, std::string& error);
 
 // The gateway mailbox for delivery by e-mail (automation server), re-read before
-// use; null, with error set, when "DebugGateway" is too long.
+// use; null, with error set, when "DebugGateway" is too long or the hive is refused.
 const char* ReadGatewayMailbox(std::string& error);
 
 // Command-line sender: one process-wide record, set once at start-up.

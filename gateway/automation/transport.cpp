@@ -102,7 +102,7 @@ int SendViaHttp(int type, const std::string& document, char* output, std::size_t
   } depth;
 
   std::string resultText;
-  int result = kSettingTooLong;
+  int result = kSettingUnusable;
   if (ReadGatewayServers(GatewayServers::kBoth, resultText)) {
     bool mayHaveBeenDelivered = false;
     result = SendToServer(g_szHttpServer1, type, document, resultText, proxy, mayHaveBeenDelivered);

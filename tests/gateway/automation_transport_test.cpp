@@ -147,7 +147,7 @@ TEST_F(AutomationTransport, AServerNameTooLongSendsNothingAndSaysWhy) {
   SetServers(listener.Address(), std::string(254, 'h'));
   char output[512] = {};
   EXPECT_EQ(gateway::SendViaHttp(0, kDocument, output, sizeof output, ProxyDetails{}),
-            gateway::kSettingTooLong);
+            gateway::kSettingUnusable);
   EXPECT_EQ(std::string(output).rfind("HTTP2 under HKEY_CURRENT_USER\\", 0), 0u) << output;
   EXPECT_TRUE(listener.Requests().empty());
 }
