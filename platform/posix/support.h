@@ -4,21 +4,12 @@
 
 #include <unistd.h>
 
-#include <string_view>
+#include "platform/ascii.h"
 
 namespace zentrova::platform::posix {
 
-// Registry and profile names compare without regard to ASCII letter case.
-inline char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-inline bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
+using platform::LowerAscii;
+using platform::SameName;
 
 // One open file descriptor, closed when the owner goes.
 class FileDescriptor {
