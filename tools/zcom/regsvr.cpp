@@ -1,4 +1,4 @@
-// zcom regsvr [/u] [/s] PATH: has an in-process server register or unregister
+// zcom regsvr [/u] [/s] [PATH]: has an in-process server register or unregister
 // itself, as regsvr32 does on Windows.
 #include <dlfcn.h>
 #include <strings.h>
@@ -9,7 +9,13 @@
 #include <string>
 
 #include "platform/com.h"
+#include "platform/process.h"
 #include "tools/zcom/zcom.h"
+
+// The install rules set where the server lies relative to zcom's folder.
+#ifndef ZV_INSTALLED_SERVER
+#define ZV_INSTALLED_SERVER "../lib/zentrova/libZentrovaCOM.so"
+#endif
 
 namespace zentrova::zcom {
 namespace {
@@ -20,12 +26,14 @@ constexpr int kExitNoEntryPoint = 4;
 constexpr int kExitCallFailed = 5;
 
 const char kUsage[] =
-    "Usage: zcom regsvr [/u] [/s] PATH\n"
+    "Usage: zcom regsvr [/u] [/s] [PATH]\n"
     "\n"
     "Loads the in-process server PATH (for example build/com/libZentrovaCOM.so) and\n"
     "calls its DllRegisterServer, or with /u its DllUnregisterServer, which write or\n"
     "remove its keys under HKEY_CLASSES_ROOT in the registry stand-in\n"
-    "($ZENTROVA_REGISTRY). /s: no message on success.\n"
+    "($ZENTROVA_REGISTRY). /s: no message on success. Without PATH: the server\n"
+    "installed with zcom, " ZV_INSTALLED_SERVER
+    " from zcom's folder.\n"
     "\n"
     "Exit status: 0 done, 3 PATH cannot be loaded, 4 PATH has no such entry point,\n"
     "5 the entry point reported a failure, 64 wrong command line.\n";
@@ -54,15 +62,23 @@ int RegsvrCommand(int argc, char** argv) {
       path = argv[i];
     }
   }
+  // Without a path, the server installed with this zcom: found from zcom's own
+  // location, so that an installed tree works wherever it was unpacked.
+  std::string installed;
   if (!path) {
-    std::fprintf(stderr, "zcom regsvr: the server's PATH is missing\n\n%s", kUsage);
-    return kExitUsage;
+    if (!platform::ExecutablePath(installed)) {
+      std::fprintf(stderr, "zcom regsvr: cannot tell where zcom is installed; give the PATH\n");
+      return kExitCannotLoad;
+    }
+    installed = installed.substr(0, installed.rfind('/') + 1) + ZV_INSTALLED_SERVER;
+    path = installed.c_str();
   }
 
   // The server records its own full path, so load it by that path.
   char full[PATH_MAX];
   if (!realpath(path, full)) {
-    std::fprintf(stderr, "zcom regsvr: %s: no such file\n", path);
+    std::fprintf(stderr, "zcom regsvr: %s: no such file%s\n", path,
+                 installed.empty() ? "" : " (no server is installed beside zcom; give its PATH)");
     return kExitCannotLoad;
   }
   void* handle = dlopen(full, RTLD_NOW | RTLD_LOCAL);
