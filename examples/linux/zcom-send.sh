@@ -17,11 +17,11 @@
 set -eu
 
 usage() {
-  sed -n '6,13s/^# \{0,1\}//p' "$0" >&2
+  sed -n '6,14s/^# \{0,1\}//p' "$0" >&2
   exit 64
 }
 
-account= email= password= gateway= module=
+account='' email='' password='' gateway='' module=''
 while getopts a:e:p:g:m: option; do
   case $option in
     a) account=$OPTARG ;;
