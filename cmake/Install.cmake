@@ -31,7 +31,9 @@ endforeach()
 if(TARGET ZentrovaCOM)
   # A module loaded by path needs no soname: nothing records it at link time.
   set_target_properties(ZentrovaCOM PROPERTIES NO_SONAME ON)
-  install(TARGETS ZentrovaCOM LIBRARY DESTINATION ${ZV_INSTALL_MODULEDIR} NAMELINK_SKIP)
+  install(TARGETS ZentrovaCOM
+          LIBRARY DESTINATION ${ZV_INSTALL_MODULEDIR} NAMELINK_SKIP
+          RUNTIME DESTINATION ${ZV_INSTALL_MODULEDIR})  # the DLL of a Windows build
 endif()
 
 # zcom regsvr without a PATH registers the server installed beside it: the

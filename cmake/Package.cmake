@@ -1,5 +1,8 @@
 # The Debian package: `cpack -G DEB` (./run package) turns what `cmake
 # --install` installs under /usr into dist/zentrova_<version>_amd64.deb.
+if(WIN32)
+  return()  # Windows builds are delivered as zip files
+endif()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zentrova)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
