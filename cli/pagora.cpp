@@ -8,6 +8,7 @@
 #include "cli/request.h"
 #include "gateway/endpoints.h"
 #include "platform/codepage.h"
+#include "platform/config_files.h"
 #include "platform/process.h"
 
 namespace zentrova::cli {
@@ -22,14 +23,6 @@ void Print(std::string_view ansi) {
 }
 
 void Warn(const std::string& line) { std::fprintf(stderr, "Pagora: warning: %s\n", line.c_str()); }
-
-std::string ProgramFolder() {
-  std::string exe;
-  if (!platform::ExecutablePath(exe)) return ".";
-  std::size_t slash = exe.rfind('/');
-  return slash == std::string::npos ? std::string(".")
-                                    : (slash == 0 ? std::string("/") : exe.substr(0, slash));
-}
 
 void PrintBanner() {
   char version[128] = {};
@@ -133,7 +126,7 @@ int RunPagora(int argc, char** argv) {
   // 2. The program's folder becomes the current directory. A relative registry
   // directory was meant from where the user started the program, as zcom reads it.
   platform::AnchorEnvironmentPath("ZENTROVA_REGISTRY");
-  const std::string folder = ProgramFolder();
+  const std::string folder = platform::ProgramFolder();
   platform::ChangeCurrentDirectory(folder);
 
   // Help and version need no configuration: no mobile number looks like these.
