@@ -35,9 +35,6 @@ enum class RegistryRoot { kCurrentUser, kClassesRoot };
 bool ParseRegistryRoot(std::string_view name, RegistryRoot& root);
 const char* RegistryRootName(RegistryRoot root);  // the long form
 
-// Where the stand-in keeps its hive files (for tools and messages that name it).
-std::string RegistryDirectory();
-
 // Why the calling thread's last Open or Commit failed with something other than
 // kErrorFileNotFound: a sentence naming the path and what to do about it.
 std::string RegistryErrorText();
