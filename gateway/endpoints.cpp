@@ -67,7 +67,8 @@ long ReadRegistryString(platform::RegistryRoot root, const char* keyPath, const 
 
 namespace {
 
-// Reads name into name's text when the value is there; as ReadSetting.
+// Replaces name with the value when the key holds it, and leaves it as it was
+// when not; false, with error, for a value over its limit (see ReadSetting).
 bool ReadServerName(const platform::RegistryKey& key, const char* value, std::string& name,
                     std::string& error) {
   char buffer[kServerReadLimit + 2] = {};
