@@ -6,7 +6,7 @@
 
 #include "cli/config.h"
 #include "cli/request.h"
-#include "gateway/endpoints.h"
+#include "gateway/commandline/transport.h"
 #include "platform/codepage.h"
 #include "platform/config_files.h"
 #include "platform/process.h"
