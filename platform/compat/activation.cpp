@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "platform/com.h"
+#include "platform/compat/extras.h"
+#include "platform/ole_text.h"
 #include "platform/registry.h"
 
 namespace zentrova::platform {
@@ -115,7 +117,7 @@ HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid) {
   g_error.clear();
   try {
     std::string name, text;
-    if (!Utf16ToUtf8(View(progId), name) || name.empty() || name.find('\\') != std::string::npos)
+    if (!OleToUtf8(View(progId), name) || name.empty() || name.find('\\') != std::string::npos)
       return Fail(CO_E_CLASSSTRING, "not a ProgID");
     bool found = false;
     if (HRESULT hr = ReadDefault(name + "\\CLSID", text, found); FAILED(hr)) return hr;

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "platform/com.h"
+#include "platform/compat/extras.h"
+#include "platform/ole_text.h"
 #include "platform/registry.h"
 #include "platform/resource.h"
 
@@ -931,7 +933,7 @@ HRESULT LoadTypeLib(LPCOLESTR file, ITypeLib** lib) {
   if (!file || !lib) return E_INVALIDARG;
   *lib = nullptr;
   std::string path, text;
-  if (!Utf16ToUtf8(View(file), path) || !LoadModuleResource(path, "TYPELIB", 1, text))
+  if (!OleToUtf8(View(file), path) || !LoadModuleResource(path, "TYPELIB", 1, text))
     return TYPE_E_CANTLOADLIBRARY;
   try {
     return LoadTypeLibFromText(text, lib);
@@ -948,7 +950,7 @@ HRESULT LoadRegTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, ITypeLi
     if (!FindVersionKey(libid, major, minor, versionKey) || !FindPath(versionKey, lcid, path))
       return TYPE_E_LIBNOTREGISTERED;
     std::u16string wide;
-    if (!Utf8ToUtf16(path, wide)) return TYPE_E_CANTLOADLIBRARY;
+    if (!Utf8ToOle(path, wide)) return TYPE_E_CANTLOADLIBRARY;
     return LoadTypeLib(wide.c_str(), lib);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -959,9 +961,9 @@ HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir) {
   if (!lib || !fullPath) return E_INVALIDARG;
   try {
     std::string path, help;
-    if (!Utf16ToUtf8(View(fullPath), path)) return E_INVALIDARG;
+    if (!OleToUtf8(View(fullPath), path)) return E_INVALIDARG;
     if (helpDir) {
-      if (!Utf16ToUtf8(View(helpDir), help)) return E_INVALIDARG;
+      if (!OleToUtf8(View(helpDir), help)) return E_INVALIDARG;
     } else {
       help = path.substr(0, path.find_last_of('/') + 1);
     }
@@ -974,7 +976,7 @@ HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir) {
     if (HRESULT hr = lib->GetDocumentation(-1, &name, &doc, nullptr, nullptr); FAILED(hr))
       return hr;
     std::string title;
-    Utf16ToUtf8(View(SysStringLen(doc) ? doc : name), title);
+    OleToUtf8(View(SysStringLen(doc) ? doc : name), title);
     SysFreeString(name);
     SysFreeString(doc);
 
@@ -998,7 +1000,7 @@ HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir) {
           (type->wTypeFlags & TYPEFLAG_FOLEAUTOMATION) &&
           SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, &typeName, nullptr, nullptr, nullptr))) {
         std::string narrow;
-        Utf16ToUtf8(View(typeName), narrow);
+        OleToUtf8(View(typeName), narrow);
         const std::string key = "Interface\\" + GuidToString(type->guid);
         writer.SetString(key, "", narrow);
         writer.SetString(key + "\\ProxyStubClsid32", "", kAutomationMarshaler);
@@ -1029,7 +1031,7 @@ HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSK
     std::u16string wide;
     ITypeLib* lib = nullptr;
     size_t interfacesRemoved = 0;
-    if (FindPath(versionKey, lcid, path) && Utf8ToUtf16(path, wide) &&
+    if (FindPath(versionKey, lcid, path) && Utf8ToOle(path, wide) &&
         SUCCEEDED(LoadTypeLib(wide.c_str(), &lib))) {
       for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
         ITypeInfo* info = nullptr;
