@@ -44,8 +44,8 @@ STDAPI DllRegisterServer() {
   zentrova::platform::OleString path;
   if (!zentrova::platform::Utf8ToOle(module->path(), path)) return E_UNEXPECTED;
   ITypeLib* lib = nullptr;
-  if (HRESULT hr = LoadTypeLib(path.c_str(), &lib); FAILED(hr)) return hr;
-  HRESULT hr = RegisterTypeLib(lib, path.c_str(), nullptr);
+  if (HRESULT hr = LoadTypeLib(path.data(), &lib); FAILED(hr)) return hr;
+  HRESULT hr = RegisterTypeLib(lib, path.data(), nullptr);
   lib->Release();
   return hr;
 }
