@@ -19,6 +19,11 @@ inline OleStringView BstrView(BSTR text) {
   return text ? OleStringView(text, SysStringLen(text)) : OleStringView();
 }
 
+// A NUL-terminated OLE text; null is the empty text.
+inline OleStringView OleView(LPCOLESTR text) {
+  return text ? OleStringView(text) : OleStringView();
+}
+
 // To and from the ANSI code page (see platform/codepage.h). Characters the
 // code page cannot hold become "?" and set *lossy (when given). False only
 // when the conversion itself cannot run.
