@@ -266,7 +266,9 @@ struct HttpRequest::Impl {
   void CorrectTimeout(HttpError& error, Clock::time_point start) const {
     if (error.code != kInternetErrorConnectionAborted && error.code != kInternetErrorCannotConnect)
       return;
-    long limit = progress.connected ? timeouts.receiveMs : timeouts.connectMs;
+    // Wine reports the request sent without reporting the connection first.
+    bool connected = progress.connected || progress.requestSent;
+    long limit = connected ? timeouts.receiveMs : timeouts.connectMs;
     auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     if (limit > 0 && elapsed + kTimeoutSlackMs >= limit) {
