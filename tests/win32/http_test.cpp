@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/endpoints.h"
 #include "gateway/transport.h"
 #include "platform/socket.h"
 
@@ -65,6 +66,25 @@ TEST(WinHttp, TheCommandLineSendOnTheWire) {
   ASSERT_EQ(Control("SCRIPT status500"), "OK\n");
   EXPECT_EQ(zentrova::gateway::SendHttpRequest(Peer().c_str(), 0, document, text), 10);
   EXPECT_EQ(text, "HTTP Error 500\r\n");
+}
+
+// Through a proxy that wants a password: the second attempt answers it with
+// the configured user (Basic "user:secret", as Python's base64 writes it),
+// and the error dialog, with nobody to show it to, does not hold the send up.
+TEST(WinHttp, AProxyAskingForAPasswordIsAnsweredOnTheNextAttempt) {
+  ASSERT_EQ(Control("SCRIPT auth407"), "OK\n");
+  const std::string port = std::getenv("ZV_PEER_PORT");
+  zentrova::gateway::SetProxyDetails("127.0.0.1", std::atoi(port.c_str()), "user", "secret");
+  std::string text;
+  EXPECT_EQ(zentrova::gateway::SendHttpRequest("gateway.example", 0, "doc", text), -2);
+  EXPECT_EQ(text, "HTTP Error 407\r\n");
+  const std::string wire = Control("LAST");
+  EXPECT_NE(wire.find("Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"), std::string::npos)
+      << wire;
+
+  zentrova::gateway::SetProxyDetails(nullptr, 0, nullptr, nullptr);
+  EXPECT_EQ(zentrova::gateway::SendHttpRequest("127.0.0.1:1", 0, "doc", text), -2);
+  EXPECT_EQ(text.rfind("HTTP error: ", 0), 0u) << text;
 }
 
 // A reply that does not come within the receive limit is Windows' time-out
