@@ -45,6 +45,10 @@ bool WideFrom(unsigned cp, DWORD flags, std::string_view in, std::u16string& out
 
 unsigned AnsiCodePage() { return GetACP(); }
 
+const char* CodePageChoice() {
+  return "the code page is the one of Windows' language for non-Unicode programs";
+}
+
 bool Utf16ToAnsi(std::u16string_view in, std::string& out, bool* lossy) {
   out.clear();
   const unsigned cp = CP_ACP;
