@@ -16,5 +16,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# A 64-bit time_t, as the 64-bit build has: mingw-w64 gives 32-bit Windows a
+# 32-bit one by default, which ends in 2038 (msvcrt has the 64-bit calls).
+set(CMAKE_C_FLAGS_INIT "-D__MINGW_USE_VC2005_COMPAT")
+set(CMAKE_CXX_FLAGS_INIT "-D__MINGW_USE_VC2005_COMPAT")
+
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
