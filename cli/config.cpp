@@ -95,8 +95,7 @@ class Reader {
     if (lossyKeys_.empty()) return;
     report_.warnings.push_back("code page " + std::to_string(platform::AnsiCodePage()) +
                                " cannot hold some characters of " + lossyKeys_ + " in " + path_ +
-                               "; they are sent as \"?\" (ZENTROVA_CODEPAGE names another code "
-                               "page)");
+                               "; they are sent as \"?\" (" + platform::CodePageChoice() + ")");
   }
 
  private:

@@ -177,8 +177,8 @@ bool ArgumentsInAnsi(int argc, char** argv, std::vector<std::string>& args) {
   }
   if (lossy)
     Warn("code page " + std::to_string(platform::AnsiCodePage()) +
-         " cannot hold some characters of the arguments; they are sent as \"?\" "
-         "(ZENTROVA_CODEPAGE names another code page)");
+         " cannot hold some characters of the arguments; they are sent as \"?\" (" +
+         platform::CodePageChoice() + ")");
   return true;
 }
 

@@ -11,6 +11,11 @@ namespace zentrova::platform {
 // 0 when ZENTROVA_CODEPAGE is set but names no code page number.
 unsigned AnsiCodePage();
 
+// How a user chooses another code page, for the end of a warning about lost
+// characters: "ZENTROVA_CODEPAGE names another code page" here, Windows'
+// language setting for non-Unicode programs there.
+const char* CodePageChoice();
+
 // Conversions report characters the code page cannot hold: they become "?" and
 // *lossy (when given) is set. They return false only when the conversion
 // itself cannot run (an unknown code page, no memory).

@@ -128,6 +128,8 @@ std::size_t Utf16Unit(std::u16string_view in, std::size_t i) {
 
 }  // namespace
 
+const char* CodePageChoice() { return "ZENTROVA_CODEPAGE names another code page"; }
+
 unsigned AnsiCodePage() {
   const char* env = std::getenv("ZENTROVA_CODEPAGE");
   if (!env || !*env) return kDefaultCodePage;
