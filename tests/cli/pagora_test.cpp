@@ -361,6 +361,8 @@ TEST_F(Pagora, GatewayRepliesBecomeResultLinesAndExitStatuses) {
       {Reply(500, "0000 OK"), "HTTP Error 500\r\n\n", 10, 1},
       {Reply(407, ""), "HTTP Error 407\r\n\n", 254, 2},
       {Reply(200, "000"), "\n", 10, 1},
+      {Reply(200, "0000"), "Message sent sucessfully\n", 0, 1},
+      {Reply(200, "0042"), "0042\n", 42, 1},
       {Reply(200, "<html><body>Welcome</body></html>"), "Message sent sucessfully\n", 0, 1},
       {Reply(200, "0001 Queued"), "Message sent sucessfully\n", 0, 1},
       {Reply(200, "0099 Busy"), "Server not responding\n", 99, 1},
