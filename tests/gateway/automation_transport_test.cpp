@@ -186,6 +186,23 @@ TEST_F(Failover, TheSecondaryIsTriedAfterRetryableFailuresAndNoUsableReply) {
   EXPECT_EQ(secondary.Requests().size(), 4u);
 }
 
+// With the limits as shipped: a primary that never completes the connection
+// is left after the two-second connect limit, and the secondary takes the send.
+TEST_F(Failover, APrimaryThatNeverConnectsIsLeftAfterTheShippedConnectLimit) {
+  unsetenv("ZENTROVA_HTTP_ATTEMPT_MS");
+  UnansweredPort primary;
+  ASSERT_TRUE(primary.Ready());
+  Sandbox secondary({"--http", "127.0.0.1:0"});
+  ASSERT_TRUE(secondary.Ready());
+  SetServers(primary.Address(), secondary.Address());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(SendVia(), 0);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, 1900ms);
+  EXPECT_LT(elapsed, 3500ms);
+  EXPECT_EQ(secondary.Requests().size(), 1u);
+}
+
 TEST_F(Failover, TheResultTextIsCutToTheOutputBuffer) {
   std::string reply = "0005 " + std::string(595, 'r');
   RawListener primary({Reply(200, reply)});
