@@ -125,6 +125,9 @@ class HttpListener : public Listener {
     reader_.Delete(".*", answer);
     reader_.Patch(".*", answer);
     reader_.Options(".*", answer);
+    // What the replies' Keep-Alive header announces.
+    reader_.set_keep_alive_max_count(kRequestsPerConnection);
+    reader_.set_keep_alive_timeout(kIdleLimit.count() / 1000);
     acceptor_ = std::thread([this] { AcceptConnections(); });
     return true;
   }
