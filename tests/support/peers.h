@@ -212,6 +212,7 @@ class UnansweredPort {
   UnansweredPort(const UnansweredPort&) = delete;
   UnansweredPort& operator=(const UnansweredPort&) = delete;
   bool Ready() const { return ready_; }
+  int Port() const { return port_; }
   std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
 
  private:
