@@ -248,6 +248,20 @@ TEST(SmtpDialogue, ConnectionFailures) {
   EXPECT_FALSE(unknown.Open());
   EXPECT_EQ(unknown.LastError(), "Unable to connect to server");
 
+  // Every address of a name is tried in turn: the first refuses, the second answers.
+  ScriptedDialogue second(kGreetAndHello + kQuit);
+  platform::FixNameResolver(
+      [](const std::string& host, std::vector<std::string>& addresses, std::string&) {
+        addresses = {"127.0.0.2", "127.0.0.1"};
+        return host == "mail.test";
+      });
+  SmtpSession named("mail.test", second.Port());
+  named.SetLimits(TestLimits());
+  const bool opened = named.Open();
+  platform::FixNameResolver(nullptr);
+  EXPECT_TRUE(opened) << named.LastError();
+  EXPECT_TRUE(named.Close());
+
   testing::UnansweredPort full;
   ASSERT_TRUE(full.Ready());
   SmtpSession hanging("127.0.0.1", full.Port());
