@@ -17,9 +17,9 @@ int FormatTimeZoneKey(const platform::TimeZoneRecord& zone, char* buffer, std::s
 
 // The zone values of a request's sender section, from one question to the
 // system: the key of the system's own zone (empty when the system cannot tell
-// it; the TZ variable does not change it), and the C runtime's standard offset
-// in minutes east of UTC ("600" for UTC+10) and daylight-saving flag (1 when
-// the zone has a daylight-saving rule at all), which follow TZ when it is set.
+// it), and the C runtime's standard offset in minutes east of UTC ("600" for
+// UTC+10) and daylight-saving flag (1 when the zone has a daylight-saving rule
+// at all), which follow the runtime's zone where it differs from the system's.
 struct SenderZone {
   char key[32] = "";
   long minutesEast = 0;
