@@ -135,15 +135,19 @@ TEST_F(Pagora, ConfigurationBesideTheProgramInEitherSpellingAndAWarningWhenOther
   fs::create_directories(dir_ / "prog");
   fs::copy_file(kPagora, dir_ / "prog/Pagora");
   WriteIni("[CONFIG]\nPassword=pw\n");  // the user's file comes later and is not read
-  WriteIni(kCompleteIni, dir_ / "prog/Pagora.ini", 0644);
-  ProcessResult r = Run({}, {}, (dir_ / "prog/Pagora").string());
-  EXPECT_EQ(r.exitCode, 2);
-  EXPECT_TRUE(r.out.ends_with(kUsage)) << r.out;
-  EXPECT_NE(r.err.find("Pagora.ini holds a password and every user of this machine can read it"),
-            std::string::npos)
-      << r.err;
-  EXPECT_NE(r.err.find("chmod o-r " + (dir_ / "prog/Pagora.ini").string()), std::string::npos)
-      << r.err;
+  const std::string ini = (dir_ / "prog/Pagora.ini").string();
+  for (mode_t mode : {0644, 0640, 0600}) {
+    WriteIni(kCompleteIni, ini, mode);
+    ProcessResult r = Run({}, {}, (dir_ / "prog/Pagora").string());
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.out.ends_with(kUsage)) << r.out;
+    EXPECT_EQ(r.err, mode == 0600 ? ""
+                                  : "Pagora: warning: " + ini +
+                                        " holds a password and users other than its owner can read "
+                                        "it; make it private with: chmod 600 " +
+                                        ini + "\n")
+        << std::oct << mode;
+  }
 }
 
 TEST_F(Pagora, HelpVersionAndAFailedStartUp) {
@@ -484,6 +488,17 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
                                        {"nothing"}})
     EXPECT_EQ(run(bad).exitCode, 64) << bad.back();
   EXPECT_EQ(run({"reg", "--help"}).exitCode, 0);
+
+  // A registry that refuses the write says what failed and why.
+  ASSERT_EQ(chmod((dir_ / "registry").c_str(), 0777), 0);
+  auto refusedWrite = run({"reg", "add", kSettings, "/v", "HTTP1", "/d", "c.example", "/f"});
+  EXPECT_EQ(refusedWrite.exitCode, 74);
+  EXPECT_EQ(refusedWrite.err.rfind(
+                "ERROR: the registry refused the write: " + (dir_ / "registry").string() +
+                    " may be changed by other users",
+                0),
+            0u)
+      << refusedWrite.err;
 }
 
 }  // namespace
