@@ -154,8 +154,8 @@ void ReadConfiguration(const std::string& programFolder, Configuration& config,
   ParseConfiguration(file.bytes, config.path, config, report);
   if ((config.password[0] || config.proxyPassword[0]) && file.othersCanRead)
     report.warnings.push_back(config.path +
-                              " holds a password and every user of this machine can read it; "
-                              "make it private with: chmod o-r " +
+                              " holds a password and users other than its owner can read it; "
+                              "make it private with: chmod 600 " +
                               config.path);
 }
 

@@ -49,14 +49,12 @@ long MillisecondsFrom(const char* name) {
 
 platform::HttpTimeouts WithAttemptLimitOverride(platform::HttpTimeouts timeouts) {
   if (long limit = MillisecondsFrom("ZENTROVA_HTTP_ATTEMPT_MS")) {
-    auto cap = [limit](long& value) {
-      if (value == 0 || value > limit) value = limit;
-    };
-    cap(timeouts.connectMs);
-    cap(timeouts.receiveMs);
+    timeouts.connectMs = std::min(timeouts.connectMs, limit);
+    timeouts.receiveMs = std::min(timeouts.receiveMs, limit);
     timeouts.attemptMs = limit;
   }
-  if (long stall = MillisecondsFrom("ZENTROVA_HTTP_STALL_MS")) timeouts.receiveMs = stall;
+  long stall = MillisecondsFrom("ZENTROVA_HTTP_STALL_MS");
+  if (stall && timeouts.receiveMs) timeouts.receiveMs = stall;
   return timeouts;
 }
 

@@ -85,10 +85,11 @@ int RunAttempts(const TransportVariant& variant, const platform::HttpSession& se
 std::string HttpErrorText(const platform::HttpError& error);
 
 // ZENTROVA_HTTP_ATTEMPT_MS, when set to a positive number, bounds every attempt
-// (and its connect and stall waits) to that many milliseconds: for test
-// gateways and for users who want a send to give up sooner.
+// (and shortens its connect and stall waits) to that many milliseconds: for
+// test gateways and for users who want a send to give up sooner.
 // ZENTROVA_HTTP_STALL_MS, applied after it, sets the stall wait alone (how
-// long a reply may bring no byte).
+// long a reply may bring no byte). Neither adds a wait the build does not
+// have, so a test that shortens them still sees each of the build's rules.
 platform::HttpTimeouts WithAttemptLimitOverride(platform::HttpTimeouts timeouts);
 
 }  // namespace zentrova::gateway

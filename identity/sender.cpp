@@ -21,21 +21,16 @@ int FormatTimeZoneKey(const platform::TimeZoneRecord& zone, char* buffer, std::s
   return 0;
 }
 
-int BuildTimeZoneKey(char* buffer, std::size_t size) {
-  if (!buffer || size < 32) return -1;
+SenderZone QuerySenderZone() {
+  SenderZone out;
   platform::TimeZoneRecord zone;
+  platform::RuntimeZone runtime;
   std::string error;
-  if (!platform::QuerySystemTimeZone(zone, error)) return -1;
-  return FormatTimeZoneKey(zone, buffer, size);
-}
-
-void BuildTimeZoneOffset(char* buffer, std::size_t size) {
-  if (!buffer || size == 0) return;
+  if (platform::QueryZones(zone, error, runtime)) FormatTimeZoneKey(zone, out.key, sizeof out.key);
   // Seconds west divided by -60, truncating toward zero: minutes east.
-  std::snprintf(buffer, size, "%d",
-                static_cast<int>(platform::QueryRuntimeZone().secondsWest / -60));
+  out.minutesEast = runtime.secondsWest / -60;
+  out.daylight = runtime.daylight ? 1 : 0;
+  return out;
 }
-
-int DaylightSavingFlag() { return platform::QueryRuntimeZone().daylight ? 1 : 0; }
 
 }  // namespace zentrova::identity

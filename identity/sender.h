@@ -11,22 +11,21 @@
 
 namespace zentrova::identity {
 
-// Writes the time zone key of the system's own zone (not the TZ variable) into
-// buffer (at least 32 bytes) and returns 0. Returns -1 and leaves the buffer
-// untouched when the buffer is missing or too small, or when the system cannot
-// tell its zone.
-int BuildTimeZoneKey(char* buffer, std::size_t size);
-
 // The key of one zone record: the bias with sign and three digits, then the
 // standard and daylight change-overs as year, month, week and day of week.
 int FormatTimeZoneKey(const platform::TimeZoneRecord& zone, char* buffer, std::size_t size);
 
-// Writes the C runtime's standard offset in minutes east of UTC ("600" for
-// UTC+10). Follows TZ when it is set. A buffer of 12 bytes always suffices.
-void BuildTimeZoneOffset(char* buffer, std::size_t size);
-
-// 1 when the C runtime's zone has a daylight-saving rule at all, else 0.
-int DaylightSavingFlag();
+// The zone values of a request's sender section, from one question to the
+// system: the key of the system's own zone (empty when the system cannot tell
+// it), and the C runtime's standard offset in minutes east of UTC ("600" for
+// UTC+10) and daylight-saving flag (1 when the zone has a daylight-saving rule
+// at all), which follow the runtime's zone where it differs from the system's.
+struct SenderZone {
+  char key[32] = "";
+  long minutesEast = 0;
+  int daylight = 0;
+};
+SenderZone QuerySenderZone();
 
 // The running number of the request documents of one process. Each document
 // takes the current value and moves it on in one atomic step, wrapping to 0

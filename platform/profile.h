@@ -46,7 +46,7 @@ int ProfileInt(std::string_view value);
 
 struct ProfileFile {
   std::string bytes;
-  bool othersCanRead = false;  // every user of the machine may read it
+  bool othersCanRead = false;  // someone besides its owner (its group, every user) may read it
 };
 enum class ProfileLoad { kRead, kMissing, kFailed };
 

@@ -10,9 +10,11 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zentrova::platform {
 
@@ -95,6 +97,17 @@ class TcpListener {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// The addresses of a host name as numeric texts ("192.0.2.1", "2001:db8::1"),
+// in the order they are to be tried; false, with the reason in error, when it
+// has none.
+using NameResolver = std::function<bool(const std::string& host,
+                                        std::vector<std::string>& addresses, std::string& error)>;
+
+// For tests: TcpSocket::Connect asks resolver for a name's addresses in place
+// of the system; an empty one gives the system's resolver back. It is the
+// whole process's, so a test sets it before it starts threads that connect.
+void FixNameResolver(NameResolver resolver);
 
 // The machine's host name, as the system reports it; false when it cannot be read.
 bool LocalHostName(std::string& name);

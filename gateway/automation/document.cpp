@@ -3,7 +3,6 @@
 #include <new>
 
 #include "platform/locale.h"
-#include "platform/timezone.h"
 
 namespace zentrova::gateway {
 namespace {
@@ -55,26 +54,18 @@ std::string_view CutMessage(std::string_view message) {
 void AppendSenderSection(PlainText& document, const DocumentSettings& settings,
                          std::uint32_t& sequenceCounter) {
   // The values in the order the system is asked for them: zone key, offset,
-  // daylight flag, locale, and last the sequence number. One question to the
-  // platform gives the zone key and the C runtime's offset and flag.
-  char zoneKey[32] = "";
-  platform::TimeZoneRecord zone;
-  platform::RuntimeZone runtime;
-  std::string zoneError;
-  if (platform::QueryZones(zone, zoneError, runtime))
-    identity::FormatTimeZoneKey(zone, zoneKey, sizeof zoneKey);
-  const long offset = runtime.secondsWest / -60;
-  const int daylight = runtime.daylight ? 1 : 0;
+  // daylight flag, locale, and last the sequence number.
+  const identity::SenderZone zone = identity::QuerySenderZone();
   const unsigned long locale = platform::ThreadLocaleId();
   const std::uint32_t number = identity::TakeSequenceNumber(sequenceCounter);
 
-  document.append("\r\n[SENDER]\r\nTimeZoneKey=").append(zoneKey);
+  document.append("\r\n[SENDER]\r\nTimeZoneKey=").append(zone.key);
   document.append("\r\nMobile=\r\nPREFIX=").append(settings.countryCode);
   document.append("\r\nPW=").append(settings.password);
   document.append("\r\nTZ=");
-  AppendSigned(document, offset);
+  AppendSigned(document, zone.minutesEast);
   document.append("\r\nDLS=");
-  AppendSigned(document, daylight);
+  AppendSigned(document, zone.daylight);
   document.append("\r\nAC=").append(settings.accountId);
   document.append("\r\nSK=\r\nSN=");
   AppendNumber(document, number);

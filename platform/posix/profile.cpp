@@ -39,7 +39,7 @@ ProfileLoad LoadProfileFile(const std::string& path, ProfileFile& file, std::str
             " bytes is not read";
     return ProfileLoad::kFailed;
   }
-  file.othersCanRead = (st.st_mode & S_IROTH) != 0;
+  file.othersCanRead = (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
   if (int failure = posix::ReadToEnd(fd.get(), kMaxProfileBytes, file.bytes)) {
     error = failure == EFBIG ? path + " grew past " + std::to_string(kMaxProfileBytes) +
                                    " bytes while it was read"

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 namespace zentrova::platform {
 namespace {
@@ -58,7 +60,56 @@ SocketResult AwaitReady(int fd, short events, Clock::time_point deadline, Millis
   return SocketResult::kError;
 }
 
+// One address to try, as the system's resolver gives it.
+struct Address {
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  int family = 0;
+};
+
+std::mutex g_resolverLock;
+NameResolver g_resolver;  // empty: the system's
+
+// The addresses of name at port, in the order to try them: the system's
+// answer, or the fixed resolver's numeric addresses.
+bool Resolve(const std::string& name, std::uint16_t port, std::vector<Address>& out,
+             std::string& error) {
+  std::vector<std::string> names{name};
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  {
+    std::lock_guard<std::mutex> lock(g_resolverLock);
+    if (g_resolver) {
+      if (!g_resolver(name, names, error)) return false;
+      hints.ai_flags |= AI_NUMERICHOST;
+    }
+  }
+  for (const std::string& each : names) {
+    addrinfo* list = nullptr;
+    int rc = ::getaddrinfo(each.c_str(), std::to_string(port).c_str(), &hints, &list);
+    if (rc != 0) {
+      error = rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc);
+      return false;
+    }
+    for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+      Address& a = out.emplace_back();
+      std::memcpy(&a.address, ai->ai_addr, ai->ai_addrlen);
+      a.length = ai->ai_addrlen;
+      a.family = ai->ai_family;
+    }
+    ::freeaddrinfo(list);
+  }
+  return true;
+}
+
 }  // namespace
+
+void FixNameResolver(NameResolver resolver) {
+  std::lock_guard<std::mutex> lock(g_resolverLock);
+  g_resolver = std::move(resolver);
+}
 
 struct TcpSocket::Impl {
   int fd = -1;
@@ -107,36 +158,30 @@ bool TcpSocket::Create(std::string& error) {
 
 SocketResult TcpSocket::Connect(std::string_view host, std::uint16_t port, Milliseconds limit,
                                 std::string& error) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* list = nullptr;
   std::string name(host);
-  int rc = ::getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &list);
-  if (rc != 0) {
+  std::vector<Address> addresses;
+  if (!Resolve(name, port, addresses, error)) {
     Close();
-    error = "cannot resolve " + name + ": " +
-            (rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc));
+    error = "cannot resolve " + name + ": " + error;
     return SocketResult::kError;
   }
 
   bool timed_out = false;
   error = "no address for " + name;
-  for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+  for (const Address& a : addresses) {
     int fd;
-    if (impl_->fd >= 0 && impl_->fresh && impl_->family == ai->ai_family) {
+    if (impl_->fd >= 0 && impl_->fresh && impl_->family == a.family) {
       fd = impl_->fd;
       impl_->fd = -1;
     } else {
-      fd = OpenStream(ai->ai_family);
+      fd = OpenStream(a.family);
       if (fd < 0) {
         error = ErrnoText("cannot create a socket", errno);
         continue;
       }
     }
     int err = 0;
-    if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&a.address), a.length) != 0) {
       err = errno;
       if (err == EINPROGRESS || err == EINTR) {
         int ready = WaitFor(fd, POLLOUT, Clock::now() + limit);
@@ -154,16 +199,14 @@ SocketResult TcpSocket::Connect(std::string_view host, std::uint16_t port, Milli
     if (err == 0) {
       Close();
       impl_->fd = fd;
-      impl_->family = ai->ai_family;
+      impl_->family = a.family;
       impl_->fresh = false;
-      ::freeaddrinfo(list);
       error.clear();
       return SocketResult::kOk;
     }
     ::close(fd);
     error = ErrnoText(("cannot connect to " + name).c_str(), err);
   }
-  ::freeaddrinfo(list);
   Close();
   if (timed_out) {
     error = "no answer from " + name + " within " + std::to_string(limit.count()) + " ms";

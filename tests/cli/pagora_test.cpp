@@ -20,6 +20,7 @@ namespace {
 
 const std::string kPagora = ZV_BINARY_DIR "/cli/Pagora";
 const std::string kZcom = ZV_BINARY_DIR "/tools/zcom/zcom";
+const std::string kSandbox = ZV_BINARY_DIR "/tools/sms-sandbox/sms-sandbox";
 const std::string kSettings = "HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings";
 const char kCompleteIni[] = "[CONFIG]\nAccountId=acct\nPassword=pw\nEmail=me@example.com\n";
 const char kUsage[] =
@@ -134,15 +135,19 @@ TEST_F(Pagora, ConfigurationBesideTheProgramInEitherSpellingAndAWarningWhenOther
   fs::create_directories(dir_ / "prog");
   fs::copy_file(kPagora, dir_ / "prog/Pagora");
   WriteIni("[CONFIG]\nPassword=pw\n");  // the user's file comes later and is not read
-  WriteIni(kCompleteIni, dir_ / "prog/Pagora.ini", 0644);
-  ProcessResult r = Run({}, {}, (dir_ / "prog/Pagora").string());
-  EXPECT_EQ(r.exitCode, 2);
-  EXPECT_TRUE(r.out.ends_with(kUsage)) << r.out;
-  EXPECT_NE(r.err.find("Pagora.ini holds a password and every user of this machine can read it"),
-            std::string::npos)
-      << r.err;
-  EXPECT_NE(r.err.find("chmod o-r " + (dir_ / "prog/Pagora.ini").string()), std::string::npos)
-      << r.err;
+  const std::string ini = (dir_ / "prog/Pagora.ini").string();
+  for (mode_t mode : {0644, 0640, 0600}) {
+    WriteIni(kCompleteIni, ini, mode);
+    ProcessResult r = Run({}, {}, (dir_ / "prog/Pagora").string());
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.out.ends_with(kUsage)) << r.out;
+    EXPECT_EQ(r.err, mode == 0600 ? ""
+                                  : "Pagora: warning: " + ini +
+                                        " holds a password and users other than its owner can read "
+                                        "it; make it private with: chmod 600 " +
+                                        ini + "\n")
+        << std::oct << mode;
+  }
 }
 
 TEST_F(Pagora, HelpVersionAndAFailedStartUp) {
@@ -152,9 +157,12 @@ TEST_F(Pagora, HelpVersionAndAFailedStartUp) {
   EXPECT_NE(help.out.find(kUsage), std::string::npos) << help.out;
   EXPECT_NE(help.out.find("Exit status"), std::string::npos);
   EXPECT_EQ(Run({"-h"}).exitCode, 0);
-  ProcessResult version = Run({"--version"});
-  EXPECT_EQ(version.exitCode, 0);
-  EXPECT_EQ(version.out, "Pagora " ZV_PROJECT_VERSION "\n");
+  for (const auto& [program, name] : {std::pair{kPagora, "Pagora"}, std::pair{kZcom, "zcom"},
+                                      std::pair{kSandbox, "sms-sandbox"}}) {
+    ProcessResult version = Run({"--version"}, {}, program);
+    EXPECT_EQ(version.exitCode, 0) << name;
+    EXPECT_EQ(version.out, name + " "s + ZV_PROJECT_VERSION "\n");
+  }
 
   ProcessResult failed = Run({"0419000000", "Hi"}, {{"ZENTROVA_CODEPAGE", "klingon"}});
   EXPECT_EQ(failed.exitCode, 1);
@@ -357,6 +365,8 @@ TEST_F(Pagora, GatewayRepliesBecomeResultLinesAndExitStatuses) {
       {Reply(500, "0000 OK"), "HTTP Error 500\r\n\n", 10, 1},
       {Reply(407, ""), "HTTP Error 407\r\n\n", 254, 2},
       {Reply(200, "000"), "\n", 10, 1},
+      {Reply(200, "0000"), "Message sent sucessfully\n", 0, 1},
+      {Reply(200, "0042"), "0042\n", 42, 1},
       {Reply(200, "<html><body>Welcome</body></html>"), "Message sent sucessfully\n", 0, 1},
       {Reply(200, "0001 Queued"), "Message sent sucessfully\n", 0, 1},
       {Reply(200, "0099 Busy"), "Server not responding\n", 99, 1},
@@ -426,16 +436,29 @@ TEST_F(Pagora, TwoNumbersSetUpWithZcomArriveAtTheSandboxAsTwoApiexeDocuments) {
   for (int i = 0; i < 2; ++i) {
     const auto& e = log[i];
     EXPECT_EQ(e["request_line"], "POST /sms.dll?private&type=0 HTTP/1.1");
-    std::vector<std::string> names;
-    for (const auto& h : e["headers"]) names.push_back(h[0]);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"Content-Length", "Host", "User-Agent"}));
+    EXPECT_EQ(e["headers"],
+              nlohmann::json::array(
+                  {{"Host", sandbox.Address()},
+                   {"User-Agent", "Zentrova"},
+                   {"Content-Length", std::to_string(e["body"].get<std::string>().size())}}));
     EXPECT_EQ(e["dialect"], "APIEXE");
     EXPECT_EQ(e["fields"]["FROM"]["Email"], "me@example.com");
     EXPECT_EQ(e["fields"]["SENDER"]["ID"], "acct");
     EXPECT_EQ(e["fields"]["SENDER"]["PW"], "pw");
     EXPECT_EQ(e["fields"]["1"]["Number"], numbers[i]);
     EXPECT_EQ(e["fields"]["1"]["Message"], "Hi there.\nBye");  // the CR is dropped on the way
+  }
+}
+
+// A second sandbox on a port in use would take half of the requests unseen.
+TEST_F(Pagora, TheSandboxRefusesAPortInUse) {
+  Sandbox first({"--http", "127.0.0.1:0", "--smtp", "127.0.0.1:0"});
+  ASSERT_TRUE(first.Ready()) << first.Process().Output();
+  for (const char* kind : {"--http", "--smtp"}) {
+    const std::string address = first.Address(kind == "--http"s ? 0 : 1);
+    ProcessResult r = RunProcess({kSandbox, kind, address}, {}, std::chrono::seconds(10));
+    EXPECT_EQ(r.exitCode, 1) << kind;
+    EXPECT_EQ(r.err, "sms-sandbox: cannot listen on " + address + ": Address already in use\n");
   }
 }
 
@@ -465,6 +488,17 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
                                        {"nothing"}})
     EXPECT_EQ(run(bad).exitCode, 64) << bad.back();
   EXPECT_EQ(run({"reg", "--help"}).exitCode, 0);
+
+  // A registry that refuses the write says what failed and why.
+  ASSERT_EQ(chmod((dir_ / "registry").c_str(), 0777), 0);
+  auto refusedWrite = run({"reg", "add", kSettings, "/v", "HTTP1", "/d", "c.example", "/f"});
+  EXPECT_EQ(refusedWrite.exitCode, 74);
+  EXPECT_EQ(refusedWrite.err.rfind(
+                "ERROR: the registry refused the write: " + (dir_ / "registry").string() +
+                    " may be changed by other users",
+                0),
+            0u)
+      << refusedWrite.err;
 }
 
 }  // namespace

@@ -114,6 +114,25 @@ TEST(CollectRecipients, TypedArraysGiveOneEntryPerElementFromTheirLowerBound) {
   }
 }
 
+// Element access refuses every index outside the bounds, the first one past
+// either end above all, so nothing is read or written beside the elements.
+TEST(SafeArrayStandIn, ElementAccessStaysWithinTheBounds) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_I4, 1, 3);
+  ASSERT_NE(array, nullptr);
+  for (LONG index : {1, 3}) {
+    LONG value = index * 10, back = 0;
+    EXPECT_EQ(SafeArrayPutElement(array, &index, &value), S_OK) << index;
+    EXPECT_EQ(SafeArrayGetElement(array, &index, &back), S_OK) << index;
+    EXPECT_EQ(back, value);
+  }
+  for (LONG index : {0, 4, INT32_MIN, INT32_MAX}) {
+    LONG value = 7;
+    EXPECT_EQ(SafeArrayGetElement(array, &index, &value), DISP_E_BADINDEX) << index;
+    EXPECT_EQ(SafeArrayPutElement(array, &index, &value), DISP_E_BADINDEX) << index;
+  }
+  EXPECT_EQ(SafeArrayDestroy(array), S_OK);
+}
+
 TEST(CollectRecipients, AVariantByReferenceIsFollowedOnce) {
   Value list;
   SetText(list.v, u"0412345678;0498765432");

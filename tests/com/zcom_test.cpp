@@ -100,6 +100,14 @@ TEST_F(ZcomTest, RegsvrReportsWhatWentWrong) {
   EXPECT_NE(r.err.find("no such file"), std::string::npos) << r.err;
   EXPECT_EQ(Zcom({"regsvr", ZV_ZCOM_PATH}).exitCode, 3);  // a program, not a library
   EXPECT_EQ(Zcom({"regsvr", "/x", ZV_SERVER_PATH}).exitCode, 64);
+  // A registry that refuses the write: what failed and why, not a bare code.
+  ASSERT_EQ(chmod(registry_.Path().c_str(), 0777), 0);
+  r = Zcom({"regsvr", ZV_SERVER_PATH});
+  EXPECT_EQ(r.exitCode, 5);
+  EXPECT_NE(r.err.find("the registry refused the write: " + registry_.Path() +
+                       " may be changed by other users"),
+            std::string::npos)
+      << r.err;
 }
 
 // ---- Properties ---------------------------------------------------------------------

@@ -95,12 +95,17 @@ TEST_F(ApicomDocument, RecipientListIsCutTrimmedAndFiltered) {
 }
 
 TEST_F(ApicomDocument, EntriesThatAreNotListsAreNeverCut) {
+  // Numbers of 8 to 16 characters are kept.
   const Opened o = Compose(Request({{"0411111111,0422222222", false},  // 20 digits: refused
                                     {"0433333333", true},
-                                    {"123456789", false}},  // a number, already decimal
+                                    {"12345678", false},  // a number, already decimal
+                                    {"1234567", false},
+                                    {"+612345678901234", false},
+                                    {"12345678901234567", false}},
                                    "Hi"));
-  EXPECT_EQ(o.plain, Sender(41) + Section(1, "0433333333", "SmsCount=1\nMSG1=Hi\n") +
-                         Section(2, "123456789", "SmsCount=1\nMSG1=Hi\n"));
+  const std::string lines = "SmsCount=1\nMSG1=Hi\n";
+  EXPECT_EQ(o.plain, Sender(41) + Section(1, "0433333333", lines) + Section(2, "12345678", lines) +
+                         Section(3, "+612345678901234", lines));
 }
 
 TEST_F(ApicomDocument, NoAcceptedRecipientMeansNoDocumentButTheNumberMovesOn) {

@@ -36,6 +36,8 @@ TEST_F(AutomationTransport, JudgesEachKindOfReply) {
       // Code 0 without "0000" is no usable reply.
       {Reply(200, "<html><body>Welcome</body></html>"), 2100, "<html><body>Welcome</body></html>"},
       {Reply(200, "000"), 2100, ""},
+      {Reply(200, "0000"), 0, "0000"},
+      {Reply(200, "0042"), 42, "0042"},
       {Reply(500, "0000 OK"), 2100, "HTTP request error 500\r\n"},
       {Reply(200, "0042 Unknown account"), 42, "0042 Unknown account"},
   };
@@ -85,6 +87,18 @@ TEST_F(AutomationTransport, AFailureAfterTheRequestWentOutEndsTheAttempts) {
     EXPECT_EQ(Send(server), -2) << server;
     EXPECT_EQ(text_.rfind("HTTP error: ", 0), 0u) << text_;
   }
+}
+
+// The build's stall wait, shortened apart from the attempt's: a reply that
+// stops coming ends long before the attempt's limit.
+TEST_F(AutomationTransport, AStalledReplyEndsAfterTheStallWait) {
+  setenv("ZENTROVA_HTTP_ATTEMPT_MS", "20000", 1);
+  setenv("ZENTROVA_HTTP_STALL_MS", "600", 1);
+  RawListener gateway({StallAfter("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n00")});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Send(gateway.Address()), 2100);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms);
+  EXPECT_NE(text_.find("no byte of its reply for 600 ms"), std::string::npos) << text_;
 }
 
 TEST_F(AutomationTransport, ProxyDetailsDropOnlyAnHttpSchemePrefix) {
@@ -182,6 +196,23 @@ TEST_F(Failover, TheSecondaryIsTriedAfterRetryableFailuresAndNoUsableReply) {
   EXPECT_EQ(SendVia(), 2100);
   EXPECT_EQ(dropping.Requests().size(), 1u);
   EXPECT_EQ(secondary.Requests().size(), 4u);
+}
+
+// With the limits as shipped: a primary that never completes the connection
+// is left after the two-second connect limit, and the secondary takes the send.
+TEST_F(Failover, APrimaryThatNeverConnectsIsLeftAfterTheShippedConnectLimit) {
+  unsetenv("ZENTROVA_HTTP_ATTEMPT_MS");
+  UnansweredPort primary;
+  ASSERT_TRUE(primary.Ready());
+  Sandbox secondary({"--http", "127.0.0.1:0"});
+  ASSERT_TRUE(secondary.Ready());
+  SetServers(primary.Address(), secondary.Address());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(SendVia(), 0);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, 1900ms);
+  EXPECT_LT(elapsed, 3500ms);
+  EXPECT_EQ(secondary.Requests().size(), 1u);
 }
 
 TEST_F(Failover, TheResultTextIsCutTo511Bytes) {

@@ -106,40 +106,34 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
 TEST(TimeZoneKey, RefusesAShortBufferAndLeavesItUntouched) {
   char small[16];
   std::memset(small, 'x', sizeof small);
-  EXPECT_EQ(BuildTimeZoneKey(small, sizeof small), -1);
-  EXPECT_EQ(BuildTimeZoneKey(nullptr, 64), -1);
+  EXPECT_EQ(FormatTimeZoneKey(platform::TimeZoneRecord{}, small, sizeof small), -1);
+  EXPECT_EQ(FormatTimeZoneKey(platform::TimeZoneRecord{}, nullptr, 64), -1);
   EXPECT_EQ(small[0], 'x');
 }
 
-TEST_F(WithEnvironment, TimeZoneKeyFollowsTheSystemZoneNotTz) {
-  char system[32] = "untouched";
-  const int result = BuildTimeZoneKey(system, sizeof system);
-  ::setenv("TZ", "Pacific/Auckland", 1);
-  char withTz[32] = "untouched";
-  EXPECT_EQ(BuildTimeZoneKey(withTz, sizeof withTz), result);
-  EXPECT_STREQ(withTz, system);
-}
-
-TEST_F(WithEnvironment, RuntimeZoneOffsetAndDaylightFlagFollowTz) {
+// What a request document carries: the key of the system's zone, whatever TZ
+// says, and the runtime's offset and flag, which follow TZ.
+TEST_F(WithEnvironment, SenderZoneKeyFollowsTheSystemAndOffsetAndFlagFollowTz) {
+  const std::string systemKey = QuerySenderZone().key;
   const struct {
     const char* tz;
-    const char* offset;
+    long offset;
     int daylight;
   } cases[] = {
-      {"Australia/Sydney", "600", 1},
-      {"America/New_York", "-300", 1},
-      {"Asia/Kolkata", "330", 0},
-      {"UTC", "0", 0},
-      {"<-0330>3:30", "-210", 0},
-      {"Europe/Dublin", "0", 1},
-      {"IST-1GMT0,M10.5.0,M3.5.0/1", "0", 1},
+      {"Australia/Sydney", 600, 1},
+      {"America/New_York", -300, 1},
+      {"Asia/Kolkata", 330, 0},
+      {"UTC", 0, 0},
+      {"<-0330>3:30", -210, 0},
+      {"Europe/Dublin", 0, 1},
+      {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, 1},
   };
   for (const auto& c : cases) {
     ::setenv("TZ", c.tz, 1);
-    char offset[16] = "";
-    BuildTimeZoneOffset(offset, sizeof offset);
-    EXPECT_STREQ(offset, c.offset) << c.tz;
-    EXPECT_EQ(DaylightSavingFlag(), c.daylight) << c.tz;
+    const SenderZone zone = QuerySenderZone();
+    EXPECT_EQ(zone.key, systemKey) << c.tz;
+    EXPECT_EQ(zone.minutesEast, c.offset) << c.tz;
+    EXPECT_EQ(zone.daylight, c.daylight) << c.tz;
   }
 }
 

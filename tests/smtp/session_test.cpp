@@ -2,11 +2,7 @@
 // shape, and the client's side of it compared byte for byte.
 #include "smtp/session.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "mask_date.h"
 #include "smtp/gateway_mail.h"
@@ -252,24 +248,37 @@ TEST(SmtpDialogue, ConnectionFailures) {
   EXPECT_FALSE(unknown.Open());
   EXPECT_EQ(unknown.LastError(), "Unable to connect to server");
 
-  // A listener whose queue is full lets new connections hang unanswered.
-  int full = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(::bind(full, reinterpret_cast<sockaddr*>(&addr), len), 0);
-  ASSERT_EQ(::listen(full, 0), 0);
-  ASSERT_EQ(::getsockname(full, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-  platform::TcpSocket filler;
-  std::string error;
-  ASSERT_EQ(filler.Connect("127.0.0.1", ntohs(addr.sin_port), milliseconds(2000), error),
-            platform::SocketResult::kOk);
-  SmtpSession hanging("127.0.0.1", ntohs(addr.sin_port));
+  // Every address of a name is tried in turn: the first refuses, the second answers.
+  ScriptedDialogue second(kGreetAndHello + kQuit);
+  platform::FixNameResolver(
+      [](const std::string& host, std::vector<std::string>& addresses, std::string&) {
+        addresses = {"127.0.0.2", "127.0.0.1"};
+        return host == "mail.test";
+      });
+  SmtpSession named("mail.test", second.Port());
+  named.SetLimits(TestLimits());
+  const bool opened = named.Open();
+  platform::FixNameResolver(nullptr);
+  EXPECT_TRUE(opened) << named.LastError();
+  EXPECT_TRUE(named.Close());
+
+  testing::UnansweredPort full;
+  ASSERT_TRUE(full.Ready());
+  SmtpSession hanging("127.0.0.1", full.Port());
   hanging.SetLimits(TestLimits(milliseconds(300)));
   EXPECT_FALSE(hanging.Open());
   EXPECT_EQ(hanging.LastError(), "Unable to connect to server: no answer within 300 ms");
-  ::close(full);
+}
+
+// The waits as shipped are the client time-outs RFC 5321 (4.5.3.2) recommends.
+TEST(SmtpDialogue, ShippedLimitsAreTheClientTimeOutsOfRfc5321) {
+  using std::chrono::minutes;
+  const SmtpLimits shipped;
+  EXPECT_EQ(shipped.greeting, minutes(5));
+  EXPECT_EQ(shipped.command, minutes(5));
+  EXPECT_EQ(shipped.dataStart, minutes(2));
+  EXPECT_EQ(shipped.dataBlock, minutes(3));
+  EXPECT_EQ(shipped.dataEnd, minutes(10));
 }
 
 TEST(SmtpDialogue, HeloCarriesAddressLiteralWhenHostNameIsUnusable) {

@@ -449,6 +449,30 @@ DeadPort::~DeadPort() {
   if (fd_ >= 0) close(fd_);
 }
 
+UnansweredPort::UnansweredPort() {
+  fd_ = BoundSocket("127.0.0.1", port_, false);
+  if (fd_ < 0 || listen(fd_, 0) != 0) return;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port_));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  // Connect until one connection stays unanswered: the backlog is full then.
+  for (int tries = 0; tries < 8 && !ready_; ++tries) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return;
+    fillers_.push_back(fd);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) continue;
+    if (errno != EINPROGRESS) return;
+    pollfd p{fd, POLLOUT, 0};
+    ready_ = poll(&p, 1, 300) == 0;
+  }
+}
+
+UnansweredPort::~UnansweredPort() {
+  for (int fd : fillers_) close(fd);
+  if (fd_ >= 0) close(fd_);
+}
+
 int UnusedPort() {
   int port = 0;
   close(BoundSocket("127.0.0.1", port, false));

@@ -202,6 +202,25 @@ class DeadPort {
   int fd_ = -1, port_ = 0;
 };
 
+// A loopback port where a connection is neither made nor refused: it listens
+// with a full backlog and never accepts, so a client's SYN goes unanswered
+// until the client gives up.
+class UnansweredPort {
+ public:
+  UnansweredPort();
+  ~UnansweredPort();
+  UnansweredPort(const UnansweredPort&) = delete;
+  UnansweredPort& operator=(const UnansweredPort&) = delete;
+  bool Ready() const { return ready_; }
+  int Port() const { return port_; }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  int fd_ = -1, port_ = 0;
+  std::vector<int> fillers_;  // the connections that fill the backlog
+  bool ready_ = false;
+};
+
 // A loopback port nothing listens on (bound and released again), for a peer
 // that must bind it itself.
 int UnusedPort();

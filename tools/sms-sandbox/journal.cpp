@@ -72,6 +72,32 @@ std::string Latin1ToUtf8(const std::string& bytes) {
   return out;
 }
 
+nlohmann::json HeaderFields(const std::string& head) {
+  std::vector<std::pair<std::string, std::string>> fields;
+  std::size_t at = 0;
+  while (at < head.size()) {
+    std::size_t eol = head.find('\n', at);
+    if (eol == std::string::npos) eol = head.size();
+    std::string line = head.substr(at, eol - at);
+    at = eol + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) break;
+    if (!fields.empty() && (line[0] == ' ' || line[0] == '\t')) {
+      fields.back().second += line;
+      continue;
+    }
+    const std::size_t colon = line.find(':');
+    std::string value = colon == std::string::npos ? "" : line.substr(colon + 1);
+    const std::size_t start = value.find_first_not_of(" \t");
+    value.erase(0, start == std::string::npos ? value.size() : start);
+    fields.emplace_back(line.substr(0, colon), value);
+  }
+  nlohmann::json headers = nlohmann::json::array();
+  for (const auto& [name, value] : fields)
+    headers.push_back({Latin1ToUtf8(name), Latin1ToUtf8(value)});
+  return headers;
+}
+
 bool SplitHostPort(const std::string& text, std::string& host, int& port) {
   std::size_t colon = text.rfind(':');
   if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
@@ -102,8 +128,8 @@ std::string UtcTimestamp() {
   return buf;
 }
 
-std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
-ParseSections(const std::string& text) {
+std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> ParseSections(
+    const std::string& text) {
   std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> sections;
   std::size_t pos = 0;
   while (pos < text.size()) {
@@ -118,7 +144,8 @@ ParseSections(const std::string& text) {
                             std::vector<std::pair<std::string, std::string>>{});
       continue;
     }
-    if (sections.empty()) sections.emplace_back("", std::vector<std::pair<std::string, std::string>>{});
+    if (sections.empty())
+      sections.emplace_back("", std::vector<std::pair<std::string, std::string>>{});
     std::size_t eq = line.find('=');
     if (eq == std::string::npos)
       sections.back().second.emplace_back(line, "");

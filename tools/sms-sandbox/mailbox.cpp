@@ -53,31 +53,11 @@ std::string PathArgument(const std::string& argument, const std::string& keyword
   return rest.substr(open + 1, close - open - 1);
 }
 
-// Header lines ("Name: value", folded lines unfolded) and the body after the empty line.
+// Header lines and the body after the empty line.
 void SplitMessage(const std::string& data, nlohmann::json& headers, std::string& body) {
   std::size_t end = data.find("\r\n\r\n");
-  std::string head = end == std::string::npos ? data : data.substr(0, end + 2);
+  headers = HeaderFields(end == std::string::npos ? data : data.substr(0, end + 2));
   body = end == std::string::npos ? std::string() : data.substr(end + 4);
-  headers = nlohmann::json::array();
-  std::vector<std::pair<std::string, std::string>> fields;
-  std::size_t at = 0;
-  while (at < head.size()) {
-    std::size_t eol = head.find("\r\n", at);
-    if (eol == std::string::npos) eol = head.size();
-    std::string line = head.substr(at, eol - at);
-    at = eol + 2;
-    if (!fields.empty() && !line.empty() && (line[0] == ' ' || line[0] == '\t')) {
-      fields.back().second += line;
-      continue;
-    }
-    std::size_t colon = line.find(':');
-    std::string name = colon == std::string::npos ? line : line.substr(0, colon);
-    std::string value = colon == std::string::npos ? "" : line.substr(colon + 1);
-    if (!value.empty() && value[0] == ' ') value.erase(0, 1);
-    fields.emplace_back(name, value);
-  }
-  for (const auto& [name, value] : fields)
-    headers.push_back({Latin1ToUtf8(name), Latin1ToUtf8(value)});
 }
 
 class MailboxListener : public Listener {

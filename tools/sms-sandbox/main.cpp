@@ -69,7 +69,8 @@ void PrintHelp() {
       "                    or \"silent\" to answer nothing; may be repeated\n"
       "\nOther options:\n"
       "  --log FILE        append one JSON object per request to FILE\n"
-      "  -h, --help        this text\n";
+      "  -h, --help        this text\n"
+      "  --version         the kit's version\n";
 }
 
 bool ReadFile(const std::string& path, std::string& out) {
@@ -212,6 +213,10 @@ int Serve(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   using namespace zentrova::sandbox;
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::cout << "sms-sandbox " ZV_PROJECT_VERSION "\n";
+    return 0;
+  }
   if (argc >= 2) {
     for (const Subcommand& sub : kSubcommands)
       if (std::strcmp(argv[1], sub.name) == 0) return sub.run(argc - 1, argv + 1);

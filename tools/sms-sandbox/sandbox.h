@@ -88,13 +88,18 @@ std::string DecodeDocument(const std::string& body, nlohmann::json& entry);
 
 // The INI-like request documents: "[SECTION]" lines and "key=value" lines, LF
 // or CR LF line ends. Keys before any section go under "".
-std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
-ParseSections(const std::string& text);
+std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> ParseSections(
+    const std::string& text);
 
 // Request bytes are 8-bit text in the sender's code page and JSON wants UTF-8:
 // every byte becomes the code point of the same number, so nothing is lost and
 // a reader gets the exact bytes back by taking each code point as a byte.
 std::string Latin1ToUtf8(const std::string& bytes);
+
+// The header lines of a message head ("Name: value", CR LF or LF line ends)
+// as [name, value] pairs, in the order and spelling they came in; the blanks
+// after the colon are dropped and a folded line continues the value before it.
+nlohmann::json HeaderFields(const std::string& head);
 
 // "host:port" or "[v6]:port".
 bool SplitHostPort(const std::string& text, std::string& host, int& port);

@@ -21,6 +21,7 @@ const Subcommand kSubcommands[] = {
 void Usage(std::FILE* out) {
   std::fprintf(out, "Usage: zcom SUBCOMMAND [ARGUMENTS]   (zcom SUBCOMMAND --help for its own)\n\n");
   for (const auto& s : kSubcommands) std::fprintf(out, "  %-8s %s\n", s.name, s.summary);
+  std::fprintf(out, "  %-8s %s\n", "--version", "the kit's version");
   std::fprintf(out, "\nExit status: 0 done, 64 wrong command line; the others are in each subcommand's --help.\n");
 }
 
@@ -33,6 +34,10 @@ int main(int argc, char** argv) {
   }
   if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "/?")) {
     Usage(stdout);
+    return zentrova::zcom::kExitOk;
+  }
+  if (!std::strcmp(argv[1], "--version")) {
+    std::printf("zcom " ZV_PROJECT_VERSION "\n");
     return zentrova::zcom::kExitOk;
   }
   for (const auto& s : kSubcommands)

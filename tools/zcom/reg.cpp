@@ -158,9 +158,13 @@ int NotFound() {
   return kExitNotFound;
 }
 
-// A hive that may not or cannot be used stops every command with the reason.
-int Refused(long rc) {
-  std::fprintf(stderr, "ERROR: %s (error %ld)\n", platform::RegistryErrorText().c_str(), rc);
+constexpr const char* kCannotRead = "the registry cannot be read";
+
+// A hive that may not or cannot be used stops every command with what failed and why.
+int Refused(long rc, const char* what) {
+  std::string why = platform::RegistryErrorText();
+  if (why.empty()) why = "error " + std::to_string(rc);
+  std::fprintf(stderr, "ERROR: %s: %s\n", what, why.c_str());
   return rc == platform::kErrorInvalidParameter ? kExitUsage : kExitCannotWrite;
 }
 
@@ -168,7 +172,7 @@ int Refused(long rc) {
 bool OpenKey(RegistryKey& key, const Options& o, const std::string& path, int* exit) {
   long rc = key.Open(o.root, path);
   if (rc == platform::kErrorSuccess) return true;
-  *exit = rc == platform::kErrorFileNotFound ? NotFound() : Refused(rc);
+  *exit = rc == platform::kErrorFileNotFound ? NotFound() : Refused(rc, kCannotRead);
   return false;
 }
 
@@ -178,7 +182,8 @@ int Commit(RegistryWriter& writer) {
     std::printf("The operation completed successfully.\n");
     return kExitOk;
   }
-  return rc == platform::kErrorFileNotFound ? NotFound() : Refused(rc);
+  return rc == platform::kErrorFileNotFound ? NotFound()
+                                            : Refused(rc, "the registry refused the write");
 }
 
 // 1 when the value exists, 0 when not, -1 when the hive is refused (*exit set).
@@ -187,7 +192,7 @@ int ValueExists(const Options& o, const std::string& name, int* exit) {
   long rc = key.Open(o.root, o.path);
   if (rc == platform::kErrorFileNotFound) return 0;
   if (rc != platform::kErrorSuccess) {
-    *exit = Refused(rc);
+    *exit = Refused(rc, kCannotRead);
     return -1;
   }
   unsigned long size = 0;
@@ -225,7 +230,7 @@ int PrintKey(const Options& o, const std::string& typed, bool recursive,
   RegistryKey key;
   if (long rc = key.Open(o.root, typed); rc != platform::kErrorSuccess) {
     if (rc == platform::kErrorFileNotFound) return 0;  // gone meanwhile
-    *exit = Refused(rc);
+    *exit = Refused(rc, kCannotRead);
     return -1;
   }
   const std::string path = key.Path();  // as stored, not as typed

@@ -9,6 +9,7 @@
 
 #include "platform/com.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "tools/zcom/zcom.h"
 
 // The install rules set where the server lies relative to zcom's folder.
@@ -17,7 +18,17 @@
 #endif
 
 namespace zentrova::zcom {
+
 namespace {
+
+// Why a server's registration may have failed: the server can only return a
+// code, so the registry is asked whether it takes a write at all (one that
+// changes nothing) and, when it does not, for its reason.
+std::string RegistryRefusal() {
+  platform::RegistryWriter probe(platform::RegistryRoot::kClassesRoot);
+  if (probe.Commit() == platform::kErrorSuccess) return {};
+  return ": the registry refused the write: " + platform::RegistryErrorText();
+}
 
 // regsvr32's statuses, so that scripts written for it read these the same way.
 constexpr int kExitCannotLoad = 3;
@@ -91,8 +102,8 @@ int RegsvrCommand(int argc, char** argv) {
                  entry);
     status = kExitNoEntryPoint;
   } else if (HRESULT hr = function(); FAILED(hr)) {
-    std::fprintf(stderr, "zcom regsvr: %s in %s failed with 0x%08X\n", entry, full,
-                 static_cast<unsigned>(hr));
+    std::fprintf(stderr, "zcom regsvr: %s in %s failed with 0x%08X%s\n", entry, full,
+                 static_cast<unsigned>(hr), RegistryRefusal().c_str());
     status = kExitCallFailed;
   } else if (!silent) {
     std::printf("%s in %s succeeded.\n", entry, full);
