@@ -11,7 +11,10 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <memory>
+#include <mutex>
 #include <utility>
+#include <vector>
 
 #include "platform/win32/handles.h"
 
@@ -19,6 +22,9 @@ namespace zentrova::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+std::mutex g_resolverLock;
+NameResolver g_resolver;  // empty: the system's
 
 std::string WsaText(const std::string& what, int err) {
   return what + ": " + win32::ErrorText(static_cast<DWORD>(err));
@@ -81,6 +87,11 @@ void CloseStream(SOCKET s) {
 
 }  // namespace
 
+void FixNameResolver(NameResolver resolver) {
+  std::lock_guard<std::mutex> lock(g_resolverLock);
+  g_resolver = std::move(resolver);
+}
+
 struct TcpSocket::Impl {
   SOCKET s = INVALID_SOCKET;
   bool fresh = false;  // opened by Create and not yet used for a connection attempt
@@ -137,20 +148,38 @@ SocketResult TcpSocket::Connect(std::string_view host, std::uint16_t port, Milli
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* list = nullptr;
   std::string name(host);
-  int rc = ::getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &list);
-  if (rc != 0) {
-    Close();
-    WSACleanup();
-    error = WsaText("cannot resolve " + name, rc);
-    return SocketResult::kError;
+  std::vector<std::string> names{name};
+  {
+    std::lock_guard<std::mutex> lock(g_resolverLock);
+    if (g_resolver) {
+      if (!g_resolver(name, names, error)) {
+        Close();
+        WSACleanup();
+        return SocketResult::kError;
+      }
+      hints.ai_flags |= AI_NUMERICHOST;
+    }
+  }
+  std::vector<std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>> lists;
+  std::vector<const addrinfo*> addresses;
+  for (const std::string& each : names) {
+    addrinfo* list = nullptr;
+    if (int rc = ::getaddrinfo(each.c_str(), std::to_string(port).c_str(), &hints, &list)) {
+      lists.clear();
+      Close();
+      WSACleanup();
+      error = WsaText("cannot resolve " + name, rc);
+      return SocketResult::kError;
+    }
+    lists.emplace_back(list, &::freeaddrinfo);
+    for (const addrinfo* ai = list; ai; ai = ai->ai_next) addresses.push_back(ai);
   }
 
   bool timed_out = false;
   error = "no address for " + name;
   SocketResult result = SocketResult::kError;
-  for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+  for (const addrinfo* ai : addresses) {
     SOCKET s;
     if (impl_->s != INVALID_SOCKET && impl_->fresh && impl_->family == ai->ai_family) {
       s = std::exchange(impl_->s, INVALID_SOCKET);
@@ -190,7 +219,7 @@ SocketResult TcpSocket::Connect(std::string_view host, std::uint16_t port, Milli
     CloseStream(s);
     error = WsaText("cannot connect to " + name, err);
   }
-  ::freeaddrinfo(list);
+  lists.clear();
   WSACleanup();
   if (result == SocketResult::kOk) return result;
   Close();
