@@ -60,5 +60,6 @@ STDAPI DllUnregisterServer() {
   Module* module = CurrentModule();
   if (!module) return E_OUTOFMEMORY;
   if (HRESULT hr = RunScript(*module, false); FAILED(hr)) return hr;
-  return UnRegisterTypeLib(LIBID_ZENTROVACOM, 1, 0, 0, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
+  return UnRegisterTypeLib(LIBID_ZENTROVACOM, 1, 0, zentrova::com::kTypeLibraryLocale,
+                           sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
 }
