@@ -1,0 +1,79 @@
+// The profile text parser: portable, so that every build (and the fuzzer)
+// reads settings text by the same rules whatever reads the file itself.
+#include "platform/profile.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "platform/ascii.h"
+
+namespace zentrova::platform {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace
+
+Profile::Profile(std::string_view bytes) {
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);  // editors' UTF-8 mark
+  std::string_view section;
+  while (!bytes.empty()) {
+    std::size_t end = bytes.find_first_of("\r\n");
+    std::string_view line = Trim(bytes.substr(0, end));
+    bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[') {
+      std::size_t close = line.find(']');
+      section = Trim(
+          line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+      continue;
+    }
+    std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    std::string_view value = Trim(line.substr(eq + 1));
+    // A value in matching quotes loses them, so that blanks at its ends can be kept.
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+      value = value.substr(1, value.size() - 2);
+    entries_.push_back(
+        Entry{std::string(section), std::string(Trim(line.substr(0, eq))), std::string(value)});
+  }
+}
+
+Profile::Lookup Profile::Find(std::string_view section, std::string_view key,
+                              std::string& value) const {
+  value.clear();
+  section = Trim(section);
+  key = Trim(key);
+  for (const auto& e : entries_) {
+    if (!SameName(e.section, section) || !SameName(e.key, key)) continue;
+    if (e.value.find('\0') != std::string::npos) return Lookup::kHoldsNul;
+    value = e.value;
+    return Lookup::kFound;
+  }
+  return Lookup::kMissing;
+}
+
+int ProfileInt(std::string_view value) {
+  std::string_view v = Trim(value);
+  bool negative = false;
+  if (!v.empty() && (v.front() == '-' || v.front() == '+')) {
+    negative = v.front() == '-';
+    v.remove_prefix(1);
+  }
+  long long n = 0;
+  for (char c : v) {
+    if (c < '0' || c > '9') break;
+    n = std::min<long long>(n * 10 + (c - '0'), static_cast<long long>(INT_MAX) + 1);
+  }
+  if (negative) n = -n;
+  return static_cast<int>(std::clamp<long long>(n, INT_MIN, INT_MAX));
+}
+
+}  // namespace zentrova::platform
