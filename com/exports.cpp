@@ -68,7 +68,7 @@ STDAPI DllRegisterServer() {
   ITypeLib* lib = nullptr;
   if (HRESULT hr = LoadTypeLib(path.c_str(), &lib); FAILED(hr)) return hr;
   const bool wasRegistered = TypeLibraryRegistered();
-  HRESULT hr = RegisterTypeLib(lib, path.c_str(), nullptr);
+  HRESULT hr = RegisterTypeLib(lib, path.data(), nullptr);
   lib->Release();
   if (SUCCEEDED(hr)) hr = RunScript(*module, true);
   if (FAILED(hr) && !wasRegistered) UnregisterTypeLibrary();
