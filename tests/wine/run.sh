@@ -55,8 +55,7 @@ while IFS= read -r -t 10 line <&"${SANDBOX[0]}"; do
   esac
 done
 ((${#listeners[@]} == 4)) || { echo "$0: sms-sandbox did not get ready within 10 s" >&2; exit 1; }
-# Its one line per request is not needed here; keep the pipe from filling up.
-cat <&"${SANDBOX[0]}" >/dev/null &
+# Its one line per request stays in the pipe unread: a run sends a few dozen.
 gateway=${listeners[0]} refusing=${listeners[1]} mailbox=${listeners[2]} badmailbox=${listeners[3]}
 dead=127.0.0.1:1
 
@@ -73,16 +72,16 @@ dllwin="$kit\\$(basename "$dll")"
 # Runs one script; its output must end with its marker and hold no FAIL line.
 script() {
   local name=$1; shift
-  local out status=0
+  local out status=0 begun=$SECONDS
   out=$(timeout 300 wine cscript //nologo "$kit\\$name" "$@" 2>&1 | tr -d '\r') || status=$?
-  grep '^FAIL' <<<"$out" | sed "s/^/$name: /" || true
+  grep -a '^FAIL' <<<"$out" | sed "s/^/$name: /" || true
   if [[ $out != *"DONE ${name%.*}"* ]]; then
     fail "$name: no DONE marker (the script stopped on an error; exit $status); it printed:"
     sed 's/^/    /' <<<"$out"
-  elif grep -q '^FAIL' <<<"$out"; then
+  elif grep -aq '^FAIL' <<<"$out"; then
     failed=1
   else
-    echo "ok   $name"
+    echo "ok   $name ($((SECONDS - begun)) s)"
   fi
 }
 
@@ -94,7 +93,7 @@ regsvr() {
 
 regsvr "$dllwin"
 script registry.vbs present
-script properties.vbs
+script properties.js
 script recipients.vbs "$gateway"
 script texts.js "$gateway"
 script delivery.vbs "$gateway" "$refusing" "$dead" "$mailbox" "$badmailbox"

@@ -13,9 +13,14 @@ var o = new ActiveXObject("ZentrovaCOM.SMSInterface");
 o.Email = "me@example.com";
 o.AccountID = "123456";
 o.Password = "secret";
-// A getter gives back what the code page holds.
-o.SMTPLoginName = "J\u00f6rg \u20ac \u03a9";
-check("SMTPLoginName", o.SMTPLoginName, "J\u00f6rg \u20ac ?");
+// A setting keeps what the code page holds and refuses anything else, which
+// would arrive altered; the message text is sent with "?" for what is lost.
+o.SMTPLoginName = "J\u00f6rg \u20ac";
+check("SMTPLoginName", o.SMTPLoginName, "J\u00f6rg \u20ac");
+o.SMTPLoginName = "\u03a9";
+check("SMTPLoginName kept", o.SMTPLoginName, "J\u00f6rg \u20ac");
+check("SMTPLoginName refused", o.ResponseText,
+      "Error: The SMTPLoginName text holds characters that the system code page (1252) cannot represent.");
 o.PagoraMessage("0412345100", "Gr\u00fc\u00dfe \u20ac \u03a9 \u4e2d");
 check("non-ANSI message", o.ResponseText, "");
 // JScript numbers: an integer, and a whole number beyond 32 bits (a double).
