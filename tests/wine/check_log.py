@@ -3,13 +3,15 @@
 Each send of the scripts carries its own message text; this table says where
 it must have arrived (the gateway by HTTP, or the mailbox by e-mail) and with
 which recipient numbers. Every accepted send must be in it, once.
-Usage: check_log.py LOG GATEWAY REFUSING MAILBOX
+Pagora.exe's plain request (--pagora) is checked field by field.
+Usage: check_log.py LOG GATEWAY REFUSING MAILBOX [--pagora]
 """
 import json
 import re
 import sys
 
 log, gateway, refusing, mailbox = sys.argv[1:5]
+pagora = "--pagora" in sys.argv[5:]
 
 EXPECTED = {  # message text (bytes as Latin-1) -> listener, numbers in order
     "literal": (gateway, ["0412345000", "0412345001"]),
@@ -38,6 +40,7 @@ def section(n, number, message):
 
 failures = []
 seen = {}
+plain_sends = []
 refused = 0
 for line in open(log, encoding="utf-8"):
     entry = json.loads(line)
@@ -48,6 +51,9 @@ for line in open(log, encoding="utf-8"):
     if not accepted:
         continue
     fields = entry.get("fields", {})
+    if entry.get("dialect") == "APIEXE":
+        plain_sends.append((entry["listener"], fields.get("SENDER"), fields.get("1")))
+        continue
     if entry.get("dialect") != "APICOM" or "error" in fields or "plain" not in fields:
         failures.append(f"unreadable request on {entry['listener']}: {fields.get('error')}")
         continue
@@ -75,6 +81,10 @@ for line in open(log, encoding="utf-8"):
 for message in EXPECTED:
     if seen.get(message) != 1:
         failures.append(f"{message!r} arrived {seen.get(message, 0)} times, not once")
+want_plain = [(gateway, {"ID": "123456", "PW": "secret", "Product": "APIEXE"},
+               {"Message": "PagoraHello", "Number": "0412345200"})] if pagora else []
+if plain_sends != want_plain:
+    failures.append(f"Pagora.exe sent {plain_sends!r}, not {want_plain!r}")
 if refused == 0:
     failures.append("the refusing primary was never asked")
 for failure in failures:

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# ZentrovaCOM.dll under Wine, driven the way Windows users drive it: regsvr32,
-# then VBScript and JScript files run by cscript against sms-sandbox, which
-# runs natively on loopback and records what arrives. Each run makes its own
-# Wine prefix and stops its own wineserver at the end.
+# ZentrovaCOM.dll and Pagora.exe under Wine, driven the way Windows users
+# drive them: regsvr32, VBScript and JScript files run by cscript, Pagora.exe
+# with its pagora.ini beside it, all against sms-sandbox, which runs natively
+# on loopback and records what arrives. Each run makes its own Wine prefix and
+# stops its own wineserver at the end.
 #
-#   tests/wine/run.sh --dll ZentrovaCOM.dll --sandbox sms-sandbox [--keep]
+#   tests/wine/run.sh --dll ZentrovaCOM.dll --sandbox sms-sandbox [--pagora Pagora.exe] [--keep]
 #
 # cscript ends a script that fails with exit status 0 and, under Wine, prints
 # nothing: every script ends by printing "DONE <name>", and a script whose
@@ -12,13 +13,15 @@
 # that starts with "FAIL".
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-dll= sandbox= keep=
+dll= sandbox= pagora= keep=
 while (($#)); do
   case $1 in
     --dll) dll=$2; shift 2 ;;
     --sandbox) sandbox=$2; shift 2 ;;
+    --pagora) pagora=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    *) echo "usage: $0 --dll ZentrovaCOM.dll --sandbox sms-sandbox [--keep]" >&2; exit 64 ;;
+    *) echo "usage: $0 --dll ZentrovaCOM.dll --sandbox sms-sandbox [--pagora Pagora.exe] [--keep]" >&2
+       exit 64 ;;
   esac
 done
 [[ -f $dll ]] || { echo "$0: no DLL at '$dll' (build the Windows tree first)" >&2; exit 2; }
@@ -59,6 +62,10 @@ done
 gateway=${listeners[0]} refusing=${listeners[1]} mailbox=${listeners[2]} badmailbox=${listeners[3]}
 dead=127.0.0.1:1
 
+# One wineserver for the whole run: by default it ends a few seconds after its
+# last program, and each start after that costs seconds of its services.
+mkdir -p "$WINEPREFIX"
+wineserver -p
 boot=$SECONDS
 wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
 echo "wine prefix ready in $((SECONDS - boot)) s"
@@ -98,13 +105,35 @@ script recipients.vbs "$gateway"
 script texts.js "$gateway"
 script delivery.vbs "$gateway" "$refusing" "$dead" "$mailbox" "$badmailbox"
 script shared.vbs
+
+# Pagora.exe reads pagora.ini beside it and HTTP1 from the registry.
+pagora_run() {  # expected exit status, HTTP1, arguments
+  local status=0
+  wine reg add 'HKCU\Software\Zentrova\SMS\3.0\Settings' /v HTTP1 /d "$2" /f >/dev/null 2>&1
+  (cd "$work/kit" && timeout 120 wine Pagora.exe "${@:3}") >"$work/pagora.out" 2>&1 || status=$?
+  if ((status == $1)); then
+    echo "ok   Pagora.exe ${*:3}: exit $status"
+  else
+    fail "Pagora.exe ${*:3} exited $status, not $1; it printed:"
+    sed 's/^/    /' "$work/pagora.out"
+  fi
+}
+if [[ -n $pagora ]]; then
+  cp "$pagora" "$work/kit/Pagora.exe"
+  printf '[CONFIG]\r\nAccountId=123456\r\nPassword=secret\r\nEmail=me@example.com\r\n' \
+    >"$work/kit/pagora.ini"
+  pagora_run 0 "$gateway" 0412345200 PagoraHello
+  pagora_run 10 "$refusing" 0412345201 PagoraRefused  # 503: no usable reply
+fi
+
 regsvr /u "$dllwin"
 script registry.vbs absent
 # A second unregistration finds nothing to do and says so with success.
 regsvr /u "$dllwin"
 
 # What the sandbox received, byte for byte.
-python3 "$here/check_log.py" "$work/gateway.jsonl" "$gateway" "$refusing" "$mailbox" || failed=1
+python3 "$here/check_log.py" "$work/gateway.jsonl" "$gateway" "$refusing" "$mailbox" \
+  ${pagora:+--pagora} || failed=1
 
 echo "wine scripts: $((SECONDS - started)) s in all"
 if ((failed)); then echo "wine scripts: FAILED"; exit 1; fi
