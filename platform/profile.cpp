@@ -67,10 +67,20 @@ int ProfileInt(std::string_view value) {
     negative = v.front() == '-';
     v.remove_prefix(1);
   }
+  // Windows' reader also takes "0x" (hexadecimal), "0o" (octal) and "0b"
+  // (binary) after the sign.
+  int base = 10;
+  if (v.size() >= 2 && v[0] == '0') {
+    char kind = LowerAscii(v[1]);
+    base = kind == 'x' ? 16 : kind == 'o' ? 8 : kind == 'b' ? 2 : 10;
+    if (base != 10) v.remove_prefix(2);
+  }
   long long n = 0;
   for (char c : v) {
-    if (c < '0' || c > '9') break;
-    n = std::min<long long>(n * 10 + (c - '0'), static_cast<long long>(INT_MAX) + 1);
+    char l = LowerAscii(c);
+    int digit = (l >= '0' && l <= '9') ? l - '0' : (l >= 'a' && l <= 'f') ? l - 'a' + 10 : base;
+    if (digit >= base) break;
+    n = std::min<long long>(n * base + digit, static_cast<long long>(INT_MAX) + 1);
   }
   if (negative) n = -n;
   return static_cast<int>(std::clamp<long long>(n, INT_MIN, INT_MAX));

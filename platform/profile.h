@@ -39,7 +39,9 @@ class Profile {
 };
 
 // A value read as an integer the way Windows reads one: optional blanks and
-// sign, then the leading digits ("12abc" is 12, "abc" is 0), clamped to int.
+// sign, an optional "0x", "0o" or "0b" for base 16, 8 or 2, then the leading
+// digits ("12abc" is 12, "abc" is 0). Beyond the range of int it is clamped,
+// where Windows would wrap around.
 int ProfileInt(std::string_view value);
 
 struct ProfileFile {

@@ -63,6 +63,10 @@ TEST(Profile, IntegersTakeSignAndLeadingDigits) {
                {" -12", -12},
                {"+7", 7},
                {"12abc", 12},
+               {"0x1F90", 8080},  // the prefixes of Windows' reader
+               {"-0o17", -15},
+               {"0b101", 5},
+               {"010", 10},
                {"abc", 0},
                {"", 0},
                {"99999999999", 2147483647},

@@ -1,0 +1,427 @@
+// The real registry. Reads are RegOpenKeyEx and RegQueryValueEx; a batch of
+// changes is applied in order with a journal of what each step replaced, and
+// when a step fails the journal is played back, so that a batch is applied
+// whole or not at all, as the file-backed stand-in does it (Windows itself
+// has no transaction for this).
+#include "platform/registry.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <memory>
+
+#include "platform/ascii.h"
+#include "platform/win32/handles.h"
+
+namespace zentrova::platform {
+namespace {
+
+using win32::RegKey;
+
+thread_local std::string g_error;
+
+HKEY RootKey(RegistryRoot root) {
+  return root == RegistryRoot::kCurrentUser ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT;
+}
+
+long Fail(long code, const std::string& what, const std::string& path) {
+  g_error = what + " " + path + ": " + win32::ErrorText(static_cast<DWORD>(code));
+  return code;
+}
+
+// Windows refuses an empty component and a name past 255 characters itself;
+// a path with either would write somewhere else than it says.
+bool Usable(std::string_view path) {
+  if (path.empty() || path.front() == '\\' || path.back() == '\\' ||
+      path.find("\\\\") != std::string_view::npos)
+    return false;
+  return path.find('\0') == std::string_view::npos;
+}
+
+std::string NameOfSubkey(HKEY key, DWORD index) {
+  char name[256];
+  DWORD length = sizeof name;
+  if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    return {};
+  return std::string(name, length);
+}
+
+// One value as stored: its type and bytes.
+struct Stored {
+  DWORD type = REG_NONE;
+  std::string data;
+};
+
+long ReadValue(HKEY key, const std::string& name, Stored& out) {
+  DWORD size = 0;
+  LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &out.type, nullptr, &size);
+  for (int tries = 0; rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA; ++tries) {
+    out.data.resize(size);
+    rc = RegQueryValueExA(key, name.c_str(), nullptr, &out.type,
+                          reinterpret_cast<BYTE*>(out.data.data()), &size);
+    if (rc == ERROR_SUCCESS) {
+      out.data.resize(size);
+      return ERROR_SUCCESS;
+    }
+    if (tries == 3) break;  // changing under us
+  }
+  return rc;
+}
+
+bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
+
+// A text value without the terminator it was stored with.
+std::string WithoutTerminator(const Stored& v) {
+  if (IsText(v.type) && !v.data.empty() && v.data.back() == '\0')
+    return v.data.substr(0, v.data.size() - 1);
+  return v.data;
+}
+
+}  // namespace
+
+std::string RegistryDirectory() { return {}; }
+
+std::string RegistryErrorText() { return g_error; }
+
+bool ParseRegistryRoot(std::string_view name, RegistryRoot& root) {
+  if (SameName(name, "HKEY_CURRENT_USER") || SameName(name, "HKCU")) {
+    root = RegistryRoot::kCurrentUser;
+    return true;
+  }
+  if (SameName(name, "HKEY_CLASSES_ROOT") || SameName(name, "HKCR")) {
+    root = RegistryRoot::kClassesRoot;
+    return true;
+  }
+  return false;
+}
+
+const char* RegistryRootName(RegistryRoot root) {
+  return root == RegistryRoot::kCurrentUser ? "HKEY_CURRENT_USER" : "HKEY_CLASSES_ROOT";
+}
+
+// ---- reading ------------------------------------------------------------------
+
+struct RegistryKey::Impl {
+  RegKey key;
+  std::string path;
+};
+
+RegistryKey::RegistryKey() : impl_(nullptr) {}
+RegistryKey::~RegistryKey() { Close(); }
+RegistryKey::RegistryKey(RegistryKey&& other) noexcept : impl_(other.impl_) {
+  other.impl_ = nullptr;
+}
+RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
+  if (this != &other) {
+    Close();
+    impl_ = std::exchange(other.impl_, nullptr);
+  }
+  return *this;
+}
+
+long RegistryKey::Open(RegistryRoot root, std::string_view path) {
+  Close();
+  std::string p(path);
+  auto impl = std::make_unique<Impl>();
+  // Component by component, so that the path comes back in its stored case.
+  HKEY parent = RootKey(root);
+  RegKey step;
+  for (std::size_t begin = 0; begin <= p.size() && !p.empty();) {
+    std::size_t end = std::min(p.find('\\', begin), p.size());
+    std::string name = p.substr(begin, end - begin);
+    RegKey next;
+    LONG rc = RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, next.out());
+    if (rc != ERROR_SUCCESS) {
+      if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return kErrorFileNotFound;
+      return Fail(rc, "cannot open", std::string(RegistryRootName(root)) + "\\" + p);
+    }
+    for (DWORD i = 0;; ++i) {
+      std::string stored = NameOfSubkey(parent, i);
+      if (stored.empty()) break;
+      if (SameName(stored, name)) {
+        name = stored;
+        break;
+      }
+    }
+    impl->path += (impl->path.empty() ? "" : "\\") + name;
+    step = std::move(next);
+    parent = step.get();
+    begin = end + 1;
+  }
+  if (p.empty()) {
+    LONG rc = RegOpenKeyExA(parent, nullptr, 0, KEY_READ, step.out());
+    if (rc != ERROR_SUCCESS) return Fail(rc, "cannot open", RegistryRootName(root));
+  }
+  impl->key = std::move(step);
+  impl_ = impl.release();
+  return kErrorSuccess;
+}
+
+bool RegistryKey::IsOpen() const { return impl_ != nullptr; }
+
+std::string RegistryKey::Path() const { return impl_ ? impl_->path : std::string(); }
+
+void RegistryKey::Close() {
+  delete impl_;
+  impl_ = nullptr;
+}
+
+long RegistryKey::QueryValue(std::string_view name, void* buffer, unsigned long* size) const {
+  if (!impl_ || !size) return kErrorInvalidParameter;
+  Stored v;
+  LONG rc = ReadValue(impl_->key.get(), std::string(name), v);
+  if (rc != ERROR_SUCCESS) return rc == ERROR_FILE_NOT_FOUND ? kErrorFileNotFound : rc;
+  std::string data = WithoutTerminator(v);
+  unsigned long needed = static_cast<unsigned long>(data.size() + (IsText(v.type) ? 1 : 0));
+  if (!buffer) {
+    *size = needed;
+    return kErrorSuccess;
+  }
+  if (*size < needed) {
+    *size = needed;
+    return kErrorMoreData;
+  }
+  std::memcpy(buffer, data.data(), data.size());
+  if (IsText(v.type)) static_cast<char*>(buffer)[data.size()] = '\0';
+  *size = needed;
+  return kErrorSuccess;
+}
+
+long RegistryKey::Values(std::vector<RegistryValue>& out) const {
+  out.clear();
+  if (!impl_) return kErrorInvalidParameter;
+  for (DWORD i = 0;; ++i) {
+    char name[16384];
+    DWORD length = sizeof name;
+    LONG rc = RegEnumValueA(impl_->key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS) return kErrorSuccess;
+    if (rc != ERROR_SUCCESS) return rc;
+    Stored v;
+    if (ReadValue(impl_->key.get(), std::string(name, length), v) == ERROR_SUCCESS)
+      out.push_back(RegistryValue{std::string(name, length), WithoutTerminator(v)});
+  }
+}
+
+long RegistryKey::Subkeys(std::vector<std::string>& out) const {
+  out.clear();
+  if (!impl_) return kErrorInvalidParameter;
+  for (DWORD i = 0;; ++i) {
+    std::string name = NameOfSubkey(impl_->key.get(), i);
+    if (name.empty()) return kErrorSuccess;
+    out.push_back(name);
+  }
+}
+
+// ---- writing ------------------------------------------------------------------
+
+namespace {
+
+struct Change {
+  enum Kind { kCreate, kSet, kDeleteValue, kDeleteTree } kind;
+  std::string path, name, value;
+};
+
+// A key with its values and subkeys, kept to put a deleted tree back.
+struct Tree {
+  std::string name;
+  std::vector<std::pair<std::string, Stored>> values;
+  std::vector<Tree> subkeys;
+};
+
+long Snapshot(HKEY key, Tree& tree) {
+  for (DWORD i = 0;; ++i) {
+    char name[16384];
+    DWORD length = sizeof name;
+    LONG rc = RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    if (rc != ERROR_SUCCESS) return rc;
+    Stored v;
+    if ((rc = ReadValue(key, std::string(name, length), v)) != ERROR_SUCCESS) return rc;
+    tree.values.emplace_back(std::string(name, length), std::move(v));
+  }
+  for (DWORD i = 0;; ++i) {
+    std::string name = NameOfSubkey(key, i);
+    if (name.empty()) break;
+    RegKey sub;
+    if (LONG rc = RegOpenKeyExA(key, name.c_str(), 0, KEY_READ, sub.out())) return rc;
+    tree.subkeys.push_back(Tree{name, {}, {}});
+    if (long rc = Snapshot(sub.get(), tree.subkeys.back())) return rc;
+  }
+  return ERROR_SUCCESS;
+}
+
+void Restore(HKEY parent, const Tree& tree) {
+  RegKey key;
+  if (RegCreateKeyExA(parent, tree.name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(),
+                      nullptr) != ERROR_SUCCESS)
+    return;
+  for (const auto& [name, v] : tree.values)
+    RegSetValueExA(key.get(), name.c_str(), 0, v.type, reinterpret_cast<const BYTE*>(v.data.data()),
+                   static_cast<DWORD>(v.data.size()));
+  for (const auto& sub : tree.subkeys) Restore(key.get(), sub);
+}
+
+// What one applied step replaced, to be undone in reverse order.
+struct Undo {
+  enum Kind { kRemoveTree, kPutValue, kRemoveValue, kPutTree } kind;
+  std::string path;  // the key (kRemoveTree: the topmost key the step created)
+  std::string name;
+  Stored value;
+  Tree tree;
+};
+
+std::string ParentOf(const std::string& path) {
+  std::size_t slash = path.rfind('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool KeyExists(HKEY root, const std::string& path) {
+  RegKey key;
+  return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS;
+}
+
+// Creates path with its missing parents; notes the topmost key it made.
+long CreatePath(HKEY root, const std::string& path, std::vector<Undo>& journal, RegKey& key) {
+  std::string top;
+  for (std::size_t at = 0; at != std::string::npos;) {
+    std::size_t end = path.find('\\', at);
+    std::string prefix = path.substr(0, end);
+    if (!KeyExists(root, prefix)) {
+      top = prefix;
+      break;
+    }
+    at = end == std::string::npos ? end : end + 1;
+  }
+  LONG rc = RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(),
+                            nullptr);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (!top.empty()) journal.push_back(Undo{Undo::kRemoveTree, top, {}, {}, {}});
+  return ERROR_SUCCESS;
+}
+
+long Apply(HKEY root, const Change& c, std::vector<Undo>& journal) {
+  RegKey key;
+  switch (c.kind) {
+    case Change::kCreate:
+      return CreatePath(root, c.path, journal, key);
+    case Change::kSet: {
+      if (long rc = CreatePath(root, c.path, journal, key)) return rc;
+      Stored before;
+      bool had = ReadValue(key.get(), c.name, before) == ERROR_SUCCESS;
+      // A string is stored with its terminator, as RegSetValueEx expects.
+      LONG rc = RegSetValueExA(key.get(), c.name.c_str(), 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(c.value.c_str()),
+                               static_cast<DWORD>(c.value.size() + 1));
+      if (rc != ERROR_SUCCESS) return rc;
+      journal.push_back(had ? Undo{Undo::kPutValue, c.path, c.name, before, {}}
+                            : Undo{Undo::kRemoveValue, c.path, c.name, {}, {}});
+      return ERROR_SUCCESS;
+    }
+    case Change::kDeleteValue: {
+      LONG rc = RegOpenKeyExA(root, c.path.c_str(), 0, KEY_ALL_ACCESS, key.out());
+      if (rc != ERROR_SUCCESS) return rc;
+      Stored before;
+      if ((rc = ReadValue(key.get(), c.name, before)) != ERROR_SUCCESS) return rc;
+      if ((rc = RegDeleteValueA(key.get(), c.name.c_str())) != ERROR_SUCCESS) return rc;
+      journal.push_back(Undo{Undo::kPutValue, c.path, c.name, before, {}});
+      return ERROR_SUCCESS;
+    }
+    case Change::kDeleteTree: {
+      LONG rc = RegOpenKeyExA(root, c.path.c_str(), 0, KEY_READ, key.out());
+      if (rc != ERROR_SUCCESS) return rc;
+      // RegDeleteTree removes the key itself too, so the whole of it is kept first.
+      Undo undo{Undo::kPutTree, c.path, {}, {}, {}};
+      undo.tree.name = c.path.substr(c.path.rfind('\\') + 1);
+      if ((rc = Snapshot(key.get(), undo.tree)) != ERROR_SUCCESS) return rc;
+      key.Reset();
+      if ((rc = RegDeleteTreeA(root, c.path.c_str())) != ERROR_SUCCESS) {
+        journal.push_back(std::move(undo));  // part of it may be gone
+        return rc;
+      }
+      journal.push_back(std::move(undo));
+      return ERROR_SUCCESS;
+    }
+  }
+  return ERROR_INVALID_PARAMETER;
+}
+
+void PlayBack(HKEY root, std::vector<Undo>& journal) {
+  for (auto it = journal.rbegin(); it != journal.rend(); ++it) {
+    RegKey key;
+    switch (it->kind) {
+      case Undo::kRemoveTree:
+        RegDeleteTreeA(root, it->path.c_str());
+        break;
+      case Undo::kRemoveValue:
+        if (RegOpenKeyExA(root, it->path.c_str(), 0, KEY_ALL_ACCESS, key.out()) == ERROR_SUCCESS)
+          RegDeleteValueA(key.get(), it->name.c_str());
+        break;
+      case Undo::kPutValue:
+        if (RegCreateKeyExA(root, it->path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            key.out(), nullptr) == ERROR_SUCCESS)
+          RegSetValueExA(key.get(), it->name.c_str(), 0, it->value.type,
+                         reinterpret_cast<const BYTE*>(it->value.data.data()),
+                         static_cast<DWORD>(it->value.data.size()));
+        break;
+      case Undo::kPutTree: {
+        RegDeleteTreeA(root, it->path.c_str());  // what a partial delete left
+        std::string parent = ParentOf(it->path);
+        RegKey above;
+        if (parent.empty() ||
+            RegOpenKeyExA(root, parent.c_str(), 0, KEY_ALL_ACCESS, above.out()) == ERROR_SUCCESS)
+          Restore(parent.empty() ? root : above.get(), it->tree);
+        break;
+      }
+    }
+  }
+  journal.clear();
+}
+
+}  // namespace
+
+struct RegistryWriter::Impl {
+  RegistryRoot root;
+  std::vector<Change> changes;
+};
+
+RegistryWriter::RegistryWriter(RegistryRoot root) : impl_(new Impl{root, {}}) {}
+RegistryWriter::~RegistryWriter() { delete impl_; }
+
+void RegistryWriter::CreateKey(std::string_view path) {
+  impl_->changes.push_back({Change::kCreate, std::string(path), {}, {}});
+}
+void RegistryWriter::SetString(std::string_view path, std::string_view name,
+                               std::string_view value) {
+  impl_->changes.push_back(
+      {Change::kSet, std::string(path), std::string(name), std::string(value)});
+}
+void RegistryWriter::DeleteValue(std::string_view path, std::string_view name) {
+  impl_->changes.push_back({Change::kDeleteValue, std::string(path), std::string(name), {}});
+}
+void RegistryWriter::DeleteTree(std::string_view path) {
+  impl_->changes.push_back({Change::kDeleteTree, std::string(path), {}, {}});
+}
+
+long RegistryWriter::Commit() {
+  const HKEY root = RootKey(impl_->root);
+  const std::string rootName = RegistryRootName(impl_->root);
+  for (const auto& c : impl_->changes) {
+    if (!Usable(c.path))
+      return Fail(kErrorInvalidParameter, "cannot write the key", rootName + "\\" + c.path);
+    if (c.name.find('\0') != std::string::npos || c.value.find('\0') != std::string::npos)
+      return Fail(kErrorInvalidParameter, "a name or text holds a NUL byte under",
+                  rootName + "\\" + c.path);
+  }
+  std::vector<Undo> journal;
+  for (const auto& c : impl_->changes) {
+    long rc = Apply(root, c, journal);
+    if (rc == ERROR_SUCCESS) continue;
+    PlayBack(root, journal);
+    if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return kErrorFileNotFound;
+    return Fail(rc, "cannot change", rootName + "\\" + c.path);
+  }
+  impl_->changes.clear();
+  return kErrorSuccess;
+}
+
+}  // namespace zentrova::platform
