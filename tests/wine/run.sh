@@ -67,7 +67,7 @@ dead=127.0.0.1:1
 mkdir -p "$WINEPREFIX"
 wineserver -p
 boot=$SECONDS
-wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
+timeout 180 wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
 echo "wine prefix ready in $((SECONDS - boot)) s"
 
 # The kit as a user unpacks it, on a drive letter of its own.
