@@ -1,22 +1,16 @@
 #include "cli/config.h"
 
-#include <cstdlib>
 #include <string_view>
 
 #include "cli/pagora.h"
 #include "platform/codepage.h"
+#include "platform/config_files.h"
 #include "platform/profile.h"
 
 namespace zentrova::cli {
 namespace {
 
 using platform::Profile;
-
-std::string UserConfigHome() {
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') return xdg;
-  if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.config";
-  return {};
-}
 
 // The host of a proxy "Server" with a scheme or a port written into it, which
 // the transport would wrap in its own scheme and port.
@@ -116,14 +110,8 @@ class Reader {
 }  // namespace
 
 std::vector<std::string> ConfigurationCandidates(const std::string& programFolder) {
-  std::vector<std::string> out;
-  // Windows finds "pagora.ini" whatever its case; the usage text says "Pagora.ini".
-  out.push_back(programFolder + "/pagora.ini");
-  out.push_back(programFolder + "/Pagora.ini");
-  if (std::string home = UserConfigHome(); !home.empty())
-    out.push_back(home + "/pagora/pagora.ini");
-  out.push_back("/etc/pagora/pagora.ini");
-  return out;
+  // The usage text says "Pagora.ini"; the system decides which spellings match.
+  return platform::ConfigFilePlaces(programFolder, "pagora", "pagora.ini");
 }
 
 void ParseConfiguration(std::string_view bytes, const std::string& path, Configuration& config,

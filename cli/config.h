@@ -27,9 +27,8 @@ struct ConfigurationReport {
   std::vector<std::string> errors;
 };
 
-// The places pagora.ini is looked for, in order: "pagora.ini" and then
-// "Pagora.ini" in programFolder, $XDG_CONFIG_HOME/pagora/pagora.ini (by default
-// ~/.config/pagora/pagora.ini), /etc/pagora/pagora.ini.
+// The places pagora.ini is looked for, in order: the program's folder first,
+// then the places this system keeps settings files (platform/config_files.h).
 std::vector<std::string> ConfigurationCandidates(const std::string& programFolder);
 
 // Reads the first candidate that exists, opening it once; none found leaves

@@ -6,8 +6,9 @@
 
 #include "cli/config.h"
 #include "cli/request.h"
-#include "gateway/endpoints.h"
+#include "gateway/commandline/transport.h"
 #include "platform/codepage.h"
+#include "platform/config_files.h"
 #include "platform/process.h"
 
 namespace zentrova::cli {
@@ -22,14 +23,6 @@ void Print(std::string_view ansi) {
 }
 
 void Warn(const std::string& line) { std::fprintf(stderr, "Pagora: warning: %s\n", line.c_str()); }
-
-std::string ProgramFolder() {
-  std::string exe;
-  if (!platform::ExecutablePath(exe)) return ".";
-  std::size_t slash = exe.rfind('/');
-  return slash == std::string::npos ? std::string(".")
-                                    : (slash == 0 ? std::string("/") : exe.substr(0, slash));
-}
 
 void PrintBanner() {
   char version[128] = {};
@@ -120,39 +113,29 @@ void FileVersionReader(char* buffer, std::size_t size) {
   std::snprintf(buffer, size, "%d.%d.%d.%d", v.part[0], v.part[1], v.part[2], v.part[3]);
 }
 
-int RunPagora(int argc, char** argv) {
-  // 1. Process set-up: locale, code page and the HTTP library.
-  platform::ProcessSetup setup;
-  if (!setup.ok()) {
-    std::fprintf(stderr, "Pagora: %s\n", setup.message().c_str());
-    std::fputs("Fatal Error: MFC initialization failed\n", stderr);
-    std::fflush(stderr);
-    return kExitSetupFailed;
+namespace {
+
+// Help and version need no configuration: no mobile number looks like these.
+// The exit status when argv asked for either, or -1.
+int AnswerHelpOrVersion(int argc, char** argv, const std::string& folder) {
+  if (argc != 2) return -1;
+  std::string_view only = argv[1];
+  if (only == "-h" || only == "--help") {
+    PrintHelp(folder);
+    return kExitSuccess;
   }
-
-  // 2. The program's folder becomes the current directory. A relative registry
-  // directory was meant from where the user started the program, as zcom reads it.
-  platform::AnchorEnvironmentPath("ZENTROVA_REGISTRY");
-  const std::string folder = ProgramFolder();
-  platform::ChangeCurrentDirectory(folder);
-
-  // Help and version need no configuration: no mobile number looks like these.
-  if (argc == 2) {
-    std::string_view only = argv[1];
-    if (only == "-h" || only == "--help") {
-      PrintHelp(folder);
-      return kExitSuccess;
-    }
-    if (only == "--version") {
-      char version[128] = {};
-      FileVersionReader(version, sizeof version);
-      std::printf("Pagora %s\n", version);
-      return kExitSuccess;
-    }
+  if (only == "--version") {
+    char version[128] = {};
+    FileVersionReader(version, sizeof version);
+    std::printf("Pagora %s\n", version);
+    return kExitSuccess;
   }
+  return -1;
+}
 
-  // 3. Configuration.
-  Configuration config;
+// The configuration, and the account details before the arguments are looked
+// at. kExitSuccess when a send may go ahead.
+int LoadAccount(const std::string& folder, Configuration& config) {
   ConfigurationReport report;
   ReadConfiguration(folder, config, report);
   for (const auto& w : report.warnings) Warn(w);
@@ -163,39 +146,32 @@ int RunPagora(int argc, char** argv) {
     gateway::SetProxyDetails(config.proxyServer, config.proxyPort, config.proxyUserName,
                              config.proxyPassword);
 
-  // 4. The account details, before the arguments are looked at.
-  int code = 0;
+  int code = kExitSuccess;
   if (!config.accountId[0]) code = kExitUsage;
   if (!config.email[0]) code = kExitNoEmail;
   if (!config.password[0]) code = kExitNoPassword;
-  if (code != 0) {
-    if (config.path.empty()) {
-      std::string places;
-      for (const auto& c : ConfigurationCandidates(folder))
-        places += (places.empty() ? "" : ", ") + c;
-      Warn("no pagora.ini found; looked for " + places);
-    }
-    std::printf(
-        "Error %d: You must configure an AccountId, Email address and password in the pagora.ini "
-        "file\n",
-        code);
-    return code;
+  if (code == kExitSuccess) return code;
+  if (config.path.empty()) {
+    std::string places;
+    for (const auto& c : ConfigurationCandidates(folder))
+      places += (places.empty() ? "" : ", ") + c;
+    Warn("no pagora.ini found; looked for " + places);
   }
+  std::printf(
+      "Error %d: You must configure an AccountId, Email address and password in the pagora.ini "
+      "file\n",
+      code);
+  return code;
+}
 
-  // 5. No arguments: the usage text.
-  if (argc < 2) {
-    PrintUsage();
-    return kExitUsage;
-  }
-
-  // 6. The arguments in the ANSI code page; the user hears once if text was lost.
+// The arguments in the ANSI code page; the user hears once if text was lost.
+bool ArgumentsInAnsi(int argc, char** argv, std::vector<std::string>& args) {
   bool lossy = false;
-  std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     std::string converted;
     if (!platform::LocaleToAnsi(argv[i], converted, &lossy)) {
       std::fputs("Fatal Error: MFC initialization failed\n", stderr);
-      return kExitSetupFailed;
+      return false;
     }
     args.push_back(std::move(converted));
   }
@@ -203,18 +179,13 @@ int RunPagora(int argc, char** argv) {
     Warn("code page " + std::to_string(platform::AnsiCodePage()) +
          " cannot hold some characters of the arguments; they are sent as \"?\" "
          "(ZENTROVA_CODEPAGE names another code page)");
+  return true;
+}
 
-  std::string message;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    if (i > 1) message += ' ';
-    message += args[i];
-  }
-  const std::string& list = args[0];
-  std::vector<std::string> numbers = SplitRecipients(list);
-  const bool counted = !numbers.empty();
-  if (!counted) numbers.push_back(list);  // nothing but commas: sent as given
-
-  // A cut number would text a stranger, so a list or number that does not fit is refused whole.
+// A cut number would text a stranger, so a list or number that does not fit
+// is refused whole. kExitSuccess when every number may be sent.
+int CheckRecipients(const std::string& list, const std::vector<std::string>& numbers,
+                    const std::string& message) {
   if (list.size() > kMaxRecipientListBytes) {
     std::printf(
         "Error %d: The recipient list is %zu bytes long; at most %zu fit. Nothing was sent.\n",
@@ -241,16 +212,23 @@ int RunPagora(int argc, char** argv) {
   if (message.size() > kMaxMessageBytes)
     Warn("the message is " + std::to_string(message.size()) + " bytes long; at most " +
          std::to_string(kMaxMessageBytes) + " fit in one request, so it is sent to nobody");
+  return kExitSuccess;
+}
 
-  // The registry names the gateway: one that other users may change is not used.
+// The registry names the gateway: one that other users may change is not used.
+bool RegistryIsUsable() {
   platform::RegistryKey settings;
   if (long rc = settings.Open(platform::RegistryRoot::kCurrentUser, gateway::kSettingsKey);
       rc != platform::kErrorSuccess && rc != platform::kErrorFileNotFound) {
     std::fprintf(stderr, "Pagora: %s\n", platform::RegistryErrorText().c_str());
-    return kExitSetupFailed;
+    return false;
   }
-  settings.Close();
+  return true;
+}
 
+// One request per number; the exit status follows the last send.
+int SendToEach(const Configuration& config, const std::vector<std::string>& numbers,
+               const std::string& message, bool counted) {
   std::string resultText;
   int result = 0, sent = 0;
   for (const auto& number : numbers) {
@@ -275,6 +253,54 @@ int RunPagora(int argc, char** argv) {
   }
   if (counted) std::printf("%d Messages sent sucessfully\n", sent);
   return ExitStatus(result);
+}
+
+}  // namespace
+
+int RunPagora(int argc, char** argv) {
+  // 1. Process set-up: locale, code page and the HTTP library.
+  platform::ProcessSetup setup;
+  if (!setup.ok()) {
+    std::fprintf(stderr, "Pagora: %s\n", setup.message().c_str());
+    std::fputs("Fatal Error: MFC initialization failed\n", stderr);
+    std::fflush(stderr);
+    return kExitSetupFailed;
+  }
+
+  // 2. The program's folder becomes the current directory. A relative registry
+  // directory was meant from where the user started the program, as zcom reads it.
+  platform::AnchorEnvironmentPath("ZENTROVA_REGISTRY");
+  const std::string folder = platform::ProgramFolder();
+  platform::ChangeCurrentDirectory(folder);
+  if (int status = AnswerHelpOrVersion(argc, argv, folder); status >= 0) return status;
+
+  // 3. Configuration and 4. the account details.
+  Configuration config;
+  if (int status = LoadAccount(folder, config); status != kExitSuccess) return status;
+
+  // 5. No arguments: the usage text.
+  if (argc < 2) {
+    PrintUsage();
+    return kExitUsage;
+  }
+
+  // 6. The arguments, the recipients and the message.
+  std::vector<std::string> args;
+  if (!ArgumentsInAnsi(argc, argv, args)) return kExitSetupFailed;
+  std::string message;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (i > 1) message += ' ';
+    message += args[i];
+  }
+  const std::string& list = args[0];
+  std::vector<std::string> numbers = SplitRecipients(list);
+  const bool counted = !numbers.empty();
+  if (!counted) numbers.push_back(list);  // nothing but commas: sent as given
+  if (int status = CheckRecipients(list, numbers, message); status != kExitSuccess) return status;
+
+  // 7. The sends.
+  if (!RegistryIsUsable()) return kExitSetupFailed;
+  return SendToEach(config, numbers, message, counted);
 }
 
 }  // namespace zentrova::cli

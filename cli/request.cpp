@@ -5,8 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "gateway/endpoints.h"
-#include "gateway/transport.h"
+#include "gateway/commandline/transport.h"
 
 namespace zentrova::cli {
 
@@ -65,9 +64,9 @@ int SendCommandLineRequest(const char* accountId, const char* email, const char*
     return kMissingInput;
   }
   // Re-read before every send, so a changed registry value counts at once.
-  if (!gateway::ReadGatewayServers(gateway::GatewayServers::kPrimary, resultText))
-    return gateway::kSettingUnusable;
-  return gateway::SendHttpRequest(gateway::g_szHttpServer1, 0, document, resultText);
+  auto servers = gateway::ReadGatewayServers(gateway::GatewayServers::kPrimary, resultText);
+  if (!servers) return gateway::kSettingUnusable;
+  return gateway::SendHttpRequest(servers->primary, 0, document, resultText);
 }
 
 }  // namespace zentrova::cli

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/codepage.h"
+#include "platform/ole_text.h"
 
 namespace zentrova::com {
 namespace {
@@ -24,10 +24,8 @@ struct VariantCopy {
 };
 
 bool AddText(BSTR text, bool mayBeList, Entries& entries) {
-  std::u16string_view wide;
-  if (text) wide = std::u16string_view(text, SysStringLen(text));
   std::string ansi;
-  if (!platform::Utf16ToAnsi(wide, ansi)) return false;
+  if (!platform::OleToAnsi(platform::BstrView(text), ansi)) return false;
   const bool isList = mayBeList && ansi.find_first_of(",;") != std::string::npos;
   entries.push_back({std::move(ansi), isList});
   return true;

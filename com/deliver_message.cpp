@@ -3,16 +3,15 @@
 // the DeliveryMethod setting says.
 #include "com/deliver_message.h"
 
+#include <optional>
+#include <string>
+
 #include "com/collect_recipients.h"
 #include "com/module.h"
 #include "gateway/automation/document.h"
-#include "gateway/endpoints.h"
-#include "gateway/transport.h"
+#include "gateway/automation/transport.h"
 #include "identity/cipher.h"
 #include "smtp/gateway_mail.h"
-
-#include <optional>
-#include <string>
 
 namespace zentrova::com {
 namespace {
@@ -83,14 +82,15 @@ int DeliverMessage(const SharedSettings& settings, VARIANT* recipients, const st
 
   const int method = sender.DeliveryMethod;
   if (method != kMethodSmtp) {
-    gateway::ProxyDetails proxy;
-    OnExit wipeProxyPassword{[&] { identity::WipeBytes(proxy.password, sizeof proxy.password); }};
-    gateway::FillProxyDetails(proxy, sender.ProxyType, sender.ProxyPort, sender.ProxyAddress,
-                              sender.ProxyUserName, sender.ProxyPassword);
-    char reply[512] = {};
-    const int result = gateway::SendViaHttp(0, text, reply, sizeof reply, proxy);
-    if (result == 0) return 1;
-    if (result != gateway::kRetryableFailure && result != 99) {
+    gateway::ProxySettings proxy =
+        gateway::AutomationProxy(sender.ProxyType, sender.ProxyPort, sender.ProxyAddress,
+                                 sender.ProxyUserName, sender.ProxyPassword);
+    OnExit wipeProxyPassword{
+        [&] { identity::WipeBytes(proxy.proxy.password.data(), proxy.proxy.password.size()); }};
+    std::string reply;
+    const int result = gateway::SendViaHttp(0, text, reply, proxy);
+    if (result == gateway::kAccepted) return 1;
+    if (result != gateway::kRetryableFailure && result != gateway::kServerNotResponding) {
       // The gateway's refusal or the transport's own reason, as it stands.
       response = reply;
       return 0;
@@ -102,15 +102,8 @@ int DeliverMessage(const SharedSettings& settings, VARIANT* recipients, const st
     }
   }
 
-  // The mailbox is read into one buffer of the process: under the module's
-  // lock, and copied before another call can read it again.
   std::string mailboxError;
-  const std::optional<std::string> mailbox =
-      CurrentModule()->WithSettings([&](ModuleSettings&) -> std::optional<std::string> {
-        const char* read = gateway::ReadGatewayMailbox(mailboxError);
-        if (!read) return std::nullopt;
-        return std::string(read);
-      });
+  const std::optional<std::string> mailbox = gateway::ReadGatewayMailbox(mailboxError);
   if (!mailbox) {
     response = mailboxError;
     return 0;

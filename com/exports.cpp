@@ -1,11 +1,12 @@
-// The library's load and unload steps and its four exports, the only symbols
-// the library makes visible (see exports.map).
-#include <map>
+// The library's four exports, the only symbols it makes visible. The load and
+// unload steps that make and end the module, and the export list itself, are
+// per OS (com/posix/, com/win32/).
 #include <string>
 
 #include "com/ZentrovaCOM_i.h"
 #include "com/module.h"
 #include "com/registrar.h"
+#include "platform/ole_text.h"
 #include "platform/resource.h"
 
 using zentrova::com::CurrentModule;
@@ -14,13 +15,6 @@ using zentrova::com::Module;
 namespace {
 
 constexpr unsigned kRegistrationScript = 102;  // resource "REGISTRY"
-
-__attribute__((constructor)) void OnLibraryLoad() {
-  zentrova::com::StartModule(
-      zentrova::platform::ModulePathOf(reinterpret_cast<const void*>(&OnLibraryLoad)));
-}
-
-__attribute__((destructor)) void OnLibraryUnload() { zentrova::com::EndModule(); }
 
 HRESULT RunScript(Module& module, bool install) {
   std::string script;
@@ -63,10 +57,10 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
 STDAPI DllRegisterServer() {
   Module* module = CurrentModule();
   if (!module) return E_OUTOFMEMORY;
-  std::u16string path;
-  if (!zentrova::platform::Utf8ToUtf16(module->path(), path)) return E_UNEXPECTED;
+  zentrova::platform::OleString path;
+  if (!zentrova::platform::Utf8ToOle(module->path(), path)) return E_UNEXPECTED;
   ITypeLib* lib = nullptr;
-  if (HRESULT hr = LoadTypeLib(path.c_str(), &lib); FAILED(hr)) return hr;
+  if (HRESULT hr = LoadTypeLib(path.data(), &lib); FAILED(hr)) return hr;
   const bool wasRegistered = TypeLibraryRegistered();
   HRESULT hr = RegisterTypeLib(lib, path.data(), nullptr);
   lib->Release();

@@ -1,6 +1,6 @@
 // The loaded library: the one owner of everything the process shares between
 // the server's objects. It is made when the library is loaded and destroyed
-// when it is unloaded (see exports.cpp); nothing survives an unload.
+// when it is unloaded (see com/posix/library_hooks.cpp); nothing survives an unload.
 #pragma once
 
 #include <atomic>

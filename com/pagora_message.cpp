@@ -6,7 +6,7 @@
 #include "com/module.h"
 #include "com/sms_interface.h"
 #include "com/validation.h"
-#include "platform/codepage.h"
+#include "platform/ole_text.h"
 
 namespace zentrova::com {
 namespace {
@@ -33,9 +33,7 @@ HRESULT Deliver(VARIANT* recipients, BSTR text, std::string& response) {
     return S_FALSE;
   }
   std::string message;
-  std::u16string_view wide;
-  if (text) wide = std::u16string_view(text, SysStringLen(text));
-  if (!platform::Utf16ToAnsi(wide, message)) {
+  if (!platform::OleToAnsi(platform::BstrView(text), message)) {
     response = "Error: Could no allocate memory";
     return S_FALSE;
   }

@@ -12,6 +12,7 @@
 #include "com/module.h"
 #include "com/validation.h"
 #include "platform/codepage.h"
+#include "platform/ole_text.h"
 
 namespace zentrova::com {
 namespace {
@@ -52,20 +53,11 @@ HRESULT Reject(std::string message) {
   return S_FALSE;
 }
 
-// The whole BSTR as ANSI text (a NUL inside it included). False when the
-// conversion cannot run; *lossy tells of characters that the code page cannot hold.
-bool ToAnsi(BSTR value, std::string& text, bool* lossy) {
-  std::u16string_view wide;
-  if (value) wide = std::u16string_view(value, SysStringLen(value));
-  return platform::Utf16ToAnsi(wide, text, lossy);
-}
-
 // The first C0 or C1 control character or DEL in value, or 0 (a NUL has a
 // reason of its own).
-char16_t FirstControl(BSTR value) {
-  for (UINT i = 0, n = value ? SysStringLen(value) : 0; i < n; ++i)
-    if ((value[i] > 0 && value[i] < 0x20) || (value[i] >= 0x7F && value[i] <= 0x9F))
-      return value[i];
+unsigned FirstControl(BSTR value) {
+  for (const OLECHAR c : platform::BstrView(value))
+    if ((c > 0 && c < 0x20) || (c >= 0x7F && c <= 0x9F)) return static_cast<unsigned>(c);
   return 0;
 }
 
@@ -83,11 +75,12 @@ HRESULT PutText(BSTR value, Field field, const char* property, Controls controls
   constexpr size_t N = sizeof(std::invoke_result_t<Field, SharedSettings&>);
   std::string text;
   bool lossy = false;
-  if (!ToAnsi(value, text, &lossy)) return E_OUTOFMEMORY;
+  // The whole BSTR, a NUL inside it included.
+  if (!platform::OleToAnsi(platform::BstrView(value), text, &lossy)) return E_OUTOFMEMORY;
   const std::string name = std::string("Error: The ") + property + " text";
-  if (const char16_t c = FirstControl(value); c && controls == Controls::kRefused) {
-    char code[8];
-    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+  if (const unsigned c = FirstControl(value); c && controls == Controls::kRefused) {
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", c);
     return Reject(name + " holds a control character (" + code +
                   "): line breaks, tabs and other control characters are not allowed.");
   }
@@ -105,10 +98,8 @@ HRESULT PutText(BSTR value, Field field, const char* property, Controls controls
 
 HRESULT ToBstr(std::string_view stored, BSTR* out) {
   if (!out) return E_POINTER;
-  std::u16string wide;
-  if (!platform::AnsiToUtf16(stored, wide)) return E_OUTOFMEMORY;
-  BSTR result = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-  if (!result) return E_OUTOFMEMORY;
+  BSTR result = platform::AllocBstrFromAnsi(stored);
+  if (!result) return E_OUTOFMEMORY;  // the conversion, too, fails only for want of memory
   *out = result;
   return S_OK;
 }
@@ -287,7 +278,7 @@ HRESULT STDMETHODCALLTYPE SMSInterface::get_AccountID(BSTR* pVal) {
 HRESULT STDMETHODCALLTYPE SMSInterface::put_AccountID(BSTR newVal) {
   return Guarded([&] {
     std::string text;
-    if (!ToAnsi(newVal, text, nullptr)) return E_OUTOFMEMORY;
+    if (!platform::OleToAnsi(platform::BstrView(newVal), text)) return E_OUTOFMEMORY;
     // A valid id has at most 12 characters, so it always fits its buffer.
     if (!IsValidAccountId(text)) return Reject(kBadAccountId);
     Locked([&](ModuleSettings& s) { std::memcpy(kAccountId(s), text.c_str(), text.size() + 1); });

@@ -1,7 +1,5 @@
 #include "gateway/endpoints.h"
 
-#include <cstring>
-
 namespace zentrova::gateway {
 
 namespace {
@@ -12,7 +10,10 @@ constexpr const char* kDefaultMailbox = "sms@zentrova.example";
 constexpr unsigned long kServerReadLimit = 254;
 constexpr unsigned long kMailboxReadLimit = 63;
 
-char g_szGatewayMailbox[64] = {};
+// What the last read found: a key without a value keeps the name read before
+// (the default at the first read). Reads come one at a time: the console
+// program has one thread and the automation server serializes its sends.
+GatewayServerNames g_lastRead;
 
 // Reads name from an opened key into buffer, at most readLimit bytes with the
 // terminator. A missing value leaves the buffer as it was; an over-long one
@@ -48,9 +49,6 @@ bool OpenSettings(platform::RegistryKey& key, bool& found, std::string& error) {
 
 }  // namespace
 
-char g_szHttpServer1[256] = {};
-char g_szHttpServer2[256] = {};
-
 long ReadRegistryString(platform::RegistryRoot root, const char* keyPath, const char* valueName,
                         char* buffer, unsigned long readLimit) {
   platform::RegistryKey key;
@@ -67,33 +65,48 @@ long ReadRegistryString(platform::RegistryRoot root, const char* keyPath, const 
   return 0;
 }
 
-bool ReadGatewayServers(GatewayServers which, std::string& error) {
+namespace {
+
+// Replaces name with the value when the key holds it, and leaves it as it was
+// when not; false, with error, for a value over its limit (see ReadSetting).
+bool ReadServerName(const platform::RegistryKey& key, const char* value, std::string& name,
+                    std::string& error) {
+  char buffer[kServerReadLimit + 2] = {};
+  name.copy(buffer, sizeof buffer - 1);
+  if (!ReadSetting(key, value, buffer, kServerReadLimit, error)) return false;
+  name = buffer;
+  return true;
+}
+
+}  // namespace
+
+std::optional<GatewayServerNames> ReadGatewayServers(GatewayServers which, std::string& error) {
   // One opening of the key (one read of the hive) for both names.
   platform::RegistryKey key;
   bool found = false;
   bool ok = OpenSettings(key, found, error);
+  GatewayServerNames& names = g_lastRead;
   if (!found) {
-    g_szHttpServer1[0] = '\0';
-    g_szHttpServer2[0] = '\0';
+    names = GatewayServerNames{};
   } else {
-    ok = ReadSetting(key, "HTTP1", g_szHttpServer1, kServerReadLimit, error);
+    ok = ReadServerName(key, "HTTP1", names.primary, error);
     if (ok && which == GatewayServers::kBoth)
-      ok = ReadSetting(key, "HTTP2", g_szHttpServer2, kServerReadLimit, error);
+      ok = ReadServerName(key, "HTTP2", names.secondary, error);
   }
-  if (g_szHttpServer1[0] == '\0') std::strcpy(g_szHttpServer1, kDefaultServer1);
-  if (g_szHttpServer2[0] == '\0') std::strcpy(g_szHttpServer2, kDefaultServer2);
-  return ok;
+  if (names.primary.empty()) names.primary = kDefaultServer1;
+  if (names.secondary.empty()) names.secondary = kDefaultServer2;
+  if (!ok) return std::nullopt;
+  return names;
 }
 
-const char* ReadGatewayMailbox(std::string& error) {
-  std::strcpy(g_szGatewayMailbox, kDefaultMailbox);
-  char value[64] = {};
+std::optional<std::string> ReadGatewayMailbox(std::string& error) {
+  char value[kMailboxReadLimit + 1] = {};
   platform::RegistryKey key;
   bool found = false;
-  if (!OpenSettings(key, found, error)) return nullptr;
-  if (found && !ReadSetting(key, "DebugGateway", value, kMailboxReadLimit, error)) return nullptr;
-  if (value[0] != '\0') std::memcpy(g_szGatewayMailbox, value, sizeof value);
-  return g_szGatewayMailbox;
+  if (!OpenSettings(key, found, error)) return std::nullopt;
+  if (found && !ReadSetting(key, "DebugGateway", value, kMailboxReadLimit, error))
+    return std::nullopt;
+  return value[0] != '\0' ? std::string(value) : std::string(kDefaultMailbox);
 }
 
 }  // namespace zentrova::gateway

@@ -3,8 +3,10 @@
 // current user) and the proxy settings of each deliverable.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "platform/http.h"
 #include "platform/registry.h"
 
 namespace zentrova::gateway {
@@ -22,40 +24,33 @@ inline constexpr int kSettingUnusable = -3;
 long ReadRegistryString(platform::RegistryRoot root, const char* keyPath, const char* valueName,
                         char* buffer, unsigned long readLimit);
 
-// The primary and secondary gateway servers: process-wide, re-read before every
-// send (the console program reads the primary only). An over-long value would
-// send the request to the default host instead of the one the administrator
-// named, so it makes the read fail with error naming the value and its limit;
-// a hive the registry refuses fails it with the registry's reason.
-extern char g_szHttpServer1[256];
-extern char g_szHttpServer2[256];
+// The gateway's server names, as the registry gives them or by default.
+struct GatewayServerNames {
+  std::string primary;
+  std::string secondary;
+};
+
+// The primary and secondary gateway servers, re-read before every send (the
+// console program reads the primary only). A key without a value keeps the
+// name of the process's previous read. An over-long value would send the
+// request to the default host instead of the one the administrator named, so
+// it makes the read fail with error naming the value and its limit; a hive
+// the registry refuses fails it with the registry's reason.
 enum class GatewayServers { kPrimary, kBoth };
-bool ReadGatewayServers(GatewayServers which, std::string& error);
+std::optional<GatewayServerNames> ReadGatewayServers(GatewayServers which, std::string& error);
 
 // The gateway mailbox for delivery by e-mail (automation server), re-read before
-// use; null, with error set, when "DebugGateway" is too long or the hive is refused.
-const char* ReadGatewayMailbox(std::string& error);
+// use; none, with error set, when "DebugGateway" is too long or the hive is refused.
+std::optional<std::string> ReadGatewayMailbox(std::string& error);
 
-// Command-line sender: one process-wide record, set once at start-up.
+// How the transport reaches the gateway: directly, by the system's settings,
+// or through the given proxy, whose user name and password (when the build
+// uses them) answer the proxy's request for authentication. The console
+// program sets one for the process at start-up; the automation server makes
+// a fresh one for every send from the object's properties.
 struct ProxySettings {
-  bool useProxy = false;
-  int port = 0;
-  char address[64] = {};
-  char userName[64] = {};
-  char password[64] = {};
+  platform::HttpAccess access = platform::HttpAccess::kDirect;
+  platform::HttpProxy proxy;
 };
-int SetProxyDetails(const char* host, int port, const char* userName, const char* password);
-const ProxySettings& CurrentProxySettings();
-
-// Automation server: a fresh record for every send, from the object's properties.
-struct ProxyDetails {
-  char address[64] = {};
-  char userName[64] = {};
-  char password[64] = {};
-  int proxyType = 0;  // 0 none, 1 the system's settings, 2 the given proxy
-  int port = 0;
-};
-void FillProxyDetails(ProxyDetails& details, int proxyType, int proxyPort, const char* proxyAddress,
-                      const char* proxyUserName, const char* proxyPassword);
 
 }  // namespace zentrova::gateway

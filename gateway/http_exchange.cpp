@@ -73,22 +73,81 @@ int JudgeReply(const TransportVariant& variant, unsigned long status, std::strin
   // The reply is text for a person; it ends where a terminator would.
   text = held.substr(0, held.find('\0'));
   int code = ReadReplyCode(held);
-  if (code == 99) text = "Server not responding";
-  if (code == 1 && variant.codeOneAccepted) return 0;
+  if (code == kServerNotResponding) text = "Server not responding";
+  if (code == 1 && variant.codeOneAccepted) return kAccepted;
   if (code != 0) return code;
   if (variant.zeroNeedsFourZeros && held.substr(0, 4) != "0000") return variant.initialResult;
-  return 0;
+  return kAccepted;
 }
 
+namespace {
+
+// One attempt's exchange: the connection and the request are opened by the
+// first attempt that gets that far and reused by the later ones.
+struct Exchange {
+  const TransportVariant& variant;
+  const platform::HttpSession& session;
+  std::string_view server;
+  std::string objectName;
+  const std::string& document;
+  platform::HttpConnection connection;
+  platform::HttpRequest request;
+
+  // Sends the document and reads the reply; false, with error, when an
+  // operation of the HTTP client failed.
+  bool Post(unsigned long& status, std::string& reply, std::size_t& replyBytes,
+            platform::HttpError& error) {
+    status = 0;
+    replyBytes = 0;
+    bool ok = connection.IsOpen() || connection.Open(session, server, kGatewayPort, error);
+    if (ok && !request.IsOpen()) ok = request.Open(connection, "POST", objectName, error);
+    if (ok) ok = request.Send(document, error);
+    if (ok && !request.QueryStatusCode(status, error)) status = 0;
+    // Only a 200 reply's body is judged; a proxy or server that breaks off the
+    // body of an error page still gets its status answered (a 407 above all).
+    if (ok && !ReadReply(request, variant.replyLimit, reply, replyBytes, error) && status == 200)
+      ok = false;
+    return ok;
+  }
+};
+
+// The result of a failed attempt, and whether the attempts go on.
+int AfterFailure(const TransportVariant& variant, platform::HttpRequest& request,
+                 const platform::HttpError& error, std::string& resultText, int& attemptLimit,
+                 bool& mayHaveBeenDelivered, bool& stop) {
+  stop = true;
+  if (error.requestSent) {
+    // Posting again could deliver the message twice; the caller learns why
+    // it was not.
+    resultText = "HTTP error: " + error.message +
+                 "; the request had been sent, so the message may have been delivered;"
+                 " it was not sent again\r\n";
+    mayHaveBeenDelivered = true;
+    return variant.resultOnceSent;
+  }
+  resultText = HttpErrorText(error);
+  if (variant.timeoutEndsAttempts && error.code == platform::kInternetErrorTimeout)
+    return variant.initialResult;
+  if (request.IsOpen()) request.ShowErrorDialog(platform::kInternetErrorIncorrectPassword);
+  stop = false;
+  // A time-out or a dropped connection may pass by itself: one more try
+  // each time, but never more than the variant grants in all.
+  bool dropped = error.code == platform::kInternetErrorTimeout ||
+                 error.code == platform::kInternetErrorConnectionAborted;
+  if (dropped && attemptLimit < variant.maxAttempts + variant.extraAttemptsOnDrop) ++attemptLimit;
+  return kRetryableFailure;
+}
+
+}  // namespace
+
 int RunAttempts(const TransportVariant& variant, const platform::HttpSession& session,
-                const char* server, int type, const std::string& document, std::string& resultText,
-                const ProxyAuthAnswer& on407, bool& mayHaveBeenDelivered) {
+                std::string_view server, int type, const std::string& document,
+                std::string& resultText, const ProxyAuthAnswer& on407, bool& mayHaveBeenDelivered) {
   mayHaveBeenDelivered = false;
   char objectName[64];
   std::snprintf(objectName, sizeof objectName, kObjectNameFormat, type);
+  Exchange exchange{variant, session, server, objectName, document, {}, {}};
 
-  platform::HttpConnection connection;
-  platform::HttpRequest request;
   int attempts = 0;
   int attemptLimit = variant.maxAttempts;
   int result = variant.initialResult;
@@ -97,55 +156,27 @@ int RunAttempts(const TransportVariant& variant, const platform::HttpSession& se
     resultText.clear();
     result = variant.initialResult;
     unsigned long status = 0;
-    platform::HttpError error;
     std::string reply;
     std::size_t replyBytes = 0;
+    platform::HttpError error;
+    bool ok = exchange.Post(status, reply, replyBytes, error);
 
-    bool ok =
-        connection.IsOpen() || connection.Open(session, server ? server : "", kGatewayPort, error);
-    if (ok && !request.IsOpen()) ok = request.Open(connection, "POST", objectName, error);
-    if (ok) ok = request.Send(document, error);
-    if (ok && !request.QueryStatusCode(status, error)) status = 0;
-    // Only a 200 reply's body is judged; a proxy or server that breaks off the
-    // body of an error page still gets its status answered (a 407 above all).
-    if (ok && !ReadReply(request, variant.replyLimit, reply, replyBytes, error) && status == 200)
-      ok = false;
-
+    // The reply is judged; a 407 is answered on the next attempt.
     if (ok) {
       result = JudgeReply(variant, status, reply, replyBytes, resultText);
       if (status == 407) {
         if (on407.setCredentials)
-          ok = request.SetProxyCredentials(on407.userName, on407.password, error);
-        if (ok) request.ShowErrorDialog(platform::kInternetErrorIncorrectPassword);
+          ok = exchange.request.SetProxyCredentials(on407.userName, on407.password, error);
+        if (ok) exchange.request.ShowErrorDialog(platform::kInternetErrorIncorrectPassword);
       }
-    }
-
-    if (!ok && error.requestSent) {
-      // Posting again could deliver the message twice; the caller learns why
-      // it was not.
-      resultText = "HTTP error: " + error.message +
-                   "; the request had been sent, so the message may have been delivered;"
-                   " it was not sent again\r\n";
-      result = variant.resultOnceSent;
-      mayHaveBeenDelivered = true;
-      break;
     }
     if (!ok) {
-      resultText = HttpErrorText(error);
-      if (variant.timeoutEndsAttempts && error.code == platform::kInternetErrorTimeout) {
-        result = variant.initialResult;
-        break;
-      }
-      if (request.IsOpen()) request.ShowErrorDialog(platform::kInternetErrorIncorrectPassword);
-      result = -2;
-      // A time-out or a dropped connection may pass by itself: one more try
-      // each time, but never more than the variant grants in all.
-      bool dropped = error.code == platform::kInternetErrorTimeout ||
-                     error.code == platform::kInternetErrorConnectionAborted;
-      if (dropped && attemptLimit < variant.maxAttempts + variant.extraAttemptsOnDrop)
-        ++attemptLimit;
+      bool stop = false;
+      result = AfterFailure(variant, exchange.request, error, resultText, attemptLimit,
+                            mayHaveBeenDelivered, stop);
+      if (stop) break;
     }
-  } while (result == -2 && attempts < attemptLimit);
+  } while (result == kRetryableFailure && attempts < attemptLimit);
   return result;
 }
 

@@ -14,7 +14,7 @@ namespace zentrova::gateway {
 
 struct TransportVariant {
   int initialResult;         // an attempt without a usable reply ends with this
-  int maxAttempts;           // per server, while the result is retryable (-2)
+  int maxAttempts;           // per server, while the result is kRetryableFailure
   int extraAttemptsOnDrop;   // granted by time-outs and aborted connections, in all
   bool timeoutEndsAttempts;  // a time-out ends the attempts with initialResult
   int resultOnceSent;        // a failure after the whole request went out ends with this
@@ -78,8 +78,8 @@ int JudgeReply(const TransportVariant& variant, unsigned long status, std::strin
 // after the whole request went out ends the attempts, since the gateway may
 // already have sent the message: mayHaveBeenDelivered then says so.
 int RunAttempts(const TransportVariant& variant, const platform::HttpSession& session,
-                const char* server, int type, const std::string& document, std::string& resultText,
-                const ProxyAuthAnswer& on407, bool& mayHaveBeenDelivered);
+                std::string_view server, int type, const std::string& document,
+                std::string& resultText, const ProxyAuthAnswer& on407, bool& mayHaveBeenDelivered);
 
 // "HTTP error: <message>\r\n"
 std::string HttpErrorText(const platform::HttpError& error);

@@ -1,31 +1,23 @@
-// Posting a request document to a gateway web server. The two deliverables
-// differ in a few settled points; each links the library built for it, so
-// neither can call the other's variant (the call would not link).
+// The results of posting a request document to a gateway web server, common
+// to both builds of the transport. The functions of each build are declared
+// in its own header (gateway/commandline/transport.h,
+// gateway/automation/transport.h), so that calling the other build's variant
+// fails at the include.
 #pragma once
-
-#include <cstddef>
-#include <string>
-
-#include "gateway/endpoints.h"
 
 namespace zentrova::gateway {
 
-// Transport results besides 0 (accepted) and the gateway's own reply codes.
+// The gateway accepted the request.
+inline constexpr int kAccepted = 0;
+// A retryable failure: the proxy asked for authentication, an operation of the
+// HTTP client failed, or (automation server) no internet session.
 inline constexpr int kRetryableFailure = -2;
+// The gateway's own reply code for "busy"; the result text then says so.
+inline constexpr int kServerNotResponding = 99;
+// The attempt ended without a usable reply.
 inline constexpr int kNoUsableReplyCommandLine = 10;
 inline constexpr int kNoUsableReplyAutomation = 2100;
+// Command-line build: the internet session cannot be created.
 inline constexpr int kNoInternetSession = 3000;
-
-// Command-line build: the proxy comes from the process-wide ProxySettings.
-int SendHttpRequest(const char* server, int type, const std::string& document,
-                    std::string& resultText);
-
-// Automation build.
-int SendHttpRequest(const char* server, int type, const std::string& document,
-                    std::string& resultText, const ProxyDetails& proxy);
-// Primary, then secondary on -2 or 2100; one send of the process at a time.
-// output (may be null) receives the result text, cut to outputSize - 1 bytes.
-int SendViaHttp(int type, const std::string& document, char* output, std::size_t outputSize,
-                const ProxyDetails& proxy);
 
 }  // namespace zentrova::gateway

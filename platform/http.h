@@ -44,7 +44,18 @@ bool InitialiseHttp(std::string& message);
 enum class HttpAccess {
   kDirect,     // no proxy, whatever the environment says
   kPreconfig,  // the system's settings: http_proxy (or HTTP_PROXY) and no_proxy (or NO_PROXY)
-  kProxy,      // the proxy list given to Open
+  kProxy,      // the proxy given to Open
+};
+
+// An HTTP proxy as the settings name it. host is a host name, an IPv4 address
+// or a bracketed IPv6 address, without scheme or port (see http_rules.h). The
+// user name and password answer the proxy's request for authentication; the
+// session does not send them by itself (see HttpRequest::SetProxyCredentials).
+struct HttpProxy {
+  std::string host;
+  int port = 0;
+  std::string userName;
+  std::string password;
 };
 
 // Time limits of every request of a session, in milliseconds; 0 is no limit.
@@ -62,11 +73,10 @@ class HttpSession {
   HttpSession(const HttpSession&) = delete;
   HttpSession& operator=(const HttpSession&) = delete;
 
-  // proxyList is used with kProxy only, in the list form "http=http://HOST:PORT"
-  // (several blank-separated entries allowed; the "http=" one, or an entry
-  // without a scheme, is taken). Fails when the library cannot start or the
-  // list names no usable proxy.
-  bool Open(std::string_view userAgent, HttpAccess access, std::string_view proxyList,
+  // proxy is used with kProxy only, for plain HTTP and without a bypass list.
+  // Fails when the library cannot start or the proxy breaks the rules of
+  // ProxyUrl (http_rules.h).
+  bool Open(std::string_view userAgent, HttpAccess access, const HttpProxy& proxy,
             HttpError& error);
   void SetTimeouts(const HttpTimeouts& timeouts);
 
@@ -84,10 +94,8 @@ class HttpConnection {
   HttpConnection(const HttpConnection&) = delete;
   HttpConnection& operator=(const HttpConnection&) = delete;
 
-  // The server name is taken literally: a host name, an IPv4 address or a
-  // bracketed IPv6 address, with an optional ":PORT" that replaces port. Any
-  // other character (a blank, "/", "@", "?", "#", a control character...)
-  // fails with kInternetErrorInvalidUrl, so a name can never redirect a request.
+  // The server name is taken literally, by the rules of ParseServerName
+  // (http_rules.h): a name that breaks them fails with kInternetErrorInvalidUrl.
   bool Open(const HttpSession& session, std::string_view server, int port, HttpError& error);
   bool IsOpen() const;
 

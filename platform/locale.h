@@ -1,18 +1,18 @@
 // The Windows locale identifier (LCID) of the locale the process runs in.
 #pragma once
 
-#include <string_view>
+#include <optional>
 
 namespace zentrova::platform {
 
-// The identifier of the locale named by the environment (LC_ALL, then
-// LC_CTYPE, then LANG), whether or not that locale is installed. "C", "POSIX"
-// and an unset locale give 1033, English (United States).
+// The current locale's identifier. The POSIX adapter reads the locale named by
+// the environment (LC_ALL, then LC_CTYPE, then LANG), whether or not it is
+// installed; "C", "POSIX" and an unset locale give 1033, English (United
+// States).
 unsigned long ThreadLocaleId();
 
-// The identifier for one locale name such as "de_DE.UTF-8", "sr_RS@latin" or
-// "pt-BR". A language the table knows in another country gives that
-// language's main locale; an unknown language gives 1033.
-unsigned long LocaleIdForName(std::string_view name);
+// For tests: the identifier ThreadLocaleId gives while one is fixed, in place
+// of the system's; std::nullopt gives the system's answer back.
+void FixCurrentLocale(std::optional<unsigned long> id);
 
 }  // namespace zentrova::platform

@@ -2,9 +2,8 @@
 // what the automation server writes when it registers itself (classes root).
 //
 // On Windows this is the real registry. Elsewhere it is a file-backed stand-in:
-// one REGEDIT4 text file per root in the directory named by ZENTROVA_REGISTRY
-// (default $XDG_CONFIG_HOME/zentrova/registry), so an administrator can read and
-// edit it. Key paths are backslash-separated and case-insensitive; value names are
+// one REGEDIT4 text file per root in one directory (platform/posix/
+// registry_directory.h), so an administrator can read and edit it. Key paths are backslash-separated and case-insensitive; value names are
 // case-insensitive and the empty name is the key's default value.
 //
 // The classes root names the libraries that activation loads, so the stand-in
@@ -34,9 +33,6 @@ enum class RegistryRoot { kCurrentUser, kClassesRoot };
 // "HKEY_CURRENT_USER" / "HKCU" and "HKEY_CLASSES_ROOT" / "HKCR" (any case).
 bool ParseRegistryRoot(std::string_view name, RegistryRoot& root);
 const char* RegistryRootName(RegistryRoot root);  // the long form
-
-// Where the stand-in keeps its hive files (for tools and messages that name it).
-std::string RegistryDirectory();
 
 // Why the calling thread's last Open or Commit failed with something other than
 // kErrorFileNotFound: a sentence naming the path and what to do about it.

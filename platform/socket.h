@@ -3,13 +3,14 @@
 //
 // Every wait has a time limit given by the caller, and a wait that runs out is
 // reported as kTimedOut, distinct from a refused or broken connection. The
-// object owns its descriptor and releases it on Close, on move-assignment and
-// on destruction.
+// object owns its socket and releases it on Close, on move-assignment and on
+// destruction; what the system's handle looks like stays in the adapter.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -26,14 +27,14 @@ enum class SocketResult {
 
 class TcpSocket {
  public:
-  TcpSocket() = default;
+  TcpSocket();
   ~TcpSocket();
   TcpSocket(TcpSocket&& other) noexcept;
   TcpSocket& operator=(TcpSocket&& other) noexcept;
   TcpSocket(const TcpSocket&) = delete;
   TcpSocket& operator=(const TcpSocket&) = delete;
 
-  // Opens a stream descriptor, so that a process out of descriptors fails here
+  // Opens a stream socket, so that a process out of sockets fails here
   // before any name is looked up. Connect keeps it for an address of its family
   // and opens a fresh one otherwise.
   bool Create(std::string& error);
@@ -53,11 +54,11 @@ class TcpSocket {
   SocketResult Receive(char* buffer, std::size_t size, Milliseconds limit, std::size_t* received,
                        std::string& error);
 
-  // Ends both directions of the connection without releasing the descriptor,
+  // Ends both directions of the connection without releasing the socket,
   // which wakes a thread blocked in Receive or SendAll; safe from another thread.
   void Shutdown();
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const;
 
   // The numeric address of this end of a connected socket ("127.0.0.1",
   // "::1"), with is_ipv6 telling which family it is.
@@ -65,17 +66,14 @@ class TcpSocket {
 
  private:
   friend class TcpListener;
-  explicit TcpSocket(int fd) : fd_(fd) {}
-
-  int fd_ = -1;
-  bool fresh_ = false;  // opened by Create and not yet used for a connection attempt
-  int family_ = 0;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;  // never null, also after a move
 };
 
 // A listening socket bound to one address of the local machine.
 class TcpListener {
  public:
-  TcpListener() = default;
+  TcpListener();
   ~TcpListener();
   TcpListener(const TcpListener&) = delete;
   TcpListener& operator=(const TcpListener&) = delete;
@@ -83,7 +81,7 @@ class TcpListener {
   // Binds host (a numeric address or a name; empty means every IPv4 address)
   // and port (0: any free port) and starts listening.
   bool Listen(std::string_view host, std::uint16_t port, std::string& error);
-  std::uint16_t Port() const { return port_; }
+  std::uint16_t Port() const;
 
   // Waits at most limit for the next connection.
   SocketResult Accept(TcpSocket& connection, Milliseconds limit, std::string& error);
@@ -94,8 +92,8 @@ class TcpListener {
   void Close();
 
  private:
-  int fd_ = -1;
-  std::uint16_t port_ = 0;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 // The machine's host name, as the system reports it; false when it cannot be read.

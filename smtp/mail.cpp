@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/clock.h"
+
 namespace zentrova::smtp {
 
 bool OutgoingMail::AddRecipient(std::string_view address, std::string_view name) {
@@ -23,7 +25,8 @@ std::string FormatMailDate(std::time_t when) {
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   std::tm tm{};
-  if (!gmtime_r(&when, &tm) || tm.tm_wday < 0 || tm.tm_wday > 6 || tm.tm_mon < 0 || tm.tm_mon > 11)
+  if (!platform::UtcCalendarTime(when, tm) || tm.tm_wday < 0 || tm.tm_wday > 6 || tm.tm_mon < 0 ||
+      tm.tm_mon > 11)
     return {};
   char text[40];
   std::snprintf(text, sizeof text, "%s, %02d %s %02d %02d:%02d:%02d -0000", kDays[tm.tm_wday],

@@ -1,5 +1,5 @@
-# ZentrovaCOM.dll: the four exports (ZentrovaCOM.def, nothing else is
-# exported), DllMain, and the resources: the type library, which widl compiles
+# ZentrovaCOM.dll's Windows side: the export list (ZentrovaCOM.def, nothing
+# but the four exports), DllMain, and the resources: the type library, which widl compiles
 # from the interface definition, the registration script, the string table and
 # the version block (ZentrovaCOM.rc).
 #
@@ -28,9 +28,8 @@ add_custom_command(OUTPUT ${ZV_TYPELIB}
   COMMENT "Compiling the type library ZentrovaCOM.tlb"
   VERBATIM)
 
-add_library(ZentrovaCOM SHARED exports.cpp win32/dllmain.cpp win32/ZentrovaCOM.rc
-  win32/ZentrovaCOM.def ${ZV_TYPELIB})
-target_link_libraries(ZentrovaCOM PRIVATE zv_com)
+target_sources(ZentrovaCOM PRIVATE win32/dllmain.cpp win32/ZentrovaCOM.rc win32/ZentrovaCOM.def
+  ${ZV_TYPELIB})
 # windres finds the files the resource script names in these folders.
 target_include_directories(ZentrovaCOM PRIVATE
   $<$<COMPILE_LANGUAGE:RC>:${CMAKE_CURRENT_BINARY_DIR};${CMAKE_CURRENT_SOURCE_DIR}>)

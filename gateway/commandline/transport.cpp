@@ -1,9 +1,6 @@
 // The console program's transport: the primary server only, the proxy from
 // the INI file, and a reply read as accepted unless it carries a nonzero code.
-#include "gateway/transport.h"
-
-#include <cstdio>
-#include <cstring>
+#include "gateway/commandline/transport.h"
 
 #include "gateway/http_exchange.h"
 
@@ -19,41 +16,29 @@ ProxySettings g_proxySettings;
 constexpr platform::HttpTimeouts kCommandLineTimeouts = {
     .connectMs = 10000, .sendMs = 4000, .receiveMs = 25000, .attemptMs = 0};
 
-void CopyText(char (&to)[64], const char* from) {
-  std::strncpy(to, from, sizeof to - 1);
-  to[sizeof to - 1] = '\0';
-}
-
 }  // namespace
 
 int SetProxyDetails(const char* host, int port, const char* userName, const char* password) {
   g_proxySettings = ProxySettings{};
   if (host) {
-    g_proxySettings.useProxy = true;
-    CopyText(g_proxySettings.address, host);
-    g_proxySettings.port = port;
+    // The host is used unchanged: a scheme written in the INI file stays part of it.
+    g_proxySettings.access = platform::HttpAccess::kProxy;
+    g_proxySettings.proxy.host = host;
+    g_proxySettings.proxy.port = port;
   }
-  if (userName) CopyText(g_proxySettings.userName, userName);
-  if (password) CopyText(g_proxySettings.password, password);
+  if (userName) g_proxySettings.proxy.userName = userName;
+  if (password) g_proxySettings.proxy.password = password;
   return 0;
 }
 
 const ProxySettings& CurrentProxySettings() { return g_proxySettings; }
 
-int SendHttpRequest(const char* server, int type, const std::string& document,
+int SendHttpRequest(const std::string& server, int type, const std::string& document,
                     std::string& resultText) {
   const ProxySettings& proxy = g_proxySettings;
-  std::string proxyList;
-  if (proxy.useProxy) {
-    char list[256];
-    std::snprintf(list, sizeof list, "http=http://%s:%d", proxy.address, proxy.port);
-    proxyList = list;
-  }
   platform::HttpSession session;
   platform::HttpError error;
-  if (!session.Open(kUserAgent,
-                    proxy.useProxy ? platform::HttpAccess::kProxy : platform::HttpAccess::kDirect,
-                    proxyList, error)) {
+  if (!session.Open(kUserAgent, proxy.access, proxy.proxy, error)) {
     // The result text says why, so the line the program prints is not empty.
     resultText = HttpErrorText(error);
     return kNoInternetSession;
@@ -61,7 +46,7 @@ int SendHttpRequest(const char* server, int type, const std::string& document,
   session.SetTimeouts(WithAttemptLimitOverride(kCommandLineTimeouts));
 
   // The proxy's credentials are answered to a 407, empty ones included.
-  ProxyAuthAnswer on407{true, proxy.userName, proxy.password};
+  ProxyAuthAnswer on407{true, proxy.proxy.userName, proxy.proxy.password};
   bool mayHaveBeenDelivered = false;
   return RunAttempts(kCommandLineVariant, session, server, type, document, resultText, on407,
                      mayHaveBeenDelivered);

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/http_rules.h"
+
 namespace zentrova::platform {
 
 namespace {
@@ -18,7 +20,6 @@ namespace {
 // The gateway's replies are short; a longer body is still received (the
 // exchange must finish cleanly) but what lies past this is dropped.
 constexpr std::size_t kHeldReplyLimit = 1024 * 1024;
-constexpr std::size_t kMessageLimit = 511;
 
 // Only plain HTTP is ever spoken. The library still starts its TLS backend
 // in its global set-up, which reads the system's OpenSSL configuration file
@@ -56,13 +57,6 @@ struct SlistDeleter {
 };
 using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
 
-bool Fail(HttpError& error, unsigned long code, std::string message) {
-  error.code = code;
-  if (message.size() > kMessageLimit) message.resize(kMessageLimit);
-  error.message = std::move(message);
-  return false;
-}
-
 // Which Windows internet error a curl failure corresponds to. The transport
 // treats a time-out and an aborted connection differently from the rest.
 unsigned long MapCurlCode(CURLcode code) {
@@ -89,137 +83,6 @@ unsigned long MapCurlCode(CURLcode code) {
     default:
       return kInternetErrorInternal;
   }
-}
-
-// Names are shown inside messages; make unprintable bytes visible.
-std::string Printable(std::string_view text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c < 0x20 || c >= 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-bool IsHostNameChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '.' || c == '_';
-}
-
-bool IsV6Char(char c) {
-  return (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || (c >= '0' && c <= '9') || c == ':' ||
-         c == '.';
-}
-
-// Splits "host", "host:port" or "[v6]:port" into the host as it goes into a
-// URL (v6 keeps its brackets) and the port. Any character that could change
-// the request's target makes the name invalid.
-bool ParseServerName(std::string_view server, std::string& urlHost, int& port,
-                     std::string& problem) {
-  std::string_view host = server;
-  std::string_view portText;
-  if (!server.empty() && server.front() == '[') {
-    std::size_t close = server.find(']');
-    if (close == std::string_view::npos) {
-      problem = "an IPv6 address lacks its closing ']'";
-      return false;
-    }
-    host = server.substr(1, close - 1);
-    for (char c : host)
-      if (!IsV6Char(c)) {
-        problem = "only hexadecimal digits, ':' and '.' may stand between '[' and ']'";
-        return false;
-      }
-    if (host.empty()) {
-      problem = "the brackets are empty";
-      return false;
-    }
-    std::string_view rest = server.substr(close + 1);
-    if (!rest.empty()) {
-      if (rest.front() != ':') {
-        problem = "only \":PORT\" may follow ']'";
-        return false;
-      }
-      portText = rest.substr(1);
-      if (portText.empty()) {
-        problem = "the port after ':' is missing";
-        return false;
-      }
-    }
-    urlHost = "[" + std::string(host) + "]";
-  } else {
-    std::size_t colon = server.find(':');
-    if (colon != std::string_view::npos) {
-      host = server.substr(0, colon);
-      portText = server.substr(colon + 1);
-      if (portText.empty()) {
-        problem = "the port after ':' is missing";
-        return false;
-      }
-    }
-    if (host.empty()) {
-      problem = "the host name is empty";
-      return false;
-    }
-    for (char c : host)
-      if (!IsHostNameChar(c)) {
-        problem = c == ' ' ? std::string("a host name holds no blank")
-                           : "a host name holds no '" + Printable(std::string_view(&c, 1)) + "'";
-        return false;
-      }
-    urlHost = std::string(host);
-  }
-  if (!portText.empty()) {
-    long value = 0;
-    for (char c : portText) {
-      if (c < '0' || c > '9' || value > 65535) {
-        problem = "the port must be a number from 1 to 65535";
-        return false;
-      }
-      value = value * 10 + (c - '0');
-    }
-    if (value < 1 || value > 65535) {
-      problem = "the port must be a number from 1 to 65535";
-      return false;
-    }
-    port = static_cast<int>(value);
-  }
-  return true;
-}
-
-// The "http=" entry of a proxy list, or the first entry without a scheme.
-std::string ProxyFromList(std::string_view list) {
-  std::string fallback;
-  std::size_t pos = 0;
-  while (pos < list.size()) {
-    std::size_t end = list.find_first_of(" \t;", pos);
-    if (end == std::string_view::npos) end = list.size();
-    std::string_view entry = list.substr(pos, end - pos);
-    pos = end + 1;
-    if (entry.empty()) continue;
-    std::size_t eq = entry.find('=');
-    if (eq == std::string_view::npos) {
-      if (fallback.empty()) fallback = std::string(entry);
-    } else if (entry.substr(0, eq) == "http") {
-      return std::string(entry.substr(eq + 1));
-    }
-  }
-  return fallback;
-}
-
-// The proxy must not smuggle credentials or a path into curl's proxy URL:
-// "http://HOST:PORT" with the same host rules as a server name.
-bool CheckProxyUrl(const std::string& proxy, std::string& problem) {
-  std::string_view rest = proxy;
-  if (rest.substr(0, 7) == "http://") rest.remove_prefix(7);
-  std::string host;
-  int port = 0;
-  return ParseServerName(rest, host, port, problem);
 }
 
 const char* Environment(const char* lower, const char* upper) {
@@ -252,24 +115,17 @@ struct HttpSession::Impl {
 HttpSession::HttpSession() = default;
 HttpSession::~HttpSession() = default;
 
-bool HttpSession::Open(std::string_view userAgent, HttpAccess access, std::string_view proxyList,
+bool HttpSession::Open(std::string_view userAgent, HttpAccess access, const HttpProxy& proxy,
                        HttpError& error) {
   std::string message;
   if (!InitialiseHttp(message)) return Fail(error, kInternetErrorInternal, message);
   auto impl = std::make_unique<Impl>();
   impl->userAgent = std::string(userAgent);
   impl->access = access;
-  std::string problem;
   if (access == HttpAccess::kProxy) {
-    impl->proxy = ProxyFromList(proxyList);
-    if (impl->proxy.empty())
-      return Fail(error, kInternetErrorInvalidUrl,
-                  "the proxy list \"" + Printable(proxyList) + "\" names no HTTP proxy");
-    if (!CheckProxyUrl(impl->proxy, problem))
-      return Fail(error, kInternetErrorInvalidUrl,
-                  "invalid proxy \"" + Printable(impl->proxy) + "\": " + problem);
+    if (!ProxyUrl(proxy, impl->proxy, error)) return false;
   } else if (access == HttpAccess::kPreconfig) {
-    if (const char* proxy = Environment("http_proxy", "HTTP_PROXY")) impl->proxy = proxy;
+    if (const char* system = Environment("http_proxy", "HTTP_PROXY")) impl->proxy = system;
     if (const char* noProxy = Environment("no_proxy", "NO_PROXY")) impl->noProxy = noProxy;
   }
   impl_ = std::move(impl);
@@ -299,11 +155,7 @@ bool HttpConnection::Open(const HttpSession& session, std::string_view server, i
   auto impl = std::make_unique<Impl>();
   impl->session = session.impl_.get();
   impl->port = port;
-  std::string problem;
-  if (!ParseServerName(server, impl->urlHost, impl->port, problem))
-    return Fail(error, kInternetErrorInvalidUrl,
-                "invalid server name \"" + Printable(server) + "\": " + problem +
-                    " (give a host name or address, optionally with :PORT)");
+  if (!ParseServerName(server, impl->urlHost, impl->port, error)) return false;
   impl_ = std::move(impl);
   return true;
 }

@@ -3,8 +3,11 @@
 // is the one a bare language name ("de") maps to.
 #include "platform/locale.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
+
+#include "platform/posix/locale_names.h"
 
 namespace zentrova::platform {
 namespace {
@@ -106,7 +109,15 @@ unsigned long LocaleIdForName(std::string_view name) {
   return kEnglishUnitedStates;
 }
 
+namespace {
+// Zero: none fixed (no locale has identifier 0).
+std::atomic<unsigned long> fixedLocale{0};
+}  // namespace
+
+void FixCurrentLocale(std::optional<unsigned long> id) { fixedLocale = id.value_or(0); }
+
 unsigned long ThreadLocaleId() {
+  if (unsigned long fixed = fixedLocale) return fixed;
   for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
     const char* value = std::getenv(variable);
     if (value && *value) return LocaleIdForName(value);

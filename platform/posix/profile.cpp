@@ -40,20 +40,11 @@ ProfileLoad LoadProfileFile(const std::string& path, ProfileFile& file, std::str
     return ProfileLoad::kFailed;
   }
   file.othersCanRead = (st.st_mode & S_IROTH) != 0;
-  char buffer[4096];
-  for (;;) {
-    ssize_t n = read(fd.get(), buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = "cannot read " + path + ": " + std::strerror(errno);
-      return ProfileLoad::kFailed;
-    }
-    if (file.bytes.size() + static_cast<std::size_t>(n) > kMaxProfileBytes) {
-      error = path + " grew past " + std::to_string(kMaxProfileBytes) + " bytes while it was read";
-      return ProfileLoad::kFailed;
-    }
-    file.bytes.append(buffer, static_cast<std::size_t>(n));
+  if (int failure = posix::ReadToEnd(fd.get(), kMaxProfileBytes, file.bytes)) {
+    error = failure == EFBIG ? path + " grew past " + std::to_string(kMaxProfileBytes) +
+                                   " bytes while it was read"
+                             : "cannot read " + path + ": " + std::strerror(failure);
+    return ProfileLoad::kFailed;
   }
   return ProfileLoad::kRead;
 }

@@ -26,6 +26,7 @@
 #include <memory>
 
 #include "platform/posix/hive.h"
+#include "platform/posix/registry_directory.h"
 #include "platform/posix/support.h"
 
 namespace zentrova::platform {
@@ -347,6 +348,61 @@ struct Change {
   enum Kind { kCreate, kSet, kDeleteValue, kDeleteTree } kind;
   std::string path, name, value;
 };
+
+// Names that would break the file's lines are refused before anything is touched.
+long CheckNames(RegistryRoot root, const std::vector<Change>& changes) {
+  hive::Hive scratch(root);
+  for (const auto& c : changes) {
+    std::string problem;
+    if (scratch.Create(c.path, problem) == hive::kNone)
+      return Fail(kErrorInvalidParameter, "cannot write the key \"" + c.path + "\": " + problem);
+    if (c.name.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+      return Fail(kErrorInvalidParameter,
+                  "a value name holds a line break or a NUL; the registry cannot keep it");
+    if (c.name.size() > hive::kMaxValueNameLength)
+      return Fail(kErrorInvalidParameter, "a value name is " + std::to_string(c.name.size()) +
+                                              " characters long; at most " +
+                                              std::to_string(hive::kMaxValueNameLength) +
+                                              " are allowed");
+  }
+  return kErrorSuccess;
+}
+
+// The lock file beside the hives, taken exclusively: writers queue here.
+long TakeLock(const std::string& dir, const FileDescriptor& lock) {
+  if (lock.get() < 0) return Fail(kErrorAccessDenied, SystemError("create", dir + "/.lock"));
+  while (flock(lock.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) return Fail(kErrorAccessDenied, SystemError("lock", dir + "/.lock"));
+  }
+  return kErrorSuccess;
+}
+
+// Deleting what does not exist fails the whole batch, before anything is written.
+long ApplyChanges(const std::vector<Change>& changes, hive::Hive& hive) {
+  for (const auto& c : changes) {
+    std::string problem;
+    switch (c.kind) {
+      case Change::kCreate:
+        hive.Create(c.path, problem);
+        break;
+      case Change::kSet:
+        hive.SetString(hive.Create(c.path, problem), c.name, c.value);
+        break;
+      case Change::kDeleteValue: {
+        std::uint32_t key = hive.Find(c.path);
+        if (key == hive::kNone || !hive.DeleteValue(key, c.name)) return kErrorFileNotFound;
+        break;
+      }
+      case Change::kDeleteTree: {
+        std::uint32_t key = hive.Find(c.path);
+        if (key == hive::kNone) return kErrorFileNotFound;
+        hive.DeleteTree(key);
+        break;
+      }
+    }
+  }
+  return kErrorSuccess;
+}
 }  // namespace
 
 struct RegistryWriter::Impl {
@@ -373,58 +429,18 @@ void RegistryWriter::DeleteTree(std::string_view path) {
 }
 
 long RegistryWriter::Commit() {
-  // Names that would break the file's lines are refused before anything is touched.
-  hive::Hive scratch(impl_->root);
-  for (const auto& c : impl_->changes) {
-    std::string problem;
-    if (scratch.Create(c.path, problem) == hive::kNone)
-      return Fail(kErrorInvalidParameter, "cannot write the key \"" + c.path + "\": " + problem);
-    if (c.name.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
-      return Fail(kErrorInvalidParameter,
-                  "a value name holds a line break or a NUL; the registry cannot keep it");
-    if (c.name.size() > hive::kMaxValueNameLength)
-      return Fail(kErrorInvalidParameter, "a value name is " + std::to_string(c.name.size()) +
-                                              " characters long; at most " +
-                                              std::to_string(hive::kMaxValueNameLength) +
-                                              " are allowed");
-  }
-
+  if (long rc = CheckNames(impl_->root, impl_->changes)) return rc;
   const std::string dir = RegistryDirectory();
   if (!MakeDirectories(dir)) return Fail(kErrorAccessDenied, SystemError("create", dir));
   if (long rc = TrustDirectory(dir)) return rc;
   FileDescriptor lock(
       open((dir + "/.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (lock.get() < 0) return Fail(kErrorAccessDenied, SystemError("create", dir + "/.lock"));
-  while (flock(lock.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return Fail(kErrorAccessDenied, SystemError("lock", dir + "/.lock"));
-  }
-
+  if (long rc = TakeLock(dir, lock)) return rc;
   // Under the lock: what other writers committed meanwhile is in the file now.
   hive::Hive hive(impl_->root);
   HiveFile file;
   if (long rc = LoadHive(impl_->root, hive, file)) return rc;
-  for (const auto& c : impl_->changes) {
-    std::string problem;
-    switch (c.kind) {
-      case Change::kCreate:
-        hive.Create(c.path, problem);
-        break;
-      case Change::kSet:
-        hive.SetString(hive.Create(c.path, problem), c.name, c.value);
-        break;
-      case Change::kDeleteValue: {
-        std::uint32_t key = hive.Find(c.path);
-        if (key == hive::kNone || !hive.DeleteValue(key, c.name)) return kErrorFileNotFound;
-        break;
-      }
-      case Change::kDeleteTree: {
-        std::uint32_t key = hive.Find(c.path);
-        if (key == hive::kNone) return kErrorFileNotFound;
-        hive.DeleteTree(key);
-        break;
-      }
-    }
-  }
+  if (long rc = ApplyChanges(impl_->changes, hive)) return rc;
   if (long rc = ReplaceFile(file.target, hive.Serialize())) return rc;
   impl_->changes.clear();
   return kErrorSuccess;

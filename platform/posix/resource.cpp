@@ -1,5 +1,5 @@
-// Resources are records in the "zv_resources" section of an ELF file; see
-// platform/resource.h for the record layout.
+// Resources are records in one section of an ELF file; see
+// platform/posix/embed_resource.h for the record layout.
 #include "platform/resource.h"
 
 #include <dlfcn.h>
@@ -13,10 +13,12 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/posix/embed_resource.h"
+
 namespace zentrova::platform {
 namespace {
 
-constexpr char kSectionName[] = "zv_resources";
+constexpr char kSectionName[] = ZV_RESOURCE_SECTION;
 
 bool Fail(std::string* error, const std::string& text) {
   if (error) *error = text;

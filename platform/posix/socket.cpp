@@ -60,23 +60,32 @@ SocketResult AwaitReady(int fd, short events, Clock::time_point deadline, Millis
 
 }  // namespace
 
+struct TcpSocket::Impl {
+  int fd = -1;
+  bool fresh = false;  // opened by Create and not yet used for a connection attempt
+  int family = 0;
+};
+
+struct TcpListener::Impl {
+  int fd = -1;
+  std::uint16_t port = 0;
+};
+
+TcpSocket::TcpSocket() : impl_(std::make_unique<Impl>()) {}
 TcpSocket::~TcpSocket() { Close(); }
 
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept
-    : fd_(other.fd_), fresh_(other.fresh_), family_(other.family_) {
-  other.fd_ = -1;
-}
+// The moved-from socket keeps a state of its own, closed, so that it can be used again.
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept : TcpSocket() { impl_.swap(other.impl_); }
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   if (this != &other) {
     Close();
-    fd_ = other.fd_;
-    fresh_ = other.fresh_;
-    family_ = other.family_;
-    other.fd_ = -1;
+    impl_.swap(other.impl_);
   }
   return *this;
 }
+
+bool TcpSocket::IsOpen() const { return impl_->fd >= 0; }
 
 bool TcpSocket::Create(std::string& error) {
   Close();
@@ -90,9 +99,9 @@ bool TcpSocket::Create(std::string& error) {
     error = ErrnoText("cannot create a socket", errno);
     return false;
   }
-  fd_ = fd;
-  family_ = family;
-  fresh_ = true;
+  impl_->fd = fd;
+  impl_->family = family;
+  impl_->fresh = true;
   return true;
 }
 
@@ -116,9 +125,9 @@ SocketResult TcpSocket::Connect(std::string_view host, std::uint16_t port, Milli
   error = "no address for " + name;
   for (addrinfo* ai = list; ai; ai = ai->ai_next) {
     int fd;
-    if (fd_ >= 0 && fresh_ && family_ == ai->ai_family) {
-      fd = fd_;
-      fd_ = -1;
+    if (impl_->fd >= 0 && impl_->fresh && impl_->family == ai->ai_family) {
+      fd = impl_->fd;
+      impl_->fd = -1;
     } else {
       fd = OpenStream(ai->ai_family);
       if (fd < 0) {
@@ -144,9 +153,9 @@ SocketResult TcpSocket::Connect(std::string_view host, std::uint16_t port, Milli
     }
     if (err == 0) {
       Close();
-      fd_ = fd;
-      family_ = ai->ai_family;
-      fresh_ = false;
+      impl_->fd = fd;
+      impl_->family = ai->ai_family;
+      impl_->fresh = false;
       ::freeaddrinfo(list);
       error.clear();
       return SocketResult::kOk;
@@ -164,13 +173,13 @@ SocketResult TcpSocket::Connect(std::string_view host, std::uint16_t port, Milli
 }
 
 SocketResult TcpSocket::SendAll(std::string_view data, Milliseconds limit, std::string& error) {
-  if (fd_ < 0) {
+  if (impl_->fd < 0) {
     error = "socket is not open";
     return SocketResult::kError;
   }
   auto deadline = Clock::now() + limit;
   while (!data.empty()) {
-    ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
+    ssize_t n = ::send(impl_->fd, data.data(), data.size(), MSG_NOSIGNAL);
     if (n > 0) {
       data.remove_prefix(static_cast<std::size_t>(n));
       continue;
@@ -178,7 +187,7 @@ SocketResult TcpSocket::SendAll(std::string_view data, Milliseconds limit, std::
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       SocketResult waited =
-          AwaitReady(fd_, POLLOUT, deadline, limit, "send", "send did not complete", error);
+          AwaitReady(impl_->fd, POLLOUT, deadline, limit, "send", "send did not complete", error);
       if (waited != SocketResult::kOk) return waited;
       continue;
     }
@@ -191,13 +200,13 @@ SocketResult TcpSocket::SendAll(std::string_view data, Milliseconds limit, std::
 SocketResult TcpSocket::Receive(char* buffer, std::size_t size, Milliseconds limit,
                                 std::size_t* received, std::string& error) {
   *received = 0;
-  if (fd_ < 0) {
+  if (impl_->fd < 0) {
     error = "socket is not open";
     return SocketResult::kError;
   }
   auto deadline = Clock::now() + limit;
   for (;;) {
-    ssize_t n = ::recv(fd_, buffer, size, 0);
+    ssize_t n = ::recv(impl_->fd, buffer, size, 0);
     if (n > 0) {
       *received = static_cast<std::size_t>(n);
       return SocketResult::kOk;
@@ -208,25 +217,27 @@ SocketResult TcpSocket::Receive(char* buffer, std::size_t size, Milliseconds lim
       error = ErrnoText("receive", errno);
       return SocketResult::kError;
     }
-    SocketResult waited = AwaitReady(fd_, POLLIN, deadline, limit, "receive", "nothing received", error);
+    SocketResult waited =
+        AwaitReady(impl_->fd, POLLIN, deadline, limit, "receive", "nothing received", error);
     if (waited != SocketResult::kOk) return waited;
   }
 }
 
 void TcpSocket::Shutdown() {
-  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+  if (impl_->fd >= 0) ::shutdown(impl_->fd, SHUT_RDWR);
 }
 
 void TcpSocket::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  fresh_ = false;
+  if (impl_->fd >= 0) ::close(impl_->fd);
+  impl_->fd = -1;
+  impl_->fresh = false;
 }
 
 bool TcpSocket::LocalAddress(std::string& address, bool& is_ipv6) const {
   sockaddr_storage ss{};
   socklen_t len = sizeof ss;
-  if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&ss), &len) != 0) return false;
+  if (impl_->fd < 0 || ::getsockname(impl_->fd, reinterpret_cast<sockaddr*>(&ss), &len) != 0)
+    return false;
   char text[INET6_ADDRSTRLEN] = {};
   if (ss.ss_family == AF_INET) {
     is_ipv6 = false;
@@ -243,7 +254,9 @@ bool TcpSocket::LocalAddress(std::string& address, bool& is_ipv6) const {
   return true;
 }
 
+TcpListener::TcpListener() : impl_(std::make_unique<Impl>()) {}
 TcpListener::~TcpListener() { Close(); }
+std::uint16_t TcpListener::Port() const { return impl_->port; }
 
 bool TcpListener::Listen(std::string_view host, std::uint16_t port, std::string& error) {
   Close();
@@ -260,7 +273,7 @@ bool TcpListener::Listen(std::string_view host, std::uint16_t port, std::string&
     return false;
   }
   error = "no address for " + name;
-  for (addrinfo* ai = list; ai && fd_ < 0; ai = ai->ai_next) {
+  for (addrinfo* ai = list; ai && impl_->fd < 0; ai = ai->ai_next) {
     int fd = OpenStream(ai->ai_family);
     if (fd < 0) {
       error = ErrnoText("cannot create a socket", errno);
@@ -273,30 +286,32 @@ bool TcpListener::Listen(std::string_view host, std::uint16_t port, std::string&
       ::close(fd);
       continue;
     }
-    fd_ = fd;
+    impl_->fd = fd;
   }
   ::freeaddrinfo(list);
-  if (fd_ < 0) return false;
+  if (impl_->fd < 0) return false;
 
   sockaddr_storage ss{};
   socklen_t len = sizeof ss;
-  ::getsockname(fd_, reinterpret_cast<sockaddr*>(&ss), &len);
-  port_ = ntohs(ss.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port
-                                         : reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
+  ::getsockname(impl_->fd, reinterpret_cast<sockaddr*>(&ss), &len);
+  impl_->port = ntohs(ss.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port
+                                               : reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
   error.clear();
   return true;
 }
 
 SocketResult TcpListener::Accept(TcpSocket& connection, Milliseconds limit, std::string& error) {
-  if (fd_ < 0) {
+  if (impl_->fd < 0) {
     error = "not listening";
     return SocketResult::kError;
   }
   auto deadline = Clock::now() + limit;
   for (;;) {
-    int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    int fd = ::accept4(impl_->fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd >= 0) {
-      connection = TcpSocket(fd);
+      TcpSocket accepted;
+      accepted.impl_->fd = fd;
+      connection = std::move(accepted);
       return SocketResult::kOk;
     }
     if (errno == EINTR || errno == ECONNABORTED) continue;
@@ -304,20 +319,21 @@ SocketResult TcpListener::Accept(TcpSocket& connection, Milliseconds limit, std:
       error = ErrnoText("accept", errno);
       return SocketResult::kError;
     }
-    SocketResult waited = AwaitReady(fd_, POLLIN, deadline, limit, "accept", "no connection", error);
+    SocketResult waited =
+        AwaitReady(impl_->fd, POLLIN, deadline, limit, "accept", "no connection", error);
     if (waited != SocketResult::kOk) return waited;
   }
 }
 
 void TcpListener::Interrupt() {
   // On Linux, shutting a listening socket down wakes poll and makes accept fail.
-  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+  if (impl_->fd >= 0) ::shutdown(impl_->fd, SHUT_RDWR);
 }
 
 void TcpListener::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  port_ = 0;
+  if (impl_->fd >= 0) ::close(impl_->fd);
+  impl_->fd = -1;
+  impl_->port = 0;
 }
 
 bool LocalHostName(std::string& name) {

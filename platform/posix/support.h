@@ -1,8 +1,12 @@
-// Small pieces the POSIX adapters share: Windows' way of comparing names, and
-// the owner of one file descriptor.
+// Small pieces the POSIX adapters share: Windows' way of comparing names, the
+// owner of one file descriptor, and reading a file whole.
 #pragma once
 
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <string>
 
 #include "platform/ascii.h"
 
@@ -25,5 +29,22 @@ class FileDescriptor {
  private:
   int fd_;
 };
+
+// Appends what fd holds from where it stands to its end to data, but never
+// more than limit bytes in all. 0, EFBIG when there is more, or the errno of
+// the read that failed.
+inline int ReadToEnd(int fd, std::size_t limit, std::string& data) {
+  char chunk[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n == 0) return 0;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (data.size() + static_cast<std::size_t>(n) > limit) return EFBIG;
+    data.append(chunk, static_cast<std::size_t>(n));
+  }
+}
 
 }  // namespace zentrova::platform::posix

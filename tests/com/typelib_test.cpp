@@ -6,6 +6,7 @@
 
 #include "com/ZentrovaCOM_i.h"
 #include "platform/com.h"
+#include "platform/compat/extras.h"
 #include "tests/com/support.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "identity/sender.h"
+#include "platform/posix/zone_file.h"
 #include "platform/timezone.h"
 
 namespace {

@@ -3,25 +3,23 @@
 #include <thread>
 
 #include "fixture.h"
-#include "gateway/transport.h"
+#include "gateway/automation/transport.h"
 
 namespace zentrova::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using gateway::ProxyDetails;
+using gateway::ProxySettings;
 
 class AutomationTransport : public TransportTest {
  protected:
-  int Send(const std::string& server, const ProxyDetails& proxy = ProxyDetails{}) {
+  int Send(const std::string& server, const ProxySettings& proxy = ProxySettings{}) {
     text_ = "stale text from an earlier send";
     return gateway::SendHttpRequest(server.c_str(), 0, kDocument, text_, proxy);
   }
-  static ProxyDetails Proxy(int type, const std::string& address, int port, const char* user = "",
-                            const char* password = "") {
-    ProxyDetails details;
-    gateway::FillProxyDetails(details, type, port, address.c_str(), user, password);
-    return details;
+  static ProxySettings Proxy(int type, const std::string& address, int port, const char* user = "",
+                             const char* password = "") {
+    return gateway::AutomationProxy(type, port, address.c_str(), user, password);
   }
   std::string text_;
 };
@@ -92,8 +90,8 @@ TEST_F(AutomationTransport, AFailureAfterTheRequestWentOutEndsTheAttempts) {
 TEST_F(AutomationTransport, ProxyDetailsDropOnlyAnHttpSchemePrefix) {
   for (const char* address :
        {"HTTP://proxy.example", "http://proxy.example", "hTtP://proxy.example"})
-    EXPECT_STREQ(Proxy(2, address, 8080).address, "proxy.example") << address;
-  EXPECT_STREQ(Proxy(2, "https://proxy.example", 1).address, "https://proxy.example");
+    EXPECT_EQ(Proxy(2, address, 8080).proxy.host, "proxy.example") << address;
+  EXPECT_EQ(Proxy(2, "https://proxy.example", 1).proxy.host, "https://proxy.example");
   // A secure scheme is no HTTP proxy name: the session cannot be made.
   EXPECT_EQ(Send("sms1.zentrova.example", Proxy(2, "https://proxy.example", 8080)), -2);
   EXPECT_EQ(text_, "There was an error connecting to the sever.");
@@ -135,27 +133,29 @@ TEST_F(AutomationTransport, SystemSettingsComeFromTheEnvironmentAndDirectIgnores
 
 TEST_F(AutomationTransport, GatewayMailboxDefaultsAndFollowsTheRegistry) {
   std::string error;
-  EXPECT_STREQ(gateway::ReadGatewayMailbox(error), "sms@zentrova.example");
+  EXPECT_EQ(gateway::ReadGatewayMailbox(error), "sms@zentrova.example");
   platform::RegistryWriter writer(platform::RegistryRoot::kCurrentUser);
   writer.SetString(gateway::kSettingsKey, "DebugGateway", "test@example.org");
   ASSERT_EQ(writer.Commit(), 0);
-  EXPECT_STREQ(gateway::ReadGatewayMailbox(error), "test@example.org");
+  EXPECT_EQ(gateway::ReadGatewayMailbox(error), "test@example.org");
 }
 
 TEST_F(AutomationTransport, AServerNameTooLongSendsNothingAndSaysWhy) {
   RawListener listener;
   SetServers(listener.Address(), std::string(254, 'h'));
-  char output[512] = {};
-  EXPECT_EQ(gateway::SendViaHttp(0, kDocument, output, sizeof output, ProxyDetails{}),
-            gateway::kSettingUnusable);
-  EXPECT_EQ(std::string(output).rfind("HTTP2 under HKEY_CURRENT_USER\\", 0), 0u) << output;
+  std::string output;
+  EXPECT_EQ(gateway::SendViaHttp(0, kDocument, output, ProxySettings{}), gateway::kSettingUnusable);
+  EXPECT_EQ(output.rfind("HTTP2 under HKEY_CURRENT_USER\\", 0), 0u) << output;
   EXPECT_TRUE(listener.Requests().empty());
 }
 
 class Failover : public AutomationTransport {
  protected:
-  int SendVia(char* output = nullptr, std::size_t size = 0) {
-    return gateway::SendViaHttp(0, kDocument, output, size, ProxyDetails{});
+  int SendVia(std::string* output = nullptr) {
+    std::string text;
+    int result = gateway::SendViaHttp(0, kDocument, text, ProxySettings{});
+    if (output) *output = text;
+    return result;
   }
 };
 
@@ -169,9 +169,9 @@ TEST_F(Failover, TheSecondaryIsTriedAfterRetryableFailuresAndNoUsableReply) {
   for (const std::string& first :
        {primary.Address(), primary.Address(), primary.Address(), unused}) {
     SetServers(first, secondary.Address());
-    char output[512];
-    EXPECT_EQ(SendVia(output, sizeof output), 0) << first;
-    EXPECT_STREQ(output, "0000 Message accepted");
+    std::string output;
+    EXPECT_EQ(SendVia(&output), 0) << first;
+    EXPECT_EQ(output, "0000 Message accepted");
   }
   EXPECT_EQ(secondary.Requests().size(), 4u);
 
@@ -184,18 +184,13 @@ TEST_F(Failover, TheSecondaryIsTriedAfterRetryableFailuresAndNoUsableReply) {
   EXPECT_EQ(secondary.Requests().size(), 4u);
 }
 
-TEST_F(Failover, TheResultTextIsCutToTheOutputBuffer) {
+TEST_F(Failover, TheResultTextIsCutTo511Bytes) {
   std::string reply = "0005 " + std::string(595, 'r');
   RawListener primary({Reply(200, reply)});
   SetServers(primary.Address());
-  char output[512];
-  std::memset(output, '#', sizeof output);
-  EXPECT_EQ(SendVia(output, sizeof output), 5);
-  EXPECT_EQ(std::string(output), reply.substr(0, 511));
-  EXPECT_EQ(SendVia(nullptr, 0), 5);  // no buffer at all
-  char one[1] = {'#'};
-  EXPECT_EQ(SendVia(one, 1), 5);
-  EXPECT_EQ(one[0], '\0');
+  std::string output;
+  EXPECT_EQ(SendVia(&output), 5);
+  EXPECT_EQ(output, reply.substr(0, 511));
 }
 
 TEST_F(Failover, SendsOfTheProcessNeverOverlap) {

@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "fixture.h"
-#include "gateway/transport.h"
+#include "gateway/commandline/transport.h"
 
 namespace zentrova::testing {
 namespace {
@@ -141,10 +141,21 @@ TEST_F(CommandLineTransport, ThroughTinyproxyWithBasicAuthentication) {
   EXPECT_EQ(requests[0]["fields"]["1"]["Message"], "Hi there.");
 }
 
-TEST_F(CommandLineTransport, AProxyWithoutAUsablePortIsNoSession) {
-  gateway::SetProxyDetails("proxy.example", 0, nullptr, nullptr);  // "Server" without "Port"
-  EXPECT_EQ(Send("sms1.zentrova.example"), gateway::kNoInternetSession);
-  EXPECT_EQ(text_.rfind("HTTP error: invalid proxy", 0), 0u) << text_;
+TEST_F(CommandLineTransport, AnUnusableProxyIsNoSession) {
+  struct Case {
+    const char* host;
+    int port;
+  } cases[] = {
+      {"proxy.example", 0},  // "Server" without "Port"
+      {"proxy example", 8080},
+      {"proxy.example:3128", 8080},
+      {"http://proxy.example", 8080},
+  };
+  for (const Case& c : cases) {
+    gateway::SetProxyDetails(c.host, c.port, nullptr, nullptr);
+    EXPECT_EQ(Send("sms1.zentrova.example"), gateway::kNoInternetSession) << c.host;
+    EXPECT_EQ(text_.rfind("HTTP error: invalid proxy", 0), 0u) << text_;
+  }
 }
 
 }  // namespace

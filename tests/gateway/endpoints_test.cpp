@@ -1,13 +1,10 @@
 #include <cstring>
 
 #include "fixture.h"
-#include "gateway/transport.h"
 
 namespace zentrova::testing {
 namespace {
 
-using gateway::g_szHttpServer1;
-using gateway::g_szHttpServer2;
 using platform::RegistryRoot;
 
 class Endpoints : public TransportTest {};
@@ -38,19 +35,23 @@ TEST_F(Endpoints, RegistryStringReadsKeepOrEmptyTheBufferAsTheRegistryDoes) {
 
 TEST_F(Endpoints, ServerNamesFallBackToDefaultsAndFollowTheRegistry) {
   std::string error;
-  EXPECT_TRUE(gateway::ReadGatewayServers(gateway::GatewayServers::kBoth, error));
-  EXPECT_STREQ(g_szHttpServer1, "sms1.zentrova.example");
-  EXPECT_STREQ(g_szHttpServer2, "sms2.zentrova.example");
+  auto read = [&](gateway::GatewayServers which) {
+    auto names = gateway::ReadGatewayServers(which, error);
+    EXPECT_TRUE(names);
+    return names.value_or(gateway::GatewayServerNames{});
+  };
+  auto names = read(gateway::GatewayServers::kBoth);
+  EXPECT_EQ(names.primary, "sms1.zentrova.example");
+  EXPECT_EQ(names.secondary, "sms2.zentrova.example");
 
   SetServers("127.0.0.1:8080");
-  EXPECT_TRUE(gateway::ReadGatewayServers(gateway::GatewayServers::kBoth, error));
-  EXPECT_STREQ(g_szHttpServer1, "127.0.0.1:8080");
-  EXPECT_STREQ(g_szHttpServer2, "sms2.zentrova.example");
+  names = read(gateway::GatewayServers::kBoth);
+  EXPECT_EQ(names.primary, "127.0.0.1:8080");
+  EXPECT_EQ(names.secondary, "sms2.zentrova.example");
 
   // An empty value counts as missing.
   SetServers("");
-  EXPECT_TRUE(gateway::ReadGatewayServers(gateway::GatewayServers::kPrimary, error));
-  EXPECT_STREQ(g_szHttpServer1, "sms1.zentrova.example");
+  EXPECT_EQ(read(gateway::GatewayServers::kPrimary).primary, "sms1.zentrova.example");
   EXPECT_EQ(error, "");
 }
 
@@ -74,23 +75,26 @@ TEST_F(Endpoints, ValuesTooLongForTheirBuffersAreErrorsNotDefaults) {
     writer.SetString(gateway::kSettingsKey, c.value, std::string(c.length, 'h'));
     ASSERT_EQ(writer.Commit(), 0);
     std::string error;
-    const char* mailbox = nullptr;
+    std::optional<std::string> mailbox;
+    std::optional<gateway::GatewayServerNames> servers;
     bool ok = false;
     if (c.read == kMailbox)
-      ok = (mailbox = gateway::ReadGatewayMailbox(error)) != nullptr;
+      ok = (mailbox = gateway::ReadGatewayMailbox(error)).has_value();
     else
-      ok = gateway::ReadGatewayServers(
-          c.read == kBoth ? gateway::GatewayServers::kBoth : gateway::GatewayServers::kPrimary,
-          error);
+      ok =
+          (servers = gateway::ReadGatewayServers(
+               c.read == kBoth ? gateway::GatewayServers::kBoth : gateway::GatewayServers::kPrimary,
+               error))
+              .has_value();
     EXPECT_EQ(ok, c.ok) << c.value << " " << c.length;
     if (!c.ok) {
       EXPECT_EQ(error, std::string(c.value) + " under HKEY_CURRENT_USER\\" + gateway::kSettingsKey +
                            " is " + std::to_string(c.length) + " bytes long, over its limit of " +
                            std::to_string(c.length - 1) + "; shorten it");
     } else if (c.read == kMailbox) {
-      EXPECT_EQ(mailbox, std::string(c.length, 'h'));
+      EXPECT_EQ(*mailbox, std::string(c.length, 'h'));
     } else {
-      EXPECT_EQ(g_szHttpServer1, c.length == 253 ? std::string(253, 'h') : "h1");
+      EXPECT_EQ(servers->primary, c.length == 253 ? std::string(253, 'h') : "h1");
     }
   }
 }

@@ -8,7 +8,7 @@
 #include <future>
 
 #include "fixture.h"
-#include "gateway/transport.h"
+#include "gateway/automation/transport.h"
 
 extern "C" CURLcode __real_curl_easy_perform(CURL* easy);
 
@@ -20,7 +20,8 @@ int g_nestedResult = -100;
 extern "C" CURLcode __wrap_curl_easy_perform(CURL* easy) {
   if (g_nestOnce) {
     g_nestOnce = false;
-    g_nestedResult = zentrova::gateway::SendViaHttp(0, "nested", nullptr, 0, {});
+    std::string text;
+    g_nestedResult = zentrova::gateway::SendViaHttp(0, "nested", text, {});
   }
   return __real_curl_easy_perform(easy);
 }
@@ -34,8 +35,10 @@ TEST_F(Reentry, ANestedSendOnTheSameThreadGoesAhead) {
   RawListener gateway;
   SetServers(gateway.Address());
   g_nestOnce = true;
-  auto outer = std::async(std::launch::async,
-                          [] { return gateway::SendViaHttp(0, kDocument, nullptr, 0, {}); });
+  auto outer = std::async(std::launch::async, [] {
+    std::string text;
+    return gateway::SendViaHttp(0, kDocument, text, {});
+  });
   if (outer.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
     ADD_FAILURE() << "the nested send waited for the outer one";
     std::_Exit(1);  // the stuck thread cannot be joined

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "gateway/automation/document.h"
-#include "gateway/transport.h"
+#include "gateway/automation/transport.h"
 #include "identity/cipher.h"
 #include "tests/support/peers.h"
 
@@ -80,7 +80,7 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
 int Post(const testing::Sandbox& sandbox, const std::string& body) {
   std::string text;
   return gateway::SendHttpRequest(sandbox.Address().c_str(), 0, body, text,
-                                  gateway::ProxyDetails{});
+                                  gateway::ProxySettings{});
 }
 
 TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "platform/locale.h"
+#include "platform/posix/locale_names.h"
+#include "platform/posix/zone_file.h"
 #include "platform/timezone.h"
 
 namespace zentrova::identity {

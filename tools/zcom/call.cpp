@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "platform/com.h"
+#include "platform/compat/extras.h"
+#include "platform/ole_text.h"
 #include "tools/zcom/steps.h"
 #include "tools/zcom/zcom.h"
 
@@ -62,9 +64,7 @@ void Print(const VARIANT& value) {
       text = value.boolVal ? "true" : "false";
       break;
     case VT_BSTR:
-      if (!platform::Utf16ToUtf8(
-              std::u16string_view(value.bstrVal ? value.bstrVal : u"", SysStringLen(value.bstrVal)),
-              text))
+      if (!platform::OleToUtf8(platform::BstrView(value.bstrVal), text))
         text = "(text not representable)";
       break;
     default: {
@@ -79,8 +79,8 @@ void Print(const VARIANT& value) {
 
 // Runs one step; returns its HRESULT.
 HRESULT Run(IDispatch* object, const Step& step) {
-  std::u16string wideName;
-  platform::Utf8ToUtf16(step.name, wideName);
+  platform::OleString wideName;
+  platform::Utf8ToOle(step.name, wideName);
   LPOLESTR name = wideName.data();
   DISPID id = DISPID_UNKNOWN;
   if (HRESULT hr = object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id); FAILED(hr))
@@ -152,8 +152,8 @@ int CallCommand(int argc, char** argv) {
   }
 
   ComRuntime runtime;
-  std::u16string wideClass;
-  if (!platform::Utf8ToUtf16(argv[0], wideClass)) {
+  platform::OleString wideClass;
+  if (!platform::Utf8ToOle(argv[0], wideClass)) {
     std::fprintf(stderr, "zcom call: \"%s\" is not valid text\n", argv[0]);
     return kExitUsage;
   }

@@ -1,6 +1,5 @@
 // zcom reg add|query|delete: the registry stand-in with the syntax
 // administrators know from Windows.
-#include <strings.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -54,10 +53,6 @@ struct Options {
 int Usage(const char* problem) {
   std::fprintf(stderr, "zcom reg: %s\n\n%s", problem, kUsage);
   return kExitUsage;
-}
-
-bool IsSwitch(const char* arg, const char* name) {
-  return (arg[0] == '/' || arg[0] == '-') && strcasecmp(arg + 1, name) == 0;
 }
 
 // Parses KEY and the switches that `allowed` lists (letters as in "v ve d t f s va").
@@ -116,7 +111,7 @@ bool Parse(int argc, char** argv, std::string_view allowed, Options& o, std::str
       o.data = argv[++i];
     } else if (IsSwitch(a, "t") && allows("t")) {
       if (!needsArgument("t")) return false;
-      if (strcasecmp(argv[++i], "REG_SZ") != 0) {
+      if (!platform::SameName(argv[++i], "REG_SZ")) {
         problem = std::string("only REG_SZ values can be written, not ") + argv[i];
         return false;
       }
@@ -239,7 +234,7 @@ int PrintKey(const Options& o, const std::string& typed, bool recursive,
   int matched = 0;
   std::vector<const RegistryValue*> shown;
   for (const auto& v : values)
-    if (!only || strcasecmp(v.name.c_str(), only->c_str()) == 0) shown.push_back(&v);
+    if (!only || platform::SameName(v.name, *only)) shown.push_back(&v);
   if (!only || !shown.empty()) {
     std::printf("\n%s\n", FullName(o, path).c_str());
     for (const auto* v : shown) PrintValue(*v);
@@ -313,9 +308,9 @@ int RegCommand(int argc, char** argv) {
       return kExitOk;
     }
   }
-  if (strcasecmp(argv[0], "add") == 0) return Add(argc - 1, argv + 1);
-  if (strcasecmp(argv[0], "query") == 0) return Query(argc - 1, argv + 1);
-  if (strcasecmp(argv[0], "delete") == 0) return Delete(argc - 1, argv + 1);
+  if (platform::SameName(argv[0], "add")) return Add(argc - 1, argv + 1);
+  if (platform::SameName(argv[0], "query")) return Query(argc - 1, argv + 1);
+  if (platform::SameName(argv[0], "delete")) return Delete(argc - 1, argv + 1);
   return Usage(("unknown operation \"" + std::string(op) + "\"; use add, query or delete").c_str());
 }
 

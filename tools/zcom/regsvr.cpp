@@ -1,7 +1,6 @@
 // zcom regsvr [/u] [/s] PATH: has an in-process server register or unregister
 // itself, as regsvr32 does on Windows.
 #include <dlfcn.h>
-#include <strings.h>
 
 #include <climits>
 #include <cstdio>
@@ -29,10 +28,6 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 done, 3 PATH cannot be loaded, 4 PATH has no such entry point,\n"
     "5 the entry point reported a failure, 64 wrong command line.\n";
-
-bool IsSwitch(const char* arg, const char* name) {
-  return (arg[0] == '/' || arg[0] == '-') && !strcasecmp(arg + 1, name);
-}
 
 }  // namespace
 

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/ole_text.h"
+
 namespace zentrova::zcom {
 namespace {
 
@@ -207,8 +209,8 @@ bool Values::Make(const Arg& arg, VARIANT& out) {
       out.lVal = arg.number;
       return true;
     case Arg::kText: {
-      std::u16string wide;
-      if (!platform::Utf8ToUtf16(arg.text, wide)) return false;
+      platform::OleString wide;
+      if (!platform::Utf8ToOle(arg.text, wide)) return false;
       out.bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
       out.vt = VT_BSTR;
       return out.bstrVal != nullptr;

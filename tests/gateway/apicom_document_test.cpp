@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -8,6 +8,8 @@
 
 #include "gateway/automation/document.h"
 #include "identity/cipher.h"
+#include "platform/locale.h"
+#include "platform/timezone.h"
 
 namespace zentrova::gateway {
 namespace {
@@ -34,21 +36,24 @@ Opened Open(const std::string& text) {
 
 class ApicomDocument : public testing::Test {
  protected:
-  // Fixed runtime zone and locale; the zone key follows the system's zone.
+  // Sydney's zone and the en-AU locale, fixed so that the sender section is known.
   void SetUp() override {
-    ::setenv("TZ", "Australia/Sydney", 1);
-    ::setenv("LC_ALL", "en_AU.UTF-8", 1);
-    char key[32] = "";
-    identity::BuildTimeZoneKey(key, sizeof key);
-    zoneKey_ = key;
+    platform::FixedZone sydney;
+    sydney.system.bias = -600;
+    sydney.system.standardDate = {0, 4, 1, 0, 3, 0, 0};
+    sydney.system.daylightDate = {0, 10, 1, 0, 2, 0, 0};
+    sydney.runtime = {-36000, true};
+    platform::FixCurrentZone(sydney);
+    platform::FixCurrentLocale(3081);
   }
   void TearDown() override {
-    ::unsetenv("TZ");
-    ::unsetenv("LC_ALL");
+    platform::FixCurrentZone(std::nullopt);
+    platform::FixCurrentLocale(std::nullopt);
   }
 
   std::string Sender(unsigned sn, const char* prefix = "61") const {
-    return "\r\n[SENDER]\r\nTimeZoneKey=" + zoneKey_ + "\r\nMobile=\r\nPREFIX=" + prefix +
+    return std::string("\r\n[SENDER]\r\nTimeZoneKey=-600004010010010\r\nMobile=\r\nPREFIX=") +
+           prefix +
            "\r\nPW=pa%s word\r\nTZ=600\r\nDLS=1\r\nAC=ACC123\r\nSK=\r\nSN=" + std::to_string(sn) +
            "\r\nLCID=3081\r\nPRODUCT=APICOM\r\nMSGTYPE=N\r\n\r\nReply=0\r\n\r\n";
   }
@@ -68,7 +73,6 @@ class ApicomDocument : public testing::Test {
     return Open(text);
   }
 
-  std::string zoneKey_;
   identity::SequenceNumber sequence_{41};
 };
 

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "platform/com.h"
+#include "platform/compat/extras.h"
+#include "platform/ole_text.h"
 #include "platform/registry.h"
 
 namespace zentrova::platform {
@@ -56,12 +58,6 @@ HRESULT ReadDefault(const std::string& path, std::string& value, bool& found) {
       found = !value.empty();
     }
   return S_OK;
-}
-
-std::u16string_view View(LPCOLESTR text) {
-  size_t n = 0;
-  while (text[n]) ++n;
-  return {text, n};
 }
 
 // The loaded server for path, loading it on first use. Called under g_mutex.
@@ -115,7 +111,7 @@ HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid) {
   g_error.clear();
   try {
     std::string name, text;
-    if (!Utf16ToUtf8(View(progId), name) || name.empty() || name.find('\\') != std::string::npos)
+    if (!OleToUtf8(OleView(progId), name) || name.empty() || name.find('\\') != std::string::npos)
       return Fail(CO_E_CLASSSTRING, "not a ProgID");
     bool found = false;
     if (HRESULT hr = ReadDefault(name + "\\CLSID", text, found); FAILED(hr)) return hr;

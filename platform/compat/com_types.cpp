@@ -13,6 +13,8 @@
 #include <string>
 
 #include "platform/com.h"
+#include "platform/compat/extras.h"
+#include "platform/ole_text.h"
 
 // ---- GUID ------------------------------------------------------------------
 
@@ -516,43 +518,3 @@ HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, WORD, VARTYPE
   *dest = result;
   return S_OK;
 }
-
-// ---- UTF-8 and UTF-16 ------------------------------------------------------------
-
-#include <iconv.h>
-
-namespace zentrova::platform {
-namespace {
-
-// One conversion through iconv; the descriptor is closed on every path.
-bool Convert(const char* to, const char* from, const char* in, size_t inBytes, std::string& out) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  out.assign(inBytes * 2 + 8, '\0');
-  char* source = const_cast<char*>(in);
-  char* target = out.data();
-  size_t left = out.size();
-  bool ok = iconv(cd, &source, &inBytes, &target, &left) != static_cast<size_t>(-1) &&
-            iconv(cd, nullptr, nullptr, &target, &left) != static_cast<size_t>(-1);
-  iconv_close(cd);
-  out.resize(out.size() - left);
-  return ok;
-}
-
-constexpr const char* kUtf16 = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
-
-}  // namespace
-
-bool Utf8ToUtf16(std::string_view in, std::u16string& out) {
-  std::string bytes;
-  if (!Convert(kUtf16, "UTF-8", in.data(), in.size(), bytes)) return false;
-  out.assign(bytes.size() / 2, u'\0');
-  std::memcpy(out.data(), bytes.data(), out.size() * 2);
-  return true;
-}
-
-bool Utf16ToUtf8(std::u16string_view in, std::string& out) {
-  return Convert("UTF-8", kUtf16, reinterpret_cast<const char*>(in.data()), in.size() * 2, out);
-}
-
-}  // namespace zentrova::platform
