@@ -16,11 +16,11 @@
 #include <wininet.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <utility>
 
+#include "platform/http_rules.h"
 #include "platform/win32/handles.h"
 
 namespace zentrova::platform {
@@ -100,13 +100,6 @@ const char* KnownText(DWORD code) {
   }
 }
 
-bool Fail(HttpError& error, unsigned long code, std::string message) {
-  error.code = code;
-  if (message.size() > 511) message.resize(511);
-  error.message = std::move(message);
-  return false;
-}
-
 // The failure of the WinINet call just made, with the system's text for it.
 bool FailWithLastError(HttpError& error) {
   DWORD code = GetLastError();
@@ -125,44 +118,6 @@ bool FailWithLastError(HttpError& error) {
   }
   if (text.empty()) text = win32::ErrorText(code);
   return Fail(error, code, text);
-}
-
-// A host name, an IPv4 address or a bracketed IPv6 address, and an optional
-// ":PORT": nothing that could make WinINet read a user, a path or a scheme.
-bool SplitServer(std::string_view server, std::string& host, int& port, HttpError& error) {
-  auto refuse = [&] {
-    return Fail(error, kInternetErrorInvalidUrl,
-                "the server name \"" + std::string(server) +
-                    "\" is not a host name, an address or one of these with :PORT");
-  };
-  std::string_view rest = server;
-  if (rest.starts_with('[')) {
-    std::size_t close = rest.find(']');
-    if (close == std::string_view::npos) return refuse();
-    for (char c : rest.substr(1, close - 1))
-      if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') return refuse();
-    host.assign(rest.substr(1, close - 1));
-    rest.remove_prefix(close + 1);
-  } else {
-    std::size_t colon = rest.find(':');
-    host.assign(rest.substr(0, colon));
-    for (char c : host)
-      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.' && c != '_')
-        return refuse();
-    rest.remove_prefix(colon == std::string_view::npos ? rest.size() : colon);
-  }
-  if (host.empty()) return refuse();
-  if (!rest.empty()) {
-    if (rest.size() < 2 || rest.size() > 6 || rest.front() != ':') return refuse();
-    long value = 0;
-    for (char c : rest.substr(1)) {
-      if (c < '0' || c > '9') return refuse();
-      value = value * 10 + (c - '0');
-    }
-    if (value < 1 || value > 65535) return refuse();
-    port = static_cast<int>(value);
-  }
-  return true;
 }
 
 void SetTimeout(HINTERNET handle, DWORD option, long ms) {
@@ -188,21 +143,24 @@ struct HttpSession::Impl {
 HttpSession::HttpSession() = default;
 HttpSession::~HttpSession() = default;
 
-bool HttpSession::Open(std::string_view userAgent, HttpAccess access, std::string_view proxyList,
+bool HttpSession::Open(std::string_view userAgent, HttpAccess access, const HttpProxy& proxy,
                        HttpError& error) {
   impl_.reset();
   auto impl = std::make_unique<Impl>();
-  std::string agent(userAgent), proxy(proxyList);
+  std::string agent(userAgent), list;
   DWORD type = INTERNET_OPEN_TYPE_DIRECT;
   DWORD flags = 0;
   if (access == HttpAccess::kPreconfig) type = INTERNET_OPEN_TYPE_PRECONFIG;
   if (access == HttpAccess::kProxy) {
-    if (proxy.empty()) return Fail(error, kInternetErrorInvalidUrl, "no proxy was named");
+    // A proxy for plain HTTP only, without a bypass list.
+    std::string url;
+    if (!ProxyUrl(proxy, url, error)) return false;
+    list = "http=" + url;
     type = INTERNET_OPEN_TYPE_PROXY;
     flags = INTERNET_FLAG_DONT_CACHE;
   }
   impl->handle = InternetHandle(
-      InternetOpenA(agent.c_str(), type, type == INTERNET_OPEN_TYPE_PROXY ? proxy.c_str() : nullptr,
+      InternetOpenA(agent.c_str(), type, type == INTERNET_OPEN_TYPE_PROXY ? list.c_str() : nullptr,
                     nullptr, flags));
   if (!impl->handle.get()) return FailWithLastError(error);
   InternetSetStatusCallbackA(impl->handle.get(), OnStatus);
@@ -240,7 +198,8 @@ bool HttpConnection::Open(const HttpSession& session, std::string_view server, i
   if (!session.impl_)
     return Fail(error, kInternetErrorIncorrectHandleState, "the internet session is not open");
   std::string host;
-  if (!SplitServer(server, host, port, error)) return false;
+  if (!ParseServerName(server, host, port, error)) return false;
+  if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);  // IPv6
   auto impl = std::make_unique<Impl>();
   impl->timeouts = session.impl_->timeouts;
   impl->handle = InternetHandle(InternetConnectA(session.impl_->handle.get(), host.c_str(),

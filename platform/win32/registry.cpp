@@ -79,8 +79,6 @@ std::string WithoutTerminator(const Stored& v) {
 
 }  // namespace
 
-std::string RegistryDirectory() { return {}; }
-
 std::string RegistryErrorText() { return g_error; }
 
 bool ParseRegistryRoot(std::string_view name, RegistryRoot& root) {

@@ -9,6 +9,7 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <utility>
 
@@ -18,11 +19,6 @@ namespace zentrova::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Socket handles are kernel handles, whose values fit 32 bits on every
-// Windows; the header keeps them in its int.
-SOCKET Handle(int fd) { return static_cast<SOCKET>(static_cast<unsigned>(fd)); }
-int Stored(SOCKET s) { return static_cast<int>(static_cast<unsigned>(s)); }
 
 std::string WsaText(const std::string& what, int err) {
   return what + ": " + win32::ErrorText(static_cast<DWORD>(err));
@@ -85,23 +81,32 @@ void CloseStream(SOCKET s) {
 
 }  // namespace
 
+struct TcpSocket::Impl {
+  SOCKET s = INVALID_SOCKET;
+  bool fresh = false;  // opened by Create and not yet used for a connection attempt
+  int family = 0;
+};
+
+struct TcpListener::Impl {
+  std::atomic<SOCKET> s{INVALID_SOCKET};  // Interrupt closes it from another thread
+  std::uint16_t port = 0;
+};
+
+TcpSocket::TcpSocket() : impl_(std::make_unique<Impl>()) {}
 TcpSocket::~TcpSocket() { Close(); }
 
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept
-    : fd_(other.fd_), fresh_(other.fresh_), family_(other.family_) {
-  other.fd_ = -1;
-}
+// The moved-from socket keeps a state of its own, closed, so that it can be used again.
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept : TcpSocket() { impl_.swap(other.impl_); }
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   if (this != &other) {
     Close();
-    fd_ = other.fd_;
-    fresh_ = other.fresh_;
-    family_ = other.family_;
-    other.fd_ = -1;
+    impl_.swap(other.impl_);
   }
   return *this;
 }
+
+bool TcpSocket::IsOpen() const { return impl_->s != INVALID_SOCKET; }
 
 bool TcpSocket::Create(std::string& error) {
   Close();
@@ -115,9 +120,9 @@ bool TcpSocket::Create(std::string& error) {
     error = WsaText("cannot create a socket", WSAGetLastError());
     return false;
   }
-  fd_ = Stored(s);
-  family_ = family;
-  fresh_ = true;
+  impl_->s = s;
+  impl_->family = family;
+  impl_->fresh = true;
   return true;
 }
 
@@ -147,9 +152,8 @@ SocketResult TcpSocket::Connect(std::string_view host, std::uint16_t port, Milli
   SocketResult result = SocketResult::kError;
   for (addrinfo* ai = list; ai; ai = ai->ai_next) {
     SOCKET s;
-    if (fd_ >= 0 && fresh_ && family_ == ai->ai_family) {
-      s = Handle(fd_);
-      fd_ = -1;
+    if (impl_->s != INVALID_SOCKET && impl_->fresh && impl_->family == ai->ai_family) {
+      s = std::exchange(impl_->s, INVALID_SOCKET);
     } else {
       s = OpenStream(ai->ai_family);
       if (s == INVALID_SOCKET) {
@@ -176,9 +180,9 @@ SocketResult TcpSocket::Connect(std::string_view host, std::uint16_t port, Milli
     }
     if (err == 0) {
       Close();
-      fd_ = Stored(s);
-      family_ = ai->ai_family;
-      fresh_ = false;
+      impl_->s = s;
+      impl_->family = ai->ai_family;
+      impl_->fresh = false;
       error.clear();
       result = SocketResult::kOk;
       break;
@@ -198,14 +202,14 @@ SocketResult TcpSocket::Connect(std::string_view host, std::uint16_t port, Milli
 }
 
 SocketResult TcpSocket::SendAll(std::string_view data, Milliseconds limit, std::string& error) {
-  if (fd_ < 0) {
+  if (impl_->s == INVALID_SOCKET) {
     error = "socket is not open";
     return SocketResult::kError;
   }
   auto deadline = Clock::now() + limit;
   while (!data.empty()) {
     int chunk = static_cast<int>(std::min<std::size_t>(data.size(), INT_MAX));
-    int n = ::send(Handle(fd_), data.data(), chunk, 0);
+    int n = ::send(impl_->s, data.data(), chunk, 0);
     if (n > 0) {
       data.remove_prefix(static_cast<std::size_t>(n));
       continue;
@@ -213,7 +217,7 @@ SocketResult TcpSocket::SendAll(std::string_view data, Milliseconds limit, std::
     int err = n < 0 ? WSAGetLastError() : WSAECONNRESET;
     if (err == WSAEWOULDBLOCK) {
       SocketResult waited =
-          AwaitReady(Handle(fd_), true, deadline, limit, "send", "send did not complete", error);
+          AwaitReady(impl_->s, true, deadline, limit, "send", "send did not complete", error);
       if (waited != SocketResult::kOk) return waited;
       continue;
     }
@@ -226,13 +230,13 @@ SocketResult TcpSocket::SendAll(std::string_view data, Milliseconds limit, std::
 SocketResult TcpSocket::Receive(char* buffer, std::size_t size, Milliseconds limit,
                                 std::size_t* received, std::string& error) {
   *received = 0;
-  if (fd_ < 0) {
+  if (impl_->s == INVALID_SOCKET) {
     error = "socket is not open";
     return SocketResult::kError;
   }
   auto deadline = Clock::now() + limit;
   for (;;) {
-    int n = ::recv(Handle(fd_), buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)), 0);
+    int n = ::recv(impl_->s, buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)), 0);
     if (n > 0) {
       *received = static_cast<std::size_t>(n);
       return SocketResult::kOk;
@@ -244,25 +248,25 @@ SocketResult TcpSocket::Receive(char* buffer, std::size_t size, Milliseconds lim
       return SocketResult::kError;
     }
     SocketResult waited =
-        AwaitReady(Handle(fd_), false, deadline, limit, "receive", "nothing received", error);
+        AwaitReady(impl_->s, false, deadline, limit, "receive", "nothing received", error);
     if (waited != SocketResult::kOk) return waited;
   }
 }
 
 void TcpSocket::Shutdown() {
-  if (fd_ >= 0) ::shutdown(Handle(fd_), SD_BOTH);
+  if (impl_->s != INVALID_SOCKET) ::shutdown(impl_->s, SD_BOTH);
 }
 
 void TcpSocket::Close() {
-  if (fd_ >= 0) CloseStream(Handle(fd_));
-  fd_ = -1;
-  fresh_ = false;
+  if (impl_->s != INVALID_SOCKET) CloseStream(std::exchange(impl_->s, INVALID_SOCKET));
+  impl_->fresh = false;
 }
 
 bool TcpSocket::LocalAddress(std::string& address, bool& is_ipv6) const {
   sockaddr_storage ss{};
   int len = sizeof ss;
-  if (fd_ < 0 || ::getsockname(Handle(fd_), reinterpret_cast<sockaddr*>(&ss), &len) != 0)
+  if (impl_->s == INVALID_SOCKET ||
+      ::getsockname(impl_->s, reinterpret_cast<sockaddr*>(&ss), &len) != 0)
     return false;
   char text[INET6_ADDRSTRLEN] = {};
   if (::getnameinfo(reinterpret_cast<sockaddr*>(&ss), len, text, sizeof text, nullptr, 0,
@@ -273,7 +277,10 @@ bool TcpSocket::LocalAddress(std::string& address, bool& is_ipv6) const {
   return true;
 }
 
+TcpListener::TcpListener() : impl_(std::make_unique<Impl>()) {}
 TcpListener::~TcpListener() { Close(); }
+
+std::uint16_t TcpListener::Port() const { return impl_->port; }
 
 bool TcpListener::Listen(std::string_view host, std::uint16_t port, std::string& error) {
   Close();
@@ -296,7 +303,7 @@ bool TcpListener::Listen(std::string_view host, std::uint16_t port, std::string&
     return false;
   }
   error = "no address for " + name;
-  for (addrinfo* ai = list; ai && fd_ < 0; ai = ai->ai_next) {
+  for (addrinfo* ai = list; ai && impl_->s == INVALID_SOCKET; ai = ai->ai_next) {
     SOCKET s = OpenStream(ai->ai_family);
     if (s == INVALID_SOCKET) {
       error = WsaText("cannot create a socket", WSAGetLastError());
@@ -311,35 +318,36 @@ bool TcpListener::Listen(std::string_view host, std::uint16_t port, std::string&
       CloseStream(s);
       continue;
     }
-    fd_ = Stored(s);
+    impl_->s = s;
   }
   ::freeaddrinfo(list);
   WSACleanup();
-  if (fd_ < 0) return false;
+  if (impl_->s == INVALID_SOCKET) return false;
 
   sockaddr_storage ss{};
   int len = sizeof ss;
-  ::getsockname(Handle(fd_), reinterpret_cast<sockaddr*>(&ss), &len);
-  port_ = ntohs(ss.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port
-                                         : reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
+  ::getsockname(impl_->s, reinterpret_cast<sockaddr*>(&ss), &len);
+  impl_->port = ntohs(ss.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port
+                                               : reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
   error.clear();
   return true;
 }
 
 SocketResult TcpListener::Accept(TcpSocket& connection, Milliseconds limit, std::string& error) {
-  if (fd_ < 0) {
+  if (impl_->s == INVALID_SOCKET) {
     error = "not listening";
     return SocketResult::kError;
   }
   auto deadline = Clock::now() + limit;
   for (;;) {
-    SOCKET s = ::accept(Handle(fd_), nullptr, nullptr);
+    SOCKET s = ::accept(impl_->s, nullptr, nullptr);
     if (s != INVALID_SOCKET) {
       WSADATA data;
       WSAStartup(MAKEWORD(2, 2), &data);  // the connection holds its own start-up
       u_long on = 1;
       ::ioctlsocket(s, FIONBIO, &on);
-      connection = TcpSocket(Stored(s));
+      connection.Close();
+      connection.impl_->s = s;
       return SocketResult::kOk;
     }
     int err = WSAGetLastError();
@@ -349,7 +357,7 @@ SocketResult TcpListener::Accept(TcpSocket& connection, Milliseconds limit, std:
       return SocketResult::kError;
     }
     SocketResult waited =
-        AwaitReady(Handle(fd_), false, deadline, limit, "accept", "no connection", error);
+        AwaitReady(impl_->s, false, deadline, limit, "accept", "no connection", error);
     if (waited != SocketResult::kOk) return waited;
   }
 }
@@ -357,14 +365,14 @@ SocketResult TcpListener::Accept(TcpSocket& connection, Milliseconds limit, std:
 void TcpListener::Interrupt() {
   // Windows does not wake a select on a listening socket that is shut down;
   // closing the socket does (the select fails), so the listener ends here.
-  int fd = std::exchange(fd_, -1);
-  if (fd >= 0) CloseStream(Handle(fd));
+  SOCKET s = impl_->s.exchange(INVALID_SOCKET);
+  if (s != INVALID_SOCKET) CloseStream(s);
 }
 
 void TcpListener::Close() {
-  if (fd_ >= 0) CloseStream(Handle(fd_));
-  fd_ = -1;
-  port_ = 0;
+  SOCKET s = impl_->s.exchange(INVALID_SOCKET);
+  if (s != INVALID_SOCKET) CloseStream(s);
+  impl_->port = 0;
 }
 
 bool LocalHostName(std::string& name) {

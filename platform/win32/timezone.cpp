@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <mutex>
+#include <optional>
+#include <utility>
 
 #include "platform/win32/handles.h"
 
@@ -17,15 +19,18 @@ ZoneChangeOver FromSystemTime(const SYSTEMTIME& t) {
   return ZoneChangeOver{t.wYear, t.wMonth, t.wDay, t.wDayOfWeek, t.wHour, t.wMinute, t.wSecond};
 }
 
-// _tzset fills globals that every thread shares, so their readers take turns.
-std::mutex& RuntimeLock() {
+// _tzset fills globals that every thread shares, so their readers take
+// turns; the same lock guards the zone a test fixed.
+std::mutex& Lock() {
   static std::mutex lock;
   return lock;
 }
+std::optional<FixedZone>& Fixed() {
+  static std::optional<FixedZone> fixed;
+  return fixed;
+}
 
-}  // namespace
-
-bool QuerySystemTimeZone(TimeZoneRecord& out, std::string& error) {
+bool SystemZone(TimeZoneRecord& out, std::string& error) {
   TIME_ZONE_INFORMATION info;
   if (GetTimeZoneInformation(&info) == TIME_ZONE_ID_INVALID) {
     error = "Windows cannot tell its time zone: " + win32::ErrorText(GetLastError());
@@ -37,15 +42,41 @@ bool QuerySystemTimeZone(TimeZoneRecord& out, std::string& error) {
   return true;
 }
 
-RuntimeZone QueryRuntimeZone() {
-  std::lock_guard<std::mutex> guard(RuntimeLock());
+RuntimeZone RuntimeNow() {
   _tzset();
   return RuntimeZone{_timezone, _daylight != 0};
 }
 
+}  // namespace
+
+void FixCurrentZone(std::optional<FixedZone> zone) {
+  std::lock_guard<std::mutex> guard(Lock());
+  Fixed() = std::move(zone);
+}
+
 bool QueryZones(TimeZoneRecord& system, std::string& error, RuntimeZone& runtime) {
-  runtime = QueryRuntimeZone();
-  return QuerySystemTimeZone(system, error);
+  std::lock_guard<std::mutex> guard(Lock());
+  if (const auto& fixed = Fixed()) {
+    runtime = fixed->runtime;
+    if (!fixed->known) error = fixed->error;
+    if (fixed->known) system = fixed->system;
+    return fixed->known;
+  }
+  runtime = RuntimeNow();
+  return SystemZone(system, error);
+}
+
+bool QuerySystemTimeZone(TimeZoneRecord& out, std::string& error) {
+  RuntimeZone ignored;
+  return QueryZones(out, error, ignored);
+}
+
+RuntimeZone QueryRuntimeZone() {
+  TimeZoneRecord ignored;
+  std::string error;
+  RuntimeZone runtime;
+  QueryZones(ignored, error, runtime);
+  return runtime;
 }
 
 }  // namespace zentrova::platform

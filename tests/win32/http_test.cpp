@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "gateway/endpoints.h"
-#include "gateway/transport.h"
+#include "gateway/commandline/transport.h"
 #include "platform/socket.h"
 
 namespace {
@@ -47,7 +46,7 @@ TEST(WinHttp, TheCommandLineSendOnTheWire) {
   ASSERT_EQ(Control("SCRIPT ok"), "OK\n");
   const std::string document = "[FROM]\nEmail=e@x\n\n[1]\nMessage=Hi\nNumber=0419\n";
   std::string text;
-  EXPECT_EQ(zentrova::gateway::SendHttpRequest(Peer().c_str(), 0, document, text), 0);
+  EXPECT_EQ(zentrova::gateway::SendHttpRequest(Peer(), 0, document, text), 0);
   EXPECT_EQ(text, "0000 Accepted");
 
   // WinINet writes the request line and these headers; Windows adds the
@@ -64,7 +63,7 @@ TEST(WinHttp, TheCommandLineSendOnTheWire) {
   EXPECT_EQ(head.find("Authorization"), std::string::npos) << head;
 
   ASSERT_EQ(Control("SCRIPT status500"), "OK\n");
-  EXPECT_EQ(zentrova::gateway::SendHttpRequest(Peer().c_str(), 0, document, text), 10);
+  EXPECT_EQ(zentrova::gateway::SendHttpRequest(Peer(), 0, document, text), 10);
   EXPECT_EQ(text, "HTTP Error 500\r\n");
 }
 
@@ -95,7 +94,7 @@ TEST(WinHttp, AReplyThatDoesNotComeIsATimeOut) {
   zentrova::platform::HttpConnection connection;
   zentrova::platform::HttpRequest request;
   zentrova::platform::HttpError error;
-  ASSERT_TRUE(session.Open("Zentrova", zentrova::platform::HttpAccess::kDirect, "", error));
+  ASSERT_TRUE(session.Open("Zentrova", zentrova::platform::HttpAccess::kDirect, {}, error));
   session.SetTimeouts({.connectMs = 2000, .sendMs = 2000, .receiveMs = 1000, .attemptMs = 0});
   ASSERT_TRUE(connection.Open(session, Peer(), 80, error)) << error.message;
   ASSERT_TRUE(request.Open(connection, "POST", "/sms.dll?private&type=0", error));
