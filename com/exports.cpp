@@ -1,6 +1,6 @@
 // The library's four exports, the only symbols it makes visible. The load and
 // unload steps that make and end the module, and the export list itself, are
-// per OS (com/posix/).
+// per OS (com/posix/, com/win32/).
 #include <string>
 
 #include "com/ZentrovaCOM_i.h"
@@ -24,6 +24,19 @@ HRESULT RunScript(Module& module, bool install) {
   return zentrova::com::RunRegistrationScript(script, install, {{"MODULE", module.path()}});
 }
 
+// Registered under our locale, whether or not the file it names still loads.
+bool TypeLibraryRegistered() {
+  ITypeLib* lib = nullptr;
+  HRESULT hr = LoadRegTypeLib(LIBID_ZENTROVACOM, 1, 0, zentrova::com::kTypeLibraryLocale, &lib);
+  if (lib) lib->Release();
+  return hr != TYPE_E_LIBNOTREGISTERED;
+}
+
+HRESULT UnregisterTypeLibrary() {
+  return UnRegisterTypeLib(LIBID_ZENTROVACOM, 1, 0, zentrova::com::kTypeLibraryLocale,
+                           sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
+}
+
 }  // namespace
 
 STDAPI DllCanUnloadNow() {
@@ -37,16 +50,22 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
   return module->GetClassObject(clsid, riid, object);
 }
 
+// Registration is all or nothing. The type library is loaded, and so checked,
+// before anything is written; the registration script's keys are one batch
+// that is written whole or not at all; and a step that fails takes back what
+// the steps before it did.
 STDAPI DllRegisterServer() {
   Module* module = CurrentModule();
   if (!module) return E_OUTOFMEMORY;
-  if (HRESULT hr = RunScript(*module, true); FAILED(hr)) return hr;
   zentrova::platform::OleString path;
   if (!zentrova::platform::Utf8ToOle(module->path(), path)) return E_UNEXPECTED;
   ITypeLib* lib = nullptr;
   if (HRESULT hr = LoadTypeLib(path.data(), &lib); FAILED(hr)) return hr;
+  const bool wasRegistered = TypeLibraryRegistered();
   HRESULT hr = RegisterTypeLib(lib, path.data(), nullptr);
   lib->Release();
+  if (SUCCEEDED(hr)) hr = RunScript(*module, true);
+  if (FAILED(hr) && !wasRegistered) UnregisterTypeLibrary();
   return hr;
 }
 
@@ -54,5 +73,9 @@ STDAPI DllUnregisterServer() {
   Module* module = CurrentModule();
   if (!module) return E_OUTOFMEMORY;
   if (HRESULT hr = RunScript(*module, false); FAILED(hr)) return hr;
-  return UnRegisterTypeLib(LIBID_ZENTROVACOM, 1, 0, 0, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
+  // Nothing registered is nothing to undo.
+  if (!TypeLibraryRegistered()) return S_OK;
+  HRESULT hr = UnregisterTypeLibrary();
+  if (FAILED(hr)) RunScript(*module, true);
+  return hr;
 }

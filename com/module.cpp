@@ -14,7 +14,8 @@ Module* g_module = nullptr;
 }  // namespace
 
 Module::Module(std::string path)
-    : path_(std::move(path)), typeInfo_(IID_ISMSInterface, LIBID_ZENTROVACOM, 1, 0) {}
+    : path_(std::move(path)),
+      typeInfo_(IID_ISMSInterface, LIBID_ZENTROVACOM, 1, 0, kTypeLibraryLocale) {}
 
 Module::~Module() {
   if (classObject_) classObject_->Release();

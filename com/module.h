@@ -13,6 +13,10 @@
 
 namespace zentrova::com {
 
+// The locale ZentrovaCOM.idl declares for the type library (lcid). Registering
+// records the library under it, so loading and unregistering name it as well.
+inline constexpr LCID kTypeLibraryLocale = 0x409;
+
 class Module {
  public:
   explicit Module(std::string path);

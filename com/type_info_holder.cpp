@@ -4,21 +4,21 @@
 
 namespace zentrova::com {
 
-TypeInfoHolder::TypeInfoHolder(const IID& iid, const GUID& libid, WORD major, WORD minor)
-    : iid_(iid), libid_(libid), major_(major), minor_(minor) {}
+TypeInfoHolder::TypeInfoHolder(const IID& iid, const GUID& libid, WORD major, WORD minor, LCID lcid)
+    : iid_(iid), libid_(libid), major_(major), minor_(minor), lcid_(lcid) {}
 
 TypeInfoHolder::~TypeInfoHolder() {
   if (ITypeInfo* info = info_.exchange(nullptr)) info->Release();
   for (Name& name : names_) SysFreeString(name.text);
 }
 
-HRESULT TypeInfoHolder::Load(LCID lcid) {
+HRESULT TypeInfoHolder::Load() {
   if (info_.load(std::memory_order_acquire)) return S_OK;
   std::lock_guard<std::mutex> lock(mutex_);
   if (info_.load(std::memory_order_relaxed)) return S_OK;
 
   ITypeLib* lib = nullptr;
-  HRESULT hr = LoadRegTypeLib(libid_, major_, minor_, lcid, &lib);
+  HRESULT hr = LoadRegTypeLib(libid_, major_, minor_, lcid_, &lib);
   if (FAILED(hr)) return hr;
   ITypeInfo* info = nullptr;
   hr = lib->GetTypeInfoOfGuid(iid_, &info);
@@ -60,11 +60,11 @@ HRESULT TypeInfoHolder::Load(LCID lcid) {
   return S_OK;
 }
 
-HRESULT TypeInfoHolder::GetTypeInfo(UINT, LCID lcid, ITypeInfo** info) {
+HRESULT TypeInfoHolder::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
   // There is one type information: the index is not examined.
   if (!info) return E_POINTER;
   *info = nullptr;
-  HRESULT hr = Load(lcid);
+  HRESULT hr = Load();
   if (FAILED(hr)) return hr;
   ITypeInfo* loaded = info_.load(std::memory_order_acquire);
   loaded->AddRef();
@@ -72,8 +72,8 @@ HRESULT TypeInfoHolder::GetTypeInfo(UINT, LCID lcid, ITypeInfo** info) {
   return S_OK;
 }
 
-HRESULT TypeInfoHolder::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) {
-  HRESULT hr = Load(lcid);
+HRESULT TypeInfoHolder::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+  HRESULT hr = Load();
   if (FAILED(hr)) return hr;
   if (!names || !ids) return E_INVALIDARG;
   for (UINT i = 0; i < count; ++i) {
@@ -96,10 +96,10 @@ HRESULT TypeInfoHolder::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID 
   return S_OK;
 }
 
-HRESULT TypeInfoHolder::Invoke(IDispatch* object, DISPID id, REFIID, LCID lcid, WORD flags,
+HRESULT TypeInfoHolder::Invoke(IDispatch* object, DISPID id, REFIID, LCID, WORD flags,
                                DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                                UINT* argError) {
-  HRESULT hr = Load(lcid);
+  HRESULT hr = Load();
   if (FAILED(hr)) return hr;
   return info_.load(std::memory_order_acquire)
       ->Invoke(object, id, flags, params, result, exception, argError);

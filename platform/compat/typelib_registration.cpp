@@ -134,6 +134,7 @@ HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir) {
     TLIBATTR* attr = nullptr;
     if (HRESULT hr = lib->GetLibAttr(&attr); FAILED(hr)) return hr;
     const GUID libid = attr->guid;
+    const LCID lcid = attr->lcid;
     const std::string version = Hex(attr->wMajorVerNum) + "." + Hex(attr->wMinorVerNum);
     lib->ReleaseTLibAttr(attr);
     BSTR name = nullptr, doc = nullptr;
@@ -148,9 +149,9 @@ HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir) {
     const std::string versionKey = LibraryKey(libid) + "\\" + version;
     writer.CreateKey(versionKey);
     writer.SetString(versionKey, "", title);
-    // Registered language-neutral: the library holds no localised texts, so one
-    // registration serves every caller's locale.
-    writer.SetString(versionKey + "\\0\\" + kPlatformKey, "", path);
+    // Under the locale the library declares, as Windows does: a loader asked
+    // for another locale falls back to the neutral one only.
+    writer.SetString(versionKey + "\\" + Hex(lcid) + "\\" + kPlatformKey, "", path);
     writer.SetString(versionKey + "\\FLAGS", "", "0");
     writer.SetString(versionKey + "\\HELPDIR", "", help);
 

@@ -38,12 +38,13 @@ TEST(InterfaceDefinition, DescribesTheServersClassAndInterface) {
     FUNCDESC* desc = nullptr;
     ASSERT_EQ(info->GetFuncDesc(i, &desc), S_OK);
     EXPECT_EQ(desc->oVft, static_cast<SHORT>((7 + i) * sizeof(void*))) << i;
-    // A getter's value comes back as the call's result.
-    if (desc->invkind == INVOKE_PROPERTYGET) {
-      EXPECT_EQ(desc->lprgelemdescParam[0].paramdesc.wParamFlags,
-                PARAMFLAG_FOUT | PARAMFLAG_FRETVAL)
-          << i;
-    }
+    // A getter's value comes back as the call's result; every other parameter
+    // is marked in, since a dispatcher passes an unmarked VARIANT* as empty.
+    for (SHORT p = 0; p < desc->cParams; ++p)
+      EXPECT_EQ(
+          desc->lprgelemdescParam[p].paramdesc.wParamFlags,
+          desc->invkind == INVOKE_PROPERTYGET ? PARAMFLAG_FOUT | PARAMFLAG_FRETVAL : PARAMFLAG_FIN)
+          << i << "/" << p;
     info->ReleaseFuncDesc(desc);
   }
   info->Release();
