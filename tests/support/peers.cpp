@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 extern char** environ;
@@ -133,6 +134,18 @@ std::string ReadFile(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::vector<std::string> TraceSteps(const std::string& text) {
+  static const std::regex stamp(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z pid \d+ )");
+  std::vector<std::string> steps;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m;
+    const bool stamped = std::regex_search(line, m, stamp, std::regex_constants::match_continuous);
+    steps.push_back(stamped ? line.substr(m.length()) : line);
+  }
+  return steps;
 }
 
 // -------------------------------------------------------------- processes
