@@ -16,7 +16,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 extern char** environ;
@@ -137,14 +136,22 @@ std::string ReadFile(const std::string& path) {
 }
 
 std::vector<std::string> TraceSteps(const std::string& text) {
-  static const std::regex stamp(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z pid \d+ )");
+  // "9" stands for a digit; the process id's digits follow the pattern.
+  static const std::string_view kStamp = "9999-99-99T99:99:99.999Z pid 9";
+  auto stampLength = [](const std::string& line) -> std::size_t {
+    std::size_t i = 0;
+    for (; i < kStamp.size(); ++i) {
+      if (i >= line.size()) return 0;
+      const bool digit = line[i] >= '0' && line[i] <= '9';
+      if (kStamp[i] == '9' ? !digit : line[i] != kStamp[i]) return 0;
+    }
+    while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
+    return i < line.size() && line[i] == ' ' ? i + 1 : 0;
+  };
   std::vector<std::string> steps;
   std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    std::smatch m;
-    const bool stamped = std::regex_search(line, m, stamp, std::regex_constants::match_continuous);
-    steps.push_back(stamped ? line.substr(m.length()) : line);
-  }
+  for (std::string line; std::getline(lines, line);)
+    steps.push_back(line.substr(stampLength(line)));
   return steps;
 }
 
