@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "cli/config.h"
@@ -10,6 +11,7 @@
 #include "platform/codepage.h"
 #include "platform/config_files.h"
 #include "platform/process.h"
+#include "platform/trace.h"
 
 namespace zentrova::cli {
 namespace {
@@ -23,6 +25,11 @@ void Print(std::string_view ansi) {
 }
 
 void Warn(const std::string& line) { std::fprintf(stderr, "Pagora: warning: %s\n", line.c_str()); }
+
+const char* TracePath() {
+  const char* path = std::getenv("ZENTROVA_TRACE");
+  return path ? path : "";
+}
 
 void PrintBanner() {
   char version[128] = {};
@@ -236,6 +243,8 @@ int SendToEach(const Configuration& config, const std::vector<std::string>& numb
     std::fflush(stdout);
     result = SendCommandLineRequest(config.accountId, config.email, config.password, number.c_str(),
                                     message.c_str(), resultText);
+    platform::TraceLine("result number=" + platform::TraceQuoted(number) + " code=" +
+                        std::to_string(result) + " text=" + platform::TraceQuoted(resultText));
     if (result == gateway::kSettingUnusable) {
       Print("Error " + std::to_string(kExitConfigurationRefused) + ": " + resultText +
             (&number == &numbers.front()
@@ -268,8 +277,11 @@ int RunPagora(int argc, char** argv) {
   }
 
   // 2. The program's folder becomes the current directory. A relative registry
-  // directory was meant from where the user started the program, as zcom reads it.
+  // directory or trace file was meant from where the user started the program.
   platform::AnchorEnvironmentPath("ZENTROVA_REGISTRY");
+  platform::AnchorEnvironmentPath("ZENTROVA_TRACE");
+  // An unwritable trace is said once; the sends go on as they would without it.
+  platform::Trace trace(TracePath(), Warn);
   const std::string folder = platform::ProgramFolder();
   platform::ChangeCurrentDirectory(folder);
   if (int status = AnswerHelpOrVersion(argc, argv, folder); status >= 0) return status;

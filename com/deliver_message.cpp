@@ -11,6 +11,7 @@
 #include "gateway/automation/document.h"
 #include "gateway/automation/transport.h"
 #include "identity/cipher.h"
+#include "platform/trace.h"
 #include "smtp/gateway_mail.h"
 
 namespace zentrova::com {
@@ -63,10 +64,8 @@ Composed Compose(const SharedSettings& settings, VARIANT* recipients, const std:
   return Composed::kNoMemory;
 }
 
-}  // namespace
-
-int DeliverMessage(const SharedSettings& settings, VARIANT* recipients, const std::string& message,
-                   std::string& response) {
+int Deliver(const SharedSettings& settings, VARIANT* recipients, const std::string& message,
+            std::string& response) {
   const SenderSettings& sender = settings.sender;
   std::string text;
   switch (Compose(settings, recipients, message, text)) {
@@ -100,6 +99,7 @@ int DeliverMessage(const SharedSettings& settings, VARIANT* recipients, const st
       response = "Error: Could not sent via the web (HTTP)";
       return 0;
     }
+    platform::TraceLine("smtp fallback result=" + std::to_string(result));
   }
 
   std::string mailboxError;
@@ -114,6 +114,16 @@ int DeliverMessage(const SharedSettings& settings, VARIANT* recipients, const st
   response = method == kMethodSmtp ? "Error: Could not sent via SMTP"
                                    : "Error: Could not sent via HTTP or SMTP";
   return 0;
+}
+
+}  // namespace
+
+int DeliverMessage(const SharedSettings& settings, VARIANT* recipients, const std::string& message,
+                   std::string& response) {
+  const int delivered = Deliver(settings, recipients, message, response);
+  platform::TraceLine("result code=" + std::to_string(delivered) +
+                      " text=" + platform::TraceQuoted(response));
+  return delivered;
 }
 
 }  // namespace zentrova::com

@@ -1,21 +1,32 @@
 #include "com/module.h"
 
+#include <cstdlib>
 #include <new>
 
 #include "com/ZentrovaCOM_i.h"
 #include "com/class_factory.h"
 #include "com/sms_interface.h"
+#include "gateway/endpoints.h"
 
 namespace zentrova::com {
 namespace {
 
 Module* g_module = nullptr;
 
+std::string TracePath() {
+  if (const char* path = std::getenv("ZENTROVA_TRACE"); path && *path) return path;
+  char value[1024] = {};
+  gateway::ReadRegistryString(platform::RegistryRoot::kCurrentUser, gateway::kSettingsKey,
+                              "TraceFile", value, sizeof value - 1);
+  return value;
+}
+
 }  // namespace
 
 Module::Module(std::string path)
     : path_(std::move(path)),
-      typeInfo_(IID_ISMSInterface, LIBID_ZENTROVACOM, 1, 0, kTypeLibraryLocale) {}
+      typeInfo_(IID_ISMSInterface, LIBID_ZENTROVACOM, 1, 0, kTypeLibraryLocale),
+      trace_(TracePath(), nullptr) {}
 
 Module::~Module() {
   if (classObject_) classObject_->Release();

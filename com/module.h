@@ -10,6 +10,7 @@
 #include "com/settings.h"
 #include "com/type_info_holder.h"
 #include "platform/com.h"
+#include "platform/trace.h"
 
 namespace zentrova::com {
 
@@ -52,6 +53,11 @@ class Module {
   std::atomic<long> locks_{0};
   std::mutex classObjectMutex_;
   IUnknown* classObject_ = nullptr;  // the cache's own reference
+  // The delivery trace, for the library's lifetime: ZENTROVA_TRACE, else the
+  // TraceFile setting (which a script running as a service can set), read
+  // when the library loads. A file that cannot be written is ignored: the
+  // server has no console to say so on.
+  platform::Trace trace_;
 };
 
 // The module between load and unload; null outside that time (or when it could

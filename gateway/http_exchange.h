@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "gateway/endpoints.h"
 #include "gateway/transport.h"
 #include "platform/http.h"
 
@@ -77,9 +78,15 @@ int JudgeReply(const TransportVariant& variant, unsigned long status, std::strin
 // result; resultText holds the last reply or error text. A failure that comes
 // after the whole request went out ends the attempts, since the gateway may
 // already have sent the message: mayHaveBeenDelivered then says so.
+// proxy only names the route in the trace.
 int RunAttempts(const TransportVariant& variant, const platform::HttpSession& session,
-                std::string_view server, int type, const std::string& document,
-                std::string& resultText, const ProxyAuthAnswer& on407, bool& mayHaveBeenDelivered);
+                std::string_view server, const ProxySettings& proxy, int type,
+                const std::string& document, std::string& resultText, const ProxyAuthAnswer& on407,
+                bool& mayHaveBeenDelivered);
+
+// The proxy as the trace shows it: "direct", "system", or its host and port;
+// never its user name or password, nor credentials written into the host.
+std::string ShownProxy(const ProxySettings& proxy);
 
 // "HTTP error: <message>\r\n"
 std::string HttpErrorText(const platform::HttpError& error);

@@ -1,7 +1,10 @@
 #include "smtp/session.h"
 
 #include <cctype>
+#include <chrono>
 #include <string_view>
+
+#include "platform/trace.h"
 
 namespace zentrova::smtp {
 namespace {
@@ -91,10 +94,12 @@ bool SmtpSession::Open() {
   if (port_ > 0 && port_ <= 65535)
     result =
         socket_.Connect(serverName_, static_cast<std::uint16_t>(port_), limits_.connect, error);
+  step_ = "connect server=" + platform::TraceQuoted(serverName_ + ":" + std::to_string(port_));
   if (result != platform::SocketResult::kOk) {
     lastError_ = "Unable to connect to server";
     if (result == platform::SocketResult::kTimedOut)
       lastError_ += ": no answer within " + Duration(limits_.connect);
+    platform::TraceLine("smtp " + step_ + " error=" + platform::TraceQuoted(lastError_));
     socket_.Close();
     return false;
   }
@@ -103,7 +108,7 @@ bool SmtpSession::Open() {
     socket_.Close();
     return false;
   }
-  Send("HELO " + HeloName() + "\r\n", limits_.command);
+  SendCommand("HELO " + HeloName(), limits_.command);
   if (!AwaitReply(kAccepted, limits_.command)) {
     socket_.Close();
     return false;
@@ -123,7 +128,7 @@ bool SmtpSession::Deliver(OutgoingMail& mail) {
 
 bool SmtpSession::Close() {
   if (!connected_) return true;
-  Send("QUIT\r\n", limits_.command);
+  SendCommand("QUIT", limits_.command);
   bool accepted = AwaitReply(kClosing, limits_.command);
   Drop();
   return accepted;
@@ -169,24 +174,32 @@ bool SmtpSession::Transmit(OutgoingMail& mail) {
     lastError_ = "Must be connected";
     return false;
   }
-  Send("MAIL From: <" + mail.from + ">\r\n", limits_.command);
+  SendCommand("MAIL From: <" + mail.from + ">", limits_.command);
   if (!AwaitReply(kAccepted, limits_.command)) return false;
 
   // A refused recipient does not stop the mail: the others may be accepted.
   for (int i = 0; i < mail.RecipientCount(); ++i) {
     std::string address, name;
     mail.GetRecipient(i, address, name);
-    Send("RCPT TO: <" + address + ">\r\n", limits_.command);
+    SendCommand("RCPT TO: <" + address + ">", limits_.command);
     AwaitReply(kAccepted, limits_.command);
     if (!connected_) return false;
   }
 
-  Send("DATA\r\n", limits_.command);
+  SendCommand("DATA", limits_.command);
   if (!AwaitReply(kReadyForData, limits_.dataStart)) return false;
+  // The body is the enciphered request: the trace shows its length alone.
+  const std::string body = TransparentBody(mail);
+  step_ = "data bytes=" + std::to_string(body.size());
   Send(mail.headerText, limits_.dataBlock);
-  Send(TransparentBody(mail), limits_.dataBlock);
+  Send(body, limits_.dataBlock);
   Send("\r\n.\r\n", limits_.dataBlock);
   return AwaitReply(kAccepted, limits_.dataEnd);
+}
+
+void SmtpSession::SendCommand(const std::string& line, Milliseconds limit) {
+  step_ = "command=" + platform::TraceQuoted(line);
+  Send(line + "\r\n", limit);
 }
 
 void SmtpSession::Send(std::string_view text, Milliseconds limit) {
@@ -200,7 +213,13 @@ bool SmtpSession::AwaitReply(const ExpectedReply& row, Milliseconds limit) {
   // The connection was dropped by an earlier step, whose text stays.
   if (!socket_.IsOpen()) return false;
 
-  auto deadline = Clock::now() + limit;
+  const auto start = Clock::now();
+  auto trace = [&](const std::string& outcome) {
+    if (!platform::Tracing()) return;
+    const auto ms = std::chrono::duration_cast<Milliseconds>(Clock::now() - start).count();
+    platform::TraceLine("smtp " + step_ + " " + outcome + " ms=" + std::to_string(ms));
+  };
+  auto deadline = start + limit;
   ReplyReader reader;
   bool received = !pending_.empty();
   char buffer[1024];
@@ -208,6 +227,7 @@ bool SmtpSession::AwaitReply(const ExpectedReply& row, Milliseconds limit) {
     pending_.erase(0, reader.Take(pending_));
     if (reader.Done()) {
       const int code = reader.Code();
+      trace("reply=" + std::to_string(code));
       if (code == row.code) return true;
       lastError_ = code < 0 ? kNoCode : std::to_string(code) + ":" + row.failure;
       return false;
@@ -234,6 +254,7 @@ bool SmtpSession::AwaitReply(const ExpectedReply& row, Milliseconds limit) {
         lastError_ = "Socket Error";
         break;
     }
+    trace("error=" + platform::TraceQuoted(lastError_));
     // Whatever the server does next cannot be matched to our commands.
     Drop();
     return false;

@@ -89,6 +89,8 @@ class SmtpSession {
   bool Transmit(OutgoingMail& mail);
   bool AwaitReply(const ExpectedReply& row, Milliseconds limit);
   void Send(std::string_view text, Milliseconds limit);
+  // Sends a command line and names it for the trace line of its reply.
+  void SendCommand(const std::string& line, Milliseconds limit);
   std::string HeloName();
   void Drop();  // closes the socket after the connection became unusable
 
@@ -101,6 +103,7 @@ class SmtpSession {
   std::string pending_;  // bytes received past the end of the last reply
   SmtpLimits limits_;
   std::function<bool(std::string&)> readHostName_;
+  std::string step_;  // what the next reply answers, as the trace names it
 };
 
 }  // namespace zentrova::smtp

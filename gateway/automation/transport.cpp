@@ -7,6 +7,7 @@
 
 #include "gateway/http_exchange.h"
 #include "platform/ascii.h"
+#include "platform/trace.h"
 
 namespace zentrova::gateway {
 
@@ -54,6 +55,10 @@ int SendToServer(const std::string& server, int type, const std::string& documen
   platform::HttpError error;
   if (!session.Open(kUserAgent, proxy.access, proxy.proxy, error)) {
     resultText = kSessionFailureText;
+    platform::TraceLine("http session server=" + platform::TraceQuoted(server) +
+                        " proxy=" + platform::TraceQuoted(ShownProxy(proxy)) +
+                        " error=" + platform::TraceQuoted(error.message) +
+                        " result=" + std::to_string(kRetryableFailure));
     return kRetryableFailure;
   }
   session.SetTimeouts(WithAttemptLimitOverride(kAutomationTimeouts));
@@ -63,7 +68,7 @@ int SendToServer(const std::string& server, int type, const std::string& documen
   ProxyAuthAnswer on407;
   if (!proxy.proxy.userName.empty())
     on407 = ProxyAuthAnswer{true, proxy.proxy.userName, proxy.proxy.password};
-  return RunAttempts(kAutomationVariant, session, server, type, document, resultText, on407,
+  return RunAttempts(kAutomationVariant, session, server, proxy, type, document, resultText, on407,
                      mayHaveBeenDelivered);
 }
 
@@ -91,9 +96,16 @@ int SendViaHttp(int type, const std::string& document, std::string& resultText,
     result =
         SendToServer(servers->primary, type, document, resultText, proxy, mayHaveBeenDelivered);
     if (!mayHaveBeenDelivered &&
-        (result == kRetryableFailure || result == kNoUsableReplyAutomation))
+        (result == kRetryableFailure || result == kNoUsableReplyAutomation)) {
+      platform::TraceLine("http failover from=" + platform::TraceQuoted(servers->primary) +
+                          " to=" + platform::TraceQuoted(servers->secondary) +
+                          " result=" + std::to_string(result));
       result =
           SendToServer(servers->secondary, type, document, resultText, proxy, mayHaveBeenDelivered);
+    }
+  } else {
+    platform::TraceLine("http servers error=" + platform::TraceQuoted(resultText) +
+                        " result=" + std::to_string(result));
   }
   if (resultText.size() > kResultTextLimit) resultText.resize(kResultTextLimit);
   return result;

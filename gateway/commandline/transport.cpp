@@ -3,6 +3,7 @@
 #include "gateway/commandline/transport.h"
 
 #include "gateway/http_exchange.h"
+#include "platform/trace.h"
 
 namespace zentrova::gateway {
 
@@ -41,6 +42,9 @@ int SendHttpRequest(const std::string& server, int type, const std::string& docu
   if (!session.Open(kUserAgent, proxy.access, proxy.proxy, error)) {
     // The result text says why, so the line the program prints is not empty.
     resultText = HttpErrorText(error);
+    platform::TraceLine("http session proxy=" + platform::TraceQuoted(ShownProxy(proxy)) +
+                        " error=" + platform::TraceQuoted(error.message) +
+                        " result=" + std::to_string(kNoInternetSession));
     return kNoInternetSession;
   }
   session.SetTimeouts(WithAttemptLimitOverride(kCommandLineTimeouts));
@@ -48,7 +52,7 @@ int SendHttpRequest(const std::string& server, int type, const std::string& docu
   // The proxy's credentials are answered to a 407, empty ones included.
   ProxyAuthAnswer on407{true, proxy.proxy.userName, proxy.proxy.password};
   bool mayHaveBeenDelivered = false;
-  return RunAttempts(kCommandLineVariant, session, server, type, document, resultText, on407,
+  return RunAttempts(kCommandLineVariant, session, server, proxy, type, document, resultText, on407,
                      mayHaveBeenDelivered);
 }
 

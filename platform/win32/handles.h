@@ -3,8 +3,10 @@
 #pragma once
 
 // Winsock 2 must come before windows.h, which would bring in the old one.
-#include <windows.h>
+// clang-format off
 #include <winsock2.h>
+#include <windows.h>
+// clang-format on
 
 #include <string>
 #include <utility>

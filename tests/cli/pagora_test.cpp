@@ -416,6 +416,49 @@ TEST_F(Pagora, ProxyFromTheIniIsAnsweredWithItsCredentials) {
   EXPECT_EQ(Body(requests[1]), Document("Hi", "1"));
 }
 
+// A failed send leaves a trace of each attempt without a secret in it; a trace
+// that cannot be written is said once and changes nothing else.
+TEST_F(Pagora, TheTraceShowsEachAttemptAndNoSecret) {
+  RawListener proxy({Reply(407, ""), Reply(200, "0042 Account suspended")});
+  const std::string proxyAt = "127.0.0.1:" + std::to_string(proxy.Port());
+  WriteIni(
+      "[CONFIG]\nAccountId=acct\nPassword=acctsecret\nEmail=me@example.com\n[PROXY]\n"
+      "Server=127.0.0.1\nPort=" +
+      std::to_string(proxy.Port()) + "\nUsername=proxyuser\nPassword=proxysecret\n");
+  PointAt("gateway.example");
+  const std::string trace = (dir_ / "trace.log").string();
+  ProcessResult r = Run({"1", "Hi"}, {{"ZENTROVA_TRACE", trace}});
+  EXPECT_EQ(r.exitCode, 42);
+  EXPECT_EQ(r.err, "");
+
+  const std::string bytes =
+      std::to_string(std::string_view("[FROM]\nEmail=me@example.com\n\n[SENDER]\nID=acct\n"
+                                      "PW=acctsecret\nProduct=APIEXE\n\n\n[1]\nMessage=Hi\n"
+                                      "Number=1\n")
+                         .size());
+  const std::string attempt = "http attempt server=\"gateway.example\" proxy=\"" + proxyAt + "\" ";
+  const std::vector<std::string> expected = {
+      attempt + "n=1 bytes=" + bytes + " status=407 reply=\"\" result=-2 ms=",
+      attempt + "n=2 bytes=" + bytes + " status=200 reply=\"0042 Account suspended\" result=42 ms=",
+      "result number=\"1\" code=42 text=\"0042 Account suspended\"",
+  };
+  const std::string text = ReadFile(trace);
+  const std::vector<std::string> traced = TraceSteps(text);
+  ASSERT_EQ(traced.size(), expected.size()) << text;
+  for (std::size_t i = 0; i < traced.size(); ++i)
+    EXPECT_EQ(traced[i].substr(0, expected[i].size()), expected[i]) << text;
+  for (const char* secret : {"acctsecret", "PW=", "proxyuser", "proxysecret"})
+    EXPECT_EQ(text.find(secret), std::string::npos) << secret;
+
+  ProcessResult plain = Run({"1,2", "Hi"});
+  r = Run({"1,2", "Hi"}, {{"ZENTROVA_TRACE", (dir_ / "missing/trace.log").string()}});
+  EXPECT_EQ(r.out, plain.out);
+  EXPECT_EQ(r.exitCode, plain.exitCode);
+  EXPECT_EQ(r.err, "Pagora: warning: cannot write the trace file " +
+                       (dir_ / "missing/trace.log").string() +
+                       " (No such file or directory); the sends go on without a trace\n");
+}
+
 TEST_F(Pagora, TwoNumbersSetUpWithZcomArriveAtTheSandboxAsTwoApiexeDocuments) {
   Sandbox sandbox({"--http", "127.0.0.1:0"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();

@@ -16,6 +16,7 @@ using nlohmann::json;
 using zentrova::testing::DeadPort;
 using zentrova::testing::ProcessResult;
 using zentrova::testing::Sandbox;
+using zentrova::testing::TraceSteps;
 
 const char kSettingsKey[] = "HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings";
 const char kRefused[] = "PagoraMessage -> 0x00000001\n";  // S_FALSE; S_OK prints nothing
@@ -39,21 +40,23 @@ class DeliverTest : public ::testing::Test {
   // The zone and locale are fixed so that the sender section's values are
   // known: Sydney's rule is 600 minutes east with daylight saving, and en-AU
   // is Windows locale 3081.
-  ProcessResult Zcom(std::vector<std::string> args) {
+  ProcessResult Zcom(std::vector<std::string> args, zentrova::testing::Environment env = {}) {
     args.insert(args.begin(), ZV_ZCOM_PATH);
-    ProcessResult r = zentrova::testing::RunProcess(args, {{"ZENTROVA_REGISTRY", registry_.Path()},
-                                                           {"TZ", "AEST-10AEDT,M10.1.0,M4.1.0/3"},
-                                                           {"LC_ALL", "en_AU.UTF-8"},
-                                                           {"ZENTROVA_CODEPAGE", ""}});
+    env.insert({{"ZENTROVA_REGISTRY", registry_.Path()},
+                {"TZ", "AEST-10AEDT,M10.1.0,M4.1.0/3"},
+                {"LC_ALL", "en_AU.UTF-8"},
+                {"ZENTROVA_CODEPAGE", ""},
+                {"ZENTROVA_TRACE", ""}});
+    ProcessResult r = zentrova::testing::RunProcess(args, env);
     EXPECT_FALSE(r.timedOut);
     return r;
   }
 
   // One script: a complete account, then the steps.
-  ProcessResult Script(std::vector<std::string> steps) {
+  ProcessResult Script(std::vector<std::string> steps, zentrova::testing::Environment env = {}) {
     steps.insert(steps.begin(), {"call", "ZentrovaCOM.SMSInterface", "Email=\"me@example.com\"",
                                  "AccountID=123456", "Password=secret"});
-    return Zcom(steps);
+    return Zcom(steps, env);
   }
 
   void Set(const char* value, const std::string& data) {
@@ -288,6 +291,75 @@ TEST_F(DeliverTest, DeliveryByMailAndAsTheFallback) {
   Servers(refused, refused);
   ExpectOutcome({"DeliveryMethod=2", server, login}, true, "");
   EXPECT_TRUE(mailbox.Mail(3).is_object());
+}
+
+// The trace named by the TraceFile setting follows a failed web send through
+// a proxy, the failover and the mail that follows, without a secret; the
+// environment variable wins over the setting, and a trace that cannot be
+// written changes nothing.
+TEST_F(DeliverTest, TheTraceFollowsEveryStepAndHoldsNoSecret) {
+  MailServer mailbox;
+  ASSERT_FALSE(mailbox.Address().empty()) << "aiosmtpd did not start";
+  DeadPort proxy;
+  zentrova::testing::TempDir dir;
+  Set("DebugGateway", "gateway@test.example");
+  Set("TraceFile", dir.File("setting.log"));
+  Servers("gw1.example", "gw2.example");
+  const std::vector<std::string> steps = {"DeliveryMethod=2",
+                                          "SMTPServer=" + mailbox.Address(),
+                                          "SMTPLoginName=mailer",
+                                          "ProxyType=2",
+                                          "ProxyAddress=127.0.0.1",
+                                          "ProxyPort=" + std::to_string(proxy.port()),
+                                          "ProxyUserName=proxyuser",
+                                          "ProxyPassword=proxysecret",
+                                          "PagoraMessage(\"0412345678\", \"Hi\")",
+                                          "ResponseText"};
+  ProcessResult r = Script(steps);
+  EXPECT_EQ(r.out, "\n");
+  const json mail = mailbox.Mail(1);
+  ASSERT_TRUE(mail.is_object());
+  const std::string bytes = std::to_string(MailBody(mail).size());
+
+  auto attempt = [&](const std::string& server, int n) {
+    return "http attempt server=\"" + server + "\" proxy=\"" + Loopback(proxy.port()) +
+           "\" n=" + std::to_string(n) + " bytes=" + bytes + " status=0 reply=\"\" error=";
+  };
+  const std::vector<std::string> expected = {
+      attempt("gw1.example", 1),
+      attempt("gw1.example", 2),
+      attempt("gw1.example", 3),
+      "http failover from=\"gw1.example\" to=\"gw2.example\" result=-2",
+      attempt("gw2.example", 1),
+      attempt("gw2.example", 2),
+      attempt("gw2.example", 3),
+      "smtp fallback result=-2",
+      "smtp connect server=\"" + mailbox.Address() + "\" reply=220",
+      "smtp command=\"HELO ",
+      "smtp command=\"MAIL From: <me@example.com>\" reply=250",
+      "smtp command=\"RCPT TO: <gateway@test.example>\" reply=250",
+      "smtp command=\"DATA\" reply=354",
+      "smtp data bytes=" + bytes + " reply=250",
+      "smtp command=\"QUIT\" reply=221",
+      "result code=1 text=\"\"",
+  };
+  const std::string text = zentrova::testing::ReadFile(dir.File("setting.log"));
+  const std::vector<std::string> traced = TraceSteps(text);
+  ASSERT_EQ(traced.size(), expected.size()) << text;
+  for (std::size_t i = 0; i < traced.size(); ++i)
+    EXPECT_EQ(traced[i].substr(0, expected[i].size()), expected[i]) << text;
+  for (const char* secret : {"secret", "PW=", "proxyuser"})
+    EXPECT_EQ(text.find(secret), std::string::npos) << secret;
+
+  // The environment variable wins; the setting's file is left alone.
+  Servers(Loopback(proxy.port()), Loopback(proxy.port()));
+  r = Script({"PagoraMessage(\"0412345678\", \"Hi\")"}, {{"ZENTROVA_TRACE", dir.File("env.log")}});
+  EXPECT_EQ(zentrova::testing::ReadFile(dir.File("setting.log")), text);
+  EXPECT_NE(zentrova::testing::ReadFile(dir.File("env.log")).find(" result code=0 text="),
+            std::string::npos);
+
+  Set("TraceFile", dir.File("missing/setting.log"));
+  ExpectOutcome({}, false, kNotByWeb);
 }
 
 }  // namespace

@@ -100,9 +100,11 @@ TEST(ThreadTest, SharedAndPerThreadObjectsKeepSettingsWholeAndSequenceNumbersUni
   zentrova::testing::RawListener gateway;
   ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
   ASSERT_EQ(CallExport("DllRegisterServer"), S_OK);
+  zentrova::testing::TempDir dir;
   zentrova::platform::RegistryWriter writer(zentrova::platform::RegistryRoot::kCurrentUser);
   for (const char* server : {"HTTP1", "HTTP2"})
     writer.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", server, gateway.Address());
+  writer.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "TraceFile", dir.File("trace"));
   ASSERT_EQ(writer.Commit(), 0);
 
   ISMSInterface* shared = Create();
@@ -123,7 +125,17 @@ TEST(ThreadTest, SharedAndPerThreadObjectsKeepSettingsWholeAndSequenceNumbersUni
   shared->Release();
   CoUninitialize();
 
-  std::vector<unsigned> numbers = SequenceNumbers(gateway.Requests());
+  // The trace's lines stay whole and one per step, whichever thread wrote them.
+  const auto requests = gateway.Requests();
+  std::size_t attempts = 0;
+  for (const std::string& step :
+       zentrova::testing::TraceSteps(zentrova::testing::ReadFile(dir.File("trace")))) {
+    attempts += step.starts_with("http attempt ");
+    EXPECT_TRUE(step.starts_with("http attempt ") || step.starts_with("result ")) << step;
+  }
+  EXPECT_EQ(attempts, requests.size());
+
+  std::vector<unsigned> numbers = SequenceNumbers(requests);
   std::sort(numbers.begin(), numbers.end());
   std::vector<unsigned> expected(2 * kThreads * kRounds);
   std::iota(expected.begin(), expected.end(), 0u);

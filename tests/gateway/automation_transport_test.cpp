@@ -4,6 +4,7 @@
 
 #include "fixture.h"
 #include "gateway/automation/transport.h"
+#include "gateway/http_exchange.h"
 
 namespace zentrova::testing {
 namespace {
@@ -109,6 +110,21 @@ TEST_F(AutomationTransport, ProxyDetailsDropOnlyAnHttpSchemePrefix) {
   // A secure scheme is no HTTP proxy name: the session cannot be made.
   EXPECT_EQ(Send("sms1.zentrova.example", Proxy(2, "https://proxy.example", 8080)), -2);
   EXPECT_EQ(text_, "There was an error connecting to the sever.");
+}
+
+// The trace names the route, never the proxy's credentials.
+TEST_F(AutomationTransport, TheTraceShowsAProxyWithoutItsCredentials) {
+  const struct {
+    ProxySettings proxy;
+    const char* shown;
+  } cases[] = {
+      {Proxy(0, "proxy.example", 8080, "user", "pass"), "direct"},
+      {Proxy(1, "proxy.example", 8080, "user", "pass"), "system"},
+      {Proxy(2, "proxy.example", 8080, "user", "pass"), "proxy.example:8080"},
+      {Proxy(2, "user:pass@proxy.example", 3128), "proxy.example:3128"},
+      {Proxy(2, "https://user:p@ss@proxy.example", 1), "https://proxy.example:1"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(gateway::ShownProxy(c.proxy), c.shown);
 }
 
 TEST_F(AutomationTransport, ThroughTinyproxyAnsweringWithTheProxyCredentials) {

@@ -135,6 +135,26 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
+std::vector<std::string> TraceSteps(const std::string& text) {
+  // "9" stands for a digit; the process id's digits follow the pattern.
+  static const std::string_view kStamp = "9999-99-99T99:99:99.999Z pid 9";
+  auto stampLength = [](const std::string& line) -> std::size_t {
+    std::size_t i = 0;
+    for (; i < kStamp.size(); ++i) {
+      if (i >= line.size()) return 0;
+      const bool digit = line[i] >= '0' && line[i] <= '9';
+      if (kStamp[i] == '9' ? !digit : line[i] != kStamp[i]) return 0;
+    }
+    while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
+    return i < line.size() && line[i] == ' ' ? i + 1 : 0;
+  };
+  std::vector<std::string> steps;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);)
+    steps.push_back(line.substr(stampLength(line)));
+  return steps;
+}
+
 // -------------------------------------------------------------- processes
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const Environment& env,

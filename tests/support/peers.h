@@ -31,6 +31,10 @@ class TempDir {
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 
+// The lines of a delivery trace, each without its "<UTC time> pid <id> " start;
+// a line that does not start so is kept whole, and then matches no step.
+std::vector<std::string> TraceSteps(const std::string& text);
+
 // Environment changes for a child: an empty value removes the variable.
 using Environment = std::map<std::string, std::string>;
 

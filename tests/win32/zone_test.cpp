@@ -19,24 +19,22 @@ std::string Expected(const char* name) {
 }
 
 TEST(WinZone, KeyOffsetFlagAndLocaleOfTheSystem) {
+  using zentrova::identity::QuerySenderZone;
   // The case's TZ chose Wine's zone; msvcrt must ask the system instead.
   _putenv("TZ=");
-  char key[32] = {}, offset[12] = {};
-  ASSERT_EQ(zentrova::identity::BuildTimeZoneKey(key, sizeof key), 0);
-  EXPECT_EQ(std::string(key), Expected("ZV_EXPECT_KEY"));
-  zentrova::identity::BuildTimeZoneOffset(offset, sizeof offset);
-  EXPECT_EQ(std::string(offset), Expected("ZV_EXPECT_OFFSET"));
-  EXPECT_EQ(std::to_string(zentrova::identity::DaylightSavingFlag()), Expected("ZV_EXPECT_DLS"));
+  const auto zone = QuerySenderZone();
+  ASSERT_NE(zone.key[0], '\0');
+  EXPECT_EQ(std::string(zone.key), Expected("ZV_EXPECT_KEY"));
+  EXPECT_EQ(std::to_string(zone.minutesEast), Expected("ZV_EXPECT_OFFSET"));
+  EXPECT_EQ(std::to_string(zone.daylight), Expected("ZV_EXPECT_DLS"));
   EXPECT_EQ(std::to_string(zentrova::platform::ThreadLocaleId()), Expected("ZV_EXPECT_LCID"));
 
   // A TZ variable of the process moves the C runtime's values, not the key.
   _putenv("TZ=EST5EDT");
-  zentrova::identity::BuildTimeZoneOffset(offset, sizeof offset);
-  EXPECT_EQ(std::string(offset), "-300");
-  EXPECT_EQ(zentrova::identity::DaylightSavingFlag(), 1);
-  char again[32] = {};
-  ASSERT_EQ(zentrova::identity::BuildTimeZoneKey(again, sizeof again), 0);
-  EXPECT_EQ(std::string(again), std::string(key));
+  const auto moved = QuerySenderZone();
+  EXPECT_EQ(moved.minutesEast, -300);
+  EXPECT_EQ(moved.daylight, 1);
+  EXPECT_EQ(std::string(moved.key), std::string(zone.key));
   _putenv("TZ=");
 }
 
