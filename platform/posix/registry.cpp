@@ -25,6 +25,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/portable/registry_changes.h"
 #include "platform/posix/hive.h"
 #include "platform/posix/registry_directory.h"
 #include "platform/posix/support.h"
@@ -344,10 +345,7 @@ long RegistryKey::Subkeys(std::vector<std::string>& out) const {
 // ---- writing ----------------------------------------------------------------
 
 namespace {
-struct Change {
-  enum Kind { kCreate, kSet, kDeleteValue, kDeleteTree } kind;
-  std::string path, name, value;
-};
+using Change = RegistryChange;
 
 // Names that would break the file's lines are refused before anything is touched.
 long CheckNames(RegistryRoot root, const std::vector<Change>& changes) {
@@ -404,29 +402,6 @@ long ApplyChanges(const std::vector<Change>& changes, hive::Hive& hive) {
   return kErrorSuccess;
 }
 }  // namespace
-
-struct RegistryWriter::Impl {
-  RegistryRoot root;
-  std::vector<Change> changes;
-};
-
-RegistryWriter::RegistryWriter(RegistryRoot root) : impl_(new Impl{root, {}}) {}
-RegistryWriter::~RegistryWriter() { delete impl_; }
-
-void RegistryWriter::CreateKey(std::string_view path) {
-  impl_->changes.push_back({Change::kCreate, std::string(path), {}, {}});
-}
-void RegistryWriter::SetString(std::string_view path, std::string_view name,
-                               std::string_view value) {
-  impl_->changes.push_back(
-      {Change::kSet, std::string(path), std::string(name), std::string(value)});
-}
-void RegistryWriter::DeleteValue(std::string_view path, std::string_view name) {
-  impl_->changes.push_back({Change::kDeleteValue, std::string(path), std::string(name), {}});
-}
-void RegistryWriter::DeleteTree(std::string_view path) {
-  impl_->changes.push_back({Change::kDeleteTree, std::string(path), {}, {}});
-}
 
 long RegistryWriter::Commit() {
   if (long rc = CheckNames(impl_->root, impl_->changes)) return rc;

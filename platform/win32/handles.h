@@ -2,11 +2,7 @@
 // that every path out of a call releases what the call opened.
 #pragma once
 
-// Winsock 2 must come before windows.h, which would bring in the old one.
-// clang-format off
-#include <winsock2.h>
 #include <windows.h>
-// clang-format on
 
 #include <string>
 #include <utility>

@@ -5,6 +5,8 @@
 // has no transaction for this).
 #include "platform/registry.h"
 
+#include "platform/portable/registry_changes.h"
+
 #include <windows.h>
 
 #include <cstring>
@@ -214,10 +216,7 @@ long RegistryKey::Subkeys(std::vector<std::string>& out) const {
 
 namespace {
 
-struct Change {
-  enum Kind { kCreate, kSet, kDeleteValue, kDeleteTree } kind;
-  std::string path, name, value;
-};
+using Change = RegistryChange;
 
 // A key with its values and subkeys, kept to put a deleted tree back.
 struct Tree {
@@ -376,29 +375,6 @@ void PlayBack(HKEY root, std::vector<Undo>& journal) {
 }
 
 }  // namespace
-
-struct RegistryWriter::Impl {
-  RegistryRoot root;
-  std::vector<Change> changes;
-};
-
-RegistryWriter::RegistryWriter(RegistryRoot root) : impl_(new Impl{root, {}}) {}
-RegistryWriter::~RegistryWriter() { delete impl_; }
-
-void RegistryWriter::CreateKey(std::string_view path) {
-  impl_->changes.push_back({Change::kCreate, std::string(path), {}, {}});
-}
-void RegistryWriter::SetString(std::string_view path, std::string_view name,
-                               std::string_view value) {
-  impl_->changes.push_back(
-      {Change::kSet, std::string(path), std::string(name), std::string(value)});
-}
-void RegistryWriter::DeleteValue(std::string_view path, std::string_view name) {
-  impl_->changes.push_back({Change::kDeleteValue, std::string(path), std::string(name), {}});
-}
-void RegistryWriter::DeleteTree(std::string_view path) {
-  impl_->changes.push_back({Change::kDeleteTree, std::string(path), {}, {}});
-}
 
 long RegistryWriter::Commit() {
   const HKEY root = RootKey(impl_->root);
