@@ -37,6 +37,7 @@ TEST_F(AutomationTransport, JudgesEachKindOfReply) {
       // Code 0 without "0000" is no usable reply.
       {Reply(200, "<html><body>Welcome</body></html>"), 2100, "<html><body>Welcome</body></html>"},
       {Reply(200, "000"), 2100, ""},
+      {Reply(200, "000 Queued"), 2100, "000 Queued"},  // code 0 needs all four zeros
       {Reply(200, "0000"), 0, "0000"},
       {Reply(200, "0042"), 42, "0042"},
       {Reply(500, "0000 OK"), 2100, "HTTP request error 500\r\n"},
