@@ -63,12 +63,14 @@ TEST_F(AutomationTransport, ProxyAuthenticationAskedOnEveryAttemptGivesUpAfterTh
 
 TEST_F(AutomationTransport, ALongReplyIsJudgedByItsFirst8192Bytes) {
   TempDir dir;
-  std::string reply = "0000 " + std::string(8187, 'x') + "0099 in the second chunk";
+  std::string reply = "0000 \x1F" + std::string(8186, 'x') + "0099 in the second chunk";
   WriteFile(dir.File("reply"), reply);
   Sandbox sandbox({"--http", "127.0.0.1:0", "--reply-file", dir.File("reply")});
   ASSERT_TRUE(sandbox.Ready());
   EXPECT_EQ(Send(sandbox.Address()), 0);
   EXPECT_EQ(text_, reply.substr(0, 8192));
+  // The sandbox's console line shows a control byte as "?", never raw.
+  EXPECT_TRUE(sandbox.Process().WaitFor("-> 200 0000 ?xxx", 5s)) << sandbox.Process().Output();
 }
 
 // A failure once the request is out ends the attempts (the message may be
