@@ -119,6 +119,11 @@ TEST(CollectRecipients, TypedArraysGiveOneEntryPerElementFromTheirLowerBound) {
 TEST(SafeArrayStandIn, ElementAccessStaysWithinTheBounds) {
   SAFEARRAY* array = SafeArrayCreateVector(VT_I4, 1, 3);
   ASSERT_NE(array, nullptr);
+  LONG lower = 0, upper = 0;
+  EXPECT_EQ(SafeArrayGetLBound(array, 1, &lower), S_OK);
+  EXPECT_EQ(SafeArrayGetUBound(array, 1, &upper), S_OK);
+  EXPECT_EQ(lower, 1);
+  EXPECT_EQ(upper, 3);
   for (LONG index : {1, 3}) {
     LONG value = index * 10, back = 0;
     EXPECT_EQ(SafeArrayPutElement(array, &index, &value), S_OK) << index;

@@ -156,6 +156,7 @@ TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
   EXPECT_EQ(Take(Value(VT_BSTR, 0, u"forty"), Value(VT_I4, 1), &argError), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argError, 2u);
   EXPECT_EQ(Take(Value(VT_R8, 3e10), Value(VT_I4, 1)), DISP_E_OVERFLOW);
+  EXPECT_EQ(Take(Value(VT_R8, -3e10), Value(VT_I4, 1)), DISP_E_OVERFLOW);
   EXPECT_EQ(Take(Value(VT_I4, 1), Value(VT_NULL, 0), &argError), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argError, 1u);
 }

@@ -129,7 +129,9 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
   };
   const Case cases[] = {
       {"ProxyType", "2", "3", kBadProxyType},
+      {"ProxyType", "0", "-1", kBadProxyType},
       {"ProxyPort", "70000", "-1", "Error: Invalid proxy port"},
+      {"ProxyPort", "0", "-1", "Error: Invalid proxy port"},
       {"DeliveryMethod", "0", "3", kBadDelivery},
       {"CountryCode", "999", "1000", "Error: Invalid country code"},
       {"AccountID", "CI1234567890", "CI12345", "Error: Invalid Account ID"},
@@ -149,7 +151,7 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
   }
   // An accepted value later does not clear the last rejection.
   steps.insert(steps.end(), {"Email=a@b.com", "ResponseText"});
-  out += std::string(cases[6].text) + "\n";
+  out += std::string(cases[std::size(cases) - 1].text) + "\n";
   ProcessResult r = Call(steps);
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, out);

@@ -168,6 +168,7 @@ TEST(ApicomPieces, PaddingIsAMultipleOfEightButNeverOf45) {
   EXPECT_EQ(PaddedLength(0), 8u);
   EXPECT_EQ(PaddedLength(7), 8u);
   EXPECT_EQ(PaddedLength(8), 16u);
+  EXPECT_EQ(PaddedLength(39), 40u);  // a multiple of 8 that is none of 45 stays
 }
 
 TEST_F(ApicomDocument, ComposingFromSeveralThreadsAtOnceIsSafe) {

@@ -37,6 +37,7 @@ TEST_F(AutomationTransport, JudgesEachKindOfReply) {
       // Code 0 without "0000" is no usable reply.
       {Reply(200, "<html><body>Welcome</body></html>"), 2100, "<html><body>Welcome</body></html>"},
       {Reply(200, "000"), 2100, ""},
+      {Reply(200, "000 Queued"), 2100, "000 Queued"},  // code 0 needs all four zeros
       {Reply(200, "0000"), 0, "0000"},
       {Reply(200, "0042"), 42, "0042"},
       {Reply(500, "0000 OK"), 2100, "HTTP request error 500\r\n"},
@@ -62,12 +63,14 @@ TEST_F(AutomationTransport, ProxyAuthenticationAskedOnEveryAttemptGivesUpAfterTh
 
 TEST_F(AutomationTransport, ALongReplyIsJudgedByItsFirst8192Bytes) {
   TempDir dir;
-  std::string reply = "0000 " + std::string(8187, 'x') + "0099 in the second chunk";
+  std::string reply = "0000 \x1F" + std::string(8186, 'x') + "0099 in the second chunk";
   WriteFile(dir.File("reply"), reply);
   Sandbox sandbox({"--http", "127.0.0.1:0", "--reply-file", dir.File("reply")});
   ASSERT_TRUE(sandbox.Ready());
   EXPECT_EQ(Send(sandbox.Address()), 0);
   EXPECT_EQ(text_, reply.substr(0, 8192));
+  // The sandbox's console line shows a control byte as "?", never raw.
+  EXPECT_TRUE(sandbox.Process().WaitFor("-> 200 0000 ?xxx", 5s)) << sandbox.Process().Output();
 }
 
 // A failure once the request is out ends the attempts (the message may be

@@ -88,6 +88,8 @@ TEST_F(CommandLineTransport, ServerNamesAreTakenLiterally) {
     EXPECT_EQ(Send(name), -2) << name;
     EXPECT_EQ(text_.rfind("HTTP error: invalid server name", 0), 0u) << text_;
   }
+  EXPECT_EQ(Send("ho\x7Fst"), -2);  // a control byte is shown escaped, never raw
+  EXPECT_NE(text_.find("\"ho\\x7Fst\""), std::string::npos) << text_;
   EXPECT_EQ(gateway.Connections(), 0);
 
   // The port suffix, on a name, an IPv4 and a bracketed IPv6 address.

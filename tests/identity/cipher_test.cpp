@@ -188,6 +188,7 @@ TEST(LineEncoding, DecodeRefusesDamagedText) {
       "M" + std::string(60, ' ') + "=X",     // fine, then more
       "#    \r\n#    =",                     // short line before another line
       "a    =",                              // length character out of range
+      " =",                                  // a line of no bytes
   };
   for (std::size_t i = 0; i < std::size(damaged); ++i) {
     SCOPED_TRACE(i);

@@ -92,6 +92,8 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"norule", "XST3XDT", 2026, "(cannot tell)"},
       {"quoted", "<+0330>-3:30", 2026, "-210000000000000"},
       {"midnight", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "+180011010003020"},
+      // Neither time behind the other: the dates keep the roles the rule names.
+      {"even", "XST3XDT3,M3.2.0,M11.1.0", 2026, "+180011010003020"},
       // Days of the year land on their day (Python's datetime): J60 is 1 Mar
       // (Wed in 2028), J300 27 Oct; 59 and 299 count 29 Feb.
       {"julian", "XST3XDT,J60/2,J300/2", 2028, "+180010045003013"},

@@ -21,6 +21,7 @@ TEST(Profile, TextFollowsTheWindowsReadingRules) {
       "; Email=commented@out\r\n"
       "Quoted=\"  padded  \"\r\n"
       "Empty=\r\n"
+      "EmptyQuoted=\"\"\r\n"
       "Dup=first\r\n"
       "Dup=second\r\n"
       "Nul=12\0 34567\n"
@@ -40,6 +41,7 @@ TEST(Profile, TextFollowsTheWindowsReadingRules) {
       {"CONFIG", "Email", Lookup::kMissing, ""},  // comment lines hold no keys
       {"CONFIG", "Quoted", Lookup::kFound, "  padded  "},
       {"CONFIG", "Empty", Lookup::kFound, ""},  // present but empty
+      {"CONFIG", "EmptyQuoted", Lookup::kFound, ""},
       {"CONFIG", "Dup", Lookup::kFound, "first"},
       {"CONFIG", "Nul", Lookup::kHoldsNul, ""},  // never "12"
       {"CONFIG", "Cr", Lookup::kFound, "a"},     // a lone CR ends the line too

@@ -56,11 +56,23 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequest) {
   EXPECT_EQ(e["fields"]["recipients"][0]["MSG"], nlohmann::json::array({"Hello by mail"}));
 }
 
+// The highest port is a port like any other, for the mailbox, the gateway and
+// the mail client alike.
+TEST(GatewayMailbox, TheHighestPortServes) {
+  testing::Sandbox sandbox({"--smtp", "127.0.0.1:65535", "--http", "[::1]:65535"});
+  if (!sandbox.Ready() && sandbox.Process().Output().find("in use") != std::string::npos)
+    GTEST_SKIP() << sandbox.Process().Output();
+  ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
+  std::string lastError;
+  EXPECT_EQ(Mail("127.0.0.1:65535", ComposeRequest(), lastError), 0) << lastError;
+}
+
+// A scripted reply may be its code alone.
 TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
-  testing::Sandbox sandbox({"--smtp", "127.0.0.1:0", "--smtp-reply", "rcpt=550 no such mailbox",
-                            "--smtp", "127.0.0.1:0", "--smtp-reply", "end=silent", "--smtp",
-                            "127.0.0.1:0", "--smtp-reply", "helo=250-hi\\n250 there",
-                            "--smtp-reply", "mail=close"});
+  testing::Sandbox sandbox({"--smtp", "127.0.0.1:0", "--smtp-reply", "rcpt=550", "--smtp",
+                            "127.0.0.1:0", "--smtp-reply", "end=silent", "--smtp", "127.0.0.1:0",
+                            "--smtp-reply", "helo=250-hi\\n250 there", "--smtp-reply",
+                            "mail=close"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
   std::string request = ComposeRequest();
   std::string lastError;
