@@ -224,11 +224,13 @@ int CheckRecipients(const std::string& list, const std::vector<std::string>& num
 
 // The registry names the gateway: one that other users may change is not used.
 bool RegistryIsUsable() {
-  platform::RegistryKey settings;
-  if (long rc = settings.Open(platform::RegistryRoot::kCurrentUser, gateway::kSettingsKey);
-      rc != platform::kErrorSuccess && rc != platform::kErrorFileNotFound) {
-    std::fprintf(stderr, "Pagora: %s\n", platform::RegistryErrorText().c_str());
-    return false;
+  for (auto root : {platform::RegistryRoot::kCurrentUser, platform::RegistryRoot::kLocalMachine}) {
+    platform::RegistryKey settings;
+    if (long rc = settings.Open(root, gateway::kSettingsKey);
+        rc != platform::kErrorSuccess && rc != platform::kErrorFileNotFound) {
+      std::fprintf(stderr, "Pagora: %s\n", platform::RegistryErrorText().c_str());
+      return false;
+    }
   }
   return true;
 }

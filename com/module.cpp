@@ -15,18 +15,14 @@ Module* g_module = nullptr;
 
 std::string TracePath() {
   if (const char* path = std::getenv("ZENTROVA_TRACE"); path && *path) return path;
-  char value[1024] = {};
-  gateway::ReadRegistryString(platform::RegistryRoot::kCurrentUser, gateway::kSettingsKey,
-                              "TraceFile", value, sizeof value - 1);
-  return value;
+  return gateway::ReadSettingText("TraceFile", 1023);
 }
 
 }  // namespace
 
 Module::Module(std::string path)
     : path_(std::move(path)),
-      typeInfo_(IID_ISMSInterface, LIBID_ZENTROVACOM, 1, 0, kTypeLibraryLocale),
-      trace_(TracePath(), nullptr) {}
+      typeInfo_(IID_ISMSInterface, LIBID_ZENTROVACOM, 1, 0, kTypeLibraryLocale) {}
 
 Module::~Module() {
   if (classObject_) classObject_->Release();
@@ -36,6 +32,10 @@ HRESULT Module::GetClassObject(REFCLSID clsid, REFIID riid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
   if (!(clsid == CLSID_SMSInterface)) return CLASS_E_CLASSNOTAVAILABLE;
+  // Every object comes from the class object, so every send is traced.
+  std::call_once(traceOnce_, [this] {
+    trace_.reset(new (std::nothrow) platform::Trace(TracePath(), nullptr));
+  });
   IUnknown* cached;
   {
     std::lock_guard<std::mutex> lock(classObjectMutex_);

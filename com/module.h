@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -53,11 +54,14 @@ class Module {
   std::atomic<long> locks_{0};
   std::mutex classObjectMutex_;
   IUnknown* classObject_ = nullptr;  // the cache's own reference
-  // The delivery trace, for the library's lifetime: ZENTROVA_TRACE, else the
-  // TraceFile setting (which a script running as a service can set), read
-  // when the library loads. A file that cannot be written is ignored: the
-  // server has no console to say so on.
-  platform::Trace trace_;
+  // The delivery trace, from the first request for the class object to the
+  // library's end: ZENTROVA_TRACE, else the TraceFile setting (which a script
+  // running as a service can set). It is read then, not when the library
+  // loads: Windows loads it under the loader lock, where the registry must not
+  // be touched. A file that cannot be written is ignored: the server has no
+  // console to say so on.
+  std::once_flag traceOnce_;
+  std::unique_ptr<platform::Trace> trace_;
 };
 
 // The module between load and unload; null outside that time (or when it could

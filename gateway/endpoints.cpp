@@ -15,34 +15,56 @@ constexpr unsigned long kMailboxReadLimit = 63;
 // program has one thread and the automation server serializes its sends.
 GatewayServerNames g_lastRead;
 
-// Reads name from an opened key into buffer, at most readLimit bytes with the
-// terminator. A missing value leaves the buffer as it was; an over-long one
-// too, and it returns false with error naming it.
-bool ReadSetting(const platform::RegistryKey& key, const char* name, char* buffer,
-                 unsigned long readLimit, std::string& error) {
-  unsigned long size = readLimit;
-  long result = key.QueryValue(name, buffer, &size);
-  if (result == platform::kErrorMoreData) {
-    error = std::string(name) + " under HKEY_CURRENT_USER\\" + kSettingsKey + " is " +
-            std::to_string(size - 1) + " bytes long, over its limit of " +
-            std::to_string(readLimit - 1) + "; shorten it";
-    return false;
-  }
-  // A value stored without a terminator (a binary one) must not run into
-  // what an earlier, longer value left in the buffer.
-  if (result == 0 && size < readLimit) buffer[size] = '\0';
-  return true;
-}
+// The settings key under each root, in the order their values count.
+constexpr platform::RegistryRoot kRoots[] = {platform::RegistryRoot::kCurrentUser,
+                                             platform::RegistryRoot::kLocalMachine};
+struct SettingsKeys {
+  platform::RegistryKey key[2];
+  bool Any() const { return key[0].IsOpen() || key[1].IsOpen(); }
+};
 
 // A settings key that is missing gives the defaults; one the registry refuses
 // to read (a hive others may change, or one beyond its bounds) stops the send,
 // since its values could name any server.
-bool OpenSettings(platform::RegistryKey& key, bool& found, std::string& error) {
-  long result = key.Open(platform::RegistryRoot::kCurrentUser, kSettingsKey);
-  found = result == 0;
-  if (result == platform::kErrorAccessDenied || result == platform::kErrorBadDatabase) {
-    error = platform::RegistryErrorText();
-    return false;
+bool OpenSettings(SettingsKeys& keys, std::string& error) {
+  for (std::size_t i = 0; i < 2; ++i) {
+    long result = keys.key[i].Open(kRoots[i], kSettingsKey);
+    if (result == platform::kErrorAccessDenied || result == platform::kErrorBadDatabase) {
+      error = platform::RegistryErrorText();
+      return false;
+    }
+  }
+  return true;
+}
+
+// Reads name, at most readLimit bytes with the terminator: the first value
+// that is not empty, the current user's before the local machine's, or an
+// empty one when that is all there is. found is false when neither key holds
+// the value (the caller keeps what it had). An over-long value returns false
+// with error naming it: cutting it would send elsewhere than the
+// administrator meant.
+bool ReadSetting(const SettingsKeys& keys, const char* name, unsigned long readLimit,
+                 std::string& value, std::string& from, bool& found, std::string& error) {
+  found = false;
+  for (std::size_t i = 0; i < 2; ++i) {
+    if (!keys.key[i].IsOpen()) continue;
+    // One byte more than the room given: a value stored without a terminator
+    // (a binary one) still ends.
+    std::string buffer(readLimit + 1, '\0');
+    unsigned long size = readLimit;
+    long result = keys.key[i].QueryValue(name, buffer.data(), &size);
+    const std::string place =
+        std::string(name) + " under " + platform::RegistryRootName(kRoots[i]) + "\\" + kSettingsKey;
+    if (result == platform::kErrorMoreData) {
+      error = place + " is " + std::to_string(size - 1) + " bytes long, over its limit of " +
+              std::to_string(readLimit - 1) + "; shorten it";
+      return false;
+    }
+    if (result != 0) continue;
+    found = true;
+    value = buffer.c_str();
+    from = place;
+    if (!value.empty()) break;
   }
   return true;
 }
@@ -65,48 +87,52 @@ long ReadRegistryString(platform::RegistryRoot root, const char* keyPath, const 
   return 0;
 }
 
-namespace {
-
-// Replaces name with the value when the key holds it, and leaves it as it was
-// when not; false, with error, for a value over its limit (see ReadSetting).
-bool ReadServerName(const platform::RegistryKey& key, const char* value, std::string& name,
-                    std::string& error) {
-  char buffer[kServerReadLimit + 2] = {};
-  name.copy(buffer, sizeof buffer - 1);
-  if (!ReadSetting(key, value, buffer, kServerReadLimit, error)) return false;
-  name = buffer;
-  return true;
-}
-
-}  // namespace
-
 std::optional<GatewayServerNames> ReadGatewayServers(GatewayServers which, std::string& error) {
-  // One opening of the key (one read of the hive) for both names.
-  platform::RegistryKey key;
-  bool found = false;
-  bool ok = OpenSettings(key, found, error);
+  // One opening of each key (one read of each hive) for both names.
+  SettingsKeys keys;
+  bool ok = OpenSettings(keys, error);
   GatewayServerNames& names = g_lastRead;
-  if (!found) {
+  if (!ok || !keys.Any()) {
     names = GatewayServerNames{};
   } else {
-    ok = ReadServerName(key, "HTTP1", names.primary, error);
-    if (ok && which == GatewayServers::kBoth)
-      ok = ReadServerName(key, "HTTP2", names.secondary, error);
+    std::string value, from, unused;
+    bool found = false;
+    ok = ReadSetting(keys, "HTTP1", kServerReadLimit, value, from, found, error);
+    if (ok && found) {
+      names.primary = value;
+      names.primaryFrom = from;
+    }
+    if (ok && which == GatewayServers::kBoth) {
+      ok = ReadSetting(keys, "HTTP2", kServerReadLimit, value, unused, found, error);
+      if (ok && found) names.secondary = value;
+    }
   }
-  if (names.primary.empty()) names.primary = kDefaultServer1;
+  if (names.primary.empty()) {
+    names.primary = kDefaultServer1;
+    names.primaryFrom = kBuiltInDefault;
+  }
   if (names.secondary.empty()) names.secondary = kDefaultServer2;
   if (!ok) return std::nullopt;
   return names;
 }
 
 std::optional<std::string> ReadGatewayMailbox(std::string& error) {
-  char value[kMailboxReadLimit + 1] = {};
-  platform::RegistryKey key;
+  SettingsKeys keys;
+  if (!OpenSettings(keys, error)) return std::nullopt;
+  std::string value, from;
   bool found = false;
-  if (!OpenSettings(key, found, error)) return std::nullopt;
-  if (found && !ReadSetting(key, "DebugGateway", value, kMailboxReadLimit, error))
+  if (!ReadSetting(keys, "DebugGateway", kMailboxReadLimit, value, from, found, error))
     return std::nullopt;
-  return value[0] != '\0' ? std::string(value) : std::string(kDefaultMailbox);
+  return !value.empty() ? value : std::string(kDefaultMailbox);
+}
+
+std::string ReadSettingText(const char* name, unsigned long limit) {
+  SettingsKeys keys;
+  std::string value, from, error;
+  bool found = false;
+  if (!OpenSettings(keys, error) || !ReadSetting(keys, name, limit + 1, value, from, found, error))
+    return "";
+  return value;
 }
 
 }  // namespace zentrova::gateway

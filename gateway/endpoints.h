@@ -1,6 +1,11 @@
 // Where requests go and how the transport reaches the network: the gateway's
-// server names and mailbox (built-in defaults, overridable in the registry of the
-// current user) and the proxy settings of each deliverable.
+// server names and mailbox (built-in defaults, overridable in the registry) and
+// the proxy settings of each deliverable.
+//
+// Every setting is read from the settings key under the current user first
+// and, where that key or value is missing, from the same key under the local
+// machine: a service or a scheduled task under another account has a current
+// user of its own, and the administrator reaches it through the machine's key.
 #pragma once
 
 #include <optional>
@@ -28,7 +33,11 @@ long ReadRegistryString(platform::RegistryRoot root, const char* keyPath, const 
 struct GatewayServerNames {
   std::string primary;
   std::string secondary;
+  // Where primary came from, for a person: "HTTP1 under HKEY_CURRENT_USER\\..."
+  // (or HKEY_LOCAL_MACHINE), or kBuiltInDefault.
+  std::string primaryFrom;
 };
+inline constexpr const char* kBuiltInDefault = "the built-in default";
 
 // The primary and secondary gateway servers, re-read before every send (the
 // console program reads the primary only). A key without a value keeps the
@@ -38,6 +47,11 @@ struct GatewayServerNames {
 // the registry refuses fails it with the registry's reason.
 enum class GatewayServers { kPrimary, kBoth };
 std::optional<GatewayServerNames> ReadGatewayServers(GatewayServers which, std::string& error);
+
+// A setting's text (TraceFile, say): the current user's value, else the local
+// machine's; empty when neither holds one, when it is longer than limit bytes,
+// or when a hive is refused.
+std::string ReadSettingText(const char* name, unsigned long limit);
 
 // The gateway mailbox for delivery by e-mail (automation server), re-read before
 // use; none, with error set, when "DebugGateway" is too long or the hive is refused.

@@ -28,9 +28,12 @@ inline constexpr long kErrorMoreData = 234;  // value larger than the caller's b
 // names or depth, or unreadable.
 inline constexpr long kErrorBadDatabase = 1009;
 
-enum class RegistryRoot { kCurrentUser, kClassesRoot };
+// The local machine's root holds settings that reach every account, services
+// included; on Windows each bitness reads its own view of it.
+enum class RegistryRoot { kCurrentUser, kClassesRoot, kLocalMachine };
 
-// "HKEY_CURRENT_USER" / "HKCU" and "HKEY_CLASSES_ROOT" / "HKCR" (any case).
+// "HKEY_CURRENT_USER" / "HKCU", "HKEY_CLASSES_ROOT" / "HKCR" and
+// "HKEY_LOCAL_MACHINE" / "HKLM" (any case).
 bool ParseRegistryRoot(std::string_view name, RegistryRoot& root);
 const char* RegistryRootName(RegistryRoot root);  // the long form
 

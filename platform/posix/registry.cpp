@@ -251,11 +251,22 @@ bool ParseRegistryRoot(std::string_view name, RegistryRoot& root) {
     root = RegistryRoot::kClassesRoot;
     return true;
   }
+  if (SameName(name, "HKEY_LOCAL_MACHINE") || SameName(name, "HKLM")) {
+    root = RegistryRoot::kLocalMachine;
+    return true;
+  }
   return false;
 }
 
 const char* RegistryRootName(RegistryRoot root) {
-  return root == RegistryRoot::kClassesRoot ? "HKEY_CLASSES_ROOT" : "HKEY_CURRENT_USER";
+  switch (root) {
+    case RegistryRoot::kClassesRoot:
+      return "HKEY_CLASSES_ROOT";
+    case RegistryRoot::kLocalMachine:
+      return "HKEY_LOCAL_MACHINE";
+    default:
+      return "HKEY_CURRENT_USER";
+  }
 }
 
 // ---- reading ----------------------------------------------------------------

@@ -22,8 +22,17 @@ using win32::RegKey;
 
 thread_local std::string g_error;
 
+// KEY_READ without a KEY_WOW64 flag: a 32-bit program on 64-bit Windows reads
+// the 32-bit view of the local machine's Software, as its installer wrote it.
 HKEY RootKey(RegistryRoot root) {
-  return root == RegistryRoot::kCurrentUser ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT;
+  switch (root) {
+    case RegistryRoot::kClassesRoot:
+      return HKEY_CLASSES_ROOT;
+    case RegistryRoot::kLocalMachine:
+      return HKEY_LOCAL_MACHINE;
+    default:
+      return HKEY_CURRENT_USER;
+  }
 }
 
 long Fail(long code, const std::string& what, const std::string& path) {
@@ -92,11 +101,22 @@ bool ParseRegistryRoot(std::string_view name, RegistryRoot& root) {
     root = RegistryRoot::kClassesRoot;
     return true;
   }
+  if (SameName(name, "HKEY_LOCAL_MACHINE") || SameName(name, "HKLM")) {
+    root = RegistryRoot::kLocalMachine;
+    return true;
+  }
   return false;
 }
 
 const char* RegistryRootName(RegistryRoot root) {
-  return root == RegistryRoot::kCurrentUser ? "HKEY_CURRENT_USER" : "HKEY_CLASSES_ROOT";
+  switch (root) {
+    case RegistryRoot::kClassesRoot:
+      return "HKEY_CLASSES_ROOT";
+    case RegistryRoot::kLocalMachine:
+      return "HKEY_LOCAL_MACHINE";
+    default:
+      return "HKEY_CURRENT_USER";
+  }
 }
 
 // ---- reading ------------------------------------------------------------------

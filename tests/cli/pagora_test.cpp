@@ -526,7 +526,7 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
   EXPECT_EQ(run({"reg", "delete", kSettings, "/v", "HTTP1", "/f"}).exitCode, 1);
   EXPECT_EQ(run({"reg", "delete", "HKCU\\Software\\Zentrova", "/f"}).exitCode, 0);
   EXPECT_EQ(run({"reg", "query", kSettings}).exitCode, 1);
-  for (std::vector<std::string> bad : {std::vector<std::string>{"reg", "add", "HKLM\\X"},
+  for (std::vector<std::string> bad : {std::vector<std::string>{"reg", "add", "HKU\\X"},
                                        {"reg", "add", kSettings, "/v"},
                                        {"reg", "add", kSettings, "/t", "REG_DWORD", "/d", "1"},
                                        {"reg", "frobnicate"},

@@ -153,6 +153,35 @@ TEST_F(ServerTest, SettingsAreSharedByObjectsAndGoWithTheLibrary) {
   fresh->Release();
 }
 
+// Loading the library reads no setting (Windows loads it under the loader
+// lock, where the registry must not be touched): a trace file named after the
+// load, under the machine's key, still counts from the first object on.
+TEST_F(ServerTest, TheTraceSettingIsReadAtFirstUseNotAtLoad) {
+  RegisterClassOnly();
+  CoFreeUnusedLibraries();
+  ASSERT_FALSE(Loaded());
+  unsetenv("ZENTROVA_TRACE");
+  void* handle = dlopen(ServerPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(handle, nullptr);
+  zentrova::testing::TempDir dir;
+  zentrova::platform::RegistryWriter writer(zentrova::platform::RegistryRoot::kLocalMachine);
+  writer.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "TraceFile", dir.File("trace"));
+  ASSERT_EQ(writer.Commit(), 0);
+  ISMSInterface* object = Create();
+  ASSERT_NE(object, nullptr);
+  Bstr id(u"123456"), email(u"x@y.example"), password(u"pw"), text(u"Hi");
+  ASSERT_EQ(object->put_AccountID(id.get()), S_OK);
+  ASSERT_EQ(object->put_Email(email.get()), S_OK);
+  ASSERT_EQ(object->put_Password(password.get()), S_OK);
+  VARIANT none;
+  VariantInit(&none);
+  EXPECT_EQ(object->PagoraMessage(&none, text.get()), S_FALSE);  // no recipients
+  object->Release();
+  dlclose(handle);
+  EXPECT_NE(zentrova::testing::ReadFile(dir.File("trace")).find(" result code=0 text="),
+            std::string::npos);
+}
+
 TEST_F(ServerTest, NullTextsAreEmptyAndTextsANulWouldCutAreRefused) {
   RegisterClassOnly();
   ISMSInterface* object = Create();

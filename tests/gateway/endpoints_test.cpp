@@ -55,6 +55,46 @@ TEST_F(Endpoints, ServerNamesFallBackToDefaultsAndFollowTheRegistry) {
   EXPECT_EQ(error, "");
 }
 
+// A service's own current user has no key: the local machine's values reach
+// it, and where both roots hold a value that is not empty the user's wins.
+TEST_F(Endpoints, EachSettingFallsBackFromTheUserToTheMachine) {
+  const std::string key = gateway::kSettingsKey;
+  platform::RegistryWriter machine(RegistryRoot::kLocalMachine);
+  for (const char* name : {"HTTP1", "HTTP2", "DebugGateway", "TraceFile"})
+    machine.SetString(key, name, std::string("m-") + name);
+  ASSERT_EQ(machine.Commit(), 0);
+  std::string error;
+  for (bool userKey : {false, true}) {
+    if (userKey) {
+      platform::RegistryWriter user(RegistryRoot::kCurrentUser);
+      user.SetString(key, "HTTP1", "u-HTTP1");
+      user.SetString(key, "TraceFile", "");  // empty counts as missing
+      ASSERT_EQ(user.Commit(), 0);
+    }
+    auto names = gateway::ReadGatewayServers(gateway::GatewayServers::kBoth, error);
+    ASSERT_TRUE(names) << error;
+    EXPECT_EQ(names->primary, userKey ? "u-HTTP1" : "m-HTTP1");
+    EXPECT_EQ(names->primaryFrom, std::string("HTTP1 under ") +
+                                      (userKey ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") + key);
+    EXPECT_EQ(names->secondary, "m-HTTP2");
+    EXPECT_EQ(gateway::ReadGatewayMailbox(error).value_or(""), "m-DebugGateway");
+    EXPECT_EQ(gateway::ReadSettingText("TraceFile", 1023), "m-TraceFile");
+  }
+  // The machine's over-long value is named where it is.
+  machine.SetString(key, "HTTP2", std::string(254, 'h'));
+  ASSERT_EQ(machine.Commit(), 0);
+  EXPECT_FALSE(gateway::ReadGatewayServers(gateway::GatewayServers::kBoth, error));
+  EXPECT_EQ(error.substr(0, 30), "HTTP2 under HKEY_LOCAL_MACHINE");
+  // With no key anywhere, the name is the default and says so.
+  platform::RegistryWriter clear(RegistryRoot::kLocalMachine), clearUser(RegistryRoot::kCurrentUser);
+  clear.DeleteTree(key);
+  clearUser.DeleteTree(key);
+  ASSERT_EQ(clear.Commit(), 0);
+  ASSERT_EQ(clearUser.Commit(), 0);
+  EXPECT_EQ(gateway::ReadGatewayServers(gateway::GatewayServers::kPrimary, error)->primaryFrom,
+            "the built-in default");
+}
+
 TEST_F(Endpoints, ValuesTooLongForTheirBuffersAreErrorsNotDefaults) {
   enum Read { kPrimary, kBoth, kMailbox };
   struct Case {

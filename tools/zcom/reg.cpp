@@ -26,8 +26,9 @@ const char kUsage[] =
     "  zcom reg query  KEY [/v NAME | /ve] [/s]\n"
     "  zcom reg delete KEY [/v NAME | /ve | /va] [/f]\n"
     "\n"
-    "KEY is ROOT\\Path\\To\\Key with ROOT one of HKCU, HKEY_CURRENT_USER, HKCR or\n"
-    "HKEY_CLASSES_ROOT. Names are case-insensitive; switches may start with / or -.\n"
+    "KEY is ROOT\\Path\\To\\Key with ROOT one of HKCU, HKEY_CURRENT_USER, HKCR,\n"
+    "HKEY_CLASSES_ROOT, HKLM or HKEY_LOCAL_MACHINE. Names are case-insensitive;\n"
+    "switches may start with / or -.\n"
     "  /v NAME   the value NAME        /ve  the key's default (unnamed) value\n"
     "  /d DATA   the string to store   /va  every value of the key\n"
     "  /s        the key's subkeys too /f   no question before overwriting or deleting\n"
@@ -65,7 +66,7 @@ bool Parse(int argc, char** argv, std::string_view allowed, Options& o, std::str
   std::size_t slash = key.find('\\');
   if (!platform::ParseRegistryRoot(key.substr(0, slash), o.root)) {
     problem =
-        "\"" + std::string(key) + "\" does not start with HKCU\\ or HKCR\\ (or their long names)";
+        "\"" + std::string(key) + "\" does not start with HKCU\\, HKCR\\ or HKLM\\ (or their long names)";
     return false;
   }
   o.path = slash == std::string_view::npos ? std::string() : std::string(key.substr(slash + 1));
