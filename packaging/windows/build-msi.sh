@@ -39,8 +39,6 @@ out=$(realpath "$2")/zentrova-$version-$arch.msi
 #   marks a 64-bit component, 4 one whose key path is a registry value.
 # - "Programmable", a key without values ("*": made at install, removed with
 #   its component).
-# - The Zentrova folder is removed with the kit (wixl's RemoveFolder knows
-#   only the component's own folder).
 # - The old version is removed after the new one is installed, so that the
 #   components both share (all of them: their GUIDs stay) keep their files,
 #   among them an edited pagora.ini.
@@ -55,7 +53,6 @@ queries=(
   "UPDATE Component SET Attributes = $((bits + 4 + 16)) WHERE Component = 'SettingHttp1' OR Component = 'SettingHttp2' OR Component = 'SettingTraceFile'"
   "UPDATE Component SET Attributes = $((bits + 128)) WHERE Component = 'PagoraIni'"
   "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('Programmable', 0, 'CLSID\\$clsid\\Programmable', '*', 'Server')"
-  "UPDATE RemoveFile SET DirProperty = 'ZentrovaFolder' WHERE FileKey = 'RemoveZentrovaFolder'"
   "UPDATE InstallExecuteSequence SET Sequence = 6700 WHERE Action = 'RemoveExistingProducts'"
 )
 for query in "${queries[@]}"; do
