@@ -18,10 +18,10 @@ namespace {
 
 // Console lines are composed in the ANSI code page, like everything the kit
 // handles; the terminal gets them in the user's own character set.
-void Print(std::string_view ansi) {
+void Print(std::string_view ansi, std::FILE* stream = stdout) {
   std::string text;
   if (!platform::AnsiToLocale(ansi, text)) text.assign(ansi);
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fwrite(text.data(), 1, text.size(), stream);
 }
 
 void Warn(const std::string& line) { std::fprintf(stderr, "Pagora: warning: %s\n", line.c_str()); }
@@ -57,18 +57,11 @@ void PrintHelp(const std::string& programFolder) {
   for (const auto& candidate : ConfigurationCandidates(programFolder))
     std::printf("  %s\n", candidate.c_str());
   std::printf(
-      "\nThe gateway server is HTTP1 under HKCU\\%s in the registry\n"
-      "(set it with: zcom reg add \"HKCU\\%s\" /v HTTP1 /d HOST[:PORT] /f).\n"
-      "\nExit status: 0 the last send succeeded; 1 start-up failed (or the registry is not\n"
-      "private to you); 2 usage shown or no "
-      "AccountId;\n"
-      "3 no Email; 4 no Password; 64 a recipient list over %zu bytes, or a number over %zu bytes\n"
-      "or holding a control character; 78 a value in pagora.ini or the registry that cannot be\n"
-      "used as it stands (the error line names it); otherwise the last send's result in 8 bits\n"
-      "(255 for -1 or a multiple of 256, 254 for -2, 246 for a message over %zu bytes, 10 no\n"
-      "usable reply, 184 for 3000 no HTTP session, or the gateway's reply code).\n",
-      gateway::kSettingsKey, gateway::kSettingsKey, kMaxRecipientListBytes, kMaxNumberBytes,
-      kMaxMessageBytes);
+      "\nThe gateway server is the registry value HTTP1 under\n  HKCU\\%s\nor, where that "
+      "lacks it (for services), under\n  HKLM\\%s\nSet it with:\n"
+      "  %s \"HKCU\\%s\" /v HTTP1 /d HOST[:PORT] /f\n",
+      gateway::kSettingsKey, gateway::kSettingsKey, RegistryCommand(), gateway::kSettingsKey);
+  std::fputs(ExitStatusHelp().c_str(), stdout);
 }
 
 }  // namespace
@@ -106,12 +99,6 @@ std::vector<std::string> SplitRecipients(std::string_view list) {
     start = comma + 1;
   }
   return numbers;
-}
-
-int ExitStatus(int result) {
-  if (result == 0) return 0;
-  int low = static_cast<int>(static_cast<unsigned>(result) & 0xFFu);
-  return low != 0 ? low : 255;
 }
 
 void FileVersionReader(char* buffer, std::size_t size) {
@@ -235,16 +222,33 @@ bool RegistryIsUsable() {
   return true;
 }
 
+// After a send that did not get through, standard error names the server and
+// where its name came from: a first run against the built-in placeholder is
+// told to set HTTP1. Once per server and run.
+void SayWhereItWent(const gateway::GatewayServerNames& servers, std::string& told) {
+  if (servers.primary.empty() || servers.primary == told) return;
+  told = servers.primary;
+  std::string line = "Pagora: the send went to the gateway server " + servers.primary + ", ";
+  if (servers.primaryFrom == gateway::kBuiltInDefault)
+    line += std::string(gateway::kBuiltInDefault) +
+            ", a placeholder; name your provider's gateway with: " + RegistryCommand() +
+            " \"HKCU\\" + gateway::kSettingsKey + "\" /v HTTP1 /d HOST[:PORT] /f";
+  else
+    line += "named by " + servers.primaryFrom;
+  Print(line + "\n", stderr);
+}
+
 // One request per number; the exit status follows the last send.
 int SendToEach(const Configuration& config, const std::vector<std::string>& numbers,
                const std::string& message, bool counted) {
-  std::string resultText;
+  std::string resultText, told;
   int result = 0, sent = 0;
   for (const auto& number : numbers) {
     Print("Sending SMS to " + number + " with message " + message + "\n");
     std::fflush(stdout);
+    gateway::GatewayServerNames servers;
     result = SendCommandLineRequest(config.accountId, config.email, config.password, number.c_str(),
-                                    message.c_str(), resultText);
+                                    message.c_str(), resultText, &servers);
     platform::TraceLine("result number=" + platform::TraceQuoted(number) + " code=" +
                         std::to_string(result) + " text=" + platform::TraceQuoted(resultText));
     if (result == gateway::kSettingUnusable) {
@@ -256,6 +260,8 @@ int SendToEach(const Configuration& config, const std::vector<std::string>& numb
     }
     if (result != 0) {
       Print(resultText + "\n");
+      std::fflush(stdout);
+      if (result == gateway::kRetryableFailure) SayWhereItWent(servers, told);
     } else {
       Print("Message sent sucessfully\n");
       ++sent;

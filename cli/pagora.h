@@ -31,10 +31,16 @@ std::string Shown(std::string_view text, std::size_t limit);
 // The numbers of a comma-separated list; empty fields give none.
 std::vector<std::string> SplitRecipients(std::string_view list);
 
-// A result as an 8-bit exit status: 0 stays 0, everything else keeps its low
-// 8 bits, and a failure whose low 8 bits are 0 (a gateway code of 256, say)
-// exits 255 so that it still reads as a failure.
+// A send's result as the process's exit status: whole on Windows, whose exit
+// codes hold 32 bits; elsewhere its low 8 bits, and 255 for a failure whose
+// low 8 bits are 0 (a gateway code of 256, say), so that it still reads as a
+// failure. One source per system (cli/posix, cli/win32).
 int ExitStatus(int result);
+
+// The command that sets a registry value on this system ("reg add", or zcom's
+// on systems without a registry), and the help text's exit-status paragraph.
+const char* RegistryCommand();
+std::string ExitStatusHelp();
 
 // "%d.%d.%d.%d" of the program's version into buffer; nothing when the buffer
 // holds fewer than 19 bytes or the version cannot be read.

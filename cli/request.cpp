@@ -49,7 +49,8 @@ std::string ComposeRequestDocument(std::string_view email, std::string_view acco
 }
 
 int SendCommandLineRequest(const char* accountId, const char* email, const char* password,
-                           const char* number, const char* message, std::string& resultText) {
+                           const char* number, const char* message, std::string& resultText,
+                           gateway::GatewayServerNames* servers) {
   if (!accountId || !email || !password || !number || !message) return kMissingInput;
   if (std::strlen(message) > kMaxMessageBytes) return kMessageTooLong;
   if (std::any_of(number, number + std::strlen(number), IsControlByte) ||
@@ -64,9 +65,10 @@ int SendCommandLineRequest(const char* accountId, const char* email, const char*
     return kMissingInput;
   }
   // Re-read before every send, so a changed registry value counts at once.
-  auto servers = gateway::ReadGatewayServers(gateway::GatewayServers::kPrimary, resultText);
-  if (!servers) return gateway::kSettingUnusable;
-  return gateway::SendHttpRequest(servers->primary, 0, document, resultText);
+  auto names = gateway::ReadGatewayServers(gateway::GatewayServers::kPrimary, resultText);
+  if (!names) return gateway::kSettingUnusable;
+  if (servers) *servers = *names;
+  return gateway::SendHttpRequest(names->primary, 0, document, resultText);
 }
 
 }  // namespace zentrova::cli

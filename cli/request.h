@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "gateway/endpoints.h"
+
 namespace zentrova::cli {
 
 // The longest message text, in bytes of the ANSI code page, before escaping.
@@ -35,8 +37,10 @@ std::string ComposeRequestDocument(std::string_view email, std::string_view acco
 // server (type 0). Returns 0 when the gateway accepted it, kMissingInput,
 // kMessageTooLong, kUnsafeValue, gateway::kSettingUnusable (resultText names
 // the registry value), or the transport's result; resultText then holds the
-// gateway's reply or the transport's error text.
+// gateway's reply or the transport's error text. servers, when given, gets the
+// names the send was made with and where the primary came from.
 int SendCommandLineRequest(const char* accountId, const char* email, const char* password,
-                           const char* number, const char* message, std::string& resultText);
+                           const char* number, const char* message, std::string& resultText,
+                           gateway::GatewayServerNames* servers = nullptr);
 
 }  // namespace zentrova::cli

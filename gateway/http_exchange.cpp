@@ -128,7 +128,8 @@ int AfterFailure(const TransportVariant& variant, platform::HttpRequest& request
   resultText = HttpErrorText(error);
   if (variant.timeoutEndsAttempts && error.code == platform::kInternetErrorTimeout)
     return variant.initialResult;
-  if (request.IsOpen()) request.ShowErrorDialog(platform::kInternetErrorIncorrectPassword);
+  if (variant.errorDialog && request.IsOpen())
+    request.ShowErrorDialog(platform::kInternetErrorIncorrectPassword);
   stop = false;
   // A time-out or a dropped connection may pass by itself: one more try
   // each time, but never more than the variant grants in all.
@@ -209,7 +210,8 @@ int RunAttempts(const TransportVariant& variant, const platform::HttpSession& se
       if (status == 407) {
         if (on407.setCredentials)
           ok = exchange.request.SetProxyCredentials(on407.userName, on407.password, error);
-        if (ok) exchange.request.ShowErrorDialog(platform::kInternetErrorIncorrectPassword);
+        if (ok && variant.errorDialog)
+          exchange.request.ShowErrorDialog(platform::kInternetErrorIncorrectPassword);
       }
     }
     bool stop = false;

@@ -23,6 +23,10 @@ struct TransportVariant {
   const char* statusText;    // printf form for a status other than 200, with %lu
   bool zeroNeedsFourZeros;   // code 0 counts only for a reply starting "0000"
   bool codeOneAccepted;      // code 1 is returned as 0
+  // The platform's error dialog on a 407 or a failed attempt. A console
+  // program may run as a scheduled task, where a dialog nobody sees would
+  // hold the send for ever, so only the automation server shows it.
+  bool errorDialog;
 };
 
 // The console program: bounded attempts; a time-out or an aborted connection
@@ -40,6 +44,7 @@ inline constexpr TransportVariant kCommandLineVariant = {
     .statusText = "HTTP Error %lu\r\n",
     .zeroNeedsFourZeros = false,
     .codeOneAccepted = true,
+    .errorDialog = false,
 };
 
 // The automation server. A failure once the request is out ends the attempts
@@ -55,6 +60,7 @@ inline constexpr TransportVariant kAutomationVariant = {
     .statusText = "HTTP request error %lu\r\n",
     .zeroNeedsFourZeros = true,
     .codeOneAccepted = false,
+    .errorDialog = true,
 };
 
 // What to do when a proxy asks for authentication (407).

@@ -64,6 +64,9 @@ struct HttpTimeouts {
   long sendMs = 0;     // counted into the whole attempt's limit when attemptMs is 0
   long receiveMs = 0;  // the longest wait without a byte of the reply, once the request is out
   long attemptMs = 0;  // the whole exchange, connection to last byte of the reply
+  // Connection attempts WinINet makes before it gives up (0 leaves its own
+  // setting); the POSIX client tries every address of a name once.
+  unsigned long connectRetries = 0;
 };
 
 class HttpSession {
@@ -136,8 +139,8 @@ class HttpRequest {
   // empty user name and password send no credentials at all.
   bool SetProxyCredentials(std::string_view userName, std::string_view password, HttpError& error);
 
-  // The interactive error dialog of a desktop system. There is none here, so
-  // this does nothing; the caller goes on with its next attempt.
+  // The interactive error dialog of a desktop system (WinINet's); elsewhere
+  // there is none and this does nothing. The caller goes on with its next attempt.
   void ShowErrorDialog(unsigned long error);
 
  private:

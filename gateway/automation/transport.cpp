@@ -14,10 +14,10 @@ namespace zentrova::gateway {
 namespace {
 
 // Connect 2 s, send 4 s, then 25 s without a byte of the reply; the whole
-// attempt is bounded by their sum. The connect retries (2) of the original design have no
-// counterpart in the HTTP library, which tries every address of a name once.
+// attempt is bounded by their sum. WinINet makes two connection attempts
+// (the POSIX client has no such setting and tries every address once).
 constexpr platform::HttpTimeouts kAutomationTimeouts = {
-    .connectMs = 2000, .sendMs = 4000, .receiveMs = 25000, .attemptMs = 0};
+    .connectMs = 2000, .sendMs = 4000, .receiveMs = 25000, .attemptMs = 0, .connectRetries = 2};
 
 constexpr const char* kSessionFailureText = "There was an error connecting to the sever.";
 

@@ -7,15 +7,27 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
 else()
   set(zv_arch win32)
 endif()
+# The text files go out with CRLF line ends, as Notepad and cmd.exe expect
+# them, whatever the checkout's line ends: they are converted here, into
+# kit/ of the build tree (which the Wine harness runs them from), instead of
+# being stored CRLF, so that an editor or a checkout setting cannot undo it.
+set(zv_kit_texts README-Windows.txt pagora.ini register.cmd send.vbs send.js send.ps1)
+set(zv_kit_files)
+foreach(name IN LISTS zv_kit_texts)
+  file(READ ${CMAKE_CURRENT_LIST_DIR}/${name} text)
+  string(REPLACE "\r\n" "\n" text "${text}")
+  string(REPLACE "\n" "\r\n" text "${text}")
+  file(WRITE ${PROJECT_BINARY_DIR}/kit/${name} "${text}")
+  list(APPEND zv_kit_files ${PROJECT_BINARY_DIR}/kit/${name})
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/${name})
+endforeach()
+
 # Everything of the package is in the component "windows"; install rules of
 # other components are not packed.
 install(TARGETS Pagora ZentrovaCOM
   RUNTIME DESTINATION . COMPONENT windows
   ARCHIVE DESTINATION lib COMPONENT windows-devel EXCLUDE_FROM_ALL)
-install(FILES ${PROJECT_BINARY_DIR}/com/ZentrovaCOM.tlb
-  ${CMAKE_CURRENT_LIST_DIR}/pagora.ini ${CMAKE_CURRENT_LIST_DIR}/README-Windows.txt
-  ${CMAKE_CURRENT_LIST_DIR}/register.cmd ${CMAKE_CURRENT_LIST_DIR}/send.vbs
-  ${CMAKE_CURRENT_LIST_DIR}/send.js ${CMAKE_CURRENT_LIST_DIR}/send.ps1
+install(FILES ${PROJECT_BINARY_DIR}/com/ZentrovaCOM.tlb ${zv_kit_files}
   DESTINATION . COMPONENT windows)
 
 set(CPACK_GENERATOR ZIP)

@@ -180,6 +180,11 @@ void HttpSession::SetTimeouts(const HttpTimeouts& timeouts) {
   SetTimeout(impl_->handle.get(), INTERNET_OPTION_CONNECT_TIMEOUT, t.connectMs);
   SetTimeout(impl_->handle.get(), INTERNET_OPTION_SEND_TIMEOUT, t.sendMs);
   SetTimeout(impl_->handle.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, t.receiveMs);
+  if (t.connectRetries > 0) {
+    DWORD retries = t.connectRetries;
+    InternetSetOptionA(impl_->handle.get(), INTERNET_OPTION_CONNECT_RETRIES, &retries,
+                       sizeof retries);
+  }
 }
 
 // ---- connection ----------------------------------------------------------------

@@ -5,14 +5,13 @@
 // has no transaction for this).
 #include "platform/registry.h"
 
-#include "platform/portable/registry_changes.h"
-
 #include <windows.h>
 
 #include <cstring>
 #include <memory>
 
 #include "platform/ascii.h"
+#include "platform/portable/registry_changes.h"
 #include "platform/win32/handles.h"
 
 namespace zentrova::platform {

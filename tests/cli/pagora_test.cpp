@@ -55,8 +55,9 @@ class Pagora : public ::testing::Test {
     std::ofstream(path) << text;
     chmod(path.c_str(), mode);
   }
-  void PointAt(const std::string& server) {
-    zentrova::platform::RegistryWriter w(zentrova::platform::RegistryRoot::kCurrentUser);
+  void PointAt(const std::string& server, zentrova::platform::RegistryRoot root =
+                                              zentrova::platform::RegistryRoot::kCurrentUser) {
+    zentrova::platform::RegistryWriter w(root);
     w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "HTTP1", server);
     ASSERT_EQ(w.Commit(), 0);
   }
@@ -388,16 +389,24 @@ TEST_F(Pagora, GatewayRepliesBecomeResultLinesAndExitStatuses) {
   }
 }
 
+// Standard error names the server and where its name came from: the user's
+// key, or the machine's where the user has none (as for a service).
 TEST_F(Pagora, GatewaysThatCannotBeReachedFailWithinBounds) {
+  using zentrova::platform::RegistryRoot;
   DeadPort dead;
-  for (const std::string& server :
-       {std::string("nonexistent.invalid"), "127.0.0.1:" + std::to_string(dead.port())}) {
-    PointAt(server);
-    ProcessResult r = Run({"1", "Hi"});
+  for (auto [server, root] :
+       {std::pair{std::string("nonexistent.invalid"), RegistryRoot::kCurrentUser},
+        std::pair{"127.0.0.1:" + std::to_string(dead.port()), RegistryRoot::kLocalMachine}}) {
+    if (root == RegistryRoot::kLocalMachine) fs::remove(dir_ / "registry/HKEY_CURRENT_USER.reg");
+    PointAt(server, root);
+    ProcessResult r = Run({"1,2", "Hi"});
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 254) << server;  // -2
     EXPECT_EQ(r.out.rfind("Sending SMS to 1 with message Hi\nHTTP error: ", 0), 0u) << r.out;
     EXPECT_TRUE(r.out.ends_with("\r\n\n0 Messages sent sucessfully\n")) << r.out;
+    EXPECT_EQ(r.err, "Pagora: the send went to the gateway server " + server +
+                         ", named by HTTP1 under " + zentrova::platform::RegistryRootName(root) +
+                         "\\Software\\Zentrova\\SMS\\3.0\\Settings\n");  // once, not per number
   }
 }
 

@@ -24,12 +24,18 @@ TEST(EscapeMessageText, EveryClassOfByte) {
   for (const auto& c : cases) EXPECT_EQ(EscapeMessageText(c.in), c.out) << c.in;
 }
 
+// Windows keeps the whole result (batch files test %ERRORLEVEL% for -2);
+// elsewhere 8 bits remain, and a failure never becomes success.
 TEST(ExitStatus, FailuresNeverBecomeSuccess) {
   struct Case {
-    int result, status;
+    int result, posix;
   } cases[] = {{0, 0},      {4, 4},     {-1, 255},   {-2, 254}, {-10, 246},
                {3000, 184}, {256, 255}, {-256, 255}, {257, 1},  {9999, 15}};
-  for (const auto& c : cases) EXPECT_EQ(ExitStatus(c.result), c.status) << c.result;
+#ifdef _WIN32
+  for (const auto& c : cases) EXPECT_EQ(ExitStatus(c.result), c.result);
+#else
+  for (const auto& c : cases) EXPECT_EQ(ExitStatus(c.result), c.posix) << c.result;
+#endif
 }
 
 TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {

@@ -75,7 +75,8 @@ TEST_F(Endpoints, EachSettingFallsBackFromTheUserToTheMachine) {
     ASSERT_TRUE(names) << error;
     EXPECT_EQ(names->primary, userKey ? "u-HTTP1" : "m-HTTP1");
     EXPECT_EQ(names->primaryFrom, std::string("HTTP1 under ") +
-                                      (userKey ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") + key);
+                                      (userKey ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") +
+                                      key);
     EXPECT_EQ(names->secondary, "m-HTTP2");
     EXPECT_EQ(gateway::ReadGatewayMailbox(error).value_or(""), "m-DebugGateway");
     EXPECT_EQ(gateway::ReadSettingText("TraceFile", 1023), "m-TraceFile");
@@ -86,7 +87,8 @@ TEST_F(Endpoints, EachSettingFallsBackFromTheUserToTheMachine) {
   EXPECT_FALSE(gateway::ReadGatewayServers(gateway::GatewayServers::kBoth, error));
   EXPECT_EQ(error.substr(0, 30), "HTTP2 under HKEY_LOCAL_MACHINE");
   // With no key anywhere, the name is the default and says so.
-  platform::RegistryWriter clear(RegistryRoot::kLocalMachine), clearUser(RegistryRoot::kCurrentUser);
+  platform::RegistryWriter clear(RegistryRoot::kLocalMachine),
+      clearUser(RegistryRoot::kCurrentUser);
   clear.DeleteTree(key);
   clearUser.DeleteTree(key);
   ASSERT_EQ(clear.Commit(), 0);
