@@ -96,10 +96,10 @@ same_keys() {  # label, snapshot, reference snapshot
   if diff -u "$work/$3.keys" "$work/$2.keys" >"$work/$2.diff"; then ok "$1"
   else fail "$1: the registry differs from regsvr32's (- regsvr32, + package):"; cat "$work/$2.diff"; fi
 }
-msiexec() {  # label, prefix-relative log name, msiexec arguments
-  local label=$1 log=$2 status=0; shift 2
-  on "$A" "$wine64" msiexec "$@" /qn /l*v "$(winpath "$work/$log.log")" || status=$?
-  ((status == 0)) || { fail "$label: msiexec exited $status (log: $work/$log.log)"; return; }
+msiexec() {  # label, log name, msiexec arguments: silently, with the full log
+  local label=$1 log=$work/$2.log status=0; shift 2
+  on "$A" "$wine64" msiexec "$@" /qn /l*v "$(winpath "$log")" || status=$?
+  ((status == 0)) || fail "$label: msiexec exited $status (log: $log)"
 }
 send() {  # label, wine loader, script host, kit folder, number
   local out
