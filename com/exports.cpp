@@ -25,8 +25,8 @@ HRESULT RunScript(Module& module, bool install,
   if (!zentrova::platform::LoadModuleResource(module.path(), "REGISTRY", kRegistrationScript,
                                               script))
     return E_UNEXPECTED;
-  return zentrova::com::RunRegistrationScript(script, install, {{"MODULE", module.path()}},
-                                              nullptr, removal);
+  return zentrova::com::RunRegistrationScript(script, install, {{"MODULE", module.path()}}, nullptr,
+                                              removal);
 }
 
 }  // namespace

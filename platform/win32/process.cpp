@@ -43,8 +43,9 @@ bool ModulePath(HMODULE module, std::string& path) {
   std::wstring wide;
   bool lossy = false;
   return ModulePathWide(module, wide) &&
-         Utf16ToAnsi(std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()),
-                     path, &lossy) &&
+         Utf16ToAnsi(
+             std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()), path,
+             &lossy) &&
          !lossy;
 }
 

@@ -4,7 +4,7 @@
 '   absent   nothing, and the class cannot be made
 '   other    only the other bitness is registered: this view's class key and
 '            this platform's type library path are gone, the ProgIDs and the
-'            library (which both share) stay, and the class cannot be made here
+'            library (which both share) stay
 Option Explicit
 Dim shell, mode, dll, key, value, kind, got, i
 Set shell = CreateObject("WScript.Shell")
@@ -46,8 +46,9 @@ For i = 0 To UBound(keys) Step 3
     WScript.Echo "FAIL left behind: " & key
   End If
 Next
-' Without this view's registration the class cannot be made here.
-If mode <> "present" Then
+' Unregistered, the class cannot be made. (With the other bitness registered,
+' Wine looks for a surrogate for some seconds before it says so.)
+If mode = "absent" Then
   On Error Resume Next
   Dim o : Set o = CreateObject("ZentrovaCOM.SMSInterface")
   If Err.Number <> 429 Then WScript.Echo "FAIL CreateObject gave error " & Err.Number & ", not 429"
