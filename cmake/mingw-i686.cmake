@@ -23,3 +23,8 @@ set(CMAKE_CXX_FLAGS_INIT "-D__MINGW_USE_VC2005_COMPAT")
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Tests run under Wine's 32-bit loader (wine32:i386), in a 64-bit prefix as
+# 32-bit programs run on 64-bit Windows.
+find_program(ZV_WINE32 NAMES wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
+find_program(ZV_WINE32 NAMES wine)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${ZV_WINE32})

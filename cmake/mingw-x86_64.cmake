@@ -18,4 +18,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)  # tests run under Wine (wine64 on this machine)
+# Tests run under Wine's 64-bit loader: Debian's "wine" starts the 32-bit one
+# whenever wine32 is installed, and keeps wine64 outside the PATH.
+find_program(ZV_WINE64 NAMES wine64 PATHS /usr/lib/wine)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${ZV_WINE64})

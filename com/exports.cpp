@@ -3,38 +3,30 @@
 // per OS (com/posix/, com/win32/).
 #include <string>
 
-#include "com/ZentrovaCOM_i.h"
 #include "com/module.h"
 #include "com/registrar.h"
-#include "platform/ole_text.h"
+#include "com/registration.h"
 #include "platform/resource.h"
 
+using zentrova::com::ClassRegisteredInOtherView;
 using zentrova::com::CurrentModule;
 using zentrova::com::Module;
+using zentrova::com::RegisterTypeLibrary;
+using zentrova::com::TypeLibraryRegistered;
+using zentrova::com::UnregisterTypeLibrary;
 
 namespace {
 
 constexpr unsigned kRegistrationScript = 102;  // resource "REGISTRY"
 
-HRESULT RunScript(Module& module, bool install) {
+HRESULT RunScript(Module& module, bool install,
+                  zentrova::com::Removal removal = zentrova::com::Removal::kAll) {
   std::string script;
   if (!zentrova::platform::LoadModuleResource(module.path(), "REGISTRY", kRegistrationScript,
                                               script))
     return E_UNEXPECTED;
-  return zentrova::com::RunRegistrationScript(script, install, {{"MODULE", module.path()}});
-}
-
-// Registered under our locale, whether or not the file it names still loads.
-bool TypeLibraryRegistered() {
-  ITypeLib* lib = nullptr;
-  HRESULT hr = LoadRegTypeLib(LIBID_ZENTROVACOM, 1, 0, zentrova::com::kTypeLibraryLocale, &lib);
-  if (lib) lib->Release();
-  return hr != TYPE_E_LIBNOTREGISTERED;
-}
-
-HRESULT UnregisterTypeLibrary() {
-  return UnRegisterTypeLib(LIBID_ZENTROVACOM, 1, 0, zentrova::com::kTypeLibraryLocale,
-                           sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
+  return zentrova::com::RunRegistrationScript(script, install, {{"MODULE", module.path()}}, nullptr,
+                                              removal);
 }
 
 }  // namespace
@@ -57,22 +49,22 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
 STDAPI DllRegisterServer() {
   Module* module = CurrentModule();
   if (!module) return E_OUTOFMEMORY;
-  zentrova::platform::OleString path;
-  if (!zentrova::platform::Utf8ToOle(module->path(), path)) return E_UNEXPECTED;
-  ITypeLib* lib = nullptr;
-  if (HRESULT hr = LoadTypeLib(path.data(), &lib); FAILED(hr)) return hr;
   const bool wasRegistered = TypeLibraryRegistered();
-  HRESULT hr = RegisterTypeLib(lib, path.data(), nullptr);
-  lib->Release();
+  HRESULT hr = RegisterTypeLibrary(module->path());
   if (SUCCEEDED(hr)) hr = RunScript(*module, true);
   if (FAILED(hr) && !wasRegistered) UnregisterTypeLibrary();
   return hr;
 }
 
+// Removes what this DLL's registration wrote. The other bitness's
+// registration, when there is one, keeps working: the keys both share stay
+// while it uses them. A DLL that is not registered changes nothing.
 STDAPI DllUnregisterServer() {
   Module* module = CurrentModule();
   if (!module) return E_OUTOFMEMORY;
-  if (HRESULT hr = RunScript(*module, false); FAILED(hr)) return hr;
+  const auto removal = ClassRegisteredInOtherView() ? zentrova::com::Removal::kOwnViewOnly
+                                                    : zentrova::com::Removal::kAll;
+  if (HRESULT hr = RunScript(*module, false, removal); FAILED(hr)) return hr;
   // Nothing registered is nothing to undo.
   if (!TypeLibraryRegistered()) return S_OK;
   HRESULT hr = UnregisterTypeLibrary();

@@ -214,15 +214,16 @@ class Planner {
     }
   }
 
-  void Uninstall(const std::vector<Key>& keys, const std::string& parent) {
+  void Uninstall(const std::vector<Key>& keys, const std::string& parent, bool ownViewOnly) {
     for (const Key& key : keys) {
       const std::string path = Join(parent, key.name);
+      if (ownViewOnly && !IsPerView(path)) continue;
       if (!Exists(path)) continue;
       if (key.mode == Key::kForceRemove || key.mode == Key::kDelete) {
         Delete(path);
         continue;
       }
-      Uninstall(key.subkeys, path);
+      Uninstall(key.subkeys, path, false);
       if (key.mode == Key::kNoRemove) {
         for (const Value& value : key.values)
           if (HasValue(path, value.name)) writer_.DeleteValue(path, value.name);
@@ -233,6 +234,12 @@ class Planner {
   }
 
  private:
+  // The classes root's keys that each bitness has its own of (see Removal).
+  bool IsPerView(const std::string& path) const {
+    return root_ == RegistryRoot::kClassesRoot &&
+           (Lower(path) == "clsid" || Lower(path) == "interface");
+  }
+
   static std::string Join(const std::string& parent, const std::string& name) {
     return parent.empty() ? name : parent + "\\" + name;
   }
@@ -291,7 +298,7 @@ class Planner {
 
 HRESULT RunRegistrationScript(std::string_view script, bool install,
                               const std::map<std::string, std::string>& replacements,
-                              std::string* error) {
+                              std::string* error, Removal removal) {
   try {
     std::vector<Root> roots;
     std::string reason;
@@ -305,7 +312,7 @@ HRESULT RunRegistrationScript(std::string_view script, bool install,
       if (install)
         planner.Install(root.keys, "");
       else
-        planner.Uninstall(root.keys, "");
+        planner.Uninstall(root.keys, "", removal == Removal::kOwnViewOnly);
       if (long status = writer.Commit(); status != platform::kErrorSuccess) {
         if (error)
           *error = std::string("cannot write the registry (") +

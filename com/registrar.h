@@ -28,11 +28,17 @@
 
 namespace zentrova::com {
 
+// What an unregistration removes. 64-bit Windows keeps HKCR\CLSID and
+// HKCR\Interface apart for 32-bit and 64-bit programs (two views), while the
+// ProgIDs and the rest of the classes root are one for both: while the other
+// bitness still has the class registered, only this view's keys may go.
+enum class Removal { kAll, kOwnViewOnly };
+
 // %NAME% in names and values is replaced from replacements ("%%" is a "%").
 // All changes of one run are applied together or not at all. On failure the
 // reason is in *error.
 HRESULT RunRegistrationScript(std::string_view script, bool install,
                               const std::map<std::string, std::string>& replacements,
-                              std::string* error = nullptr);
+                              std::string* error = nullptr, Removal removal = Removal::kAll);
 
 }  // namespace zentrova::com

@@ -84,7 +84,9 @@ class RegistryKey {
 // takes a file lock, re-reads the hive, applies the changes and renames a new
 // file into place, so concurrent writers never lose each other's keys. Lines of
 // the hive it does not understand are written back as they stood; a hive that is
-// a symbolic link has its target replaced, and the link stays.
+// a symbolic link has its target replaced, and the link stays. Names and texts
+// are UTF-8 (as the kit's file names are), stored as such by the stand-in and
+// as UTF-16 by Windows, so that a registered path may hold any character.
 class RegistryWriter {
  public:
   explicit RegistryWriter(RegistryRoot root);

@@ -28,7 +28,8 @@ add_custom_command(OUTPUT ${ZV_TYPELIB}
   COMMENT "Compiling the type library ZentrovaCOM.tlb"
   VERBATIM)
 
-target_sources(ZentrovaCOM PRIVATE win32/dllmain.cpp win32/ZentrovaCOM.rc win32/ZentrovaCOM.def
+target_sources(ZentrovaCOM PRIVATE win32/dllmain.cpp win32/registration.cpp win32/ZentrovaCOM.rc
+  win32/ZentrovaCOM.def
   ${ZV_TYPELIB})
 # windres finds the files the resource script names in these folders.
 target_include_directories(ZentrovaCOM PRIVATE

@@ -59,5 +59,7 @@ std::string ErrorText(DWORD code, HMODULE module = nullptr);
 // The full path of a module (nullptr: the program) in the ANSI code page;
 // false when it cannot be told or the code page cannot hold it.
 bool ModulePath(HMODULE module, std::string& path);
+// The same in UTF-16, as the system holds it: any folder name fits.
+bool ModulePathWide(HMODULE module, std::wstring& path);
 
 }  // namespace zentrova::platform::win32

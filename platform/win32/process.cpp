@@ -25,19 +25,28 @@ std::string ErrorText(DWORD code, HMODULE module) {
   return out;
 }
 
-bool ModulePath(HMODULE module, std::string& path) {
+bool ModulePathWide(HMODULE module, std::wstring& path) {
   // Long paths reach 32,767 characters; the first try fits every usual one.
   for (DWORD size = MAX_PATH; size <= 32768; size *= 4) {
     std::vector<wchar_t> buf(size);
     DWORD n = GetModuleFileNameW(module, buf.data(), size);
     if (n == 0) return false;
     if (n < size) {
-      bool lossy = false;
-      std::u16string_view wide(reinterpret_cast<const char16_t*>(buf.data()), n);
-      return Utf16ToAnsi(wide, path, &lossy) && !lossy;
+      path.assign(buf.data(), n);
+      return true;
     }
   }
   return false;
+}
+
+bool ModulePath(HMODULE module, std::string& path) {
+  std::wstring wide;
+  bool lossy = false;
+  return ModulePathWide(module, wide) &&
+         Utf16ToAnsi(
+             std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()), path,
+             &lossy) &&
+         !lossy;
 }
 
 }  // namespace win32

@@ -5,13 +5,15 @@
 // has no transaction for this).
 #include "platform/registry.h"
 
+#include "platform/portable/registry_changes.h"
+
 #include <windows.h>
 
 #include <cstring>
 #include <memory>
 
 #include "platform/ascii.h"
-#include "platform/portable/registry_changes.h"
+#include "platform/ole_text.h"
 #include "platform/win32/handles.h"
 
 namespace zentrova::platform {
@@ -232,34 +234,79 @@ long RegistryKey::Subkeys(std::vector<std::string>& out) const {
 }
 
 // ---- writing ------------------------------------------------------------------
+//
+// A batch's names and texts are UTF-8, the form of the kit's file names, and
+// are written through the wide calls: a registered DLL's path may hold any
+// character, also one the ANSI code page has not. The journal keeps what it
+// replaces in the same wide form, so that an undo puts back every character.
 
 namespace {
 
 using Change = RegistryChange;
 
+std::wstring Wide(const std::string& utf8) {
+  OleString wide;
+  Utf8ToOle(utf8, wide);  // Commit has checked that every text converts
+  return wide;
+}
+
+std::wstring NameOfSubkeyW(HKEY key, DWORD index) {
+  wchar_t name[256];
+  DWORD length = 256;
+  if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    return {};
+  return std::wstring(name, length);
+}
+
+long ReadValueW(HKEY key, const std::wstring& name, Stored& out) {
+  DWORD size = 0;
+  LONG rc = RegQueryValueExW(key, name.c_str(), nullptr, &out.type, nullptr, &size);
+  for (int tries = 0; rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA; ++tries) {
+    out.data.resize(size);
+    rc = RegQueryValueExW(key, name.c_str(), nullptr, &out.type,
+                          reinterpret_cast<BYTE*>(out.data.data()), &size);
+    if (rc == ERROR_SUCCESS) {
+      out.data.resize(size);
+      return ERROR_SUCCESS;
+    }
+    if (tries == 3) break;  // changing under us
+  }
+  return rc;
+}
+
+LONG SetValueW(HKEY key, const std::wstring& name, const Stored& v) {
+  return RegSetValueExW(key, name.c_str(), 0, v.type, reinterpret_cast<const BYTE*>(v.data.data()),
+                        static_cast<DWORD>(v.data.size()));
+}
+
+LONG CreateKeyW(HKEY parent, const std::wstring& path, RegKey& key) {
+  return RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(),
+                         nullptr);
+}
+
 // A key with its values and subkeys, kept to put a deleted tree back.
 struct Tree {
-  std::string name;
-  std::vector<std::pair<std::string, Stored>> values;
+  std::wstring name;
+  std::vector<std::pair<std::wstring, Stored>> values;
   std::vector<Tree> subkeys;
 };
 
 long Snapshot(HKEY key, Tree& tree) {
   for (DWORD i = 0;; ++i) {
-    char name[16384];
-    DWORD length = sizeof name;
-    LONG rc = RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+    wchar_t name[16384];
+    DWORD length = 16384;
+    LONG rc = RegEnumValueW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
     if (rc == ERROR_NO_MORE_ITEMS) break;
     if (rc != ERROR_SUCCESS) return rc;
     Stored v;
-    if ((rc = ReadValue(key, std::string(name, length), v)) != ERROR_SUCCESS) return rc;
-    tree.values.emplace_back(std::string(name, length), std::move(v));
+    if ((rc = ReadValueW(key, std::wstring(name, length), v)) != ERROR_SUCCESS) return rc;
+    tree.values.emplace_back(std::wstring(name, length), std::move(v));
   }
   for (DWORD i = 0;; ++i) {
-    std::string name = NameOfSubkey(key, i);
+    std::wstring name = NameOfSubkeyW(key, i);
     if (name.empty()) break;
     RegKey sub;
-    if (LONG rc = RegOpenKeyExA(key, name.c_str(), 0, KEY_READ, sub.out())) return rc;
+    if (LONG rc = RegOpenKeyExW(key, name.c_str(), 0, KEY_READ, sub.out())) return rc;
     tree.subkeys.push_back(Tree{name, {}, {}});
     if (long rc = Snapshot(sub.get(), tree.subkeys.back())) return rc;
   }
@@ -268,94 +315,87 @@ long Snapshot(HKEY key, Tree& tree) {
 
 void Restore(HKEY parent, const Tree& tree) {
   RegKey key;
-  if (RegCreateKeyExA(parent, tree.name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(),
-                      nullptr) != ERROR_SUCCESS)
-    return;
-  for (const auto& [name, v] : tree.values)
-    RegSetValueExA(key.get(), name.c_str(), 0, v.type, reinterpret_cast<const BYTE*>(v.data.data()),
-                   static_cast<DWORD>(v.data.size()));
+  if (CreateKeyW(parent, tree.name, key) != ERROR_SUCCESS) return;
+  for (const auto& [name, v] : tree.values) SetValueW(key.get(), name, v);
   for (const auto& sub : tree.subkeys) Restore(key.get(), sub);
 }
 
 // What one applied step replaced, to be undone in reverse order.
 struct Undo {
   enum Kind { kRemoveTree, kPutValue, kRemoveValue, kPutTree } kind;
-  std::string path;  // the key (kRemoveTree: the topmost key the step created)
-  std::string name;
+  std::wstring path;  // the key (kRemoveTree: the topmost key the step created)
+  std::wstring name;
   Stored value;
   Tree tree;
 };
 
-std::string ParentOf(const std::string& path) {
-  std::size_t slash = path.rfind('\\');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+std::wstring ParentOf(const std::wstring& path) {
+  std::size_t slash = path.rfind(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-bool KeyExists(HKEY root, const std::string& path) {
+bool KeyExists(HKEY root, const std::wstring& path) {
   RegKey key;
-  return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS;
+  return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS;
 }
 
 // Creates path with its missing parents; notes the topmost key it made.
-long CreatePath(HKEY root, const std::string& path, std::vector<Undo>& journal, RegKey& key) {
-  std::string top;
-  for (std::size_t at = 0; at != std::string::npos;) {
-    std::size_t end = path.find('\\', at);
-    std::string prefix = path.substr(0, end);
+long CreatePath(HKEY root, const std::wstring& path, std::vector<Undo>& journal, RegKey& key) {
+  std::wstring top;
+  for (std::size_t at = 0; at != std::wstring::npos;) {
+    std::size_t end = path.find(L'\\', at);
+    std::wstring prefix = path.substr(0, end);
     if (!KeyExists(root, prefix)) {
       top = prefix;
       break;
     }
-    at = end == std::string::npos ? end : end + 1;
+    at = end == std::wstring::npos ? end : end + 1;
   }
-  LONG rc = RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(),
-                            nullptr);
+  LONG rc = CreateKeyW(root, path, key);
   if (rc != ERROR_SUCCESS) return rc;
   if (!top.empty()) journal.push_back(Undo{Undo::kRemoveTree, top, {}, {}, {}});
   return ERROR_SUCCESS;
 }
 
 long Apply(HKEY root, const Change& c, std::vector<Undo>& journal) {
+  const std::wstring path = Wide(c.path), name = Wide(c.name);
   RegKey key;
   switch (c.kind) {
     case Change::kCreate:
-      return CreatePath(root, c.path, journal, key);
+      return CreatePath(root, path, journal, key);
     case Change::kSet: {
-      if (long rc = CreatePath(root, c.path, journal, key)) return rc;
+      if (long rc = CreatePath(root, path, journal, key)) return rc;
       Stored before;
-      bool had = ReadValue(key.get(), c.name, before) == ERROR_SUCCESS;
+      bool had = ReadValueW(key.get(), name, before) == ERROR_SUCCESS;
       // A string is stored with its terminator, as RegSetValueEx expects.
-      LONG rc = RegSetValueExA(key.get(), c.name.c_str(), 0, REG_SZ,
-                               reinterpret_cast<const BYTE*>(c.value.c_str()),
-                               static_cast<DWORD>(c.value.size() + 1));
-      if (rc != ERROR_SUCCESS) return rc;
-      journal.push_back(had ? Undo{Undo::kPutValue, c.path, c.name, before, {}}
-                            : Undo{Undo::kRemoveValue, c.path, c.name, {}, {}});
+      const std::wstring text = Wide(c.value);
+      Stored v{REG_SZ, std::string(reinterpret_cast<const char*>(text.c_str()),
+                                   (text.size() + 1) * sizeof(wchar_t))};
+      if (LONG rc = SetValueW(key.get(), name, v); rc != ERROR_SUCCESS) return rc;
+      journal.push_back(had ? Undo{Undo::kPutValue, path, name, before, {}}
+                            : Undo{Undo::kRemoveValue, path, name, {}, {}});
       return ERROR_SUCCESS;
     }
     case Change::kDeleteValue: {
-      LONG rc = RegOpenKeyExA(root, c.path.c_str(), 0, KEY_ALL_ACCESS, key.out());
+      LONG rc = RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, key.out());
       if (rc != ERROR_SUCCESS) return rc;
       Stored before;
-      if ((rc = ReadValue(key.get(), c.name, before)) != ERROR_SUCCESS) return rc;
-      if ((rc = RegDeleteValueA(key.get(), c.name.c_str())) != ERROR_SUCCESS) return rc;
-      journal.push_back(Undo{Undo::kPutValue, c.path, c.name, before, {}});
+      if ((rc = ReadValueW(key.get(), name, before)) != ERROR_SUCCESS) return rc;
+      if ((rc = RegDeleteValueW(key.get(), name.c_str())) != ERROR_SUCCESS) return rc;
+      journal.push_back(Undo{Undo::kPutValue, path, name, before, {}});
       return ERROR_SUCCESS;
     }
     case Change::kDeleteTree: {
-      LONG rc = RegOpenKeyExA(root, c.path.c_str(), 0, KEY_READ, key.out());
+      LONG rc = RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.out());
       if (rc != ERROR_SUCCESS) return rc;
       // RegDeleteTree removes the key itself too, so the whole of it is kept first.
-      Undo undo{Undo::kPutTree, c.path, {}, {}, {}};
-      undo.tree.name = c.path.substr(c.path.rfind('\\') + 1);
+      Undo undo{Undo::kPutTree, path, {}, {}, {}};
+      undo.tree.name = path.substr(path.rfind(L'\\') + 1);
       if ((rc = Snapshot(key.get(), undo.tree)) != ERROR_SUCCESS) return rc;
       key.Reset();
-      if ((rc = RegDeleteTreeA(root, c.path.c_str())) != ERROR_SUCCESS) {
-        journal.push_back(std::move(undo));  // part of it may be gone
-        return rc;
-      }
-      journal.push_back(std::move(undo));
-      return ERROR_SUCCESS;
+      rc = RegDeleteTreeW(root, path.c_str());
+      journal.push_back(std::move(undo));  // on failure part of it may be gone
+      return rc;
     }
   }
   return ERROR_INVALID_PARAMETER;
@@ -366,31 +406,33 @@ void PlayBack(HKEY root, std::vector<Undo>& journal) {
     RegKey key;
     switch (it->kind) {
       case Undo::kRemoveTree:
-        RegDeleteTreeA(root, it->path.c_str());
+        RegDeleteTreeW(root, it->path.c_str());
         break;
       case Undo::kRemoveValue:
-        if (RegOpenKeyExA(root, it->path.c_str(), 0, KEY_ALL_ACCESS, key.out()) == ERROR_SUCCESS)
-          RegDeleteValueA(key.get(), it->name.c_str());
+        if (RegOpenKeyExW(root, it->path.c_str(), 0, KEY_ALL_ACCESS, key.out()) == ERROR_SUCCESS)
+          RegDeleteValueW(key.get(), it->name.c_str());
         break;
       case Undo::kPutValue:
-        if (RegCreateKeyExA(root, it->path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            key.out(), nullptr) == ERROR_SUCCESS)
-          RegSetValueExA(key.get(), it->name.c_str(), 0, it->value.type,
-                         reinterpret_cast<const BYTE*>(it->value.data.data()),
-                         static_cast<DWORD>(it->value.data.size()));
+        if (CreateKeyW(root, it->path, key) == ERROR_SUCCESS)
+          SetValueW(key.get(), it->name, it->value);
         break;
       case Undo::kPutTree: {
-        RegDeleteTreeA(root, it->path.c_str());  // what a partial delete left
-        std::string parent = ParentOf(it->path);
+        RegDeleteTreeW(root, it->path.c_str());  // what a partial delete left
+        std::wstring parent = ParentOf(it->path);
         RegKey above;
         if (parent.empty() ||
-            RegOpenKeyExA(root, parent.c_str(), 0, KEY_ALL_ACCESS, above.out()) == ERROR_SUCCESS)
+            RegOpenKeyExW(root, parent.c_str(), 0, KEY_ALL_ACCESS, above.out()) == ERROR_SUCCESS)
           Restore(parent.empty() ? root : above.get(), it->tree);
         break;
       }
     }
   }
   journal.clear();
+}
+
+bool ConvertsToWide(const std::string& text) {
+  OleString wide;
+  return Utf8ToOle(text, wide);
 }
 
 }  // namespace
@@ -403,6 +445,9 @@ long RegistryWriter::Commit() {
       return Fail(kErrorInvalidParameter, "cannot write the key", rootName + "\\" + c.path);
     if (c.name.find('\0') != std::string::npos || c.value.find('\0') != std::string::npos)
       return Fail(kErrorInvalidParameter, "a name or text holds a NUL byte under",
+                  rootName + "\\" + c.path);
+    if (!ConvertsToWide(c.path) || !ConvertsToWide(c.name) || !ConvertsToWide(c.value))
+      return Fail(kErrorInvalidParameter, "a name or text is not UTF-8 under",
                   rootName + "\\" + c.path);
   }
   std::vector<Undo> journal;

@@ -4,17 +4,24 @@
 
 #include <windows.h>
 
+#include "platform/ole_text.h"
 #include "platform/win32/handles.h"
 
 namespace zentrova::platform {
 namespace {
 
-// A module loaded as a data file: FreeLibrary.
+// A module loaded as a data file: FreeLibrary. The path is UTF-8, opened
+// through the wide call, so that a folder outside the ANSI code page works.
 class DataModule {
  public:
-  explicit DataModule(const std::string& path)
-      : h_(LoadLibraryExA(path.c_str(), nullptr,
-                          LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
+  explicit DataModule(const std::string& path) {
+    OleString wide;
+    if (Utf8ToOle(path, wide))
+      h_ = LoadLibraryExW(wide.c_str(), nullptr,
+                          LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    else
+      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+  }
   ~DataModule() {
     if (h_) FreeLibrary(h_);
   }
@@ -23,7 +30,7 @@ class DataModule {
   HMODULE get() const { return h_; }
 
  private:
-  HMODULE h_;
+  HMODULE h_ = nullptr;
 };
 
 bool Fail(std::string* error, const std::string& text) {
@@ -54,12 +61,15 @@ bool LoadModuleResource(const std::string& path, std::string_view type, unsigned
 
 std::string ModulePathOf(const void* address) {
   HMODULE module = nullptr;
-  if (!GetModuleHandleExA(
+  if (!GetModuleHandleExW(
           GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          static_cast<LPCSTR>(address), &module))
+          static_cast<LPCWSTR>(address), &module))
     return {};
+  // Read wide and kept as UTF-8: the ANSI code page cannot hold every folder
+  // name (C:\Users\José\kit, a Polish or Greek one on a Western system).
+  std::wstring wide;
   std::string path;
-  return win32::ModulePath(module, path) ? path : std::string();
+  return win32::ModulePathWide(module, wide) && OleToUtf8(wide, path) ? path : std::string();
 }
 
 }  // namespace zentrova::platform

@@ -83,6 +83,12 @@ TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
   zentrova::platform::RegistryWriter writer(zentrova::platform::RegistryRoot::kClassesRoot);
   writer.SetString("Shared\\Kept\\Other", "", "foreign");
   ASSERT_EQ(writer.Commit(), 0);
+  // While the other bitness has the class, only the keys of this view go.
+  ASSERT_EQ(RunRegistrationScript(kScript, false, {{"MODULE", "/x"}}, nullptr,
+                                  zentrova::com::Removal::kOwnViewOnly),
+            S_OK);
+  EXPECT_EQ(Default(thing), "(missing)");
+  EXPECT_EQ(Default("Shared\\Kept"), "kept unless empty");
   ASSERT_EQ(RunRegistrationScript(kScript, false, {{"MODULE", "/x"}}), S_OK);
   EXPECT_EQ(Default(thing), "(missing)");
   EXPECT_EQ(Default("Shared\\Kept\\Other"), "foreign");  // a plain key stays while others use it

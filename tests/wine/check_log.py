@@ -3,8 +3,9 @@
 Each send of the scripts carries its own message text; this table says where
 it must have arrived (the gateway by HTTP, or the mailbox by e-mail) and with
 which recipient numbers. Every accepted send must be in it, once.
-Pagora.exe's plain request (--pagora) is checked field by field.
-Usage: check_log.py LOG GATEWAY REFUSING MAILBOX [--pagora]
+Pagora.exe's plain request (--pagora) is checked field by field; the sends of
+both bitnesses registered side by side (--side-by-side) are in the table too.
+Usage: check_log.py LOG GATEWAY REFUSING MAILBOX [--pagora] [--side-by-side]
 """
 import json
 import re
@@ -31,6 +32,13 @@ EXPECTED = {  # message text (bytes as Latin-1) -> listener, numbers in order
     "by mail": (mailbox, ["0412345678"]),
     "fallback": (mailbox, ["0412345678"]),
 }
+if "--side-by-side" in sys.argv[5:]:
+    EXPECTED.update({
+        "both, 64-bit host": (gateway, ["0412345300"]),
+        "both, 32-bit host": (gateway, ["0412345301"]),
+        "32-bit alone": (gateway, ["0412345302"]),
+        "64-bit alone": (gateway, ["0412345302"]),
+    })
 
 
 def section(n, number, message):

@@ -5,10 +5,10 @@
 # the line that says where a failed send went, no error dialog from the
 # console program, and the shipped register.cmd, send.vbs and send.js.
 #
-# Uses run.sh's work, kit, dll, sandbox, fail and cleanup. Windows programs
-# start through the loader of the DLL's bitness: $host_loader, by default the
-# 64-bit one, whose cmd, reg and cscript are the 64-bit ones.
-deploy_loader=${host_loader:-/usr/lib/wine/wine64}
+# Uses run.sh's work, dll, bits, sandbox, host, fail and cleanup: every
+# Windows program (cmd, reg, cscript) is the system's own of the run's
+# bitness, started through that bitness's loader, so each bitness reads and
+# writes its own view of HKLM.
 # The texts as the zip holds them (package.cmake writes them into kit/ of the build tree).
 deploy_texts=${ZV_KIT_TEXTS:-$(dirname "$dll")/../kit}
 deploy_key='Software\Zentrova\SMS\3.0\Settings'
@@ -65,16 +65,16 @@ deploy_rows=(
 } >"$work/kit/errorlevels.bat"
 # WinINet's trace (on Wine's own standard error, not the redirected one)
 # shows every call of InternetErrorDlg; Pagora.exe makes none.
-levels=$(cd "$work/kit" && WINEDEBUG=-all,trace+wininet timeout 180 "$deploy_loader" cmd /c \
-  errorlevels.bat 2>"$work/wininet.trace" | tr -d '\r') || true
+levels=$(cd "$work/kit" && WINEDEBUG=-all,trace+wininet host "$bits" cmd.exe /c errorlevels.bat \
+  2>"$work/wininet.trace" | tr -d '\r') || true
 mapfile -t got <<<"$levels"
 i=0
 for row in "${deploy_rows[@]}"; do
   IFS='|' read -r user machine args want <<<"$row"
   if [[ ${got[i]:-none} == "$want" ]]; then
-    echo "ok   Pagora.exe ${args:0:40} (HKCU $user, HKLM $machine): %ERRORLEVEL% $want"
+    echo "ok   Pagora.exe ${args:0:40} ($bits-bit; HKCU $user, HKLM $machine): %ERRORLEVEL% $want"
   else
-    fail "Pagora.exe ${args:0:40} (HKCU $user, HKLM $machine): %ERRORLEVEL% ${got[i]:-none}, not $want"
+    fail "Pagora.exe ${args:0:40} ($bits-bit; HKCU $user, HKLM $machine): %ERRORLEVEL% ${got[i]:-none}, not $want"
   fi
   ((++i))
 done
@@ -93,17 +93,21 @@ for name in send.vbs send.js; do
   sed -e 's/you@example\.com/me@example.com/' -e 's/your-password/secret/' \
     "$deploy_texts/$name" >"$work/kit/$name"
 done
-"$deploy_loader" reg add "HKLM\\$deploy_key" /v HTTP1 /d "$accepting" /f >/dev/null 2>&1
-out=$(cd "$work/kit" && timeout 120 "$deploy_loader" cmd /c register.cmd 2>&1 | tr -d '\r') ||
-  fail "register.cmd failed: $out"
+host "$bits" reg.exe add "HKLM\\$deploy_key" /v HTTP1 /d "$accepting" /f >/dev/null 2>&1
+out=$(cd "$work/kit" && host "$bits" cmd.exe /c register.cmd 2>&1 | tr -d '\r') ||
+  fail "register.cmd ($bits-bit) failed: $out"
 n=10
 for name in send.vbs send.js; do
-  out=$(cd "$work/kit" && timeout 120 "$deploy_loader" cscript //nologo "$name" \
-    "04123453$n" "Hello from $name" 2>&1 | tr -d '\r') || true
-  if [[ $out == Sent. ]]; then echo "ok   shipped $name: Sent."; else fail "shipped $name said: $out"; fi
+  out=$(cd "$work/kit" && host "$bits" cscript.exe //nologo "$name" "04123453$n" \
+    "Hello from $name" 2>&1 | tr -d '\r') || true
+  if [[ $out == Sent. ]]; then
+    echo "ok   shipped $name ($bits-bit cscript): Sent."
+  else
+    fail "shipped $name ($bits-bit cscript) said: $out"
+  fi
   ((++n))
 done
-"$deploy_loader" reg delete "HKLM\\$deploy_key" /f >/dev/null 2>&1 || true
+host "$bits" reg.exe delete "HKLM\\$deploy_key" /f >/dev/null 2>&1 || true
 
 # Each accepted send arrived once; the user's unreachable HTTP1 won over the machine's.
 for number in 0412345300 0412345303 0412345304 0412345310 0412345311; do
