@@ -86,15 +86,17 @@ for expect in "1|HKEY_CURRENT_USER" "6|HKEY_LOCAL_MACHINE"; do
 done
 grep -aq InternetErrorDlg "$work/wininet.trace" && fail "Pagora.exe showed WinINet's error dialog"
 
-# The shipped register.cmd, send.vbs and send.js, with the account lines
-# filled in, sending through HTTP1 under HKLM alone (as a service would).
-cp "$deploy_texts/register.cmd" "$work/kit/"
+# The shipped register.cmd beside the DLL (in run.sh's folder with "é" and
+# "Ł"), send.vbs and send.js with the account lines filled in, sending
+# through HTTP1 under HKLM alone (as a service would).
+deploy_dll_folder=$(dirname "$(tr '\\' / <<<"${dlls[$bits]#Z:}")")
+cp "$deploy_texts/register.cmd" "$deploy_dll_folder/"
 for name in send.vbs send.js; do
   sed -e 's/you@example\.com/me@example.com/' -e 's/your-password/secret/' \
     "$deploy_texts/$name" >"$work/kit/$name"
 done
 host "$bits" reg.exe add "HKLM\\$deploy_key" /v HTTP1 /d "$accepting" /f >/dev/null 2>&1
-out=$(cd "$work/kit" && host "$bits" cmd.exe /c register.cmd 2>&1 | tr -d '\r') ||
+out=$(cd "$deploy_dll_folder" && host "$bits" cmd.exe /c register.cmd 2>&1 | tr -d '\r') ||
   fail "register.cmd ($bits-bit) failed: $out"
 n=10
 for name in send.vbs send.js; do
