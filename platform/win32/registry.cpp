@@ -5,6 +5,8 @@
 // has no transaction for this).
 #include "platform/registry.h"
 
+#include "platform/portable/registry_changes.h"
+
 #include <windows.h>
 
 #include <cstring>
@@ -12,7 +14,6 @@
 
 #include "platform/ascii.h"
 #include "platform/ole_text.h"
-#include "platform/portable/registry_changes.h"
 #include "platform/win32/handles.h"
 
 namespace zentrova::platform {

@@ -14,6 +14,9 @@ INI = b"[CONFIG]\r\nAccountId=acct1\r\nPassword=secret\r\nEmail=me@example.com\r
 CASES = [
     ([], None, 4, ["Error 4: You must configure an AccountId"]),
     ([], INI, 2, ["Usage:    Pagora <MobileNumber> <Message>", "version 1.0.0"]),
+    # Windows' own reg and the exit codes whole, as %ERRORLEVEL% shows them.
+    (["--help"], None, 0, ['\n  reg add "HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings" /v HTTP1',
+                           "Exit status (%ERRORLEVEL%)", "-2 the HTTP request failed"]),
     # Cyrillic is not in code page 1252: the warning names Windows' setting, and
     # the number with a control character is refused before anything is sent.
     (["0419\x01", "Gr\u00fc\u00dfe \u041f\u0440\u0438"], INI, 64,

@@ -199,6 +199,7 @@ if [[ -n $pagora ]]; then
     >"$work/kit/pagora.ini"
   pagora_run 0 "$gateway" 0412345200 PagoraHello
   pagora_run 10 "$refusing" 0412345201 PagoraRefused  # 503: no usable reply
+  source "$here/deploy.sh"  # the kit as an administrator deploys it
 fi
 
 # Both bitnesses registered side by side, as on a 64-bit Windows that serves
