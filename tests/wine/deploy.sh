@@ -12,6 +12,7 @@
 # The texts as the zip holds them (package.cmake writes them into kit/ of the build tree).
 deploy_texts=${ZV_KIT_TEXTS:-$(dirname "$dll")/../kit}
 deploy_key='Software\Zentrova\SMS\3.0\Settings'
+deploy_started=$SECONDS
 
 for name in README-Windows.txt pagora.ini register.cmd send.vbs send.js send.ps1; do
   awk '!/\r$/ { bad = 1 } END { exit bad }' "$deploy_texts/$name" ||
@@ -120,3 +121,4 @@ kill "$deploy_pid" 2>/dev/null
 wait "$deploy_pid" 2>/dev/null || true
 exec {deploy_fd}<&-
 trap cleanup EXIT
+echo "deployment cases ($bits-bit): $((SECONDS - deploy_started)) s"
