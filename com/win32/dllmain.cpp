@@ -1,6 +1,8 @@
 // The library's load and unload steps on Windows: the module that every object
 // of the process shares is made when the system loads the DLL and destroyed
-// when it unloads it.
+// when it unloads it. Both run under the loader lock, so they only take the
+// DLL's path and allocate: no registry or file work (the trace setting is
+// read on the first request for the class object).
 #include <windows.h>
 
 #include "com/module.h"

@@ -65,8 +65,8 @@ bool Parse(int argc, char** argv, std::string_view allowed, Options& o, std::str
   std::string_view key = argv[0];
   std::size_t slash = key.find('\\');
   if (!platform::ParseRegistryRoot(key.substr(0, slash), o.root)) {
-    problem =
-        "\"" + std::string(key) + "\" does not start with HKCU\\, HKCR\\ or HKLM\\ (or their long names)";
+    problem = "\"" + std::string(key) +
+              "\" does not start with HKCU\\, HKCR\\ or HKLM\\ (or their long names)";
     return false;
   }
   o.path = slash == std::string_view::npos ? std::string() : std::string(key.substr(slash + 1));
