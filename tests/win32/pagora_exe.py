@@ -37,7 +37,8 @@ def main():
                                  capture_output=True, timeout=60, cwd="/")
             out = (run.stdout + run.stderr).decode("cp1252", errors="replace")
             out = out.replace("\r\n", "\n")
-            problems = [t for t in texts if t.format(version=version) not in out]
+            problems = [t.format(version=version) for t in texts]
+            problems = [t for t in problems if t not in out]
             if run.returncode != status or problems:
                 failed += 1
                 print(f"FAILED {args!r}: exit {run.returncode} (expected {status}), "
