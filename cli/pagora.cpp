@@ -10,6 +10,7 @@
 #include "gateway/commandline/transport.h"
 #include "platform/codepage.h"
 #include "platform/config_files.h"
+#include "platform/printable.h"
 #include "platform/process.h"
 #include "platform/trace.h"
 
@@ -67,24 +68,7 @@ void PrintHelp(const std::string& programFolder) {
 }  // namespace
 
 std::string Shown(std::string_view text, std::size_t limit) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (std::size_t i = 0; i < text.size() && i < limit; ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c < 0x20 || c == 0x7F) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
+  std::string out = platform::Escaped(text.substr(0, limit), platform::LineEnds::kEscaped);
   if (text.size() > limit) out += "...";
   return out;
 }
@@ -259,7 +243,10 @@ int SendToEach(const Configuration& config, const std::vector<std::string>& numb
       return kExitConfigurationRefused;
     }
     if (result != 0) {
-      Print(resultText + "\n");
+      // The result text may be the gateway's or a proxy's own: its control
+      // bytes are shown, never acted on, so a reply cannot write over the
+      // line it is printed on or make a failure look like a success.
+      Print(platform::Escaped(resultText, platform::LineEnds::kKept) + "\n");
       std::fflush(stdout);
       if (result == gateway::kRetryableFailure) SayWhereItWent(servers, told);
     } else {

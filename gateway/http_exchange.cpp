@@ -103,6 +103,15 @@ struct Exchange {
     if (ok && !request.IsOpen()) ok = request.Open(connection, "POST", objectName, error);
     if (ok) ok = request.Send(document, error);
     if (ok && !request.QueryStatusCode(status, error)) status = 0;
+    // An interim reply ("100 Continue") as the last word is no answer: the
+    // request went out, and whether the gateway took it is unknown.
+    if (ok && status >= 100 && status < 200) {
+      error = platform::HttpError{platform::kInternetErrorConnectionAborted,
+                                  "the server sent only an interim reply (" +
+                                      std::to_string(status) + ") and no answer",
+                                  true};
+      return false;
+    }
     // Only a 200 reply's body is judged; a proxy or server that breaks off the
     // body of an error page still gets its status answered (a 407 above all).
     if (ok && !ReadReply(request, variant.replyLimit, reply, replyBytes, error) && status == 200)

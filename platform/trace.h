@@ -49,8 +49,9 @@ bool Tracing();
 // Appends one line, "<time> pid <id> <step>", when a trace is being written.
 void TraceLine(std::string_view step);
 
-// text as a quoted trace value: at most limit bytes, control bytes, quotes and
-// backslashes escaped, and "..." after the quote when text was longer.
+// text as a quoted trace value: at most limit bytes, escaped as Escaped
+// (platform/printable.h) does with line ends and quotes escaped too, and "..."
+// after the quote when text was longer.
 std::string TraceQuoted(std::string_view text, std::size_t limit = 200);
 
 }  // namespace zentrova::platform

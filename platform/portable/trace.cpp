@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/clock.h"
+#include "platform/printable.h"
 
 namespace zentrova::platform {
 namespace {
@@ -67,26 +68,7 @@ void TraceLine(std::string_view step) {
 }
 
 std::string TraceQuoted(std::string_view text, std::size_t limit) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out = "\"";
-  for (std::size_t i = 0; i < text.size() && i < limit; ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c < 0x20 || c == 0x7F) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  out += '"';
+  std::string out = "\"" + Escaped(text.substr(0, limit), LineEnds::kEscaped, '"') + "\"";
   if (text.size() > limit) out += "...";
   return out;
 }

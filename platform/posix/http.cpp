@@ -164,6 +164,9 @@ bool HttpConnection::Open(const HttpSession& session, std::string_view server, i
 
 using Clock = std::chrono::steady_clock;
 
+constexpr const char* kClosedAfterInterimReply =
+    "the server closed the connection after an interim reply (1xx), before its answer";
+
 struct HttpRequest::Impl {
   EasyHandle easy;
   HeaderList headers;
@@ -189,6 +192,10 @@ struct HttpRequest::Impl {
   // The library takes a connection closed inside the header for the end of
   // a reply without a body; the blank line that ends a header block tells.
   bool headerEnded = false;
+  // An interim reply (1xx: "100 Continue") is no answer yet: its bytes do not
+  // count against the stall wait, so a server that sends nothing else ends
+  // within that wait however many it sends.
+  bool interim = false;
 
   static int WatchForStall(void* user, curl_off_t, curl_off_t downloaded, curl_off_t,
                            curl_off_t uploaded) {
@@ -214,8 +221,13 @@ struct HttpRequest::Impl {
   static std::size_t CountHeader(char* line, std::size_t size, std::size_t count, void* user) {
     auto& impl = *static_cast<Impl*>(user);
     std::string_view text(line, size * count);
-    impl.headerBytes += text.size();
-    if (text.substr(0, 5) == "HTTP/") impl.headerEnded = false;  // a new block (after a 1xx)
+    if (text.substr(0, 5) == "HTTP/") {  // a new block (after a 1xx)
+      impl.headerEnded = false;
+      std::size_t blank = text.find(' ');
+      impl.interim = blank != std::string_view::npos && blank + 1 < text.size() &&
+                     text[blank + 1] == '1';
+    }
+    if (!impl.interim) impl.headerBytes += text.size();
     if (text == "\r\n" || text == "\n") impl.headerEnded = true;
     return text.size();
   }
@@ -225,6 +237,8 @@ struct HttpRequest::Impl {
   static std::string Describe(CURLcode code, const Impl& impl) {
     if (impl.stalled)
       return "the server sent no byte of its reply for " + std::to_string(impl.stallMs) + " ms";
+    if (impl.interim && MapCurlCode(code) == kInternetErrorConnectionAborted)
+      return kClosedAfterInterimReply;
     if (code == CURLE_OUT_OF_MEMORY && impl.uploaded > 0)
       return "the server's reply header is too large to be held (more than " +
              std::to_string(CURL_MAX_HTTP_HEADER / 1024) + " KB)";
@@ -325,14 +339,18 @@ bool HttpRequest::Send(std::string_view body, HttpError& error) {
   impl.lastByte = Clock::now();
   impl.stalled = false;
   impl.headerEnded = false;
+  impl.interim = false;
   curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(impl.body.size()));
   curl_easy_setopt(easy, CURLOPT_POSTFIELDS, impl.body.data());
   CURLcode code = curl_easy_perform(easy);
   impl.replied = true;
-  if (code == CURLE_OK && !impl.headerEnded) {
+  if (code == CURLE_OK && (!impl.headerEnded || impl.interim)) {
+    // The library ends a transfer whose connection closed after an interim
+    // reply as if that were the reply; the server's answer never came.
     impl.replied = false;
     Fail(error, kInternetErrorConnectionAborted,
-         "the server closed the connection in the middle of its reply's header");
+         impl.interim ? kClosedAfterInterimReply
+                      : "the server closed the connection in the middle of its reply's header");
     error.requestSent = true;
     return false;
   }
@@ -340,7 +358,7 @@ bool HttpRequest::Send(std::string_view body, HttpError& error) {
     std::string message = Impl::Describe(code, impl);
     unsigned long mapped = impl.stalled ? kInternetErrorTimeout : MapCurlCode(code);
     long status = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    if (!impl.interim) curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     curl_off_t uploaded = 0;
     curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
     long requestBytes = 0;

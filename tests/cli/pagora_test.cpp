@@ -375,6 +375,15 @@ TEST_F(Pagora, GatewayRepliesBecomeResultLinesAndExitStatuses) {
       {Reply(200, "0099 Busy"), "Server not responding\n", 99, 1},
       {Reply(200, "0256 Odd"), "0256 Odd\n", 255, 1},  // a multiple of 256 must not exit 0
       {Reply(200, longReply), longReply.substr(0, 4096) + "\n", 42, 1},
+      // A reply cannot retitle the terminal or write over its own line.
+      {Reply(200, "0042 No\x1B]0;t\x07\rMessage sent sucessfully\\"),
+       "0042 No\\x1B]0;t\\x07\\rMessage sent sucessfully\\\\\n", 42, 1},
+      // An interim reply, then nothing: the request went out and is not posted again.
+      {CloseAfter("HTTP/1.1 100 Continue\r\n\r\n"),
+       "HTTP error: the server closed the connection after an interim reply (1xx), before its "
+       "answer; the request had been sent, so the message may have been delivered; it was not "
+       "sent again\r\n\n",
+       254, 1},
   };
   for (const auto& c : cases) {
     RawListener listener({c.reply});

@@ -42,6 +42,7 @@ class DeliverTest : public ::testing::Test {
   // is Windows locale 3081.
   ProcessResult Zcom(std::vector<std::string> args, zentrova::testing::Environment env = {}) {
     args.insert(args.begin(), ZV_ZCOM_PATH);
+    args.insert(args.begin(), wrapper_.begin(), wrapper_.end());
     env.insert({{"ZENTROVA_REGISTRY", registry_.Path()},
                 {"TZ", "AEST-10AEDT,M10.1.0,M4.1.0/3"},
                 {"LC_ALL", "en_AU.UTF-8"},
@@ -71,16 +72,17 @@ class DeliverTest : public ::testing::Test {
   // Sends to one number and checks what the script sees: S_OK with an empty
   // ResponseText, or S_FALSE with `text`.
   void ExpectOutcome(const std::vector<std::string>& settings, bool delivered,
-                     const std::string& text) {
+                     const std::string& text, zentrova::testing::Environment env = {}) {
     std::vector<std::string> steps = settings;
     steps.insert(steps.end(), {"PagoraMessage(\"0412345678\", \"Hi\")", "ResponseText"});
-    ProcessResult r = Script(steps);
+    ProcessResult r = Script(steps, env);
     EXPECT_EQ(r.out, text + "\n");
     EXPECT_EQ(r.err, delivered ? "" : kRefused);
     EXPECT_EQ(r.exitCode, delivered ? 0 : 1);
   }
 
   zentrova::testing::ScratchRegistry registry_;
+  std::vector<std::string> wrapper_;  // runs zcom through this command
 };
 
 std::vector<json> RequestsTo(const Sandbox& sandbox, std::size_t listener) {
@@ -95,6 +97,12 @@ TEST_F(DeliverTest, HttpDeliveryCarriesTheDocumentForEveryRecipientForm) {
   ASSERT_TRUE(gateway.Ready());
   DeadPort secondary;
   Servers(gateway.Address(), Loopback(secondary.port()));
+  // The machine's zone, as zcom sees it, is New York's (a private mount over
+  // /etc/localtime), while TZ says Sydney.
+  const char* const newYork = "/usr/share/zoneinfo/America/New_York";
+  wrapper_ = {"/usr/bin/unshare", "-Urm", "sh", "-c", "mount --bind \"$0\" /etc/localtime && exec \"$@\"",
+              newYork};
+  if (Zcom({"--version"}).exitCode != 0) GTEST_SKIP() << "no private mount namespace here";
 
   struct Form {
     const char* argument;
@@ -145,12 +153,13 @@ TEST_F(DeliverTest, HttpDeliveryCarriesTheDocumentForEveryRecipientForm) {
     return "\r\n[" + std::to_string(n) + "]\r\nNUMBER=" + number + "\r\nName=" + number +
            "\r\nAddress=" + number + "\r\nSmsCount=1\nMSG1=Hello\nMSG2=world\n";
   };
-  // The zone key comes from the machine's own zone file, not from TZ.
-  const std::string zoneKey = fields["SENDER"]["TimeZoneKey"];
+  // The zone key comes from the machine's own zone file, not from TZ: New
+  // York's as zdump shows it (back on the 1st Sunday of November, forward on
+  // the 2nd of March).
   EXPECT_EQ(
       fields["plain"],
-      "\r\n[SENDER]\r\nTimeZoneKey=" + zoneKey +
-          "\r\nMobile=\r\nPREFIX=61\r\nPW=secret\r\nTZ=600\r\nDLS=1\r\nAC=123456\r\nSK=\r\nSN=0\r\n"
+      "\r\n[SENDER]\r\nTimeZoneKey=+300011010003020"
+      "\r\nMobile=\r\nPREFIX=61\r\nPW=secret\r\nTZ=600\r\nDLS=1\r\nAC=123456\r\nSK=\r\nSN=0\r\n"
           "LCID=3081\r\nPRODUCT=APICOM\r\nMSGTYPE=N\r\n\r\nReply=0\r\n\r\n" +
           section(1, "0412345678") + section(2, "0498765432"));
   EXPECT_EQ(fields["FROM"], json({{"ID", "123456"}, {"Email", "me@example.com"}}));
@@ -165,7 +174,7 @@ TEST_F(DeliverTest, FailoverAndTheGatewaysAnswers) {
   Sandbox gateway({"--http", "127.0.0.1:0", "--status", "500",                 // 0
                    "--http", "127.0.0.1:0",                                    // 1 accepts
                    "--http", "127.0.0.1:0", "--reply",  "Hello from a proxy",  // 2 no code
-                   "--http", "127.0.0.1:0", "--reply",  "0042 Account suspended",
+                   "--http", "127.0.0.1:0", "--reply",  "0042 Account suspended\rDone\x1B[K",
                    "--http", "127.0.0.1:0", "--reply",  "abc",
                    "--http", "127.0.0.1:0", "--reply",  "0099 Try later"});
   ASSERT_TRUE(gateway.Ready());
@@ -182,18 +191,26 @@ TEST_F(DeliverTest, FailoverAndTheGatewaysAnswers) {
       {refused, gateway.Address(1), true, "", true},
       {gateway.Address(2), gateway.Address(1), true, "", true},
       // The gateway's own refusal is final, and shown as it came.
-      {gateway.Address(3), gateway.Address(1), false, "0042 Account suspended", false},
+      // Its control bytes are shown, never acted on.
+      {gateway.Address(3), gateway.Address(1), false, "0042 Account suspended\\rDone\\x1B[K", false},
       {gateway.Address(4), gateway.Address(4), false, "", true},
       // 99 is not shown as the transport's "Server not responding".
       {gateway.Address(5), gateway.Address(1), false, kNotByWeb, false},
       {gateway.Address(0), gateway.Address(0), false, "HTTP request error 500\r\n", true},
       {refused, refused, false, kNotByWeb, true},
   };
+  zentrova::testing::TempDir dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.primary + " then " + c.secondary);
     Servers(c.primary, c.secondary);
     const std::size_t before = RequestsTo(gateway, 1).size();
-    ExpectOutcome({}, c.delivered, c.text);
+    const std::string trace = dir.File("trace" + std::to_string(&c - cases));
+    ExpectOutcome({}, c.delivered, c.text, {{"ZENTROVA_TRACE", trace}});
+    // Every server asked has a first attempt in the trace.
+    int asked = 0;
+    for (const std::string& step : TraceSteps(zentrova::testing::ReadFile(trace)))
+      asked += step.starts_with("http attempt ") && step.find(" n=1 ") != std::string::npos;
+    EXPECT_EQ(asked, c.secondaryAsked ? 2 : 1);
     if (c.secondary == gateway.Address(1)) {
       EXPECT_EQ(RequestsTo(gateway, 1).size(), before + (c.secondaryAsked ? 1 : 0));
     }

@@ -26,16 +26,18 @@ class CommandLineTransport : public TransportTest {
 // failure then is reported, with what happened, and nothing is posted again.
 TEST_F(CommandLineTransport, AFailureAfterTheRequestWentOutIsNeverPostedAgain) {
   setenv("ZENTROVA_HTTP_ATTEMPT_MS", "400", 1);
+  setenv("ZENTROVA_HTTP_STALL_MS", "20000", 1);  // so the attempt's limit ends a stall
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n";
   struct Case {
     RawStep step;
     const char* what;  // in the result text
   } cases[] = {
-      {Stall(), ""},  // the stall wait or the attempt limit, whichever ends first
+      {Stall(), "Operation timed out after 4"},
       {CloseWithoutReply(), "mpty reply"},
+      {CloseAfter("HTTP/1.1 100 Continue\r\n\r\n"), "after an interim reply (1xx)"},
       {CloseAfter("HTTP/1.1 200 OK\r\nContent-Le"), "in the middle of its reply's header"},
       {CloseAfter(head + "0000 Mess"), "11 bytes remaining"},
-      {StallAfter(head + "0000 Mess"), ""},
+      {StallAfter(head + "0000 Mess"), "Operation timed out after 4"},
       {CloseAfter("HTTP/1.1 200 OK\r\nX-Big: " + std::string(200000, 'a')), "header is too large"},
   };
   for (const Case& c : cases) {
@@ -55,13 +57,16 @@ TEST_F(CommandLineTransport, AFailureAfterTheRequestWentOutIsNeverPostedAgain) {
 TEST_F(CommandLineTransport, AStalledReplyEndsAfterTheStallWait) {
   setenv("ZENTROVA_HTTP_ATTEMPT_MS", "20000", 1);
   setenv("ZENTROVA_HTTP_STALL_MS", "600", 1);
-  for (const RawStep& step :
-       {Stall(), StallAfter("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n00")}) {
+  // Interim replies are no answer, however many come.
+  for (const RawStep& step : {Stall(), StallAfter("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n00"),
+                              Repeat("HTTP/1.1 100 Continue\r\n\r\n", 100ms)}) {
     RawListener gateway({step});
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Send(gateway.Address()), -2);
     auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_NE(text_.find("no byte of its reply for 600 ms"), std::string::npos) << text_;
+    EXPECT_NE(text_.find("may have been delivered"), std::string::npos) << text_;
+    EXPECT_EQ(gateway.Requests().size(), 1u);
     EXPECT_GE(elapsed, 600ms);
     EXPECT_LT(elapsed, 2500ms);  // the library looks in at least once a second
   }

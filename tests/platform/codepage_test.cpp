@@ -10,6 +10,16 @@ using namespace zentrova::platform;
 
 namespace {
 
+// ZENTROVA_CODEPAGE for one case, removed again however the case ends.
+class CodePageSetting {
+ public:
+  explicit CodePageSetting(const char* value) { Set(value); }
+  ~CodePageSetting() { unsetenv("ZENTROVA_CODEPAGE"); }
+  CodePageSetting(const CodePageSetting&) = delete;
+  CodePageSetting& operator=(const CodePageSetting&) = delete;
+  void Set(const char* value) { setenv("ZENTROVA_CODEPAGE", value, 1); }
+};
+
 TEST(CodePage, Utf16BothWaysUndefinedBytesAndLostCharacters) {
   std::string ansi;
   bool lossy = false;
@@ -31,14 +41,13 @@ TEST(CodePage, LocaleTextWithAnInvalidByteAndAnotherCodePage) {
   ASSERT_TRUE(LocaleToAnsi("\xFF\xC3\xBC", out, &lossy));
   EXPECT_EQ(out, "?\xFC");
   EXPECT_TRUE(lossy);
-  setenv("ZENTROVA_CODEPAGE", "windows-1251", 1);
+  CodePageSetting codePage("windows-1251");
   EXPECT_EQ(AnsiCodePage(), 1251u);
   std::string back;
   ASSERT_TRUE(AnsiToLocale("\xCF\xF0\xE8", back));
   EXPECT_EQ(back, "\xD0\x9F\xD1\x80\xD0\xB8");
-  setenv("ZENTROVA_CODEPAGE", "64999", 1);
+  codePage.Set("64999");
   EXPECT_FALSE(LocaleToAnsi("x", out));
-  unsetenv("ZENTROVA_CODEPAGE");
 }
 
 TEST(CodePage, Utf8IsToldFromOtherTextAndConverted) {

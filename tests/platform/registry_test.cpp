@@ -245,8 +245,12 @@ TEST_F(RegistryTest, ADirectoryOrHiveOthersMayChangeIsRefused) {
       {dir, 0700, true, ""},
       {hive, 0600, true, ""},
   };
+  bool needRoot = false;
   for (const Case& c : cases) {
-    if (c.foreign && geteuid() != 0) continue;
+    if (c.foreign && geteuid() != 0) {
+      needRoot = true;
+      continue;
+    }
     ASSERT_EQ(chmod(c.path.c_str(), c.mode), 0);
     if (c.foreign) {
       ASSERT_EQ(chown(c.path.c_str(), 65534, 65534), 0);
@@ -269,6 +273,7 @@ TEST_F(RegistryTest, ADirectoryOrHiveOthersMayChangeIsRefused) {
   }
   RegistryKey key;
   EXPECT_EQ(key.Open(RegistryRoot::kClassesRoot, "CLSID"), kErrorSuccess);
+  if (needRoot) GTEST_SKIP() << "the rows with another user's file or directory need root";
 }
 
 // Windows' own bounds: 255 characters a key name, 512 levels. A hive beyond

@@ -299,6 +299,9 @@ RawStep CloseWithoutReply() { return RawStep{RawStep::kClose, "", {}}; }
 RawStep Stall() { return RawStep{RawStep::kStall, "", {}}; }
 RawStep CloseAfter(std::string bytes) { return RawStep{RawStep::kClose, std::move(bytes), {}}; }
 RawStep StallAfter(std::string bytes) { return RawStep{RawStep::kStall, std::move(bytes), {}}; }
+RawStep Repeat(std::string bytes, std::chrono::milliseconds every) {
+  return RawStep{RawStep::kRepeat, std::move(bytes), every};
+}
 
 RawListener::RawListener(std::vector<RawStep> script) : script_(std::move(script)) {
   if (script_.empty()) script_.push_back(Reply(200, "0000 Message accepted"));
@@ -396,6 +399,9 @@ void RawListener::Serve(int fd) {
     if (step.kind != RawStep::kReply && !step.bytes.empty())
       send(fd, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL);
     if (step.kind == RawStep::kStall) Wait(std::chrono::milliseconds(-1));
+    while (step.kind == RawStep::kRepeat && Wait(step.delay) &&
+           send(fd, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL) > 0) {
+    }
     {
       // A request is in flight until its answer starts; the client may send
       // its next one as soon as it has read this one.

@@ -116,9 +116,9 @@ class TinyProxy {
 // A raw HTTP listener on 127.0.0.1 with a script: each request takes the next
 // step and the last one repeats. It keeps the exact bytes of every request.
 struct RawStep {
-  enum Kind { kReply, kClose, kStall } kind = kReply;
+  enum Kind { kReply, kClose, kStall, kRepeat } kind = kReply;
   std::string bytes;  // written as they stand (kClose and kStall: before closing or stalling)
-  std::chrono::milliseconds delay{0};
+  std::chrono::milliseconds delay{0};  // kRepeat: between two writes of bytes
 };
 // A whole HTTP/1.1 response; a 407 asks for Basic credentials.
 RawStep Reply(int status, const std::string& body, std::chrono::milliseconds delay = {});
@@ -127,6 +127,8 @@ RawStep Stall();  // accept the request and never answer
 // Write the first bytes of a reply, then close or fall silent.
 RawStep CloseAfter(std::string bytes);
 RawStep StallAfter(std::string bytes);
+// Write bytes again and again, every so often, until the client goes away.
+RawStep Repeat(std::string bytes, std::chrono::milliseconds every);
 
 class RawListener {
  public:

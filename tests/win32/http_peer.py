@@ -20,7 +20,9 @@ REPLIES = {
     "auth407": b"HTTP/1.1 407 Proxy Authentication Required\r\n"
                b"Proxy-Authenticate: Basic realm=\"gateway\"\r\nContent-Length: 4\r\n\r\ndeny",
     "stall": None,  # the request is read and never answered
+    "continue_close": b"HTTP/1.1 100 Continue\r\n\r\n",  # and then the connection is closed
 }
+CLOSE_AFTER = {"continue_close"}
 
 state = {"script": "ok", "last": b""}
 lock = threading.Lock()
@@ -66,10 +68,13 @@ def serve(conn):
                 with lock:
                     state["last"] = request
                     reply = REPLIES[state["script"]]
+                    close = state["script"] in CLOSE_AFTER
                 if reply is None:
                     conn.recv(1)  # until the client gives up (or 30 s)
                     return
                 conn.sendall(reply)
+                if close:
+                    return
                 first = conn.recv(65536)  # a kept connection may carry the next request
         except (OSError, ValueError):
             pass

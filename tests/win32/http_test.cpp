@@ -65,6 +65,12 @@ TEST(WinHttp, TheCommandLineSendOnTheWire) {
   ASSERT_EQ(Control("SCRIPT status500"), "OK\n");
   EXPECT_EQ(zentrova::gateway::SendHttpRequest(Peer(), 0, document, text), 10);
   EXPECT_EQ(text, "HTTP Error 500\r\n");
+
+  // A "100 Continue" and then a closed connection: the request went out, so
+  // the send ends as one that may have delivered the message.
+  ASSERT_EQ(Control("SCRIPT continue_close"), "OK\n");
+  EXPECT_EQ(zentrova::gateway::SendHttpRequest(Peer(), 0, document, text), -2);
+  EXPECT_NE(text.find("may have been delivered"), std::string::npos) << text;
 }
 
 // Through a proxy that wants a password: the second attempt answers it with

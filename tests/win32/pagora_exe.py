@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Pagora.exe under Wine with a pagora.ini beside it (and none anywhere else):
-usage: pagora_exe.py WINE PAGORA.EXE. Each case runs the program from a copy in a
+usage: pagora_exe.py WINE PAGORA.EXE VERSION (the version the build gives it). Each case runs the program from a copy in a
 folder of its own and checks its exit status and what it printed."""
 import os
 import shutil
@@ -13,7 +13,7 @@ INI = b"[CONFIG]\r\nAccountId=acct1\r\nPassword=secret\r\nEmail=me@example.com\r
 # (arguments, pagora.ini or None, exit status, texts the output holds)
 CASES = [
     ([], None, 4, ["Error 4: You must configure an AccountId"]),
-    ([], INI, 2, ["Usage:    Pagora <MobileNumber> <Message>", "version 1.0.0"]),
+    ([], INI, 2, ["Usage:    Pagora <MobileNumber> <Message>", "version {version}\n"]),
     # Windows' own reg and the exit codes whole, as %ERRORLEVEL% shows them.
     (["--help"], None, 0, ['\n  reg add "HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings" /v HTTP1',
                            "Exit status (%ERRORLEVEL%)", "-2 the HTTP request failed"]),
@@ -26,7 +26,7 @@ CASES = [
 
 
 def main():
-    wine, exe = sys.argv[1], sys.argv[2]
+    wine, exe, version = sys.argv[1], sys.argv[2], sys.argv[3]
     # Wine reads the Unix command line in the locale's character set.
     env = dict(os.environ, LC_ALL="C.UTF-8")
     failed = 0
@@ -39,7 +39,9 @@ def main():
             run = subprocess.run([wine, os.path.join(folder, "Pagora.exe")] + args, env=env,
                                  capture_output=True, timeout=60, cwd="/")
             out = (run.stdout + run.stderr).decode("cp1252", errors="replace")
-            problems = [t for t in texts if t not in out]
+            out = out.replace("\r\n", "\n")
+            problems = [t.format(version=version) for t in texts]
+            problems = [t for t in problems if t not in out]
             if run.returncode != status or problems:
                 failed += 1
                 print(f"FAILED {args!r}: exit {run.returncode} (expected {status}), "

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "apicom.h"
+#include "platform/printable.h"
 #include "sandbox.h"
 
 namespace zentrova::sandbox {
@@ -43,17 +44,8 @@ void Journal::Record(nlohmann::json entry, const std::string& line) {
 }
 
 std::string OneLine(const std::string& text, std::size_t limit) {
-  std::string out;
-  for (char c : text.substr(0, limit)) {
-    if (c == '\n')
-      out += "\\n";
-    else if (c == '\r')
-      out += "\\r";
-    else if (static_cast<unsigned char>(c) < 0x20)
-      out += '?';
-    else
-      out += c;
-  }
+  std::string out = platform::Escaped(std::string_view(text).substr(0, limit),
+                                      platform::LineEnds::kEscaped);
   if (text.size() > limit) out += "...";
   return out;
 }

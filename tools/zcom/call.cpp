@@ -9,6 +9,7 @@
 #include "platform/com.h"
 #include "platform/compat/extras.h"
 #include "platform/ole_text.h"
+#include "platform/printable.h"
 #include "tools/zcom/steps.h"
 #include "tools/zcom/zcom.h"
 
@@ -73,6 +74,9 @@ void Print(const VARIANT& value) {
       text = other;
     }
   }
+  // A text may be a gateway's reply (ResponseText): its control bytes are
+  // shown, never sent to the terminal as they are.
+  text = platform::Escaped(text, platform::LineEnds::kKept);
   text.push_back('\n');
   std::fwrite(text.data(), 1, text.size(), stdout);
 }

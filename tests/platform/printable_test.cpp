@@ -1,0 +1,49 @@
+// The one way the kit shows outside text on a console line and in the trace.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/printable.h"
+
+namespace zentrova::platform {
+namespace {
+
+TEST(Escaped, EachClassOfBytes) {
+  std::string controls, printable, high;  // 0x00-0x1F and 0x7F; 0x20-0x7E but "\"; 0x80-0xFF
+  for (int c = 0; c < 0x20; ++c) controls += static_cast<char>(c);
+  controls += '\x7F';
+  for (int c = 0x20; c < 0x7F; ++c)
+    if (c != '\\') printable += static_cast<char>(c);
+  for (int c = 0x80; c < 0x100; ++c) high += static_cast<char>(c);
+  const std::string escaped =
+      "\\x00\\x01\\x02\\x03\\x04\\x05\\x06\\x07\\x08\\t\\n\\x0B\\x0C\\r\\x0E\\x0F"
+      "\\x10\\x11\\x12\\x13\\x14\\x15\\x16\\x17\\x18\\x19\\x1A\\x1B\\x1C\\x1D\\x1E\\x1F\\x7F";
+  std::string kept = escaped;
+  kept.replace(kept.find("\\n"), 2, "\n");
+
+  const struct {
+    std::string text;
+    LineEnds ends;
+    char quote;
+    std::string shown;
+  } cases[] = {
+      {controls, LineEnds::kEscaped, '\0', escaped},
+      {controls, LineEnds::kKept, '\0', kept},
+      {printable, LineEnds::kEscaped, '\0', printable},
+      {high, LineEnds::kEscaped, '\0', high},
+      {"C:\\dir\\", LineEnds::kKept, '\0', "C:\\\\dir\\\\"},  // the marker, also last
+      {"\\x41", LineEnds::kKept, '\0', "\\\\x41"},            // reads back as written
+      {"ends in ESC\x1B", LineEnds::kKept, '\0', "ends in ESC\\x1B"},
+      {"ends in CR\r", LineEnds::kKept, '\0', "ends in CR\\r"},
+      // A CR that would return to the start of the line is shown; a line end is kept.
+      {"0042 No\rMessage sent\r\n\n", LineEnds::kKept, '\0', "0042 No\\rMessage sent\r\n\n"},
+      {"0042 No\rMessage sent\r\n\n", LineEnds::kEscaped, '\0', "0042 No\\rMessage sent\\r\\n\\n"},
+      {"say \"hi\"", LineEnds::kEscaped, '"', "say \\\"hi\\\""},
+      {"say \"hi\"", LineEnds::kKept, '\0', "say \"hi\""},
+      {"", LineEnds::kEscaped, '"', ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Escaped(c.text, c.ends, c.quote), c.shown) << c.shown;
+}
+
+}  // namespace
+}  // namespace zentrova::platform
