@@ -461,6 +461,36 @@ TEST_F(Pagora, TheTraceShowsEachAttemptAndNoSecret) {
                        " (No such file or directory); the sends go on without a trace\n");
 }
 
+// A trace at the file-size limit (ulimit -f: 512-byte blocks) or one that is
+// not the user's own to write neither ends Pagora after its first send nor
+// stops the rest: one warning, every number sent, the file as it was.
+TEST_F(Pagora, ATraceAtTheFileSizeLimitOrNotTheUsersOwnIsWarnedOfOnce) {
+  RawListener gateway;
+  PointAt(gateway);
+  const fs::path full = dir_ / "full.trace", link = dir_ / "link.trace";
+  WriteFile(full, std::string(4096, 'x'));
+  chmod(full.c_str(), 0600);
+  fs::create_symlink(full, link);
+  const struct {
+    fs::path trace;
+    std::string ulimit, reason;
+  } rows[] = {
+      {full, "ulimit -f 1; ", "File too large"},
+      {link, "", "it is a symbolic link, which the trace does not follow"},
+  };
+  const ProcessResult plain = Run({"1,2", "Hi"});
+  for (const auto& row : rows) {
+    ProcessResult r = Run({"-c", row.ulimit + "exec \"$0\" \"$@\"", kPagora, "1,2", "Hi"},
+                          {{"ZENTROVA_TRACE", row.trace.string()}}, "/bin/sh");
+    EXPECT_EQ(r.exitCode, 0) << row.reason;
+    EXPECT_EQ(r.out, plain.out);
+    EXPECT_EQ(r.err, "Pagora: warning: cannot write the trace file " + row.trace.string() + " (" +
+                         row.reason + "); the sends go on without a trace\n");
+  }
+  EXPECT_EQ(gateway.Requests().size(), 6u);
+  EXPECT_EQ(fs::file_size(full), 4096u);
+}
+
 TEST_F(Pagora, TwoNumbersSetUpWithZcomArriveAtTheSandboxAsTwoApiexeDocuments) {
   Sandbox sandbox({"--http", "127.0.0.1:0"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
