@@ -98,10 +98,9 @@ bool AppendFile::Open(const std::string& path, std::string& error) {
   Close();
   // O_NONBLOCK: a FIFO put in the file's place must not hold the program up
   // until a reader comes; it is refused below as not a regular file.
-  const int fd = ::open(path.c_str(),
-                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC |
-                            O_NOCTTY,
-                        0600);
+  const int fd =
+      ::open(path.c_str(),
+             O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
   if (fd < 0) {
     error = errno == ELOOP ? "it is a symbolic link, which the trace does not follow"
                            : std::strerror(errno);

@@ -1,6 +1,8 @@
 // Pagora run as a process against a scripted listener and sms-sandbox: what it
 // prints, how it exits, and the bytes that reach the gateway; and zcom reg,
 // with which a user points Pagora at a gateway.
+#include "cli/pagora.h"
+
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -13,7 +15,6 @@
 #include <fstream>
 
 #include "cli/config.h"
-#include "cli/pagora.h"
 #include "gateway/commandline/transport.h"
 #include "platform/process.h"
 #include "platform/registry.h"

@@ -192,8 +192,7 @@ bool ParseStep(std::string_view text, Step& step, std::string& error) {
       step.source = Step::kStandardInput;
       return true;
     }
-    if (from.starts_with("env:") && from.size() > 4 &&
-        from.find('=') == std::string_view::npos) {
+    if (from.starts_with("env:") && from.size() > 4 && from.find('=') == std::string_view::npos) {
       step.source = Step::kEnvironment;
       step.variable = std::string(from.substr(4));
       return true;
