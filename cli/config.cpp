@@ -6,6 +6,7 @@
 #include "platform/codepage.h"
 #include "platform/config_files.h"
 #include "platform/profile.h"
+#include "platform/wipe.h"
 
 namespace zentrova::cli {
 namespace {
@@ -49,6 +50,7 @@ class Reader {
   // its buffer is named in a warning rather than cut silently.
   void Text(const char* section, const char* key, char* buffer, std::size_t size) {
     std::string raw, text;
+    platform::WipeOnExit wipeRaw(raw), wipeText(text);  // a password among them
     if (!Raw(section, key, raw)) return;
     bool lossy = false;
     if (!utf8_) {
@@ -151,6 +153,7 @@ void ReadConfiguration(const std::string& programFolder, Configuration& config,
     break;
   }
   if (config.path.empty()) return;
+  platform::WipeOnExit wipeFile(file.bytes);  // the passwords are in it
   ParseConfiguration(file.bytes, config.path, config, report);
   if ((config.password[0] || config.proxyPassword[0]) && file.othersCanRead)
     report.warnings.push_back(config.path +

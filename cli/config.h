@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/wipe.h"
+
 namespace zentrova::cli {
 
 struct Configuration {
@@ -16,6 +18,18 @@ struct Configuration {
   char proxyUserName[64] = {};
   char proxyPassword[64] = {};
   int proxyPort = 0;
+
+  // The account and proxy values are wiped once no longer needed, on every
+  // path: a core dump or a later reader of the memory finds no password.
+  void Forget() {
+    platform::WipeBytes(accountId, sizeof accountId);
+    platform::WipeBytes(password, sizeof password);
+    platform::WipeBytes(email, sizeof email);
+    platform::WipeBytes(proxyServer, sizeof proxyServer);
+    platform::WipeBytes(proxyUserName, sizeof proxyUserName);
+    platform::WipeBytes(proxyPassword, sizeof proxyPassword);
+  }
+  ~Configuration() { Forget(); }
 };
 
 // What reading the file found. Warnings do not stop the run (a value cut to

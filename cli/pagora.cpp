@@ -261,6 +261,14 @@ int SendToEach(const Configuration& config, const std::vector<std::string>& numb
 
 }  // namespace
 
+int SendAndForget(Configuration& config, const std::vector<std::string>& numbers,
+                  const std::string& message, bool counted) {
+  const int status = SendToEach(config, numbers, message, counted);
+  config.Forget();
+  gateway::SetProxyDetails(nullptr, 0, nullptr, nullptr);
+  return status;
+}
+
 int RunPagora(int argc, char** argv) {
   // 1. Process set-up: locale, code page and the HTTP library.
   platform::ProcessSetup setup;
@@ -307,7 +315,7 @@ int RunPagora(int argc, char** argv) {
 
   // 7. The sends.
   if (!RegistryIsUsable()) return kExitSetupFailed;
-  return SendToEach(config, numbers, message, counted);
+  return SendAndForget(config, numbers, message, counted);
 }
 
 }  // namespace zentrova::cli

@@ -46,6 +46,15 @@ std::string ExitStatusHelp();
 // holds fewer than 19 bytes or the version cannot be read.
 void FileVersionReader(char* buffer, std::size_t size);
 
+struct Configuration;
+
+// Sends message to each number with the account of config, printing a
+// progress and a result line for each (and the count line when counted), then
+// wipes the account and proxy values, here and in the transport. Returns the
+// exit status.
+int SendAndForget(Configuration& config, const std::vector<std::string>& numbers,
+                  const std::string& message, bool counted);
+
 int RunPagora(int argc, char** argv);
 
 }  // namespace zentrova::cli

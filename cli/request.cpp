@@ -6,6 +6,7 @@
 #include <new>
 
 #include "gateway/commandline/transport.h"
+#include "platform/wipe.h"
 
 namespace zentrova::cli {
 
@@ -57,7 +58,9 @@ int SendCommandLineRequest(const char* accountId, const char* email, const char*
       std::strpbrk(accountId, "\r\n") || std::strpbrk(email, "\r\n") ||
       std::strpbrk(password, "\r\n"))
     return kUnsafeValue;
+  // The document carries the password in plain text: wiped once it is sent.
   std::string document;
+  platform::WipeOnExit wipeDocument(document);
   try {
     document =
         ComposeRequestDocument(email, accountId, password, EscapeMessageText(message), number);

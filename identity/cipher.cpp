@@ -126,9 +126,4 @@ bool DecodeLines(std::string_view text, std::vector<unsigned char>& out, std::si
   }
 }
 
-void WipeBytes(void* buffer, std::size_t n) {
-  volatile unsigned char* p = static_cast<volatile unsigned char*>(buffer);
-  while (n--) *p++ = 0;
-}
-
 }  // namespace zentrova::identity

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/wipe.h"
+
 namespace zentrova::identity {
 
 // Enciphers the first n bytes of buffer in place (n a multiple of 8) and
@@ -39,6 +41,6 @@ bool DecodeLines(std::string_view text, std::vector<unsigned char>& out, std::si
 
 // Overwrites n bytes with zeros in a way the compiler may not drop, for
 // buffers that held the plain document.
-void WipeBytes(void* buffer, std::size_t n);
+using platform::WipeBytes;
 
 }  // namespace zentrova::identity

@@ -18,11 +18,15 @@ class AppendFile {
   AppendFile& operator=(const AppendFile&) = delete;
 
   // Opens path for appending, creating it (readable by the user alone) when it
-  // does not exist. False, with the system's reason in error, when it cannot.
+  // does not exist. False, with the reason in error, when it cannot, and on
+  // POSIX systems also when path is a symbolic link or not a regular file, or
+  // the file belongs to another user than the caller or root, or users other
+  // than its owner may write it.
   bool Open(const std::string& path, std::string& error);
   bool IsOpen() const { return handle_ >= 0; }
   // Writes line whole at the end of the file; false, with the reason, when it
-  // could not be written whole.
+  // could not be written whole, and then (on POSIX systems) none of it is
+  // left in the file. A file-size limit fails the write; it raises no signal.
   bool Append(std::string_view line, std::string& error);
   void Close();
 

@@ -24,7 +24,8 @@ struct FileVersion {
 };
 bool ReadFileVersion(FileVersion& version);
 
-// The process-wide set-up a console program makes before anything else: the
+// The process-wide set-up a console program makes before anything else: no
+// core dumps (where the system makes them: the program holds a password), the
 // user's locale, a usable ANSI code page and the HTTP library's global state.
 // main makes one and keeps it to the end; when ok() is false the program cannot
 // run and message() says why.

@@ -26,6 +26,7 @@ class Profile {
   };
 
   explicit Profile(std::string_view bytes);
+  ~Profile();  // the values, passwords among them, are wiped
 
   // The value of key from the first line, in file order, that defines it in a
   // section called section; value is empty unless the result is kFound.

@@ -4,6 +4,7 @@
 
 #include "gateway/http_exchange.h"
 #include "platform/trace.h"
+#include "platform/wipe.h"
 
 namespace zentrova::gateway {
 
@@ -20,6 +21,8 @@ constexpr platform::HttpTimeouts kCommandLineTimeouts = {
 }  // namespace
 
 int SetProxyDetails(const char* host, int port, const char* userName, const char* password) {
+  std::string& previous = g_proxySettings.proxy.password;
+  platform::WipeBytes(previous.data(), previous.capacity());
   g_proxySettings = ProxySettings{};
   if (host) {
     // The host is used unchanged: a scheme written in the INI file stays part of it.
@@ -51,6 +54,7 @@ int SendHttpRequest(const std::string& server, int type, const std::string& docu
 
   // The proxy's credentials are answered to a 407, empty ones included.
   ProxyAuthAnswer on407{true, proxy.proxy.userName, proxy.proxy.password};
+  platform::WipeOnExit wipeAnswer(on407.password);
   bool mayHaveBeenDelivered = false;
   return RunAttempts(kCommandLineVariant, session, server, proxy, type, document, resultText, on407,
                      mayHaveBeenDelivered);

@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "platform/ascii.h"
+#include "platform/wipe.h"
 
 namespace zentrova::platform {
 namespace {
@@ -20,8 +21,19 @@ std::string_view Trim(std::string_view s) {
 
 }  // namespace
 
+Profile::~Profile() {
+  for (Entry& e : entries_) WipeBytes(e.value.data(), e.value.capacity());
+}
+
 Profile::Profile(std::string_view bytes) {
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);  // editors' UTF-8 mark
+  // Room for every key line at once (a line holds at most one, and holds an
+  // "="): a growing vector would leave copies of short values (passwords
+  // among them) behind in the memory it gives up.
+  const auto lines = std::count(bytes.begin(), bytes.end(), '\n') +
+                     std::count(bytes.begin(), bytes.end(), '\r') + 1;
+  entries_.reserve(
+      static_cast<std::size_t>(std::min(lines, std::count(bytes.begin(), bytes.end(), '='))));
   std::string_view section;
   while (!bytes.empty()) {
     std::size_t end = bytes.find_first_of("\r\n");

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/http_rules.h"
+#include "platform/wipe.h"
 
 namespace zentrova::platform {
 
@@ -180,6 +181,13 @@ struct HttpRequest::Impl {
   std::string proxyUser, proxyPassword;
   char errorText[CURL_ERROR_SIZE] = {};
 
+  // The body is a request document, the password in it; it is wiped before
+  // its memory goes, and so is the proxy's password.
+  ~Impl() {
+    WipeBytes(body.data(), body.capacity());
+    WipeBytes(proxyPassword.data(), proxyPassword.capacity());
+  }
+
   // The stall rule: once the whole request is out, a reply that brings no
   // byte for stallMs ends the exchange. The library's own low-speed check
   // averages over several seconds and counts the upload too, so it would
@@ -327,6 +335,7 @@ bool HttpRequest::Send(std::string_view body, HttpError& error) {
   if (!impl_) return Fail(error, kInternetErrorIncorrectHandleState, "the request is not open");
   Impl& impl = *impl_;
   CURL* easy = impl.easy.get();
+  WipeBytes(impl.body.data(), impl.body.capacity());
   impl.body.assign(body);
   impl.received.clear();
   impl.readPos = 0;

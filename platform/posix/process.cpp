@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,6 +48,11 @@ bool ReadFileVersion(FileVersion& version) {
 }
 
 ProcessSetup::ProcessSetup() {
+  // The program holds the account's password and whole requests that carry it:
+  // a crash must not leave them in a core file. Not dumpable also keeps other
+  // processes of the same user from reading its memory through ptrace or
+  // /proc/PID/mem.
+  prctl(PR_SET_DUMPABLE, 0L, 0L, 0L, 0L);
   // A LANG naming a locale that is not installed is common and harmless: the
   // C locale remains, whose arguments the code-page layer reads as UTF-8.
   if (!std::setlocale(LC_ALL, "")) std::setlocale(LC_ALL, "C");

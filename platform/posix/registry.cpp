@@ -2,7 +2,8 @@
 // read and edit it with any text editor (the text itself: platform/posix/hive.cpp).
 //
 // Readers parse the file as it stands; a writer takes an exclusive flock on a lock
-// file beside the hives, re-reads the hive under it, applies its batch and renames
+// file beside the hive (beside the file it points to, when the hive is a symbolic
+// link), re-reads the hive under it, applies its batch and renames
 // a complete new file into place. Readers therefore see either the old or the new
 // file, never half of one, and two writers never lose each other's keys.
 //
@@ -386,6 +387,18 @@ long TakeLock(const std::string& dir, const FileDescriptor& lock) {
   return kErrorSuccess;
 }
 
+// Writers of one hive file queue on the lock file beside it: for a hive that
+// is a symbolic link, beside the file it points to, so that registry folders
+// whose hives link to one file share one lock and lose none of its writes.
+std::string LockDirectory(const std::string& dir, RegistryRoot root) {
+  const std::string hive = dir + "/" + RegistryRootName(root) + ".reg";
+  struct stat st;
+  char resolved[PATH_MAX];
+  if (lstat(hive.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && realpath(hive.c_str(), resolved))
+    return DirectoryOf(resolved);
+  return dir;
+}
+
 // Deleting what does not exist fails the whole batch, before anything is written.
 long ApplyChanges(const std::vector<Change>& changes, hive::Hive& hive) {
   for (const auto& c : changes) {
@@ -419,17 +432,26 @@ long RegistryWriter::Commit() {
   const std::string dir = RegistryDirectory();
   if (!MakeDirectories(dir)) return Fail(kErrorAccessDenied, SystemError("create", dir));
   if (long rc = TrustDirectory(dir)) return rc;
-  FileDescriptor lock(
-      open((dir + "/.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (long rc = TakeLock(dir, lock)) return rc;
-  // Under the lock: what other writers committed meanwhile is in the file now.
-  hive::Hive hive(impl_->root);
-  HiveFile file;
-  if (long rc = LoadHive(impl_->root, hive, file)) return rc;
-  if (long rc = ApplyChanges(impl_->changes, hive)) return rc;
-  if (long rc = ReplaceFile(file.target, hive.Serialize())) return rc;
-  impl_->changes.clear();
-  return kErrorSuccess;
+  // A link repointed while this writer queued sends it to queue again, where
+  // the link points now; one repointed again and again is given up on.
+  for (int tries = 0; tries < 8; ++tries) {
+    const std::string lockDir = LockDirectory(dir, impl_->root);
+    if (long rc = TrustDirectory(lockDir)) return rc;
+    FileDescriptor lock(
+        open((lockDir + "/.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (long rc = TakeLock(lockDir, lock)) return rc;
+    if (LockDirectory(dir, impl_->root) != lockDir) continue;
+    // Under the lock: what other writers committed meanwhile is in the file now.
+    hive::Hive hive(impl_->root);
+    HiveFile file;
+    if (long rc = LoadHive(impl_->root, hive, file)) return rc;
+    if (long rc = ApplyChanges(impl_->changes, hive)) return rc;
+    if (long rc = ReplaceFile(file.target, hive.Serialize())) return rc;
+    impl_->changes.clear();
+    return kErrorSuccess;
+  }
+  return Fail(kErrorAccessDenied, dir + "/" + RegistryRootName(impl_->root) +
+                                      ".reg is a symbolic link that keeps being repointed");
 }
 
 }  // namespace zentrova::platform

@@ -1,14 +1,22 @@
 // Pagora run as a process against a scripted listener and sms-sandbox: what it
 // prints, how it exits, and the bytes that reach the gateway; and zcom reg,
 // with which a user points Pagora at a gateway.
+#include "cli/pagora.h"
+
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
+#include "cli/config.h"
+#include "gateway/commandline/transport.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "tests/support/peers.h"
 
@@ -477,6 +485,67 @@ TEST_F(Pagora, TheTraceShowsEachAttemptAndNoSecret) {
   EXPECT_EQ(r.err, "Pagora: warning: cannot write the trace file " +
                        (dir_ / "missing/trace.log").string() +
                        " (No such file or directory); the sends go on without a trace\n");
+}
+
+// A trace at the file-size limit (ulimit -f: 512-byte blocks) or one that is
+// not the user's own to write neither ends Pagora after its first send nor
+// stops the rest: one warning, every number sent, the file as it was.
+TEST_F(Pagora, ATraceAtTheFileSizeLimitOrNotTheUsersOwnIsWarnedOfOnce) {
+  RawListener gateway;
+  PointAt(gateway);
+  const fs::path full = dir_ / "full.trace", link = dir_ / "link.trace";
+  WriteFile(full, std::string(4096, 'x'));
+  chmod(full.c_str(), 0600);
+  fs::create_symlink(full, link);
+  const struct {
+    fs::path trace;
+    std::string ulimit, reason;
+  } rows[] = {
+      {full, "ulimit -f 1; ", "File too large"},
+      {link, "", "it is a symbolic link, which the trace does not follow"},
+  };
+  const ProcessResult plain = Run({"1,2", "Hi"});
+  for (const auto& row : rows) {
+    ProcessResult r = Run({"-c", row.ulimit + "exec \"$0\" \"$@\"", kPagora, "1,2", "Hi"},
+                          {{"ZENTROVA_TRACE", row.trace.string()}}, "/bin/sh");
+    EXPECT_EQ(r.exitCode, 0) << row.reason;
+    EXPECT_EQ(r.out, plain.out);
+    EXPECT_EQ(r.err, "Pagora: warning: cannot write the trace file " + row.trace.string() + " (" +
+                         row.reason + "); the sends go on without a trace\n");
+  }
+  EXPECT_EQ(gateway.Requests().size(), 6u);
+  EXPECT_EQ(fs::file_size(full), 4096u);
+}
+
+// The password leaves no copy behind where a crash could write it out: the
+// process dumps no core, and the account values are wiped once the sends are
+// done (the request documents are wiped as they go).
+TEST_F(Pagora, NoCoreIsDumpedAndTheAccountIsWipedAfterTheSends) {
+  const pid_t child = fork();  // before any thread of the test's peers
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    zentrova::platform::ProcessSetup setup;
+    _exit(prctl(PR_GET_DUMPABLE) == 0 ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0) << "Pagora's process could dump core";
+
+  RawListener gateway;
+  PointAt(gateway);
+  zentrova::cli::Configuration config;
+  std::strcpy(config.accountId, "acct");
+  std::strcpy(config.password, "pw-to-wipe");
+  std::strcpy(config.email, "me@example.com");
+  std::strcpy(config.proxyPassword, "proxy-pw");
+  zentrova::gateway::SetProxyDetails(nullptr, 0, "proxy-user", config.proxyPassword);
+  EXPECT_EQ(zentrova::cli::SendAndForget(config, {"1"}, "Hi", true), 0);
+  ASSERT_EQ(gateway.Requests().size(), 1u);
+  EXPECT_NE(Body(gateway.Requests()[0]).find("\nPW=pw-to-wipe\n"), std::string::npos);
+  const char* first = config.accountId;
+  const char* end = config.proxyPassword + sizeof config.proxyPassword;
+  EXPECT_EQ(std::count(first, end, '\0'), end - first);
+  EXPECT_EQ(zentrova::gateway::CurrentProxySettings().proxy.password, "");
 }
 
 TEST_F(Pagora, TwoNumbersSetUpWithZcomArriveAtTheSandboxAsTwoApiexeDocuments) {

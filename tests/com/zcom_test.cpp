@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -296,6 +299,9 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
       {nested(33, "&[", "]"), 64},
       {"Name(" + std::string(100000, '[') + ")", 64},
       {"Name(" + std::string(100000, '&') + "1)", 64},
+      {"Password<env:ZV_NOT_SET", 64},
+      {"Password<stdin", 64},  // standard input is empty
+      {"Password<file:x", 64},
   };
   for (const auto& [step, exitCode] : cases) {
     ProcessResult r = Call({step});
@@ -305,6 +311,52 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
     }
   }
   EXPECT_EQ(Zcom({"call", "--help"}).exitCode, 0);
+}
+
+// A password read from the environment or standard input is on no command
+// line: every process is watched while the example script's send waits for a
+// slow gateway, and none shows it, though zcom call was seen among them.
+TEST_F(ZcomTest, ThePasswordIsOnNoCommandLineWhileTheExampleSends) {
+  Register();
+  const std::string secret = "pw-kept-off-argv", input = registry_.File("input");
+  zentrova::testing::WriteFile(input, "stdin@example.com\r\n" + secret + "\n");
+  ProcessResult r = zentrova::testing::RunProcess(
+      {ZV_ZCOM_PATH, "call", kProgId, "AccountID<env:ZV_ACCOUNT", "Email<stdin", "Password<stdin",
+       "AccountID", "Email"},
+      {{"ZENTROVA_REGISTRY", registry_.Path()}, {"ZV_ACCOUNT", "123456"}}, std::chrono::seconds(30),
+      input);
+  EXPECT_EQ(r.out, "123456\nstdin@example.com\n");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+
+  zentrova::testing::RawListener gateway(
+      {zentrova::testing::Reply(200, "0000 Message accepted", std::chrono::seconds(2))});
+  zentrova::testing::ChildProcess example;
+  std::string error;
+  ASSERT_TRUE(example.Start(
+      {"/bin/sh", ZV_SOURCE_DIR "/examples/linux/zcom-send.sh", "-a", "123456", "-e",
+       "me@example.com", "-g", gateway.Address(), "-m", ZV_SERVER_PATH, "0412345678", "Hello"},
+      error, {{"ZCOM", ZV_ZCOM_PATH}, {"ZENTROVA_PASSWORD", secret}}))
+      << error;
+  bool sent = false, sawCall = false;
+  std::set<std::string> showing;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  // Until one pass over every process ran after the request reached the
+  // gateway, which holds its reply back meanwhile.
+  while (!sent && std::chrono::steady_clock::now() < deadline) {
+    sent = !gateway.Requests().empty();
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      const std::string argv = zentrova::testing::ReadFile(entry.path() / "cmdline");
+      if (argv.find(secret) != std::string::npos) showing.insert(entry.path());
+      if (sent && argv.starts_with(ZV_ZCOM_PATH) &&
+          argv.find("PagoraMessage(") != std::string::npos)
+        sawCall = true;
+    }
+    example.WaitFor("\n", std::chrono::milliseconds(5));  // a pause, unless it has ended
+  }
+  EXPECT_TRUE(sawCall);
+  EXPECT_EQ(showing, std::set<std::string>{});
+  EXPECT_TRUE(example.WaitFor("\n", std::chrono::seconds(20)));
+  EXPECT_EQ(example.Output(), "\n");  // an empty ResponseText: delivered
 }
 
 }  // namespace

@@ -47,8 +47,8 @@ while IFS= read -r -t 10 line <&"${SANDBOX[0]}"; do
 done
 [[ -n $address ]] || fail "sms-sandbox did not get ready within 10 s"
 
-ZCOM=$usr/bin/zcom bash "$usr/share/doc/zentrova/examples/zcom-send.sh" \
-  -a 123456 -e me@example.com -p secret -g "$address" 0412345678 Hello from the package ||
+ZCOM=$usr/bin/zcom ZENTROVA_PASSWORD=secret bash "$usr/share/doc/zentrova/examples/zcom-send.sh" \
+  -a 123456 -e me@example.com -g "$address" 0412345678 Hello from the package ||
   fail "zcom-send.sh exited $?"
 grep -q '"dialect":"APICOM"' "$root/gateway.jsonl" || fail "no APICOM request: $(cat "$root/gateway.jsonl")"
 grep -q 'Hello from the package' "$root/gateway.jsonl" || fail "the message did not arrive"

@@ -194,13 +194,25 @@ TEST_F(RegistryTest, DeletesAndAFailedBatchAppliesNothing) {
   EXPECT_EQ(w.Commit(), kErrorFileNotFound);
 }
 
-TEST_F(RegistryTest, ConcurrentWritersInTwoProcessesLoseNothing) {
-  constexpr int kWrites = 60;
-  pid_t children[2];
-  for (int c = 0; c < 2; ++c) {
+// Eight writers, half of them through a second folder whose hive is a link
+// to the same file: they queue on one lock, so no write is lost.
+TEST_F(RegistryTest, ConcurrentWritersThroughLinkedFoldersLoseNothing) {
+  constexpr int kWriters = 8, kWrites = 15;
+  const fs::path kept = dir_ / "kept", other = dir_ / "other";
+  for (const fs::path& d : {kept, other, dir_ / "hives"}) {
+    fs::create_directories(d);
+    chmod(d.c_str(), 0700);
+  }
+  zentrova::testing::WriteFile(kept / "user.reg", "REGEDIT4\n");
+  chmod((kept / "user.reg").c_str(), 0600);
+  fs::create_symlink(kept / "user.reg", dir_ / "hives" / "HKEY_CURRENT_USER.reg");
+  fs::create_symlink(kept / "user.reg", other / "HKEY_CURRENT_USER.reg");
+  pid_t children[kWriters];
+  for (int c = 0; c < kWriters; ++c) {
     children[c] = fork();
     ASSERT_GE(children[c], 0);
     if (children[c] == 0) {
+      if (c % 2) setenv("ZENTROVA_REGISTRY", other.c_str(), 1);
       for (int i = 0; i < kWrites; ++i) {
         RegistryWriter w(RegistryRoot::kCurrentUser);
         w.SetString("Writer" + std::to_string(c), "V" + std::to_string(i), std::to_string(i));
@@ -214,12 +226,12 @@ TEST_F(RegistryTest, ConcurrentWritersInTwoProcessesLoseNothing) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  for (int c = 0; c < 2; ++c) {
+  for (int c = 0; c < kWriters; ++c) {
     RegistryKey k;
     ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, "Writer" + std::to_string(c)), kErrorSuccess);
     std::vector<RegistryValue> values;
     k.Values(values);
-    EXPECT_EQ(values.size(), static_cast<std::size_t>(kWrites));
+    EXPECT_EQ(values.size(), static_cast<std::size_t>(kWrites)) << "writer " << c;
   }
 }
 

@@ -2,6 +2,7 @@
 // calls through its IDispatch, as a script host does: the name through
 // GetIDsOfNames, then Invoke with the arguments last-first.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ const char kUsage[] =
     "  Name=VALUE      puts a property. -?DIGITS is a number (VT_I4), \"text\" with\n"
     "                  its quotes is a text, anything else is a text as written.\n"
     "  Name            gets a property and prints its value and a line end.\n"
+    "  Name<env:VAR    puts the text of the environment variable VAR, and\n"
+    "  Name<stdin      the next line of standard input: for a password, which\n"
+    "                  every local user could read on a command line.\n"
     "  Name(ARG, ...)  calls a method (and prints its result, if it has one).\n"
     "An ARG is \"text\" (\\\" and \\\\ inside), an integer, [ARG, ...] (an array of\n"
     "VARIANTs from index 0), [LB: ARG, ...] (from index LB), empty, null, or &ARG,\n"
@@ -79,6 +83,32 @@ void Print(const VARIANT& value) {
   text = platform::Escaped(text, platform::LineEnds::kKept);
   text.push_back('\n');
   std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+// The next line of standard input without its line end; false at its end.
+bool ReadLine(std::string& line) {
+  line.clear();
+  int c;
+  while ((c = std::getc(stdin)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+  if (c == EOF && line.empty()) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+// Fills in a put's text from where the step said; false, with the reason,
+// when there is none.
+bool TakeValue(Step& step, std::string& error) {
+  if (step.source == Step::kEnvironment) {
+    const char* value = std::getenv(step.variable.c_str());
+    if (!value) error = "the environment variable " + step.variable + " is not set";
+    if (value) step.value.text = value;
+    return value != nullptr;
+  }
+  if (step.source == Step::kStandardInput && !ReadLine(step.value.text)) {
+    error = "standard input ended before a line for " + step.name;
+    return false;
+  }
+  return true;
 }
 
 // Runs one step; returns its HRESULT.
@@ -149,7 +179,8 @@ int CallCommand(int argc, char** argv) {
   std::vector<Step> steps(static_cast<size_t>(argc - 1));
   for (int i = 1; i < argc; ++i) {
     std::string error;
-    if (!ParseStep(argv[i], steps[static_cast<size_t>(i - 1)], error)) {
+    if (!ParseStep(argv[i], steps[static_cast<size_t>(i - 1)], error) ||
+        !TakeValue(steps[static_cast<size_t>(i - 1)], error)) {
       std::fprintf(stderr, "zcom call: step \"%s\": %s\n\n%s", argv[i], error.c_str(), kUsage);
       return kExitUsage;
     }

@@ -184,11 +184,28 @@ bool ParseStep(std::string_view text, Step& step, std::string& error) {
     }
     return true;
   }
+  if (text[n] == '<') {
+    step.kind = Step::kPut;
+    step.value.kind = Arg::kText;
+    const std::string_view from = text.substr(n + 1);
+    if (from == "stdin") {
+      step.source = Step::kStandardInput;
+      return true;
+    }
+    if (from.starts_with("env:") && from.size() > 4 && from.find('=') == std::string_view::npos) {
+      step.source = Step::kEnvironment;
+      step.variable = std::string(from.substr(4));
+      return true;
+    }
+    error = "a value is taken from env:VARIABLE or stdin, not from \"" +
+            std::string(from.substr(0, kQuoted)) + "\"";
+    return false;
+  }
   if (text[n] == '(' && text.back() == ')') {
     step.kind = Step::kCall;
     return ArgReader(text.substr(n + 1, text.size() - n - 2)).ReadList(step.args, error);
   }
-  error = "expected Name, Name=VALUE or Name(ARG, ...)";
+  error = "expected Name, Name=VALUE, Name<env:VARIABLE, Name<stdin or Name(ARG, ...)";
   return false;
 }
 

@@ -29,13 +29,18 @@ struct Arg {
 
 struct Step {
   enum Kind { kGet, kPut, kCall } kind = kGet;
+  // Where a put's text comes from: the step itself, or (for a secret, which
+  // every local user could read on a command line) an environment variable
+  // or a line of standard input, which the caller reads into value.text.
+  enum Source { kWritten, kEnvironment, kStandardInput } source = kWritten;
   std::string name;
   Arg value;              // kPut
+  std::string variable;   // kEnvironment
   std::vector<Arg> args;  // kCall
 };
 
-// Parses one STEP (Name, Name=VALUE or Name(ARG, ...)); on failure error says
-// what is wrong and where.
+// Parses one STEP (Name, Name=VALUE, Name<env:VARIABLE, Name<stdin or
+// Name(ARG, ...)); on failure error says what is wrong and where.
 bool ParseStep(std::string_view text, Step& step, std::string& error);
 
 // Owns every value made for one step, including the targets of references.

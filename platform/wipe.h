@@ -1,0 +1,30 @@
+// Overwriting memory that held a secret (a password, a request document that
+// carries one) before it is given back, so that neither a later reader of the
+// heap nor a core dump finds it there.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace zentrova::platform {
+
+// Overwrites n bytes with zeros in a way the compiler may not drop.
+inline void WipeBytes(void* buffer, std::size_t n) {
+  volatile unsigned char* p = static_cast<volatile unsigned char*>(buffer);
+  while (n--) *p++ = 0;
+}
+
+// Wipes a text's bytes where they stand (its whole capacity) when the scope
+// ends, on every path out of it.
+class WipeOnExit {
+ public:
+  explicit WipeOnExit(std::string& text) : text_(text) {}
+  ~WipeOnExit() { WipeBytes(text_.data(), text_.capacity()); }
+  WipeOnExit(const WipeOnExit&) = delete;
+  WipeOnExit& operator=(const WipeOnExit&) = delete;
+
+ private:
+  std::string& text_;
+};
+
+}  // namespace zentrova::platform

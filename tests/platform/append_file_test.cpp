@@ -1,0 +1,118 @@
+// The trace file's own rules: which files it appends to, and that a line is
+// written whole or not at all.
+#include "platform/append_file.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "tests/support/peers.h"
+
+namespace fs = std::filesystem;
+using zentrova::platform::AppendFile;
+using zentrova::testing::ReadFile;
+using zentrova::testing::WriteFile;
+
+namespace {
+
+// A world-writable sticky directory like /tmp, where another user may have
+// put a link or a file of their own under the name the trace is given.
+TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
+  zentrova::testing::TempDir temp;
+  const fs::path tmp = fs::path(temp.Path()) / "tmp", victim = fs::path(temp.Path()) / "victim";
+  fs::create_directory(tmp);
+  ASSERT_EQ(chmod(tmp.c_str(), 01777), 0);
+  WriteFile(victim, "the victim's\n");
+  fs::create_symlink(victim, tmp / "link");
+  fs::create_symlink(tmp / "not-yet", tmp / "dangling");
+  ASSERT_EQ(mkfifo((tmp / "fifo").c_str(), 0600), 0);
+  WriteFile(tmp / "open", "");
+  chmod((tmp / "open").c_str(), 0622);
+  WriteFile(tmp / "theirs", "");
+  chmod((tmp / "theirs").c_str(), 0600);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown((tmp / "theirs").c_str(), 65534, 65534), 0);
+  }
+  WriteFile(tmp / "mine", "");
+  chmod((tmp / "mine").c_str(), 0600);
+
+  const struct {
+    const char* name;
+    const char* refusal;  // "" when the file is appended to
+  } rows[] = {
+      {"link", "it is a symbolic link, which the trace does not follow"},
+      {"dangling", "it is a symbolic link, which the trace does not follow"},
+      {"open", "users other than its owner may write it"},
+      {"theirs", "it belongs to "},
+      {"mine", ""},
+      {"new", ""},
+      {"fifo", "No such device or address"},  // never waits for a reader to come
+  };
+  for (const auto& row : rows) {
+    if (std::string_view(row.name) == "theirs" && !root) continue;  // only root can chown
+    AppendFile file;
+    std::string error;
+    EXPECT_EQ(file.Open(tmp / row.name, error), !*row.refusal) << row.name;
+    EXPECT_EQ(error.substr(0, std::strlen(row.refusal)), row.refusal) << row.name;
+    if (file.IsOpen()) {
+      EXPECT_TRUE(file.Append("a line\n", error)) << error;
+    }
+  }
+  EXPECT_EQ(ReadFile(victim), "the victim's\n");
+  EXPECT_FALSE(fs::exists(tmp / "not-yet"));
+  EXPECT_EQ(ReadFile(tmp / "theirs"), "");
+  EXPECT_EQ(ReadFile(tmp / "new"), "a line\n");
+  struct stat st;
+  ASSERT_EQ(stat((tmp / "new").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  if (!root) GTEST_SKIP() << "the row of a file of another user's needs root (chown)";
+}
+
+// A disk that fills in the middle of a line: the part written is taken back,
+// so the next line, perhaps another process's, starts on a line of its own.
+TEST(AppendFile, ALineThatDoesNotFitIsTakenBackWhole) {
+  zentrova::testing::TempDir temp;
+  const fs::path disk = fs::path(temp.Path()) / "disk";
+  fs::create_directory(disk);
+  // A small file system of this process's own, in a mount namespace of its own.
+  if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "needs root and a mount namespace of its own (unshare, mount tmpfs)";
+  struct Unmount {
+    const fs::path& at;
+    ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+  } unmount{disk};
+
+  // 4000 bytes leave part of a page free; the filler takes every other page.
+  const std::string before(3999, 'x');
+  WriteFile(disk / "trace", before + "\n");
+  chmod((disk / "trace").c_str(), 0600);
+  {
+    const int fd = open((disk / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    const std::string block(4096, 'f');
+    while (write(fd, block.data(), block.size()) > 0) {
+    }
+    close(fd);
+  }
+  const std::string line = std::string(300, 'l') + "\n";
+  AppendFile file;
+  std::string error;
+  ASSERT_TRUE(file.Open(disk / "trace", error)) << error;
+  EXPECT_FALSE(file.Append(line, error));
+  EXPECT_EQ(error, "No space left on device");
+  EXPECT_EQ(fs::file_size(disk / "trace"), before.size() + 1);
+  fs::remove(disk / "filler");
+  EXPECT_TRUE(file.Append(line, error)) << error;
+  EXPECT_TRUE(ReadFile(disk / "trace") == before + "\n" + line)
+      << fs::file_size(disk / "trace") << " bytes";
+}
+
+}  // namespace
