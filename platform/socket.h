@@ -109,7 +109,14 @@ using NameResolver = std::function<bool(const std::string& host,
 // whole process's, so a test sets it before it starts threads that connect.
 void FixNameResolver(NameResolver resolver);
 
-// The machine's host name, as the system reports it; false when it cannot be read.
-bool LocalHostName(std::string& name);
+// The machine's host name as the system reports it, and the canonical name
+// the resolver gives for it (empty when it gives none); false when the host
+// name cannot be read.
+bool LocalHostNames(std::string& hostName, std::string& canonicalName);
+
+// For tests: LocalHostNames answers from reader in place of the system; an
+// empty one gives the system's back. Process-wide, like FixNameResolver.
+using HostNamesReader = std::function<bool(std::string& hostName, std::string& canonicalName)>;
+void FixLocalHostNames(HostNamesReader reader);
 
 }  // namespace zentrova::platform

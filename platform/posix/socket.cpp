@@ -379,11 +379,34 @@ void TcpListener::Close() {
   impl_->port = 0;
 }
 
-bool LocalHostName(std::string& name) {
+namespace {
+std::mutex g_hostNamesLock;
+HostNamesReader g_hostNames;  // empty: the system's
+}  // namespace
+
+void FixLocalHostNames(HostNamesReader reader) {
+  std::lock_guard<std::mutex> lock(g_hostNamesLock);
+  g_hostNames = std::move(reader);
+}
+
+bool LocalHostNames(std::string& hostName, std::string& canonicalName) {
+  {
+    std::lock_guard<std::mutex> lock(g_hostNamesLock);
+    if (g_hostNames) return g_hostNames(hostName, canonicalName);
+  }
   char buffer[256] = {};
   if (::gethostname(buffer, sizeof buffer - 1) != 0) return false;
-  name = buffer;
-  return !name.empty();
+  hostName = buffer;
+  canonicalName.clear();
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_flags = AI_CANONNAME;
+  addrinfo* list = nullptr;
+  if (!hostName.empty() && ::getaddrinfo(hostName.c_str(), nullptr, &hints, &list) == 0) {
+    if (list->ai_canonname) canonicalName = list->ai_canonname;
+    ::freeaddrinfo(list);
+  }
+  return !hostName.empty();
 }
 
 }  // namespace zentrova::platform

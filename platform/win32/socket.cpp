@@ -404,14 +404,37 @@ void TcpListener::Close() {
   impl_->port = 0;
 }
 
-bool LocalHostName(std::string& name) {
+namespace {
+std::mutex g_hostNamesLock;
+HostNamesReader g_hostNames;  // empty: the system's
+}  // namespace
+
+void FixLocalHostNames(HostNamesReader reader) {
+  std::lock_guard<std::mutex> lock(g_hostNamesLock);
+  g_hostNames = std::move(reader);
+}
+
+bool LocalHostNames(std::string& hostName, std::string& canonicalName) {
+  {
+    std::lock_guard<std::mutex> lock(g_hostNamesLock);
+    if (g_hostNames) return g_hostNames(hostName, canonicalName);
+  }
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
   char buffer[256] = {};
   bool ok = ::gethostname(buffer, sizeof buffer - 1) == 0;
+  hostName = buffer;
+  canonicalName.clear();
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_flags = AI_CANONNAME;
+  addrinfo* list = nullptr;
+  if (ok && !hostName.empty() && ::getaddrinfo(hostName.c_str(), nullptr, &hints, &list) == 0) {
+    if (list->ai_canonname) canonicalName = list->ai_canonname;
+    ::freeaddrinfo(list);
+  }
   WSACleanup();
-  name = buffer;
-  return ok && !name.empty();
+  return ok && !hostName.empty();
 }
 
 }  // namespace zentrova::platform
