@@ -50,7 +50,7 @@ int SendHttpRequest(const std::string& server, int type, const std::string& docu
   session.SetTimeouts(WithAttemptLimitOverride(kCommandLineTimeouts));
 
   // The proxy's credentials are answered to a 407, empty ones included.
-  ProxyAuthAnswer on407{true, proxy.proxy.userName, proxy.proxy.password};
+  ProxyAuthAnswer on407{true, proxy.proxy.userName, proxy.proxy.password, false};
   bool mayHaveBeenDelivered = false;
   return RunAttempts(kCommandLineVariant, session, server, proxy, type, document, resultText, on407,
                      mayHaveBeenDelivered);
