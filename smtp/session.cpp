@@ -292,7 +292,11 @@ bool SmtpSession::AwaitReply(const ExpectedReply& row, Milliseconds limit) {
 
 std::string SmtpSession::HeloName() {
   std::string hostName, canonicalName;
-  if (!platform::LocalHostNames(hostName, canonicalName)) hostName.clear();
+  if (!platform::LocalHostName(hostName)) hostName.clear();
+  // The resolver is asked only when the host name will not do.
+  if (!hostName.empty() && !IsFullyQualifiedDomain(hostName) &&
+      !platform::CanonicalHostName(hostName, canonicalName))
+    canonicalName.clear();
   std::string address, literal;
   bool ipv6 = false;
   // Without a local address (never on a connected socket) the literal of the

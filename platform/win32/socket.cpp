@@ -407,6 +407,19 @@ void TcpListener::Close() {
 namespace {
 std::mutex g_hostNamesLock;
 HostNamesReader g_hostNames;  // empty: the system's
+
+// Asks the reader fixed by a test; false when none is fixed.
+bool FixedHostNames(std::string* hostName, std::string* canonicalName, bool& answer) {
+  std::lock_guard<std::mutex> lock(g_hostNamesLock);
+  if (!g_hostNames) return false;
+  std::string host, canonical;
+  answer = g_hostNames(host, canonical);
+  if (hostName) *hostName = host;
+  if (canonicalName) *canonicalName = canonical;
+  if (canonicalName) answer = answer && !canonical.empty();
+  return true;
+}
+
 }  // namespace
 
 void FixLocalHostNames(HostNamesReader reader) {
@@ -414,27 +427,33 @@ void FixLocalHostNames(HostNamesReader reader) {
   g_hostNames = std::move(reader);
 }
 
-bool LocalHostNames(std::string& hostName, std::string& canonicalName) {
-  {
-    std::lock_guard<std::mutex> lock(g_hostNamesLock);
-    if (g_hostNames) return g_hostNames(hostName, canonicalName);
-  }
+bool LocalHostName(std::string& name) {
+  bool answer = false;
+  if (FixedHostNames(&name, nullptr, answer)) return answer;
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
   char buffer[256] = {};
   bool ok = ::gethostname(buffer, sizeof buffer - 1) == 0;
-  hostName = buffer;
-  canonicalName.clear();
+  WSACleanup();
+  name = buffer;
+  return ok && !name.empty();
+}
+
+bool CanonicalHostName(const std::string& name, std::string& canonical) {
+  bool answer = false;
+  if (FixedHostNames(nullptr, &canonical, answer)) return answer;
+  WSADATA data;
+  if (name.empty() || WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_flags = AI_CANONNAME;
   addrinfo* list = nullptr;
-  if (ok && !hostName.empty() && ::getaddrinfo(hostName.c_str(), nullptr, &hints, &list) == 0) {
-    if (list->ai_canonname) canonicalName = list->ai_canonname;
+  if (::getaddrinfo(name.c_str(), nullptr, &hints, &list) == 0) {
+    canonical = list->ai_canonname ? list->ai_canonname : "";
     ::freeaddrinfo(list);
   }
   WSACleanup();
-  return ok && !hostName.empty();
+  return !canonical.empty();
 }
 
 }  // namespace zentrova::platform
