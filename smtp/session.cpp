@@ -46,7 +46,7 @@ std::string Duration(Milliseconds limit) {
 // A reply's text as a quoted trace value: its first 200 bytes without the
 // final line end, every byte outside printable ASCII as \xHH, so that what a
 // server says cannot break or forge a trace line.
-// TODO(merge): the common escaping helper of the trace replaces this.
+// (To give way to one escaping helper shared by every trace line.)
 std::string QuotedReply(std::string_view text) {
   static const char kHex[] = "0123456789ABCDEF";
   constexpr std::size_t kLimit = 200;
