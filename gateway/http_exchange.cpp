@@ -192,7 +192,7 @@ std::string ShownProxy(const ProxySettings& proxy) {
 
 int RunAttempts(const TransportVariant& variant, const platform::HttpSession& session,
                 std::string_view server, const ProxySettings& proxy, int type,
-                const std::string& document, std::string& resultText, const ProxyAuthAnswer& on407,
+                const std::string& document, std::string& resultText, ProxyAuthAnswer& on407,
                 bool& mayHaveBeenDelivered) {
   mayHaveBeenDelivered = false;
   char objectName[64];
@@ -202,6 +202,7 @@ int RunAttempts(const TransportVariant& variant, const platform::HttpSession& se
   int attempts = 0;
   int attemptLimit = variant.maxAttempts;
   int result = variant.initialResult;
+  bool offered = false;  // credentials go out with the next Send
   do {
     ++attempts;
     resultText.clear();
@@ -213,23 +214,35 @@ int RunAttempts(const TransportVariant& variant, const platform::HttpSession& se
     const auto start = std::chrono::steady_clock::now();
     bool ok = exchange.Post(status, reply, replyBytes, error);
 
-    // The reply is judged; a 407 is answered on the next attempt.
+    // The reply is judged; a 407 is answered on the next attempt, once.
+    bool stop = false;
+    bool refusedNow = false;
     if (ok) {
       result = JudgeReply(variant, status, reply, replyBytes, resultText);
-      if (status == 407) {
-        if (on407.setCredentials)
+      if ((status == 502 || status == 503 || status == 504) && session.ThroughProxy())
+        result = kRetryableFailure;
+      if (status == 407 && (offered || on407.refused)) {
+        refusedNow = !on407.refused;
+        on407.refused = true;
+        stop = true;
+      } else if (status == 407) {
+        if (on407.setCredentials) {
           ok = exchange.request.SetProxyCredentials(on407.userName, on407.password, error);
+          offered = ok && !(on407.userName.empty() && on407.password.empty());
+        }
         if (ok && variant.errorDialog)
           exchange.request.ShowErrorDialog(platform::kInternetErrorIncorrectPassword);
       }
     }
-    bool stop = false;
     if (!ok) {
       result = AfterFailure(variant, exchange.request, error, resultText, attemptLimit,
                             mayHaveBeenDelivered, stop);
     }
     TraceAttempt(server, proxy, attempts, document.size(), status, reply, ok ? nullptr : &error,
                  result, start);
+    if (refusedNow)
+      platform::TraceLine("http proxy=" + platform::TraceQuoted(ShownProxy(proxy)) +
+                          " note=\"the proxy refused the credentials\"");
     if (stop) break;
   } while (result == kRetryableFailure && attempts < attemptLimit);
   return result;

@@ -68,6 +68,10 @@ struct ProxyAuthAnswer {
   bool setCredentials = false;  // answer on the next attempt with these
   std::string userName;
   std::string password;
+  // The proxy asked again after these were offered: they are never offered
+  // again in this call (a directory behind the proxy may lock the account
+  // after a few wrong tries), and a further 407 ends the attempts.
+  bool refused = false;
 };
 
 inline constexpr const char* kObjectNameFormat = "/sms.dll?private&type=%d";
@@ -81,13 +85,15 @@ int JudgeReply(const TransportVariant& variant, unsigned long status, std::strin
                std::size_t bodyBytes, std::string& text);
 
 // Runs the attempts against one server over an open session and returns the
-// result; resultText holds the last reply or error text. A failure that comes
+// result; resultText holds the last reply or error text. A 502, 503 or 504
+// through a proxy means the proxy could not reach the server: a retryable
+// failure, like a server that cannot be reached directly. A failure that comes
 // after the whole request went out ends the attempts, since the gateway may
 // already have sent the message: mayHaveBeenDelivered then says so.
 // proxy only names the route in the trace.
 int RunAttempts(const TransportVariant& variant, const platform::HttpSession& session,
                 std::string_view server, const ProxySettings& proxy, int type,
-                const std::string& document, std::string& resultText, const ProxyAuthAnswer& on407,
+                const std::string& document, std::string& resultText, ProxyAuthAnswer& on407,
                 bool& mayHaveBeenDelivered);
 
 // The proxy as the trace shows it: "direct", "system", or its host and port;

@@ -82,6 +82,9 @@ class HttpSession {
   bool Open(std::string_view userAgent, HttpAccess access, const HttpProxy& proxy,
             HttpError& error);
   void SetTimeouts(const HttpTimeouts& timeouts);
+  // Whether requests go through a proxy: the given one, or one the system's
+  // settings name (a server they exempt still counts).
+  bool ThroughProxy() const;
 
  private:
   friend class HttpConnection;

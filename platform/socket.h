@@ -109,7 +109,16 @@ using NameResolver = std::function<bool(const std::string& host,
 // whole process's, so a test sets it before it starts threads that connect.
 void FixNameResolver(NameResolver resolver);
 
-// The machine's host name, as the system reports it; false when it cannot be read.
+// The machine's host name as the system reports it; false when it cannot be read.
 bool LocalHostName(std::string& name);
+// The canonical name the resolver gives for a host name (from the hosts file
+// or DNS, so it may wait for the resolver); false when it gives none.
+bool CanonicalHostName(const std::string& name, std::string& canonical);
+
+// For tests: LocalHostName and CanonicalHostName answer from reader (the host
+// name, and the canonical name whatever name is asked) in place of the
+// system; an empty one gives the system's back. Process-wide, like FixNameResolver.
+using HostNamesReader = std::function<bool(std::string& hostName, std::string& canonicalName)>;
+void FixLocalHostNames(HostNamesReader reader);
 
 }  // namespace zentrova::platform

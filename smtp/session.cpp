@@ -1,10 +1,11 @@
 #include "smtp/session.h"
 
-#include <cctype>
+#include <algorithm>
 #include <chrono>
 #include <string_view>
 
 #include "platform/trace.h"
+#include "smtp/helo_name.h"
 
 namespace zentrova::smtp {
 namespace {
@@ -42,12 +43,31 @@ std::string Duration(Milliseconds limit) {
   return std::to_string(ms) + " ms";
 }
 
-// A name HELO can carry as it is: letters, digits, "-", "." and "_".
-bool IsUsableHostName(const std::string& name) {
-  if (name.empty() || name.size() > 255) return false;
-  for (unsigned char c : name)
-    if (!std::isalnum(c) && c != '-' && c != '.' && c != '_') return false;
-  return true;
+// A reply's text as a quoted trace value: its first 200 bytes without the
+// final line end, every byte outside printable ASCII as \xHH, so that what a
+// server says cannot break or forge a trace line.
+// (To give way to one escaping helper shared by every trace line.)
+std::string QuotedReply(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  constexpr std::size_t kLimit = 200;
+  if (text.ends_with("\r\n")) text.remove_suffix(2);
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size() && i < kLimit; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  out += '"';
+  if (text.size() > kLimit) out += "...";
+  return out;
 }
 
 bool HasLineBreak(std::string_view text) {
@@ -178,13 +198,18 @@ bool SmtpSession::Transmit(OutgoingMail& mail) {
   if (!AwaitReply(kAccepted, limits_.command)) return false;
 
   // A refused recipient does not stop the mail: the others may be accepted.
+  // With none accepted there is nobody to send it to, and DATA would only let
+  // a lenient server take a mail that reaches no one: the delivery fails here
+  // with the last refusal, and Close says QUIT.
+  int accepted = 0;
   for (int i = 0; i < mail.RecipientCount(); ++i) {
     std::string address, name;
     mail.GetRecipient(i, address, name);
     SendCommand("RCPT TO: <" + address + ">", limits_.command);
-    AwaitReply(kAccepted, limits_.command);
+    if (AwaitReply(kAccepted, limits_.command)) ++accepted;
     if (!connected_) return false;
   }
+  if (accepted == 0) return false;
 
   SendCommand("DATA", limits_.command);
   if (!AwaitReply(kReadyForData, limits_.dataStart)) return false;
@@ -223,11 +248,15 @@ bool SmtpSession::AwaitReply(const ExpectedReply& row, Milliseconds limit) {
   ReplyReader reader;
   bool received = !pending_.empty();
   char buffer[1024];
+  std::string text;  // the reply's first bytes, for the trace
   for (;;) {
-    pending_.erase(0, reader.Take(pending_));
+    const std::size_t taken = reader.Take(pending_);
+    // 200 bytes and a line end, and one more to tell a longer reply.
+    if (text.size() < 203) text.append(pending_, 0, std::min(taken, 203 - text.size()));
+    pending_.erase(0, taken);
     if (reader.Done()) {
       const int code = reader.Code();
-      trace("reply=" + std::to_string(code));
+      trace("reply=" + std::to_string(code) + " text=" + QuotedReply(text));
       if (code == row.code) return true;
       lastError_ = code < 0 ? kNoCode : std::to_string(code) + ":" + row.failure;
       return false;
@@ -262,15 +291,18 @@ bool SmtpSession::AwaitReply(const ExpectedReply& row, Milliseconds limit) {
 }
 
 std::string SmtpSession::HeloName() {
-  std::string name;
-  bool read = readHostName_ ? readHostName_(name) : platform::LocalHostName(name);
-  if (read && IsUsableHostName(name)) return name;
-  // RFC 5321 address literals: "[192.0.2.1]", "[IPv6:2001:db8::1]".
-  std::string address;
+  std::string hostName, canonicalName;
+  if (!platform::LocalHostName(hostName)) hostName.clear();
+  // The resolver is asked only when the host name will not do.
+  if (!hostName.empty() && !IsFullyQualifiedDomain(hostName) &&
+      !platform::CanonicalHostName(hostName, canonicalName))
+    canonicalName.clear();
+  std::string address, literal;
   bool ipv6 = false;
-  if (socket_.LocalAddress(address, ipv6))
-    return ipv6 ? "[IPv6:" + address + "]" : "[" + address + "]";
-  return "localhost";
+  // Without a local address (never on a connected socket) the literal of the
+  // loopback address is still a well-formed HELO.
+  literal = socket_.LocalAddress(address, ipv6) ? AddressLiteral(address, ipv6) : "[127.0.0.1]";
+  return ChooseHeloName(hostName, canonicalName, literal);
 }
 
 void SmtpSession::Drop() {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -74,11 +73,6 @@ class SmtpSession {
   bool IsConnected() const { return connected_; }
 
   void SetLimits(const SmtpLimits& limits) { limits_ = limits; }
-  // Where HELO's name comes from; false means it cannot be read, and then HELO
-  // carries the address of this end of the connection as a literal.
-  void SetHostNameReader(std::function<bool(std::string&)> reader) {
-    readHostName_ = std::move(reader);
-  }
 
   // Composes the header block and ends the body with a line break.
   virtual bool PrepareMail(OutgoingMail& mail);
@@ -102,7 +96,6 @@ class SmtpSession {
   platform::TcpSocket socket_;
   std::string pending_;  // bytes received past the end of the last reply
   SmtpLimits limits_;
-  std::function<bool(std::string&)> readHostName_;
   std::string step_;  // what the next reply answers, as the trace names it
 };
 

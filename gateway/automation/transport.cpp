@@ -48,8 +48,20 @@ ProxySettings AutomationProxy(int proxyType, int proxyPort, const char* proxyAdd
 
 namespace {
 
+// A proxy asking for authentication is answered with the object's proxy
+// user name and password when one is set; without, the attempts end in -2.
+ProxyAuthAnswer AnswerFor(const ProxySettings& proxy) {
+  ProxyAuthAnswer on407;
+  if (!proxy.proxy.userName.empty())
+    on407 = ProxyAuthAnswer{true, proxy.proxy.userName, proxy.proxy.password};
+  return on407;
+}
+
+// on407 is the call's: credentials the proxy refused on the primary server
+// are not offered to it again for the secondary.
 int SendToServer(const std::string& server, int type, const std::string& document,
-                 std::string& resultText, const ProxySettings& proxy, bool& mayHaveBeenDelivered) {
+                 std::string& resultText, const ProxySettings& proxy, ProxyAuthAnswer& on407,
+                 bool& mayHaveBeenDelivered) {
   mayHaveBeenDelivered = false;
   platform::HttpSession session;
   platform::HttpError error;
@@ -63,11 +75,6 @@ int SendToServer(const std::string& server, int type, const std::string& documen
   }
   session.SetTimeouts(WithAttemptLimitOverride(kAutomationTimeouts));
 
-  // A proxy asking for authentication is answered with the object's proxy
-  // user name and password when one is set; without, the attempts end in -2.
-  ProxyAuthAnswer on407;
-  if (!proxy.proxy.userName.empty())
-    on407 = ProxyAuthAnswer{true, proxy.proxy.userName, proxy.proxy.password};
   return RunAttempts(kAutomationVariant, session, server, proxy, type, document, resultText, on407,
                      mayHaveBeenDelivered);
 }
@@ -77,7 +84,8 @@ int SendToServer(const std::string& server, int type, const std::string& documen
 int SendHttpRequest(const std::string& server, int type, const std::string& document,
                     std::string& resultText, const ProxySettings& proxy) {
   bool mayHaveBeenDelivered = false;
-  return SendToServer(server, type, document, resultText, proxy, mayHaveBeenDelivered);
+  ProxyAuthAnswer on407 = AnswerFor(proxy);
+  return SendToServer(server, type, document, resultText, proxy, on407, mayHaveBeenDelivered);
 }
 
 int SendViaHttp(int type, const std::string& document, std::string& resultText,
@@ -93,15 +101,16 @@ int SendViaHttp(int type, const std::string& document, std::string& resultText,
   int result = kSettingUnusable;
   if (auto servers = ReadGatewayServers(GatewayServers::kBoth, resultText)) {
     bool mayHaveBeenDelivered = false;
-    result =
-        SendToServer(servers->primary, type, document, resultText, proxy, mayHaveBeenDelivered);
+    ProxyAuthAnswer on407 = AnswerFor(proxy);
+    result = SendToServer(servers->primary, type, document, resultText, proxy, on407,
+                          mayHaveBeenDelivered);
     if (!mayHaveBeenDelivered &&
         (result == kRetryableFailure || result == kNoUsableReplyAutomation)) {
       platform::TraceLine("http failover from=" + platform::TraceQuoted(servers->primary) +
                           " to=" + platform::TraceQuoted(servers->secondary) +
                           " result=" + std::to_string(result));
-      result =
-          SendToServer(servers->secondary, type, document, resultText, proxy, mayHaveBeenDelivered);
+      result = SendToServer(servers->secondary, type, document, resultText, proxy, on407,
+                            mayHaveBeenDelivered);
     }
   } else {
     platform::TraceLine("http servers error=" + platform::TraceQuoted(resultText) +

@@ -53,7 +53,7 @@ int SendHttpRequest(const std::string& server, int type, const std::string& docu
   session.SetTimeouts(WithAttemptLimitOverride(kCommandLineTimeouts));
 
   // The proxy's credentials are answered to a 407, empty ones included.
-  ProxyAuthAnswer on407{true, proxy.proxy.userName, proxy.proxy.password};
+  ProxyAuthAnswer on407{true, proxy.proxy.userName, proxy.proxy.password, false};
   platform::WipeOnExit wipeAnswer(on407.password);
   bool mayHaveBeenDelivered = false;
   return RunAttempts(kCommandLineVariant, session, server, proxy, type, document, resultText, on407,

@@ -133,6 +133,8 @@ bool HttpSession::Open(std::string_view userAgent, HttpAccess access, const Http
   return true;
 }
 
+bool HttpSession::ThroughProxy() const { return impl_ && !impl_->proxy.empty(); }
+
 void HttpSession::SetTimeouts(const HttpTimeouts& timeouts) {
   if (impl_) impl_->timeouts = timeouts;
 }
@@ -311,8 +313,10 @@ bool HttpRequest::Open(const HttpConnection& connection, std::string_view verb,
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, impl.get());
   // An empty proxy turns off curl's own reading of the environment; the
   // system's settings were read by the session.
+  // An empty list also keeps curl from reading no_proxy itself: a proxy given
+  // explicitly is used for every server.
   curl_easy_setopt(easy, CURLOPT_PROXY, session.proxy.c_str());
-  if (!session.noProxy.empty()) curl_easy_setopt(easy, CURLOPT_NOPROXY, session.noProxy.c_str());
+  curl_easy_setopt(easy, CURLOPT_NOPROXY, session.noProxy.c_str());
   curl_easy_setopt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
 
   const HttpTimeouts& t = session.timeouts;

@@ -168,6 +168,17 @@ bool HttpSession::Open(std::string_view userAgent, HttpAccess access, const Http
   return true;
 }
 
+bool HttpSession::ThroughProxy() const {
+  if (!impl_) return false;
+  // WinINet tells which way the system's settings send a request.
+  alignas(INTERNET_PROXY_INFO) char buffer[2048];
+  DWORD size = sizeof buffer;
+  if (!InternetQueryOptionA(impl_->handle.get(), INTERNET_OPTION_PROXY, buffer, &size))
+    return false;
+  return reinterpret_cast<const INTERNET_PROXY_INFO*>(buffer)->dwAccessType ==
+         INTERNET_OPEN_TYPE_PROXY;
+}
+
 void HttpSession::SetTimeouts(const HttpTimeouts& timeouts) {
   if (!impl_) return;
   HttpTimeouts t = timeouts;

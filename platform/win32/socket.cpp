@@ -404,7 +404,32 @@ void TcpListener::Close() {
   impl_->port = 0;
 }
 
+namespace {
+std::mutex g_hostNamesLock;
+HostNamesReader g_hostNames;  // empty: the system's
+
+// Asks the reader fixed by a test; false when none is fixed.
+bool FixedHostNames(std::string* hostName, std::string* canonicalName, bool& answer) {
+  std::lock_guard<std::mutex> lock(g_hostNamesLock);
+  if (!g_hostNames) return false;
+  std::string host, canonical;
+  answer = g_hostNames(host, canonical);
+  if (hostName) *hostName = host;
+  if (canonicalName) *canonicalName = canonical;
+  if (canonicalName) answer = answer && !canonical.empty();
+  return true;
+}
+
+}  // namespace
+
+void FixLocalHostNames(HostNamesReader reader) {
+  std::lock_guard<std::mutex> lock(g_hostNamesLock);
+  g_hostNames = std::move(reader);
+}
+
 bool LocalHostName(std::string& name) {
+  bool answer = false;
+  if (FixedHostNames(&name, nullptr, answer)) return answer;
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
   char buffer[256] = {};
@@ -412,6 +437,23 @@ bool LocalHostName(std::string& name) {
   WSACleanup();
   name = buffer;
   return ok && !name.empty();
+}
+
+bool CanonicalHostName(const std::string& name, std::string& canonical) {
+  bool answer = false;
+  if (FixedHostNames(nullptr, &canonical, answer)) return answer;
+  WSADATA data;
+  if (name.empty() || WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_flags = AI_CANONNAME;
+  addrinfo* list = nullptr;
+  if (::getaddrinfo(name.c_str(), nullptr, &hints, &list) == 0) {
+    canonical = list->ai_canonname ? list->ai_canonname : "";
+    ::freeaddrinfo(list);
+  }
+  WSACleanup();
+  return !canonical.empty();
 }
 
 }  // namespace zentrova::platform

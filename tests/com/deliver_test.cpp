@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/com/support.h"
+#include "tests/support/real_peers.h"
 
 namespace {
 
@@ -176,7 +177,8 @@ TEST_F(DeliverTest, FailoverAndTheGatewaysAnswers) {
                    "--http", "127.0.0.1:0", "--reply",  "Hello from a proxy",  // 2 no code
                    "--http", "127.0.0.1:0", "--reply",  "0042 Account suspended\rDone\x1B[K",
                    "--http", "127.0.0.1:0", "--reply",  "abc",
-                   "--http", "127.0.0.1:0", "--reply",  "0099 Try later"});
+                   "--http", "127.0.0.1:0", "--reply",  "0099 Try later",
+                   "--http", "127.0.0.1:0", "--status", "503"});               // 6
   ASSERT_TRUE(gateway.Ready());
   DeadPort dead;
   const std::string refused = Loopback(dead.port());
@@ -197,6 +199,8 @@ TEST_F(DeliverTest, FailoverAndTheGatewaysAnswers) {
       // 99 is not shown as the transport's "Server not responding".
       {gateway.Address(5), gateway.Address(1), false, kNotByWeb, false},
       {gateway.Address(0), gateway.Address(0), false, "HTTP request error 500\r\n", true},
+      // A gateway's own 503 (no proxy in front) is its answer, not an outage.
+      {gateway.Address(6), gateway.Address(6), false, "HTTP request error 503\r\n", true},
       {refused, refused, false, kNotByWeb, true},
   };
   zentrova::testing::TempDir dir;
@@ -377,6 +381,60 @@ TEST_F(DeliverTest, TheTraceFollowsEveryStepAndHoldsNoSecret) {
 
   Set("TraceFile", dir.File("missing/setting.log"));
   ExpectOutcome({}, false, kNotByWeb);
+}
+
+// Behind squid with Basic authentication: the proxy is used even where
+// no_proxy would exempt the gateway; gateways squid cannot reach (its 503)
+// fall back to mail like gateways that cannot be reached directly; and
+// credentials squid refused are not offered again in the call.
+TEST_F(DeliverTest, BehindSquid) {
+  zentrova::testing::Squid squid("zentrova", "proxy-secret");
+  ASSERT_TRUE(squid.Ready()) << squid.Problem();
+  MailServer mailbox;
+  ASSERT_FALSE(mailbox.Address().empty()) << "aiosmtpd did not start";
+  Sandbox gateway({"--http", "127.0.0.1:0"});
+  ASSERT_TRUE(gateway.Ready());
+  DeadPort dead;
+  zentrova::testing::TempDir dir;
+  Set("DebugGateway", "gateway@test.example");
+  auto proxy = [&](const std::string& password) {
+    return std::vector<std::string>{"ProxyType=2", "ProxyAddress=127.0.0.1",
+                                    "ProxyPort=" + std::to_string(squid.Port()),
+                                    "ProxyUserName=zentrova", "ProxyPassword=" + password};
+  };
+
+  Servers(gateway.Address(), gateway.Address());
+  std::vector<std::string> steps = proxy("proxy-secret");
+  steps.insert(steps.end(), {"PagoraMessage(\"0412345678\", \"Hi\")", "ResponseText"});
+  ProcessResult r = Script(steps, {{"no_proxy", "*"}});
+  EXPECT_EQ(r.out, "\n") << squid.Output();
+  std::vector<json> requests = gateway.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_NE(requests[0]["headers"].dump().find("proxy.zentrova.test (squid"), std::string::npos)
+      << requests[0].dump();
+
+  Servers(Loopback(dead.port()), Loopback(dead.port()));
+  steps = proxy("proxy-secret");
+  steps.insert(steps.end(),
+               {"DeliveryMethod=2", "SMTPServer=" + mailbox.Address(), "SMTPLoginName=mailer"});
+  ExpectOutcome(steps, true, "");
+  EXPECT_TRUE(mailbox.Mail(1).is_object());
+
+  Servers(gateway.Address(), gateway.Address());
+  Set("TraceFile", dir.File("trace.log"));
+  ExpectOutcome(proxy("wrong"), false, kNotByWeb);
+  const std::string trace = zentrova::testing::ReadFile(dir.File("trace.log"));
+  std::size_t asked = 0;
+  for (std::size_t at = trace.find(" status=407 "); at != std::string::npos;
+       at = trace.find(" status=407 ", at + 1))
+    ++asked;
+  // Without credentials, with them (refused), and the secondary without.
+  EXPECT_EQ(asked, 3u) << trace;
+  EXPECT_NE(trace.find("http proxy=\"127.0.0.1:" + std::to_string(squid.Port()) +
+                       "\" note=\"the proxy refused the credentials\"\n"),
+            std::string::npos)
+      << trace;
+  EXPECT_EQ(gateway.Requests().size(), 1u);
 }
 
 }  // namespace

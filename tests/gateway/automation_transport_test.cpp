@@ -69,6 +69,32 @@ TEST_F(AutomationTransport, ProxyAuthenticationAskedOnEveryAttemptGivesUpAfterTh
   EXPECT_EQ(sandbox.Requests().size(), 3u);
 }
 
+// Credentials the proxy refused are offered once in the call, not on every
+// attempt on both servers; a 502, 503 or 504 through a proxy is a server that
+// cannot be reached, so the secondary server and the e-mail route follow.
+TEST_F(AutomationTransport, TheProxysRefusalsAndOutages) {
+  SetServers("gw1.example", "gw2.example");
+  RawListener refusing({Reply(407, "")});
+  std::string text;
+  EXPECT_EQ(gateway::SendViaHttp(0, kDocument, text,
+                                 Proxy(2, "127.0.0.1", refusing.Port(), "user", "wrong")),
+            -2);
+  std::vector<std::string> requests = refusing.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  int offered = 0;
+  for (const std::string& request : requests)
+    offered +=
+        request.find("\r\nProxy-Authorization: Basic dXNlcjp3cm9uZw==\r\n") != std::string::npos;
+  EXPECT_EQ(offered, 1);
+
+  for (int status : {502, 503, 504}) {
+    RawListener outage({Reply(status, "<html>cannot connect</html>")});
+    EXPECT_EQ(gateway::SendViaHttp(0, kDocument, text, Proxy(2, "127.0.0.1", outage.Port())), -2);
+    EXPECT_EQ(text, "HTTP request error " + std::to_string(status) + "\r\n");
+    EXPECT_EQ(outage.Requests().size(), 6u);  // three attempts on each server
+  }
+}
+
 TEST_F(AutomationTransport, ALongReplyIsJudgedByItsFirst8192Bytes) {
   TempDir dir;
   std::string reply = "0000 \x1F" + std::string(8186, 'x') + "0099 in the second chunk";

@@ -6,6 +6,7 @@
 
 #include "mask_date.h"
 #include "smtp/gateway_mail.h"
+#include "smtp/helo_name.h"
 #include "tests/support/peers.h"
 
 namespace zentrova::smtp {
@@ -53,14 +54,20 @@ SmtpLimits TestLimits(milliseconds each = milliseconds(5000)) {
   return {each, each, each, each, each, each};
 }
 
+// The names the system would give for HELO; readable false: none at all.
+void FixHostNames(std::string host, std::string canonical = "", bool readable = true) {
+  platform::FixLocalHostNames([=](std::string& name, std::string& canonicalName) {
+    name = host;
+    canonicalName = canonical;
+    return readable;
+  });
+}
+
 std::unique_ptr<SmtpSession> SessionFor(const ScriptedDialogue& server,
                                         const SmtpLimits& limits = TestLimits()) {
   auto session = std::make_unique<SmtpSession>("127.0.0.1", server.Port());
   session->SetLimits(limits);
-  session->SetHostNameReader([](std::string& name) {
-    name = "client.test";
-    return true;
-  });
+  FixHostNames("client.test");
   return session;
 }
 
@@ -147,11 +154,14 @@ std::vector<Shape> Shapes() {
        kHelo + kMailFrom + "RCPT TO: <nobody@gateway.example>\r\n" + kRcpt + kData +
            Headers("<nobody@gateway.example>,<sms@gateway.example>") +
            "line one\r\nline two\r\n\r\n.\r\n" + kQuitLine},
-      {"DATA answered 503",
-       kGreetAndHello + kSender +
-           Steps{Hear(), Say("550 no such user\r\n"), Hear(), Say("503 no valid recipients\r\n")} +
+      // Nobody left to send to: no DATA, which a lenient server would take.
+      {"only recipient refused",
+       kGreetAndHello + kSender + Steps{Hear(), Say("550 no such user\r\n")} + kQuit, kOne, true,
+       false, "550:SMTP server error", true, kHelo + kMailFrom + kRcpt + kQuitLine},
+      {"DATA answered 451",
+       kGreetAndHello + kSender + Steps{Hear(), Say("250 ok\r\n"), Hear(), Say("451 later\r\n")} +
            kQuit,
-       kOne, true, false, "503:SMTP server not ready for data", true,
+       kOne, true, false, "451:SMTP server not ready for data", true,
        kHelo + kMailFrom + kRcpt + kData + kQuitLine},
       {"end of data refused",
        kGreetAndHello + kSender + kReady + Steps{Say("554 rejected as spam\r\n")} + kQuit, kOne,
@@ -281,28 +291,49 @@ TEST(SmtpDialogue, ShippedLimitsAreTheClientTimeOutsOfRfc5321) {
   EXPECT_EQ(shipped.dataEnd, minutes(10));
 }
 
-TEST(SmtpDialogue, HeloCarriesAddressLiteralWhenHostNameIsUnusable) {
-  ScriptedDialogue v4({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n")});
-  SmtpSession nameless("127.0.0.1", v4.Port());
-  nameless.SetLimits(TestLimits());
-  nameless.SetHostNameReader([](std::string&) { return false; });
-  EXPECT_TRUE(nameless.Open());
-  nameless.SetLimits(TestLimits(milliseconds(1)));  // no QUIT reply is scripted
-  nameless.Close();
-  EXPECT_EQ(v4.Transcript(), "HELO [127.0.0.1]\r\nQUIT\r\n");
+// HELO carries the host name when it is fully qualified, else the resolver's
+// canonical name for it, else the literal of the connection's own address.
+TEST(SmtpDialogue, HeloCarriesAFullyQualifiedNameOrAnAddressLiteral) {
+  struct Case {
+    const char* host;
+    const char* canonical;
+    bool readable;
+    const char* listen;
+    const char* helo;
+  } cases[] = {
+      {"vm", "vm.zentrova.test", true, "127.0.0.1", "vm.zentrova.test"},
+      {"vm", "vm", true, "127.0.0.1", "[127.0.0.1]"},
+      {"mail_relay.example", "", true, "127.0.0.1", "[127.0.0.1]"},
+      {"", "", false, "127.0.0.1", "[127.0.0.1]"},
+      {"bad name\r\nRSET", "", true, "::1", "[IPv6:::1]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.helo);
+    ScriptedDialogue server({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n")}, c.listen);
+    if (!server.Listening()) continue;  // no IPv6 loopback here
+    SmtpSession session(c.listen, server.Port());
+    session.SetLimits(TestLimits());
+    FixHostNames(c.host, c.canonical, c.readable);
+    EXPECT_TRUE(session.Open());
+    session.SetLimits(TestLimits(milliseconds(1)));  // no QUIT reply is scripted
+    session.Close();
+    EXPECT_EQ(server.Transcript(), std::string("HELO ") + c.helo + "\r\nQUIT\r\n");
+  }
+}
 
-  ScriptedDialogue v6({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n")}, "::1");
-  if (!v6.Listening()) GTEST_SKIP() << "no IPv6 loopback";
-  SmtpSession odd("::1", v6.Port());
-  odd.SetLimits(TestLimits());
-  odd.SetHostNameReader([](std::string& name) {
-    name = "bad name\r\nRSET";
-    return true;
-  });
-  EXPECT_TRUE(odd.Open());
-  odd.SetLimits(TestLimits(milliseconds(1)));
-  odd.Close();
-  EXPECT_EQ(v6.Transcript(), "HELO [IPv6:::1]\r\nQUIT\r\n");
+TEST(HeloName, FullyQualifiedDomainsOnly) {
+  const std::string label63(63, 'a');
+  struct Case {
+    std::string name;
+    bool qualified;
+  } cases[] = {
+      {"vm.zentrova.test", true}, {"Mail-1.example", true}, {"1.example", true},
+      {"vm", false},              {"host_1.example", false}, {"-a.example", false},
+      {"a-.example", false},      {"a..example", false},     {"a.example.", false},
+      {"192.0.2.7", false},       {label63 + ".test", true}, {label63 + "a.test", false},
+      {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsFullyQualifiedDomain(c.name), c.qualified) << c.name;
 }
 
 // Nothing of a mail is sent unless all of it can be: no recipients, or a line

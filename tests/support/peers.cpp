@@ -222,11 +222,17 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, std::string& erro
   return true;
 }
 
-bool ChildProcess::WaitFor(const std::string& text, std::chrono::milliseconds timeout) {
+bool ChildProcess::WaitFor(const std::string& text, std::chrono::milliseconds timeout,
+                           int times) {
   std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] {
-    return output_.find(text) != std::string::npos || ended_;
-  }) && output_.find(text) != std::string::npos;
+  auto found = [&] {
+    int count = 0;
+    for (std::size_t at = output_.find(text); at != std::string::npos && count < times;
+         at = output_.find(text, at + text.size()))
+      ++count;
+    return count >= times;
+  };
+  return changed_.wait_for(lock, timeout, [&] { return found() || ended_; }) && found();
 }
 
 std::string ChildProcess::Output() const {

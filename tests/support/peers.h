@@ -59,9 +59,9 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Start(const std::vector<std::string>& argv, std::string& error, const Environment& env = {});
-  // Waits until the output holds text; false when the time runs out or the
-  // program ended first.
-  bool WaitFor(const std::string& text, std::chrono::milliseconds timeout);
+  // Waits until the output holds text (at least `times` times); false when
+  // the time runs out or the program ended first.
+  bool WaitFor(const std::string& text, std::chrono::milliseconds timeout, int times = 1);
   std::string Output() const;
   // SIGTERM, then SIGKILL if it has not ended within five seconds.
   void Stop();

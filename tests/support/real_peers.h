@@ -1,0 +1,69 @@
+// Real servers from Debian as test peers: Postfix as the mail server and squid
+// as a proxy with Basic authentication. Each runs on a free loopback port with
+// a private configuration, queue and spool in a scratch folder, in the
+// foreground as a child of the test, and is stopped by its destructor. Both
+// need root (Postfix's master always does; squid to drop to its own user, as
+// it does in service), which is how CI runs the suite; Ready() is false
+// otherwise, with the reason in Problem().
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "tests/support/peers.h"
+
+namespace zentrova::testing {
+
+// Postfix as strict as a careful site sets it up: HELO required, and refused
+// unless it carries a fully qualified name or an address literal; a line
+// ending in a bare LF refused. Mail for kMailbox is delivered into a maildir.
+class Postfix {
+ public:
+  static constexpr const char* kMailbox = "sms@gateway.zentrova.test";
+
+  Postfix();
+  ~Postfix();
+  Postfix(const Postfix&) = delete;
+  Postfix& operator=(const Postfix&) = delete;
+
+  bool Ready() const { return ready_; }
+  const std::string& Problem() const { return problem_; }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+  std::string Log() const { return process_.Output(); }
+
+  // Waits (at most limit) until the next mail has been delivered, by the
+  // mail log, and returns the bytes of its maildir file; empty when none came.
+  std::string NextDelivery(std::chrono::milliseconds limit);
+
+ private:
+  TempDir dir_;
+  ChildProcess process_;
+  int port_ = 0;
+  int delivered_ = 0;
+  bool ready_ = false;
+  std::string problem_;
+};
+
+// squid 5 asking every client for Basic credentials: user and password (kept
+// hashed in an htpasswd file, checked by squid's basic_ncsa_auth helper).
+class Squid {
+ public:
+  Squid(const std::string& user, const std::string& password);
+  ~Squid();
+  Squid(const Squid&) = delete;
+  Squid& operator=(const Squid&) = delete;
+
+  bool Ready() const { return ready_; }
+  const std::string& Problem() const { return problem_; }
+  int Port() const { return port_; }
+  std::string Output() const { return process_.Output(); }
+
+ private:
+  TempDir dir_;
+  ChildProcess process_;
+  int port_ = 0;
+  bool ready_ = false;
+  std::string problem_;
+};
+
+}  // namespace zentrova::testing
