@@ -43,31 +43,12 @@ std::string Duration(Milliseconds limit) {
   return std::to_string(ms) + " ms";
 }
 
-// A reply's text as a quoted trace value: its first 200 bytes without the
-// final line end, every byte outside printable ASCII as \xHH, so that what a
-// server says cannot break or forge a trace line.
-// (To give way to one escaping helper shared by every trace line.)
+// A reply's text as a quoted trace value: at most 200 bytes, without the
+// final line end, escaped as every trace value is, so that what a server says
+// cannot break or forge a trace line.
 std::string QuotedReply(std::string_view text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  constexpr std::size_t kLimit = 200;
   if (text.ends_with("\r\n")) text.remove_suffix(2);
-  std::string out = "\"";
-  for (std::size_t i = 0; i < text.size() && i < kLimit; ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  out += '"';
-  if (text.size() > kLimit) out += "...";
-  return out;
+  return platform::TraceQuoted(text, 200);
 }
 
 bool HasLineBreak(std::string_view text) {
