@@ -14,6 +14,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/portable/host_names.h"
+
 namespace zentrova::platform {
 namespace {
 
@@ -379,49 +381,26 @@ void TcpListener::Close() {
   impl_->port = 0;
 }
 
-namespace {
-std::mutex g_hostNamesLock;
-HostNamesReader g_hostNames;  // empty: the system's
+}  // namespace zentrova::platform
 
-// Asks the reader fixed by a test; false when none is fixed.
-bool FixedHostNames(std::string* hostName, std::string* canonicalName, bool& answer) {
-  std::lock_guard<std::mutex> lock(g_hostNamesLock);
-  if (!g_hostNames) return false;
-  std::string host, canonical;
-  answer = g_hostNames(host, canonical);
-  if (hostName) *hostName = host;
-  if (canonicalName) *canonicalName = canonical;
-  if (canonicalName) answer = answer && !canonical.empty();
-  return true;
-}
+namespace zentrova::platform::system {
 
-}  // namespace
-
-void FixLocalHostNames(HostNamesReader reader) {
-  std::lock_guard<std::mutex> lock(g_hostNamesLock);
-  g_hostNames = std::move(reader);
-}
-
-bool LocalHostName(std::string& name) {
-  bool answer = false;
-  if (FixedHostNames(&name, nullptr, answer)) return answer;
+bool HostName(std::string& name) {
   char buffer[256] = {};
   if (::gethostname(buffer, sizeof buffer - 1) != 0) return false;
   name = buffer;
   return !name.empty();
 }
 
-bool CanonicalHostName(const std::string& name, std::string& canonical) {
-  bool answer = false;
-  if (FixedHostNames(nullptr, &canonical, answer)) return answer;
+bool CanonicalName(const std::string& name, std::string& canonical) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_flags = AI_CANONNAME;
   addrinfo* list = nullptr;
-  if (name.empty() || ::getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0) return false;
+  if (::getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0) return false;
   canonical = list->ai_canonname ? list->ai_canonname : "";
   ::freeaddrinfo(list);
   return !canonical.empty();
 }
 
-}  // namespace zentrova::platform
+}  // namespace zentrova::platform::system

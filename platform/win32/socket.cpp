@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/portable/host_names.h"
 #include "platform/win32/handles.h"
 
 namespace zentrova::platform {
@@ -404,32 +405,11 @@ void TcpListener::Close() {
   impl_->port = 0;
 }
 
-namespace {
-std::mutex g_hostNamesLock;
-HostNamesReader g_hostNames;  // empty: the system's
+}  // namespace zentrova::platform
 
-// Asks the reader fixed by a test; false when none is fixed.
-bool FixedHostNames(std::string* hostName, std::string* canonicalName, bool& answer) {
-  std::lock_guard<std::mutex> lock(g_hostNamesLock);
-  if (!g_hostNames) return false;
-  std::string host, canonical;
-  answer = g_hostNames(host, canonical);
-  if (hostName) *hostName = host;
-  if (canonicalName) *canonicalName = canonical;
-  if (canonicalName) answer = answer && !canonical.empty();
-  return true;
-}
+namespace zentrova::platform::system {
 
-}  // namespace
-
-void FixLocalHostNames(HostNamesReader reader) {
-  std::lock_guard<std::mutex> lock(g_hostNamesLock);
-  g_hostNames = std::move(reader);
-}
-
-bool LocalHostName(std::string& name) {
-  bool answer = false;
-  if (FixedHostNames(&name, nullptr, answer)) return answer;
+bool HostName(std::string& name) {
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
   char buffer[256] = {};
@@ -439,11 +419,9 @@ bool LocalHostName(std::string& name) {
   return ok && !name.empty();
 }
 
-bool CanonicalHostName(const std::string& name, std::string& canonical) {
-  bool answer = false;
-  if (FixedHostNames(nullptr, &canonical, answer)) return answer;
+bool CanonicalName(const std::string& name, std::string& canonical) {
   WSADATA data;
-  if (name.empty() || WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_flags = AI_CANONNAME;
@@ -456,4 +434,4 @@ bool CanonicalHostName(const std::string& name, std::string& canonical) {
   return !canonical.empty();
 }
 
-}  // namespace zentrova::platform
+}  // namespace zentrova::platform::system
