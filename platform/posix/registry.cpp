@@ -243,33 +243,6 @@ std::string RegistryDirectory() {
 
 std::string RegistryErrorText() { return g_error; }
 
-bool ParseRegistryRoot(std::string_view name, RegistryRoot& root) {
-  if (SameName(name, "HKEY_CURRENT_USER") || SameName(name, "HKCU")) {
-    root = RegistryRoot::kCurrentUser;
-    return true;
-  }
-  if (SameName(name, "HKEY_CLASSES_ROOT") || SameName(name, "HKCR")) {
-    root = RegistryRoot::kClassesRoot;
-    return true;
-  }
-  if (SameName(name, "HKEY_LOCAL_MACHINE") || SameName(name, "HKLM")) {
-    root = RegistryRoot::kLocalMachine;
-    return true;
-  }
-  return false;
-}
-
-const char* RegistryRootName(RegistryRoot root) {
-  switch (root) {
-    case RegistryRoot::kClassesRoot:
-      return "HKEY_CLASSES_ROOT";
-    case RegistryRoot::kLocalMachine:
-      return "HKEY_LOCAL_MACHINE";
-    default:
-      return "HKEY_CURRENT_USER";
-  }
-}
-
 // ---- reading ----------------------------------------------------------------
 
 struct RegistryKey::Impl {  // a snapshot taken at Open
