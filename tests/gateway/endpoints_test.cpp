@@ -53,9 +53,20 @@ TEST_F(Endpoints, ServerNamesFallBackToDefaultsAndFollowTheRegistry) {
   EXPECT_EQ(names.primary, "127.0.0.1:8080");
   EXPECT_EQ(names.secondary, "sms2.zentrova.example");
 
-  // An empty value counts as missing.
+  // An empty value counts as missing, and so does one deleted since the last
+  // send: the process sends nowhere the registry no longer names.
   SetServers("");
   EXPECT_EQ(read(gateway::GatewayServers::kPrimary).primary, "sms1.zentrova.example");
+  SetServers("127.0.0.1:8080", "127.0.0.1:8081");
+  read(gateway::GatewayServers::kBoth);
+  platform::RegistryWriter remove(RegistryRoot::kCurrentUser);
+  remove.DeleteValue(gateway::kSettingsKey, "HTTP1");
+  remove.DeleteValue(gateway::kSettingsKey, "HTTP2");
+  ASSERT_EQ(remove.Commit(), 0);
+  names = read(gateway::GatewayServers::kBoth);
+  EXPECT_EQ(names.primary, "sms1.zentrova.example");
+  EXPECT_EQ(names.primaryFrom, "the built-in default");
+  EXPECT_EQ(names.secondary, "sms2.zentrova.example");
   EXPECT_EQ(error, "");
 }
 
