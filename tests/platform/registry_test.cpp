@@ -327,6 +327,19 @@ TEST_F(RegistryTest, KeyNamesAndDepthAreBounded) {
     create.CreateKey(c.path);
     EXPECT_EQ(create.Commit(), c.want == kErrorSuccess ? kErrorSuccess : kErrorInvalidParameter);
   }
+  // Value names of 16,383 characters at most, read or written; hives of 64 MiB.
+  for (const bool fits : {true, false}) {
+    const std::string name(fits ? 16383 : 16384, 'v');
+    WriteHive("REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\"" + name + "\"=\"x\"\n");
+    RegistryKey key;
+    EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K"), fits ? kErrorSuccess : kErrorBadDatabase);
+    WriteHive("REGEDIT4\n;" + std::string((64 << 20) - 11 + !fits, 'c') + "\n");
+    EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K"), fits ? kErrorFileNotFound : kErrorBadDatabase);
+    WriteHive("REGEDIT4\n");
+    RegistryWriter w(RegistryRoot::kCurrentUser);
+    w.SetString("K", name, "x");
+    EXPECT_EQ(w.Commit(), fits ? kErrorSuccess : kErrorInvalidParameter) << name.size();
+  }
 }
 
 // One write reads, changes and writes the whole hive: in time linear in its size
