@@ -58,11 +58,15 @@ TEST_F(Endpoints, ServerNamesFallBackToDefaultsAndFollowTheRegistry) {
   SetServers("");
   EXPECT_EQ(read(gateway::GatewayServers::kPrimary).primary, "sms1.zentrova.example");
   SetServers("127.0.0.1:8080", "127.0.0.1:8081");
+  platform::RegistryWriter set(RegistryRoot::kCurrentUser), remove(RegistryRoot::kCurrentUser);
+  set.SetString(gateway::kSettingsKey, "DebugGateway", "m@example.com");
+  ASSERT_EQ(set.Commit(), 0);
   read(gateway::GatewayServers::kBoth);
-  platform::RegistryWriter remove(RegistryRoot::kCurrentUser);
-  remove.DeleteValue(gateway::kSettingsKey, "HTTP1");
-  remove.DeleteValue(gateway::kSettingsKey, "HTTP2");
+  EXPECT_EQ(gateway::ReadGatewayMailbox(error), "m@example.com");
+  for (const char* value : {"HTTP1", "HTTP2", "DebugGateway"})
+    remove.DeleteValue(gateway::kSettingsKey, value);
   ASSERT_EQ(remove.Commit(), 0);
+  EXPECT_EQ(gateway::ReadGatewayMailbox(error), "sms@zentrova.example");
   names = read(gateway::GatewayServers::kBoth);
   EXPECT_EQ(names.primary, "sms1.zentrova.example");
   EXPECT_EQ(names.primaryFrom, "the built-in default");
