@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "cli/config.h"
 #include "gateway/commandline/transport.h"
@@ -623,30 +624,24 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
   // The other forms in turn: /d without /v and /ve set the default value, /t
   // takes REG_SZ in any case, a new value needs no /f, "-" starts a switch too.
   const std::string byDefault = "    (Default)    REG_SZ    ";
-  const struct {
-    std::vector<std::string> args;
-    int exit;
-    std::string out;
-  } forms[] = {
-      {{"add", kSettings, "/d", "d1"}, 0, ""},
-      {{"query", kSettings, "/ve"}, 0, byDefault + "d1\n"},
-      {{"add", kSettings, "/ve", "/t", "reg_sz", "/d", "d2", "/f"}, 0, ""},
-      {{"query", kSettings, "/ve"}, 0, byDefault + "d2\n"},
-      {{"add", kSettings, "-v", "HTTP2", "-d", "b.example"}, 0, ""},
-      {{"query", kSettings, "/v", "http2"}, 0, "    HTTP2    REG_SZ    b.example\n"},
-      {{"add", kSettings, "/v", "X", "/ve"}, 64, ""},
-      {{"delete", kSettings, "/va", "/v", "X", "/f"}, 64, ""},
-      {{"query", kSettings, "/f"}, 64, ""},
-      {{"add", kSettings, "/s"}, 64, ""},
-      {{"delete", kSettings, "/va", "/f"}, 0, ""},
-      {{"query", kSettings, "/ve"}, 1, ""},
+  const std::tuple<std::vector<std::string>, int, std::string> forms[] = {
+      {{"reg", "add", kSettings, "/d", "d1"}, 0, ""},
+      {{"reg", "query", kSettings, "/ve"}, 0, byDefault + "d1\n"},
+      {{"reg", "add", kSettings, "/ve", "/t", "reg_sz", "/d", "d2", "/f"}, 0, ""},
+      {{"reg", "query", kSettings, "/ve"}, 0, byDefault + "d2\n"},
+      {{"reg", "add", kSettings, "-v", "HTTP2", "-d", "b.example"}, 0, ""},
+      {{"reg", "query", kSettings, "/v", "http2"}, 0, "    HTTP2    REG_SZ    b.example\n"},
+      {{"reg", "add", kSettings, "/v", "X", "/ve"}, 64, ""},
+      {{"reg", "delete", kSettings, "/va", "/v", "X", "/f"}, 64, ""},
+      {{"reg", "query", kSettings, "/f"}, 64, ""},
+      {{"reg", "add", kSettings, "/s"}, 64, ""},
+      {{"reg", "delete", kSettings, "/va", "/f"}, 0, ""},
+      {{"reg", "query", kSettings, "/ve"}, 1, ""},
   };
-  for (const auto& form : forms) {
-    std::vector<std::string> args = form.args;
-    args.insert(args.begin(), "reg");
+  for (const auto& [args, exit, out] : forms) {
     auto r = run(args);
-    EXPECT_EQ(r.exitCode, form.exit) << args[1] << " " << args[3];
-    EXPECT_NE(r.out.find(form.out), std::string::npos) << r.out;
+    EXPECT_EQ(r.exitCode, exit) << args[1] << " " << args[3];
+    EXPECT_NE(r.out.find(out), std::string::npos) << r.out;
   }
 
   // A registry that refuses the write says what failed and why.

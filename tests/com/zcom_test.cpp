@@ -305,7 +305,7 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
       {"N=-2147483648", 2},
       {"N=-2147483649", 64},
       {R"(Name("a\"b\\", "\\\"", "\n"))", 2},  // \" and \\ inside a text; any other \ stays
-      {R"(Name("a\"))", 64},                      // an escaped quote closes nothing
+      {R"(Name("a\"))", 64},                   // an escaped quote closes nothing
       {"Name(\t[-1: 1],\t2 )", 2},
       {"Password<env:ZV_NOT_SET", 64},
       {"Password<stdin", 64},  // standard input is empty

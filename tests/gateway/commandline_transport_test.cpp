@@ -79,12 +79,9 @@ TEST_F(CommandLineTransport, AConnectionNeverMadeIsTriedFourTimes) {
   setenv("ZENTROVA_HTTP_ATTEMPT_MS", "200", 1);
   UnansweredPort unanswered;
   ASSERT_TRUE(unanswered.Ready());
-  const std::string trace = registry_.File("trace");
-  {
-    platform::Trace on(trace, nullptr);
-    EXPECT_EQ(Send(unanswered.Address()), -2);
-  }
-  const std::string lines = ReadFile(trace);
+  platform::Trace on(registry_.File("trace"), nullptr);
+  EXPECT_EQ(Send(unanswered.Address()), -2);
+  const std::string lines = ReadFile(registry_.File("trace"));
   EXPECT_NE(lines.find(" n=4 "), std::string::npos) << lines;
   EXPECT_EQ(lines.find(" n=5 "), std::string::npos) << lines;
 }

@@ -160,20 +160,22 @@ TEST_F(Endpoints, ValuesTooLongForTheirBuffersAreErrorsNotDefaults) {
   }
 }
 
-// The numbers in README's table row that begins with `first`, cell by cell,
-// in milliseconds where they carry a unit ("10 s", "1 minute").
+// The numbers in each cell of README's table row that begins with `first`, in
+// milliseconds where they carry a unit ("10 s", "1 minute").
 std::vector<std::vector<long>> ReadmeRow(const std::string& first) {
   std::ifstream in(ZV_SOURCE_DIR "/README.md");
-  std::string readme((std::istreambuf_iterator<char>(in)), {});
-  const std::size_t at = readme.find("| " + first + " |");
-  if (at == std::string::npos) return {};
-  std::stringstream row(readme.substr(at + first.size() + 4, readme.find('\n', at) - at - first.size() - 4));
+  std::string line;
+  std::size_t at = std::string::npos;
+  while (at == std::string::npos && std::getline(in, line)) at = line.find("| " + first + " |");
+  std::stringstream row(at == std::string::npos ? "" : line.substr(at + first.size() + 4));
   static const std::regex number(R"((\d+)( s\b| minutes?\b)?)");
   std::vector<std::vector<long>> cells;
   for (std::string cell; std::getline(row, cell, '|');) {
-    std::vector<long>& values = cells.emplace_back();
-    for (std::sregex_iterator m(cell.begin(), cell.end(), number), end; m != end; ++m)
-      values.push_back(std::stol((*m)[1]) * (!(*m)[2].matched ? 1 : (*m)[2].str() == " s" ? 1000 : 60000));
+    cells.emplace_back();
+    for (std::sregex_iterator m(cell.begin(), cell.end(), number), end; m != end; ++m) {
+      const long unit = (*m)[2] == " s" ? 1000 : (*m)[2].length() ? 60000 : 1;
+      cells.back().push_back(std::stol((*m)[1]) * unit);
+    }
   }
   return cells;
 }
@@ -183,21 +185,24 @@ std::vector<std::vector<long>> ReadmeRow(const std::string& first) {
 TEST(ShippedLimits, AreTheOnesReadmeStates) {
   using namespace platform::limits;
   const auto attempt = [](const platform::HttpTimeouts& t) {
-    return std::vector<long>{t.connectMs + t.sendMs + t.receiveMs, t.connectMs, t.sendMs, t.receiveMs};
+    return std::vector<long>{t.connectMs + t.sendMs + t.receiveMs, t.connectMs, t.sendMs,
+                             t.receiveMs};
   };
   using Cells = std::vector<std::vector<long>>;
-  EXPECT_EQ(ReadmeRow("connect time-out"), (Cells{{kCommandLineHttp.connectMs}, {kAutomationHttp.connectMs}}));
+  const auto& [pagora, server] = std::pair{kCommandLineHttp, kAutomationHttp};
+  EXPECT_EQ(ReadmeRow("connect time-out"), (Cells{{pagora.connectMs}, {server.connectMs}}));
   EXPECT_EQ(ReadmeRow("one attempt in all (connect, send, reply)"),
-            (Cells{attempt(kCommandLineHttp), attempt(kAutomationHttp)}));
-  EXPECT_EQ(ReadmeRow("a reply that stalls"), (Cells{{kCommandLineHttp.receiveMs}, {kAutomationHttp.receiveMs}}));
-  EXPECT_EQ(kCommandLineHttp.connectRetries, 0u);  // "WinINet's default"
-  EXPECT_EQ(ReadmeRow("connect retries (Windows)"), (Cells{{}, {long(kAutomationHttp.connectRetries)}}));
-  for (auto [row, limit] : {std::pair{"connecting, per address of the server name", kSmtpConnect},
-                            {"the server's greeting (220)", kSmtpGreeting},
-                            {"the replies to HELO, MAIL, RCPT and QUIT", kSmtpCommand},
-                            {"the reply to DATA (354)", kSmtpDataStart},
-                            {"handing the header block and the body to the network", kSmtpDataBlock},
-                            {"the reply after the end of the data (250)", kSmtpDataEnd}})
+            (Cells{attempt(pagora), attempt(server)}));
+  EXPECT_EQ(ReadmeRow("a reply that stalls"), (Cells{{pagora.receiveMs}, {server.receiveMs}}));
+  EXPECT_EQ(pagora.connectRetries, 0u);  // "WinINet's default"
+  EXPECT_EQ(ReadmeRow("connect retries (Windows)"), (Cells{{}, {long(server.connectRetries)}}));
+  for (auto [row, limit] :
+       {std::pair{"connecting, per address of the server name", kSmtpConnect},
+        {"the server's greeting (220)", kSmtpGreeting},
+        {"the replies to HELO, MAIL, RCPT and QUIT", kSmtpCommand},
+        {"the reply to DATA (354)", kSmtpDataStart},
+        {"handing the header block and the body to the network", kSmtpDataBlock},
+        {"the reply after the end of the data (250)", kSmtpDataEnd}})
     EXPECT_EQ(ReadmeRow(row), Cells{{limit.count()}}) << row;
 }
 

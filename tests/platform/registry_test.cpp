@@ -334,7 +334,8 @@ TEST_F(RegistryTest, KeyNamesAndDepthAreBounded) {
     RegistryKey key;
     EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K"), fits ? kErrorSuccess : kErrorBadDatabase);
     WriteHive("REGEDIT4\n;" + std::string((64 << 20) - 11 + !fits, 'c') + "\n");
-    EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K"), fits ? kErrorFileNotFound : kErrorBadDatabase);
+    EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K"),
+              fits ? kErrorFileNotFound : kErrorBadDatabase);
     WriteHive("REGEDIT4\n");
     RegistryWriter w(RegistryRoot::kCurrentUser);
     w.SetString("K", name, "x");
