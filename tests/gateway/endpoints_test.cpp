@@ -62,7 +62,6 @@ TEST_F(Endpoints, ServerNamesFallBackToDefaultsAndFollowTheRegistry) {
   set.SetString(gateway::kSettingsKey, "DebugGateway", "m@example.com");
   ASSERT_EQ(set.Commit(), 0);
   read(gateway::GatewayServers::kBoth);
-  EXPECT_EQ(gateway::ReadGatewayMailbox(error), "m@example.com");
   for (const char* value : {"HTTP1", "HTTP2", "DebugGateway"})
     remove.DeleteValue(gateway::kSettingsKey, value);
   ASSERT_EQ(remove.Commit(), 0);
@@ -194,7 +193,6 @@ TEST(ShippedLimits, AreTheOnesReadmeStates) {
   EXPECT_EQ(ReadmeRow("one attempt in all (connect, send, reply)"),
             (Cells{attempt(pagora), attempt(server)}));
   EXPECT_EQ(ReadmeRow("a reply that stalls"), (Cells{{pagora.receiveMs}, {server.receiveMs}}));
-  EXPECT_EQ(pagora.connectRetries, 0u);  // "WinINet's default"
   EXPECT_EQ(ReadmeRow("connect retries (Windows)"), (Cells{{}, {long(server.connectRetries)}}));
   for (auto [row, limit] :
        {std::pair{"connecting, per address of the server name", kSmtpConnect},
