@@ -1,4 +1,6 @@
 # zv_add_test(NAME SOURCES src... LIBS lib... [TIMEOUT seconds] [LABELS label...])
+# Cases named Slow* run the shipped time limits unshortened: they get the
+# label slow (ctest -LE slow leaves them out) and a limit of their own.
 # One GoogleTest program per call; every test case gets a time limit so that
 # the suite always ends by itself.
 function(zv_add_test name)
@@ -19,7 +21,10 @@ function(zv_add_test name)
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "windows;${T_LABELS}")
     return()
   endif()
-  gtest_discover_tests(${name}
+  gtest_discover_tests(${name} TEST_FILTER "-*.Slow*"
     DISCOVERY_TIMEOUT 30
     PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+  gtest_discover_tests(${name} TEST_FILTER "*.Slow*"
+    DISCOVERY_TIMEOUT 30
+    PROPERTIES TIMEOUT 120 LABELS "slow;${T_LABELS}")
 endfunction()

@@ -10,11 +10,6 @@ constexpr const char* kDefaultMailbox = "sms@zentrova.example";
 constexpr unsigned long kServerReadLimit = 254;
 constexpr unsigned long kMailboxReadLimit = 63;
 
-// What the last read found: a key without a value keeps the name read before
-// (the default at the first read). Reads come one at a time: the console
-// program has one thread and the automation server serializes its sends.
-GatewayServerNames g_lastRead;
-
 // The settings key under each root, in the order their values count.
 constexpr platform::RegistryRoot kRoots[] = {platform::RegistryRoot::kCurrentUser,
                                              platform::RegistryRoot::kLocalMachine};
@@ -40,9 +35,8 @@ bool OpenSettings(SettingsKeys& keys, std::string& error) {
 // Reads name, at most readLimit bytes with the terminator: the first value
 // that is not empty, the current user's before the local machine's, or an
 // empty one when that is all there is. found is false when neither key holds
-// the value (the caller keeps what it had). An over-long value returns false
-// with error naming it: cutting it would send elsewhere than the
-// administrator meant.
+// the value. An over-long value returns false with error naming it: cutting
+// it would send elsewhere than the administrator meant.
 bool ReadSetting(const SettingsKeys& keys, const char* name, unsigned long readLimit,
                  std::string& value, std::string& from, bool& found, std::string& error) {
   found = false;
@@ -91,10 +85,11 @@ std::optional<GatewayServerNames> ReadGatewayServers(GatewayServers which, std::
   // One opening of each key (one read of each hive) for both names.
   SettingsKeys keys;
   bool ok = OpenSettings(keys, error);
-  GatewayServerNames& names = g_lastRead;
-  if (!ok || !keys.Any()) {
-    names = GatewayServerNames{};
-  } else {
+  // Nothing is kept from an earlier read: a value deleted since then gives
+  // the default, so a long-running server never sends to a name the
+  // registry no longer holds.
+  GatewayServerNames names;
+  if (ok && keys.Any()) {
     std::string value, from, unused;
     bool found = false;
     ok = ReadSetting(keys, "HTTP1", kServerReadLimit, value, from, found, error);

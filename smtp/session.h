@@ -8,22 +8,21 @@
 #include <string_view>
 
 #include "platform/socket.h"
+#include "platform/time_limits.h"
 #include "smtp/mail.h"
 
 namespace zentrova::smtp {
 
 using platform::Milliseconds;
 
-// How long each step may wait. The defaults follow the client time-outs that
-// RFC 5321 (4.5.3.2) recommends; connecting has none there, and a minute per
-// address is ample for any mail server that is up.
+// How long each step may wait; the defaults are the shipped limits.
 struct SmtpLimits {
-  Milliseconds connect{60'000};     // per address of the server's name
-  Milliseconds greeting{300'000};   // the 220 after connecting
-  Milliseconds command{300'000};    // replies to HELO, MAIL, RCPT and QUIT
-  Milliseconds dataStart{120'000};  // the 354 after DATA
-  Milliseconds dataBlock{180'000};  // room to send the header block and the body
-  Milliseconds dataEnd{600'000};    // the 250 after the end of data
+  Milliseconds connect = platform::limits::kSmtpConnect;
+  Milliseconds greeting = platform::limits::kSmtpGreeting;
+  Milliseconds command = platform::limits::kSmtpCommand;
+  Milliseconds dataStart = platform::limits::kSmtpDataStart;
+  Milliseconds dataBlock = platform::limits::kSmtpDataBlock;
+  Milliseconds dataEnd = platform::limits::kSmtpDataEnd;
 };
 
 // A row of the expected replies: the code that counts, and the text of a refusal.

@@ -7,17 +7,12 @@
 
 #include "gateway/http_exchange.h"
 #include "platform/ascii.h"
+#include "platform/time_limits.h"
 #include "platform/trace.h"
 
 namespace zentrova::gateway {
 
 namespace {
-
-// Connect 2 s, send 4 s, then 25 s without a byte of the reply; the whole
-// attempt is bounded by their sum. WinINet makes two connection attempts
-// (the POSIX client has no such setting and tries every address once).
-constexpr platform::HttpTimeouts kAutomationTimeouts = {
-    .connectMs = 2000, .sendMs = 4000, .receiveMs = 25000, .attemptMs = 0, .connectRetries = 2};
 
 constexpr const char* kSessionFailureText = "There was an error connecting to the sever.";
 
@@ -73,7 +68,7 @@ int SendToServer(const std::string& server, int type, const std::string& documen
                         " result=" + std::to_string(kRetryableFailure));
     return kRetryableFailure;
   }
-  session.SetTimeouts(WithAttemptLimitOverride(kAutomationTimeouts));
+  session.SetTimeouts(WithAttemptLimitOverride(platform::limits::kAutomationHttp));
 
   return RunAttempts(kAutomationVariant, session, server, proxy, type, document, resultText, on407,
                      mayHaveBeenDelivered);

@@ -3,6 +3,7 @@
 #include "gateway/commandline/transport.h"
 
 #include "gateway/http_exchange.h"
+#include "platform/time_limits.h"
 #include "platform/trace.h"
 #include "platform/wipe.h"
 
@@ -11,12 +12,6 @@ namespace zentrova::gateway {
 namespace {
 
 ProxySettings g_proxySettings;
-
-// Each attempt is bounded in time: 10 s to connect, the request out within
-// 4 s more, then 25 s without a byte of the reply (as long as the automation
-// server waits), 39 s in all.
-constexpr platform::HttpTimeouts kCommandLineTimeouts = {
-    .connectMs = 10000, .sendMs = 4000, .receiveMs = 25000, .attemptMs = 0};
 
 }  // namespace
 
@@ -50,7 +45,7 @@ int SendHttpRequest(const std::string& server, int type, const std::string& docu
                         " result=" + std::to_string(kNoInternetSession));
     return kNoInternetSession;
   }
-  session.SetTimeouts(WithAttemptLimitOverride(kCommandLineTimeouts));
+  session.SetTimeouts(WithAttemptLimitOverride(platform::limits::kCommandLineHttp));
 
   // The proxy's credentials are answered to a 407, empty ones included.
   ProxyAuthAnswer on407{true, proxy.proxy.userName, proxy.proxy.password, false};

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "cli/config.h"
 #include "gateway/commandline/transport.h"
@@ -620,6 +621,28 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
                                        {"nothing"}})
     EXPECT_EQ(run(bad).exitCode, 64) << bad.back();
   EXPECT_EQ(run({"reg", "--help"}).exitCode, 0);
+  // The other forms in turn: /d without /v and /ve set the default value, /t
+  // takes REG_SZ in any case, a new value needs no /f, "-" starts a switch too.
+  const std::string byDefault = "    (Default)    REG_SZ    ";
+  const std::tuple<std::vector<std::string>, int, std::string> forms[] = {
+      {{"reg", "add", kSettings, "/d", "d1"}, 0, ""},
+      {{"reg", "query", kSettings, "/ve"}, 0, byDefault + "d1\n"},
+      {{"reg", "add", kSettings, "/ve", "/t", "reg_sz", "/d", "d2", "/f"}, 0, ""},
+      {{"reg", "query", kSettings, "/ve"}, 0, byDefault + "d2\n"},
+      {{"reg", "add", kSettings, "-v", "HTTP2", "-d", "b.example"}, 0, ""},
+      {{"reg", "query", kSettings, "/v", "http2"}, 0, "    HTTP2    REG_SZ    b.example\n"},
+      {{"reg", "add", kSettings, "/v", "X", "/ve"}, 64, ""},
+      {{"reg", "delete", kSettings, "/va", "/v", "X", "/f"}, 64, ""},
+      {{"reg", "query", kSettings, "/f"}, 64, ""},
+      {{"reg", "add", kSettings, "/s"}, 64, ""},
+      {{"reg", "delete", kSettings, "/va", "/f"}, 0, ""},
+      {{"reg", "query", kSettings, "/ve"}, 1, ""},
+  };
+  for (const auto& [args, exit, out] : forms) {
+    auto r = run(args);
+    EXPECT_EQ(r.exitCode, exit) << args[1] << " " << args[3];
+    EXPECT_NE(r.out.find(out), std::string::npos) << r.out;
+  }
 
   // A registry that refuses the write says what failed and why.
   ASSERT_EQ(chmod((dir_ / "registry").c_str(), 0777), 0);

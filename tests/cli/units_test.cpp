@@ -17,6 +17,7 @@ TEST(EscapeMessageText, EveryClassOfByte) {
     std::string in, out;
   } cases[] = {
       {"AZaz09*-_", "AZaz09*-_"},
+      {"@[`{/:)+.,^", "%40%5B%60%7B%2F%3A%29%2B%2E%2C%5E"},  // each kept range's neighbours
       {"a\nb\rc\r\n", "a%0Abc%0A"},
       {"100% & ~=?", "100%25+%26+%7E%3D%3F"},
       {std::string("\x80\xFF\x01\0", 4), "%80%FF%01%00"},

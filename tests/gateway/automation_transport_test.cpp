@@ -142,6 +142,27 @@ TEST_F(AutomationTransport, AStalledReplyEndsAfterTheStallWait) {
   EXPECT_NE(text_.find("no byte of its reply for 600 ms"), std::string::npos) << text_;
 }
 
+// As shipped (label slow): a reply that never comes ends after 25 s; one that
+// trickles its body ends when the attempt's 31 s run out.
+TEST_F(AutomationTransport, SlowShippedStallWait) {
+  unsetenv("ZENTROVA_HTTP_ATTEMPT_MS");
+  RawListener gateway({Stall()});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Send(gateway.Address()), 2100);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 25s);
+  EXPECT_NE(text_.find("no byte of its reply for 25000 ms"), std::string::npos) << text_;
+}
+TEST_F(AutomationTransport, SlowShippedAttemptLimit) {
+  unsetenv("ZENTROVA_HTTP_ATTEMPT_MS");
+  RawListener gateway({Repeat("HTTP/1.1 200 OK\r\nContent-Length: 99999\r\n\r\n", 1s)});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Send(gateway.Address()), 2100);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, 31s);
+  EXPECT_LT(elapsed, 33s);
+  EXPECT_NE(text_.find("timed out after 3"), std::string::npos) << text_;
+}
+
 TEST_F(AutomationTransport, ProxyDetailsDropOnlyAnHttpSchemePrefix) {
   for (const char* address :
        {"HTTP://proxy.example", "http://proxy.example", "hTtP://proxy.example"})

@@ -5,6 +5,7 @@
 
 #include "fixture.h"
 #include "gateway/commandline/transport.h"
+#include "platform/trace.h"
 
 namespace zentrova::testing {
 namespace {
@@ -70,6 +71,19 @@ TEST_F(CommandLineTransport, AStalledReplyEndsAfterTheStallWait) {
     EXPECT_GE(elapsed, 600ms);
     EXPECT_LT(elapsed, 2500ms);  // the library looks in at least once a second
   }
+}
+
+// A connection that is never made is retried: two attempts, and one more for
+// each time-out, four in all.
+TEST_F(CommandLineTransport, AConnectionNeverMadeIsTriedFourTimes) {
+  setenv("ZENTROVA_HTTP_ATTEMPT_MS", "200", 1);
+  UnansweredPort unanswered;
+  ASSERT_TRUE(unanswered.Ready());
+  platform::Trace on(registry_.File("trace"), nullptr);
+  EXPECT_EQ(Send(unanswered.Address()), -2);
+  const std::string lines = ReadFile(registry_.File("trace"));
+  EXPECT_NE(lines.find(" n=4 "), std::string::npos) << lines;
+  EXPECT_EQ(lines.find(" n=5 "), std::string::npos) << lines;
 }
 
 TEST_F(CommandLineTransport, ServerNamesAreTakenLiterally) {

@@ -1,6 +1,10 @@
 #include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
 
 #include "fixture.h"
+#include "platform/time_limits.h"
 
 namespace zentrova::testing {
 namespace {
@@ -49,9 +53,23 @@ TEST_F(Endpoints, ServerNamesFallBackToDefaultsAndFollowTheRegistry) {
   EXPECT_EQ(names.primary, "127.0.0.1:8080");
   EXPECT_EQ(names.secondary, "sms2.zentrova.example");
 
-  // An empty value counts as missing.
+  // An empty value counts as missing, and so does one deleted since the last
+  // send: the process sends nowhere the registry no longer names.
   SetServers("");
   EXPECT_EQ(read(gateway::GatewayServers::kPrimary).primary, "sms1.zentrova.example");
+  SetServers("127.0.0.1:8080", "127.0.0.1:8081");
+  platform::RegistryWriter set(RegistryRoot::kCurrentUser), remove(RegistryRoot::kCurrentUser);
+  set.SetString(gateway::kSettingsKey, "DebugGateway", "m@example.com");
+  ASSERT_EQ(set.Commit(), 0);
+  read(gateway::GatewayServers::kBoth);
+  for (const char* value : {"HTTP1", "HTTP2", "DebugGateway"})
+    remove.DeleteValue(gateway::kSettingsKey, value);
+  ASSERT_EQ(remove.Commit(), 0);
+  EXPECT_EQ(gateway::ReadGatewayMailbox(error), "sms@zentrova.example");
+  names = read(gateway::GatewayServers::kBoth);
+  EXPECT_EQ(names.primary, "sms1.zentrova.example");
+  EXPECT_EQ(names.primaryFrom, "the built-in default");
+  EXPECT_EQ(names.secondary, "sms2.zentrova.example");
   EXPECT_EQ(error, "");
 }
 
@@ -139,6 +157,51 @@ TEST_F(Endpoints, ValuesTooLongForTheirBuffersAreErrorsNotDefaults) {
       EXPECT_EQ(servers->primary, c.length == 253 ? std::string(253, 'h') : "h1");
     }
   }
+}
+
+// The numbers in each cell of README's table row that begins with `first`, in
+// milliseconds where they carry a unit ("10 s", "1 minute").
+std::vector<std::vector<long>> ReadmeRow(const std::string& first) {
+  std::ifstream in(ZV_SOURCE_DIR "/README.md");
+  std::string line;
+  std::size_t at = std::string::npos;
+  while (at == std::string::npos && std::getline(in, line)) at = line.find("| " + first + " |");
+  std::stringstream row(at == std::string::npos ? "" : line.substr(at + first.size() + 4));
+  static const std::regex number(R"((\d+)( s\b| minutes?\b)?)");
+  std::vector<std::vector<long>> cells;
+  for (std::string cell; std::getline(row, cell, '|');) {
+    cells.emplace_back();
+    for (std::sregex_iterator m(cell.begin(), cell.end(), number), end; m != end; ++m) {
+      const long unit = (*m)[2] == " s" ? 1000 : (*m)[2].length() ? 60000 : 1;
+      cells.back().push_back(std::stol((*m)[1]) * unit);
+    }
+  }
+  return cells;
+}
+
+// The tests shorten every wait, so only this keeps the shipped values to
+// what README promises.
+TEST(ShippedLimits, AreTheOnesReadmeStates) {
+  using namespace platform::limits;
+  const auto attempt = [](const platform::HttpTimeouts& t) {
+    return std::vector<long>{t.connectMs + t.sendMs + t.receiveMs, t.connectMs, t.sendMs,
+                             t.receiveMs};
+  };
+  using Cells = std::vector<std::vector<long>>;
+  const auto& [pagora, server] = std::pair{kCommandLineHttp, kAutomationHttp};
+  EXPECT_EQ(ReadmeRow("connect time-out"), (Cells{{pagora.connectMs}, {server.connectMs}}));
+  EXPECT_EQ(ReadmeRow("one attempt in all (connect, send, reply)"),
+            (Cells{attempt(pagora), attempt(server)}));
+  EXPECT_EQ(ReadmeRow("a reply that stalls"), (Cells{{pagora.receiveMs}, {server.receiveMs}}));
+  EXPECT_EQ(ReadmeRow("connect retries (Windows)"), (Cells{{}, {long(server.connectRetries)}}));
+  for (auto [row, limit] :
+       {std::pair{"connecting, per address of the server name", kSmtpConnect},
+        {"the server's greeting (220)", kSmtpGreeting},
+        {"the replies to HELO, MAIL, RCPT and QUIT", kSmtpCommand},
+        {"the reply to DATA (354)", kSmtpDataStart},
+        {"handing the header block and the body to the network", kSmtpDataBlock},
+        {"the reply after the end of the data (250)", kSmtpDataEnd}})
+    EXPECT_EQ(ReadmeRow(row), Cells{{limit.count()}}) << row;
 }
 
 }  // namespace

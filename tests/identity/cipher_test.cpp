@@ -189,6 +189,8 @@ TEST(LineEncoding, DecodeRefusesDamagedText) {
       "#    \r\n#    =",                     // short line before another line
       "a    =",                              // length character out of range
       " =",                                  // a line of no bytes
+      "(" + std::string(11, ' ') + "a=",     // one past the backquote, the alphabet's last
+      "N" + std::string(64, ' ') + "=",      // 46 bytes: one past a line's most
   };
   for (std::size_t i = 0; i < std::size(damaged); ++i) {
     SCOPED_TRACE(i);

@@ -93,9 +93,17 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
   std::string damaged = body;
   damaged[5] = damaged[5] == 'A' ? 'B' : 'A';  // the first block no longer reads "\r\n[SENDER]"
   Post(sandbox, damaged);
+  // The console program's dialect: "+" and %XX, hex digits in either case,
+  // also at the very end; any other "%" stays as it came.
+  const std::pair<std::string, std::string> messages[] = {
+      {"%09%AF%af+%41", "\t\u00af\u00af A"}, {"%/0%:0%@0%`0%G0%g0%4", "%/0%:0%@0%`0%G0%g0%4"}};
+  for (const auto& [escaped, text] : messages)
+    Post(sandbox, "[SENDER]\nProduct=APIEXE\n\n[1]\nMessage=" + escaped + "\n");
 
   const std::vector<nlohmann::json> entries = sandbox.Requests();
-  ASSERT_EQ(entries.size(), 2u);
+  ASSERT_EQ(entries.size(), 4u);
+  for (std::size_t i = 0; i < 2; ++i)
+    EXPECT_EQ(entries[2 + i]["fields"]["1"]["Message"], messages[i].second) << messages[i].first;
 
   const nlohmann::json& e = entries[0];
   EXPECT_EQ(e["dialect"], "APICOM");

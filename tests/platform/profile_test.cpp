@@ -22,6 +22,10 @@ TEST(Profile, TextFollowsTheWindowsReadingRules) {
       "Quoted=\"  padded  \"\r\n"
       "Empty=\r\n"
       "EmptyQuoted=\"\"\r\n"
+      "Single='  x  '\r\n"
+      "Mixed=\"a'\r\n"
+      "Lone=\"\r\n"
+      "\v\fBlanks\t=\f x \v\r\n"
       "Dup=first\r\n"
       "Dup=second\r\n"
       "Nul=12\0 34567\n"
@@ -42,6 +46,10 @@ TEST(Profile, TextFollowsTheWindowsReadingRules) {
       {"CONFIG", "Quoted", Lookup::kFound, "  padded  "},
       {"CONFIG", "Empty", Lookup::kFound, ""},  // present but empty
       {"CONFIG", "EmptyQuoted", Lookup::kFound, ""},
+      {"CONFIG", "Single", Lookup::kFound, "  x  "},
+      {"CONFIG", "Mixed", Lookup::kFound, "\"a'"},  // quotes that do not match stay
+      {"CONFIG", "Lone", Lookup::kFound, "\""},
+      {"CONFIG", "Blanks", Lookup::kFound, "x"},  // every blank trimmed
       {"CONFIG", "Dup", Lookup::kFound, "first"},
       {"CONFIG", "Nul", Lookup::kHoldsNul, ""},  // never "12"
       {"CONFIG", "Cr", Lookup::kFound, "a"},     // a lone CR ends the line too

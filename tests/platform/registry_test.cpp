@@ -61,6 +61,10 @@ TEST_F(RegistryTest, StringsRoundTripAndTheFileReadsAsRegedit4) {
   w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "Path", "C:\\Temp \"quoted\"");
   w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "", "default");
   w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "Lines", "one\r\ntwo");
+  std::string every;  // every byte but the line ends, the escape's own last
+  for (int c = 1; c < 256; ++c)
+    if (c != '\r' && c != '\n') every += static_cast<char>(c);
+  w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", every + "\\", every + "\\");
   ASSERT_EQ(w.Commit(), kErrorSuccess);
 
   const char* key = "software\\ZENTROVA\\sms\\3.0\\settings";  // any case
@@ -68,6 +72,8 @@ TEST_F(RegistryTest, StringsRoundTripAndTheFileReadsAsRegedit4) {
   EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, "Path"), "C:\\Temp \"quoted\"");
   EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, ""), "default");
   EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, "Lines"), "one\r\ntwo");
+  every += "\\";
+  EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, every.c_str()), every);
 
   std::string text = HiveText();
   EXPECT_EQ(text.rfind("REGEDIT4\n", 0), 0u) << text;
@@ -320,6 +326,20 @@ TEST_F(RegistryTest, KeyNamesAndDepthAreBounded) {
     RegistryWriter create(RegistryRoot::kCurrentUser);
     create.CreateKey(c.path);
     EXPECT_EQ(create.Commit(), c.want == kErrorSuccess ? kErrorSuccess : kErrorInvalidParameter);
+  }
+  // Value names of 16,383 characters at most, read or written; hives of 64 MiB.
+  for (const bool fits : {true, false}) {
+    const std::string name(fits ? 16383 : 16384, 'v');
+    WriteHive("REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\"" + name + "\"=\"x\"\n");
+    RegistryKey key;
+    EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K"), fits ? kErrorSuccess : kErrorBadDatabase);
+    WriteHive("REGEDIT4\n;" + std::string((64 << 20) - 11 + !fits, 'c') + "\n");
+    EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K"),
+              fits ? kErrorFileNotFound : kErrorBadDatabase);
+    WriteHive("REGEDIT4\n");
+    RegistryWriter w(RegistryRoot::kCurrentUser);
+    w.SetString("K", name, "x");
+    EXPECT_EQ(w.Commit(), fits ? kErrorSuccess : kErrorInvalidParameter) << name.size();
   }
 }
 

@@ -280,17 +280,6 @@ TEST(SmtpDialogue, ConnectionFailures) {
   EXPECT_EQ(hanging.LastError(), "Unable to connect to server: no answer within 300 ms");
 }
 
-// The waits as shipped are the client time-outs RFC 5321 (4.5.3.2) recommends.
-TEST(SmtpDialogue, ShippedLimitsAreTheClientTimeOutsOfRfc5321) {
-  using std::chrono::minutes;
-  const SmtpLimits shipped;
-  EXPECT_EQ(shipped.greeting, minutes(5));
-  EXPECT_EQ(shipped.command, minutes(5));
-  EXPECT_EQ(shipped.dataStart, minutes(2));
-  EXPECT_EQ(shipped.dataBlock, minutes(3));
-  EXPECT_EQ(shipped.dataEnd, minutes(10));
-}
-
 // HELO carries the host name when it is fully qualified, else the resolver's
 // canonical name for it, else the literal of the connection's own address.
 TEST(SmtpDialogue, HeloCarriesAFullyQualifiedNameOrAnAddressLiteral) {
