@@ -140,6 +140,8 @@ TEST_F(ServerTest, SettingsAreSharedByObjectsAndGoWithTheLibrary) {
   EXPECT_EQ(Text(&ISMSInterface::get_AccountID, second), u"CI123456");
   ASSERT_EQ(second->put_Email(email.get()), S_OK);
   EXPECT_EQ(Text(&ISMSInterface::get_Email, first), u"x@y.example");
+  EXPECT_EQ(first->put_CountryCode(1000), S_FALSE);  // its refusal, too, is seen by both
+  EXPECT_EQ(Text(&ISMSInterface::get_ResponseText, second), u"Error: Invalid country code");
   first->Release();
   EXPECT_EQ(Text(&ISMSInterface::get_Email, second),
             u"x@y.example");  // releasing an object resets nothing

@@ -136,12 +136,17 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
       {"ProxyPort", "70000", "-1", "Error: Invalid proxy port"},
       {"ProxyPort", "0", "-1", "Error: Invalid proxy port"},
       {"DeliveryMethod", "0", "3", kBadDelivery},
+      {"DeliveryMethod", "2", "-1", kBadDelivery},
       {"CountryCode", "999", "1000", "Error: Invalid country code"},
+      {"CountryCode", "0", "-1", "Error: Invalid country code"},
       {"AccountID", "CI1234567890", "CI12345", "Error: Invalid Account ID"},
       {"SMTPServer", std::string(63, 'p'), std::string(64, 'q'),
        "Error: The SMTPServer text is too long: at most 63 characters are allowed."},
       {"ProxyUserName", "café", "Ωmega",
        "Error: The ProxyUserName text holds characters that the system code page (1252) cannot "
+       "represent."},
+      {"SMTPPassword", "smtp-pw", "Ωmega",
+       "Error: The SMTPPassword text holds characters that the system code page (1252) cannot "
        "represent."},
   };
   std::vector<std::string> steps;

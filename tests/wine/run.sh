@@ -167,11 +167,9 @@ registry() { script "$1" registry.vbs "$2" "win$1" "${dlls[$1]}"; }
 # The scripts the run's own script host runs while its DLL is registered, each
 # with its arguments.
 scripts=(
-  "properties.js"
   "recipients.vbs $gateway"
   "texts.js $gateway"
   "delivery.vbs $gateway $refusing $dead $mailbox $badmailbox"
-  "shared.vbs"
 )
 regsvr "$bits"
 registry "$bits" present
