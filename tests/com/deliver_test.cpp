@@ -223,34 +223,6 @@ TEST_F(DeliverTest, FailoverAndTheGatewaysAnswers) {
   EXPECT_GE(RequestsTo(gateway, 4).size(), 2u);
 }
 
-// The real mail server prints one JSON line per mail it stores, numbered.
-class MailServer {
- public:
-  MailServer() {
-    std::string error;
-    if (!process_.Start({"/usr/bin/python3", ZV_SOURCE_DIR "/tests/smtp/mailbox_server.py"}, error))
-      return;
-    if (!process_.WaitFor("\n", std::chrono::seconds(20))) return;
-    const std::string ready = process_.Output();
-    if (ready.starts_with("ready ")) address_ = Loopback(std::stoi(ready.substr(6)));
-  }
-  const std::string& Address() const { return address_; }
-
-  // The mail stored as number `seq`, or null when none came within the bound.
-  json Mail(int seq) {
-    const std::string marker = "\"seq\": " + std::to_string(seq) + "}";
-    if (!process_.WaitFor(marker, std::chrono::seconds(20))) return nullptr;
-    const std::string output = process_.Output();
-    const std::size_t end = output.find(marker) + marker.size();
-    const std::size_t begin = output.rfind('\n', end - 1) + 1;
-    return json::parse(output.substr(begin, end - begin));
-  }
-
- private:
-  zentrova::testing::ChildProcess process_;
-  std::string address_;
-};
-
 // The request text a mail carries: after the header block, without the empty
 // line that ends every mail.
 std::string MailBody(const json& mail) {
@@ -261,7 +233,7 @@ std::string MailBody(const json& mail) {
 }
 
 TEST_F(DeliverTest, DeliveryByMailAndAsTheFallback) {
-  MailServer mailbox;
+  zentrova::testing::MailboxServer mailbox;
   ASSERT_FALSE(mailbox.Address().empty()) << "aiosmtpd did not start";
   Sandbox gateway({"--http", "127.0.0.1:0", "--reply", "0099 Try later"});
   ASSERT_TRUE(gateway.Ready());
@@ -319,7 +291,7 @@ TEST_F(DeliverTest, DeliveryByMailAndAsTheFallback) {
 // environment variable wins over the setting, and a trace that cannot be
 // written changes nothing.
 TEST_F(DeliverTest, TheTraceFollowsEveryStepAndHoldsNoSecret) {
-  MailServer mailbox;
+  zentrova::testing::MailboxServer mailbox;
   ASSERT_FALSE(mailbox.Address().empty()) << "aiosmtpd did not start";
   DeadPort proxy;
   zentrova::testing::TempDir dir;
@@ -390,7 +362,7 @@ TEST_F(DeliverTest, TheTraceFollowsEveryStepAndHoldsNoSecret) {
 TEST_F(DeliverTest, BehindSquid) {
   zentrova::testing::Squid squid("zentrova", "proxy-secret");
   ASSERT_TRUE(squid.Ready()) << squid.Problem();
-  MailServer mailbox;
+  zentrova::testing::MailboxServer mailbox;
   ASSERT_FALSE(mailbox.Address().empty()) << "aiosmtpd did not start";
   Sandbox gateway({"--http", "127.0.0.1:0"});
   ASSERT_TRUE(gateway.Ready());

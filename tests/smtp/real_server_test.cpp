@@ -6,7 +6,7 @@
 
 #include "mask_date.h"
 #include "smtp/gateway_mail.h"
-#include "tests/support/peers.h"
+#include "tests/support/real_peers.h"
 
 namespace zentrova::smtp {
 namespace {
@@ -15,37 +15,24 @@ using test::MaskDate;
 
 class RealMailbox : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string error;
-    ASSERT_TRUE(
-        server_.Start({"/usr/bin/python3", ZV_SOURCE_DIR "/tests/smtp/mailbox_server.py"}, error))
-        << error;
-    ASSERT_TRUE(server_.WaitFor("\n", std::chrono::seconds(20))) << server_.Output();
-    std::string ready = server_.Output();
-    ASSERT_TRUE(ready.starts_with("ready ")) << ready;
-    address_ = "127.0.0.1:" + ready.substr(6, ready.find('\n') - 6);
-  }
+  void SetUp() override { ASSERT_FALSE(server_.Address().empty()) << "aiosmtpd did not start"; }
 
   // Sends one gateway mail and returns the data the mailbox stored of it.
   std::string Send(const std::string& body) {
     std::string lastError;
-    int result = SendGatewayMail(address_.c_str(), "sender@example.com", "sms@gateway.example",
-                                 "RUV: sms message", body.c_str(), SmtpLimits{}, &lastError);
+    int result =
+        SendGatewayMail(server_.Address().c_str(), "sender@example.com", "sms@gateway.example",
+                        "RUV: sms message", body.c_str(), SmtpLimits{}, &lastError);
     EXPECT_EQ(result, 0) << lastError;
     EXPECT_EQ(lastError, "OK");
-    std::string marker = "\"seq\": " + std::to_string(++sent_) + "}";
-    if (!server_.WaitFor(marker, std::chrono::seconds(20))) return "(not stored)";
-    std::string output = server_.Output();
-    std::size_t end = output.find(marker) + marker.size();
-    std::size_t begin = output.rfind('\n', end - 1) + 1;
-    nlohmann::json mail = nlohmann::json::parse(output.substr(begin, end - begin));
+    const nlohmann::json mail = server_.Mail(++sent_);
+    if (mail.is_null()) return "(not stored)";
     EXPECT_EQ(mail["from"], "sender@example.com");
     EXPECT_EQ(mail["to"], nlohmann::json::array({"sms@gateway.example"}));
     return MaskDate(mail["data"]);  // the bodies here are ASCII: the same text
   }
 
-  testing::ChildProcess server_;
-  std::string address_;
+  testing::MailboxServer server_;
   int sent_ = 0;
 };
 
