@@ -201,15 +201,6 @@ TEST_F(AutomationTransport, SystemSettingsComeFromTheEnvironmentAndDirectIgnores
   EXPECT_EQ(sandbox.Requests().size(), 2u);
 }
 
-TEST_F(AutomationTransport, GatewayMailboxDefaultsAndFollowsTheRegistry) {
-  std::string error;
-  EXPECT_EQ(gateway::ReadGatewayMailbox(error), "sms@zentrova.example");
-  platform::RegistryWriter writer(platform::RegistryRoot::kCurrentUser);
-  writer.SetString(gateway::kSettingsKey, "DebugGateway", "test@example.org");
-  ASSERT_EQ(writer.Commit(), 0);
-  EXPECT_EQ(gateway::ReadGatewayMailbox(error), "test@example.org");
-}
-
 TEST_F(AutomationTransport, AServerNameTooLongSendsNothingAndSaysWhy) {
   RawListener listener;
   SetServers(listener.Address(), std::string(254, 'h'));
