@@ -5,7 +5,7 @@
 # the line that says where a failed send went, no error dialog from the
 # console program, and the shipped register.cmd, send.vbs and send.js.
 #
-# Uses run.sh's work, dll, bits, sandbox, host, fail and cleanup: every
+# Uses run.sh's work, dll, bits, sandbox, host, fail and start_sandbox: every
 # Windows program (cmd, reg, cscript) is the system's own of the run's
 # bitness, started through that bitness's loader, so each bitness reads and
 # writes its own view of HKLM.
@@ -22,21 +22,8 @@ grep -q 'level="asInvoker"' "$work/kit/Pagora.exe" || fail "Pagora.exe carries n
 
 # A sandbox of its own, so that run.sh's log keeps its exact contents: a
 # gateway that accepts, and one whose reply code (3000) needs more than 8 bits.
-mkfifo "$work/deploy.fifo"
-"$sandbox" --http 127.0.0.1:0 --http 127.0.0.1:0 --reply "3000 Daily limit reached" \
-  --log "$work/deploy.jsonl" >"$work/deploy.fifo" 2>&1 &
-deploy_pid=$!
-trap 'kill "$deploy_pid" 2>/dev/null; cleanup' EXIT
-exec {deploy_fd}<"$work/deploy.fifo"
-deploy_listeners=()
-while IFS= read -r -t 10 line <&"$deploy_fd"; do
-  case $line in
-    "sms-sandbox: listening "*) deploy_listeners+=("${line##* }") ;;
-    "sms-sandbox: ready") break ;;
-  esac
-done
-((${#deploy_listeners[@]} == 2)) || { echo "deploy: sms-sandbox did not get ready" >&2; exit 1; }
-accepting=${deploy_listeners[0]} code3000=${deploy_listeners[1]} unreachable=127.0.0.1:1
+start_sandbox deploy --http 127.0.0.1:0 --http 127.0.0.1:0 --reply "3000 Daily limit reached"
+accepting=${listeners[0]} code3000=${listeners[1]} unreachable=127.0.0.1:1
 
 # Pagora.exe's exit statuses through a batch file, each %ERRORLEVEL% echoed on
 # a line of its own (cmd expands it only when it reaches that line). Rows:
@@ -121,8 +108,4 @@ for number in 0412345300 0412345303 0412345304 0412345310 0412345311; do
   [[ $(grep -c "$number" "$work/deploy.jsonl") == 1 ]] || fail "$number did not arrive once"
 done
 grep -q 0412345305 "$work/deploy.jsonl" && fail "0412345305 went to HKLM's HTTP1 over HKCU's"
-kill "$deploy_pid" 2>/dev/null
-wait "$deploy_pid" 2>/dev/null || true
-exec {deploy_fd}<&-
-trap cleanup EXIT
 echo "deployment cases ($bits-bit): $((SECONDS - deploy_started)) s"
