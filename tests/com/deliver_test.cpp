@@ -384,6 +384,7 @@ TEST_F(DeliverTest, BehindSquid) {
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_NE(requests[0]["headers"].dump().find("proxy.zentrova.test (squid"), std::string::npos)
       << requests[0].dump();
+  EXPECT_FALSE(requests[0]["fields"].contains("error")) << requests[0].dump();
 
   Servers(Loopback(dead.port()), Loopback(dead.port()));
   steps = proxy("proxy-secret");
