@@ -291,18 +291,12 @@ TEST_F(Pagora, IniTextGoesOutInTheCodePageAndTheRegistryIsReadAsZcomReadsIt) {
   ASSERT_EQ(added.exitCode, 0) << added.err;
   WriteIni("\xEF\xBB\xBF[CONFIG]\nAccountId=acct\nPassword=p\xC3\xA4ss\nEmail=j\xC3\xB6rg@x\n");
   ProcessResult r = Run({"1", "\xC3\xA4"}, {{"ZENTROVA_REGISTRY", "relative"}});
-  // And a copy from Windows, in code page 1252 already.
-  WriteIni("[CONFIG]\nAccountId=acct\nPassword=p\xE4ss\nEmail=j\xF6rg@x\n");
-  ProcessResult copied = Run({"1", "\xC3\xA4"}, {{"ZENTROVA_REGISTRY", "relative"}});
   fs::current_path(started);
   EXPECT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_EQ(copied.exitCode, 0) << copied.out;
-  auto requests = listener.Requests();
-  ASSERT_EQ(requests.size(), 2u);
-  for (const auto& request : requests)
-    EXPECT_EQ(Body(request),
-              "[FROM]\nEmail=j\xF6rg@x\n\n[SENDER]\nID=acct\nPW=p\xE4ss\nProduct=APIEXE\n\n\n[1]"
-              "\nMessage=%E4\nNumber=1\n");
+  ASSERT_EQ(listener.Requests().size(), 1u);
+  EXPECT_EQ(Body(listener.Requests()[0]),
+            "[FROM]\nEmail=j\xF6rg@x\n\n[SENDER]\nID=acct\nPW=p\xE4ss\nProduct=APIEXE\n\n\n[1]"
+            "\nMessage=%E4\nNumber=1\n");
 
   // A server name too long for its buffer is not replaced by the default host.
   PointAt(std::string(254, 'h'));
