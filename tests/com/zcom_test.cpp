@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/com/support.h"
@@ -255,13 +256,17 @@ TEST_F(ZcomTest, CallReportsFailuresAndStopsAtTheFirst) {
   // A registry that others may write names no library: everything stops and says why.
   ASSERT_EQ(chmod(registry_.Path().c_str(), 0777), 0);
   const std::string fix = "chmod go-w " + registry_.Path();
-  for (const auto& [args, exit] :
-       {std::pair<std::vector<std::string>, int>{{"call", kProgId, "Version"}, 2},
-        {{"reg", "query", "HKCR\\CLSID"}, 74},
-        {{"reg", "add", "HKCR\\CLSID\\X", "/f"}, 74}}) {
+  for (const auto& [args, exit, said] :
+       {std::tuple<std::vector<std::string>, int, std::string>{
+            {"call", kProgId, "Version"}, 2, fix},
+        {{"reg", "query", "HKCR\\CLSID"}, 74, fix},
+        {{"reg", "add", "HKCR\\CLSID\\X", "/f"},
+         74,
+         "ERROR: the registry refused the write: " + registry_.Path() +
+             " may be changed by other users"}}) {
     r = Zcom(args);
     EXPECT_EQ(r.exitCode, exit) << args[0];
-    EXPECT_NE(r.err.find(fix), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
   }
   chmod(registry_.Path().c_str(), 0700);
 
