@@ -106,11 +106,6 @@ TEST_F(Pagora, ConfigurationIsCheckedBeforeTheArguments) {
        2},
       {"", {"0419000000"}, std::string("Error 4:") + kConfigError, 4},
       // A value the request could not carry as written is refused by name.
-      {"[CONFIG]\nAccountId=12\0 34567\nPassword=pw\nEmail=me@example.com\n"s,
-       {"0419000000", "Hi"},
-       "Error 78: [CONFIG] AccountId in " + ini +
-           " holds a NUL byte, which would end the value there; remove it. Nothing was sent.\n",
-       78},
       {std::string(kCompleteIni) + "[PROXY]\nServer=http://127.0.0.1\n",
        {"0419000000", "Hi"},
        "Error 78: [PROXY] Server in " + ini +
