@@ -60,7 +60,7 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
       {"[CONFIG]\nPassword=" + std::string(128, 'p'), "CONFIG/Password", std::string(127, 'p'),
        kWarning, "[CONFIG] Password in f.ini is longer than 127 bytes"},
       {"[CONFIG]\nAccountId=12\0 34567\n"s, "CONFIG/AccountId", "", kError,
-       "[CONFIG] AccountId in f.ini holds a NUL byte"},
+       "[CONFIG] AccountId in f.ini holds a NUL byte, which would end the value there; remove it"},
       {"\xFF\xFE[\0C\0"s, "CONFIG/AccountId", "", kError, "f.ini is saved as UTF-16"},
       // A proxy the transport could not use names the key to change (more in pagora_test).
       {"[PROXY]\nServer=[::1]\nPort=3128\n", "PROXY/Server", "[::1]", kClean, ""},

@@ -113,7 +113,6 @@ TEST_F(DeliverTest, HttpDeliveryCarriesTheDocumentForEveryRecipientForm) {
       {R"("0412345678,0498765432;0411111111")", {"0412345678", "0498765432", "0411111111"}},
       {R"(&"0412345678;0498765432")", {}},  // by reference: one entry of 20 digits
       {"412345678", {"412345678"}},
-      {"1234567", {}},
       {R"(["0412345678", "0498765432"])", {"0412345678", "0498765432"}},
       {R"(["0412345678", 412345679, empty, null])", {"0412345678", "412345679"}},
       {R"([1: "0411111111", "0422222222", "0433333333"])",
@@ -174,11 +173,10 @@ TEST_F(DeliverTest, HttpDeliveryCarriesTheDocumentForEveryRecipientForm) {
 TEST_F(DeliverTest, FailoverAndTheGatewaysAnswers) {
   Sandbox gateway({"--http", "127.0.0.1:0", "--status", "500",                 // 0
                    "--http", "127.0.0.1:0",                                    // 1 accepts
-                   "--http", "127.0.0.1:0", "--reply",  "Hello from a proxy",  // 2 no code
                    "--http", "127.0.0.1:0", "--reply",  "0042 Account suspended\rDone\x1B[K",
                    "--http", "127.0.0.1:0", "--reply",  "abc",
                    "--http", "127.0.0.1:0", "--reply",  "0099 Try later",
-                   "--http", "127.0.0.1:0", "--status", "503"});               // 6
+                   "--http", "127.0.0.1:0", "--status", "503"});               // 5
   ASSERT_TRUE(gateway.Ready());
   DeadPort dead;
   const std::string refused = Loopback(dead.port());
@@ -191,16 +189,15 @@ TEST_F(DeliverTest, FailoverAndTheGatewaysAnswers) {
   const Case cases[] = {
       {gateway.Address(0), gateway.Address(1), true, "", true},
       {refused, gateway.Address(1), true, "", true},
-      {gateway.Address(2), gateway.Address(1), true, "", true},
       // The gateway's own refusal is final, and shown as it came.
       // Its control bytes are shown, never acted on.
-      {gateway.Address(3), gateway.Address(1), false, "0042 Account suspended\\rDone\\x1B[K", false},
-      {gateway.Address(4), gateway.Address(4), false, "", true},
+      {gateway.Address(2), gateway.Address(1), false, "0042 Account suspended\\rDone\\x1B[K", false},
+      {gateway.Address(3), gateway.Address(3), false, "", true},
       // 99 is not shown as the transport's "Server not responding".
-      {gateway.Address(5), gateway.Address(1), false, kNotByWeb, false},
+      {gateway.Address(4), gateway.Address(1), false, kNotByWeb, false},
       {gateway.Address(0), gateway.Address(0), false, "HTTP request error 500\r\n", true},
       // A gateway's own 503 (no proxy in front) is its answer, not an outage.
-      {gateway.Address(6), gateway.Address(6), false, "HTTP request error 503\r\n", true},
+      {gateway.Address(5), gateway.Address(5), false, "HTTP request error 503\r\n", true},
       {refused, refused, false, kNotByWeb, true},
   };
   zentrova::testing::TempDir dir;
@@ -220,36 +217,8 @@ TEST_F(DeliverTest, FailoverAndTheGatewaysAnswers) {
     }
   }
   // A reply of three bytes on both servers: each was asked.
-  EXPECT_GE(RequestsTo(gateway, 4).size(), 2u);
+  EXPECT_GE(RequestsTo(gateway, 3).size(), 2u);
 }
-
-// The real mail server prints one JSON line per mail it stores, numbered.
-class MailServer {
- public:
-  MailServer() {
-    std::string error;
-    if (!process_.Start({"/usr/bin/python3", ZV_SOURCE_DIR "/tests/smtp/mailbox_server.py"}, error))
-      return;
-    if (!process_.WaitFor("\n", std::chrono::seconds(20))) return;
-    const std::string ready = process_.Output();
-    if (ready.starts_with("ready ")) address_ = Loopback(std::stoi(ready.substr(6)));
-  }
-  const std::string& Address() const { return address_; }
-
-  // The mail stored as number `seq`, or null when none came within the bound.
-  json Mail(int seq) {
-    const std::string marker = "\"seq\": " + std::to_string(seq) + "}";
-    if (!process_.WaitFor(marker, std::chrono::seconds(20))) return nullptr;
-    const std::string output = process_.Output();
-    const std::size_t end = output.find(marker) + marker.size();
-    const std::size_t begin = output.rfind('\n', end - 1) + 1;
-    return json::parse(output.substr(begin, end - begin));
-  }
-
- private:
-  zentrova::testing::ChildProcess process_;
-  std::string address_;
-};
 
 // The request text a mail carries: after the header block, without the empty
 // line that ends every mail.
@@ -261,7 +230,7 @@ std::string MailBody(const json& mail) {
 }
 
 TEST_F(DeliverTest, DeliveryByMailAndAsTheFallback) {
-  MailServer mailbox;
+  zentrova::testing::MailboxServer mailbox;
   ASSERT_FALSE(mailbox.Address().empty()) << "aiosmtpd did not start";
   Sandbox gateway({"--http", "127.0.0.1:0", "--reply", "0099 Try later"});
   ASSERT_TRUE(gateway.Ready());
@@ -319,7 +288,7 @@ TEST_F(DeliverTest, DeliveryByMailAndAsTheFallback) {
 // environment variable wins over the setting, and a trace that cannot be
 // written changes nothing.
 TEST_F(DeliverTest, TheTraceFollowsEveryStepAndHoldsNoSecret) {
-  MailServer mailbox;
+  zentrova::testing::MailboxServer mailbox;
   ASSERT_FALSE(mailbox.Address().empty()) << "aiosmtpd did not start";
   DeadPort proxy;
   zentrova::testing::TempDir dir;
@@ -390,7 +359,7 @@ TEST_F(DeliverTest, TheTraceFollowsEveryStepAndHoldsNoSecret) {
 TEST_F(DeliverTest, BehindSquid) {
   zentrova::testing::Squid squid("zentrova", "proxy-secret");
   ASSERT_TRUE(squid.Ready()) << squid.Problem();
-  MailServer mailbox;
+  zentrova::testing::MailboxServer mailbox;
   ASSERT_FALSE(mailbox.Address().empty()) << "aiosmtpd did not start";
   Sandbox gateway({"--http", "127.0.0.1:0"});
   ASSERT_TRUE(gateway.Ready());
@@ -412,6 +381,7 @@ TEST_F(DeliverTest, BehindSquid) {
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_NE(requests[0]["headers"].dump().find("proxy.zentrova.test (squid"), std::string::npos)
       << requests[0].dump();
+  EXPECT_FALSE(requests[0]["fields"].contains("error")) << requests[0].dump();
 
   Servers(Loopback(dead.port()), Loopback(dead.port()));
   steps = proxy("proxy-secret");

@@ -16,6 +16,7 @@
 namespace {
 
 using zentrova::testing::Bstr;
+using zentrova::testing::Create;
 using zentrova::testing::ScratchRegistry;
 
 std::string ServerPath() {
@@ -34,17 +35,9 @@ class ServerTest : public ::testing::Test {
     return handle != nullptr;
   }
 
-  // Calls one of the server's registration exports, as regsvr does.
-  static HRESULT CallExport(const char* name) {
-    void* handle = dlopen(ServerPath().c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) return E_FAIL;
-    auto function = reinterpret_cast<HRESULT (*)()>(dlsym(handle, name));
-    HRESULT hr = function ? function() : E_FAIL;
-    dlclose(handle);
-    return hr;
+  static void Register() {
+    ASSERT_EQ(zentrova::testing::CallExport(ZV_SERVER_PATH, "DllRegisterServer"), S_OK);
   }
-
-  static void Register() { ASSERT_EQ(CallExport("DllRegisterServer"), S_OK); }
 
   // Only the class keys: the object can be created, but its type library is unknown.
   static void RegisterClassOnly() {
@@ -52,14 +45,6 @@ class ServerTest : public ::testing::Test {
     writer.SetString("CLSID\\{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}\\InprocServer32", "",
                      ServerPath());
     ASSERT_EQ(writer.Commit(), 0);
-  }
-
-  static ISMSInterface* Create() {
-    void* object = nullptr;
-    EXPECT_EQ(CoCreateInstance(CLSID_SMSInterface, nullptr, CLSCTX_INPROC_SERVER, IID_ISMSInterface,
-                               &object),
-              S_OK);
-    return static_cast<ISMSInterface*>(object);
   }
 
   static IClassFactory* Factory() {
@@ -140,6 +125,8 @@ TEST_F(ServerTest, SettingsAreSharedByObjectsAndGoWithTheLibrary) {
   EXPECT_EQ(Text(&ISMSInterface::get_AccountID, second), u"CI123456");
   ASSERT_EQ(second->put_Email(email.get()), S_OK);
   EXPECT_EQ(Text(&ISMSInterface::get_Email, first), u"x@y.example");
+  EXPECT_EQ(first->put_CountryCode(1000), S_FALSE);  // its refusal, too, is seen by both
+  EXPECT_EQ(Text(&ISMSInterface::get_ResponseText, second), u"Error: Invalid country code");
   first->Release();
   EXPECT_EQ(Text(&ISMSInterface::get_Email, second),
             u"x@y.example");  // releasing an object resets nothing

@@ -1,13 +1,17 @@
-// The automation server's tests: a registry of their own and an owner for BSTRs,
-// beside the peers every area shares.
+// The automation server's tests: a registry of their own, an owner for BSTRs
+// and the server's creation, beside the peers every area shares.
 #pragma once
 
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <limits.h>
 #include <stdlib.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "com/ZentrovaCOM_i.h"
 #include "platform/com.h"
 #include "tests/support/peers.h"
 
@@ -49,5 +53,25 @@ class Bstr {
  private:
   BSTR text_ = nullptr;
 };
+
+// Calls one of a server library's registration exports, as regsvr does, by
+// the library's real path (the one its registration records).
+inline HRESULT CallExport(const char* library, const char* name) {
+  char full[PATH_MAX];
+  void* handle = dlopen(realpath(library, full) ? full : library, RTLD_NOW | RTLD_LOCAL);
+  if (!handle) return E_FAIL;
+  auto function = reinterpret_cast<HRESULT (*)()>(dlsym(handle, name));
+  HRESULT hr = function ? function() : E_FAIL;
+  dlclose(handle);
+  return hr;
+}
+
+inline ISMSInterface* Create() {
+  void* object = nullptr;
+  EXPECT_EQ(CoCreateInstance(CLSID_SMSInterface, nullptr, CLSCTX_INPROC_SERVER, IID_ISMSInterface,
+                             &object),
+            S_OK);
+  return static_cast<ISMSInterface*>(object);
+}
 
 }  // namespace zentrova::testing

@@ -2,10 +2,7 @@
 // object per thread. The settings and ResponseText are the module's, so both
 // ways meet in the same data; ./run test-thread runs this under
 // ThreadSanitizer. Every request must still carry a sequence number of its own.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <limits.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <numeric>
@@ -13,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "com/ZentrovaCOM_i.h"
 #include "identity/cipher.h"
 #include "platform/registry.h"
 #include "tests/com/support.h"
@@ -21,27 +17,11 @@
 namespace {
 
 using zentrova::testing::Bstr;
+using zentrova::testing::CallExport;
+using zentrova::testing::Create;
 
 constexpr int kThreads = 8;
 constexpr int kRounds = 10;
-
-HRESULT CallExport(const char* name) {
-  char full[PATH_MAX];
-  void* handle = dlopen(realpath(ZV_SERVER_PATH, full), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) return E_FAIL;
-  auto function = reinterpret_cast<HRESULT (*)()>(dlsym(handle, name));
-  HRESULT hr = function ? function() : E_FAIL;
-  dlclose(handle);
-  return hr;
-}
-
-ISMSInterface* Create() {
-  void* object = nullptr;
-  EXPECT_EQ(CoCreateInstance(CLSID_SMSInterface, nullptr, CLSCTX_INPROC_SERVER, IID_ISMSInterface,
-                             &object),
-            S_OK);
-  return static_cast<ISMSInterface*>(object);
-}
 
 // One thread's calls: settings that every thread sets alike, a refused one, a
 // request that is sent and one that is refused, and reads in between.
@@ -99,7 +79,7 @@ TEST(ThreadTest, SharedAndPerThreadObjectsKeepSettingsWholeAndSequenceNumbersUni
   zentrova::testing::ScratchRegistry registry;
   zentrova::testing::RawListener gateway;
   ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-  ASSERT_EQ(CallExport("DllRegisterServer"), S_OK);
+  ASSERT_EQ(CallExport(ZV_SERVER_PATH, "DllRegisterServer"), S_OK);
   zentrova::testing::TempDir dir;
   zentrova::platform::RegistryWriter writer(zentrova::platform::RegistryRoot::kCurrentUser);
   for (const char* server : {"HTTP1", "HTTP2"})

@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/com/support.h"
@@ -136,12 +137,17 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
       {"ProxyPort", "70000", "-1", "Error: Invalid proxy port"},
       {"ProxyPort", "0", "-1", "Error: Invalid proxy port"},
       {"DeliveryMethod", "0", "3", kBadDelivery},
+      {"DeliveryMethod", "2", "-1", kBadDelivery},
       {"CountryCode", "999", "1000", "Error: Invalid country code"},
+      {"CountryCode", "0", "-1", "Error: Invalid country code"},
       {"AccountID", "CI1234567890", "CI12345", "Error: Invalid Account ID"},
       {"SMTPServer", std::string(63, 'p'), std::string(64, 'q'),
        "Error: The SMTPServer text is too long: at most 63 characters are allowed."},
       {"ProxyUserName", "café", "Ωmega",
        "Error: The ProxyUserName text holds characters that the system code page (1252) cannot "
+       "represent."},
+      {"SMTPPassword", "smtp-pw", "Ωmega",
+       "Error: The SMTPPassword text holds characters that the system code page (1252) cannot "
        "represent."},
   };
   std::vector<std::string> steps;
@@ -250,13 +256,17 @@ TEST_F(ZcomTest, CallReportsFailuresAndStopsAtTheFirst) {
   // A registry that others may write names no library: everything stops and says why.
   ASSERT_EQ(chmod(registry_.Path().c_str(), 0777), 0);
   const std::string fix = "chmod go-w " + registry_.Path();
-  for (const auto& [args, exit] :
-       {std::pair<std::vector<std::string>, int>{{"call", kProgId, "Version"}, 2},
-        {{"reg", "query", "HKCR\\CLSID"}, 74},
-        {{"reg", "add", "HKCR\\CLSID\\X", "/f"}, 74}}) {
+  for (const auto& [args, exit, said] :
+       {std::tuple<std::vector<std::string>, int, std::string>{
+            {"call", kProgId, "Version"}, 2, fix},
+        {{"reg", "query", "HKCR\\CLSID"}, 74, fix},
+        {{"reg", "add", "HKCR\\CLSID\\X", "/f"},
+         74,
+         "ERROR: the registry refused the write: " + registry_.Path() +
+             " may be changed by other users"}}) {
     r = Zcom(args);
     EXPECT_EQ(r.exitCode, exit) << args[0];
-    EXPECT_NE(r.err.find(fix), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
   }
   chmod(registry_.Path().c_str(), 0700);
 

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "gateway/automation/document.h"
@@ -76,36 +74,58 @@ class ApicomDocument : public testing::Test {
   identity::SequenceNumber sequence_{41};
 };
 
-TEST_F(ApicomDocument, WholeDocumentByteForByte) {
-  const Opened o = Compose(Request({{"0411 111 111", true}}, "Hello\nWorld"));
-  EXPECT_EQ(o.plain, Sender(41) + Section(1, "0411111111", "SmsCount=1\nMSG1=Hello\nMSG2=World\n"));
-  EXPECT_EQ(o.trailer, "\r\n\r\n[FROM]\r\nID=ACC123\r\nEmail=me@example.com\r\n\r\n");
-}
-
-TEST_F(ApicomDocument, CountryCodeNeverSetGivesAnEmptyPrefix) {
-  AutomationRequest request = Request({{"0411111111", false}}, "x");
-  request.settings.countryCode.clear();
-  EXPECT_EQ(Compose(request).plain.substr(0, Sender(41, "").size()), Sender(41, ""));
-}
-
-TEST_F(ApicomDocument, RecipientListIsCutTrimmedAndFiltered) {
-  const Opened o = Compose(Request({{" 0411 111 111 ; +61422222222,abc, 12", true}}, "Hi"));
-  EXPECT_EQ(o.plain, Sender(41) + Section(1, "0411111111", "SmsCount=1\nMSG1=Hi\n") +
-                         Section(2, "+61422222222", "SmsCount=1\nMSG1=Hi\n"));
-}
-
-TEST_F(ApicomDocument, EntriesThatAreNotListsAreNeverCut) {
-  // Numbers of 8 to 16 characters are kept.
-  const Opened o = Compose(Request({{"0411111111,0422222222", false},  // 20 digits: refused
-                                    {"0433333333", true},
-                                    {"12345678", false},  // a number, already decimal
-                                    {"1234567", false},
-                                    {"+612345678901234", false},
-                                    {"12345678901234567", false}},
-                                   "Hi"));
-  const std::string lines = "SmsCount=1\nMSG1=Hi\n";
-  EXPECT_EQ(o.plain, Sender(41) + Section(1, "0433333333", lines) + Section(2, "12345678", lines) +
-                         Section(3, "+612345678901234", lines));
+// Each row: the recipient entries, the message, the sections that must follow
+// the sender section, and the country code. Each document takes the next
+// sequence number.
+TEST_F(ApicomDocument, DocumentsByteForByte) {
+  const std::string number = "0411111111", hi = "SmsCount=1\nMSG1=Hi\n";
+  // 765 one-character lines: about 7 KB per section, far beyond 4 KB.
+  std::string manyLines, manyFields = "SmsCount=5\n";
+  for (int i = 1; i <= 765; ++i) {
+    manyLines += "x\n";
+    manyFields += "MSG" + std::to_string(i) + "=x\n";
+  }
+  struct Row {
+    std::vector<RecipientEntry> recipients;
+    std::string message, sections, countryCode = "61";
+  };
+  const Row rows[] = {
+      {{{"0411 111 111", true}}, "Hello\nWorld",
+       Section(1, number, "SmsCount=1\nMSG1=Hello\nMSG2=World\n")},
+      {{{number, false}}, "Hi", Section(1, number, hi), ""},  // country code never set
+      // A list is cut, trimmed and filtered.
+      {{{" 0411 111 111 ; +61422222222,abc, 12", true}}, "Hi",
+       Section(1, number, hi) + Section(2, "+61422222222", hi)},
+      // Entries that are not lists are never cut; numbers of 8 to 16 characters are kept.
+      {{{"0411111111,0422222222", false},  // 20 digits: refused
+        {"0433333333", true},
+        {"12345678", false},  // a number, already decimal
+        {"1234567", false},
+        {"+612345678901234", false},
+        {"12345678901234567", false}},
+       "Hi",
+       Section(1, "0433333333", hi) + Section(2, "12345678", hi) +
+           Section(3, "+612345678901234", hi)},
+      // Empty lines are dropped. A leading LF used to push the whole text into
+      // MSG1, line feeds and all.
+      {{{number, false}}, "one\n\ntwo\n", Section(1, number, "SmsCount=1\nMSG1=one\nMSG2=two\n")},
+      {{{number, false}}, "\n\nthree\r\nfour",
+       Section(1, number, "SmsCount=1\nMSG1=three\r\nMSG2=four\n")},
+      {{{number, false}}, "\n\n", Section(1, number, "SmsCount=1\n")},
+      // A long message is cut to 765 and sent in five parts.
+      {{{number, false}}, std::string(900, 'a'),
+       Section(1, number, "SmsCount=5\nMSG1=" + std::string(765, 'a') + "\n")},
+      {{{"0411111111;0422222222", true}}, manyLines,
+       Section(1, number, manyFields) + Section(2, "0422222222", manyFields)},
+  };
+  unsigned sn = 41;
+  for (const Row& row : rows) {
+    AutomationRequest request = Request(row.recipients, row.message);
+    request.settings.countryCode = row.countryCode;
+    const Opened o = Compose(request);
+    EXPECT_EQ(o.plain, Sender(sn++, row.countryCode.c_str()) + row.sections) << row.message;
+    EXPECT_EQ(o.trailer, "\r\n\r\n[FROM]\r\nID=ACC123\r\nEmail=me@example.com\r\n\r\n");
+  }
 }
 
 TEST_F(ApicomDocument, NoAcceptedRecipientMeansNoDocumentButTheNumberMovesOn) {
@@ -116,35 +136,6 @@ TEST_F(ApicomDocument, NoAcceptedRecipientMeansNoDocumentButTheNumberMovesOn) {
   EXPECT_EQ(text, "unchanged");
   EXPECT_NE(Compose(Request({{"0411111111", false}}, "Hi")).plain.find("\r\nSN=42\r\n"),
             std::string::npos);
-}
-
-TEST_F(ApicomDocument, EmptyLinesAndLeadingLineFeedsAreDropped) {
-  const std::string number = "0411111111";
-  EXPECT_EQ(Compose(Request({{number, false}}, "one\n\ntwo\n")).plain,
-            Sender(41) + Section(1, number, "SmsCount=1\nMSG1=one\nMSG2=two\n"));
-  // A leading LF used to push the whole text into MSG1, line feeds and all.
-  EXPECT_EQ(Compose(Request({{number, false}}, "\n\nthree\r\nfour")).plain,
-            Sender(42) + Section(1, number, "SmsCount=1\nMSG1=three\r\nMSG2=four\n"));
-  EXPECT_EQ(Compose(Request({{number, false}}, "\n\n")).plain,
-            Sender(43) + Section(1, number, "SmsCount=1\n"));
-}
-
-TEST_F(ApicomDocument, LongMessageIsCutTo765AndSentInFiveParts) {
-  const Opened o = Compose(Request({{"0411111111", false}}, std::string(900, 'a')));
-  EXPECT_EQ(o.plain, Sender(41) + Section(1, "0411111111",
-                                          "SmsCount=5\nMSG1=" + std::string(765, 'a') + "\n"));
-}
-
-TEST_F(ApicomDocument, ManyShortLinesMakeALargeSectionWithoutLoss) {
-  // 765 one-character lines: about 7 KB per section, far beyond 4 KB.
-  std::string message, lines = "SmsCount=5\n";
-  for (int i = 1; i <= 765; ++i) {
-    message += "x\n";
-    lines += "MSG" + std::to_string(i) + "=x\n";
-  }
-  const Opened o = Compose(Request({{"0411111111;0422222222", true}}, message));
-  EXPECT_EQ(o.plain,
-            Sender(41) + Section(1, "0411111111", lines) + Section(2, "0422222222", lines));
 }
 
 TEST(ApicomPieces, PartCountsIgnoreLineFeeds) {
@@ -169,29 +160,6 @@ TEST(ApicomPieces, PaddingIsAMultipleOfEightButNeverOf45) {
   EXPECT_EQ(PaddedLength(7), 8u);
   EXPECT_EQ(PaddedLength(8), 16u);
   EXPECT_EQ(PaddedLength(39), 40u);  // a multiple of 8 that is none of 45 stays
-}
-
-TEST_F(ApicomDocument, ComposingFromSeveralThreadsAtOnceIsSafe) {
-  constexpr int kThreads = 4, kEach = 50;
-  std::vector<std::set<std::string>> numbers(kThreads);
-  std::vector<std::thread> threads;
-  const std::string expectedTail = Section(1, "0411111111", "SmsCount=1\nMSG1=Hi\n");
-  for (int t = 0; t < kThreads; ++t)
-    threads.emplace_back([&, t] {
-      const AutomationRequest request = Request({{"0411111111", false}}, "Hi");
-      for (int i = 0; i < kEach; ++i) {
-        std::string text;
-        ASSERT_EQ(ComposeAutomationDocument(request, sequence_, text), ComposeResult::kComposed);
-        const Opened o = Open(text);
-        ASSERT_EQ(o.plain.substr(o.plain.size() - expectedTail.size()), expectedTail);
-        const std::size_t sn = o.plain.find("\r\nSN=");
-        numbers[t].insert(o.plain.substr(sn, o.plain.find("\r\n", sn + 2) - sn));
-      }
-    });
-  for (auto& t : threads) t.join();
-  std::set<std::string> all;
-  for (const auto& n : numbers) all.insert(n.begin(), n.end());
-  EXPECT_EQ(all.size(), std::size_t(kThreads * kEach));
 }
 
 }  // namespace

@@ -188,23 +188,6 @@ TEST_F(AutomationTransport, TheTraceShowsAProxyWithoutItsCredentials) {
   for (const auto& c : cases) EXPECT_EQ(gateway::ShownProxy(c.proxy), c.shown);
 }
 
-TEST_F(AutomationTransport, ThroughTinyproxyAnsweringWithTheProxyCredentials) {
-  TinyProxy proxy("user", "secret");
-  ASSERT_TRUE(proxy.Ready());
-  Sandbox sandbox({"--http", "127.0.0.1:0"});
-  ASSERT_TRUE(sandbox.Ready());
-
-  EXPECT_EQ(Send(sandbox.Address(), Proxy(2, "HTTP://127.0.0.1", proxy.Port())), -2);
-  EXPECT_EQ(text_, "HTTP request error 407\r\n");
-  EXPECT_NE(Send(sandbox.Address(), Proxy(2, "127.0.0.1", proxy.Port(), "user", "wrong")), 0);
-  EXPECT_TRUE(sandbox.Requests().empty());
-
-  EXPECT_EQ(Send(sandbox.Address(), Proxy(2, "127.0.0.1", proxy.Port(), "user", "secret")), 0)
-      << text_;
-  ASSERT_EQ(sandbox.Requests().size(), 1u);
-  EXPECT_EQ(sandbox.Requests()[0]["body"], kDocument);
-}
-
 TEST_F(AutomationTransport, SystemSettingsComeFromTheEnvironmentAndDirectIgnoresThem) {
   Sandbox sandbox({"--http", "127.0.0.1:0"});
   ASSERT_TRUE(sandbox.Ready());
@@ -220,15 +203,6 @@ TEST_F(AutomationTransport, SystemSettingsComeFromTheEnvironmentAndDirectIgnores
   EXPECT_EQ(Send(sandbox.Address(), Proxy(1, "", 0)), 0);
   EXPECT_EQ(proxy.Requests().size(), 1u);
   EXPECT_EQ(sandbox.Requests().size(), 2u);
-}
-
-TEST_F(AutomationTransport, GatewayMailboxDefaultsAndFollowsTheRegistry) {
-  std::string error;
-  EXPECT_EQ(gateway::ReadGatewayMailbox(error), "sms@zentrova.example");
-  platform::RegistryWriter writer(platform::RegistryRoot::kCurrentUser);
-  writer.SetString(gateway::kSettingsKey, "DebugGateway", "test@example.org");
-  ASSERT_EQ(writer.Commit(), 0);
-  EXPECT_EQ(gateway::ReadGatewayMailbox(error), "test@example.org");
 }
 
 TEST_F(AutomationTransport, AServerNameTooLongSendsNothingAndSaysWhy) {

@@ -37,7 +37,7 @@ TEST_F(Endpoints, RegistryStringReadsKeepOrEmptyTheBufferAsTheRegistryDoes) {
   EXPECT_STREQ(buffer, "abc");
 }
 
-TEST_F(Endpoints, ServerNamesFallBackToDefaultsAndFollowTheRegistry) {
+TEST_F(Endpoints, NamesFallBackToDefaultsAndFollowTheRegistry) {
   std::string error;
   auto read = [&](gateway::GatewayServers which) {
     auto names = gateway::ReadGatewayServers(which, error);
@@ -47,6 +47,7 @@ TEST_F(Endpoints, ServerNamesFallBackToDefaultsAndFollowTheRegistry) {
   auto names = read(gateway::GatewayServers::kBoth);
   EXPECT_EQ(names.primary, "sms1.zentrova.example");
   EXPECT_EQ(names.secondary, "sms2.zentrova.example");
+  EXPECT_EQ(gateway::ReadGatewayMailbox(error), "sms@zentrova.example");
 
   SetServers("127.0.0.1:8080");
   names = read(gateway::GatewayServers::kBoth);

@@ -165,18 +165,5 @@ TEST_F(WithEnvironment, LocaleOrderIsLcAllThenLcCtypeThenLang) {
   EXPECT_EQ(platform::ThreadLocaleId(), 1036u);
 }
 
-TEST(SequenceNumber, ConsecutiveAndWrapsAfterTheLargestValue) {
-  SequenceNumber fresh;
-  EXPECT_EQ(fresh.Take(), 0u);
-  EXPECT_EQ(fresh.Take(), 1u);
-  EXPECT_EQ(fresh.Take(), 2u);
-
-  // The owner's own counter, as the settings record holds it.
-  std::uint32_t counter = 4294967295u;
-  EXPECT_EQ(TakeSequenceNumber(counter), 4294967295u);
-  EXPECT_EQ(TakeSequenceNumber(counter), 0u);
-  EXPECT_EQ(counter, 1u);
-}
-
 }  // namespace
 }  // namespace zentrova::identity

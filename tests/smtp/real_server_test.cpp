@@ -6,7 +6,7 @@
 
 #include "mask_date.h"
 #include "smtp/gateway_mail.h"
-#include "tests/support/peers.h"
+#include "tests/support/real_peers.h"
 
 namespace zentrova::smtp {
 namespace {
@@ -15,37 +15,24 @@ using test::MaskDate;
 
 class RealMailbox : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string error;
-    ASSERT_TRUE(
-        server_.Start({"/usr/bin/python3", ZV_SOURCE_DIR "/tests/smtp/mailbox_server.py"}, error))
-        << error;
-    ASSERT_TRUE(server_.WaitFor("\n", std::chrono::seconds(20))) << server_.Output();
-    std::string ready = server_.Output();
-    ASSERT_TRUE(ready.starts_with("ready ")) << ready;
-    address_ = "127.0.0.1:" + ready.substr(6, ready.find('\n') - 6);
-  }
+  void SetUp() override { ASSERT_FALSE(server_.Address().empty()) << "aiosmtpd did not start"; }
 
   // Sends one gateway mail and returns the data the mailbox stored of it.
   std::string Send(const std::string& body) {
     std::string lastError;
-    int result = SendGatewayMail(address_.c_str(), "sender@example.com", "sms@gateway.example",
-                                 "RUV: sms message", body.c_str(), SmtpLimits{}, &lastError);
+    int result =
+        SendGatewayMail(server_.Address().c_str(), "sender@example.com", "sms@gateway.example",
+                        "RUV: sms message", body.c_str(), SmtpLimits{}, &lastError);
     EXPECT_EQ(result, 0) << lastError;
     EXPECT_EQ(lastError, "OK");
-    std::string marker = "\"seq\": " + std::to_string(++sent_) + "}";
-    if (!server_.WaitFor(marker, std::chrono::seconds(20))) return "(not stored)";
-    std::string output = server_.Output();
-    std::size_t end = output.find(marker) + marker.size();
-    std::size_t begin = output.rfind('\n', end - 1) + 1;
-    nlohmann::json mail = nlohmann::json::parse(output.substr(begin, end - begin));
+    const nlohmann::json mail = server_.Mail(++sent_);
+    if (mail.is_null()) return "(not stored)";
     EXPECT_EQ(mail["from"], "sender@example.com");
     EXPECT_EQ(mail["to"], nlohmann::json::array({"sms@gateway.example"}));
     return MaskDate(mail["data"]);  // the bodies here are ASCII: the same text
   }
 
-  testing::ChildProcess server_;
-  std::string address_;
+  testing::MailboxServer server_;
   int sent_ = 0;
 };
 
@@ -62,20 +49,15 @@ TEST_F(RealMailbox, GatewayRequestArrivesAsSent) {
   EXPECT_EQ(Send(request), kHeaders + request + "\r\n");
 }
 
-TEST_F(RealMailbox, DotLinesSurviveTransparency) {
-  EXPECT_EQ(Send(".\r\nfirst line was a lone dot\r\n"),
-            kHeaders + ".\r\nfirst line was a lone dot\r\n\r\n");
-  EXPECT_EQ(Send("a\r\n.\r\n.\r\n..\r\n.x\r\nend\r\n"),
-            kHeaders + "a\r\n.\r\n.\r\n..\r\n.x\r\nend\r\n\r\n");
-  EXPECT_EQ(Send("no line break at the end\r\n."),
-            kHeaders + "no line break at the end\r\n.\r\n\r\n");
-}
-
-// A bare "\n.\n" must not end the data at a server that reads it as an end
-// marker: the mailbox gets one mail, with the dot line in it.
-TEST_F(RealMailbox, BareLineEndsCannotSplitTheMail) {
-  EXPECT_EQ(Send("visible\n.\nMAIL From: <forged@example.com>\n"),
-            kHeaders + "visible\r\n.\r\nMAIL From: <forged@example.com>\r\n\r\n");
+// Dot lines, a lone dot first and a dot last without a line break, and a bare
+// "\n.\n", which must not end the data at a server that reads it as an end
+// marker: the mailbox gets one mail with all of it, and the next is the second.
+TEST_F(RealMailbox, DotLinesAndBareLineEndsSurviveTransparency) {
+  EXPECT_EQ(Send(".\r\na\r\n.\r\n..\r\n.x\r\nvisible\n.\nMAIL From: <forged@example.com>\n"
+                 "end\r\n."),
+            kHeaders +
+                ".\r\na\r\n.\r\n..\r\n.x\r\nvisible\r\n.\r\nMAIL From: <forged@example.com>\r\n"
+                "end\r\n.\r\n\r\n");
   EXPECT_EQ(Send("second\r\n"), kHeaders + "second\r\n\r\n");
 }
 

@@ -188,4 +188,25 @@ Squid::Squid(const std::string& user, const std::string& password) {
 
 Squid::~Squid() { process_.Stop(); }
 
+// ------------------------------------------------------------------ aiosmtpd
+
+MailboxServer::MailboxServer() {
+  std::string error;
+  if (!process_.Start({"/usr/bin/python3", ZV_SOURCE_DIR "/tests/smtp/mailbox_server.py"}, error))
+    return;
+  if (!process_.WaitFor("\n", kStartLimit)) return;
+  const std::string ready = process_.Output();
+  if (ready.starts_with("ready "))
+    address_ = "127.0.0.1:" + std::to_string(std::stoi(ready.substr(6)));
+}
+
+nlohmann::json MailboxServer::Mail(int seq) {
+  const std::string marker = "\"seq\": " + std::to_string(seq) + "}";
+  if (!process_.WaitFor(marker, kStartLimit)) return nullptr;
+  const std::string output = process_.Output();
+  const std::size_t end = output.find(marker) + marker.size();
+  const std::size_t begin = output.rfind('\n', end - 1) + 1;
+  return nlohmann::json::parse(output.substr(begin, end - begin));
+}
+
 }  // namespace zentrova::testing

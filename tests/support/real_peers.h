@@ -66,4 +66,19 @@ class Squid {
   std::string problem_;
 };
 
+// aiosmtpd as a plain mailbox that needs no root (tests/smtp/mailbox_server.py):
+// it keeps every mail and prints each as one JSON line, numbered from 1.
+// Address() is empty when it did not start.
+class MailboxServer {
+ public:
+  MailboxServer();
+  const std::string& Address() const { return address_; }
+  // The mail stored as number seq, or null when none came within the bound.
+  nlohmann::json Mail(int seq);
+
+ private:
+  ChildProcess process_;
+  std::string address_;
+};
+
 }  // namespace zentrova::testing

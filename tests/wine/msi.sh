@@ -24,24 +24,15 @@ done
 for tool in wixl msibuild msiinfo; do
   command -v $tool >/dev/null || { echo "$0: $tool is not installed (./run deps)" >&2; exit 2; }
 done
-wine64=$(command -v wine64 || echo /usr/lib/wine/wine64) wine32=/usr/lib/wine/wine
+source "$here/common.sh" msi
 [[ -x $wine64 && -x $wine32 ]] || { echo "$0: needs wine64 and wine32" >&2; exit 2; }
 [[ -x $sandbox ]] || { echo "$0: no sms-sandbox at '$sandbox'" >&2; exit 2; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/zv-wine-msi.XXXXXX")
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
-unset DISPLAY WAYLAND_DISPLAY
-A=$work/installed B=$work/registered sandbox_pid=
-cleanup() {
+A=$work/installed B=$work/registered
+stop_wine() {
   WINEPREFIX=$A wineserver -k 2>/dev/null || true
   WINEPREFIX=$B wineserver -k 2>/dev/null || true
-  [[ -n $sandbox_pid ]] && { kill "$sandbox_pid" 2>/dev/null; wait "$sandbox_pid" 2>/dev/null; }
-  if [[ -n $keep ]]; then echo "kept $work"; else rm -rf "$work"; fi
 }
-trap cleanup EXIT
-started=$SECONDS failed=0
-fail() { echo "FAIL $*"; failed=1; }
-ok() { echo "ok   $*"; }
 
 # This version's packages and an older 64-bit one, and what they hold.
 mkdir -p "$work/old"
@@ -62,15 +53,8 @@ for package in "$x64:x64" "$x86:Intel"; do
 done
 ((failed)) || ok "packages: tables and summary information"
 
-coproc SANDBOX { exec "$sandbox" --http 127.0.0.1:0 --log "$work/gateway.jsonl" 2>&1; }
-sandbox_pid=$SANDBOX_PID gateway=
-while IFS= read -r -t 10 line <&"${SANDBOX[0]}"; do
-  case $line in
-    "sms-sandbox: listening "*) gateway=${line##* } ;;
-    "sms-sandbox: ready") break ;;
-  esac
-done
-[[ -n $gateway ]] || { echo "$0: sms-sandbox did not get ready within 10 s" >&2; exit 1; }
+start_sandbox gateway --http 127.0.0.1:0
+gateway=${listeners[0]}
 
 # One boot for both prefixes: the second is a copy made while no server runs.
 boot=$SECONDS
@@ -85,7 +69,6 @@ WINEPREFIX=$B wineserver -p
 kit64='C:\Program Files\Zentrova\SMS Kit' kit32='C:\Program Files (x86)\Zentrova\SMS Kit'
 dir64="$A/drive_c/Program Files/Zentrova/SMS Kit" dir32="$A/drive_c/Program Files (x86)/Zentrova/SMS Kit"
 on() { local prefix=$1; shift; WINEPREFIX=$prefix timeout 120 "$@"; }
-winpath() { echo "Z:${1//\//\\}"; }
 
 # The automation server's keys in a prefix, one line per value (msi_registry.py).
 snapshot() {

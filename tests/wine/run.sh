@@ -41,11 +41,9 @@ done
 [[ -z $other || -f $other ]] || {
   echo "$0: no DLL at '$other' (build the other Windows tree first)" >&2; exit 2; }
 
-# The loaders: Debian keeps the 64-bit one out of the PATH, and its "wine"
-# starts the 32-bit loader whenever wine32 is installed.
-wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
-wine32=/usr/lib/wine/wine
-[[ -x $wine32 ]] || wine32=$(command -v wine || true)
+source "$here/common.sh" scripts
+export WINEPREFIX=$work/prefix
+stop_wine() { wineserver -k 2>/dev/null || true; }
 [[ -x $wine64 ]] || { echo "$0: Wine's 64-bit loader is not installed (./run deps)" >&2; exit 2; }
 
 # A PE file's bitness: 32 or 64, from the machine field of its header.
@@ -60,36 +58,11 @@ bits=$(pe_bits "$dll")
 [[ -z $other ]] || [[ $(pe_bits "$other") != "$bits" ]] || {
   echo "$0: --other-dll has the same bitness as --dll" >&2; exit 2; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/zv-wine-scripts.XXXXXX")
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
-unset DISPLAY WAYLAND_DISPLAY
-sandbox_pid=
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  [[ -n $sandbox_pid ]] && { kill "$sandbox_pid" 2>/dev/null; wait "$sandbox_pid" 2>/dev/null; }
-  if [[ -n $keep ]]; then echo "kept $work"; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
-started=$SECONDS
-failed=0
-fail() { echo "FAIL $*"; failed=1; }
-
 # One sandbox, four listeners: the gateway, a gateway that refuses (503), a
 # mailbox, and a mailbox that refuses the recipient. Nothing listens on port 1
 # of the loopback: a server that cannot be reached.
-coproc SANDBOX { exec "$sandbox" --http 127.0.0.1:0 --http 127.0.0.1:0 --status 503 \
-  --smtp 127.0.0.1:0 --smtp 127.0.0.1:0 --smtp-reply 'rcpt=550 no such mailbox' \
-  --log "$work/gateway.jsonl" 2>&1; }
-sandbox_pid=$SANDBOX_PID
-listeners=()
-while IFS= read -r -t 10 line <&"${SANDBOX[0]}"; do
-  case $line in
-    "sms-sandbox: listening "*) listeners+=("${line##* }") ;;
-    "sms-sandbox: ready") break ;;
-  esac
-done
-((${#listeners[@]} == 4)) || { echo "$0: sms-sandbox did not get ready within 10 s" >&2; exit 1; }
-# Its one line per request stays in the pipe unread: a run sends a few dozen.
+start_sandbox gateway --http 127.0.0.1:0 --http 127.0.0.1:0 --status 503 \
+  --smtp 127.0.0.1:0 --smtp 127.0.0.1:0 --smtp-reply 'rcpt=550 no such mailbox'
 gateway=${listeners[0]} refusing=${listeners[1]} mailbox=${listeners[2]} badmailbox=${listeners[3]}
 dead=127.0.0.1:1
 
@@ -106,7 +79,6 @@ echo "wine prefix ready in $((SECONDS - boot)) s"
 # "é" nor "Ł" is in one ANSI code page), with a blank.
 mkdir -p "$work/kit"
 cp "$here"/*.vbs "$here"/*.js "$work/kit/"
-winpath() { echo "Z:$(tr / '\\' <<<"$1")"; }
 kit=$(winpath "$work/kit")
 declare -A dlls  # bitness -> the DLL's Windows path
 place_dll() {
@@ -167,11 +139,9 @@ registry() { script "$1" registry.vbs "$2" "win$1" "${dlls[$1]}"; }
 # The scripts the run's own script host runs while its DLL is registered, each
 # with its arguments.
 scripts=(
-  "properties.js"
   "recipients.vbs $gateway"
   "texts.js $gateway"
   "delivery.vbs $gateway $refusing $dead $mailbox $badmailbox"
-  "shared.vbs"
 )
 regsvr "$bits"
 registry "$bits" present
