@@ -1,6 +1,6 @@
+#include <cctype>
 #include <cstring>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "fixture.h"
@@ -168,13 +168,28 @@ std::vector<std::vector<long>> ReadmeRow(const std::string& first) {
   std::size_t at = std::string::npos;
   while (at == std::string::npos && std::getline(in, line)) at = line.find("| " + first + " |");
   std::stringstream row(at == std::string::npos ? "" : line.substr(at + first.size() + 4));
-  static const std::regex number(R"((\d+)( s\b| minutes?\b)?)");
+  // A word ends where no letter, digit or underscore follows.
+  const auto wordAt = [](const std::string& text, std::size_t at, const std::string& word) {
+    return text.compare(at, word.size(), word) == 0 &&
+           (at + word.size() == text.size() || !(std::isalnum(static_cast<unsigned char>(
+                                                      text[at + word.size()])) ||
+                                                  text[at + word.size()] == '_'));
+  };
   std::vector<std::vector<long>> cells;
   for (std::string cell; std::getline(row, cell, '|');) {
     cells.emplace_back();
-    for (std::sregex_iterator m(cell.begin(), cell.end(), number), end; m != end; ++m) {
-      const long unit = (*m)[2] == " s" ? 1000 : (*m)[2].length() ? 60000 : 1;
-      cells.back().push_back(std::stol((*m)[1]) * unit);
+    for (std::size_t i = 0; i < cell.size();) {
+      if (!std::isdigit(static_cast<unsigned char>(cell[i]))) {
+        ++i;
+        continue;
+      }
+      std::size_t end = i;
+      while (end < cell.size() && std::isdigit(static_cast<unsigned char>(cell[end]))) ++end;
+      long unit = 1;
+      if (wordAt(cell, end, " s")) unit = 1000;
+      if (wordAt(cell, end, " minute") || wordAt(cell, end, " minutes")) unit = 60000;
+      cells.back().push_back(std::stol(cell.substr(i, end - i)) * unit);
+      i = end;
     }
   }
   return cells;
