@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gateway/automation/document.h"
@@ -160,6 +162,29 @@ TEST(ApicomPieces, PaddingIsAMultipleOfEightButNeverOf45) {
   EXPECT_EQ(PaddedLength(7), 8u);
   EXPECT_EQ(PaddedLength(8), 16u);
   EXPECT_EQ(PaddedLength(39), 40u);  // a multiple of 8 that is none of 45 stays
+}
+
+TEST_F(ApicomDocument, ComposingFromSeveralThreadsAtOnceIsSafe) {
+  constexpr int kThreads = 4, kEach = 50;
+  std::vector<std::set<std::string>> numbers(kThreads);
+  std::vector<std::thread> threads;
+  const std::string expectedTail = Section(1, "0411111111", "SmsCount=1\nMSG1=Hi\n");
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      const AutomationRequest request = Request({{"0411111111", false}}, "Hi");
+      for (int i = 0; i < kEach; ++i) {
+        std::string text;
+        ASSERT_EQ(ComposeAutomationDocument(request, sequence_, text), ComposeResult::kComposed);
+        const Opened o = Open(text);
+        ASSERT_EQ(o.plain.substr(o.plain.size() - expectedTail.size()), expectedTail);
+        const std::size_t sn = o.plain.find("\r\nSN=");
+        numbers[t].insert(o.plain.substr(sn, o.plain.find("\r\n", sn + 2) - sn));
+      }
+    });
+  for (auto& t : threads) t.join();
+  std::set<std::string> all;
+  for (const auto& n : numbers) all.insert(n.begin(), n.end());
+  EXPECT_EQ(all.size(), std::size_t(kThreads * kEach));
 }
 
 }  // namespace
