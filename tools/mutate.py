@@ -414,6 +414,9 @@ def main():
         stopping.append(signum)
         raise KeyboardInterrupt
 
+    # SIGINT too: a shell starts a background job with it ignored, and Python
+    # then installs no handler of its own, so Ctrl-C or kill -INT would not stop it.
+    signal.signal(signal.SIGINT, on_signal)
     signal.signal(signal.SIGTERM, on_signal)
     counts, survivors = {}, []
     try:
