@@ -33,12 +33,12 @@ TEST_F(CommandLineTransport, AFailureAfterTheRequestWentOutIsNeverPostedAgain) {
     RawStep step;
     const char* what;  // in the result text
   } cases[] = {
-      {Stall(), "Operation timed out after 4"},
+      {Stall(), "Operation timed out after "},
       {CloseWithoutReply(), "mpty reply"},
       {CloseAfter("HTTP/1.1 100 Continue\r\n\r\n"), "after an interim reply (1xx)"},
       {CloseAfter("HTTP/1.1 200 OK\r\nContent-Le"), "in the middle of its reply's header"},
       {CloseAfter(head + "0000 Mess"), "11 bytes remaining"},
-      {StallAfter(head + "0000 Mess"), "Operation timed out after 4"},
+      {StallAfter(head + "0000 Mess"), "Operation timed out after "},
       {CloseAfter("HTTP/1.1 200 OK\r\nX-Big: " + std::string(200000, 'a')), "header is too large"},
   };
   for (const Case& c : cases) {
