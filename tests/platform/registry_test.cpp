@@ -1,18 +1,48 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <vector>
 
 #include "tests/support/peers.h"
 
 namespace fs = std::filesystem;
 using namespace zentrova::platform;
+
+// Every fsync of this program passes here first: what each call flushed (the
+// file's path and, for a file, its bytes at that moment) shows whether a
+// write reached the disk before it was made visible.
+namespace {
+std::mutex g_syncLock;
+std::vector<std::pair<std::string, std::string>> g_synced;
+}  // namespace
+
+extern "C" int fsync(int fd) {
+  char target[4096];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  ssize_t n = readlink(link.c_str(), target, sizeof target);
+  std::string bytes;
+  if (int copy = open(link.c_str(), O_RDONLY | O_CLOEXEC); copy >= 0) {  // fd may be write-only
+    char chunk[4096];
+    for (ssize_t got; (got = read(copy, chunk, sizeof chunk)) > 0;)  // none for a directory
+      bytes.append(chunk, static_cast<std::size_t>(got));
+    close(copy);
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_syncLock);
+    g_synced.emplace_back(n > 0 ? std::string(target, static_cast<std::size_t>(n)) : "", bytes);
+  }
+  return static_cast<int>(syscall(SYS_fsync, fd));
+}
 
 namespace {
 
@@ -107,6 +137,24 @@ const char* const kKeptLines[] = {
     "[HKEY_CLASSES_ROOT\\Elsewhere]\r",
     "\"X\"=\"not this root\"\r",
 };
+
+// A crash after Commit returns must find the new hive: its bytes are flushed
+// before the rename makes them the hive, and the folder after it.
+TEST_F(RegistryTest, ACommitIsOnDiskBeforeItIsVisibleAndTheRenameAfterIt) {
+  {
+    std::lock_guard<std::mutex> lock(g_syncLock);
+    g_synced.clear();
+  }
+  RegistryWriter w(RegistryRoot::kCurrentUser);
+  w.SetString("Software\\Zentrova", "HTTP1", "127.0.0.1:8080");
+  ASSERT_EQ(w.Commit(), kErrorSuccess);
+  const std::string hive = (dir_ / "hives" / "HKEY_CURRENT_USER.reg").string();
+  std::lock_guard<std::mutex> lock(g_syncLock);
+  ASSERT_EQ(g_synced.size(), 2u);
+  EXPECT_TRUE(g_synced[0].first.starts_with(hive + ".tmp.")) << g_synced[0].first;
+  EXPECT_EQ(g_synced[0].second, HiveText());
+  EXPECT_EQ(g_synced[1].first, (dir_ / "hives").string());
+}
 
 TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   WriteHive(
