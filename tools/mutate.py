@@ -275,6 +275,7 @@ class Runner:
         self.slow = set()
         self.baseline = None
         self.digests = {}
+        self.killers = {}
 
     def sh(self, args, timeout=None, cwd=None):
         return subprocess.run(args, cwd=cwd or self.src, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
@@ -326,7 +327,7 @@ class Runner:
         pattern = "^(" + "|".join(re.escape(n) for n in names) + ")$"
         try:
             r = self.sh(["ctest", "--test-dir", str(self.build), "-j2", "--timeout", "300",
-                         "-R", pattern], timeout=timeout)
+                         "--stop-on-failure", "-R", pattern], timeout=timeout)
         except subprocess.TimeoutExpired:
             return "timed out", None
         if r.returncode == 0:
@@ -381,11 +382,22 @@ class Runner:
                 # Same programs byte for byte: the compiler saw no difference.
                 return "survived", "identical binaries"
             limit = self.baseline * self.timeout_factor + 60
-            first = self.covering(m.file, rebuilt)
-            status, by = self.run_tests(first, limit)
+            # The cases that caught earlier mutants of this file go first: one
+            # of them usually catches this one too, in a second or so.
+            wanted = [name for name, _ in self.wanted(m.file)]
+            likely = [n for n in self.killers.get(m.file, []) if n in wanted][:4]
+            status, by = self.run_tests(likely, limit)
             if status == "passed":
-                rest = [name for name, _ in self.wanted(m.file) if name not in set(first)]
-                status, by = self.run_tests(rest, limit)
+                first = [n for n in self.covering(m.file, rebuilt) if n not in likely]
+                status, by = self.run_tests(first, limit)
+                if status == "passed":
+                    done = set(first) | set(likely)
+                    status, by = self.run_tests([n for n in wanted if n not in done], limit)
+            if status == "killed" and by:
+                known = self.killers.setdefault(m.file, [])
+                if by in known:
+                    known.remove(by)
+                known.insert(0, by)
             return ("survived", None) if status == "passed" else (status, by)
         finally:
             target.write_bytes(original)
