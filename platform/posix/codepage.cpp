@@ -2,6 +2,7 @@
 // through UTF-16 so that a character the target cannot hold is known as such
 // and becomes "?" instead of ending the conversion.
 #include "platform/codepage.h"
+#include "platform/wipe.h"
 
 #include <iconv.h>
 #include <langinfo.h>
@@ -144,6 +145,7 @@ unsigned AnsiCodePage() {
 
 bool Utf16ToAnsi(std::u16string_view in, std::string& out, bool* lossy) {
   out.clear();
+  out.reserve(2 * in.size());  // no code page takes more; no partial copy left behind
   unsigned cp = AnsiCodePage();
   if (cp == 0) return false;
   Lease conv(IconvName(cp), "UTF-16LE");
@@ -193,7 +195,10 @@ bool ToAnsi(const char* charset, std::string_view in, std::string& out, bool* lo
   Lease toUtf16("UTF-16LE", charset);
   if (!toUtf16->ok()) return false;
   // Character by character, so that an invalid byte costs one "?" and not the rest.
+  // The text may be a password read from a file: its UTF-16 copy is made in
+  // one block (never more units than bytes) and wiped, as the caller's are.
   std::u16string wide;
+  wide.reserve(in.size());
   std::string unit;
   std::size_t i = 0;
   while (i < in.size()) {
@@ -219,7 +224,9 @@ bool ToAnsi(const char* charset, std::string_view in, std::string& out, bool* lo
       ++i;
     }
   }
-  return Utf16ToAnsi(wide, out, lossy);
+  const bool converted = Utf16ToAnsi(wide, out, lossy);
+  WipeBytes(wide.data(), wide.capacity() * sizeof(char16_t));
+  return converted;
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "tests/support/peers.h"
+#include "tests/support/secret_watch.h"
 
 namespace fs = std::filesystem;
 using namespace zentrova::testing;
@@ -508,15 +509,24 @@ TEST_F(Pagora, NoCoreIsDumpedAndTheAccountIsWipedAfterTheSends) {
 
   RawListener gateway;
   PointAt(gateway);
+  // Long enough that no copy fits inside a string object: every copy is a
+  // heap block, and the watch sees each one given back.
+  const std::string password = "pw-to-wipe-0123456789abcdef";
+  const std::string ini = "[CONFIG]\nAccountId=acct\nPassword=" + password +
+                          "\nEmail=me@example.com\n[PROXY]\nPassword=proxy-pw\n";
   zentrova::cli::Configuration config;
-  std::strcpy(config.accountId, "acct");
-  std::strcpy(config.password, "pw-to-wipe");
-  std::strcpy(config.email, "me@example.com");
-  std::strcpy(config.proxyPassword, "proxy-pw");
-  zentrova::gateway::SetProxyDetails(nullptr, 0, "proxy-user", config.proxyPassword);
-  EXPECT_EQ(zentrova::cli::SendAndForget(config, {"1"}, "Hi", true), 0);
+  zentrova::cli::ConfigurationReport report;
+  int left = -1;
+  {
+    zentrova::testing::SecretWatch watch(password);
+    zentrova::cli::ParseConfiguration(ini, "pagora.ini", config, report);
+    zentrova::gateway::SetProxyDetails(nullptr, 0, "proxy-user", config.proxyPassword);
+    EXPECT_EQ(zentrova::cli::SendAndForget(config, {"1"}, "Hi", true), 0);
+    left = watch.LeftInFreedBlocks();
+  }
+  EXPECT_EQ(left, 0) << "heap blocks given back still holding the password";
   ASSERT_EQ(gateway.Requests().size(), 1u);
-  EXPECT_NE(Body(gateway.Requests()[0]).find("\nPW=pw-to-wipe\n"), std::string::npos);
+  EXPECT_NE(Body(gateway.Requests()[0]).find("\nPW=" + password + "\n"), std::string::npos);
   const char* first = config.accountId;
   const char* end = config.proxyPassword + sizeof config.proxyPassword;
   EXPECT_EQ(std::count(first, end, '\0'), end - first);
