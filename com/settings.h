@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/wipe.h"
+
 namespace zentrova::com {
 
 struct SenderSettings {
@@ -41,6 +43,8 @@ struct SharedSettings {
 // What the module holds: the settings and the outcome of the last operation.
 struct ModuleSettings : SharedSettings {
   std::string responseText;
+  // The passwords stay until the library unloads, and go with it.
+  ~ModuleSettings() { platform::WipeBytes(static_cast<SharedSettings*>(this), sizeof(SharedSettings)); }
 };
 
 }  // namespace zentrova::com

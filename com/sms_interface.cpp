@@ -13,6 +13,7 @@
 #include "com/validation.h"
 #include "platform/codepage.h"
 #include "platform/ole_text.h"
+#include "platform/wipe.h"
 
 namespace zentrova::com {
 namespace {
@@ -74,6 +75,7 @@ template <class Field>
 HRESULT PutText(BSTR value, Field field, const char* property, Controls controls) {
   constexpr size_t N = sizeof(std::invoke_result_t<Field, SharedSettings&>);
   std::string text;
+  platform::WipeOnExit wipeText(text);  // the password is one of these texts
   bool lossy = false;
   // The whole BSTR, a NUL inside it included.
   if (!platform::OleToAnsi(platform::BstrView(value), text, &lossy)) return E_OUTOFMEMORY;

@@ -12,6 +12,7 @@
 #include "com/ZentrovaCOM_i.h"
 #include "platform/registry.h"
 #include "tests/com/support.h"
+#include "tests/support/secret_watch.h"
 
 namespace {
 
@@ -143,6 +144,41 @@ TEST_F(ServerTest, SettingsAreSharedByObjectsAndGoWithTheLibrary) {
 // Loading the library reads no setting (Windows loads it under the loader
 // lock, where the registry must not be touched): a trace file named after the
 // load, under the machine's key, still counts from the first object on.
+// A send leaves the password in no block the server gives back, nor in the
+// settings it keeps until it unloads.
+TEST_F(ServerTest, ThePasswordIsInNoFreedBlockAfterASendAndAnUnload) {
+  Register();
+  zentrova::testing::RawListener gateway;
+  zentrova::platform::RegistryWriter writer(zentrova::platform::RegistryRoot::kCurrentUser);
+  writer.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "HTTP1", gateway.Address());
+  ASSERT_EQ(writer.Commit(), 0);
+  // Longer than a string object holds in itself: every copy is a heap block.
+  const char secret[] = "pw-to-wipe-0123456789abcdef";
+  std::u16string list = u"0412345678";
+  for (int i = 0; i < 99; ++i) list += u",0412345678";  // a document that grows as it is built
+  Bstr id(u"123456"), email(u"x@y.example"), password(u"pw-to-wipe-0123456789abcdef"),
+      number(list.c_str()), text(u"Hi");
+  VARIANT to;
+  to.vt = VT_BSTR;
+  to.bstrVal = number.get();
+  int left = -1;
+  {
+    zentrova::testing::SecretWatch watch(secret);
+    ISMSInterface* object = Create();
+    ASSERT_NE(object, nullptr);
+    ASSERT_EQ(object->put_AccountID(id.get()), S_OK);
+    ASSERT_EQ(object->put_Email(email.get()), S_OK);
+    ASSERT_EQ(object->put_Password(password.get()), S_OK);
+    EXPECT_EQ(object->PagoraMessage(&to, text.get()), S_OK);
+    object->Release();
+    CoFreeUnusedLibraries();
+    EXPECT_FALSE(Loaded());
+    left = watch.LeftInFreedBlocks();
+  }
+  EXPECT_EQ(gateway.Requests().size(), 1u);
+  EXPECT_EQ(left, 0) << "heap blocks given back still holding the password";
+}
+
 TEST_F(ServerTest, TheTraceSettingIsReadAtFirstUseNotAtLoad) {
   RegisterClassOnly();
   CoFreeUnusedLibraries();
