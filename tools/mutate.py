@@ -420,6 +420,8 @@ def main():
     parser.add_argument("--out", help="JSON lines, one a mutant (default WORK/mutants.jsonl)")
     parser.add_argument("--list", action="store_true", help="only count the sites by operator and file")
     parser.add_argument("--only", help="only sites in files whose path contains this text")
+    parser.add_argument("--resume", action="store_true",
+                        help="keep the records OUT already holds for this seed and try only the rest")
     parser.add_argument("--timeout-factor", type=float, default=3.0,
                         help="a test run may take this many times the unmutated suite (+60 s)")
     args = parser.parse_args()
@@ -456,11 +458,23 @@ def main():
     # then installs no handler of its own, so Ctrl-C or kill -INT would not stop it.
     signal.signal(signal.SIGINT, on_signal)
     signal.signal(signal.SIGTERM, on_signal)
-    counts, survivors = {}, []
+    counts, survivors, done = {}, [], {}
+    if args.resume and out.exists():
+        for line in out.read_text(encoding="utf-8").splitlines():
+            record = json.loads(line)
+            if record.get("seed") == seed:
+                done[(record["file"], record["line"], record["operator"], record["after"])] = record
     try:
         runner.prepare()
         with open(out, "w", encoding="utf-8") as sink:
             for index, m in enumerate(chosen, start=1):
+                record = done.get((m.file, m.line, m.operator, m.after.rstrip("\n")))
+                if record:
+                    counts[record["status"]] = counts.get(record["status"], 0) + 1
+                    sink.write(json.dumps(record) + "\n")
+                    if record["status"] == "survived":
+                        survivors.append(record)
+                    continue
                 began = time.monotonic()
                 status, by = runner.try_mutant(m)
                 counts[status] = counts.get(status, 0) + 1
