@@ -74,7 +74,9 @@ struct ITest : IDispatch {
 };
 
 const char kTestIdl[] = R"(
-[object, uuid(0A0B0C0D-0000-0000-0000-000000000001), dual]
+/* An interface of one method,
+   with a comment of each kind. */
+[object, uuid(0A0B0C0D-0000-0000-0000-000000000001), dual]  // the dispatch interface
 interface ITest : IDispatch
 {
 	[id(1)] HRESULT Take([in] long number, [in] BSTR text, VARIANT *any);

@@ -142,6 +142,9 @@ std::vector<Shape> Shapes() {
        ""},
       {"HELO refused", Steps{Say("220 ready\r\n"), Hear(), Say("501 who are you\r\n")}, kOne, false,
        false, "501:SMTP server error", false, kHelo},
+      // A code is three digits: a fourth is text.
+      {"code of four digits", Steps{Say("220 ready\r\n"), Hear(), Say("5012 who are you\r\n")},
+       kOne, false, false, "501:SMTP server error", false, kHelo},
       {"reply without a code", Steps{Say("220 ready\r\n"), Hear(), Say("hello there\r\n")}, kOne,
        false, false, "SMTP server sent a reply without a reply code", false, kHelo},
       {"MAIL From refused", kGreetAndHello + Steps{Hear(), Say("553 sender refused\r\n")} + kQuit,
