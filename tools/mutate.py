@@ -284,10 +284,27 @@ class Runner:
     def prepare(self):
         """A private copy of the tree and a build tree made from it."""
         self.src.mkdir(parents=True, exist_ok=True)
-        # copy2 keeps modification times, so a second run rebuilds nothing.
-        shutil.copytree(ROOT, self.src, dirs_exist_ok=True, symlinks=True,
-                        ignore=lambda d, names: [n for n in names if Path(d) == ROOT and
-                                                 (n.startswith("build") or n in (".git", "dist"))])
+        # Only files whose bytes differ are written, with a fresh time: a second
+        # run rebuilds nothing it need not, and a file an interrupted run left
+        # restored after its mutant was built is still newer than that object.
+        skip = {".git", "dist"}
+        for path in ROOT.rglob("*"):
+            rel = path.relative_to(ROOT)
+            if rel.parts[0] in skip or rel.parts[0].startswith("build") or path.is_dir():
+                continue
+            copy = self.src / rel
+            if path.is_symlink():
+                if not copy.is_symlink() or os.readlink(copy) != os.readlink(path):
+                    copy.unlink(missing_ok=True)
+                    copy.parent.mkdir(parents=True, exist_ok=True)
+                    copy.symlink_to(os.readlink(path))
+                continue
+            data = path.read_bytes()
+            if not copy.is_file() or copy.is_symlink() or copy.read_bytes() != data:
+                copy.unlink(missing_ok=True)
+                copy.parent.mkdir(parents=True, exist_ok=True)
+                copy.write_bytes(data)
+                shutil.copymode(path, copy)
         launcher = []
         if shutil.which("ld.lld"):
             # Most of a mutant's build is relinking the programs; lld does it quickest.
