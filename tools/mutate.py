@@ -276,6 +276,7 @@ class Runner:
         self.baseline = None
         self.digests = {}
         self.killers = {}
+        self.runs = {}
 
     def sh(self, args, timeout=None, cwd=None):
         return subprocess.run(args, cwd=cwd or self.src, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
@@ -340,6 +341,7 @@ class Runner:
             sys.exit(f"mutate: the suite fails without any mutant ({failed}); mend that first")
         self.log(f"the suite takes {self.baseline:.0f} s")
         self.digests = {p: digest(p) for p in self.binaries()}
+        self.runs = self.programs_run()
 
     def run_tests(self, names, timeout):
         if not names:
@@ -356,6 +358,34 @@ class Runner:
         if failed and all(kind == "Timeout" for _, kind in failed):
             return "timed out", failed[0][0]
         return "killed", failed[0][0] if failed else "ctest"
+
+    def programs_run(self):
+        """For each test program, the programs and libraries of ours it starts
+        or loads, from the tests' CMakeLists: add_dependencies, and the sandbox
+        for everything built on the test support library."""
+        calls = {}
+        for lists in (self.src / "tests").rglob("CMakeLists.txt"):
+            text = re.sub(r"#.*", "", lists.read_text(encoding="utf-8"))
+            for kind, body in re.findall(r"\b(zv_add_test|add_dependencies)\s*\(([^)]*)\)", text):
+                words = body.split()
+                entry = calls.setdefault(words[0], set())
+                if kind == "add_dependencies":
+                    entry.update(words[1:])
+                elif "zv_test_support" in words:
+                    entry.add("sms-sandbox")
+        files = {}
+        for path in self.build.rglob("*"):
+            if path.is_file() and "CMakeFiles" not in path.parts:
+                files.setdefault(path.name, str(path))
+        return {test: {files.get(n) or files.get(f"lib{n}.so") for n in names} - {None}
+                for test, names in calls.items()}
+
+    def could_notice(self, command, rebuilt):
+        """Whether a test whose program is at command can see a change that
+        rebuilt these files: its own program was rebuilt, or one it runs was.
+        A test program the lists do not name is always run."""
+        runs = self.runs.get(Path(command).name)
+        return command in rebuilt or runs is None or bool(runs & rebuilt)
 
     def wanted(self, rel):
         """Every test, but those that run a shipped time limit unshortened
@@ -404,7 +434,9 @@ class Runner:
             limit = self.baseline * self.timeout_factor + 60
             # The cases that caught earlier mutants of this file go first: one
             # of them usually catches this one too, in a second or so.
-            wanted = [name for name, _ in self.wanted(m.file)]
+            # A test that neither was rebuilt nor runs anything rebuilt gives
+            # the unmutated result, which was a pass.
+            wanted = [name for name, command in self.wanted(m.file) if self.could_notice(command, rebuilt)]
             likely = [n for n in self.killers.get(m.file, []) if n in wanted][:4]
             status, by = self.run_tests(likely, limit)
             if status == "passed":
