@@ -96,13 +96,15 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
   // The console program's dialect: "+" and %XX, hex digits in either case,
   // also at the very end; any other "%" stays as it came.
   const std::pair<std::string, std::string> messages[] = {
-      {"%09%AF%af+%41", "\t\u00af\u00af A"}, {"%/0%:0%@0%`0%G0%g0%4", "%/0%:0%@0%`0%G0%g0%4"}};
+      {"%09%AF%af+%41", "\t\u00af\u00af A"},
+      {"%/0%:0%@0%`0%G0%g0%4", "%/0%:0%@0%`0%G0%g0%4"},
+      {"see+[1]", "see [1]"}};  // a value line that ends as a section's does
   for (const auto& [escaped, text] : messages)
     Post(sandbox, "[SENDER]\nProduct=APIEXE\n\n[1]\nMessage=" + escaped + "\n");
 
   const std::vector<nlohmann::json> entries = sandbox.Requests();
-  ASSERT_EQ(entries.size(), 4u);
-  for (std::size_t i = 0; i < 2; ++i)
+  ASSERT_EQ(entries.size(), 2 + std::size(messages));
+  for (std::size_t i = 0; i < std::size(messages); ++i)
     EXPECT_EQ(entries[2 + i]["fields"]["1"]["Message"], messages[i].second) << messages[i].first;
 
   const nlohmann::json& e = entries[0];
