@@ -263,6 +263,13 @@ TEST_F(ServerTest, TypeInformationIgnoresItsIndexAndNamesResolveInAnyCase) {
   ASSERT_EQ(object->GetTypeInfo(0, 0x409, &first), S_OK);
   ASSERT_EQ(object->GetTypeInfo(5, 0x409, &fifth), S_OK);
   EXPECT_EQ(first, fifth);
+  // Nothing to name, or nowhere to put the ids, is refused rather than followed.
+  std::u16string member = u"Version";
+  LPOLESTR one[] = {member.data()};
+  MEMBERID ids[1] = {};
+  EXPECT_EQ(first->GetIDsOfNames(one, 1, nullptr), E_INVALIDARG);
+  EXPECT_EQ(first->GetIDsOfNames(nullptr, 1, ids), E_INVALIDARG);
+  EXPECT_EQ(first->GetIDsOfNames(one, 0, ids), E_INVALIDARG);
   first->Release();
   fifth->Release();
 
