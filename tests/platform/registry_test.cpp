@@ -165,6 +165,9 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "\"Count\"=dword:0000002a\r\n"
       "\"Blob\"=hex:01,02,\\\r\n"
       "  03\r\n"
+      "\"Wide\"=hex(ffffffff):07\r\n"  // the widest type there is
+      "\"TooWide\"=hex(100000000):07\r\n"
+      "\"TooLong\"=dword:100000000\r\n"
       "\"Dir\"=\"C:\\\\\"\r\n"
       "\"Next\"=\"after the backslash\"\r\n"
       "\"Broken\"=\"no closing quote\r\n"
@@ -186,6 +189,13 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   size = sizeof buf;
   ASSERT_EQ(k.QueryValue("Blob", buf, &size), kErrorSuccess);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), size), "\x01\x02\x03");
+  size = sizeof buf;
+  ASSERT_EQ(k.QueryValue("Wide", buf, &size), kErrorSuccess);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), size), "\x07");
+  for (const char* unreadable : {"TooWide", "TooLong"}) {
+    size = sizeof buf;
+    EXPECT_NE(k.QueryValue(unreadable, buf, &size), kErrorSuccess) << unreadable;
+  }
   // Parents of a key written by hand exist too.
   std::vector<std::string> sub;
   RegistryKey parent;
