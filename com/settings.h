@@ -44,7 +44,9 @@ struct SharedSettings {
 struct ModuleSettings : SharedSettings {
   std::string responseText;
   // The passwords stay until the library unloads, and go with it.
-  ~ModuleSettings() { platform::WipeBytes(static_cast<SharedSettings*>(this), sizeof(SharedSettings)); }
+  ~ModuleSettings() {
+    platform::WipeBytes(static_cast<SharedSettings*>(this), sizeof(SharedSettings));
+  }
 };
 
 }  // namespace zentrova::com

@@ -2,7 +2,6 @@
 // through UTF-16 so that a character the target cannot hold is known as such
 // and becomes "?" instead of ending the conversion.
 #include "platform/codepage.h"
-#include "platform/wipe.h"
 
 #include <iconv.h>
 #include <langinfo.h>
@@ -16,6 +15,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform/wipe.h"
 
 namespace zentrova::platform {
 namespace {

@@ -2,7 +2,11 @@
 // would drive it: registration, late-bound property calls, the texts and result
 // codes a client sees, and zcom's own syntax and exit statuses.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -55,6 +59,43 @@ class ZcomTest : public ::testing::Test {
 };
 
 // ---- Registration ----------------------------------------------------------------
+
+// zcom reg asks before it overwrites or deletes, on a terminal only: "y" or
+// "Y" goes ahead, anything else leaves the value as it was.
+TEST_F(ZcomTest, RegAsksOnATerminalAndTakesYesAnswers) {
+  const std::string key = "HKCU\\Software\\Zentrova";
+  for (const auto& [answer, exit] :
+       {std::pair<const char*, int>{"y", 0}, {"Y", 0}, {"n", 1}, {"", 1}}) {
+    ASSERT_EQ(Zcom({"reg", "add", key, "/v", "X", "/d", "old", "/f"}).exitCode, 0);
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      setenv("ZENTROVA_REGISTRY", registry_.Path().c_str(), 1);
+      execl(ZV_ZCOM_PATH, ZV_ZCOM_PATH, "reg", "add", key.c_str(), "/v", "X", "/d", "new",
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    const std::string line = std::string(answer) + "\n";
+    ASSERT_EQ(write(terminal, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    std::string shown;
+    char buf[512];
+    pollfd p{terminal, POLLIN, 0};
+    while (poll(&p, 1, 10000) > 0) {  // until the child closes its side
+      const ssize_t n = read(terminal, buf, sizeof buf);
+      if (n <= 0) break;
+      shown.append(buf, static_cast<std::size_t>(n));
+    }
+    close(terminal);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(WEXITSTATUS(status), exit) << answer;
+    EXPECT_NE(shown.find("Value X exists, overwrite? (Yes/No) "), std::string::npos) << shown;
+    EXPECT_NE(Zcom({"reg", "query", key, "/v", "X"}).out.find(exit ? "old" : "new"),
+              std::string::npos)
+        << answer;
+  }
+}
 
 TEST_F(ZcomTest, RegistrationRoundTripRemovesAllOfOursAndNothingElse) {
   Register();

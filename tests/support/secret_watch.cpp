@@ -38,7 +38,9 @@ void* Allocate(std::size_t n) {
 void* operator new(std::size_t n) { return Allocate(n); }
 void* operator new[](std::size_t n) { return Allocate(n); }
 void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return std::malloc(n ? n : 1); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return std::malloc(n ? n : 1); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+  return std::malloc(n ? n : 1);
+}
 void operator delete(void* p) noexcept { Inspect(p), std::free(p); }
 void operator delete[](void* p) noexcept { Inspect(p), std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { Inspect(p), std::free(p); }

@@ -1,7 +1,7 @@
 // Counts the heap blocks given back to operator delete while they still hold
-// a watched text (as UTF-8 or UTF-16) on the thread that watches, so a test sees a secret left behind in
-// freed memory without ever reading freed memory. Link secret_watch.cpp into
-// the test program itself: it replaces the program's operator new and delete.
+// a watched text (as UTF-8 or UTF-16) on the thread that watches, so a test sees a secret left
+// behind in freed memory without ever reading freed memory. Link secret_watch.cpp into the test
+// program itself: it replaces the program's operator new and delete.
 #pragma once
 
 #include <string_view>
