@@ -38,6 +38,7 @@ TEST(TimeZoneKey, ZonesOfTheSystemDatabase) {
     const char* zone;
     int year;
     const char* key;
+    std::size_t size = 0;
   } cases[] = {
       {"Australia/Sydney", 2026, "-600004010010010"},  // back 1st Sun Apr, forward 1st Sun Oct
       {"America/New_York", 2026, "+300011010003020"},  // 1st Sun Nov, 2nd Sun Mar
@@ -57,8 +58,8 @@ TEST(TimeZoneKey, ZonesOfTheSystemDatabase) {
 }
 
 // A minimal version 2 zone file: one local time type, no transitions, and the
-// given footer rule (or none at all for version 1).
-std::string WriteZoneFile(const std::string& name, const char* footer) {
+// given footer rule (or none at all for version 1), padded to size bytes.
+std::string WriteZoneFile(const std::string& name, const char* footer, std::size_t size = 0) {
   std::string block;
   const char counts[24] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 4};
   const char type[6] = {0, 0, 0, 0, 0, 0};
@@ -75,6 +76,7 @@ std::string WriteZoneFile(const std::string& name, const char* footer) {
     header('2');
     block += std::string("\n") + footer + "\n";
   }
+  if (block.size() < size) block.resize(size, '\n');
   const std::string path = testing::TempDir() + "zv_zone_" + name;
   std::ofstream(path, std::ios::binary) << block;
   return path;
@@ -86,6 +88,7 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
     const char* footer;
     int year;
     const char* key;
+    std::size_t size = 0;
   } cases[] = {
       {"v1", nullptr, 2026, "(cannot tell)"},
       {"empty", "", 2026, "(cannot tell)"},
@@ -99,9 +102,12 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"julian", "XST3XDT,J60/2,J300/2", 2028, "+180010045003013"},
       {"zerobased", "XST3XDT,59,299", 2028, "+180010044002052"},
       {"zerobased", "XST3XDT,59,299", 2026, "+180010042003010"},
+      // A file of 1 MiB is read; anything larger is not taken for a zone file.
+      {"largest", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "+180011010003020", 1 << 20},
+      {"toolarge", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "(cannot tell)", (1 << 20) + 1},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(KeyOfZoneFile(WriteZoneFile(c.name, c.footer), c.year), c.key) << c.name;
+    EXPECT_EQ(KeyOfZoneFile(WriteZoneFile(c.name, c.footer, c.size), c.year), c.key) << c.name;
   EXPECT_EQ(KeyOfZoneFile(testing::TempDir() + "zv_zone_missing"), "(cannot tell)");
 }
 
