@@ -46,8 +46,20 @@ TEST(CodePage, LocaleTextWithAnInvalidByteAndAnotherCodePage) {
   std::string back;
   ASSERT_TRUE(AnsiToLocale("\xCF\xF0\xE8", back));
   EXPECT_EQ(back, "\xD0\x9F\xD1\x80\xD0\xB8");
+  // A code page number is 1 to 65535; one that iconv lacks fails every conversion.
+  for (const auto& [name, number] : {std::pair<const char*, unsigned>{"cp65535", 65535},
+                                     {"65536", 0},
+                                     {"cp0", 0},
+                                     {"1252x", 0}}) {
+    codePage.Set(name);
+    EXPECT_EQ(AnsiCodePage(), number) << name;
+  }
   codePage.Set("64999");
+  std::u16string wide;
   EXPECT_FALSE(LocaleToAnsi("x", out));
+  EXPECT_FALSE(AnsiToLocale("x", back));
+  EXPECT_FALSE(AnsiToUtf16("x", wide));
+  EXPECT_FALSE(Utf16ToAnsi(u"x", out, &lossy));
 }
 
 TEST(CodePage, Utf8IsToldFromOtherTextAndConverted) {
