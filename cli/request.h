@@ -14,11 +14,9 @@ namespace zentrova::cli {
 inline constexpr std::size_t kMaxMessageBytes = 765;
 
 // SendCommandLineRequest's own refusals (nothing is sent, the result text is untouched).
-inline constexpr int kMissingInput = -1;
-inline constexpr int kMessageTooLong = -10;
-// A number holding a control character, or another value holding a line
-// break: either would add lines of its own making to the request.
-inline constexpr int kUnsafeValue = -11;
+using gateway::kMessageTooLong;
+using gateway::kMissingInput;
+using gateway::kUnsafeValue;
 
 // A byte below 0x20, or 0x7F.
 inline bool IsControlByte(char c) {

@@ -73,7 +73,7 @@ int JudgeReply(const TransportVariant& variant, unsigned long status, std::strin
   // The reply is text for a person; it ends where a terminator would.
   text = held.substr(0, held.find('\0'));
   int code = ReadReplyCode(held);
-  if (code == kServerNotResponding) text = "Server not responding";
+  if (code == kServerNotResponding) text = Describe(kServerNotResponding).text;
   if (code == 1 && variant.codeOneAccepted) return kAccepted;
   if (code != 0) return code;
   if (variant.zeroNeedsFourZeros && held.substr(0, 4) != "0000") return variant.initialResult;

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "gateway/endpoints.h"
-#include "gateway/transport.h"
+#include "gateway/result.h"
 #include "platform/http.h"
 
 namespace zentrova::gateway {
