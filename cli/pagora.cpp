@@ -231,8 +231,8 @@ int SendToEach(const Configuration& config, const std::vector<std::string>& numb
     Print("Sending SMS to " + number + " with message " + message + "\n");
     std::fflush(stdout);
     gateway::GatewayServerNames servers;
-    result = SendCommandLineRequest(config.accountId, config.email, config.password, number.c_str(),
-                                    message.c_str(), resultText, &servers);
+    result = SendCommandLineRequest({config.accountId, config.email, config.password},
+                                    number.c_str(), message.c_str(), resultText, &servers);
     platform::TraceLine("result number=" + platform::TraceQuoted(number) + " code=" +
                         std::to_string(result) + " text=" + platform::TraceQuoted(resultText));
     if (result == gateway::kSettingUnusable) {

@@ -108,8 +108,9 @@ int Deliver(const SharedSettings& settings, VARIANT* recipients, const std::stri
     response = mailboxError;
     return 0;
   }
-  if (smtp::SendGatewayMail(settings.SMTPServer, sender.Email, mailbox->c_str(),
-                            kGatewayMailSubject, text.c_str()) == 0)
+  if (smtp::SendGatewayMail(
+          {settings.SMTPServer, sender.Email, mailbox->c_str(), kGatewayMailSubject, text.c_str()})
+          .delivered)
     return 1;
   response = method == kMethodSmtp ? "Error: Could not sent via SMTP"
                                    : "Error: Could not sent via HTTP or SMTP";

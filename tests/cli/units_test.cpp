@@ -103,10 +103,10 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
 TEST(SendCommandLineRequest, ValuesThatWouldAddLinesAreRefusedUnsent) {
   std::string text = "untouched";
   for (const char* number : {"1\n[2]", "1\x7F", "1\t"})
-    EXPECT_EQ(SendCommandLineRequest("a", "e", "p", number, "m", text), kUnsafeValue) << number;
-  EXPECT_EQ(SendCommandLineRequest("a\r", "e", "p", "1", "m", text), kUnsafeValue);
-  EXPECT_EQ(SendCommandLineRequest("a", "e\n", "p", "1", "m", text), kUnsafeValue);
-  EXPECT_EQ(SendCommandLineRequest("a", "e", "p\n", "1", "m", text), kUnsafeValue);
+    EXPECT_EQ(SendCommandLineRequest({"a", "e", "p"}, number, "m", text), kUnsafeValue) << number;
+  EXPECT_EQ(SendCommandLineRequest({"a\r", "e", "p"}, "1", "m", text), kUnsafeValue);
+  EXPECT_EQ(SendCommandLineRequest({"a", "e\n", "p"}, "1", "m", text), kUnsafeValue);
+  EXPECT_EQ(SendCommandLineRequest({"a", "e", "p\n"}, "1", "m", text), kUnsafeValue);
   EXPECT_EQ(text, "untouched");
 }
 
