@@ -2,38 +2,36 @@
 
 namespace zentrova::gateway {
 
-ResultInfo Describe(Result result) {
+std::optional<ResultInfo> Known(int number) {
   // Linux keeps a result's low 8 bits (a failure whose low 8 bits are 0 exits
   // 255, so it never reads as success); Windows keeps the result whole.
-  switch (result) {
+  switch (static_cast<Result>(number)) {
     case kAccepted:
-      return {"accepted", "the gateway accepted the request", 0, 0, "Message sent sucessfully"};
+      return ResultInfo{"accepted", "the gateway accepted the request", 0, 0,
+                        "Message sent sucessfully"};
     case kRetryableFailure:
-      return {"retryable failure", "the HTTP request failed", 254, -2, nullptr};
+      return ResultInfo{"retryable failure", "the HTTP request failed", 254, -2, nullptr};
     case kServerNotResponding:
-      return {"server not responding", "the gateway is busy", 99, 99, "Server not responding"};
+      return ResultInfo{"server not responding", "the gateway is busy", 99, 99,
+                        "Server not responding"};
     case kNoUsableReplyCommandLine:
-      return {"no usable reply", "no usable reply", 10, 10, nullptr};
+      return ResultInfo{"no usable reply", "no usable reply", 10, 10, nullptr};
     case kNoUsableReplyAutomation:
-      return {"no usable reply (automation)", "no usable reply", 52, 2100, nullptr};
+      return ResultInfo{"no usable reply (automation)", "no usable reply", 52, 2100, nullptr};
     case kNoInternetSession:
-      return {"no internet session", "no HTTP session", 184, 3000, nullptr};
+      return ResultInfo{"no internet session", "no HTTP session", 184, 3000, nullptr};
     case kSettingUnusable:
       // Pagora names the value and exits as for any configuration it refuses.
-      return {"setting unusable", "a registry value or hive that cannot be used", 78, 78, nullptr};
+      return ResultInfo{"setting unusable", "a registry value or hive that cannot be used", 78, 78,
+                        nullptr};
     case kMissingInput:
-      return {"missing input", "a missing input", 255, -1, nullptr};
+      return ResultInfo{"missing input", "a missing input", 255, -1, nullptr};
     case kMessageTooLong:
-      return {"message too long", "a message over 765 bytes", 246, -10, nullptr};
+      return ResultInfo{"message too long", "a message over 765 bytes", 246, -10, nullptr};
     case kUnsafeValue:
-      return {"unsafe value", "a value that would add lines to the request", 245, -11, nullptr};
+      return ResultInfo{"unsafe value", "a value that would add lines to the request", 245, -11,
+                        nullptr};
   }
-  return {"unknown", "the gateway's reply code", 0, 0, nullptr};
-}
-
-std::optional<ResultInfo> Known(int number) {
-  for (Result result : kResults)
-    if (number == result) return Describe(result);
   return std::nullopt;
 }
 

@@ -45,24 +45,13 @@ struct ResultInfo {
   const char* text;  // the fixed result text, or null where it names more (an error, a reply)
 };
 
-// The row of a result: a switch with no default, so that a result added above
-// without a row here is a compiler warning (an error in CI).
-ResultInfo Describe(Result result);
-
-// Every result above, for those who walk the table.
-inline constexpr Result kResults[] = {kAccepted,
-                                      kRetryableFailure,
-                                      kServerNotResponding,
-                                      kNoUsableReplyCommandLine,
-                                      kNoUsableReplyAutomation,
-                                      kNoInternetSession,
-                                      kSettingUnusable,
-                                      kMissingInput,
-                                      kMessageTooLong,
-                                      kUnsafeValue};
-
 // The row of a number that is one of the results above; none for another
-// number, which is the gateway's reply code.
+// number, which is the gateway's reply code. A switch with no default, so
+// that a result added above without a row is a compiler warning (an error in
+// CI).
 std::optional<ResultInfo> Known(int number);
+
+// The row of a result.
+inline ResultInfo Describe(Result result) { return *Known(result); }
 
 }  // namespace zentrova::gateway
