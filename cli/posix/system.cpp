@@ -29,24 +29,25 @@ const char* RegistryCommand() { return "zcom reg add"; }
 
 std::string ExitStatusHelp() {
   using namespace gateway;
-  return "\nExit status: 0 the last send succeeded; 1 start-up failed (or the registry is not\n"
-         "private to you); 2 usage shown or no AccountId;\n"
-         "3 no Email; 4 no Password; 64 a recipient list over " +
-         std::to_string(kMaxRecipientListBytes) + " bytes, or a number over " +
-         std::to_string(kMaxNumberBytes) +
+  const auto n = [](auto number) { return std::to_string(number); };
+  return "\nExit status: " + n(kExitSuccess) + " the last send succeeded; " + n(kExitSetupFailed) +
+         " start-up failed (or the registry is not\nprivate to you); " + n(kExitUsage) +
+         " usage shown or no AccountId;\n" + n(kExitNoEmail) + " no Email; " + n(kExitNoPassword) +
+         " no Password; " + n(kExitRecipientsRefused) + " a recipient list over " +
+         n(kMaxRecipientListBytes) + " bytes, or a number over " + n(kMaxNumberBytes) +
          " bytes\n"
          "or holding a control character; " +
          Exit(kSettingUnusable) +
          " a value in pagora.ini or the registry that cannot be\n"
          "used as it stands (the error line names it); otherwise the last send's result in 8 bits\n"
          "(" +
-         Exit(kMissingInput) + " for " + std::to_string(kMissingInput) + " or a multiple of 256, " +
-         Exit(kRetryableFailure) + " for " + std::to_string(kRetryableFailure) + ", " +
-         Exit(kMessageTooLong) + " for a message over " + std::to_string(kMaxMessageBytes) +
-         " bytes, " + Exit(kNoUsableReplyCommandLine) +
+         Exit(kMissingInput) + " for " + n(kMissingInput) + " or a multiple of 256, " +
+         Exit(kRetryableFailure) + " for " + n(kRetryableFailure) + ", " + Exit(kMessageTooLong) +
+         " for a message over " + n(kMaxMessageBytes) + " bytes, " +
+         Exit(kNoUsableReplyCommandLine) +
          " no\n"
          "usable reply, " +
-         Exit(kNoInternetSession) + " for " + std::to_string(kNoInternetSession) +
+         Exit(kNoInternetSession) + " for " + n(kNoInternetSession) +
          " no HTTP session, or the gateway's reply code).\n";
 }
 

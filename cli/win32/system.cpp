@@ -31,18 +31,20 @@ const char* RegistryCommand() { return "reg add"; }
 
 std::string ExitStatusHelp() {
   using namespace gateway;
-  return "\nExit status (%ERRORLEVEL%): 0 the last send succeeded; 1 start-up failed;\n"
-         "2 usage shown or no AccountId; 3 no Email; 4 no Password; 64 a recipient list over " +
-         std::to_string(kMaxRecipientListBytes) + " bytes,\nor a number over " +
-         std::to_string(kMaxNumberBytes) + " bytes or holding a control character; " +
-         Exit(kSettingUnusable) +
+  const auto n = [](auto number) { return std::to_string(number); };
+  return "\nExit status (%ERRORLEVEL%): " + n(kExitSuccess) + " the last send succeeded; " +
+         n(kExitSetupFailed) + " start-up failed;\n" + n(kExitUsage) +
+         " usage shown or no AccountId; " + n(kExitNoEmail) + " no Email; " + n(kExitNoPassword) +
+         " no Password; " + n(kExitRecipientsRefused) + " a recipient list over " +
+         n(kMaxRecipientListBytes) + " bytes,\nor a number over " + n(kMaxNumberBytes) +
+         " bytes or holding a control character; " + Exit(kSettingUnusable) +
          " a value in pagora.ini\n"
          "or the registry that cannot be used as it stands (the error line names it); otherwise\n"
          "the last send's result: " +
          Line(kMissingInput) + ", " + Line(kRetryableFailure) + ", " + Exit(kMessageTooLong) +
          " a message\n"
          "over " +
-         std::to_string(kMaxMessageBytes) + " bytes, " + Line(kNoUsableReplyCommandLine) + ", " +
+         n(kMaxMessageBytes) + " bytes, " + Line(kNoUsableReplyCommandLine) + ", " +
          Line(kNoInternetSession) + ", or the gateway's reply code.\n";
 }
 
