@@ -231,8 +231,8 @@ int SendToEach(const Configuration& config, const std::vector<std::string>& numb
     Print("Sending SMS to " + number + " with message " + message + "\n");
     std::fflush(stdout);
     gateway::GatewayServerNames servers;
-    result = SendCommandLineRequest(config.accountId, config.email, config.password, number.c_str(),
-                                    message.c_str(), resultText, &servers);
+    result = SendCommandLineRequest({config.accountId, config.email, config.password},
+                                    number.c_str(), message.c_str(), resultText, &servers);
     platform::TraceLine("result number=" + platform::TraceQuoted(number) + " code=" +
                         std::to_string(result) + " text=" + platform::TraceQuoted(resultText));
     if (result == gateway::kSettingUnusable) {
@@ -240,7 +240,7 @@ int SendToEach(const Configuration& config, const std::vector<std::string>& numb
             (&number == &numbers.front()
                  ? ". Nothing was sent.\n"
                  : ". The numbers from " + number + " on were not sent.\n"));
-      return kExitConfigurationRefused;
+      return ExitStatus(result);
     }
     if (result != 0) {
       // The result text may be the gateway's or a proxy's own: its control
@@ -250,7 +250,7 @@ int SendToEach(const Configuration& config, const std::vector<std::string>& numb
       std::fflush(stdout);
       if (result == gateway::kRetryableFailure) SayWhereItWent(servers, told);
     } else {
-      Print("Message sent sucessfully\n");
+      Print(std::string(gateway::Describe(gateway::kAccepted).text) + "\n");
       ++sent;
     }
     std::fflush(stdout);

@@ -49,9 +49,9 @@ std::string ComposeRequestDocument(std::string_view email, std::string_view acco
   return doc;
 }
 
-int SendCommandLineRequest(const char* accountId, const char* email, const char* password,
-                           const char* number, const char* message, std::string& resultText,
-                           gateway::GatewayServerNames* servers) {
+int SendCommandLineRequest(const Account& account, const char* number, const char* message,
+                           std::string& resultText, gateway::GatewayServerNames* servers) {
+  const auto& [accountId, email, password] = account;
   if (!accountId || !email || !password || !number || !message) return kMissingInput;
   if (std::strlen(message) > kMaxMessageBytes) return kMessageTooLong;
   if (std::any_of(number, number + std::strlen(number), IsControlByte) ||

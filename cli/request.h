@@ -14,11 +14,9 @@ namespace zentrova::cli {
 inline constexpr std::size_t kMaxMessageBytes = 765;
 
 // SendCommandLineRequest's own refusals (nothing is sent, the result text is untouched).
-inline constexpr int kMissingInput = -1;
-inline constexpr int kMessageTooLong = -10;
-// A number holding a control character, or another value holding a line
-// break: either would add lines of its own making to the request.
-inline constexpr int kUnsafeValue = -11;
+using gateway::kMessageTooLong;
+using gateway::kMissingInput;
+using gateway::kUnsafeValue;
 
 // A byte below 0x20, or 0x7F.
 inline bool IsControlByte(char c) {
@@ -33,14 +31,20 @@ std::string ComposeRequestDocument(std::string_view email, std::string_view acco
                                    std::string_view password, std::string_view escapedMessage,
                                    std::string_view number);
 
+// The account a request is sent for; a null text is a missing input.
+struct Account {
+  const char* accountId;
+  const char* email;
+  const char* password;
+};
+
 // Composes the document for one number and posts it to the primary gateway
 // server (type 0). Returns 0 when the gateway accepted it, kMissingInput,
 // kMessageTooLong, kUnsafeValue, gateway::kSettingUnusable (resultText names
 // the registry value), or the transport's result; resultText then holds the
 // gateway's reply or the transport's error text. servers, when given, gets the
 // names the send was made with and where the primary came from.
-int SendCommandLineRequest(const char* accountId, const char* email, const char* password,
-                           const char* number, const char* message, std::string& resultText,
-                           gateway::GatewayServerNames* servers = nullptr);
+int SendCommandLineRequest(const Account& account, const char* number, const char* message,
+                           std::string& resultText, gateway::GatewayServerNames* servers = nullptr);
 
 }  // namespace zentrova::cli

@@ -1,53 +1,31 @@
 // DeliverMessage: composes the request from the recipients and the message and
-// delivers it by HTTP, by e-mail, or by HTTP with e-mail as the fallback, as
-// the DeliveryMethod setting says.
+// hands it to the gateway client with the route the DeliveryMethod setting
+// names.
 #include "com/deliver_message.h"
 
-#include <optional>
 #include <string>
 
-#include "com/collect_recipients.h"
 #include "com/module.h"
-#include "gateway/automation/document.h"
+#include "gateway/automation/route.h"
 #include "gateway/automation/transport.h"
-#include "identity/cipher.h"
 #include "platform/trace.h"
-#include "smtp/gateway_mail.h"
 
 namespace zentrova::com {
 namespace {
 
-constexpr int kMethodSmtp = 0;
-// The method whose name promises the e-mail route after a failed HTTP send
-// ("2 = HTTP with SMTP fallback"); method 1 is HTTP alone.
-constexpr int kMethodHttpWithFallback = 2;
-
-constexpr const char* kGatewayMailSubject = "RUV: sms message";
-
-// Runs its action when the scope ends, on every path: copies of secrets are
-// overwritten before their memory goes.
-template <class Action>
-struct OnExit {
-  Action action;
-  ~OnExit() { action(); }
-};
-template <class Action>
-OnExit(Action) -> OnExit<Action>;
-
 enum class Composed { kYes, kNoRecipients, kNoMemory };
 
-Composed Compose(const SharedSettings& settings, VARIANT* recipients, const std::string& message,
-                 std::string& text) {
+Composed Compose(const SharedSettings& settings, std::vector<gateway::RecipientEntry> recipients,
+                 const std::string& message, std::string& text) {
   gateway::AutomationRequest request;
-  std::string& password = request.settings.password;
-  OnExit wipePassword{[&] { identity::WipeBytes(password.data(), password.size()); }};
+  platform::WipeOnExit wipePassword(request.settings.password);
   const SenderSettings& sender = settings.sender;
   request.settings.accountId = sender.AccountID;
   request.settings.email = sender.Email;
   request.settings.password = sender.Password;
   request.settings.countryCode = sender.CountryCode;
   request.message = message;
-  if (!CollectRecipients(recipients, request.recipients)) return Composed::kNoMemory;
+  request.recipients = std::move(recipients);
   // The sequence number is the module's own, taken where it is kept and under
   // its lock, so that no two requests of the process carry the same one.
   const auto composed = CurrentModule()->WithSettings([&](ModuleSettings& s) {
@@ -64,11 +42,18 @@ Composed Compose(const SharedSettings& settings, VARIANT* recipients, const std:
   return Composed::kNoMemory;
 }
 
-int Deliver(const SharedSettings& settings, VARIANT* recipients, const std::string& message,
-            std::string& response) {
-  const SenderSettings& sender = settings.sender;
+// DeliveryMethod 0 is e-mail; 2 is "HTTP with SMTP fallback"; 1, and any
+// other value, is HTTP alone.
+gateway::Route RouteOf(int deliveryMethod) {
+  return deliveryMethod == 0   ? gateway::Route::kMail
+         : deliveryMethod == 2 ? gateway::Route::kHttpThenMail
+                               : gateway::Route::kHttp;
+}
+
+int Deliver(const SharedSettings& settings, std::vector<gateway::RecipientEntry> recipients,
+            const std::string& message, std::string& response) {
   std::string text;
-  switch (Compose(settings, recipients, message, text)) {
+  switch (Compose(settings, std::move(recipients), message, text)) {
     case Composed::kYes:
       break;
     case Composed::kNoRecipients:
@@ -79,48 +64,26 @@ int Deliver(const SharedSettings& settings, VARIANT* recipients, const std::stri
       return 0;
   }
 
-  const int method = sender.DeliveryMethod;
-  if (method != kMethodSmtp) {
-    gateway::ProxySettings proxy =
-        gateway::AutomationProxy(sender.ProxyType, sender.ProxyPort, sender.ProxyAddress,
-                                 sender.ProxyUserName, sender.ProxyPassword);
-    OnExit wipeProxyPassword{
-        [&] { identity::WipeBytes(proxy.proxy.password.data(), proxy.proxy.password.size()); }};
-    std::string reply;
-    const int result = gateway::SendViaHttp(0, text, reply, proxy);
-    if (result == gateway::kAccepted) return 1;
-    if (result != gateway::kRetryableFailure && result != gateway::kServerNotResponding) {
-      // The gateway's refusal or the transport's own reason, as it stands.
-      response = reply;
-      return 0;
-    }
-    if (method != kMethodHttpWithFallback || !settings.SMTPServer[0] ||
-        !settings.SMTPLoginName[0]) {
-      response = "Error: Could not sent via the web (HTTP)";
-      return 0;
-    }
-    platform::TraceLine("smtp fallback result=" + std::to_string(result));
-  }
-
-  std::string mailboxError;
-  const std::optional<std::string> mailbox = gateway::ReadGatewayMailbox(mailboxError);
-  if (!mailbox) {
-    response = mailboxError;
-    return 0;
-  }
-  if (smtp::SendGatewayMail(settings.SMTPServer, sender.Email, mailbox->c_str(),
-                            kGatewayMailSubject, text.c_str()) == 0)
-    return 1;
-  response = method == kMethodSmtp ? "Error: Could not sent via SMTP"
-                                   : "Error: Could not sent via HTTP or SMTP";
+  const SenderSettings& sender = settings.sender;
+  gateway::RouteSettings route;
+  route.route = RouteOf(sender.DeliveryMethod);
+  if (route.route != gateway::Route::kMail)
+    route.proxy = gateway::AutomationProxy(sender.ProxyType, sender.ProxyPort, sender.ProxyAddress,
+                                           sender.ProxyUserName, sender.ProxyPassword);
+  route.smtpServer = settings.SMTPServer;
+  route.smtpLoginName = settings.SMTPLoginName;
+  route.from = sender.Email;
+  gateway::RouteOutcome outcome = gateway::DeliverRequest(text, route);
+  if (outcome.delivered) return 1;
+  response = std::move(outcome.response);
   return 0;
 }
 
 }  // namespace
 
-int DeliverMessage(const SharedSettings& settings, VARIANT* recipients, const std::string& message,
-                   std::string& response) {
-  const int delivered = Deliver(settings, recipients, message, response);
+int DeliverMessage(const SharedSettings& settings, std::vector<gateway::RecipientEntry> recipients,
+                   const std::string& message, std::string& response) {
+  const int delivered = Deliver(settings, std::move(recipients), message, response);
   platform::TraceLine("result code=" + std::to_string(delivered) +
                       " text=" + platform::TraceQuoted(response));
   return delivered;

@@ -2,10 +2,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "com/settings.h"
-#include "identity/cipher.h"
-#include "platform/com.h"
+#include "gateway/automation/document.h"
+#include "platform/wipe.h"
 
 namespace zentrova::com {
 
@@ -14,14 +15,15 @@ namespace zentrova::com {
 struct SettingsSnapshot : SharedSettings {
   void Take(const SharedSettings& from) { static_cast<SharedSettings&>(*this) = from; }
   ~SettingsSnapshot() {
-    identity::WipeBytes(static_cast<SharedSettings*>(this), sizeof(SharedSettings));
+    platform::WipeBytes(static_cast<SharedSettings*>(this), sizeof(SharedSettings));
   }
 };
 
-// Delivers message to the recipients as settings say; returns 1 when
-// delivered, 0 when not, with the reason written to response. The sequence
-// number is the module's own, taken under its lock.
-int DeliverMessage(const SharedSettings& settings, VARIANT* recipients, const std::string& message,
-                   std::string& response);
+// Composes the request for the recipients and hands it to the gateway by the
+// route DeliveryMethod names; returns 1 when delivered, 0 when not, with the
+// reason written to response. The sequence number is the module's own, taken
+// under its lock.
+int DeliverMessage(const SharedSettings& settings, std::vector<gateway::RecipientEntry> recipients,
+                   const std::string& message, std::string& response);
 
 }  // namespace zentrova::com

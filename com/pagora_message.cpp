@@ -1,7 +1,10 @@
-// PagoraMessage: checks that the settings are complete, in a fixed order, and
-// hands a complete request to DeliverMessage.
+// PagoraMessage: checks that the settings are complete, in a fixed order,
+// turns the recipients argument into entries, and hands a complete request to
+// DeliverMessage.
 #include <string>
+#include <vector>
 
+#include "com/collect_recipients.h"
 #include "com/deliver_message.h"
 #include "com/module.h"
 #include "com/sms_interface.h"
@@ -41,7 +44,13 @@ HRESULT Deliver(VARIANT* recipients, BSTR text, std::string& response) {
     response = "Error: There is no message text to send";
     return S_FALSE;
   }
-  return DeliverMessage(settings, recipients, message, response) == 1 ? S_OK : S_FALSE;
+  // The VARIANT is read here, once; past this point the request is plain data.
+  std::vector<gateway::RecipientEntry> entries;
+  if (!CollectRecipients(recipients, entries)) {
+    response = "Error: Could no allocate memory";
+    return S_FALSE;
+  }
+  return DeliverMessage(settings, std::move(entries), message, response) == 1 ? S_OK : S_FALSE;
 }
 
 }  // namespace

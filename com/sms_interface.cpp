@@ -208,11 +208,14 @@ HRESULT STDMETHODCALLTYPE SMSInterface::GetIDsOfNames(REFIID riid, LPOLESTR* nam
   return CurrentModule()->typeInfo().GetIDsOfNames(riid, names, count, lcid, ids);
 }
 
-HRESULT STDMETHODCALLTYPE SMSInterface::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags,
+HRESULT STDMETHODCALLTYPE SMSInterface::Invoke(DISPID id, REFIID, LCID, WORD flags,
                                                DISPPARAMS* params, VARIANT* result,
                                                EXCEPINFO* exception, UINT* argError) {
-  return CurrentModule()->typeInfo().Invoke(static_cast<ISMSInterface*>(this), id, riid, lcid,
-                                            flags, params, result, exception, argError);
+  ITypeInfo* info = nullptr;
+  HRESULT hr = CurrentModule()->typeInfo().Loaded(info);
+  if (FAILED(hr)) return hr;
+  return info->Invoke(static_cast<ISMSInterface*>(this), id, flags, params, result, exception,
+                      argError);
 }
 
 // ---- Text properties -------------------------------------------------------------

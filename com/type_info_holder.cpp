@@ -96,13 +96,10 @@ HRESULT TypeInfoHolder::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
   return S_OK;
 }
 
-HRESULT TypeInfoHolder::Invoke(IDispatch* object, DISPID id, REFIID, LCID, WORD flags,
-                               DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
-                               UINT* argError) {
+HRESULT TypeInfoHolder::Loaded(ITypeInfo*& info) {
   HRESULT hr = Load();
-  if (FAILED(hr)) return hr;
-  return info_.load(std::memory_order_acquire)
-      ->Invoke(object, id, flags, params, result, exception, argError);
+  info = SUCCEEDED(hr) ? info_.load(std::memory_order_acquire) : nullptr;
+  return hr;
 }
 
 }  // namespace zentrova::com

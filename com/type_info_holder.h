@@ -25,8 +25,10 @@ class TypeInfoHolder {
 
   HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info);
   HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids);
-  HRESULT Invoke(IDispatch* object, DISPID id, REFIID riid, LCID lcid, WORD flags,
-                 DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception, UINT* argError);
+  // The loaded type information, without a reference of the caller's (the
+  // holder keeps it until the library is unloaded): IDispatch::Invoke is its
+  // ITypeInfo::Invoke on the object.
+  HRESULT Loaded(ITypeInfo*& info);
 
  private:
   struct Name {

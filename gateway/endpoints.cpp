@@ -32,14 +32,21 @@ bool OpenSettings(SettingsKeys& keys, std::string& error) {
   return true;
 }
 
-// Reads name, at most readLimit bytes with the terminator: the first value
-// that is not empty, the current user's before the local machine's, or an
-// empty one when that is all there is. found is false when neither key holds
-// the value. An over-long value returns false with error naming it: cutting
-// it would send elsewhere than the administrator meant.
-bool ReadSetting(const SettingsKeys& keys, const char* name, unsigned long readLimit,
-                 std::string& value, std::string& from, bool& found, std::string& error) {
-  found = false;
+// A setting as the two keys give it: the first value that is not empty, the
+// current user's before the local machine's, or an empty one when that is all
+// there is. found is false when neither key holds the value. An over-long
+// value sets error, naming it: cutting it would send elsewhere than the
+// administrator meant.
+struct Setting {
+  std::string value;
+  std::string from;  // "NAME under ROOT\\KEY"
+  std::string error;
+  bool found = false;
+};
+
+// Reads name, at most readLimit bytes with the terminator.
+Setting ReadSetting(const SettingsKeys& keys, const char* name, unsigned long readLimit) {
+  Setting setting;
   for (std::size_t i = 0; i < 2; ++i) {
     if (!keys.key[i].IsOpen()) continue;
     // One byte more than the room given: a value stored without a terminator
@@ -50,17 +57,18 @@ bool ReadSetting(const SettingsKeys& keys, const char* name, unsigned long readL
     const std::string place =
         std::string(name) + " under " + platform::RegistryRootName(kRoots[i]) + "\\" + kSettingsKey;
     if (result == platform::kErrorMoreData) {
-      error = place + " is " + std::to_string(size - 1) + " bytes long, over its limit of " +
-              std::to_string(readLimit - 1) + "; shorten it";
-      return false;
+      setting.error = place + " is " + std::to_string(size - 1) +
+                      " bytes long, over its limit of " + std::to_string(readLimit - 1) +
+                      "; shorten it";
+      return setting;
     }
     if (result != 0) continue;
-    found = true;
-    value = buffer.c_str();
-    from = place;
-    if (!value.empty()) break;
+    setting.found = true;
+    setting.value = buffer.c_str();
+    setting.from = place;
+    if (!setting.value.empty()) break;
   }
-  return true;
+  return setting;
 }
 
 }  // namespace
@@ -90,17 +98,19 @@ std::optional<GatewayServerNames> ReadGatewayServers(GatewayServers which, std::
   // registry no longer holds.
   GatewayServerNames names;
   if (ok && keys.Any()) {
-    std::string value, from, unused;
-    bool found = false;
-    ok = ReadSetting(keys, "HTTP1", kServerReadLimit, value, from, found, error);
-    if (ok && found) {
-      names.primary = value;
-      names.primaryFrom = from;
+    Setting primary = ReadSetting(keys, "HTTP1", kServerReadLimit);
+    ok = primary.error.empty();
+    if (ok && primary.found) {
+      names.primary = primary.value;
+      names.primaryFrom = primary.from;
     }
     if (ok && which == GatewayServers::kBoth) {
-      ok = ReadSetting(keys, "HTTP2", kServerReadLimit, value, unused, found, error);
-      if (ok && found) names.secondary = value;
+      Setting secondary = ReadSetting(keys, "HTTP2", kServerReadLimit);
+      ok = secondary.error.empty();
+      if (ok && secondary.found) names.secondary = secondary.value;
+      if (!ok) error = secondary.error;
     }
+    if (!primary.error.empty()) error = primary.error;
   }
   if (names.primary.empty()) {
     names.primary = kDefaultServer1;
@@ -114,20 +124,20 @@ std::optional<GatewayServerNames> ReadGatewayServers(GatewayServers which, std::
 std::optional<std::string> ReadGatewayMailbox(std::string& error) {
   SettingsKeys keys;
   if (!OpenSettings(keys, error)) return std::nullopt;
-  std::string value, from;
-  bool found = false;
-  if (!ReadSetting(keys, "DebugGateway", kMailboxReadLimit, value, from, found, error))
+  Setting mailbox = ReadSetting(keys, "DebugGateway", kMailboxReadLimit);
+  if (!mailbox.error.empty()) {
+    error = mailbox.error;
     return std::nullopt;
-  return !value.empty() ? value : std::string(kDefaultMailbox);
+  }
+  return !mailbox.value.empty() ? mailbox.value : std::string(kDefaultMailbox);
 }
 
 std::string ReadSettingText(const char* name, unsigned long limit) {
   SettingsKeys keys;
-  std::string value, from, error;
-  bool found = false;
-  if (!OpenSettings(keys, error) || !ReadSetting(keys, name, limit + 1, value, from, found, error))
-    return "";
-  return value;
+  std::string error;
+  if (!OpenSettings(keys, error)) return "";
+  Setting setting = ReadSetting(keys, name, limit + 1);
+  return setting.error.empty() ? setting.value : "";
 }
 
 }  // namespace zentrova::gateway

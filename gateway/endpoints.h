@@ -11,17 +11,13 @@
 #include <optional>
 #include <string>
 
+#include "gateway/result.h"  // kSettingUnusable
 #include "platform/http.h"
 #include "platform/registry.h"
 
 namespace zentrova::gateway {
 
 inline constexpr const char* kSettingsKey = "Software\\Zentrova\\SMS\\3.0\\Settings";
-
-// The gateway settings cannot be used: a registry value too long for its
-// buffer, or a settings hive the registry refuses to read. Nothing is sent, and
-// the result text names the value and its limit, or the hive and the fix.
-inline constexpr int kSettingUnusable = -3;
 
 // Opens ROOT\keyPath and reads valueName into buffer, at most readLimit bytes.
 // A key that cannot be opened empties the buffer and returns the error code; a

@@ -73,7 +73,7 @@ int JudgeReply(const TransportVariant& variant, unsigned long status, std::strin
   // The reply is text for a person; it ends where a terminator would.
   text = held.substr(0, held.find('\0'));
   int code = ReadReplyCode(held);
-  if (code == kServerNotResponding) text = "Server not responding";
+  if (code == kServerNotResponding) text = Describe(kServerNotResponding).text;
   if (code == 1 && variant.codeOneAccepted) return kAccepted;
   if (code != 0) return code;
   if (variant.zeroNeedsFourZeros && held.substr(0, 4) != "0000") return variant.initialResult;
@@ -106,10 +106,10 @@ struct Exchange {
     // An interim reply ("100 Continue") as the last word is no answer: the
     // request went out, and whether the gateway took it is unknown.
     if (ok && status >= 100 && status < 200) {
-      error = platform::HttpError{platform::kInternetErrorConnectionAborted,
-                                  "the server sent only an interim reply (" +
-                                      std::to_string(status) + ") and no answer",
-                                  true};
+      error = platform::HttpError{
+          platform::kInternetErrorConnectionAborted,
+          "the server sent only an interim reply (" + std::to_string(status) + ") and no answer",
+          true};
       return false;
     }
     // Only a 200 reply's body is judged; a proxy or server that breaks off the
@@ -121,50 +121,65 @@ struct Exchange {
 };
 
 // The result of a failed attempt, and whether the attempts go on.
-int AfterFailure(const TransportVariant& variant, platform::HttpRequest& request,
-                 const platform::HttpError& error, std::string& resultText, int& attemptLimit,
-                 bool& mayHaveBeenDelivered, bool& stop) {
-  stop = true;
+struct FailureOutcome {
+  int result = kRetryableFailure;
+  std::string text;
+  bool mayHaveBeenDelivered = false;
+  bool stop = true;
+  // A time-out or a dropped connection may pass by itself: it earns one more
+  // try, within what the variant grants in all.
+  bool dropped = false;
+};
+
+FailureOutcome AfterFailure(const TransportVariant& variant, platform::HttpRequest& request,
+                            const platform::HttpError& error) {
   if (error.requestSent) {
     // Posting again could deliver the message twice; the caller learns why
     // it was not.
-    resultText = "HTTP error: " + error.message +
-                 "; the request had been sent, so the message may have been delivered;"
-                 " it was not sent again\r\n";
-    mayHaveBeenDelivered = true;
-    return variant.resultOnceSent;
+    return {variant.resultOnceSent,
+            "HTTP error: " + error.message +
+                "; the request had been sent, so the message may have been delivered;"
+                " it was not sent again\r\n",
+            true};
   }
-  resultText = HttpErrorText(error);
-  if (variant.timeoutEndsAttempts && error.code == platform::kInternetErrorTimeout)
-    return variant.initialResult;
+  FailureOutcome failure{kRetryableFailure, HttpErrorText(error)};
+  if (variant.timeoutEndsAttempts && error.code == platform::kInternetErrorTimeout) {
+    failure.result = variant.initialResult;
+    return failure;
+  }
   if (variant.errorDialog && request.IsOpen())
     request.ShowErrorDialog(platform::kInternetErrorIncorrectPassword);
-  stop = false;
-  // A time-out or a dropped connection may pass by itself: one more try
-  // each time, but never more than the variant grants in all.
-  bool dropped = error.code == platform::kInternetErrorTimeout ||
-                 error.code == platform::kInternetErrorConnectionAborted;
-  if (dropped && attemptLimit < variant.maxAttempts + variant.extraAttemptsOnDrop) ++attemptLimit;
-  return kRetryableFailure;
+  failure.stop = false;
+  failure.dropped = error.code == platform::kInternetErrorTimeout ||
+                    error.code == platform::kInternetErrorConnectionAborted;
+  return failure;
 }
+
+// One attempt as the trace shows it.
+struct AttemptRecord {
+  int number;
+  unsigned long status;
+  std::string_view reply;
+  const platform::HttpError* error;  // null when the exchange worked
+  int result;
+  std::chrono::steady_clock::time_point start;
+};
 
 // One trace line per attempt. The document is never shown, only its length:
 // it holds the account's password or is enciphered.
-void TraceAttempt(std::string_view server, const ProxySettings& proxy, int attempt,
-                  std::size_t documentBytes, unsigned long status, std::string_view reply,
-                  const platform::HttpError* error, int result,
-                  std::chrono::steady_clock::time_point start) {
+void TraceAttempt(const ServerPost& post, const AttemptRecord& attempt) {
   if (!platform::Tracing()) return;
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now() - start)
+                      std::chrono::steady_clock::now() - attempt.start)
                       .count();
-  std::string line = "http attempt server=" + platform::TraceQuoted(server) +
-                     " proxy=" + platform::TraceQuoted(ShownProxy(proxy)) +
-                     " n=" + std::to_string(attempt) + " bytes=" + std::to_string(documentBytes) +
-                     " status=" + std::to_string(status) +
-                     " reply=" + platform::TraceQuoted(reply, 64);
-  if (error) line += " error=" + platform::TraceQuoted(error->message);
-  line += " result=" + std::to_string(result) + " ms=" + std::to_string(ms);
+  std::string line = "http attempt server=" + platform::TraceQuoted(post.server) +
+                     " proxy=" + platform::TraceQuoted(ShownProxy(post.proxy)) +
+                     " n=" + std::to_string(attempt.number) +
+                     " bytes=" + std::to_string(post.document.size()) +
+                     " status=" + std::to_string(attempt.status) +
+                     " reply=" + platform::TraceQuoted(attempt.reply, 64);
+  if (attempt.error) line += " error=" + platform::TraceQuoted(attempt.error->message);
+  line += " result=" + std::to_string(attempt.result) + " ms=" + std::to_string(ms);
   platform::TraceLine(line);
 }
 
@@ -190,23 +205,20 @@ std::string ShownProxy(const ProxySettings& proxy) {
   return std::string(host) + ":" + std::to_string(proxy.proxy.port);
 }
 
-int RunAttempts(const TransportVariant& variant, const platform::HttpSession& session,
-                std::string_view server, const ProxySettings& proxy, int type,
-                const std::string& document, std::string& resultText, ProxyAuthAnswer& on407,
-                bool& mayHaveBeenDelivered) {
-  mayHaveBeenDelivered = false;
+AttemptsOutcome RunAttempts(const TransportVariant& variant, const platform::HttpSession& session,
+                            const ServerPost& post, ProxyAuthAnswer& on407) {
   char objectName[64];
-  std::snprintf(objectName, sizeof objectName, kObjectNameFormat, type);
-  Exchange exchange{variant, session, server, objectName, document, {}, {}};
+  std::snprintf(objectName, sizeof objectName, kObjectNameFormat, post.type);
+  Exchange exchange{variant, session, post.server, objectName, post.document, {}, {}};
 
+  AttemptsOutcome outcome;
   int attempts = 0;
   int attemptLimit = variant.maxAttempts;
-  int result = variant.initialResult;
   bool offered = false;  // credentials go out with the next Send
   do {
     ++attempts;
-    resultText.clear();
-    result = variant.initialResult;
+    outcome.text.clear();
+    outcome.result = variant.initialResult;
     unsigned long status = 0;
     std::string reply;
     std::size_t replyBytes = 0;
@@ -218,9 +230,9 @@ int RunAttempts(const TransportVariant& variant, const platform::HttpSession& se
     bool stop = false;
     bool refusedNow = false;
     if (ok) {
-      result = JudgeReply(variant, status, reply, replyBytes, resultText);
+      outcome.result = JudgeReply(variant, status, reply, replyBytes, outcome.text);
       if ((status == 502 || status == 503 || status == 504) && session.ThroughProxy())
-        result = kRetryableFailure;
+        outcome.result = kRetryableFailure;
       if (status == 407 && (offered || on407.refused)) {
         refusedNow = !on407.refused;
         on407.refused = true;
@@ -235,17 +247,21 @@ int RunAttempts(const TransportVariant& variant, const platform::HttpSession& se
       }
     }
     if (!ok) {
-      result = AfterFailure(variant, exchange.request, error, resultText, attemptLimit,
-                            mayHaveBeenDelivered, stop);
+      FailureOutcome failure = AfterFailure(variant, exchange.request, error);
+      outcome.result = failure.result;
+      outcome.text = std::move(failure.text);
+      outcome.mayHaveBeenDelivered = failure.mayHaveBeenDelivered;
+      stop = failure.stop;
+      if (failure.dropped && attemptLimit < variant.maxAttempts + variant.extraAttemptsOnDrop)
+        ++attemptLimit;
     }
-    TraceAttempt(server, proxy, attempts, document.size(), status, reply, ok ? nullptr : &error,
-                 result, start);
+    TraceAttempt(post, {attempts, status, reply, ok ? nullptr : &error, outcome.result, start});
     if (refusedNow)
-      platform::TraceLine("http proxy=" + platform::TraceQuoted(ShownProxy(proxy)) +
+      platform::TraceLine("http proxy=" + platform::TraceQuoted(ShownProxy(post.proxy)) +
                           " note=\"the proxy refused the credentials\"");
     if (stop) break;
-  } while (result == kRetryableFailure && attempts < attemptLimit);
-  return result;
+  } while (outcome.result == kRetryableFailure && attempts < attemptLimit);
+  return outcome;
 }
 
 }  // namespace zentrova::gateway

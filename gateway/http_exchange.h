@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "gateway/endpoints.h"
-#include "gateway/transport.h"
+#include "gateway/result.h"
 #include "platform/http.h"
 
 namespace zentrova::gateway {
@@ -84,17 +84,31 @@ inline constexpr int kGatewayPort = 80;
 int JudgeReply(const TransportVariant& variant, unsigned long status, std::string_view held,
                std::size_t bodyBytes, std::string& text);
 
-// Runs the attempts against one server over an open session and returns the
-// result; resultText holds the last reply or error text. A 502, 503 or 504
-// through a proxy means the proxy could not reach the server: a retryable
+// One request for one server: where it goes, the route that names it in the
+// trace, and what is posted.
+struct ServerPost {
+  std::string_view server;
+  const ProxySettings& proxy;  // only names the route in the trace
+  int type;
+  const std::string& document;
+};
+
+// What the attempts against one server came to: the result, the last reply or
+// error text, and whether the message may have been delivered although the
+// result says otherwise.
+struct AttemptsOutcome {
+  int result = kAccepted;
+  std::string text;
+  bool mayHaveBeenDelivered = false;
+};
+
+// Runs the attempts against one server over an open session. A 502, 503 or
+// 504 through a proxy means the proxy could not reach the server: a retryable
 // failure, like a server that cannot be reached directly. A failure that comes
 // after the whole request went out ends the attempts, since the gateway may
 // already have sent the message: mayHaveBeenDelivered then says so.
-// proxy only names the route in the trace.
-int RunAttempts(const TransportVariant& variant, const platform::HttpSession& session,
-                std::string_view server, const ProxySettings& proxy, int type,
-                const std::string& document, std::string& resultText, ProxyAuthAnswer& on407,
-                bool& mayHaveBeenDelivered);
+AttemptsOutcome RunAttempts(const TransportVariant& variant, const platform::HttpSession& session,
+                            const ServerPost& post, ProxyAuthAnswer& on407);
 
 // The proxy as the trace shows it: "direct", "system", or its host and port;
 // never its user name or password, nor credentials written into the host.

@@ -9,8 +9,6 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/wipe.h"
-
 namespace zentrova::identity {
 
 // Enciphers the first n bytes of buffer in place (n a multiple of 8) and
@@ -38,9 +36,5 @@ int EncodeLines(const unsigned char* in, std::size_t n, char* out);
 // of 29 bytes begins.
 bool DecodeLines(std::string_view text, std::vector<unsigned char>& out, std::size_t* end,
                  std::string& error, std::string* irregular = nullptr);
-
-// Overwrites n bytes with zeros in a way the compiler may not drop, for
-// buffers that held the plain document.
-using platform::WipeBytes;
 
 }  // namespace zentrova::identity

@@ -42,30 +42,23 @@ bool SplitServerName(std::string_view text, std::string& host, unsigned& port) {
   return false;
 }
 
-int SendGatewayMail(const char* server, const char* from, const char* to, const char* subject,
-                    const char* body) {
-  return SendGatewayMail(server, from, to, subject, body, SmtpLimits{}, nullptr);
-}
-
-int SendGatewayMail(const char* server, const char* from, const char* to, const char* subject,
-                    const char* body, const SmtpLimits& limits, std::string* lastError) {
+MailOutcome SendGatewayMail(const GatewayMail& gatewayMail, const SmtpLimits& limits) {
   OutgoingMail mail;
-  mail.from = OrEmpty(from);
-  mail.AddRecipient(OrEmpty(to), "");
-  mail.subject = OrEmpty(subject);
-  mail.body = OrEmpty(body);
+  mail.from = OrEmpty(gatewayMail.from);
+  mail.AddRecipient(OrEmpty(gatewayMail.to), "");
+  mail.subject = OrEmpty(gatewayMail.subject);
+  mail.body = OrEmpty(gatewayMail.body);
 
   std::string host;
   unsigned port = 0;
-  SplitServerName(OrEmpty(server), host, port);
+  SplitServerName(OrEmpty(gatewayMail.server), host, port);
   SmtpSession session(host, port);
   session.SetLimits(limits);
   bool opened = session.Open();
   bool delivered = session.Deliver(mail);
   bool closed = session.Close();
   (void)closed;  // the mail was handed over before QUIT, whatever its reply
-  if (lastError) *lastError = session.LastError();
-  return opened && delivered ? 0 : 1;
+  return {opened && delivered, session.LastError()};
 }
 
 }  // namespace zentrova::smtp

@@ -16,16 +16,26 @@ inline constexpr unsigned kSmtpPort = 25;
 // false, with the whole text as host and port 0, so connecting fails.
 bool SplitServerName(std::string_view text, std::string& host, unsigned& port);
 
-// Mails body to one recipient through the server (with its optional ":port"):
-// Open, Deliver and Close, each once and each even if the one before failed.
-// Returns 0 when the server accepted the mail, nonzero otherwise; a refused
-// QUIT does not count, the mail was accepted before it. Null texts are empty.
-int SendGatewayMail(const char* server, const char* from, const char* to, const char* subject,
-                    const char* body);
+// One gateway e-mail: the mail server (with its optional ":port"), sender,
+// recipient, subject and body. Null texts are empty.
+struct GatewayMail {
+  const char* server;
+  const char* from;
+  const char* to;
+  const char* subject;
+  const char* body;
+};
 
-// The same with other time limits, and the session's last failure text (or
-// "OK") in *lastError when given.
-int SendGatewayMail(const char* server, const char* from, const char* to, const char* subject,
-                    const char* body, const SmtpLimits& limits, std::string* lastError);
+// What became of it: delivered when the server accepted the mail (a refused
+// QUIT does not count, the mail was accepted before it), and the session's
+// last failure text, or "OK".
+struct MailOutcome {
+  bool delivered = false;
+  std::string lastError;
+};
+
+// Mails the body to its one recipient: Open, Deliver and Close, each once and
+// each even if the one before failed, within limits.
+MailOutcome SendGatewayMail(const GatewayMail& mail, const SmtpLimits& limits = SmtpLimits{});
 
 }  // namespace zentrova::smtp

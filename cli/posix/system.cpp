@@ -5,14 +5,22 @@
 
 #include "cli/pagora.h"
 #include "cli/request.h"
+#include "gateway/result.h"
 
 namespace zentrova::cli {
+namespace {
 
-// A result keeps its low 8 bits (-2 is 254, 3000 is 184); a failure whose low
-// 8 bits are 0 (a gateway code of 256, say) exits 255, so that a failed send
-// never reads as success.
+std::string Exit(gateway::Result result) {
+  return std::to_string(gateway::Describe(result).posixExit);
+}
+
+}  // namespace
+
+// A known result exits as its row says; the gateway's reply code keeps its
+// low 8 bits, and a failure whose low 8 bits are 0 (a gateway code of 256,
+// say) exits 255, so that a failed send never reads as success.
 int ExitStatus(int result) {
-  if (result == 0) return 0;
+  if (auto known = gateway::Known(result)) return known->posixExit;
   int low = static_cast<int>(static_cast<unsigned>(result) & 0xFFu);
   return low != 0 ? low : 255;
 }
@@ -20,18 +28,27 @@ int ExitStatus(int result) {
 const char* RegistryCommand() { return "zcom reg add"; }
 
 std::string ExitStatusHelp() {
-  return "\nExit status: 0 the last send succeeded; 1 start-up failed (or the registry is not\n"
-         "private to you); 2 usage shown or no AccountId;\n"
-         "3 no Email; 4 no Password; 64 a recipient list over " +
-         std::to_string(kMaxRecipientListBytes) + " bytes, or a number over " +
-         std::to_string(kMaxNumberBytes) +
+  using namespace gateway;
+  const auto n = [](auto number) { return std::to_string(number); };
+  return "\nExit status: " + n(kExitSuccess) + " the last send succeeded; " + n(kExitSetupFailed) +
+         " start-up failed (or the registry is not\nprivate to you); " + n(kExitUsage) +
+         " usage shown or no AccountId;\n" + n(kExitNoEmail) + " no Email; " + n(kExitNoPassword) +
+         " no Password; " + n(kExitRecipientsRefused) + " a recipient list over " +
+         n(kMaxRecipientListBytes) + " bytes, or a number over " + n(kMaxNumberBytes) +
          " bytes\n"
-         "or holding a control character; 78 a value in pagora.ini or the registry that cannot be\n"
+         "or holding a control character; " +
+         Exit(kSettingUnusable) +
+         " a value in pagora.ini or the registry that cannot be\n"
          "used as it stands (the error line names it); otherwise the last send's result in 8 bits\n"
-         "(255 for -1 or a multiple of 256, 254 for -2, 246 for a message over " +
-         std::to_string(kMaxMessageBytes) +
-         " bytes, 10 no\n"
-         "usable reply, 184 for 3000 no HTTP session, or the gateway's reply code).\n";
+         "(" +
+         Exit(kMissingInput) + " for " + n(kMissingInput) + " or a multiple of 256, " +
+         Exit(kRetryableFailure) + " for " + n(kRetryableFailure) + ", " + Exit(kMessageTooLong) +
+         " for a message over " + n(kMaxMessageBytes) + " bytes, " +
+         Exit(kNoUsableReplyCommandLine) +
+         " no\n"
+         "usable reply, " +
+         Exit(kNoInternetSession) + " for " + n(kNoInternetSession) +
+         " no HTTP session, or the gateway's reply code).\n";
 }
 
 }  // namespace zentrova::cli

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "identity/cipher.h"
 #include "platform/locale.h"
 
 namespace zentrova::gateway {
@@ -169,7 +170,7 @@ ComposeResult ComposeAutomationDocument(const AutomationRequest& request,
     std::string out;
     out.resize(identity::EncodedLength(padded) + 1);
     const int written = identity::EncodeLines(bytes, padded, out.data());
-    identity::WipeBytes(bytes, padded);
+    platform::WipeBytes(bytes, padded);
     out.resize(static_cast<std::size_t>(written));
     out.append("\r\n\r\n[FROM]\r\nID=").append(request.settings.accountId);
     out.append("\r\nEmail=").append(request.settings.email).append("\r\n\r\n");

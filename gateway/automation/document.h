@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "identity/cipher.h"
 #include "identity/sender.h"
+#include "platform/wipe.h"
 
 namespace zentrova::gateway {
 
@@ -26,7 +26,7 @@ struct WipingAllocator {
   WipingAllocator(const WipingAllocator<U>&) {}
   T* allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
   void deallocate(T* p, std::size_t n) {
-    identity::WipeBytes(p, n * sizeof(T));
+    platform::WipeBytes(p, n * sizeof(T));
     std::allocator<T>().deallocate(p, n);
   }
   bool operator==(const WipingAllocator&) const { return true; }

@@ -54,33 +54,28 @@ ProxyAuthAnswer AnswerFor(const ProxySettings& proxy) {
 
 // on407 is the call's: credentials the proxy refused on the primary server
 // are not offered to it again for the secondary.
-int SendToServer(const std::string& server, int type, const std::string& document,
-                 std::string& resultText, const ProxySettings& proxy, ProxyAuthAnswer& on407,
-                 bool& mayHaveBeenDelivered) {
-  mayHaveBeenDelivered = false;
+AttemptsOutcome SendToServer(const ServerPost& post, ProxyAuthAnswer& on407) {
   platform::HttpSession session;
   platform::HttpError error;
-  if (!session.Open(kUserAgent, proxy.access, proxy.proxy, error)) {
-    resultText = kSessionFailureText;
-    platform::TraceLine("http session server=" + platform::TraceQuoted(server) +
-                        " proxy=" + platform::TraceQuoted(ShownProxy(proxy)) +
+  if (!session.Open(kUserAgent, post.proxy.access, post.proxy.proxy, error)) {
+    platform::TraceLine("http session server=" + platform::TraceQuoted(post.server) +
+                        " proxy=" + platform::TraceQuoted(ShownProxy(post.proxy)) +
                         " error=" + platform::TraceQuoted(error.message) +
                         " result=" + std::to_string(kRetryableFailure));
-    return kRetryableFailure;
+    return {kRetryableFailure, kSessionFailureText};
   }
   session.SetTimeouts(WithAttemptLimitOverride(platform::limits::kAutomationHttp));
-
-  return RunAttempts(kAutomationVariant, session, server, proxy, type, document, resultText, on407,
-                     mayHaveBeenDelivered);
+  return RunAttempts(kAutomationVariant, session, post, on407);
 }
 
 }  // namespace
 
 int SendHttpRequest(const std::string& server, int type, const std::string& document,
                     std::string& resultText, const ProxySettings& proxy) {
-  bool mayHaveBeenDelivered = false;
   ProxyAuthAnswer on407 = AnswerFor(proxy);
-  return SendToServer(server, type, document, resultText, proxy, on407, mayHaveBeenDelivered);
+  AttemptsOutcome outcome = SendToServer({server, proxy, type, document}, on407);
+  resultText = std::move(outcome.text);
+  return outcome.result;
 }
 
 int SendViaHttp(int type, const std::string& document, std::string& resultText,
@@ -95,18 +90,17 @@ int SendViaHttp(int type, const std::string& document, std::string& resultText,
   resultText.clear();
   int result = kSettingUnusable;
   if (auto servers = ReadGatewayServers(GatewayServers::kBoth, resultText)) {
-    bool mayHaveBeenDelivered = false;
     ProxyAuthAnswer on407 = AnswerFor(proxy);
-    result = SendToServer(servers->primary, type, document, resultText, proxy, on407,
-                          mayHaveBeenDelivered);
-    if (!mayHaveBeenDelivered &&
-        (result == kRetryableFailure || result == kNoUsableReplyAutomation)) {
+    AttemptsOutcome outcome = SendToServer({servers->primary, proxy, type, document}, on407);
+    if (!outcome.mayHaveBeenDelivered &&
+        (outcome.result == kRetryableFailure || outcome.result == kNoUsableReplyAutomation)) {
       platform::TraceLine("http failover from=" + platform::TraceQuoted(servers->primary) +
                           " to=" + platform::TraceQuoted(servers->secondary) +
-                          " result=" + std::to_string(result));
-      result = SendToServer(servers->secondary, type, document, resultText, proxy, on407,
-                            mayHaveBeenDelivered);
+                          " result=" + std::to_string(outcome.result));
+      outcome = SendToServer({servers->secondary, proxy, type, document}, on407);
     }
+    result = outcome.result;
+    resultText = std::move(outcome.text);
   } else {
     platform::TraceLine("http servers error=" + platform::TraceQuoted(resultText) +
                         " result=" + std::to_string(result));

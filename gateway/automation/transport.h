@@ -6,7 +6,7 @@
 #include <string>
 
 #include "gateway/endpoints.h"
-#include "gateway/transport.h"
+#include "gateway/result.h"
 
 namespace zentrova::gateway {
 

@@ -50,9 +50,10 @@ int SendHttpRequest(const std::string& server, int type, const std::string& docu
   // The proxy's credentials are answered to a 407, empty ones included.
   ProxyAuthAnswer on407{true, proxy.proxy.userName, proxy.proxy.password, false};
   platform::WipeOnExit wipeAnswer(on407.password);
-  bool mayHaveBeenDelivered = false;
-  return RunAttempts(kCommandLineVariant, session, server, proxy, type, document, resultText, on407,
-                     mayHaveBeenDelivered);
+  AttemptsOutcome outcome =
+      RunAttempts(kCommandLineVariant, session, {server, proxy, type, document}, on407);
+  resultText = std::move(outcome.text);
+  return outcome.result;
 }
 
 }  // namespace zentrova::gateway

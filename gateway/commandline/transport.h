@@ -5,7 +5,7 @@
 #include <string>
 
 #include "gateway/endpoints.h"
-#include "gateway/transport.h"
+#include "gateway/result.h"
 
 namespace zentrova::gateway {
 
@@ -16,7 +16,7 @@ int SetProxyDetails(const char* host, int port, const char* userName, const char
 const ProxySettings& CurrentProxySettings();
 
 // Posts document to server through the process's proxy and returns the
-// result (see gateway/transport.h) or the gateway's reply code; resultText
+// result (see gateway/result.h) or the gateway's reply code; resultText
 // holds the last reply or error text.
 int SendHttpRequest(const std::string& server, int type, const std::string& document,
                     std::string& resultText);

@@ -25,8 +25,11 @@ std::string ComposeRequest() {
 
 int Mail(const std::string& server, const std::string& body, std::string& lastError,
          const SmtpLimits& limits = SmtpLimits{}) {
-  return SendGatewayMail(server.c_str(), "ops@example.com", "sms@gateway.example",
-                         "RUV: sms message", body.c_str(), limits, &lastError);
+  MailOutcome outcome = SendGatewayMail(
+      {server.c_str(), "ops@example.com", "sms@gateway.example", "RUV: sms message", body.c_str()},
+      limits);
+  lastError = outcome.lastError;
+  return outcome.delivered ? 0 : 1;
 }
 
 TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequest) {

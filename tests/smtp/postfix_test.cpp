@@ -20,8 +20,10 @@ using testing::Postfix;
 
 int Send(const Postfix& server, const std::string& to, const std::string& body,
          std::string& lastError) {
-  return SendGatewayMail(server.Address().c_str(), "sender@example.com", to.c_str(),
-                         "RUV: sms message", body.c_str(), SmtpLimits{}, &lastError);
+  MailOutcome outcome = SendGatewayMail({server.Address().c_str(), "sender@example.com", to.c_str(),
+                                         "RUV: sms message", body.c_str()});
+  lastError = outcome.lastError;
+  return outcome.delivered ? 0 : 1;
 }
 
 // The maildir file with CR LF line ends again, from the first line we sent:

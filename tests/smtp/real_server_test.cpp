@@ -19,12 +19,11 @@ class RealMailbox : public ::testing::Test {
 
   // Sends one gateway mail and returns the data the mailbox stored of it.
   std::string Send(const std::string& body) {
-    std::string lastError;
-    int result =
-        SendGatewayMail(server_.Address().c_str(), "sender@example.com", "sms@gateway.example",
-                        "RUV: sms message", body.c_str(), SmtpLimits{}, &lastError);
-    EXPECT_EQ(result, 0) << lastError;
-    EXPECT_EQ(lastError, "OK");
+    MailOutcome outcome =
+        SendGatewayMail({server_.Address().c_str(), "sender@example.com", "sms@gateway.example",
+                         "RUV: sms message", body.c_str()});
+    EXPECT_TRUE(outcome.delivered) << outcome.lastError;
+    EXPECT_EQ(outcome.lastError, "OK");
     const nlohmann::json mail = server_.Mail(++sent_);
     if (mail.is_null()) return "(not stored)";
     EXPECT_EQ(mail["from"], "sender@example.com");
