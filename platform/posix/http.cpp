@@ -74,11 +74,11 @@ class IdleHandles {
 };
 
 // Only plain HTTP is ever spoken. The library still starts its TLS backend
-// in its global set-up, which reads the system's OpenSSL configuration file
-// and loads every error text of the TLS library: most of what a one-shot
-// program would spend before its first request. Each of these happens once
-// per process, so starting OpenSSL first without them makes the library's
-// later request for them a no-op.
+// in its global set-up, which reads the system's OpenSSL configuration file,
+// loads every error text of the TLS library and registers every cipher and
+// digest by name: most of what a one-shot program would spend before its
+// first request. Each of these happens once per process, so starting OpenSSL
+// first without them makes the library's later request for them a no-op.
 struct CurlGlobal {
   CURLcode code;
   IdleHandles idle;
@@ -91,7 +91,8 @@ struct CurlGlobal {
     using InitSsl = int (*)(std::uint64_t, const OPENSSL_INIT_SETTINGS*);
     if (auto init = reinterpret_cast<InitSsl>(dlsym(RTLD_DEFAULT, "OPENSSL_init_ssl")))
       init(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_LOAD_SSL_STRINGS |
-               OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS,
+               OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS | OPENSSL_INIT_NO_ADD_ALL_CIPHERS |
+               OPENSSL_INIT_NO_ADD_ALL_DIGESTS,
            nullptr);
     return curl_global_init(CURL_GLOBAL_NOTHING);
   }
