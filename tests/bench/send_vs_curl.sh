@@ -72,14 +72,20 @@ done
 python3 - "$work" "$runs" <<'PY'
 import json, statistics, sys
 work, runs = sys.argv[1], int(sys.argv[2])
-times = [[], []]
+times, cpu = [[], []], [[], []]
 for i in range(runs):
     results = json.load(open(f"{work}/run{i}.json"))["results"]
     first = i % 2
-    times[first].append(results[0]["mean"])
-    times[1 - first].append(results[1]["mean"])
+    for which, result in ((first, results[0]), (1 - first, results[1])):
+        times[which].append(result["mean"])
+        cpu[which].append(result["user"] + result["system"])
 pagora, curl = (statistics.median(t) * 1000 for t in times)
+# Processor time is spared the machine's other load (waits for a processor,
+# the gateway's own turn): a second view when the wall-clock times scatter.
+pagora_cpu, curl_cpu = (statistics.median(t) * 1000 for t in cpu)
 print(f"runs:          {runs} of each, in turn")
+print(f"processor:     Pagora {pagora_cpu:.2f} ms, curl {curl_cpu:.2f} ms, "
+      f"ratio {pagora_cpu / curl_cpu:.3f}")
 print(f"Pagora median: {pagora:.2f} ms")
 print(f"curl median:   {curl:.2f} ms")
 print(f"ratio:         {pagora / curl:.3f}")
