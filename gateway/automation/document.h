@@ -82,10 +82,11 @@ std::string_view CutMessage(std::string_view message);
 void AppendSenderSection(PlainText& document, const DocumentSettings& settings,
                          std::uint32_t& sequenceCounter);
 
-// The recipient sections so far and the message each of them carries.
+// The recipient sections so far and the message lines each of them carries
+// (AppendMessageLines of the cut message, the same in every section).
 struct RecipientSections {
   PlainText& document;
-  std::string_view message;  // already cut
+  std::string_view messageLines;
   int count = 0;
 };
 

@@ -1,15 +1,22 @@
 // The HTTP client over libcurl. One easy handle per request does the whole
-// exchange in Send; the reply body is kept and handed out by Read.
+// exchange in Send; the reply body is kept and handed out by Read. Finished
+// requests hand their handle back to a process-wide pool, so the connection
+// it keeps open serves the next request to the same server (as WinINet keeps
+// one): a list of numbers pays for one connection, not one per number.
 #include "platform/http.h"
 
 #include <curl/curl.h>
 #include <dlfcn.h>
+#include <sys/socket.h>
 #include <openssl/ssl.h>  // the flags only
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "platform/http_rules.h"
 #include "platform/wipe.h"
@@ -22,14 +29,59 @@ namespace {
 // exchange must finish cleanly) but what lies past this is dropped.
 constexpr std::size_t kHeldReplyLimit = 1024 * 1024;
 
+struct EasyDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+
+// Idle easy handles, each keeping the connections of its last requests open,
+// filed under the server and proxy they went to. A handle is used by one
+// request at a time and may move between threads; the library's shared
+// connection cache is not safe across threads, so connections are not shared.
+class IdleHandles {
+ public:
+  EasyHandle Take(const std::string& key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = idle_.rbegin(); it != idle_.rend(); ++it)
+      if (it->key == key) {
+        EasyHandle easy = std::move(it->easy);
+        idle_.erase(std::next(it).base());
+        return easy;
+      }
+    return nullptr;
+  }
+  void Give(std::string key, EasyHandle easy) {
+    curl_easy_reset(easy.get());  // keeps the open connections, drops the rest
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (idle_.size() >= kKept) idle_.erase(idle_.begin());  // the longest unused
+    idle_.push_back({std::move(key), std::move(easy)});
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    idle_.clear();
+  }
+
+ private:
+  // More than the automation server's callers use at once in practice; a
+  // handle beyond it closes its connections.
+  static constexpr std::size_t kKept = 8;
+  struct Idle {
+    std::string key;
+    EasyHandle easy;
+  };
+  std::mutex mutex_;
+  std::vector<Idle> idle_;
+};
+
 // Only plain HTTP is ever spoken. The library still starts its TLS backend
-// in its global set-up, which reads the system's OpenSSL configuration file
-// and loads every error text of the TLS library: most of what a one-shot
-// program would spend before its first request. Each of these happens once
-// per process, so starting OpenSSL first without them makes the library's
-// later request for them a no-op.
+// in its global set-up, which reads the system's OpenSSL configuration file,
+// loads every error text of the TLS library and registers every cipher and
+// digest by name: most of what a one-shot program would spend before its
+// first request. Each of these happens once per process, so starting OpenSSL
+// first without them makes the library's later request for them a no-op.
 struct CurlGlobal {
   CURLcode code;
+  IdleHandles idle;
   CurlGlobal() : code(Start()) {}
   static CURLcode Start() {
     // Looked up where the HTTP library brought it in, rather than linked:
@@ -39,19 +91,21 @@ struct CurlGlobal {
     using InitSsl = int (*)(std::uint64_t, const OPENSSL_INIT_SETTINGS*);
     if (auto init = reinterpret_cast<InitSsl>(dlsym(RTLD_DEFAULT, "OPENSSL_init_ssl")))
       init(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_LOAD_SSL_STRINGS |
-               OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS,
+               OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS | OPENSSL_INIT_NO_ADD_ALL_CIPHERS |
+               OPENSSL_INIT_NO_ADD_ALL_DIGESTS,
            nullptr);
     return curl_global_init(CURL_GLOBAL_NOTHING);
   }
   ~CurlGlobal() {
+    idle.Clear();  // the handles go before the library's own clean-up
     if (code == CURLE_OK) curl_global_cleanup();
   }
 };
 
-struct EasyDeleter {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+CurlGlobal& Global() {
+  static CurlGlobal global;
+  return global;
+}
 
 struct SlistDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
@@ -73,6 +127,7 @@ unsigned long MapCurlCode(CURLcode code) {
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_PARTIAL_FILE:
+    case CURLE_SEND_FAIL_REWIND:  // a kept connection closed after the request went out
       return kInternetErrorConnectionAborted;
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_BAD_CONTENT_ENCODING:
@@ -95,7 +150,7 @@ const char* Environment(const char* lower, const char* upper) {
 }  // namespace
 
 bool InitialiseHttp(std::string& message) {
-  static CurlGlobal global;
+  const CurlGlobal& global = Global();
   if (global.code != CURLE_OK) {
     message = std::string("the HTTP library cannot start: ") + curl_easy_strerror(global.code);
     return false;
@@ -172,6 +227,7 @@ constexpr const char* kClosedAfterInterimReply =
 
 struct HttpRequest::Impl {
   EasyHandle easy;
+  std::string poolKey;  // the server and proxy, for the pool of idle handles
   HeaderList headers;
   std::string url;
   std::string body;  // curl reads the POST data from here during Send
@@ -188,6 +244,24 @@ struct HttpRequest::Impl {
   ~Impl() {
     WipeBytes(body.data(), body.capacity());
     WipeBytes(proxyPassword.data(), proxyPassword.capacity());
+    if (easy) Global().idle.Give(std::move(poolKey), std::move(easy));
+  }
+
+  // The library sends a request again on a new connection when a kept one
+  // closes without a byte of reply, also once the request had gone out: the
+  // server may have acted on it, so that new connection is refused and the
+  // exchange fails as it would have on a new connection. A request of which
+  // no byte left (the send itself failed) may still go again.
+  bool resendRefused = false;
+  static curl_socket_t OpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+    auto& impl = *static_cast<Impl*>(user);
+    long sent = 0;  // request bytes this transfer has sent so far
+    curl_easy_getinfo(impl.easy.get(), CURLINFO_REQUEST_SIZE, &sent);
+    if (sent > 0) {
+      impl.resendRefused = true;
+      return CURL_SOCKET_BAD;
+    }
+    return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
   }
 
   // The stall rule: once the whole request is out, a reply that brings no
@@ -274,11 +348,14 @@ bool HttpRequest::Open(const HttpConnection& connection, std::string_view verb,
   const HttpSession::Impl& session = *conn.session;
 
   auto impl = std::make_unique<Impl>();
-  impl->easy.reset(curl_easy_init());
+  std::string origin = "http://" + conn.urlHost + ":" + std::to_string(conn.port);
+  impl->poolKey = origin + '\n' + session.proxy + '\n' + session.noProxy;
+  impl->easy = Global().idle.Take(impl->poolKey);
+  if (!impl->easy) impl->easy.reset(curl_easy_init());
   if (!impl->easy) return Fail(error, kErrorNotEnoughMemory, "cannot create an HTTP request");
   CURL* easy = impl->easy.get();
 
-  impl->url = "http://" + conn.urlHost + ":" + std::to_string(conn.port) + std::string(objectName);
+  impl->url = origin + std::string(objectName);
   // The library adds these unless told not to; strict gateways reject them.
   curl_slist* list = nullptr;
   for (const char* header : {"Expect:", "Content-Type:", "Accept:"}) {
@@ -331,6 +408,8 @@ bool HttpRequest::Open(const HttpConnection& connection, std::string_view verb,
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, Impl::WatchForStall);
   curl_easy_setopt(easy, CURLOPT_XFERINFODATA, impl.get());
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, Impl::OpenSocket);
+  curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, impl.get());
   impl_ = std::move(impl);
   return true;
 }
@@ -353,10 +432,15 @@ bool HttpRequest::Send(std::string_view body, HttpError& error) {
   impl.stalled = false;
   impl.headerEnded = false;
   impl.interim = false;
+  impl.resendRefused = false;
   curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(impl.body.size()));
   curl_easy_setopt(easy, CURLOPT_POSTFIELDS, impl.body.data());
   CURLcode code = curl_easy_perform(easy);
   impl.replied = true;
+  if (impl.resendRefused) {  // as the library reports it on a new connection
+    code = CURLE_GOT_NOTHING;
+    std::snprintf(impl.errorText, sizeof impl.errorText, "Empty reply from server");
+  }
   if (code == CURLE_OK && (!impl.headerEnded || impl.interim)) {
     // The library ends a transfer whose connection closed after an interim
     // reply as if that were the reply; the server's answer never came.
@@ -376,7 +460,8 @@ bool HttpRequest::Send(std::string_view body, HttpError& error) {
     curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
     long requestBytes = 0;
     curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &requestBytes);
-    bool requestSent = requestBytes > 0 && static_cast<std::size_t>(uploaded) >= impl.body.size();
+    bool requestSent = impl.resendRefused ||
+                       (requestBytes > 0 && static_cast<std::size_t>(uploaded) >= impl.body.size());
     if (status == 0) {
       impl.replied = false;
       Fail(error, mapped, message);

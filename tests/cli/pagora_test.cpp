@@ -225,6 +225,7 @@ TEST_F(Pagora, RecipientListsSplitAtCommas) {
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(Body(requests[0]), Document("Test+Message", "111"));
   EXPECT_EQ(Body(requests[1]), Document("Test+Message", "222"));
+  EXPECT_EQ(listener.Connections(), 1);  // the first one's, kept for the second
 
   // Nothing but commas: sent once as it stands, and no count line.
   r = Run({",,", "x"});

@@ -289,6 +289,7 @@ TEST_F(Failover, SendsOfTheProcessNeverOverlap) {
   for (int result : results) EXPECT_EQ(result, 0);
   EXPECT_EQ(primary.Requests().size(), 3u);
   EXPECT_EQ(primary.MaxConcurrent(), 1);
+  EXPECT_EQ(primary.Connections(), 1);  // kept from call to call
 }
 
 }  // namespace

@@ -32,9 +32,11 @@ TEST_F(CommandLineTransport, AFailureAfterTheRequestWentOutIsNeverPostedAgain) {
   struct Case {
     RawStep step;
     const char* what;  // in the result text
+    bool kept = false;  // on the connection an answered request left open
   } cases[] = {
       {Stall(), "Operation timed out after "},
       {CloseWithoutReply(), "mpty reply"},
+      {CloseWithoutReply(), "mpty reply", true},
       {CloseAfter("HTTP/1.1 100 Continue\r\n\r\n"), "after an interim reply (1xx)"},
       {CloseAfter("HTTP/1.1 200 OK\r\nContent-Le"), "in the middle of its reply's header"},
       {CloseAfter(head + "0000 Mess"), "11 bytes remaining"},
@@ -42,9 +44,15 @@ TEST_F(CommandLineTransport, AFailureAfterTheRequestWentOutIsNeverPostedAgain) {
       {CloseAfter("HTTP/1.1 200 OK\r\nX-Big: " + std::string(200000, 'a')), "header is too large"},
   };
   for (const Case& c : cases) {
-    RawListener gateway({c.step, Reply(200, "0000 Message accepted")});
+    const RawStep answered = Reply(200, "0000 Message accepted");
+    RawListener gateway(c.kept ? std::vector{answered, c.step, answered}
+                               : std::vector{c.step, answered});
+    if (c.kept) {
+      EXPECT_EQ(Send(gateway.Address()), 0);
+    }
     EXPECT_EQ(Send(gateway.Address()), -2) << c.step.bytes.substr(0, 40);
-    EXPECT_EQ(gateway.Requests().size(), 1u) << c.step.bytes.substr(0, 40);
+    EXPECT_EQ(gateway.Requests().size(), 1u + c.kept) << c.step.bytes.substr(0, 40);
+    EXPECT_EQ(gateway.Connections(), 1);
     EXPECT_EQ(text_.rfind("HTTP error: ", 0), 0u) << text_;
     EXPECT_NE(text_.find(c.what), std::string::npos) << text_;
     EXPECT_NE(text_.find("may have been delivered; it was not sent again\r\n"), std::string::npos)

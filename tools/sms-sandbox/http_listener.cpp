@@ -34,6 +34,9 @@ constexpr int kRequestsPerConnection = 100;
 
 // One connection as the HTTP library reads and writes it. The bytes the
 // library takes from the start of a request are kept until its head is taken.
+// What it writes (a reply's head and body in pieces) is held and sent in one
+// go before the next read: pieces sent apart meet the client's delayed
+// acknowledgement and wait for it, some 40 ms per reply on a kept connection.
 class ConnectionStream : public httplib::Stream {
  public:
   explicit ConnectionStream(platform::TcpSocket& socket) : socket_(socket) {}
@@ -61,10 +64,16 @@ class ConnectionStream : public httplib::Stream {
     return static_cast<ssize_t>(n);
   }
   ssize_t write(const char* ptr, size_t size) override {
+    if (!socket_.IsOpen()) return -1;
+    unsent_.append(ptr, size);
+    return static_cast<ssize_t>(size);
+  }
+  // Sends what was written; false when the connection failed.
+  bool Flush() {
     std::string error;
-    return socket_.SendAll({ptr, size}, kSendLimit, error) == SocketResult::kOk
-               ? static_cast<ssize_t>(size)
-               : -1;
+    bool sent = unsent_.empty() || socket_.SendAll(unsent_, kSendLimit, error) == SocketResult::kOk;
+    unsent_.clear();
+    return sent;
   }
   void get_remote_ip_and_port(std::string&, int&) const override {}
   void get_local_ip_and_port(std::string&, int&) const override {}
@@ -73,6 +82,7 @@ class ConnectionStream : public httplib::Stream {
  private:
   bool Fill() {
     if (at_ < held_.size()) return true;
+    if (!Flush()) return false;  // an interim reply the client waits for
     char buffer[8192];
     std::size_t count = 0;
     std::string error;
@@ -88,6 +98,7 @@ class ConnectionStream : public httplib::Stream {
   std::size_t at_ = 0;
   std::string taken_;
   bool capturing_ = false;
+  std::string unsent_;
 };
 
 // The library's request processing, opened up for a stream of our own; its
@@ -101,6 +112,9 @@ class RequestReader : public httplib::Server {
 // handler its parsed request only, and each connection is served on a thread
 // of its own.
 thread_local std::string tRequestHead;
+// Which of the listener's connections (1, 2, ...) that request came on, so
+// the journal shows whether a client kept its connection.
+thread_local int tConnection = 0;
 
 class HttpListener : public Listener {
  public:
@@ -185,13 +199,13 @@ class HttpListener : public Listener {
 
   void Serve(platform::TcpSocket& socket) {
     ConnectionStream stream(socket);
+    tConnection = ++connectionsAccepted_;
     for (int served = 0; served < kRequestsPerConnection && stream.AwaitRequest(); ++served) {
       bool closed = false;
       const bool last = served + 1 == kRequestsPerConnection;
-      if (!reader_.process_request(stream, last, closed,
-                                   [&](httplib::Request&) { tRequestHead = stream.TakeHead(); }) ||
-          closed)
-        break;
+      bool answered = reader_.process_request(
+          stream, last, closed, [&](httplib::Request&) { tRequestHead = stream.TakeHead(); });
+      if (!stream.Flush() || !answered || closed) break;
     }
   }
 
@@ -201,6 +215,7 @@ class HttpListener : public Listener {
     entry["time"] = UtcTimestamp();
     entry["kind"] = "http";
     entry["listener"] = address;
+    entry["connection"] = tConnection;
     const std::size_t lineEnd = tRequestHead.find('\n');
     std::string requestLine = tRequestHead.substr(0, lineEnd);
     if (requestLine.ends_with('\r')) requestLine.pop_back();
@@ -244,6 +259,7 @@ class HttpListener : public Listener {
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stopping_ = false;
+  std::atomic<int> connectionsAccepted_{0};
   std::list<Connection> connections_;  // a list, so each stays where its thread sees it
 };
 
