@@ -582,7 +582,11 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
                                        {"reg", "frobnicate"},
                                        {"nothing"}})
     EXPECT_EQ(run(bad).exitCode, 64) << bad.back();
-  EXPECT_EQ(run({"reg", "--help"}).exitCode, 0);
+  for (const auto& [command, help] : {std::pair<const char*, const char*>{"reg", "--help"},
+                                      {"regsvr", "--help"},
+                                      {"regsvr", "/h"},
+                                      {"regsvr", "-?"}})
+    EXPECT_EQ(run({command, help}).exitCode, 0) << command << " " << help;
   // The other forms in turn: /d without /v and /ve set the default value, /t
   // takes REG_SZ in any case, a new value needs no /f, "-" starts a switch too.
   const std::string byDefault = "    (Default)    REG_SZ    ";

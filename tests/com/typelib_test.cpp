@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "com/ZentrovaCOM_i.h"
 #include "platform/com.h"
@@ -62,12 +63,65 @@ TEST(InterfaceDefinition, ReaderNamesWhatItCannotRead) {
   EXPECT_NE(error.find("line 3"), std::string::npos) << error;
 }
 
+// ---- The runtime calls ---------------------------------------------------------------------
+
+// A missing pointer is refused, as Windows refuses it, rather than followed; and
+// identifiers that differ in any one field are different.
+TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_I4, 0, 2);
+  ASSERT_NE(array, nullptr);
+  LONG index = 0, value = 0;
+  VARTYPE vt = 0;
+  SAFEARRAY* copy = nullptr;
+  VARIANT v, w;
+  VariantInit(&v);
+  VariantInit(&w);
+  CLSID clsid;
+  const HRESULT results[] = {
+      CLSIDFromString(nullptr, &clsid),
+      CLSIDFromString(u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}", nullptr),
+      SafeArrayGetVartype(nullptr, &vt),
+      SafeArrayGetVartype(array, nullptr),
+      SafeArrayGetLBound(nullptr, 1, &value),
+      SafeArrayGetLBound(array, 1, nullptr),
+      SafeArrayGetUBound(nullptr, 1, &value),
+      SafeArrayGetUBound(array, 1, nullptr),
+      SafeArrayGetElement(nullptr, &index, &value),
+      SafeArrayGetElement(array, nullptr, &value),
+      SafeArrayGetElement(array, &index, nullptr),
+      SafeArrayPutElement(nullptr, &index, &value),
+      SafeArrayPutElement(array, nullptr, &value),
+      SafeArrayPutElement(array, &index, nullptr),
+      SafeArrayCopy(nullptr, &copy),
+      SafeArrayCopy(array, nullptr),
+      VariantClear(nullptr),
+      VariantCopy(nullptr, &v),
+      VariantCopy(&w, nullptr),
+      VariantCopyInd(nullptr, &v),
+      VariantCopyInd(&w, nullptr),
+      VariantChangeType(nullptr, &v, 0, VT_I4),
+      VariantChangeType(&w, nullptr, 0, VT_I4),
+  };
+  for (std::size_t i = 0; i < std::size(results); ++i) EXPECT_EQ(results[i], E_INVALIDARG) << i;
+  SafeArrayDestroy(array);
+
+  const GUID base = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+  GUID changed[4] = {base, base, base, base};
+  changed[0].Data1 = 9;
+  changed[1].Data2 = 9;
+  changed[2].Data3 = 9;
+  changed[3].Data4[7] = 9;
+  EXPECT_TRUE(IsEqualGUID(base, GUID(base)));
+  for (const GUID& other : changed) EXPECT_FALSE(IsEqualGUID(base, other));
+}
+
 // ---- Late binding through type information ------------------------------------------------
 // The common paths (argument order, properties, results, the usual errors) are
 // exercised end to end through zcom, which cannot write floating-point values.
 
 struct ITest : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE Take(LONG number, BSTR text, VARIANT* any) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Five(LONG a, LONG b, LONG c, LONG d, LONG e) = 0;
 
  protected:
   ~ITest() = default;
@@ -80,6 +134,7 @@ const char kTestIdl[] = R"(
 interface ITest : IDispatch
 {
 	[id(1)] HRESULT Take([in] long number, [in] BSTR text, VARIANT *any);
+	[id(2)] HRESULT Five([in] long a, [in] long b, [in] long c, [in] long d, [in] long e);
 };
 [uuid(0A0B0C0D-0000-0000-0000-000000000002), version(2.1)]
 library TestLib { importlib("stdole2.tlb"); };
@@ -106,8 +161,14 @@ class TestObject final : public ITest {
     return S_FALSE;
   }
 
+  HRESULT STDMETHODCALLTYPE Five(LONG a, LONG b, LONG c, LONG d, LONG e) override {
+    five = {a, b, c, d, e};
+    return S_OK;
+  }
+
   LONG number = 0;
   std::u16string text;
+  std::vector<LONG> five;
 };
 
 class LateBinding : public ::testing::Test {
@@ -161,6 +222,18 @@ TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
   EXPECT_EQ(Take(Value(VT_R8, -3e10), Value(VT_I4, 1)), DISP_E_OVERFLOW);
   EXPECT_EQ(Take(Value(VT_I4, 1), Value(VT_NULL, 0), &argError), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argError, 1u);
+}
+
+// The most arguments a member takes, each in its place; one more is refused.
+TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
+  VARIANT args[6];
+  for (int i = 0; i < 6; ++i) args[i] = Value(VT_I4, 6 - i);  // reversed: the first is last
+  DISPPARAMS five{args + 1, nullptr, 5, 0}, six{args, nullptr, 6, 0};
+  ITest* object = &object_;
+  ASSERT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, &five, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(object_.five, (std::vector<LONG>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, &six, nullptr, nullptr, nullptr),
+            DISP_E_BADPARAMCOUNT);
 }
 
 }  // namespace
