@@ -104,6 +104,7 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"julian", "XST3XDT,J60/2,J300/2", 2028, "+180010045003013"},
       {"zerobased", "XST3XDT,59,299", 2028, "+180010044002052"},
       {"zerobased", "XST3XDT,59,299", 2026, "+180010042003010"},
+      {"notime", "XST3XDT,M3.2.0/,M11.1.0", 2026, "(cannot tell)"},  // a number needs a digit
       // A file of 1 MiB is read; anything larger is not taken for a zone file.
       {"largest", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "+180011010003020", 1 << 20},
       {"toolarge", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "(cannot tell)", (1 << 20) + 1},
