@@ -14,12 +14,7 @@ namespace {
 
 constexpr unsigned long kEnglishUnitedStates = 1033;
 
-struct LocaleEntry {
-  const char* name;  // language_COUNTRY, with @modifier where it decides
-  unsigned long id;
-};
-
-constexpr LocaleEntry kLocales[] = {
+constexpr LocaleName kLocales[] = {
     {"en_US", 1033},        {"en_GB", 2057},          {"en_AU", 3081},          {"en_CA", 4105},
     {"en_NZ", 5129},        {"en_IE", 6153},          {"en_ZA", 7177},          {"en_JM", 8201},
     {"en_BZ", 10249},       {"en_TT", 11273},         {"en_ZW", 12297},         {"en_PH", 13321},
@@ -89,6 +84,8 @@ void Split(std::string_view name, std::string& language, std::string& country,
 }
 
 }  // namespace
+
+std::span<const LocaleName> LocaleNames() { return kLocales; }
 
 unsigned long LocaleIdForName(std::string_view name) {
   std::string language, country, modifier;

@@ -2,6 +2,7 @@
 // identifiers: how the POSIX adapter answers ThreadLocaleId.
 #pragma once
 
+#include <span>
 #include <string_view>
 
 namespace zentrova::platform {
@@ -10,5 +11,13 @@ namespace zentrova::platform {
 // "pt-BR". A language the table knows in another country gives that
 // language's main locale; an unknown language gives 1033.
 unsigned long LocaleIdForName(std::string_view name);
+
+struct LocaleName {
+  const char* name;  // language_COUNTRY, with @modifier where it decides
+  unsigned long id;
+};
+
+// The table itself, for tests that hold it against another source.
+std::span<const LocaleName> LocaleNames();
 
 }  // namespace zentrova::platform

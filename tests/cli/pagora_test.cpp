@@ -348,6 +348,9 @@ TEST_F(Pagora, RecipientsThatDoNotFitAreRefusedWholeBeforeAnySend) {
       {"12\x7f",
        "The mobile number 12\\x7F holds the control character \\x7F at byte 3; a number "
        "may hold none."},
+      {"12\x1f",
+       "The mobile number 12\\x1F holds the control character \\x1F at byte 3; a number "
+       "may hold none."},
   };
   for (const auto& c : cases) {
     r = Run({c.list, "Hi"});
@@ -355,6 +358,8 @@ TEST_F(Pagora, RecipientsThatDoNotFitAreRefusedWholeBeforeAnySend) {
     EXPECT_EQ(r.out, "Error 64: " + c.line + " Nothing was sent.\n");
   }
   EXPECT_EQ(listener.Requests().size(), 1u);
+  EXPECT_EQ(Run({"0412 345 678", "Hi"}).exitCode, 0);  // a blank is no control character
+  EXPECT_EQ(listener.Requests().size(), 2u);
 }
 
 TEST_F(Pagora, GatewayRepliesBecomeResultLinesAndExitStatuses) {
@@ -609,7 +614,6 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
     EXPECT_EQ(r.exitCode, exit) << args[1] << " " << args[3];
     EXPECT_NE(r.out.find(out), std::string::npos) << r.out;
   }
-
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <string>
 
 #include "platform/locale.h"
@@ -102,6 +104,7 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"julian", "XST3XDT,J60/2,J300/2", 2028, "+180010045003013"},
       {"zerobased", "XST3XDT,59,299", 2028, "+180010044002052"},
       {"zerobased", "XST3XDT,59,299", 2026, "+180010042003010"},
+      {"notime", "XST3XDT,M3.2.0/,M11.1.0", 2026, "(cannot tell)"},  // a number needs a digit
       // A file of 1 MiB is read; anything larger is not taken for a zone file.
       {"largest", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "+180011010003020", 1 << 20},
       {"toolarge", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "(cannot tell)", (1 << 20) + 1},
@@ -156,6 +159,46 @@ TEST(Locale, IdentifiersOfCommonLocales) {
       {"de", 1031},          {"de_XX", 1031},       {"xx_YY", 1033},       {"zh_TW.Big5", 1028},
   };
   for (const auto& c : cases) EXPECT_EQ(platform::LocaleIdForName(c.name), c.id) << c.name;
+}
+
+// Every row of the table against Python's own table of Windows locale
+// identifiers, where Python has the identifier; Python spells a few names its
+// own way (and takes 18441 for India).
+TEST(Locale, EveryRowAgreesWithPythonsTable) {
+  FILE* python = popen(
+      "python3 -c 'import locale\nfor k, v in locale.windows_locale.items(): print(k, v)'", "r");
+  ASSERT_NE(python, nullptr);
+  std::map<unsigned long, std::string> theirs;
+  unsigned long id = 0;
+  char name[64];
+  while (std::fscanf(python, "%lu %63s", &id, name) == 2) theirs[id] = name;
+  ASSERT_EQ(pclose(python), 0);
+  ASSERT_GT(theirs.size(), 150u);
+  const std::map<std::string, std::string> spelledOtherwise = {
+      {"en_JM", "en_JA"}, {"en_SG", "en_IN"}, {"es_UY", "es_UR"}, {"tl_PH", "fil_PH"},
+      {"km_KH", "kh_KH"}, {"no_NO", "nb_NO"}, {"nso_ZA", "ns_ZA"}};
+  std::size_t compared = 0;
+  for (const platform::LocaleName& row : platform::LocaleNames()) {
+    std::string ours = row.name;
+    ours = ours.substr(0, ours.find('@'));
+    if (const auto other = spelledOtherwise.find(ours); other != spelledOtherwise.end())
+      ours = other->second;
+    // Our number must be one Python gives that name, and Python's name for our
+    // number must be ours.
+    bool named = false, ourNumber = false;
+    for (const auto& [number, text] : theirs) {
+      named |= text == ours;
+      ourNumber |= text == ours && number == row.id;
+    }
+    // Python names no variant (sr_RS@latin): a variant is held only against
+    // the number, where Python has it.
+    const bool variant = std::strchr(row.name, '@') != nullptr;
+    const auto their = theirs.find(row.id);
+    if (their == theirs.end() && (variant || !named)) continue;
+    EXPECT_TRUE(ourNumber) << row.name << " " << row.id;
+    ++compared;
+  }
+  EXPECT_GT(compared, 160u);
 }
 
 TEST_F(WithEnvironment, LocaleOrderIsLcAllThenLcCtypeThenLang) {
