@@ -1,8 +1,10 @@
-#include "platform/portable/host_names.h"
+// The test hook in front of the host-name queries, over the two calls each
+// system's socket adapter answers.
+#include "platform/socket.h"
 
 #include <mutex>
 
-#include "platform/socket.h"
+#include "platform/portable/socket_calls.h"
 
 namespace zentrova::platform {
 namespace {
