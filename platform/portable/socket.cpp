@@ -27,19 +27,23 @@ struct Wait {
   Milliseconds limit;
 };
 
+// How a wait for readiness ended, and the text for the caller when it failed.
+struct Waited {
+  SocketResult result = SocketResult::kOk;
+  std::string error;
+};
+
 // Waits for s to become ready for a blocked operation. kOk when ready;
 // kTimedOut with "<what> within N ms" when the deadline passes; kError with
 // the system's text for operation otherwise.
-SocketResult AwaitReady(system::Socket s, bool write, const Wait& wait, const char* operation,
-                        const char* what, std::string& error) {
+Waited AwaitReady(system::Socket s, bool write, const Wait& wait, const char* operation,
+                  const char* what) {
   int ready = system::WaitFor(s, write, wait.deadline);
-  if (ready > 0) return SocketResult::kOk;
-  if (ready == 0) {
-    error = std::string(what) + " within " + std::to_string(wait.limit.count()) + " ms";
-    return SocketResult::kTimedOut;
-  }
-  error = SystemText(operation, system::LastError());
-  return SocketResult::kError;
+  if (ready > 0) return {};
+  if (ready == 0)
+    return {SocketResult::kTimedOut,
+            std::string(what) + " within " + std::to_string(wait.limit.count()) + " ms"};
+  return {SocketResult::kError, SystemText(operation, system::LastError())};
 }
 
 std::mutex g_resolverLock;
@@ -177,9 +181,11 @@ SocketResult TcpSocket::SendAll(std::string_view data, Milliseconds limit, std::
     if (step.kind == Step::kDone) {
       data.remove_prefix(step.count);
     } else if (step.kind == Step::kWait) {
-      SocketResult waited =
-          AwaitReady(impl_->s, true, wait, "send", "send did not complete", error);
-      if (waited != SocketResult::kOk) return waited;
+      Waited waited = AwaitReady(impl_->s, true, wait, "send", "send did not complete");
+      if (waited.result != SocketResult::kOk) {
+        error = std::move(waited.error);
+        return waited.result;
+      }
     } else if (step.kind == Step::kFailed) {
       error = SystemText("send", step.error);
       return SocketResult::kError;
@@ -207,9 +213,11 @@ SocketResult TcpSocket::Receive(char* buffer, std::size_t size, Milliseconds lim
       return SocketResult::kError;
     }
     if (step.kind == Step::kWait) {
-      SocketResult waited =
-          AwaitReady(impl_->s, false, wait, "receive", "nothing received", error);
-      if (waited != SocketResult::kOk) return waited;
+      Waited waited = AwaitReady(impl_->s, false, wait, "receive", "nothing received");
+      if (waited.result != SocketResult::kOk) {
+        error = std::move(waited.error);
+        return waited.result;
+      }
     }
   }
 }
@@ -282,8 +290,11 @@ SocketResult TcpListener::Accept(TcpSocket& connection, Milliseconds limit, std:
       return SocketResult::kError;
     }
     if (step.kind == Step::kWait) {
-      SocketResult waited = AwaitReady(listener, false, wait, "accept", "no connection", error);
-      if (waited != SocketResult::kOk) return waited;
+      Waited waited = AwaitReady(listener, false, wait, "accept", "no connection");
+      if (waited.result != SocketResult::kOk) {
+        error = std::move(waited.error);
+        return waited.result;
+      }
     }
   }
 }
