@@ -1,10 +1,9 @@
 // The test hook in front of the host-name queries, over the two calls each
 // system's socket adapter answers.
-#include "platform/socket.h"
-
 #include <mutex>
 
 #include "platform/portable/socket_calls.h"
+#include "platform/socket.h"
 
 namespace zentrova::platform {
 namespace {

@@ -1,9 +1,8 @@
 // The system's resolver and host name, asked the same way on every system
 // over socket_system.h (the build picks the POSIX or the Windows one): what
 // TcpSocket, TcpListener and the host-name hooks ask of it.
-#include "socket_system.h"
-
 #include "platform/portable/socket_calls.h"
+#include "socket_system.h"
 
 namespace zentrova::platform::system {
 

@@ -78,7 +78,7 @@ bool Lookup(const std::string& host, std::uint16_t port, bool numeric, bool pass
 int WaitFor(Socket s, bool write, Clock::time_point deadline);
 
 Step Connect(Socket s, const Address& address);  // kDone, kWait while under way
-int ConnectError(Socket s);                       // how the connection under way ended
+int ConnectError(Socket s);                      // how the connection under way ended
 Step Send(Socket s, std::string_view data);
 Step Receive(Socket s, char* buffer, std::size_t size);
 Step Accept(Socket listener, Socket& accepted);

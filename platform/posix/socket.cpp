@@ -53,8 +53,7 @@ std::string ErrorText(int error) { return std::strerror(error); }
 
 int WaitFor(Socket s, bool write, Clock::time_point deadline) {
   for (;;) {
-    auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left < 0) left = 0;
     if (left > INT_MAX) left = INT_MAX;
     pollfd p{Fd(s), static_cast<short>(write ? POLLOUT : POLLIN), 0};

@@ -130,8 +130,7 @@ int Listen(Socket s, const Address& address) {
   BOOL on = TRUE;
   ::setsockopt(Handle(s), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
                sizeof on);
-  if (::bind(Handle(s), Raw(address), address.length) != 0 ||
-      ::listen(Handle(s), SOMAXCONN) != 0)
+  if (::bind(Handle(s), Raw(address), address.length) != 0 || ::listen(Handle(s), SOMAXCONN) != 0)
     return WSAGetLastError();
   return 0;
 }
