@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/portable/socket_calls.h"
+#include "platform/status.h"
 
 namespace zentrova::platform {
 namespace {
@@ -27,11 +28,7 @@ struct Wait {
   Milliseconds limit;
 };
 
-// How a wait for readiness ended, and the text for the caller when it failed.
-struct Waited {
-  SocketResult result = SocketResult::kOk;
-  std::string error;
-};
+using Waited = Status<SocketResult>;
 
 // Waits for s to become ready for a blocked operation. kOk when ready;
 // kTimedOut with "<what> within N ms" when the deadline passes; kError with
@@ -182,9 +179,9 @@ SocketResult TcpSocket::SendAll(std::string_view data, Milliseconds limit, std::
       data.remove_prefix(step.count);
     } else if (step.kind == Step::kWait) {
       Waited waited = AwaitReady(impl_->s, true, wait, "send", "send did not complete");
-      if (waited.result != SocketResult::kOk) {
-        error = std::move(waited.error);
-        return waited.result;
+      if (waited.code != SocketResult::kOk) {
+        error = std::move(waited.message);
+        return waited.code;
       }
     } else if (step.kind == Step::kFailed) {
       error = SystemText("send", step.error);
@@ -214,9 +211,9 @@ SocketResult TcpSocket::Receive(char* buffer, std::size_t size, Milliseconds lim
     }
     if (step.kind == Step::kWait) {
       Waited waited = AwaitReady(impl_->s, false, wait, "receive", "nothing received");
-      if (waited.result != SocketResult::kOk) {
-        error = std::move(waited.error);
-        return waited.result;
+      if (waited.code != SocketResult::kOk) {
+        error = std::move(waited.message);
+        return waited.code;
       }
     }
   }
@@ -291,9 +288,9 @@ SocketResult TcpListener::Accept(TcpSocket& connection, Milliseconds limit, std:
     }
     if (step.kind == Step::kWait) {
       Waited waited = AwaitReady(listener, false, wait, "accept", "no connection");
-      if (waited.result != SocketResult::kOk) {
-        error = std::move(waited.error);
-        return waited.result;
+      if (waited.code != SocketResult::kOk) {
+        error = std::move(waited.message);
+        return waited.code;
       }
     }
   }

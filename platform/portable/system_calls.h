@@ -14,7 +14,7 @@ namespace zentrova::platform::system {
 // one look where the system can. portable/timezone.cpp calls both under one
 // lock, which also keeps the C runtime's set-up and the reading of its
 // process-wide globals together.
-bool SystemZone(TimeZoneRecord& out, std::string& error, RuntimeZone* runtime);
+ZoneStatus SystemZone(TimeZoneRecord& out, RuntimeZone* runtime);
 RuntimeZone CurrentRuntimeZone();
 
 // The identifier of the locale the calling thread runs in.

@@ -19,10 +19,10 @@ Zones& State() {
   return zones;
 }
 
-bool FixedRecord(const FixedZone& fixed, TimeZoneRecord& out, std::string& error) {
-  if (!fixed.known) error = fixed.error;
-  if (fixed.known) out = fixed.system;
-  return fixed.known;
+ZoneStatus FixedRecord(const FixedZone& fixed, TimeZoneRecord& out) {
+  if (!fixed.known) return {ZoneResult::kUnknown, fixed.error};
+  out = fixed.system;
+  return {};
 }
 
 }  // namespace
@@ -33,11 +33,11 @@ void FixCurrentZone(std::optional<FixedZone> zone) {
   state.fixed = std::move(zone);
 }
 
-bool QuerySystemTimeZone(TimeZoneRecord& out, std::string& error) {
+ZoneStatus QuerySystemTimeZone(TimeZoneRecord& out) {
   Zones& state = State();
   std::lock_guard<std::mutex> guard(state.lock);
-  if (state.fixed) return FixedRecord(*state.fixed, out, error);
-  return system::SystemZone(out, error, nullptr);
+  if (state.fixed) return FixedRecord(*state.fixed, out);
+  return system::SystemZone(out, nullptr);
 }
 
 RuntimeZone QueryRuntimeZone() {
@@ -47,14 +47,14 @@ RuntimeZone QueryRuntimeZone() {
   return system::CurrentRuntimeZone();
 }
 
-bool QueryZones(TimeZoneRecord& system, std::string& error, RuntimeZone& runtime) {
+ZoneStatus QueryZones(TimeZoneRecord& system, RuntimeZone& runtime) {
   Zones& state = State();
   std::lock_guard<std::mutex> guard(state.lock);
   if (state.fixed) {
     runtime = state.fixed->runtime;
-    return FixedRecord(*state.fixed, system, error);
+    return FixedRecord(*state.fixed, system);
   }
-  return system::SystemZone(system, error, &runtime);
+  return system::SystemZone(system, &runtime);
 }
 
 }  // namespace zentrova::platform

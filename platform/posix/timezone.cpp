@@ -308,13 +308,10 @@ bool LookAtSystemFile(ZoneState& state) {
   return true;
 }
 
-bool SystemRecord(const ZoneState& state, TimeZoneRecord& out, std::string& error) {
-  if (!state.readable) {
-    error = state.error;
-    return false;
-  }
+ZoneStatus SystemRecord(const ZoneState& state, TimeZoneRecord& out) {
+  if (!state.readable) return {ZoneResult::kUnknown, state.error};
   out = state.record;
-  return true;
+  return {};
 }
 
 RuntimeZone SetUpRuntime() {
@@ -377,11 +374,11 @@ bool ReadTimeZoneFile(const std::string& path, TimeZoneRecord& out, std::string&
 
 namespace system {
 
-bool SystemZone(TimeZoneRecord& out, std::string& error, RuntimeZone* runtime) {
+ZoneStatus SystemZone(TimeZoneRecord& out, RuntimeZone* runtime) {
   ZoneState& state = State();
   LookAtSystemFile(state);
   if (runtime) *runtime = Runtime(state);
-  return SystemRecord(state, out, error);
+  return SystemRecord(state, out);
 }
 
 RuntimeZone CurrentRuntimeZone() {

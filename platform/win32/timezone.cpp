@@ -25,17 +25,16 @@ RuntimeZone CurrentRuntimeZone() {
   return RuntimeZone{_timezone, _daylight != 0};
 }
 
-bool SystemZone(TimeZoneRecord& out, std::string& error, RuntimeZone* runtime) {
+ZoneStatus SystemZone(TimeZoneRecord& out, RuntimeZone* runtime) {
   if (runtime) *runtime = CurrentRuntimeZone();
   TIME_ZONE_INFORMATION info;
-  if (GetTimeZoneInformation(&info) == TIME_ZONE_ID_INVALID) {
-    error = "Windows cannot tell its time zone: " + win32::ErrorText(GetLastError());
-    return false;
-  }
+  if (GetTimeZoneInformation(&info) == TIME_ZONE_ID_INVALID)
+    return {ZoneResult::kUnknown,
+            "Windows cannot tell its time zone: " + win32::ErrorText(GetLastError())};
   out.bias = info.Bias;
   out.standardDate = FromSystemTime(info.StandardDate);
   out.daylightDate = FromSystemTime(info.DaylightDate);
-  return true;
+  return {};
 }
 
 }  // namespace system
