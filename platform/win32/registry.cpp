@@ -9,8 +9,8 @@
 
 #include <windows.h>
 
-#include <cstring>
 #include <memory>
+#include <utility>
 
 #include "platform/ascii.h"
 #include "platform/ole_text.h"
@@ -20,8 +20,6 @@ namespace zentrova::platform {
 namespace {
 
 using win32::RegKey;
-
-thread_local std::string g_error;
 
 // KEY_READ without a KEY_WOW64 flag: a 32-bit program on 64-bit Windows reads
 // the 32-bit view of the local machine's Software, as its installer wrote it.
@@ -36,9 +34,8 @@ HKEY RootKey(RegistryRoot root) {
   }
 }
 
-long Fail(long code, const std::string& what, const std::string& path) {
-  g_error = what + " " + path + ": " + win32::ErrorText(static_cast<DWORD>(code));
-  return code;
+RegistryStatus Fail(long code, const std::string& what, const std::string& path) {
+  return {code, what + " " + path + ": " + win32::ErrorText(static_cast<DWORD>(code))};
 }
 
 // Windows refuses an empty component and a name past 255 characters itself;
@@ -64,13 +61,15 @@ struct Stored {
   std::string data;
 };
 
-long ReadValue(HKEY key, const std::string& name, Stored& out) {
+// The ANSI and the wide query alike: asks for the size, then the bytes, again
+// while the value grows under us.
+template <typename Char, typename Query>
+long ReadStored(HKEY key, const Char* name, Stored& out, Query query) {
   DWORD size = 0;
-  LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &out.type, nullptr, &size);
+  LONG rc = query(key, name, nullptr, &out.type, nullptr, &size);
   for (int tries = 0; rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA; ++tries) {
     out.data.resize(size);
-    rc = RegQueryValueExA(key, name.c_str(), nullptr, &out.type,
-                          reinterpret_cast<BYTE*>(out.data.data()), &size);
+    rc = query(key, name, nullptr, &out.type, reinterpret_cast<BYTE*>(out.data.data()), &size);
     if (rc == ERROR_SUCCESS) {
       out.data.resize(size);
       return ERROR_SUCCESS;
@@ -78,6 +77,10 @@ long ReadValue(HKEY key, const std::string& name, Stored& out) {
     if (tries == 3) break;  // changing under us
   }
   return rc;
+}
+
+long ReadValue(HKEY key, const std::string& name, Stored& out) {
+  return ReadStored(key, name.c_str(), out, RegQueryValueExA);
 }
 
 bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
@@ -91,8 +94,6 @@ std::string WithoutTerminator(const Stored& v) {
 
 }  // namespace
 
-std::string RegistryErrorText() { return g_error; }
-
 // ---- reading ------------------------------------------------------------------
 
 struct RegistryKey::Impl {
@@ -100,20 +101,7 @@ struct RegistryKey::Impl {
   std::string path;
 };
 
-RegistryKey::RegistryKey() : impl_(nullptr) {}
-RegistryKey::~RegistryKey() { Close(); }
-RegistryKey::RegistryKey(RegistryKey&& other) noexcept : impl_(other.impl_) {
-  other.impl_ = nullptr;
-}
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
-  if (this != &other) {
-    Close();
-    impl_ = std::exchange(other.impl_, nullptr);
-  }
-  return *this;
-}
-
-long RegistryKey::Open(RegistryRoot root, std::string_view path) {
+RegistryStatus RegistryKey::Open(RegistryRoot root, std::string_view path) {
   Close();
   std::string p(path);
   auto impl = std::make_unique<Impl>();
@@ -126,7 +114,7 @@ long RegistryKey::Open(RegistryRoot root, std::string_view path) {
     RegKey next;
     LONG rc = RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, next.out());
     if (rc != ERROR_SUCCESS) {
-      if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return kErrorFileNotFound;
+      if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return {kErrorFileNotFound, {}};
       return Fail(rc, "cannot open", std::string(RegistryRootName(root)) + "\\" + p);
     }
     for (DWORD i = 0;; ++i) {
@@ -148,37 +136,19 @@ long RegistryKey::Open(RegistryRoot root, std::string_view path) {
   }
   impl->key = std::move(step);
   impl_ = impl.release();
-  return kErrorSuccess;
+  return {};
 }
-
-bool RegistryKey::IsOpen() const { return impl_ != nullptr; }
 
 std::string RegistryKey::Path() const { return impl_ ? impl_->path : std::string(); }
 
-void RegistryKey::Close() {
-  delete impl_;
-  impl_ = nullptr;
-}
+void RegistryKey::Close() { delete std::exchange(impl_, nullptr); }
 
 long RegistryKey::QueryValue(std::string_view name, void* buffer, unsigned long* size) const {
   if (!impl_ || !size) return kErrorInvalidParameter;
   Stored v;
   LONG rc = ReadValue(impl_->key.get(), std::string(name), v);
   if (rc != ERROR_SUCCESS) return rc == ERROR_FILE_NOT_FOUND ? kErrorFileNotFound : rc;
-  std::string data = WithoutTerminator(v);
-  unsigned long needed = static_cast<unsigned long>(data.size() + (IsText(v.type) ? 1 : 0));
-  if (!buffer) {
-    *size = needed;
-    return kErrorSuccess;
-  }
-  if (*size < needed) {
-    *size = needed;
-    return kErrorMoreData;
-  }
-  std::memcpy(buffer, data.data(), data.size());
-  if (IsText(v.type)) static_cast<char*>(buffer)[data.size()] = '\0';
-  *size = needed;
-  return kErrorSuccess;
+  return CopyValue(WithoutTerminator(v), IsText(v.type), buffer, size);
 }
 
 long RegistryKey::Values(std::vector<RegistryValue>& out) const {
@@ -232,19 +202,7 @@ std::wstring NameOfSubkeyW(HKEY key, DWORD index) {
 }
 
 long ReadValueW(HKEY key, const std::wstring& name, Stored& out) {
-  DWORD size = 0;
-  LONG rc = RegQueryValueExW(key, name.c_str(), nullptr, &out.type, nullptr, &size);
-  for (int tries = 0; rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA; ++tries) {
-    out.data.resize(size);
-    rc = RegQueryValueExW(key, name.c_str(), nullptr, &out.type,
-                          reinterpret_cast<BYTE*>(out.data.data()), &size);
-    if (rc == ERROR_SUCCESS) {
-      out.data.resize(size);
-      return ERROR_SUCCESS;
-    }
-    if (tries == 3) break;  // changing under us
-  }
-  return rc;
+  return ReadStored(key, name.c_str(), out, RegQueryValueExW);
 }
 
 LONG SetValueW(HKEY key, const std::wstring& name, const Stored& v) {
@@ -410,7 +368,7 @@ bool ConvertsToWide(const std::string& text) {
 
 }  // namespace
 
-long RegistryWriter::Commit() {
+RegistryStatus RegistryWriter::Commit() {
   const HKEY root = RootKey(impl_->root);
   const std::string rootName = RegistryRootName(impl_->root);
   for (const auto& c : impl_->changes) {
@@ -428,11 +386,11 @@ long RegistryWriter::Commit() {
     long rc = Apply(root, c, journal);
     if (rc == ERROR_SUCCESS) continue;
     PlayBack(root, journal);
-    if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return kErrorFileNotFound;
+    if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return {kErrorFileNotFound, {}};
     return Fail(rc, "cannot change", rootName + "\\" + c.path);
   }
   impl_->changes.clear();
-  return kErrorSuccess;
+  return {};
 }
 
 }  // namespace zentrova::platform

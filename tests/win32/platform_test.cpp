@@ -140,7 +140,7 @@ constexpr const char* kBase = "Software\\ZentrovaTest";
 
 std::string Read(const char* key, const char* value, long* status = nullptr) {
   RegistryKey k;
-  long rc = k.Open(RegistryRoot::kCurrentUser, key);
+  long rc = k.Open(RegistryRoot::kCurrentUser, key).code;
   char buf[512];
   unsigned long size = sizeof buf;
   if (rc == kErrorSuccess) rc = k.QueryValue(value, buf, &size);
@@ -159,7 +159,8 @@ TEST_F(WinRegistry, ValuesRoundTripInAnyCaseAndKeysKeepTheirStoredCase) {
   w.SetString("Software\\ZentrovaTest\\SMS\\3.0\\Settings", "HTTP1", "127.0.0.1:8080");
   w.SetString("Software\\ZentrovaTest\\SMS\\3.0\\Settings", "", "default");
   w.CreateKey("Software\\ZentrovaTest\\SMS\\3.0\\Settings\\Sub");
-  ASSERT_EQ(w.Commit(), kErrorSuccess) << RegistryErrorText();
+  RegistryStatus written = w.Commit();
+  ASSERT_EQ(written.code, kErrorSuccess) << written.message;
 
   const char* key = "software\\ZENTROVATEST\\sms\\3.0\\settings";
   EXPECT_EQ(Read(key, "http1"), "127.0.0.1:8080");
@@ -171,7 +172,7 @@ TEST_F(WinRegistry, ValuesRoundTripInAnyCaseAndKeysKeepTheirStoredCase) {
   EXPECT_EQ(status, kErrorFileNotFound);
 
   RegistryKey k;
-  ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, key), kErrorSuccess);
+  ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, key).code, kErrorSuccess);
   EXPECT_EQ(k.Path(), "Software\\ZentrovaTest\\SMS\\3.0\\Settings");
   char small[4];
   unsigned long size = sizeof small;
@@ -188,14 +189,14 @@ TEST_F(WinRegistry, AFailingBatchLeavesTheRegistryAsItWas) {
   RegistryWriter before(RegistryRoot::kCurrentUser);
   before.SetString("Software\\ZentrovaTest\\Keep", "Value", "old");
   before.SetString("Software\\ZentrovaTest\\Tree\\Leaf", "Inner", "kept");
-  ASSERT_EQ(before.Commit(), kErrorSuccess);
+  ASSERT_EQ(before.Commit().code, kErrorSuccess);
 
   RegistryWriter batch(RegistryRoot::kCurrentUser);
   batch.SetString("Software\\ZentrovaTest\\Keep", "Value", "new");
   batch.SetString("Software\\ZentrovaTest\\New\\Deep", "Value", "x");
   batch.DeleteTree("Software\\ZentrovaTest\\Tree");
   batch.DeleteValue("Software\\ZentrovaTest\\Keep", "NoSuchValue");
-  EXPECT_EQ(batch.Commit(), kErrorFileNotFound);
+  EXPECT_EQ(batch.Commit().code, kErrorFileNotFound);
 
   EXPECT_EQ(Read("Software\\ZentrovaTest\\Keep", "Value"), "old");
   EXPECT_EQ(Read("Software\\ZentrovaTest\\Tree\\Leaf", "Inner"), "kept");
@@ -205,7 +206,7 @@ TEST_F(WinRegistry, AFailingBatchLeavesTheRegistryAsItWas) {
 
   RegistryWriter removal(RegistryRoot::kCurrentUser);
   removal.DeleteTree("Software\\ZentrovaTest\\Tree");
-  ASSERT_EQ(removal.Commit(), kErrorSuccess);
+  ASSERT_EQ(removal.Commit().code, kErrorSuccess);
   Read("Software\\ZentrovaTest\\Tree", "", &status);
   EXPECT_EQ(status, kErrorFileNotFound);  // the key itself goes too
 }

@@ -70,8 +70,7 @@ class ConnectionStream : public httplib::Stream {
   }
   // Sends what was written; false when the connection failed.
   bool Flush() {
-    std::string error;
-    bool sent = unsent_.empty() || socket_.SendAll(unsent_, kSendLimit, error) == SocketResult::kOk;
+    bool sent = unsent_.empty() || socket_.SendAll(unsent_, kSendLimit).ok();
     unsent_.clear();
     return sent;
   }
@@ -85,9 +84,7 @@ class ConnectionStream : public httplib::Stream {
     if (!Flush()) return false;  // an interim reply the client waits for
     char buffer[8192];
     std::size_t count = 0;
-    std::string error;
-    if (socket_.Receive(buffer, sizeof buffer, kIdleLimit, &count, error) != SocketResult::kOk)
-      return false;
+    if (!socket_.Receive(buffer, sizeof buffer, kIdleLimit, count).ok()) return false;
     held_.assign(buffer, count);
     at_ = 0;
     return true;
@@ -128,8 +125,12 @@ class HttpListener : public Listener {
       error = "--http needs a port from 0 to 65535";
       return false;
     }
-    if (!listener_.Listen(config_.host, static_cast<std::uint16_t>(config_.port), error))
+    platform::SocketStatus listening =
+        listener_.Listen(config_.host, static_cast<std::uint16_t>(config_.port));
+    if (!listening.ok()) {
+      error = listening.message;
       return false;
+    }
     // Every method and path is answered (and journalled) here; the body has
     // been read by the time a route handler runs.
     auto answer = [this](const httplib::Request& req, httplib::Response& res) { Answer(req, res); };
@@ -176,8 +177,7 @@ class HttpListener : public Listener {
   void AcceptConnections() {
     for (;;) {
       platform::TcpSocket socket;
-      std::string error;
-      SocketResult result = listener_.Accept(socket, kIdleLimit, error);
+      SocketResult result = listener_.Accept(socket, kIdleLimit).code;
       std::lock_guard<std::mutex> lock(mutex_);
       if (stopping_ || (result != SocketResult::kOk && result != SocketResult::kTimedOut)) return;
       // Connections that have ended are let go here, so a long run keeps none.
