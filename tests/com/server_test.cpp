@@ -151,7 +151,7 @@ TEST_F(ServerTest, ThePasswordIsInNoFreedBlockAfterASendAndAnUnload) {
   zentrova::testing::RawListener gateway;
   zentrova::platform::RegistryWriter writer(zentrova::platform::RegistryRoot::kCurrentUser);
   writer.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "HTTP1", gateway.Address());
-  ASSERT_EQ(writer.Commit(), 0);
+  ASSERT_EQ(writer.Commit().code, 0);
   // Longer than a string object holds in itself: every copy is a heap block.
   const char secret[] = "pw-to-wipe-0123456789abcdef";
   std::u16string list = u"0412345678";

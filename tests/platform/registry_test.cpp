@@ -147,7 +147,7 @@ TEST_F(RegistryTest, ACommitIsOnDiskBeforeItIsVisibleAndTheRenameAfterIt) {
   }
   RegistryWriter w(RegistryRoot::kCurrentUser);
   w.SetString("Software\\Zentrova", "HTTP1", "127.0.0.1:8080");
-  ASSERT_EQ(w.Commit(), kErrorSuccess);
+  ASSERT_EQ(w.Commit().code, kErrorSuccess);
   const std::string hive = (dir_ / "hives" / "HKEY_CURRENT_USER.reg").string();
   std::lock_guard<std::mutex> lock(g_syncLock);
   ASSERT_EQ(g_synced.size(), 2u);
