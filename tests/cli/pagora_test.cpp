@@ -559,6 +559,10 @@ TEST_F(Pagora, TheSandboxJournalsTheFieldsAndRefusesAPortInUse) {
     EXPECT_EQ(r.exitCode, 1) << kind;
     EXPECT_EQ(r.err, "sms-sandbox: cannot listen on " + address + ": Address already in use\n");
   }
+  // An address needs a host and a port.
+  for (const char* address : {"127.0.0.1:", ":80", "127.0.0.1"})
+    EXPECT_EQ(RunProcess({kSandbox, "--http", address}, {}, std::chrono::seconds(10)).exitCode, 64)
+        << address;
 }
 
 TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
@@ -584,6 +588,7 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
                                        {"reg", "add", kSettings, "/v"},
                                        {"reg", "add", kSettings, "/t", "REG_DWORD", "/d", "1"},
                                        {"reg", "frobnicate"},
+                                       {"regsvr", "one.so", "two.so"},
                                        {"nothing"}})
     EXPECT_EQ(run(bad).exitCode, 64) << bad.back();
   for (const auto& [command, help] : {std::pair<const char*, const char*>{"reg", "--help"},

@@ -103,6 +103,8 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
       VariantChangeType(&w, nullptr, 0, VT_I4),
   };
   for (std::size_t i = 0; i < std::size(results); ++i) EXPECT_EQ(results[i], E_INVALIDARG) << i;
+  // A digit past 'f' is no hexadecimal digit.
+  EXPECT_EQ(CLSIDFromString(u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E60g}", &clsid), CO_E_CLASSSTRING);
   SafeArrayDestroy(array);
 
   const GUID base = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
