@@ -28,6 +28,16 @@ TEST(InterfaceDefinition, DescribesTheServersClassAndInterface) {
   ASSERT_EQ(lib->GetTypeInfoOfGuid(CLSID_SMSInterface, &coclass), S_OK);
   coclass->Release();
   ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_ISMSInterface, &info), S_OK);
+  // Index -1 documents the library itself; below it and past the last type
+  // there is nothing.
+  BSTR name = nullptr;
+  ASSERT_EQ(lib->GetDocumentation(-1, &name, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(std::u16string(name), u"ZENTROVACOM");
+  SysFreeString(name);
+  for (INT index : {-2, static_cast<INT>(lib->GetTypeInfoCount())})
+    EXPECT_EQ(lib->GetDocumentation(index, &name, nullptr, nullptr, nullptr),
+              TYPE_E_ELEMENTNOTFOUND)
+        << index;
   lib->Release();
   TYPEATTR* type = nullptr;
   ASSERT_EQ(info->GetTypeAttr(&type), S_OK);
