@@ -519,7 +519,8 @@ TEST_F(Pagora, NoCoreIsDumpedAndTheAccountIsWipedAfterTheSends) {
   // heap block, and the watch sees each one given back.
   const std::string password = "pw-to-wipe-0123456789abcdef";
   const std::string ini = "[CONFIG]\nAccountId=acct\nPassword=" + password +
-                          "\nEmail=me@example.com\n[PROXY]\nPassword=proxy-pw\n";
+                          "\nEmail=me@example.com\n[PROXY]\nServer=proxy.example\nUserName=proxy-user\n"
+                          "Password=proxy-pw\n";
   zentrova::cli::Configuration config;
   zentrova::cli::ConfigurationReport report;
   int left = -1;
@@ -560,6 +561,10 @@ TEST_F(Pagora, TheSandboxJournalsTheFieldsAndRefusesAPortInUse) {
     EXPECT_EQ(r.exitCode, 1) << kind;
     EXPECT_EQ(r.err, "sms-sandbox: cannot listen on " + address + ": Address already in use\n");
   }
+  // An address needs a host and a port.
+  for (const char* address : {"127.0.0.1:", ":80", "127.0.0.1"})
+    EXPECT_EQ(RunProcess({kSandbox, "--http", address}, {}, std::chrono::seconds(10)).exitCode, 64)
+        << address;
 }
 
 TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
@@ -585,6 +590,7 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
                                        {"reg", "add", kSettings, "/v"},
                                        {"reg", "add", kSettings, "/t", "REG_DWORD", "/d", "1"},
                                        {"reg", "frobnicate"},
+                                       {"regsvr", "one.so", "two.so"},
                                        {"nothing"}})
     EXPECT_EQ(run(bad).exitCode, 64) << bad.back();
   for (const auto& [command, help] : {std::pair<const char*, const char*>{"reg", "--help"},

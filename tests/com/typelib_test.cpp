@@ -28,6 +28,16 @@ TEST(InterfaceDefinition, DescribesTheServersClassAndInterface) {
   ASSERT_EQ(lib->GetTypeInfoOfGuid(CLSID_SMSInterface, &coclass), S_OK);
   coclass->Release();
   ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_ISMSInterface, &info), S_OK);
+  // Index -1 documents the library itself; below it and past the last type
+  // there is nothing.
+  BSTR name = nullptr;
+  ASSERT_EQ(lib->GetDocumentation(-1, &name, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(std::u16string(name), u"ZENTROVACOM");
+  SysFreeString(name);
+  for (INT index : {-2, static_cast<INT>(lib->GetTypeInfoCount())})
+    EXPECT_EQ(lib->GetDocumentation(index, &name, nullptr, nullptr, nullptr),
+              TYPE_E_ELEMENTNOTFOUND)
+        << index;
   lib->Release();
   TYPEATTR* type = nullptr;
   ASSERT_EQ(info->GetTypeAttr(&type), S_OK);
@@ -103,6 +113,8 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
       VariantChangeType(&w, nullptr, 0, VT_I4),
   };
   for (std::size_t i = 0; i < std::size(results); ++i) EXPECT_EQ(results[i], E_INVALIDARG) << i;
+  // A digit past 'f' is no hexadecimal digit.
+  EXPECT_EQ(CLSIDFromString(u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E60g}", &clsid), CO_E_CLASSSTRING);
   SafeArrayDestroy(array);
 
   const GUID base = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};

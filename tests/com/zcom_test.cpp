@@ -114,6 +114,10 @@ TEST_F(ZcomTest, RegistrationRoundTripRemovesAllOfOursAndNothingElse) {
   EXPECT_EQ(Zcom({"call", "ZentrovaCOM.SMSInterface.1", "Version"}).out, "Version 1.1\n");
   EXPECT_EQ(Zcom({"call", "{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}", "Version"}).out,
             "Version 1.1\n");
+  // The type library is registered under the library's own title.
+  EXPECT_NE(Zcom({"reg", "query", "HKCR\\TypeLib", "/s"})
+                .out.find("    (Default)    REG_SZ    ZentrovaCOM 1.0 Type Library\n"),
+            std::string::npos);
 
   r = Zcom({"regsvr", "/u", ZV_SERVER_PATH});
   ASSERT_EQ(r.exitCode, 0) << r.err;

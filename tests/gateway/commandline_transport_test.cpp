@@ -108,6 +108,9 @@ TEST_F(CommandLineTransport, ServerNamesAreTakenLiterally) {
                                "",
                                "[::1",
                                "[::1]x",
+                               "[::g]",     // no hexadecimal digit
+                               "[::1/8]",   // nor any other character
+                               "ex ample",  // a host name's characters
                                at + ":80",
                                "127.0.0.1:0",
                                "127.0.0.1:65536"};

@@ -105,6 +105,14 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"zerobased", "XST3XDT,59,299", 2028, "+180010044002052"},
       {"zerobased", "XST3XDT,59,299", 2026, "+180010042003010"},
       {"notime", "XST3XDT,M3.2.0/,M11.1.0", 2026, "(cannot tell)"},  // a number needs a digit
+      {"J366", "XST3XDT,J60/2,J366/2", 2028, "(cannot tell)"},       // J counts 1 to 365
+      {"366", "XST3XDT,59,366", 2028, "(cannot tell)"},              // the other 0 to 365
+      // One past each bound of Mm.w.d/time: month 12, week 5, day 6, 167 hours.
+      {"M13", "XST3XDT,M13.1.0,M11.1.0", 2026, "(cannot tell)"},
+      {"week6", "XST3XDT,M3.6.0,M11.1.0", 2026, "(cannot tell)"},
+      {"day7", "XST3XDT,M3.2.7,M11.1.0", 2026, "(cannot tell)"},
+      {"hour168", "XST3XDT,M3.2.0/168,M11.1.0", 2026, "(cannot tell)"},
+      {"J0", "XST3XDT,J0,J300", 2026, "(cannot tell)"},
       // A file of 1 MiB is read; anything larger is not taken for a zone file.
       {"largest", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "+180011010003020", 1 << 20},
       {"toolarge", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "(cannot tell)", (1 << 20) + 1},

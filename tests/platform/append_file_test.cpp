@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "tests/support/peers.h"
@@ -113,6 +116,38 @@ TEST(AppendFile, ALineThatDoesNotFitIsTakenBackWhole) {
   EXPECT_TRUE(file.Append(line, error)) << error;
   EXPECT_TRUE(ReadFile(disk / "trace") == before + "\n" + line)
       << fs::file_size(disk / "trace") << " bytes";
+}
+
+// At the file-size limit the write fails instead of ending the process, and
+// the signal it raised goes with it; a SIGXFSZ that was pending before, which
+// is its owner's, stays pending.
+TEST(AppendFile, TheFileSizeLimitFailsTheWriteAndLeavesOthersSignals) {
+  zentrova::testing::TempDir temp;
+  const fs::path path = fs::path(temp.Path()) / "trace";
+  for (const bool pendingBefore : {false, true}) {
+    WriteFile(path, std::string(1024, 'x'));
+    chmod(path.c_str(), 0600);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const rlimit limit{1024, 1024};
+      sigset_t xfsz, pending;
+      sigemptyset(&xfsz);
+      sigaddset(&xfsz, SIGXFSZ);
+      if (pendingBefore && (sigprocmask(SIG_BLOCK, &xfsz, nullptr) != 0 || raise(SIGXFSZ) != 0))
+        _exit(2);
+      AppendFile file;
+      std::string error;
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || !file.Open(path, error)) _exit(3);
+      if (file.Append("one line too many\n", error) || error != "File too large") _exit(4);
+      sigpending(&pending);
+      _exit(sigismember(&pending, SIGXFSZ) == (pendingBefore ? 1 : 0) ? 0 : 5);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "pending before: " << pendingBefore;
+  }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include "platform/registry.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -174,7 +174,9 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "\"Gone\"=-\r\n"
       "\x01\xff binary \\\r\n"
       "[HKEY_CLASSES_ROOT\\Elsewhere]\r\n"
-      "\"X\"=\"not this root\"\r\n");
+      "\"X\"=\"not this root\"\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settingsx\r\n"  // no "]": no key
+      "\"Stray\"=\"still not this root\"\r\n");
   const char* key = "Software\\Zentrova\\SMS\\3.0\\Settings";
   EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, "HTTP1"), "gw.example");
   EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, "Next"), "after the backslash");
@@ -203,6 +205,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   parent.Subkeys(sub);
   EXPECT_EQ(sub, std::vector<std::string>{"SMS"});
   EXPECT_EQ(Read(RegistryRoot::kCurrentUser, "Elsewhere", "X"), "<no key>");
+  EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, "Stray"), "<none>");
 
   RegistryWriter w(RegistryRoot::kCurrentUser);
   w.SetString(key, "HTTP2", "gw2.example");
