@@ -19,6 +19,7 @@
 #include "gateway/commandline/transport.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "tests/gateway/fixture.h"
 #include "tests/support/peers.h"
 #include "tests/support/secret_watch.h"
 
@@ -90,35 +91,27 @@ class Pagora : public ::testing::Test {
 
 TEST_F(Pagora, ConfigurationIsCheckedBeforeTheArguments) {
   const std::string ini = (dir_ / "xdg/pagora/pagora.ini").string();
+  // A missing value is "Error <exit>:" and the one configuration text.
+  const std::string proxyError =
+      "Error 78: [PROXY] Server in " + ini +
+      " is \"http://127.0.0.1\": give the proxy's host name or address alone, without a scheme or "
+      "a port (Server=127.0.0.1, and the port as Port=). Nothing was sent.\nError 78: [PROXY] " +
+      ("Port in " + ini) +
+      " is missing: give the proxy's port, a number from 1 to 65535 (for example Port=3128). "
+      "Nothing was sent.\n";
   struct Case {
     std::string ini;
     std::vector<std::string> args;
-    std::string out;
     int exit;
+    std::string out = "";
   } cases[] = {
-      {kCompleteIni, {}, "", 2},  // usage, checked below
-      {"[CONFIG]\nAccountId=acct\nEmail=me@example.com\n",
-       {},
-       std::string("Error 4:") + kConfigError,
-       4},
-      {"[CONFIG]\nPassword=pw\n", {"0419000000", "Hi"}, std::string("Error 3:") + kConfigError, 3},
-      {"[CONFIG]\nPassword=pw\nEmail=me@example.com\n",
-       {"0419000000"},
-       std::string("Error 2:") + kConfigError,
-       2},
-      {"", {"0419000000"}, std::string("Error 4:") + kConfigError, 4},
+      {kCompleteIni, {}, 2, "usage"},
+      {"[CONFIG]\nAccountId=acct\nEmail=me@example.com\n", {}, 4},
+      {"[CONFIG]\nPassword=pw\n", {"0419000000", "Hi"}, 3},
+      {"[CONFIG]\nPassword=pw\nEmail=me@example.com\n", {"0419000000"}, 2},
+      {"", {"0419000000"}, 4},
       // A value the request could not carry as written is refused by name.
-      {std::string(kCompleteIni) + "[PROXY]\nServer=http://127.0.0.1\n",
-       {"0419000000", "Hi"},
-       "Error 78: [PROXY] Server in " + ini +
-           " is \"http://127.0.0.1\": give the proxy's host name or address alone, without a "
-           "scheme "
-           "or a port (Server=127.0.0.1, and the port as Port=). Nothing was sent.\nError 78: "
-           "[PROXY] Port in " +
-           ini +
-           " is missing: give the proxy's port, a number from 1 to 65535 (for example "
-           "Port=3128). Nothing was sent.\n",
-       78},
+      {kCompleteIni + "[PROXY]\nServer=http://127.0.0.1\n"s, {"0419000000", "Hi"}, 78, proxyError},
   };
   RawListener listener;
   PointAt(listener);
@@ -126,12 +119,13 @@ TEST_F(Pagora, ConfigurationIsCheckedBeforeTheArguments) {
     WriteIni(c.ini);
     ProcessResult r = Run(c.args);
     EXPECT_EQ(r.exitCode, c.exit) << c.ini;
-    if (c.out.empty()) {
+    if (c.out == "usage") {
       EXPECT_EQ(r.out.rfind("\nPagora SMS sender, version " ZV_PROJECT_VERSION "\n", 0), 0u)
           << r.out;
       EXPECT_TRUE(r.out.ends_with(kUsage)) << r.out;
     } else {
-      EXPECT_EQ(r.out, c.out) << c.ini;
+      const std::string out = "Error " + std::to_string(c.exit) + ":" + kConfigError;
+      EXPECT_EQ(r.out, c.out.empty() ? out : c.out) << c.ini;
     }
   }
   EXPECT_TRUE(listener.Requests().empty());
@@ -197,19 +191,9 @@ TEST_F(Pagora, OneNumberWithoutMessageIsOneExactRequest) {
             "Sending SMS to 0419000000 with message \n"
             "Message sent sucessfully\n"
             "1 Messages sent sucessfully\n");
-  const std::string body = Document("", "0419000000");
   ASSERT_EQ(listener.Requests().size(), 1u);
   EXPECT_EQ(listener.Requests()[0],
-            "POST /sms.dll?private&type=0 HTTP/1.1\r\n"
-            "Host: 127.0.0.1:" +
-                std::to_string(listener.Port()) +
-                "\r\n"
-                "User-Agent: Zentrova\r\n"
-                "Content-Length: " +
-                std::to_string(body.size()) +
-                "\r\n"
-                "\r\n" +
-                body);
+            ExpectedRequest(listener.Address(), Document("", "0419000000")));
 }
 
 TEST_F(Pagora, RecipientListsSplitAtCommas) {
@@ -459,10 +443,7 @@ TEST_F(Pagora, TheIniProxyIsAnsweredAndTheTraceShowsEachAttemptAndNoSecret) {
       "result number=\"1\" code=42 text=\"0042 Account suspended\"",
   };
   const std::string text = ReadFile(trace);
-  const std::vector<std::string> traced = TraceSteps(text);
-  ASSERT_EQ(traced.size(), expected.size()) << text;
-  for (std::size_t i = 0; i < traced.size(); ++i)
-    EXPECT_EQ(traced[i].substr(0, expected[i].size()), expected[i]) << text;
+  EXPECT_EQ(TraceSteps(text, expected), expected) << text;
   for (const char* secret : {"acctsecret", "PW=", "proxyuser", "proxysecret"})
     EXPECT_EQ(text.find(secret), std::string::npos) << secret;
 }
