@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <tuple>
 
 #include "cli/config.h"
@@ -72,7 +73,11 @@ class Pagora : public ::testing::Test {
     w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "HTTP1", server);
     ASSERT_EQ(w.Commit().code, 0);
   }
-  void PointAt(const RawListener& listener) { PointAt(listener.Address()); }
+  // A scripted gateway that the registry names, alive until the case ends.
+  RawListener& Gateway(std::vector<RawStep> script = {}) {
+    PointAt(gateway_.emplace(std::move(script)).Address());
+    return *gateway_;
+  }
   ProcessResult Run(std::vector<std::string> args, std::map<std::string, std::string> env = {},
                     const std::string& program = kPagora) {
     args.insert(args.begin(), program);
@@ -87,6 +92,7 @@ class Pagora : public ::testing::Test {
   }
   TempDir temp_;
   fs::path dir_ = temp_.Path();
+  std::optional<RawListener> gateway_;
 };
 
 TEST_F(Pagora, ConfigurationIsCheckedBeforeTheArguments) {
@@ -113,8 +119,7 @@ TEST_F(Pagora, ConfigurationIsCheckedBeforeTheArguments) {
       // A value the request could not carry as written is refused by name.
       {kCompleteIni + "[PROXY]\nServer=http://127.0.0.1\n"s, {"0419000000", "Hi"}, 78, proxyError},
   };
-  RawListener listener;
-  PointAt(listener);
+  RawListener& listener = Gateway();
   for (const auto& c : cases) {
     WriteIni(c.ini);
     ProcessResult r = Run(c.args);
@@ -183,8 +188,7 @@ TEST_F(Pagora, HelpVersionAndAFailedStartUp) {
 }
 
 TEST_F(Pagora, OneNumberWithoutMessageIsOneExactRequest) {
-  RawListener listener({Reply(200, "0000 Message accepted")});
-  PointAt(listener);
+  RawListener& listener = Gateway({Reply(200, "0000 Message accepted")});
   ProcessResult r = Run({"0419000000"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out,
@@ -197,8 +201,7 @@ TEST_F(Pagora, OneNumberWithoutMessageIsOneExactRequest) {
 }
 
 TEST_F(Pagora, RecipientListsSplitAtCommas) {
-  RawListener listener;
-  PointAt(listener);
+  RawListener& listener = Gateway();
   ProcessResult r = Run({",111,,222,", "Test", "Message"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out,
@@ -220,8 +223,7 @@ TEST_F(Pagora, RecipientListsSplitAtCommas) {
 }
 
 TEST_F(Pagora, MessageEscapingAndCodePageOnTheWire) {
-  RawListener listener;
-  PointAt(listener);
+  RawListener& listener = Gateway();
   ASSERT_EQ(Run({"1", "Hi there.\r\nBye"}).exitCode, 0);
   // UTF-8 arguments arrive in Windows-1252: ü is 0xFC, ß 0xDF, € 0x80.
   ProcessResult r = Run({"1", "Grüße", "5€"});
@@ -245,8 +247,7 @@ TEST_F(Pagora, MessageEscapingAndCodePageOnTheWire) {
 }
 
 TEST_F(Pagora, MessageOf765BytesIsSentAnd766IsRefusedForEveryNumber) {
-  RawListener listener;
-  PointAt(listener);
+  RawListener& listener = Gateway();
   ProcessResult r = Run({"1", std::string(765, 'a')});
   EXPECT_EQ(r.exitCode, 0);
   ASSERT_EQ(listener.Requests().size(), 1u);
@@ -291,9 +292,8 @@ TEST_F(Pagora, IniTextGoesOutInTheCodePageAndTheRegistryIsReadAsZcomReadsIt) {
 }
 
 TEST_F(Pagora, TheLastSendDecidesTheExitStatus) {
-  RawListener listener({Reply(200, "0005 Unknown number"), Reply(200, "0000 OK"),
-                        Reply(200, "0000 OK"), Reply(200, "0005 Unknown number")});
-  PointAt(listener);
+  Gateway({Reply(200, "0005 Unknown number"), Reply(200, "0000 OK"), Reply(200, "0000 OK"),
+           Reply(200, "0005 Unknown number")});
   ProcessResult r = Run({"111,222", "Hi"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out,
@@ -306,8 +306,7 @@ TEST_F(Pagora, TheLastSendDecidesTheExitStatus) {
 }
 
 TEST_F(Pagora, RecipientsThatDoNotFitAreRefusedWholeBeforeAnySend) {
-  RawListener listener;
-  PointAt(listener);
+  RawListener& listener = Gateway();
   const std::string number127(127, '7');
   // At the limits: a 2,047-byte list whose one number has 127 bytes.
   ProcessResult r = Run({number127 + std::string(2047 - 127, ','), "Hi"});
@@ -375,8 +374,7 @@ TEST_F(Pagora, GatewayRepliesBecomeResultLinesAndExitStatuses) {
        254, 1},
   };
   for (const auto& c : cases) {
-    RawListener listener({c.reply});
-    PointAt(listener);
+    RawListener& listener = Gateway({c.reply});
     ProcessResult r = Run({"1", "Hi"});
     EXPECT_EQ(r.exitCode, c.exit) << c.reply.bytes.substr(0, 40);
     const std::string sent =
@@ -453,8 +451,7 @@ TEST_F(Pagora, TheIniProxyIsAnsweredAndTheTraceShowsEachAttemptAndNoSecret) {
 // Pagora after its first send nor stops the rest: one warning, every number
 // sent, the file as it was.
 TEST_F(Pagora, ATraceThatCannotBeWrittenIsWarnedOfOnce) {
-  RawListener gateway;
-  PointAt(gateway);
+  RawListener& gateway = Gateway();
   const fs::path full = dir_ / "full.trace", link = dir_ / "link.trace";
   WriteFile(full, std::string(4096, 'x'));
   chmod(full.c_str(), 0600);
@@ -494,8 +491,7 @@ TEST_F(Pagora, NoCoreIsDumpedAndTheAccountIsWipedAfterTheSends) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_EQ(status, 0) << "Pagora's process could dump core";
 
-  RawListener gateway;
-  PointAt(gateway);
+  RawListener& gateway = Gateway();
   // Long enough that no copy fits inside a string object: every copy is a
   // heap block, and the watch sees each one given back.
   const std::string password = "pw-to-wipe-0123456789abcdef";
