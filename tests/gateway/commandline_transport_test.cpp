@@ -162,18 +162,13 @@ TEST_F(CommandLineTransport, ThroughTinyproxyWithBasicAuthentication) {
 }
 
 TEST_F(CommandLineTransport, AnUnusableProxyIsNoSession) {
-  struct Case {
-    const char* host;
-    int port;
-  } cases[] = {
-      {"proxy.example", 0},  // "Server" without "Port"
-      {"proxy example", 8080},
-      {"proxy.example:3128", 8080},
-      {"http://proxy.example", 8080},
-  };
-  for (const Case& c : cases) {
-    gateway::SetProxyDetails(c.host, c.port, nullptr, nullptr);
-    EXPECT_EQ(Send("sms1.zentrova.example"), gateway::kNoInternetSession) << c.host;
+  // "Server" without "Port", then hosts that are not a host name alone.
+  for (const auto& [host, port] : {std::pair{"proxy.example", 0},
+                                   {"proxy example", 8080},
+                                   {"proxy.example:3128", 8080},
+                                   {"http://proxy.example", 8080}}) {
+    gateway::SetProxyDetails(host, port, nullptr, nullptr);
+    EXPECT_EQ(Send("sms1.zentrova.example"), gateway::kNoInternetSession) << host;
     EXPECT_EQ(text_.rfind("HTTP error: invalid proxy", 0), 0u) << text_;
   }
 }
