@@ -13,12 +13,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <tuple>
 
 #include "cli/config.h"
 #include "gateway/commandline/transport.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "tests/gateway/fixture.h"
 #include "tests/support/peers.h"
 #include "tests/support/secret_watch.h"
 
@@ -71,7 +73,11 @@ class Pagora : public ::testing::Test {
     w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "HTTP1", server);
     ASSERT_EQ(w.Commit().code, 0);
   }
-  void PointAt(const RawListener& listener) { PointAt(listener.Address()); }
+  // A scripted gateway that the registry names, alive until the case ends.
+  RawListener& Gateway(std::vector<RawStep> script = {}) {
+    PointAt(gateway_.emplace(std::move(script)).Address());
+    return *gateway_;
+  }
   ProcessResult Run(std::vector<std::string> args, std::map<std::string, std::string> env = {},
                     const std::string& program = kPagora) {
     args.insert(args.begin(), program);
@@ -86,52 +92,45 @@ class Pagora : public ::testing::Test {
   }
   TempDir temp_;
   fs::path dir_ = temp_.Path();
+  std::optional<RawListener> gateway_;
 };
 
 TEST_F(Pagora, ConfigurationIsCheckedBeforeTheArguments) {
   const std::string ini = (dir_ / "xdg/pagora/pagora.ini").string();
+  // A missing value is "Error <exit>:" and the one configuration text.
+  const std::string proxyError =
+      "Error 78: [PROXY] Server in " + ini +
+      " is \"http://127.0.0.1\": give the proxy's host name or address alone, without a scheme or "
+      "a port (Server=127.0.0.1, and the port as Port=). Nothing was sent.\nError 78: [PROXY] " +
+      ("Port in " + ini) +
+      " is missing: give the proxy's port, a number from 1 to 65535 (for example Port=3128). "
+      "Nothing was sent.\n";
   struct Case {
     std::string ini;
     std::vector<std::string> args;
-    std::string out;
     int exit;
+    std::string out = "";
   } cases[] = {
-      {kCompleteIni, {}, "", 2},  // usage, checked below
-      {"[CONFIG]\nAccountId=acct\nEmail=me@example.com\n",
-       {},
-       std::string("Error 4:") + kConfigError,
-       4},
-      {"[CONFIG]\nPassword=pw\n", {"0419000000", "Hi"}, std::string("Error 3:") + kConfigError, 3},
-      {"[CONFIG]\nPassword=pw\nEmail=me@example.com\n",
-       {"0419000000"},
-       std::string("Error 2:") + kConfigError,
-       2},
-      {"", {"0419000000"}, std::string("Error 4:") + kConfigError, 4},
+      {kCompleteIni, {}, 2, "usage"},
+      {"[CONFIG]\nAccountId=acct\nEmail=me@example.com\n", {}, 4},
+      {"[CONFIG]\nPassword=pw\n", {"0419000000", "Hi"}, 3},
+      {"[CONFIG]\nPassword=pw\nEmail=me@example.com\n", {"0419000000"}, 2},
+      {"", {"0419000000"}, 4},
       // A value the request could not carry as written is refused by name.
-      {std::string(kCompleteIni) + "[PROXY]\nServer=http://127.0.0.1\n",
-       {"0419000000", "Hi"},
-       "Error 78: [PROXY] Server in " + ini +
-           " is \"http://127.0.0.1\": give the proxy's host name or address alone, without a "
-           "scheme "
-           "or a port (Server=127.0.0.1, and the port as Port=). Nothing was sent.\nError 78: "
-           "[PROXY] Port in " +
-           ini +
-           " is missing: give the proxy's port, a number from 1 to 65535 (for example "
-           "Port=3128). Nothing was sent.\n",
-       78},
+      {kCompleteIni + "[PROXY]\nServer=http://127.0.0.1\n"s, {"0419000000", "Hi"}, 78, proxyError},
   };
-  RawListener listener;
-  PointAt(listener);
+  RawListener& listener = Gateway();
   for (const auto& c : cases) {
     WriteIni(c.ini);
     ProcessResult r = Run(c.args);
     EXPECT_EQ(r.exitCode, c.exit) << c.ini;
-    if (c.out.empty()) {
+    if (c.out == "usage") {
       EXPECT_EQ(r.out.rfind("\nPagora SMS sender, version " ZV_PROJECT_VERSION "\n", 0), 0u)
           << r.out;
       EXPECT_TRUE(r.out.ends_with(kUsage)) << r.out;
     } else {
-      EXPECT_EQ(r.out, c.out) << c.ini;
+      const std::string out = "Error " + std::to_string(c.exit) + ":" + kConfigError;
+      EXPECT_EQ(r.out, c.out.empty() ? out : c.out) << c.ini;
     }
   }
   EXPECT_TRUE(listener.Requests().empty());
@@ -189,32 +188,20 @@ TEST_F(Pagora, HelpVersionAndAFailedStartUp) {
 }
 
 TEST_F(Pagora, OneNumberWithoutMessageIsOneExactRequest) {
-  RawListener listener({Reply(200, "0000 Message accepted")});
-  PointAt(listener);
+  RawListener& listener = Gateway({Reply(200, "0000 Message accepted")});
   ProcessResult r = Run({"0419000000"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out,
             "Sending SMS to 0419000000 with message \n"
             "Message sent sucessfully\n"
             "1 Messages sent sucessfully\n");
-  const std::string body = Document("", "0419000000");
   ASSERT_EQ(listener.Requests().size(), 1u);
   EXPECT_EQ(listener.Requests()[0],
-            "POST /sms.dll?private&type=0 HTTP/1.1\r\n"
-            "Host: 127.0.0.1:" +
-                std::to_string(listener.Port()) +
-                "\r\n"
-                "User-Agent: Zentrova\r\n"
-                "Content-Length: " +
-                std::to_string(body.size()) +
-                "\r\n"
-                "\r\n" +
-                body);
+            ExpectedRequest(listener.Address(), Document("", "0419000000")));
 }
 
 TEST_F(Pagora, RecipientListsSplitAtCommas) {
-  RawListener listener;
-  PointAt(listener);
+  RawListener& listener = Gateway();
   ProcessResult r = Run({",111,,222,", "Test", "Message"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out,
@@ -236,8 +223,7 @@ TEST_F(Pagora, RecipientListsSplitAtCommas) {
 }
 
 TEST_F(Pagora, MessageEscapingAndCodePageOnTheWire) {
-  RawListener listener;
-  PointAt(listener);
+  RawListener& listener = Gateway();
   ASSERT_EQ(Run({"1", "Hi there.\r\nBye"}).exitCode, 0);
   // UTF-8 arguments arrive in Windows-1252: ü is 0xFC, ß 0xDF, € 0x80.
   ProcessResult r = Run({"1", "Grüße", "5€"});
@@ -261,8 +247,7 @@ TEST_F(Pagora, MessageEscapingAndCodePageOnTheWire) {
 }
 
 TEST_F(Pagora, MessageOf765BytesIsSentAnd766IsRefusedForEveryNumber) {
-  RawListener listener;
-  PointAt(listener);
+  RawListener& listener = Gateway();
   ProcessResult r = Run({"1", std::string(765, 'a')});
   EXPECT_EQ(r.exitCode, 0);
   ASSERT_EQ(listener.Requests().size(), 1u);
@@ -307,9 +292,8 @@ TEST_F(Pagora, IniTextGoesOutInTheCodePageAndTheRegistryIsReadAsZcomReadsIt) {
 }
 
 TEST_F(Pagora, TheLastSendDecidesTheExitStatus) {
-  RawListener listener({Reply(200, "0005 Unknown number"), Reply(200, "0000 OK"),
-                        Reply(200, "0000 OK"), Reply(200, "0005 Unknown number")});
-  PointAt(listener);
+  Gateway({Reply(200, "0005 Unknown number"), Reply(200, "0000 OK"), Reply(200, "0000 OK"),
+           Reply(200, "0005 Unknown number")});
   ProcessResult r = Run({"111,222", "Hi"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out,
@@ -322,8 +306,7 @@ TEST_F(Pagora, TheLastSendDecidesTheExitStatus) {
 }
 
 TEST_F(Pagora, RecipientsThatDoNotFitAreRefusedWholeBeforeAnySend) {
-  RawListener listener;
-  PointAt(listener);
+  RawListener& listener = Gateway();
   const std::string number127(127, '7');
   // At the limits: a 2,047-byte list whose one number has 127 bytes.
   ProcessResult r = Run({number127 + std::string(2047 - 127, ','), "Hi"});
@@ -391,8 +374,7 @@ TEST_F(Pagora, GatewayRepliesBecomeResultLinesAndExitStatuses) {
        254, 1},
   };
   for (const auto& c : cases) {
-    RawListener listener({c.reply});
-    PointAt(listener);
+    RawListener& listener = Gateway({c.reply});
     ProcessResult r = Run({"1", "Hi"});
     EXPECT_EQ(r.exitCode, c.exit) << c.reply.bytes.substr(0, 40);
     const std::string sent =
@@ -459,10 +441,7 @@ TEST_F(Pagora, TheIniProxyIsAnsweredAndTheTraceShowsEachAttemptAndNoSecret) {
       "result number=\"1\" code=42 text=\"0042 Account suspended\"",
   };
   const std::string text = ReadFile(trace);
-  const std::vector<std::string> traced = TraceSteps(text);
-  ASSERT_EQ(traced.size(), expected.size()) << text;
-  for (std::size_t i = 0; i < traced.size(); ++i)
-    EXPECT_EQ(traced[i].substr(0, expected[i].size()), expected[i]) << text;
+  EXPECT_EQ(TraceSteps(text, expected), expected) << text;
   for (const char* secret : {"acctsecret", "PW=", "proxyuser", "proxysecret"})
     EXPECT_EQ(text.find(secret), std::string::npos) << secret;
 }
@@ -472,8 +451,7 @@ TEST_F(Pagora, TheIniProxyIsAnsweredAndTheTraceShowsEachAttemptAndNoSecret) {
 // Pagora after its first send nor stops the rest: one warning, every number
 // sent, the file as it was.
 TEST_F(Pagora, ATraceThatCannotBeWrittenIsWarnedOfOnce) {
-  RawListener gateway;
-  PointAt(gateway);
+  RawListener& gateway = Gateway();
   const fs::path full = dir_ / "full.trace", link = dir_ / "link.trace";
   WriteFile(full, std::string(4096, 'x'));
   chmod(full.c_str(), 0600);
@@ -513,8 +491,7 @@ TEST_F(Pagora, NoCoreIsDumpedAndTheAccountIsWipedAfterTheSends) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_EQ(status, 0) << "Pagora's process could dump core";
 
-  RawListener gateway;
-  PointAt(gateway);
+  RawListener& gateway = Gateway();
   // Long enough that no copy fits inside a string object: every copy is a
   // heap block, and the watch sees each one given back.
   const std::string password = "pw-to-wipe-0123456789abcdef";

@@ -101,8 +101,8 @@ TEST_F(DeliverTest, HttpDeliveryCarriesTheDocumentForEveryRecipientForm) {
   // The machine's zone, as zcom sees it, is New York's (a private mount over
   // /etc/localtime), while TZ says Sydney.
   const char* const newYork = "/usr/share/zoneinfo/America/New_York";
-  wrapper_ = {"/usr/bin/unshare", "-Urm", "sh", "-c", "mount --bind \"$0\" /etc/localtime && exec \"$@\"",
-              newYork};
+  const char* const mount = "mount --bind \"$0\" /etc/localtime && exec \"$@\"";
+  wrapper_ = {"/usr/bin/unshare", "-Urm", "sh", "-c", mount, newYork};
   if (Zcom({"--version"}).exitCode != 0) GTEST_SKIP() << "no private mount namespace here";
 
   struct Form {
@@ -160,7 +160,7 @@ TEST_F(DeliverTest, HttpDeliveryCarriesTheDocumentForEveryRecipientForm) {
       fields["plain"],
       "\r\n[SENDER]\r\nTimeZoneKey=+300011010003020"
       "\r\nMobile=\r\nPREFIX=61\r\nPW=secret\r\nTZ=600\r\nDLS=1\r\nAC=123456\r\nSK=\r\nSN=0\r\n"
-          "LCID=3081\r\nPRODUCT=APICOM\r\nMSGTYPE=N\r\n\r\nReply=0\r\n\r\n" +
+      "LCID=3081\r\nPRODUCT=APICOM\r\nMSGTYPE=N\r\n\r\nReply=0\r\n\r\n" +
           section(1, "0412345678") + section(2, "0498765432"));
   EXPECT_EQ(fields["FROM"], json({{"ID", "123456"}, {"Email", "me@example.com"}}));
   const std::string body = first["body"];
@@ -171,12 +171,12 @@ TEST_F(DeliverTest, HttpDeliveryCarriesTheDocumentForEveryRecipientForm) {
 }
 
 TEST_F(DeliverTest, FailoverAndTheGatewaysAnswers) {
-  Sandbox gateway({"--http", "127.0.0.1:0", "--status", "500",                 // 0
-                   "--http", "127.0.0.1:0",                                    // 1 accepts
+  Sandbox gateway({"--http", "127.0.0.1:0", "--status", "500",  // 0
+                   "--http", "127.0.0.1:0",                     // 1 accepts
                    "--http", "127.0.0.1:0", "--reply",  "0042 Account suspended\rDone\x1B[K",
                    "--http", "127.0.0.1:0", "--reply",  "abc",
                    "--http", "127.0.0.1:0", "--reply",  "0099 Try later",
-                   "--http", "127.0.0.1:0", "--status", "503"});               // 5
+                   "--http", "127.0.0.1:0", "--status", "503"});  // 5
   ASSERT_TRUE(gateway.Ready());
   DeadPort dead;
   const std::string refused = Loopback(dead.port());
@@ -191,7 +191,8 @@ TEST_F(DeliverTest, FailoverAndTheGatewaysAnswers) {
       {refused, gateway.Address(1), true, "", true},
       // The gateway's own refusal is final, and shown as it came.
       // Its control bytes are shown, never acted on.
-      {gateway.Address(2), gateway.Address(1), false, "0042 Account suspended\\rDone\\x1B[K", false},
+      {gateway.Address(2), gateway.Address(1), false, "0042 Account suspended\\rDone\\x1B[K",
+       false},
       {gateway.Address(3), gateway.Address(3), false, "", true},
       // 99 is not shown as the transport's "Server not responding".
       {gateway.Address(4), gateway.Address(1), false, kNotByWeb, false},
@@ -334,10 +335,7 @@ TEST_F(DeliverTest, TheTraceFollowsEveryStepAndHoldsNoSecret) {
       "result code=1 text=\"\"",
   };
   const std::string text = zentrova::testing::ReadFile(dir.File("setting.log"));
-  const std::vector<std::string> traced = TraceSteps(text);
-  ASSERT_EQ(traced.size(), expected.size()) << text;
-  for (std::size_t i = 0; i < traced.size(); ++i)
-    EXPECT_EQ(traced[i].substr(0, expected[i].size()), expected[i]) << text;
+  EXPECT_EQ(TraceSteps(text, expected), expected) << text;
   for (const char* secret : {"secret", "PW=", "proxyuser"})
     EXPECT_EQ(text.find(secret), std::string::npos) << secret;
 

@@ -32,8 +32,7 @@ const char kBadProxyType[] =
     "Proxy";
 const char kBadDelivery[] =
     "Error: Invalid delivery moethod.\n\nValid options are: 0 = SMTP (Email), 1 = HTTP (Web) and 2 "
-    "= HTTP with "
-    "SMTP fallback.";
+    "= HTTP with SMTP fallback.";
 
 class ZcomTest : public ::testing::Test {
  protected:

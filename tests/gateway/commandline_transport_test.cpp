@@ -31,7 +31,7 @@ TEST_F(CommandLineTransport, AFailureAfterTheRequestWentOutIsNeverPostedAgain) {
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n";
   struct Case {
     RawStep step;
-    const char* what;  // in the result text
+    const char* what;   // in the result text
     bool kept = false;  // on the connection an answered request left open
   } cases[] = {
       {Stall(), "Operation timed out after "},
@@ -96,25 +96,14 @@ TEST_F(CommandLineTransport, AConnectionNeverMadeIsTriedFourTimes) {
 
 TEST_F(CommandLineTransport, ServerNamesAreTakenLiterally) {
   RawListener gateway;
-  const std::string at = gateway.Address();
-  const std::string names[] = {at + "/other",
-                               "evil@" + at,
-                               at + "?x",
-                               at + "#x",
-                               at + " ",
-                               " " + at,
-                               at + "\r\nX-Injected: 1",
-                               "ho\tst",
-                               "",
-                               "[::1",
-                               "[::1]x",
-                               "[::g]",     // no hexadecimal digit
-                               "[::1/8]",   // nor any other character
-                               "ex ample",  // a host name's characters
-                               at + ":80",
-                               "127.0.0.1:0",
-                               "127.0.0.1:65536"};
-  for (const std::string& name : names) {
+  // "%" stands for the listener's own address; a bracketed address and a host
+  // name hold only their own characters.
+  for (std::string name :
+       {"%/other", "evil@%", "%?x", "%#x", "% ", " %", "%
+X-Injected: 1", "ho	st", "", "[::1",
+        "[::1]x", "[::g]", "[::1/8]", "ex ample", "%:80", "127.0.0.1:0", "127.0.0.1:65536"}) {
+    if (const std::size_t at = name.find('%'); at != std::string::npos)
+      name.replace(at, 1, gateway.Address());
     EXPECT_EQ(Send(name), -2) << name;
     EXPECT_EQ(text_.rfind("HTTP error: invalid server name", 0), 0u) << text_;
   }
@@ -175,18 +164,13 @@ TEST_F(CommandLineTransport, ThroughTinyproxyWithBasicAuthentication) {
 }
 
 TEST_F(CommandLineTransport, AnUnusableProxyIsNoSession) {
-  struct Case {
-    const char* host;
-    int port;
-  } cases[] = {
-      {"proxy.example", 0},  // "Server" without "Port"
-      {"proxy example", 8080},
-      {"proxy.example:3128", 8080},
-      {"http://proxy.example", 8080},
-  };
-  for (const Case& c : cases) {
-    gateway::SetProxyDetails(c.host, c.port, nullptr, nullptr);
-    EXPECT_EQ(Send("sms1.zentrova.example"), gateway::kNoInternetSession) << c.host;
+  // "Server" without "Port", then hosts that are not a host name alone.
+  for (const auto& [host, port] : {std::pair{"proxy.example", 0},
+                                   {"proxy example", 8080},
+                                   {"proxy.example:3128", 8080},
+                                   {"http://proxy.example", 8080}}) {
+    gateway::SetProxyDetails(host, port, nullptr, nullptr);
+    EXPECT_EQ(Send("sms1.zentrova.example"), gateway::kNoInternetSession) << host;
     EXPECT_EQ(text_.rfind("HTTP error: invalid proxy", 0), 0u) << text_;
   }
 }

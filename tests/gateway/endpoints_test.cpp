@@ -139,14 +139,12 @@ TEST_F(Endpoints, ValuesTooLongForTheirBuffersAreErrorsNotDefaults) {
     std::optional<std::string> mailbox;
     std::optional<gateway::GatewayServerNames> servers;
     bool ok = false;
+    const auto which =
+        c.read == kBoth ? gateway::GatewayServers::kBoth : gateway::GatewayServers::kPrimary;
     if (c.read == kMailbox)
       ok = (mailbox = gateway::ReadGatewayMailbox(error)).has_value();
     else
-      ok =
-          (servers = gateway::ReadGatewayServers(
-               c.read == kBoth ? gateway::GatewayServers::kBoth : gateway::GatewayServers::kPrimary,
-               error))
-              .has_value();
+      ok = (servers = gateway::ReadGatewayServers(which, error)).has_value();
     EXPECT_EQ(ok, c.ok) << c.value << " " << c.length;
     if (!c.ok) {
       EXPECT_EQ(error, std::string(c.value) + " under HKEY_CURRENT_USER\\" + gateway::kSettingsKey +
@@ -171,9 +169,9 @@ std::vector<std::vector<long>> ReadmeRow(const std::string& first) {
   // A word ends where no letter, digit or underscore follows.
   const auto wordAt = [](const std::string& text, std::size_t at, const std::string& word) {
     return text.compare(at, word.size(), word) == 0 &&
-           (at + word.size() == text.size() || !(std::isalnum(static_cast<unsigned char>(
-                                                      text[at + word.size()])) ||
-                                                  text[at + word.size()] == '_'));
+           (at + word.size() == text.size() ||
+            !(std::isalnum(static_cast<unsigned char>(text[at + word.size()])) ||
+              text[at + word.size()] == '_'));
   };
   std::vector<std::vector<long>> cells;
   for (std::string cell; std::getline(row, cell, '|');) {

@@ -40,7 +40,6 @@ TEST(TimeZoneKey, ZonesOfTheSystemDatabase) {
     const char* zone;
     int year;
     const char* key;
-    std::size_t size = 0;
   } cases[] = {
       {"Australia/Sydney", 2026, "-600004010010010"},  // back 1st Sun Apr, forward 1st Sun Oct
       {"America/New_York", 2026, "+300011010003020"},  // 1st Sun Nov, 2nd Sun Mar

@@ -32,4 +32,10 @@ inline std::string MaskDate(std::string text) {
   return text;
 }
 
+// The header block of a gateway mail from sender@example.com, its date masked.
+inline std::string MailHeaders(const std::string& to) {
+  return "Date: *\r\nFrom: sender@example.com\r\nTo: " + to +
+         "\r\nSubject: RUV: sms message\r\nMessage-ID: <>\r\nX-Mailer: <ZV2MAIL>\r\n\r\n";
+}
+
 }  // namespace zentrova::smtp::test

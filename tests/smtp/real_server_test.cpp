@@ -35,9 +35,7 @@ class RealMailbox : public ::testing::Test {
   int sent_ = 0;
 };
 
-const std::string kHeaders =
-    "Date: *\r\nFrom: sender@example.com\r\nTo: <sms@gateway.example>\r\n"
-    "Subject: RUV: sms message\r\nMessage-ID: <>\r\nX-Mailer: <ZV2MAIL>\r\n\r\n";
+const std::string kHeaders = test::MailHeaders("<sms@gateway.example>");
 
 TEST_F(RealMailbox, GatewayRequestArrivesAsSent) {
   // A request whose last cipher line holds 14 bytes: its length character is ".".

@@ -12,10 +12,12 @@
 namespace zentrova::smtp {
 namespace {
 
+using test::MailHeaders;
 using test::MaskDate;
 using testing::ScriptedDialogue;
 using Steps = std::vector<ScriptedDialogue::Step>;
 using std::chrono::milliseconds;
+using namespace std::string_literals;
 
 const auto Say = ScriptedDialogue::Say;
 const auto Hear = ScriptedDialogue::Hear;
@@ -34,11 +36,6 @@ const std::string kHelo = "HELO client.test\r\n";
 const std::string kMailFrom = "MAIL From: <sender@example.com>\r\n";
 const std::string kRcpt = "RCPT TO: <sms@gateway.example>\r\n";
 const std::string kQuitLine = "QUIT\r\n";
-
-std::string Headers(const std::string& to) {
-  return "Date: *\r\nFrom: sender@example.com\r\nTo: " + to +
-         "\r\nSubject: RUV: sms message\r\nMessage-ID: <>\r\nX-Mailer: <ZV2MAIL>\r\n\r\n";
-}
 
 OutgoingMail GatewayMail(std::vector<std::string> recipients = {"sms@gateway.example"}) {
   OutgoingMail mail;
@@ -90,7 +87,7 @@ TEST(SmtpDialogue, SuccessfulMailGoesOutByteForByte) {
   EXPECT_EQ(mail.body, "line one\r\nline two\r\n");
 
   EXPECT_EQ(MaskDate(server.Transcript()), kHelo + kMailFrom + kRcpt + "DATA\r\n" +
-                                               Headers("<sms@gateway.example>") +
+                                               MailHeaders("<sms@gateway.example>") +
                                                "line one\r\nline two\r\n\r\n.\r\n" + kQuitLine);
 }
 
@@ -124,7 +121,8 @@ struct Shape {
 };
 
 const std::string kData = "DATA\r\n";
-const std::string kMail = Headers("<sms@gateway.example>") + "line one\r\nline two\r\n\r\n.\r\n";
+const std::string kMail =
+    MailHeaders("<sms@gateway.example>") + "line one\r\nline two\r\n\r\n.\r\n";
 const std::vector<std::string> kOne = {"sms@gateway.example"};
 const Steps kSender = {Hear(), Say("250 ok\r\n")};
 const Steps kReady = {Hear(), Say("250 ok\r\n"), Hear(), Say("354 go\r\n"), HearData()};
@@ -155,7 +153,7 @@ std::vector<Shape> Shapes() {
        std::vector<std::string>{"nobody@gateway.example", "sms@gateway.example"}, true, true,
        "550:SMTP server error", true,
        kHelo + kMailFrom + "RCPT TO: <nobody@gateway.example>\r\n" + kRcpt + kData +
-           Headers("<nobody@gateway.example>,<sms@gateway.example>") +
+           MailHeaders("<nobody@gateway.example>,<sms@gateway.example>") +
            "line one\r\nline two\r\n\r\n.\r\n" + kQuitLine},
       // Nobody left to send to: no DATA, which a lenient server would take.
       {"only recipient refused",
@@ -315,25 +313,13 @@ TEST(SmtpDialogue, HeloCarriesAFullyQualifiedNameOrAnAddressLiteral) {
 
 TEST(HeloName, FullyQualifiedDomainsOnly) {
   const std::string label63(63, 'a');
-  struct Case {
-    std::string name;
-    bool qualified;
-  } cases[] = {
-      {"vm.zentrova.test", true},
-      {"Mail-1.example", true},
-      {"1.example", true},
-      {"vm", false},
-      {"host_1.example", false},
-      {"-a.example", false},
-      {"a-.example", false},
-      {"a..example", false},
-      {"a.example.", false},
-      {"192.0.2.7", false},
-      {label63 + ".test", true},
-      {label63 + "a.test", false},
-      {"", false},
-  };
-  for (const Case& c : cases) EXPECT_EQ(IsFullyQualifiedDomain(c.name), c.qualified) << c.name;
+  for (const std::string& name :
+       {"vm.zentrova.test"s, "Mail-1.example"s, "1.example"s, label63 + ".test"})
+    EXPECT_TRUE(IsFullyQualifiedDomain(name)) << name;
+  for (const std::string& name :
+       {"vm"s, "host_1.example"s, "-a.example"s, "a-.example"s, "a..example"s, "a.example."s,
+        "192.0.2.7"s, label63 + "a.test", ""s})
+    EXPECT_FALSE(IsFullyQualifiedDomain(name)) << name;
 }
 
 // Nothing of a mail is sent unless all of it can be: no recipients, or a line

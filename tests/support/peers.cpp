@@ -135,7 +135,8 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-std::vector<std::string> TraceSteps(const std::string& text) {
+std::vector<std::string> TraceSteps(const std::string& text,
+                                    const std::vector<std::string>& prefixes) {
   // "9" stands for a digit; the process id's digits follow the pattern.
   static const std::string_view kStamp = "9999-99-99T99:99:99.999Z pid 9";
   auto stampLength = [](const std::string& line) -> std::size_t {
@@ -150,8 +151,10 @@ std::vector<std::string> TraceSteps(const std::string& text) {
   };
   std::vector<std::string> steps;
   std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);)
+  for (std::string line; std::getline(lines, line);) {
     steps.push_back(line.substr(stampLength(line)));
+    if (steps.size() <= prefixes.size()) steps.back().resize(prefixes[steps.size() - 1].size());
+  }
   return steps;
 }
 
@@ -222,8 +225,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, std::string& erro
   return true;
 }
 
-bool ChildProcess::WaitFor(const std::string& text, std::chrono::milliseconds timeout,
-                           int times) {
+bool ChildProcess::WaitFor(const std::string& text, std::chrono::milliseconds timeout, int times) {
   std::unique_lock<std::mutex> lock(mutex_);
   auto found = [&] {
     int count = 0;

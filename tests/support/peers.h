@@ -32,8 +32,11 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 
 // The lines of a delivery trace, each without its "<UTC time> pid <id> " start;
-// a line that does not start so is kept whole, and then matches no step.
-std::vector<std::string> TraceSteps(const std::string& text);
+// a line that does not start so is kept whole, and then matches no step. Given
+// `prefixes`, each line is cut to the length of the one in its place, so that
+// the result equals them when every line starts with its own.
+std::vector<std::string> TraceSteps(const std::string& text,
+                                    const std::vector<std::string>& prefixes = {});
 
 // Environment changes for a child: an empty value removes the variable.
 using Environment = std::map<std::string, std::string>;
