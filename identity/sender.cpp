@@ -25,8 +25,7 @@ SenderZone QuerySenderZone() {
   SenderZone out;
   platform::TimeZoneRecord zone;
   platform::RuntimeZone runtime;
-  std::string error;
-  if (platform::QueryZones(zone, error, runtime)) FormatTimeZoneKey(zone, out.key, sizeof out.key);
+  if (platform::QueryZones(zone, runtime).ok()) FormatTimeZoneKey(zone, out.key, sizeof out.key);
   // Seconds west divided by -60, truncating toward zero: minutes east.
   out.minutesEast = runtime.secondsWest / -60;
   out.daylight = runtime.daylight ? 1 : 0;

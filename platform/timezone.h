@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/status.h"
+
 namespace zentrova::platform {
 
 // A recurring change-over in the Windows form: year 0, month 1-12, day the
@@ -29,11 +31,17 @@ struct TimeZoneRecord {
   ZoneChangeOver daylightDate;  // change-over to daylight time
 };
 
-// The zone the system itself is set to, not the C runtime's. False, with a
-// reason in error, when the system cannot tell: no zone set, or an unreadable
-// zone or rule. The standard time is the zone's winter time, even
-// where the zone's own rule calls its summer time standard (Europe/Dublin).
-bool QuerySystemTimeZone(TimeZoneRecord& out, std::string& error);
+enum class ZoneResult {
+  kOk,
+  kUnknown,  // the system cannot tell: no zone set, or an unreadable zone or rule
+};
+using ZoneStatus = Status<ZoneResult>;
+
+// The zone the system itself is set to, not the C runtime's; kUnknown, with
+// the reason in the message, when the system cannot tell. The standard time
+// is the zone's winter time, even where the zone's own rule calls its summer
+// time standard (Europe/Dublin).
+ZoneStatus QuerySystemTimeZone(TimeZoneRecord& out);
 
 // The C runtime's zone after it has set itself up again (so a changed
 // setting shows): seconds that local standard time lies west
@@ -47,12 +55,12 @@ RuntimeZone QueryRuntimeZone();
 
 // Both of the above at once, as every request document needs them; cheaper
 // than asking twice. Returns what QuerySystemTimeZone would.
-bool QueryZones(TimeZoneRecord& system, std::string& error, RuntimeZone& runtime);
+ZoneStatus QueryZones(TimeZoneRecord& system, RuntimeZone& runtime);
 
 // For tests: the answers the queries above give while a zone is fixed, in
-// place of the system's. known false makes QuerySystemTimeZone fail with
-// error. std::nullopt gives the system's answers back. The fixed zone is the
-// whole process's, so a test fixes it before it starts threads that ask.
+// place of the system's. known false makes QuerySystemTimeZone answer
+// kUnknown with error as the message. std::nullopt gives the system's answers back. The fixed zone
+// is the whole process's, so a test fixes it before it starts threads that ask.
 struct FixedZone {
   bool known = true;
   TimeZoneRecord system;

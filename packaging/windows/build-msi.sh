@@ -14,9 +14,9 @@ build=$1
 cache=$build/CMakeCache.txt
 [[ -f $cache ]] || { echo "$0: $build is not a build tree" >&2; exit 2; }
 version=${3:-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$cache")}
-case $(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$cache") in
-  */mingw-x86_64.cmake) arch=x64 ;;
-  */mingw-i686.cmake) arch=x86 ;;
+case $(sed -n 's/^ZV_MINGW_ARCH:[A-Z]*=//p' "$cache") in
+  x86_64) arch=x64 ;;
+  i686) arch=x86 ;;
   *) echo "$0: $build is not a Windows build of x86_64 or i686" >&2; exit 2 ;;
 esac
 

@@ -1,7 +1,8 @@
-#include "platform/portable/host_names.h"
-
+// The test hook in front of the host-name queries, over the two calls each
+// system's socket adapter answers.
 #include <mutex>
 
+#include "platform/portable/socket_calls.h"
 #include "platform/socket.h"
 
 namespace zentrova::platform {

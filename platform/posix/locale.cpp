@@ -1,13 +1,12 @@
 // POSIX locale names mapped to Windows locale identifiers. The numbers are
 // those of the published Windows LCID list; the first entry of each language
 // is the one a bare language name ("de") maps to.
-#include "platform/locale.h"
+#include "platform/posix/locale_names.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <string>
 
-#include "platform/posix/locale_names.h"
+#include "platform/portable/system_calls.h"
 
 namespace zentrova::platform {
 namespace {
@@ -109,20 +108,16 @@ unsigned long LocaleIdForName(std::string_view name) {
   return kEnglishUnitedStates;
 }
 
-namespace {
-// Zero: none fixed (no locale has identifier 0).
-std::atomic<unsigned long> fixedLocale{0};
-}  // namespace
+namespace system {
 
-void FixCurrentLocale(std::optional<unsigned long> id) { fixedLocale = id.value_or(0); }
-
-unsigned long ThreadLocaleId() {
-  if (unsigned long fixed = fixedLocale) return fixed;
+unsigned long CurrentLocaleId() {
   for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
     const char* value = std::getenv(variable);
     if (value && *value) return LocaleIdForName(value);
   }
   return kEnglishUnitedStates;
 }
+
+}  // namespace system
 
 }  // namespace zentrova::platform

@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "platform/portable/registry_changes.h"
 #include "platform/posix/hive.h"
@@ -251,20 +252,6 @@ struct RegistryKey::Impl {  // a snapshot taken at Open
   std::vector<std::string> subkeys;
 };
 
-RegistryKey::RegistryKey() : impl_(nullptr) {}
-RegistryKey::~RegistryKey() { Close(); }
-RegistryKey::RegistryKey(RegistryKey&& other) noexcept : impl_(other.impl_) {
-  other.impl_ = nullptr;
-}
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
-  if (this != &other) {
-    Close();
-    impl_ = other.impl_;
-    other.impl_ = nullptr;
-  }
-  return *this;
-}
-
 long RegistryKey::Open(RegistryRoot root, std::string_view path) {
   Close();
   hive::Hive hive(root);
@@ -283,32 +270,14 @@ long RegistryKey::Open(RegistryRoot root, std::string_view path) {
   return kErrorSuccess;
 }
 
-bool RegistryKey::IsOpen() const { return impl_ != nullptr; }
+void RegistryKey::Close() { delete std::exchange(impl_, nullptr); }
 
 std::string RegistryKey::Path() const { return impl_ ? impl_->path : std::string(); }
-
-void RegistryKey::Close() {
-  delete impl_;
-  impl_ = nullptr;
-}
 
 long RegistryKey::QueryValue(std::string_view name, void* buffer, unsigned long* size) const {
   if (!impl_ || !size) return kErrorInvalidParameter;
   for (const auto& v : impl_->values) {
-    if (!SameName(v.name, name)) continue;
-    unsigned long needed = static_cast<unsigned long>(v.data.size() + (v.isString ? 1 : 0));
-    if (!buffer) {
-      *size = needed;
-      return kErrorSuccess;
-    }
-    if (*size < needed) {
-      *size = needed;
-      return kErrorMoreData;
-    }
-    std::memcpy(buffer, v.data.data(), v.data.size());
-    if (v.isString) static_cast<char*>(buffer)[v.data.size()] = '\0';
-    *size = needed;
-    return kErrorSuccess;
+    if (SameName(v.name, name)) return CopyValue(v.data, v.isString, buffer, size);
   }
   return kErrorFileNotFound;
 }

@@ -2,8 +2,6 @@
 // the years after its last listed transition is the POSIX TZ string in the
 // file's footer (TZif version 2 and later); that rule is what recurs, so it is
 // what the Windows-style record describes.
-#include "platform/timezone.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -12,11 +10,9 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <mutex>
-#include <optional>
 #include <string_view>
-#include <utility>
 
+#include "platform/portable/system_calls.h"
 #include "platform/posix/support.h"
 #include "platform/posix/zone_file.h"
 
@@ -266,8 +262,9 @@ struct FileIdentity {
 // A daylight flag worked out from the coming months is looked at again a day later.
 constexpr time_t kDaylightFlagLifetime = 24 * 3600;
 
+// Guarded by the lock portable/timezone.cpp holds around every question,
+// which also keeps tzset and the reading of its globals together.
 struct ZoneState {
-  std::mutex lock;  // also keeps tzset and the reading of its globals together
   bool fileKnown = false;
   int year = 0;  // a rule without a recurring form is placed in this year
   bool fileExists = false;
@@ -278,7 +275,6 @@ struct ZoneState {
   bool runtimeKnown = false;  // for TZ unset and the file above
   time_t runtimeAt = 0;
   RuntimeZone runtime;
-  std::optional<FixedZone> fixed;  // a test's zone, answered instead of all the above
 };
 
 ZoneState& State() {
@@ -312,13 +308,10 @@ bool LookAtSystemFile(ZoneState& state) {
   return true;
 }
 
-bool SystemRecord(const ZoneState& state, TimeZoneRecord& out, std::string& error) {
-  if (!state.readable) {
-    error = state.error;
-    return false;
-  }
+ZoneStatus SystemRecord(const ZoneState& state, TimeZoneRecord& out) {
+  if (!state.readable) return {ZoneResult::kUnknown, state.error};
   out = state.record;
-  return true;
+  return {};
 }
 
 RuntimeZone SetUpRuntime() {
@@ -342,7 +335,7 @@ RuntimeZone SetUpRuntime() {
   return zone;
 }
 
-// Call with the state locked and the system file just looked at.
+// Call with the system file just looked at.
 RuntimeZone Runtime(ZoneState& state) {
   if (std::getenv("TZ")) {
     state.runtimeKnown = false;
@@ -379,44 +372,20 @@ bool ReadTimeZoneFile(const std::string& path, TimeZoneRecord& out, std::string&
   return true;
 }
 
-bool QuerySystemTimeZone(TimeZoneRecord& out, std::string& error) {
+namespace system {
+
+ZoneStatus SystemZone(TimeZoneRecord& out, RuntimeZone* runtime) {
   ZoneState& state = State();
-  std::lock_guard<std::mutex> guard(state.lock);
-  if (const auto& fixed = state.fixed) {
-    if (!fixed->known) error = fixed->error;
-    if (fixed->known) out = fixed->system;
-    return fixed->known;
-  }
   LookAtSystemFile(state);
-  return SystemRecord(state, out, error);
+  if (runtime) *runtime = Runtime(state);
+  return SystemRecord(state, out);
 }
 
-RuntimeZone QueryRuntimeZone() {
+RuntimeZone CurrentRuntimeZone() {
   ZoneState& state = State();
-  std::lock_guard<std::mutex> guard(state.lock);
-  if (state.fixed) return state.fixed->runtime;
   LookAtSystemFile(state);
   return Runtime(state);
 }
 
-bool QueryZones(TimeZoneRecord& system, std::string& error, RuntimeZone& runtime) {
-  ZoneState& state = State();
-  std::lock_guard<std::mutex> guard(state.lock);
-  if (state.fixed) runtime = state.fixed->runtime;
-  if (const auto& fixed = state.fixed) {
-    if (!fixed->known) error = fixed->error;
-    if (fixed->known) system = fixed->system;
-    return fixed->known;
-  }
-  LookAtSystemFile(state);
-  runtime = Runtime(state);
-  return SystemRecord(state, system, error);
-}
-
-void FixCurrentZone(std::optional<FixedZone> zone) {
-  ZoneState& state = State();
-  std::lock_guard<std::mutex> guard(state.lock);
-  state.fixed = std::move(zone);
-}
-
+}  // namespace system
 }  // namespace zentrova::platform

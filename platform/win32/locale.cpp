@@ -1,22 +1,10 @@
 // Windows knows its locale identifiers itself.
-#include "platform/locale.h"
-
 #include <windows.h>
 
-#include <atomic>
+#include "platform/portable/system_calls.h"
 
-namespace zentrova::platform {
-namespace {
+namespace zentrova::platform::system {
 
-std::atomic<unsigned long> fixedLocale{0};  // 0: none fixed
+unsigned long CurrentLocaleId() { return GetThreadLocale(); }
 
-}  // namespace
-
-void FixCurrentLocale(std::optional<unsigned long> id) { fixedLocale = id.value_or(0); }
-
-unsigned long ThreadLocaleId() {
-  unsigned long fixed = fixedLocale;
-  return fixed ? fixed : GetThreadLocale();
-}
-
-}  // namespace zentrova::platform
+}  // namespace zentrova::platform::system

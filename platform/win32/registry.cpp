@@ -9,8 +9,8 @@
 
 #include <windows.h>
 
-#include <cstring>
 #include <memory>
+#include <utility>
 
 #include "platform/ascii.h"
 #include "platform/ole_text.h"
@@ -64,13 +64,15 @@ struct Stored {
   std::string data;
 };
 
-long ReadValue(HKEY key, const std::string& name, Stored& out) {
+// The ANSI and the wide query alike: asks for the size, then the bytes, again
+// while the value grows under us.
+template <typename Char, typename Query>
+long ReadStored(HKEY key, const Char* name, Stored& out, Query query) {
   DWORD size = 0;
-  LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &out.type, nullptr, &size);
+  LONG rc = query(key, name, nullptr, &out.type, nullptr, &size);
   for (int tries = 0; rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA; ++tries) {
     out.data.resize(size);
-    rc = RegQueryValueExA(key, name.c_str(), nullptr, &out.type,
-                          reinterpret_cast<BYTE*>(out.data.data()), &size);
+    rc = query(key, name, nullptr, &out.type, reinterpret_cast<BYTE*>(out.data.data()), &size);
     if (rc == ERROR_SUCCESS) {
       out.data.resize(size);
       return ERROR_SUCCESS;
@@ -78,6 +80,10 @@ long ReadValue(HKEY key, const std::string& name, Stored& out) {
     if (tries == 3) break;  // changing under us
   }
   return rc;
+}
+
+long ReadValue(HKEY key, const std::string& name, Stored& out) {
+  return ReadStored(key, name.c_str(), out, RegQueryValueExA);
 }
 
 bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
@@ -99,19 +105,6 @@ struct RegistryKey::Impl {
   RegKey key;
   std::string path;
 };
-
-RegistryKey::RegistryKey() : impl_(nullptr) {}
-RegistryKey::~RegistryKey() { Close(); }
-RegistryKey::RegistryKey(RegistryKey&& other) noexcept : impl_(other.impl_) {
-  other.impl_ = nullptr;
-}
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
-  if (this != &other) {
-    Close();
-    impl_ = std::exchange(other.impl_, nullptr);
-  }
-  return *this;
-}
 
 long RegistryKey::Open(RegistryRoot root, std::string_view path) {
   Close();
@@ -151,34 +144,16 @@ long RegistryKey::Open(RegistryRoot root, std::string_view path) {
   return kErrorSuccess;
 }
 
-bool RegistryKey::IsOpen() const { return impl_ != nullptr; }
-
 std::string RegistryKey::Path() const { return impl_ ? impl_->path : std::string(); }
 
-void RegistryKey::Close() {
-  delete impl_;
-  impl_ = nullptr;
-}
+void RegistryKey::Close() { delete std::exchange(impl_, nullptr); }
 
 long RegistryKey::QueryValue(std::string_view name, void* buffer, unsigned long* size) const {
   if (!impl_ || !size) return kErrorInvalidParameter;
   Stored v;
   LONG rc = ReadValue(impl_->key.get(), std::string(name), v);
   if (rc != ERROR_SUCCESS) return rc == ERROR_FILE_NOT_FOUND ? kErrorFileNotFound : rc;
-  std::string data = WithoutTerminator(v);
-  unsigned long needed = static_cast<unsigned long>(data.size() + (IsText(v.type) ? 1 : 0));
-  if (!buffer) {
-    *size = needed;
-    return kErrorSuccess;
-  }
-  if (*size < needed) {
-    *size = needed;
-    return kErrorMoreData;
-  }
-  std::memcpy(buffer, data.data(), data.size());
-  if (IsText(v.type)) static_cast<char*>(buffer)[data.size()] = '\0';
-  *size = needed;
-  return kErrorSuccess;
+  return CopyValue(WithoutTerminator(v), IsText(v.type), buffer, size);
 }
 
 long RegistryKey::Values(std::vector<RegistryValue>& out) const {
@@ -232,19 +207,7 @@ std::wstring NameOfSubkeyW(HKEY key, DWORD index) {
 }
 
 long ReadValueW(HKEY key, const std::wstring& name, Stored& out) {
-  DWORD size = 0;
-  LONG rc = RegQueryValueExW(key, name.c_str(), nullptr, &out.type, nullptr, &size);
-  for (int tries = 0; rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA; ++tries) {
-    out.data.resize(size);
-    rc = RegQueryValueExW(key, name.c_str(), nullptr, &out.type,
-                          reinterpret_cast<BYTE*>(out.data.data()), &size);
-    if (rc == ERROR_SUCCESS) {
-      out.data.resize(size);
-      return ERROR_SUCCESS;
-    }
-    if (tries == 3) break;  // changing under us
-  }
-  return rc;
+  return ReadStored(key, name.c_str(), out, RegQueryValueExW);
 }
 
 LONG SetValueW(HKEY key, const std::wstring& name, const Stored& v) {
