@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace zentrova::platform {
 
 using Milliseconds = std::chrono::milliseconds;
@@ -26,6 +28,9 @@ enum class SocketResult {
   kClosed,    // the peer ended the connection in order (receive only)
   kError,     // refused, unreachable, name not found, reset, ...: see the message
 };
+// Every call below answers with its result and, unless kOk, the system's or
+// its own text for it.
+using SocketStatus = Status<SocketResult>;
 
 class TcpSocket {
  public:
@@ -39,22 +44,20 @@ class TcpSocket {
   // Opens a stream socket, so that a process out of sockets fails here
   // before any name is looked up. Connect keeps it for an address of its family
   // and opens a fresh one otherwise.
-  bool Create(std::string& error);
+  SocketStatus Create();
 
   // Resolves host (a name, a dotted IPv4 address or an IPv6 address) and tries
   // every address it has, in the resolver's order, each for at most limit.
   // Creates the socket itself when Create was not called. kTimedOut only when
   // no address answered at all and at least one of them ran out of time.
-  SocketResult Connect(std::string_view host, std::uint16_t port, Milliseconds limit,
-                       std::string& error);
+  SocketStatus Connect(std::string_view host, std::uint16_t port, Milliseconds limit);
 
   // Hands all of data to the network, waiting at most limit for room.
-  SocketResult SendAll(std::string_view data, Milliseconds limit, std::string& error);
+  SocketStatus SendAll(std::string_view data, Milliseconds limit);
 
   // Waits at most limit for data and receives up to size bytes of it into
-  // buffer; *received is the count (0 unless kOk).
-  SocketResult Receive(char* buffer, std::size_t size, Milliseconds limit, std::size_t* received,
-                       std::string& error);
+  // buffer; received is the count (0 unless kOk).
+  SocketStatus Receive(char* buffer, std::size_t size, Milliseconds limit, std::size_t& received);
 
   // Ends both directions of the connection without releasing the socket,
   // which wakes a thread blocked in Receive or SendAll; safe from another thread.
@@ -82,11 +85,11 @@ class TcpListener {
 
   // Binds host (a numeric address or a name; empty means every IPv4 address)
   // and port (0: any free port) and starts listening.
-  bool Listen(std::string_view host, std::uint16_t port, std::string& error);
+  SocketStatus Listen(std::string_view host, std::uint16_t port);
   std::uint16_t Port() const;
 
   // Waits at most limit for the next connection.
-  SocketResult Accept(TcpSocket& connection, Milliseconds limit, std::string& error);
+  SocketStatus Accept(TcpSocket& connection, Milliseconds limit);
 
   // Wakes a thread blocked in Accept (it returns kError) and stops accepting;
   // safe to call from another thread.

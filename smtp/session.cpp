@@ -85,16 +85,14 @@ SmtpSession::~SmtpSession() {
 
 bool SmtpSession::Open() {
   if (connected_) return true;
-  std::string error;
   pending_.clear();
-  if (!socket_.Create(error)) {
+  if (!socket_.Create().ok()) {
     lastError_ = "Unable to create the socket.";
     return false;
   }
   platform::SocketResult result = platform::SocketResult::kError;
   if (port_ > 0 && port_ <= 65535)
-    result =
-        socket_.Connect(serverName_, static_cast<std::uint16_t>(port_), limits_.connect, error);
+    result = socket_.Connect(serverName_, static_cast<std::uint16_t>(port_), limits_.connect).code;
   step_ = "connect server=" + platform::TraceQuoted(serverName_ + ":" + std::to_string(port_));
   if (result != platform::SocketResult::kOk) {
     lastError_ = "Unable to connect to server";
@@ -211,8 +209,7 @@ void SmtpSession::SendCommand(const std::string& line, Milliseconds limit) {
 void SmtpSession::Send(std::string_view text, Milliseconds limit) {
   // Send failures are not judged here: a broken connection shows, with a
   // clearer text, in the reply that follows.
-  std::string error;
-  if (socket_.IsOpen()) socket_.SendAll(text, limit, error);
+  if (socket_.IsOpen()) socket_.SendAll(text, limit);
 }
 
 bool SmtpSession::AwaitReply(const ExpectedReply& row, Milliseconds limit) {
@@ -245,9 +242,8 @@ bool SmtpSession::AwaitReply(const ExpectedReply& row, Milliseconds limit) {
 
     auto left = std::chrono::ceil<Milliseconds>(deadline - Clock::now());
     std::size_t count = 0;
-    std::string error;
     platform::SocketResult result = platform::SocketResult::kTimedOut;
-    if (left.count() > 0) result = socket_.Receive(buffer, sizeof buffer, left, &count, error);
+    if (left.count() > 0) result = socket_.Receive(buffer, sizeof buffer, left, count).code;
     switch (result) {
       case platform::SocketResult::kOk:
         pending_.append(buffer, count);

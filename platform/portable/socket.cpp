@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "platform/portable/socket_calls.h"
-#include "platform/status.h"
 
 namespace zentrova::platform {
 namespace {
@@ -28,19 +27,19 @@ struct Wait {
   Milliseconds limit;
 };
 
-using Waited = Status<SocketResult>;
+SocketStatus Failed(std::string message) { return {SocketResult::kError, std::move(message)}; }
 
 // Waits for s to become ready for a blocked operation. kOk when ready;
 // kTimedOut with "<what> within N ms" when the deadline passes; kError with
 // the system's text for operation otherwise.
-Waited AwaitReady(system::Socket s, bool write, const Wait& wait, const char* operation,
-                  const char* what) {
+SocketStatus AwaitReady(system::Socket s, bool write, const Wait& wait, const char* operation,
+                        const char* what) {
   int ready = system::WaitFor(s, write, wait.deadline);
   if (ready > 0) return {};
   if (ready == 0)
     return {SocketResult::kTimedOut,
             std::string(what) + " within " + std::to_string(wait.limit.count()) + " ms"};
-  return {SocketResult::kError, SystemText(operation, system::LastError())};
+  return Failed(SystemText(operation, system::LastError()));
 }
 
 std::mutex g_resolverLock;
@@ -98,7 +97,7 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
 
 bool TcpSocket::IsOpen() const { return impl_->s != kNoSocket; }
 
-bool TcpSocket::Create(std::string& error) {
+SocketStatus TcpSocket::Create() {
   Close();
   int family = system::kPreferredFamily;
   system::Socket s = kNoSocket;
@@ -107,24 +106,20 @@ bool TcpSocket::Create(std::string& error) {
     family = system::kFallbackFamily;
     err = system::OpenStream(family, s);
   }
-  if (err != 0) {
-    error = SystemText("cannot create a socket", err);
-    return false;
-  }
+  if (err != 0) return Failed(SystemText("cannot create a socket", err));
   impl_->s = s;
   impl_->family = family;
   impl_->fresh = true;
-  return true;
+  return {};
 }
 
-SocketResult TcpSocket::Connect(std::string_view host, std::uint16_t port, Milliseconds limit,
-                                std::string& error) {
+SocketStatus TcpSocket::Connect(std::string_view host, std::uint16_t port, Milliseconds limit) {
   std::string name(host);
   std::vector<system::Address> addresses;
+  std::string error;
   if (!Resolve(name, port, addresses, error)) {
     Close();
-    error = "cannot resolve " + name + ": " + error;
-    return SocketResult::kError;
+    return Failed("cannot resolve " + name + ": " + error);
   }
 
   bool timed_out = false;
@@ -153,68 +148,51 @@ SocketResult TcpSocket::Connect(std::string_view host, std::uint16_t port, Milli
       impl_->s = s;
       impl_->family = a.family;
       impl_->fresh = false;
-      error.clear();
-      return SocketResult::kOk;
+      return {};
     }
     system::CloseStream(s);
     error = SystemText("cannot connect to " + name, err);
   }
   Close();
-  if (timed_out) {
-    error = "no answer from " + name + " within " + std::to_string(limit.count()) + " ms";
-    return SocketResult::kTimedOut;
-  }
-  return SocketResult::kError;
+  if (timed_out)
+    return {SocketResult::kTimedOut,
+            "no answer from " + name + " within " + std::to_string(limit.count()) + " ms"};
+  return Failed(error);
 }
 
-SocketResult TcpSocket::SendAll(std::string_view data, Milliseconds limit, std::string& error) {
-  if (impl_->s == kNoSocket) {
-    error = "socket is not open";
-    return SocketResult::kError;
-  }
+SocketStatus TcpSocket::SendAll(std::string_view data, Milliseconds limit) {
+  if (impl_->s == kNoSocket) return Failed("socket is not open");
   const Wait wait{Clock::now() + limit, limit};
   while (!data.empty()) {
     Step step = system::Send(impl_->s, data);
     if (step.kind == Step::kDone) {
       data.remove_prefix(step.count);
     } else if (step.kind == Step::kWait) {
-      Waited waited = AwaitReady(impl_->s, true, wait, "send", "send did not complete");
-      if (waited.code != SocketResult::kOk) {
-        error = std::move(waited.message);
-        return waited.code;
-      }
+      SocketStatus waited = AwaitReady(impl_->s, true, wait, "send", "send did not complete");
+      if (!waited.ok()) return waited;
     } else if (step.kind == Step::kFailed) {
-      error = SystemText("send", step.error);
-      return SocketResult::kError;
+      return Failed(SystemText("send", step.error));
     }
   }
-  return SocketResult::kOk;
+  return {};
 }
 
-SocketResult TcpSocket::Receive(char* buffer, std::size_t size, Milliseconds limit,
-                                std::size_t* received, std::string& error) {
-  *received = 0;
-  if (impl_->s == kNoSocket) {
-    error = "socket is not open";
-    return SocketResult::kError;
-  }
+SocketStatus TcpSocket::Receive(char* buffer, std::size_t size, Milliseconds limit,
+                                std::size_t& received) {
+  received = 0;
+  if (impl_->s == kNoSocket) return Failed("socket is not open");
   const Wait wait{Clock::now() + limit, limit};
   for (;;) {
     Step step = system::Receive(impl_->s, buffer, size);
     if (step.kind == Step::kDone) {
-      *received = step.count;
-      return step.count > 0 ? SocketResult::kOk : SocketResult::kClosed;
+      received = step.count;
+      if (step.count == 0) return {SocketResult::kClosed, {}};
+      return {};
     }
-    if (step.kind == Step::kFailed) {
-      error = SystemText("receive", step.error);
-      return SocketResult::kError;
-    }
+    if (step.kind == Step::kFailed) return Failed(SystemText("receive", step.error));
     if (step.kind == Step::kWait) {
-      Waited waited = AwaitReady(impl_->s, false, wait, "receive", "nothing received");
-      if (waited.code != SocketResult::kOk) {
-        error = std::move(waited.message);
-        return waited.code;
-      }
+      SocketStatus waited = AwaitReady(impl_->s, false, wait, "receive", "nothing received");
+      if (!waited.ok()) return waited;
     }
   }
 }
@@ -238,14 +216,13 @@ TcpListener::~TcpListener() { Close(); }
 
 std::uint16_t TcpListener::Port() const { return impl_->port; }
 
-bool TcpListener::Listen(std::string_view host, std::uint16_t port, std::string& error) {
+SocketStatus TcpListener::Listen(std::string_view host, std::uint16_t port) {
   Close();
   std::string name(host);
   std::vector<system::Address> addresses;
-  if (!system::Lookup(name, port, false, true, addresses, error)) {
-    error = "cannot resolve " + name + ": " + error;
-    return false;
-  }
+  std::string error;
+  if (!system::Lookup(name, port, false, true, addresses, error))
+    return Failed("cannot resolve " + name + ": " + error);
   error = "no address for " + name;
   for (const system::Address& a : addresses) {
     system::Socket s = kNoSocket;
@@ -260,17 +237,13 @@ bool TcpListener::Listen(std::string_view host, std::uint16_t port, std::string&
     }
     impl_->s = s;
     system::LocalEnd(s, nullptr, nullptr, impl_->port);
-    error.clear();
-    return true;
+    return {};
   }
-  return false;
+  return Failed(error);
 }
 
-SocketResult TcpListener::Accept(TcpSocket& connection, Milliseconds limit, std::string& error) {
-  if (impl_->s == kNoSocket) {
-    error = "not listening";
-    return SocketResult::kError;
-  }
+SocketStatus TcpListener::Accept(TcpSocket& connection, Milliseconds limit) {
+  if (impl_->s == kNoSocket) return Failed("not listening");
   const Wait wait{Clock::now() + limit, limit};
   for (;;) {
     // Read anew each time: where Interrupt closes the listener, the next call fails.
@@ -280,18 +253,12 @@ SocketResult TcpListener::Accept(TcpSocket& connection, Milliseconds limit, std:
     if (step.kind == Step::kDone) {
       connection.Close();
       connection.impl_->s = accepted;
-      return SocketResult::kOk;
+      return {};
     }
-    if (step.kind == Step::kFailed) {
-      error = SystemText("accept", step.error);
-      return SocketResult::kError;
-    }
+    if (step.kind == Step::kFailed) return Failed(SystemText("accept", step.error));
     if (step.kind == Step::kWait) {
-      Waited waited = AwaitReady(listener, false, wait, "accept", "no connection");
-      if (waited.code != SocketResult::kOk) {
-        error = std::move(waited.message);
-        return waited.code;
-      }
+      SocketStatus waited = AwaitReady(listener, false, wait, "accept", "no connection");
+      if (!waited.ok()) return waited;
     }
   }
 }

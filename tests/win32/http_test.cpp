@@ -17,7 +17,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using zentrova::platform::SocketResult;
 
 std::string Peer() {
   const char* port = std::getenv("ZV_PEER_PORT");
@@ -28,16 +27,15 @@ std::string Peer() {
 std::string Control(const std::string& line) {
   const char* port = std::getenv("ZV_PEER_PORT");
   zentrova::platform::TcpSocket socket;
-  std::string error, answer;
-  if (!port ||
-      socket.Connect("127.0.0.1", static_cast<std::uint16_t>(std::atoi(port)), 5s, error) !=
-          SocketResult::kOk ||
-      socket.SendAll(line + "\n", 5s, error) != SocketResult::kOk)
-    return "(no peer: " + error + ")";
+  if (!port) return "(no peer)";
+  zentrova::platform::SocketStatus sent =
+      socket.Connect("127.0.0.1", static_cast<std::uint16_t>(std::atoi(port)), 5s);
+  if (sent.ok()) sent = socket.SendAll(line + "\n", 5s);
+  if (!sent.ok()) return "(no peer: " + sent.message + ")";
+  std::string answer;
   char buffer[4096];
   std::size_t got = 0;
-  while (socket.Receive(buffer, sizeof buffer, 5s, &got, error) == SocketResult::kOk)
-    answer.append(buffer, got);
+  while (socket.Receive(buffer, sizeof buffer, 5s, got).ok()) answer.append(buffer, got);
   return answer;
 }
 

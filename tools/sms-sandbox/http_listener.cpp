@@ -61,10 +61,7 @@ class ConnectionStream : public httplib::Stream {
     return static_cast<ssize_t>(n);
   }
   ssize_t write(const char* ptr, size_t size) override {
-    std::string error;
-    return socket_.SendAll({ptr, size}, kSendLimit, error) == SocketResult::kOk
-               ? static_cast<ssize_t>(size)
-               : -1;
+    return socket_.SendAll({ptr, size}, kSendLimit).ok() ? static_cast<ssize_t>(size) : -1;
   }
   void get_remote_ip_and_port(std::string&, int&) const override {}
   void get_local_ip_and_port(std::string&, int&) const override {}
@@ -75,9 +72,7 @@ class ConnectionStream : public httplib::Stream {
     if (at_ < held_.size()) return true;
     char buffer[8192];
     std::size_t count = 0;
-    std::string error;
-    if (socket_.Receive(buffer, sizeof buffer, kIdleLimit, &count, error) != SocketResult::kOk)
-      return false;
+    if (!socket_.Receive(buffer, sizeof buffer, kIdleLimit, count).ok()) return false;
     held_.assign(buffer, count);
     at_ = 0;
     return true;
@@ -114,8 +109,12 @@ class HttpListener : public Listener {
       error = "--http needs a port from 0 to 65535";
       return false;
     }
-    if (!listener_.Listen(config_.host, static_cast<std::uint16_t>(config_.port), error))
+    platform::SocketStatus listening =
+        listener_.Listen(config_.host, static_cast<std::uint16_t>(config_.port));
+    if (!listening.ok()) {
+      error = listening.message;
       return false;
+    }
     // Every method and path is answered (and journalled) here; the body has
     // been read by the time a route handler runs.
     auto answer = [this](const httplib::Request& req, httplib::Response& res) { Answer(req, res); };
@@ -162,8 +161,7 @@ class HttpListener : public Listener {
   void AcceptConnections() {
     for (;;) {
       platform::TcpSocket socket;
-      std::string error;
-      SocketResult result = listener_.Accept(socket, kIdleLimit, error);
+      SocketResult result = listener_.Accept(socket, kIdleLimit).code;
       std::lock_guard<std::mutex> lock(mutex_);
       if (stopping_ || (result != SocketResult::kOk && result != SocketResult::kTimedOut)) return;
       // Connections that have ended are let go here, so a long run keeps none.

@@ -73,8 +73,12 @@ class MailboxListener : public Listener {
       error = "--smtp needs a port from 0 to 65535";
       return false;
     }
-    if (!listener_.Listen(config_.host, static_cast<std::uint16_t>(config_.port), error))
+    platform::SocketStatus listening =
+        listener_.Listen(config_.host, static_cast<std::uint16_t>(config_.port));
+    if (!listening.ok()) {
+      error = listening.message;
       return false;
+    }
     thread_ = std::thread([this] { Serve(); });
     return true;
   }
@@ -145,8 +149,7 @@ class MailboxListener : public Listener {
   void Serve() {
     while (!stopping_) {
       platform::TcpSocket connection;
-      std::string error;
-      SocketResult result = listener_.Accept(connection, kIdleLimit, error);
+      SocketResult result = listener_.Accept(connection, kIdleLimit).code;
       if (result == SocketResult::kTimedOut) continue;
       if (result != SocketResult::kOk) return;  // interrupted by Stop
       {
@@ -183,19 +186,16 @@ class MailboxListener : public Listener {
       if (c.input.size() > kMaxLine * 64) return false;  // no line end in sight
       char buffer[4096];
       std::size_t count = 0;
-      std::string error;
-      if (c.socket.Receive(buffer, sizeof buffer, kIdleLimit, &count, error) != SocketResult::kOk)
-        return false;
+      if (!c.socket.Receive(buffer, sizeof buffer, kIdleLimit, count).ok()) return false;
       c.input.append(buffer, count);
     }
   }
 
   // Sends the answer; false when the conversation ends here.
   bool Say(Conversation& c, const Answer& answer) {
-    std::string error;
     switch (answer.kind) {
       case Answer::kReply:
-        return c.socket.SendAll(answer.text, kSendLimit, error) == SocketResult::kOk;
+        return c.socket.SendAll(answer.text, kSendLimit).ok();
       case Answer::kClose:
         return false;
       case Answer::kSilent: {
