@@ -197,9 +197,9 @@ int CheckRecipients(const std::string& list, const std::vector<std::string>& num
 bool RegistryIsUsable() {
   for (auto root : {platform::RegistryRoot::kCurrentUser, platform::RegistryRoot::kLocalMachine}) {
     platform::RegistryKey settings;
-    if (long rc = settings.Open(root, gateway::kSettingsKey);
-        rc != platform::kErrorSuccess && rc != platform::kErrorFileNotFound) {
-      std::fprintf(stderr, "Pagora: %s\n", platform::RegistryErrorText().c_str());
+    if (platform::RegistryStatus rc = settings.Open(root, gateway::kSettingsKey);
+        !rc.ok() && rc.code != platform::kErrorFileNotFound) {
+      std::fprintf(stderr, "Pagora: %s\n", rc.message.c_str());
       return false;
     }
   }

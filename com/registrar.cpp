@@ -259,15 +259,13 @@ class Planner {
   bool Exists(const std::string& path) const {
     if (IsDeleted(path)) return false;
     RegistryKey key;
-    return key.Open(root_, path) == platform::kErrorSuccess;
+    return key.Open(root_, path).ok();
   }
 
   bool HasValue(const std::string& path, const std::string& name) const {
     RegistryKey key;
     std::vector<platform::RegistryValue> values;
-    if (key.Open(root_, path) != platform::kErrorSuccess ||
-        key.Values(values) != platform::kErrorSuccess)
-      return false;
+    if (!key.Open(root_, path).ok() || key.Values(values) != platform::kErrorSuccess) return false;
     for (const auto& value : values)
       if (Lower(value.name) == Lower(name)) return true;
     return false;
@@ -276,7 +274,7 @@ class Planner {
   size_t RemainingSubkeys(const std::string& path) const {
     RegistryKey key;
     std::vector<std::string> names;
-    if (key.Open(root_, path) != platform::kErrorSuccess) return 0;
+    if (!key.Open(root_, path).ok()) return 0;
     key.Subkeys(names);
     size_t left = 0;
     for (const std::string& name : names) left += !IsDeleted(Join(path, name));
@@ -313,11 +311,12 @@ HRESULT RunRegistrationScript(std::string_view script, bool install,
         planner.Install(root.keys, "");
       else
         planner.Uninstall(root.keys, "", removal == Removal::kOwnViewOnly);
-      if (long status = writer.Commit(); status != platform::kErrorSuccess) {
+      if (platform::RegistryStatus status = writer.Commit(); !status.ok()) {
         if (error)
           *error = std::string("cannot write the registry (") +
-                   platform::RegistryRootName(root.root) + "), error " + std::to_string(status);
-        return HRESULT_FROM_WIN32(status);
+                   platform::RegistryRootName(root.root) + "), error " +
+                   std::to_string(status.code);
+        return HRESULT_FROM_WIN32(status.code);
       }
     }
     return S_OK;

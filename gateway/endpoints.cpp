@@ -23,9 +23,9 @@ struct SettingsKeys {
 // since its values could name any server.
 bool OpenSettings(SettingsKeys& keys, std::string& error) {
   for (std::size_t i = 0; i < 2; ++i) {
-    long result = keys.key[i].Open(kRoots[i], kSettingsKey);
-    if (result == platform::kErrorAccessDenied || result == platform::kErrorBadDatabase) {
-      error = platform::RegistryErrorText();
+    platform::RegistryStatus result = keys.key[i].Open(kRoots[i], kSettingsKey);
+    if (result.code == platform::kErrorAccessDenied || result.code == platform::kErrorBadDatabase) {
+      error = result.message;
       return false;
     }
   }
@@ -68,7 +68,7 @@ bool ReadSetting(const SettingsKeys& keys, const char* name, unsigned long readL
 long ReadRegistryString(platform::RegistryRoot root, const char* keyPath, const char* valueName,
                         char* buffer, unsigned long readLimit) {
   platform::RegistryKey key;
-  if (long error = key.Open(root, keyPath ? keyPath : "")) {
+  if (long error = key.Open(root, keyPath ? keyPath : "").code) {
     if (buffer) buffer[0] = '\0';
     return error;
   }

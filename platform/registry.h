@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace zentrova::platform {
 
 // Win32 error numbers, so callers compare results the same way everywhere.
@@ -37,9 +39,10 @@ enum class RegistryRoot { kCurrentUser, kClassesRoot, kLocalMachine };
 bool ParseRegistryRoot(std::string_view name, RegistryRoot& root);
 const char* RegistryRootName(RegistryRoot root);  // the long form
 
-// Why the calling thread's last Open or Commit failed with something other than
-// kErrorFileNotFound: a sentence naming the path and what to do about it.
-std::string RegistryErrorText();
+// How an Open or a Commit ended: one of the numbers above and, when it failed
+// with something other than kErrorFileNotFound, a sentence naming the path and
+// what to do about it.
+using RegistryStatus = Status<long>;
 
 struct RegistryValue {
   std::string name;  // empty: the default value
@@ -57,9 +60,9 @@ class RegistryKey {
   RegistryKey(const RegistryKey&) = delete;
   RegistryKey& operator=(const RegistryKey&) = delete;
 
-  // Returns 0, kErrorFileNotFound when the key does not exist, or kErrorAccessDenied
-  // or kErrorBadDatabase when the hive may not or cannot be read (RegistryErrorText).
-  long Open(RegistryRoot root, std::string_view path);
+  // kErrorSuccess, kErrorFileNotFound when the key does not exist, or
+  // kErrorAccessDenied or kErrorBadDatabase when the hive may not or cannot be read.
+  RegistryStatus Open(RegistryRoot root, std::string_view path);
   bool IsOpen() const;
   void Close();
   // The key's path as stored (its names in their stored case); empty when closed.
@@ -99,12 +102,12 @@ class RegistryWriter {
   void DeleteValue(std::string_view path, std::string_view name);
   void DeleteTree(std::string_view path);  // the key with all its subkeys and values
 
-  // Applies the changes in order. Returns 0 or a Win32 error code; deleting
+  // Applies the changes in order. kErrorSuccess or a Win32 error code; deleting
   // something that does not exist is reported as kErrorFileNotFound, and then
   // nothing of the batch is applied. A name with a line break or beyond a bound
   // gives kErrorInvalidParameter; other failures kErrorAccessDenied or
-  // kErrorBadDatabase. RegistryErrorText tells why, except for a missing key.
-  long Commit();
+  // kErrorBadDatabase. The message tells why, except for a missing key.
+  RegistryStatus Commit();
 
  private:
   struct Impl;

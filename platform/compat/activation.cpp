@@ -48,8 +48,8 @@ HRESULT ReadDefault(const std::string& path, std::string& value, bool& found) {
   RegistryKey key;
   std::vector<RegistryValue> values;
   found = false;
-  if (long rc = key.Open(RegistryRoot::kClassesRoot, path); rc != kErrorSuccess)
-    return rc == kErrorFileNotFound ? S_OK : Fail(HRESULT_FROM_WIN32(rc), RegistryErrorText());
+  if (RegistryStatus rc = key.Open(RegistryRoot::kClassesRoot, path); !rc.ok())
+    return rc.code == kErrorFileNotFound ? S_OK : Fail(HRESULT_FROM_WIN32(rc.code), rc.message);
   key.Values(values);
   for (const RegistryValue& v : values)
     if (v.name.empty()) {

@@ -32,19 +32,19 @@ std::string LibraryKey(const GUID& libid) { return "TypeLib\\" + GuidToString(li
 
 bool KeyExists(const std::string& path) {
   RegistryKey key;
-  return key.Open(RegistryRoot::kClassesRoot, path) == kErrorSuccess;
+  return key.Open(RegistryRoot::kClassesRoot, path).ok();
 }
 
 std::vector<std::string> SubkeysOf(const std::string& path) {
   std::vector<std::string> names;
   RegistryKey key;
-  if (key.Open(RegistryRoot::kClassesRoot, path) == kErrorSuccess) key.Subkeys(names);
+  if (key.Open(RegistryRoot::kClassesRoot, path).ok()) key.Subkeys(names);
   return names;
 }
 
 bool ReadDefault(const std::string& path, std::string& value) {
   RegistryKey key;
-  if (key.Open(RegistryRoot::kClassesRoot, path) != kErrorSuccess) return false;
+  if (!key.Open(RegistryRoot::kClassesRoot, path).ok()) return false;
   std::vector<RegistryValue> values;
   if (key.Values(values) != kErrorSuccess) return false;
   for (const RegistryValue& v : values)
@@ -176,7 +176,7 @@ HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir) {
       if (type) info->ReleaseTypeAttr(type);
       info->Release();
     }
-    return writer.Commit() == kErrorSuccess ? S_OK : TYPE_E_REGISTRYACCESS;
+    return writer.Commit().ok() ? S_OK : TYPE_E_REGISTRYACCESS;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -224,7 +224,7 @@ HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSK
     }
     if (interfacesRemoved && SubkeysOf("Interface").size() == interfacesRemoved)
       writer.DeleteTree("Interface");
-    return writer.Commit() == kErrorSuccess ? S_OK : TYPE_E_REGISTRYACCESS;
+    return writer.Commit().ok() ? S_OK : TYPE_E_REGISTRYACCESS;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }

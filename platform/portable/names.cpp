@@ -6,6 +6,9 @@
 
 namespace zentrova::platform::system {
 
+// Every address the system's resolver gives fits the room an Address has.
+static_assert(sizeof(sockaddr_storage) <= sizeof(Address::bytes));
+
 bool Lookup(const std::string& host, std::uint16_t port, bool numeric, bool passive,
             std::vector<Address>& out, std::string& reason) {
   ResolverUse use;

@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+struct sockaddr;  // the system's, as its socket headers declare it
+
 namespace zentrova::platform::system {
 
 using Clock = std::chrono::steady_clock;
@@ -31,6 +33,11 @@ struct Address {
   int length = 0;
   int family = 0;
 };
+
+// The address as the system's calls take it.
+inline const ::sockaddr* SystemAddress(const Address& a) {
+  return reinterpret_cast<const ::sockaddr*>(a.bytes);
+}
 
 // Adds one of the resolver's answers to out.
 inline void AddAddress(std::vector<Address>& out, const void* raw, std::size_t length, int family) {

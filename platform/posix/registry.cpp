@@ -42,12 +42,7 @@ using posix::SameName;
 // reading one never exhausts memory.
 constexpr off_t kMaxHiveBytes = 64 << 20;
 
-thread_local std::string g_error;
-
-long Fail(long code, std::string text) {
-  g_error = std::move(text);
-  return code;
-}
+RegistryStatus Fail(long code, std::string text) { return {code, std::move(text)}; }
 
 std::string SystemError(const std::string& what, const std::string& path) {
   return "cannot " + what + " " + path + ": " + std::strerror(errno);
@@ -60,7 +55,7 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 // 0 when st (of path) may be trusted; else kErrorAccessDenied with the reason.
-long Trust(const std::string& path, const struct stat& st) {
+RegistryStatus Trust(const std::string& path, const struct stat& st) {
   if (st.st_uid != geteuid() && st.st_uid != 0) {
     auto name = [](uid_t uid) {
       const passwd* pw = getpwuid(uid);
@@ -77,10 +72,10 @@ long Trust(const std::string& path, const struct stat& st) {
                                         " may be changed by other users, so the registry does "
                                         "not trust it. Fix: chmod go-w " +
                                         path);
-  return kErrorSuccess;
+  return {};
 }
 
-long TrustDirectory(const std::string& dir) {
+RegistryStatus TrustDirectory(const std::string& dir) {
   struct stat st;
   if (stat(dir.c_str(), &st) != 0) return Fail(kErrorAccessDenied, SystemError("examine", dir));
   if (!S_ISDIR(st.st_mode)) return Fail(kErrorBadDatabase, dir + " is not a directory");
@@ -101,18 +96,18 @@ struct HiveFile {
 };
 
 // Reads and parses the root's hive; a missing directory or file is an empty hive.
-long LoadHive(RegistryRoot root, hive::Hive& hive, HiveFile& file) {
+RegistryStatus LoadHive(RegistryRoot root, hive::Hive& hive, HiveFile& file) {
   const std::string dir = RegistryDirectory();
   file.path = file.target = dir + "/" + RegistryRootName(root) + ".reg";
   hive = hive::Hive(root);
   struct stat st;
   if (stat(dir.c_str(), &st) != 0) {
-    if (errno == ENOENT) return kErrorSuccess;
+    if (errno == ENOENT) return {};
     return Fail(kErrorAccessDenied, SystemError("examine", dir));
   }
-  if (long rc = TrustDirectory(dir)) return rc;
+  if (RegistryStatus rc = TrustDirectory(dir); !rc.ok()) return rc;
   if (lstat(file.path.c_str(), &st) != 0) {
-    if (errno == ENOENT) return kErrorSuccess;
+    if (errno == ENOENT) return {};
     return Fail(kErrorAccessDenied, SystemError("examine", file.path));
   }
   if (S_ISLNK(st.st_mode)) {
@@ -122,7 +117,7 @@ long LoadHive(RegistryRoot root, hive::Hive& hive, HiveFile& file) {
                                          std::strerror(errno) + "); remove it or let it point " +
                                          "to a hive");
     file.target = resolved;
-    if (long rc = TrustDirectory(DirectoryOf(file.target))) return rc;
+    if (RegistryStatus rc = TrustDirectory(DirectoryOf(file.target)); !rc.ok()) return rc;
   }
   // O_NONBLOCK: opening a FIFO must not wait for a writer that never comes.
   FileDescriptor fd(open(file.target.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -132,7 +127,7 @@ long LoadHive(RegistryRoot root, hive::Hive& hive, HiveFile& file) {
   if (!S_ISREG(st.st_mode))
     return Fail(kErrorBadDatabase, file.target + " is " + KindOf(st.st_mode) +
                                        "; a hive must be a regular file. Move it away.");
-  if (long rc = Trust(file.target, st)) return rc;
+  if (RegistryStatus rc = Trust(file.target, st); !rc.ok()) return rc;
   if (st.st_size > kMaxHiveBytes)
     return Fail(kErrorBadDatabase, file.target + " is " + std::to_string(st.st_size) +
                                        " bytes long; a hive may hold at most " +
@@ -150,7 +145,7 @@ long LoadHive(RegistryRoot root, hive::Hive& hive, HiveFile& file) {
   std::string problem;
   if (!hive.Parse(text, problem))
     return Fail(kErrorBadDatabase, file.target + " " + problem + "; edit the file to fix it");
-  return kErrorSuccess;
+  return {};
 }
 
 // mkdir -p, private to the user: the hives may name internal servers.
@@ -202,7 +197,7 @@ void RemoveStaleTemporaries(const std::string& target) {
 }
 
 // Writes text to a new file beside target and renames it over target.
-long ReplaceFile(const std::string& target, const std::string& text) {
+RegistryStatus ReplaceFile(const std::string& target, const std::string& text) {
   RemoveStaleTemporaries(target);
   const std::string temp = target + ".tmp." + std::to_string(getpid());
   {
@@ -210,19 +205,19 @@ long ReplaceFile(const std::string& target, const std::string& text) {
         open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (out.get() < 0) return Fail(kErrorAccessDenied, SystemError("create", temp));
     if (!WriteAll(out.get(), text) || fsync(out.get()) != 0) {
-      long rc = Fail(kErrorAccessDenied, SystemError("write", temp));
+      RegistryStatus rc = Fail(kErrorAccessDenied, SystemError("write", temp));
       unlink(temp.c_str());
       return rc;
     }
   }
   if (rename(temp.c_str(), target.c_str()) != 0) {
-    long rc = Fail(kErrorAccessDenied, SystemError("replace", target));
+    RegistryStatus rc = Fail(kErrorAccessDenied, SystemError("replace", target));
     unlink(temp.c_str());
     return rc;
   }
   FileDescriptor dir(open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() >= 0) fsync(dir.get());  // the rename itself survives a crash
-  return kErrorSuccess;
+  return {};
 }
 
 }  // namespace
@@ -242,8 +237,6 @@ std::string RegistryDirectory() {
   return base + "/zentrova/registry";
 }
 
-std::string RegistryErrorText() { return g_error; }
-
 // ---- reading ----------------------------------------------------------------
 
 struct RegistryKey::Impl {  // a snapshot taken at Open
@@ -252,14 +245,14 @@ struct RegistryKey::Impl {  // a snapshot taken at Open
   std::vector<std::string> subkeys;
 };
 
-long RegistryKey::Open(RegistryRoot root, std::string_view path) {
+RegistryStatus RegistryKey::Open(RegistryRoot root, std::string_view path) {
   Close();
   hive::Hive hive(root);
-  if (path.find_first_not_of('\\') == std::string_view::npos) return kErrorInvalidParameter;
+  if (path.find_first_not_of('\\') == std::string_view::npos) return {kErrorInvalidParameter, {}};
   HiveFile file;
-  if (long rc = LoadHive(root, hive, file)) return rc;
+  if (RegistryStatus rc = LoadHive(root, hive, file); !rc.ok()) return rc;
   std::uint32_t id = hive.Find(path);
-  if (id == hive::kNone) return kErrorFileNotFound;
+  if (id == hive::kNone) return {kErrorFileNotFound, {}};
   auto impl = std::make_unique<Impl>();
   impl->path = hive.PathOf(id);
   const hive::Node& node = hive.nodes()[id];
@@ -267,7 +260,7 @@ long RegistryKey::Open(RegistryRoot root, std::string_view path) {
     if (v.live) impl->values.push_back(v);
   for (std::uint32_t child : node.children) impl->subkeys.push_back(hive.nodes()[child].name);
   impl_ = impl.release();
-  return kErrorSuccess;
+  return {};
 }
 
 void RegistryKey::Close() { delete std::exchange(impl_, nullptr); }
@@ -302,7 +295,7 @@ namespace {
 using Change = RegistryChange;
 
 // Names that would break the file's lines are refused before anything is touched.
-long CheckNames(RegistryRoot root, const std::vector<Change>& changes) {
+RegistryStatus CheckNames(RegistryRoot root, const std::vector<Change>& changes) {
   hive::Hive scratch(root);
   for (const auto& c : changes) {
     std::string problem;
@@ -317,16 +310,16 @@ long CheckNames(RegistryRoot root, const std::vector<Change>& changes) {
                                               std::to_string(hive::kMaxValueNameLength) +
                                               " are allowed");
   }
-  return kErrorSuccess;
+  return {};
 }
 
 // The lock file beside the hives, taken exclusively: writers queue here.
-long TakeLock(const std::string& dir, const FileDescriptor& lock) {
+RegistryStatus TakeLock(const std::string& dir, const FileDescriptor& lock) {
   if (lock.get() < 0) return Fail(kErrorAccessDenied, SystemError("create", dir + "/.lock"));
   while (flock(lock.get(), LOCK_EX) != 0) {
     if (errno != EINTR) return Fail(kErrorAccessDenied, SystemError("lock", dir + "/.lock"));
   }
-  return kErrorSuccess;
+  return {};
 }
 
 // Writers of one hive file queue on the lock file beside it: for a hive that
@@ -342,7 +335,7 @@ std::string LockDirectory(const std::string& dir, RegistryRoot root) {
 }
 
 // Deleting what does not exist fails the whole batch, before anything is written.
-long ApplyChanges(const std::vector<Change>& changes, hive::Hive& hive) {
+RegistryStatus ApplyChanges(const std::vector<Change>& changes, hive::Hive& hive) {
   for (const auto& c : changes) {
     std::string problem;
     switch (c.kind) {
@@ -354,43 +347,43 @@ long ApplyChanges(const std::vector<Change>& changes, hive::Hive& hive) {
         break;
       case Change::kDeleteValue: {
         std::uint32_t key = hive.Find(c.path);
-        if (key == hive::kNone || !hive.DeleteValue(key, c.name)) return kErrorFileNotFound;
+        if (key == hive::kNone || !hive.DeleteValue(key, c.name)) return {kErrorFileNotFound, {}};
         break;
       }
       case Change::kDeleteTree: {
         std::uint32_t key = hive.Find(c.path);
-        if (key == hive::kNone) return kErrorFileNotFound;
+        if (key == hive::kNone) return {kErrorFileNotFound, {}};
         hive.DeleteTree(key);
         break;
       }
     }
   }
-  return kErrorSuccess;
+  return {};
 }
 }  // namespace
 
-long RegistryWriter::Commit() {
-  if (long rc = CheckNames(impl_->root, impl_->changes)) return rc;
+RegistryStatus RegistryWriter::Commit() {
+  if (RegistryStatus rc = CheckNames(impl_->root, impl_->changes); !rc.ok()) return rc;
   const std::string dir = RegistryDirectory();
   if (!MakeDirectories(dir)) return Fail(kErrorAccessDenied, SystemError("create", dir));
-  if (long rc = TrustDirectory(dir)) return rc;
+  if (RegistryStatus rc = TrustDirectory(dir); !rc.ok()) return rc;
   // A link repointed while this writer queued sends it to queue again, where
   // the link points now; one repointed again and again is given up on.
   for (int tries = 0; tries < 8; ++tries) {
     const std::string lockDir = LockDirectory(dir, impl_->root);
-    if (long rc = TrustDirectory(lockDir)) return rc;
+    if (RegistryStatus rc = TrustDirectory(lockDir); !rc.ok()) return rc;
     FileDescriptor lock(
         open((lockDir + "/.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (long rc = TakeLock(lockDir, lock)) return rc;
+    if (RegistryStatus rc = TakeLock(lockDir, lock); !rc.ok()) return rc;
     if (LockDirectory(dir, impl_->root) != lockDir) continue;
     // Under the lock: what other writers committed meanwhile is in the file now.
     hive::Hive hive(impl_->root);
     HiveFile file;
-    if (long rc = LoadHive(impl_->root, hive, file)) return rc;
-    if (long rc = ApplyChanges(impl_->changes, hive)) return rc;
-    if (long rc = ReplaceFile(file.target, hive.Serialize())) return rc;
+    if (RegistryStatus rc = LoadHive(impl_->root, hive, file); !rc.ok()) return rc;
+    if (RegistryStatus rc = ApplyChanges(impl_->changes, hive); !rc.ok()) return rc;
+    if (RegistryStatus rc = ReplaceFile(file.target, hive.Serialize()); !rc.ok()) return rc;
     impl_->changes.clear();
-    return kErrorSuccess;
+    return {};
   }
   return Fail(kErrorAccessDenied, dir + "/" + RegistryRootName(impl_->root) +
                                       ".reg is a symbolic link that keeps being repointed");

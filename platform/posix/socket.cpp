@@ -17,11 +17,7 @@
 namespace zentrova::platform::system {
 namespace {
 
-static_assert(sizeof(sockaddr_storage) <= sizeof(Address::bytes));
-
 int Fd(Socket s) { return static_cast<int>(s); }
-
-const sockaddr* Raw(const Address& a) { return reinterpret_cast<const sockaddr*>(a.bytes); }
 
 // A call that would block waits; one a signal broke off is made again.
 Step Classify(int err) {
@@ -65,7 +61,7 @@ int WaitFor(Socket s, bool write, Clock::time_point deadline) {
 }
 
 Step Connect(Socket s, const Address& address) {
-  if (::connect(Fd(s), Raw(address), static_cast<socklen_t>(address.length)) == 0)
+  if (::connect(Fd(s), SystemAddress(address), static_cast<socklen_t>(address.length)) == 0)
     return Step{Step::kDone};
   // A connection a signal broke off goes on in the background, as one under way.
   if (errno == EINPROGRESS || errno == EINTR) return Step{Step::kWait};
@@ -107,7 +103,7 @@ void Shutdown(Socket s) { ::shutdown(Fd(s), SHUT_RDWR); }
 int Listen(Socket s, const Address& address) {
   int on = 1;
   ::setsockopt(Fd(s), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (::bind(Fd(s), Raw(address), static_cast<socklen_t>(address.length)) != 0 ||
+  if (::bind(Fd(s), SystemAddress(address), static_cast<socklen_t>(address.length)) != 0 ||
       ::listen(Fd(s), SOMAXCONN) != 0)
     return errno;
   return 0;

@@ -21,8 +21,6 @@ namespace {
 
 using win32::RegKey;
 
-thread_local std::string g_error;
-
 // KEY_READ without a KEY_WOW64 flag: a 32-bit program on 64-bit Windows reads
 // the 32-bit view of the local machine's Software, as its installer wrote it.
 HKEY RootKey(RegistryRoot root) {
@@ -36,9 +34,8 @@ HKEY RootKey(RegistryRoot root) {
   }
 }
 
-long Fail(long code, const std::string& what, const std::string& path) {
-  g_error = what + " " + path + ": " + win32::ErrorText(static_cast<DWORD>(code));
-  return code;
+RegistryStatus Fail(long code, const std::string& what, const std::string& path) {
+  return {code, what + " " + path + ": " + win32::ErrorText(static_cast<DWORD>(code))};
 }
 
 // Windows refuses an empty component and a name past 255 characters itself;
@@ -97,8 +94,6 @@ std::string WithoutTerminator(const Stored& v) {
 
 }  // namespace
 
-std::string RegistryErrorText() { return g_error; }
-
 // ---- reading ------------------------------------------------------------------
 
 struct RegistryKey::Impl {
@@ -106,7 +101,7 @@ struct RegistryKey::Impl {
   std::string path;
 };
 
-long RegistryKey::Open(RegistryRoot root, std::string_view path) {
+RegistryStatus RegistryKey::Open(RegistryRoot root, std::string_view path) {
   Close();
   std::string p(path);
   auto impl = std::make_unique<Impl>();
@@ -119,7 +114,7 @@ long RegistryKey::Open(RegistryRoot root, std::string_view path) {
     RegKey next;
     LONG rc = RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, next.out());
     if (rc != ERROR_SUCCESS) {
-      if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return kErrorFileNotFound;
+      if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return {kErrorFileNotFound, {}};
       return Fail(rc, "cannot open", std::string(RegistryRootName(root)) + "\\" + p);
     }
     for (DWORD i = 0;; ++i) {
@@ -141,7 +136,7 @@ long RegistryKey::Open(RegistryRoot root, std::string_view path) {
   }
   impl->key = std::move(step);
   impl_ = impl.release();
-  return kErrorSuccess;
+  return {};
 }
 
 std::string RegistryKey::Path() const { return impl_ ? impl_->path : std::string(); }
@@ -373,7 +368,7 @@ bool ConvertsToWide(const std::string& text) {
 
 }  // namespace
 
-long RegistryWriter::Commit() {
+RegistryStatus RegistryWriter::Commit() {
   const HKEY root = RootKey(impl_->root);
   const std::string rootName = RegistryRootName(impl_->root);
   for (const auto& c : impl_->changes) {
@@ -391,11 +386,11 @@ long RegistryWriter::Commit() {
     long rc = Apply(root, c, journal);
     if (rc == ERROR_SUCCESS) continue;
     PlayBack(root, journal);
-    if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return kErrorFileNotFound;
+    if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return {kErrorFileNotFound, {}};
     return Fail(rc, "cannot change", rootName + "\\" + c.path);
   }
   impl_->changes.clear();
-  return kErrorSuccess;
+  return {};
 }
 
 }  // namespace zentrova::platform

@@ -16,11 +16,7 @@
 namespace zentrova::platform::system {
 namespace {
 
-static_assert(sizeof(sockaddr_storage) <= sizeof(Address::bytes));
-
 SOCKET Handle(Socket s) { return static_cast<SOCKET>(s); }
-
-const sockaddr* Raw(const Address& a) { return reinterpret_cast<const sockaddr*>(a.bytes); }
 
 // A call that would block waits; any other error fails it.
 Step Classify(int err) {
@@ -83,7 +79,7 @@ int WaitFor(Socket s, bool write, Clock::time_point deadline) {
 }
 
 Step Connect(Socket s, const Address& address) {
-  if (::connect(Handle(s), Raw(address), address.length) == 0) return Step{Step::kDone};
+  if (::connect(Handle(s), SystemAddress(address), address.length) == 0) return Step{Step::kDone};
   return Classify(WSAGetLastError());
 }
 
@@ -130,7 +126,8 @@ int Listen(Socket s, const Address& address) {
   BOOL on = TRUE;
   ::setsockopt(Handle(s), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
                sizeof on);
-  if (::bind(Handle(s), Raw(address), address.length) != 0 || ::listen(Handle(s), SOMAXCONN) != 0)
+  if (::bind(Handle(s), SystemAddress(address), address.length) != 0 ||
+      ::listen(Handle(s), SOMAXCONN) != 0)
     return WSAGetLastError();
   return 0;
 }

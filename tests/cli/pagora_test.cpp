@@ -68,7 +68,7 @@ class Pagora : public ::testing::Test {
                                               zentrova::platform::RegistryRoot::kCurrentUser) {
     zentrova::platform::RegistryWriter w(root);
     w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "HTTP1", server);
-    ASSERT_EQ(w.Commit(), 0);
+    ASSERT_EQ(w.Commit().code, 0);
   }
   void PointAt(const RawListener& listener) { PointAt(listener.Address()); }
   ProcessResult Run(std::vector<std::string> args, std::map<std::string, std::string> env = {},

@@ -44,7 +44,7 @@ class ServerTest : public ::testing::Test {
     zentrova::platform::RegistryWriter writer(zentrova::platform::RegistryRoot::kClassesRoot);
     writer.SetString("CLSID\\{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}\\InprocServer32", "",
                      ServerPath());
-    ASSERT_EQ(writer.Commit(), 0);
+    ASSERT_EQ(writer.Commit().code, 0);
   }
 
   static IClassFactory* Factory() {
@@ -153,7 +153,7 @@ TEST_F(ServerTest, TheTraceSettingIsReadAtFirstUseNotAtLoad) {
   zentrova::testing::TempDir dir;
   zentrova::platform::RegistryWriter writer(zentrova::platform::RegistryRoot::kLocalMachine);
   writer.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "TraceFile", dir.File("trace"));
-  ASSERT_EQ(writer.Commit(), 0);
+  ASSERT_EQ(writer.Commit().code, 0);
   ISMSInterface* object = Create();
   ASSERT_NE(object, nullptr);
   Bstr id(u"123456"), email(u"x@y.example"), password(u"pw"), text(u"Hi");

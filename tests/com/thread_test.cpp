@@ -85,7 +85,7 @@ TEST(ThreadTest, SharedAndPerThreadObjectsKeepSettingsWholeAndSequenceNumbersUni
   for (const char* server : {"HTTP1", "HTTP2"})
     writer.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", server, gateway.Address());
   writer.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "TraceFile", dir.File("trace"));
-  ASSERT_EQ(writer.Commit(), 0);
+  ASSERT_EQ(writer.Commit().code, 0);
 
   ISMSInterface* shared = Create();
   ASSERT_NE(shared, nullptr);

@@ -44,7 +44,8 @@ class Registrar : public ::testing::Test {
  protected:
   static std::string Default(const std::string& path) {
     zentrova::platform::RegistryKey key;
-    if (key.Open(zentrova::platform::RegistryRoot::kClassesRoot, path) != 0) return "(missing)";
+    if (key.Open(zentrova::platform::RegistryRoot::kClassesRoot, path).code != 0)
+      return "(missing)";
     std::vector<zentrova::platform::RegistryValue> values;
     key.Values(values);
     for (const auto& v : values)
@@ -82,7 +83,7 @@ TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
 
   zentrova::platform::RegistryWriter writer(zentrova::platform::RegistryRoot::kClassesRoot);
   writer.SetString("Shared\\Kept\\Other", "", "foreign");
-  ASSERT_EQ(writer.Commit(), 0);
+  ASSERT_EQ(writer.Commit().code, 0);
   // While the other bitness has the class, only the keys of this view go.
   ASSERT_EQ(RunRegistrationScript(kScript, false, {{"MODULE", "/x"}}, nullptr,
                                   zentrova::com::Removal::kOwnViewOnly),

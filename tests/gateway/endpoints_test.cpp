@@ -26,7 +26,7 @@ TEST_F(Endpoints, RegistryStringReadsKeepOrEmptyTheBufferAsTheRegistryDoes) {
   platform::RegistryWriter writer(RegistryRoot::kCurrentUser);
   writer.SetString("Software\\T", "Short", "abc");
   writer.SetString("Software\\T", "Long", "0123456789abcdef");
-  ASSERT_EQ(writer.Commit(), 0);
+  ASSERT_EQ(writer.Commit().code, 0);
   // The key opens but the value is missing or too long: 0, buffer untouched.
   for (const char* value : {"Missing", "Long"}) {
     std::strcpy(buffer, "previous");
@@ -61,11 +61,11 @@ TEST_F(Endpoints, NamesFallBackToDefaultsAndFollowTheRegistry) {
   SetServers("127.0.0.1:8080", "127.0.0.1:8081");
   platform::RegistryWriter set(RegistryRoot::kCurrentUser), remove(RegistryRoot::kCurrentUser);
   set.SetString(gateway::kSettingsKey, "DebugGateway", "m@example.com");
-  ASSERT_EQ(set.Commit(), 0);
+  ASSERT_EQ(set.Commit().code, 0);
   read(gateway::GatewayServers::kBoth);
   for (const char* value : {"HTTP1", "HTTP2", "DebugGateway"})
     remove.DeleteValue(gateway::kSettingsKey, value);
-  ASSERT_EQ(remove.Commit(), 0);
+  ASSERT_EQ(remove.Commit().code, 0);
   EXPECT_EQ(gateway::ReadGatewayMailbox(error), "sms@zentrova.example");
   names = read(gateway::GatewayServers::kBoth);
   EXPECT_EQ(names.primary, "sms1.zentrova.example");
@@ -81,14 +81,14 @@ TEST_F(Endpoints, EachSettingFallsBackFromTheUserToTheMachine) {
   platform::RegistryWriter machine(RegistryRoot::kLocalMachine);
   for (const char* name : {"HTTP1", "HTTP2", "DebugGateway", "TraceFile"})
     machine.SetString(key, name, std::string("m-") + name);
-  ASSERT_EQ(machine.Commit(), 0);
+  ASSERT_EQ(machine.Commit().code, 0);
   std::string error;
   for (bool userKey : {false, true}) {
     if (userKey) {
       platform::RegistryWriter user(RegistryRoot::kCurrentUser);
       user.SetString(key, "HTTP1", "u-HTTP1");
       user.SetString(key, "TraceFile", "");  // empty counts as missing
-      ASSERT_EQ(user.Commit(), 0);
+      ASSERT_EQ(user.Commit().code, 0);
     }
     auto names = gateway::ReadGatewayServers(gateway::GatewayServers::kBoth, error);
     ASSERT_TRUE(names) << error;
@@ -102,7 +102,7 @@ TEST_F(Endpoints, EachSettingFallsBackFromTheUserToTheMachine) {
   }
   // The machine's over-long value is named where it is.
   machine.SetString(key, "HTTP2", std::string(254, 'h'));
-  ASSERT_EQ(machine.Commit(), 0);
+  ASSERT_EQ(machine.Commit().code, 0);
   EXPECT_FALSE(gateway::ReadGatewayServers(gateway::GatewayServers::kBoth, error));
   EXPECT_EQ(error.substr(0, 30), "HTTP2 under HKEY_LOCAL_MACHINE");
   // With no key anywhere, the name is the default and says so.
@@ -110,8 +110,8 @@ TEST_F(Endpoints, EachSettingFallsBackFromTheUserToTheMachine) {
       clearUser(RegistryRoot::kCurrentUser);
   clear.DeleteTree(key);
   clearUser.DeleteTree(key);
-  ASSERT_EQ(clear.Commit(), 0);
-  ASSERT_EQ(clearUser.Commit(), 0);
+  ASSERT_EQ(clear.Commit().code, 0);
+  ASSERT_EQ(clearUser.Commit().code, 0);
   EXPECT_EQ(gateway::ReadGatewayServers(gateway::GatewayServers::kPrimary, error)->primaryFrom,
             "the built-in default");
 }
@@ -134,7 +134,7 @@ TEST_F(Endpoints, ValuesTooLongForTheirBuffersAreErrorsNotDefaults) {
     writer.SetString(gateway::kSettingsKey, "HTTP2", "h2");
     writer.SetString(gateway::kSettingsKey, "DebugGateway", "m");
     writer.SetString(gateway::kSettingsKey, c.value, std::string(c.length, 'h'));
-    ASSERT_EQ(writer.Commit(), 0);
+    ASSERT_EQ(writer.Commit().code, 0);
     std::string error;
     std::optional<std::string> mailbox;
     std::optional<gateway::GatewayServerNames> servers;

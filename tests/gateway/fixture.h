@@ -27,7 +27,7 @@ class TransportTest : public ::testing::Test {
     platform::RegistryWriter writer(platform::RegistryRoot::kCurrentUser);
     writer.SetString(gateway::kSettingsKey, "HTTP1", primary);
     if (!secondary.empty()) writer.SetString(gateway::kSettingsKey, "HTTP2", secondary);
-    ASSERT_EQ(writer.Commit(), 0);
+    ASSERT_EQ(writer.Commit().code, 0);
   }
 
   TempDir registry_;

@@ -37,7 +37,7 @@ class ScratchDir {
 inline std::string RegistryText(platform::RegistryRoot root, const std::string& key,
                                 const char* value, long* status = nullptr) {
   platform::RegistryKey k;
-  long rc = k.Open(root, key);
+  long rc = k.Open(root, key).code;
   char buf[512];
   unsigned long size = sizeof buf;
   if (rc == platform::kErrorSuccess) rc = k.QueryValue(value, buf, &size);

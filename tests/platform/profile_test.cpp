@@ -128,8 +128,7 @@ TEST(Profile, FilesAreReadWholeAndOnlyRegularOnes) {
   }
   EXPECT_EQ(LoadProfileFile((dir.Path() / "none.ini").string(), file, error),
             ProfileLoad::kMissing);
-  EXPECT_EQ(LoadProfileFile((dir.Path() / "sub.ini").string(), file, error),
-            ProfileLoad::kMissing);
+  EXPECT_EQ(LoadProfileFile((dir.Path() / "sub.ini").string(), file, error), ProfileLoad::kMissing);
   std::filesystem::resize_file(ini, 2 << 20);
   EXPECT_EQ(LoadProfileFile(ini.string(), file, error), ProfileLoad::kFailed);
   EXPECT_NE(error.find(zentrova::testing::os::kTooLargeProfile), std::string::npos) << error;

@@ -29,7 +29,8 @@ TEST_F(Registry, ValuesRoundTripInAnyCaseAndKeysKeepTheirStoredCase) {
   w.SetString("Software\\ZentrovaTest\\SMS\\3.0\\Settings", "HTTP1", "127.0.0.1:8080");
   w.SetString("Software\\ZentrovaTest\\SMS\\3.0\\Settings", "", "default");
   w.CreateKey("Software\\ZentrovaTest\\SMS\\3.0\\Settings\\Sub");
-  ASSERT_EQ(w.Commit(), kErrorSuccess) << RegistryErrorText();
+  const RegistryStatus written = w.Commit();
+  ASSERT_EQ(written.code, kErrorSuccess) << written.message;
 
   const char* key = "software\\ZENTROVATEST\\sms\\3.0\\settings";
   EXPECT_EQ(Read(key, "http1"), "127.0.0.1:8080");
@@ -41,7 +42,7 @@ TEST_F(Registry, ValuesRoundTripInAnyCaseAndKeysKeepTheirStoredCase) {
   EXPECT_EQ(status, kErrorFileNotFound);
 
   RegistryKey k;
-  ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, key), kErrorSuccess);
+  ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, key).code, kErrorSuccess);
   EXPECT_EQ(k.Path(), "Software\\ZentrovaTest\\SMS\\3.0\\Settings");
   char small[4];
   unsigned long size = sizeof small;
@@ -59,14 +60,14 @@ TEST_F(Registry, AFailingBatchLeavesTheRegistryAsItWas) {
   RegistryWriter before(RegistryRoot::kCurrentUser);
   before.SetString("Software\\ZentrovaTest\\Keep", "Value", "old");
   before.SetString("Software\\ZentrovaTest\\Tree\\Leaf", "Inner", "kept");
-  ASSERT_EQ(before.Commit(), kErrorSuccess);
+  ASSERT_EQ(before.Commit().code, kErrorSuccess);
 
   RegistryWriter batch(RegistryRoot::kCurrentUser);
   batch.SetString("Software\\ZentrovaTest\\Keep", "Value", "new");
   batch.SetString("Software\\ZentrovaTest\\New\\Deep", "Value", "x");
   batch.DeleteTree("Software\\ZentrovaTest\\Tree");
   batch.DeleteValue("Software\\ZentrovaTest\\Keep", "NoSuchValue");
-  EXPECT_EQ(batch.Commit(), kErrorFileNotFound);
+  EXPECT_EQ(batch.Commit().code, kErrorFileNotFound);
 
   EXPECT_EQ(Read("Software\\ZentrovaTest\\Keep", "Value"), "old");
   EXPECT_EQ(Read("Software\\ZentrovaTest\\Tree\\Leaf", "Inner"), "kept");
@@ -77,16 +78,16 @@ TEST_F(Registry, AFailingBatchLeavesTheRegistryAsItWas) {
   RegistryWriter removal(RegistryRoot::kCurrentUser);
   removal.DeleteTree("software\\zentrovatest\\tree");
   removal.DeleteValue("Software\\ZentrovaTest\\Keep", "Value");
-  ASSERT_EQ(removal.Commit(), kErrorSuccess);
+  ASSERT_EQ(removal.Commit().code, kErrorSuccess);
   Read("Software\\ZentrovaTest\\Tree", "", &status);
   EXPECT_EQ(status, kErrorFileNotFound);  // the key itself goes too
   Read("Software\\ZentrovaTest\\Keep", "Value", &status);
   EXPECT_EQ(status, kErrorFileNotFound);
   RegistryKey parent;
-  EXPECT_EQ(parent.Open(RegistryRoot::kCurrentUser, "Software\\ZentrovaTest"), kErrorSuccess);
+  EXPECT_EQ(parent.Open(RegistryRoot::kCurrentUser, "Software\\ZentrovaTest").code, kErrorSuccess);
   RegistryWriter nowhere(RegistryRoot::kCurrentUser);
   nowhere.DeleteTree("Software\\ZentrovaTest\\Nowhere");
-  EXPECT_EQ(nowhere.Commit(), kErrorFileNotFound);
+  EXPECT_EQ(nowhere.Commit().code, kErrorFileNotFound);
 }
 
 }  // namespace

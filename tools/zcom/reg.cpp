@@ -162,37 +162,37 @@ int NotFound() {
 constexpr const char* kCannotRead = "the registry cannot be read";
 
 // A hive that may not or cannot be used stops every command with what failed and why.
-int Refused(long rc, const char* what) {
-  std::string why = platform::RegistryErrorText();
-  if (why.empty()) why = "error " + std::to_string(rc);
+int Refused(const platform::RegistryStatus& status, const char* what) {
+  std::string why = status.message;
+  if (why.empty()) why = "error " + std::to_string(status.code);
   std::fprintf(stderr, "ERROR: %s: %s\n", what, why.c_str());
-  return rc == platform::kErrorInvalidParameter ? kExitUsage : kExitCannotWrite;
+  return status.code == platform::kErrorInvalidParameter ? kExitUsage : kExitCannotWrite;
 }
 
 // Opens the key; false with *exit set when it is missing or the hive is refused.
 bool OpenKey(RegistryKey& key, const Options& o, const std::string& path, int* exit) {
-  long rc = key.Open(o.root, path);
-  if (rc == platform::kErrorSuccess) return true;
-  *exit = rc == platform::kErrorFileNotFound ? NotFound() : Refused(rc, kCannotRead);
+  platform::RegistryStatus rc = key.Open(o.root, path);
+  if (rc.ok()) return true;
+  *exit = rc.code == platform::kErrorFileNotFound ? NotFound() : Refused(rc, kCannotRead);
   return false;
 }
 
 int Commit(RegistryWriter& writer) {
-  long rc = writer.Commit();
-  if (rc == platform::kErrorSuccess) {
+  platform::RegistryStatus rc = writer.Commit();
+  if (rc.ok()) {
     std::printf("The operation completed successfully.\n");
     return kExitOk;
   }
-  return rc == platform::kErrorFileNotFound ? NotFound()
-                                            : Refused(rc, "the registry refused the write");
+  return rc.code == platform::kErrorFileNotFound ? NotFound()
+                                                 : Refused(rc, "the registry refused the write");
 }
 
 // 1 when the value exists, 0 when not, -1 when the hive is refused (*exit set).
 int ValueExists(const Options& o, const std::string& name, int* exit) {
   RegistryKey key;
-  long rc = key.Open(o.root, o.path);
-  if (rc == platform::kErrorFileNotFound) return 0;
-  if (rc != platform::kErrorSuccess) {
+  platform::RegistryStatus rc = key.Open(o.root, o.path);
+  if (rc.code == platform::kErrorFileNotFound) return 0;
+  if (!rc.ok()) {
     *exit = Refused(rc, kCannotRead);
     return -1;
   }
@@ -229,8 +229,8 @@ void PrintValue(const RegistryValue& v) {
 int PrintKey(const Options& o, const std::string& typed, bool recursive,
              const std::optional<std::string>& only, int* exit) {
   RegistryKey key;
-  if (long rc = key.Open(o.root, typed); rc != platform::kErrorSuccess) {
-    if (rc == platform::kErrorFileNotFound) return 0;  // gone meanwhile
+  if (platform::RegistryStatus rc = key.Open(o.root, typed); !rc.ok()) {
+    if (rc.code == platform::kErrorFileNotFound) return 0;  // gone meanwhile
     *exit = Refused(rc, kCannotRead);
     return -1;
   }

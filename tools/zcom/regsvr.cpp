@@ -26,8 +26,9 @@ namespace {
 // changes nothing) and, when it does not, for its reason.
 std::string RegistryRefusal() {
   platform::RegistryWriter probe(platform::RegistryRoot::kClassesRoot);
-  if (probe.Commit() == platform::kErrorSuccess) return {};
-  return ": the registry refused the write: " + platform::RegistryErrorText();
+  platform::RegistryStatus status = probe.Commit();
+  if (status.ok()) return {};
+  return ": the registry refused the write: " + status.message;
 }
 
 // regsvr32's statuses, so that scripts written for it read these the same way.

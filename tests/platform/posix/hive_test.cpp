@@ -1,7 +1,5 @@
 // The Linux registry's own rules: hive files in REGEDIT4 text under
 // $ZENTROVA_REGISTRY, their owner and mode, their bounds and their writers.
-#include "platform/registry.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/registry.h"
 #include "tests/platform/contract.h"
 #include "tests/support/peers.h"
 
@@ -43,7 +42,7 @@ class RegistryTest : public ::testing::Test {
 
 TEST_F(RegistryTest, MissingDirectoryIsAnEmptyHiveAndStaysUntouched) {
   RegistryKey key;
-  EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "Software\\Zentrova"), kErrorFileNotFound);
+  EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "Software\\Zentrova").code, kErrorFileNotFound);
   EXPECT_FALSE(key.IsOpen());
   EXPECT_FALSE(fs::exists(dir_ / "hives"));
 }
@@ -58,7 +57,7 @@ TEST_F(RegistryTest, StringsRoundTripAndTheFileReadsAsRegedit4) {
   for (int c = 1; c < 256; ++c)
     if (c != '\r' && c != '\n') every += static_cast<char>(c);
   w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", every + "\\", every + "\\");
-  ASSERT_EQ(w.Commit(), kErrorSuccess);
+  ASSERT_EQ(w.Commit().code, kErrorSuccess);
 
   const char* key = "software\\ZENTROVA\\sms\\3.0\\settings";  // any case
   EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, "Path"), "C:\\Temp \"quoted\"");
@@ -79,7 +78,7 @@ TEST_F(RegistryTest, StringsRoundTripAndTheFileReadsAsRegedit4) {
 
   // A buffer too small: nothing written, the size needed told.
   RegistryKey k;
-  ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, key), kErrorSuccess);
+  ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, key).code, kErrorSuccess);
   char buf[8] = "xxxxxxx";
   unsigned long size = 7;
   EXPECT_EQ(k.QueryValue("default", buf, &size), kErrorFileNotFound);
@@ -120,7 +119,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, "Next"), "after the backslash");
 
   RegistryKey k;
-  ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, key), kErrorSuccess);
+  ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, key).code, kErrorSuccess);
   unsigned char buf[8];
   unsigned long size = sizeof buf;
   ASSERT_EQ(k.QueryValue("Count", buf, &size), kErrorSuccess);
@@ -132,14 +131,14 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   // Parents of a key written by hand exist too.
   std::vector<std::string> sub;
   RegistryKey parent;
-  ASSERT_EQ(parent.Open(RegistryRoot::kCurrentUser, "Software\\Zentrova"), kErrorSuccess);
+  ASSERT_EQ(parent.Open(RegistryRoot::kCurrentUser, "Software\\Zentrova").code, kErrorSuccess);
   parent.Subkeys(sub);
   EXPECT_EQ(sub, std::vector<std::string>{"SMS"});
-  EXPECT_EQ(parent.Open(RegistryRoot::kCurrentUser, "Elsewhere"), kErrorFileNotFound);
+  EXPECT_EQ(parent.Open(RegistryRoot::kCurrentUser, "Elsewhere").code, kErrorFileNotFound);
 
   RegistryWriter w(RegistryRoot::kCurrentUser);
   w.SetString(key, "HTTP2", "gw2.example");
-  ASSERT_EQ(w.Commit(), kErrorSuccess);
+  ASSERT_EQ(w.Commit().code, kErrorSuccess);
   std::string text = HiveText();
   EXPECT_NE(text.find("\"Count\"=dword:0000002a\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Blob\"=hex:01,02,03\n"), std::string::npos) << text;
@@ -154,7 +153,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
                             std::pair{"Bad\nKey", ""}}) {
     RegistryWriter bad(RegistryRoot::kCurrentUser);
     bad.SetString(path, name, "v");
-    EXPECT_EQ(bad.Commit(), kErrorInvalidParameter) << path;
+    EXPECT_EQ(bad.Commit().code, kErrorInvalidParameter) << path;
   }
   EXPECT_EQ(HiveText(), text);
 }
@@ -181,7 +180,7 @@ TEST_F(RegistryTest, ConcurrentWritersThroughLinkedFoldersLoseNothing) {
       for (int i = 0; i < kWrites; ++i) {
         RegistryWriter w(RegistryRoot::kCurrentUser);
         w.SetString("Writer" + std::to_string(c), "V" + std::to_string(i), std::to_string(i));
-        if (w.Commit() != kErrorSuccess) _exit(1);
+        if (w.Commit().code != kErrorSuccess) _exit(1);
       }
       _exit(0);
     }
@@ -193,7 +192,7 @@ TEST_F(RegistryTest, ConcurrentWritersThroughLinkedFoldersLoseNothing) {
   }
   for (int c = 0; c < kWriters; ++c) {
     RegistryKey k;
-    ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, "Writer" + std::to_string(c)), kErrorSuccess);
+    ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, "Writer" + std::to_string(c)).code, kErrorSuccess);
     std::vector<RegistryValue> values;
     k.Values(values);
     EXPECT_EQ(values.size(), static_cast<std::size_t>(kWrites)) << "writer " << c;
@@ -206,7 +205,7 @@ TEST_F(RegistryTest, ADirectoryOrHiveOthersMayChangeIsRefused) {
   {
     RegistryWriter w(RegistryRoot::kClassesRoot);
     w.SetString("CLSID\\{1}\\InprocServer32", "", "/lib/ours.so");
-    ASSERT_EQ(w.Commit(), kErrorSuccess);
+    ASSERT_EQ(w.Commit().code, kErrorSuccess);
   }
   const fs::path dir = dir_ / "hives", hive = dir / "HKEY_CLASSES_ROOT.reg";
   const std::string before = HiveText("HKEY_CLASSES_ROOT.reg");
@@ -233,14 +232,12 @@ TEST_F(RegistryTest, ADirectoryOrHiveOthersMayChangeIsRefused) {
       ASSERT_EQ(chown(c.path.c_str(), 65534, 65534), 0);
     }
     RegistryKey key;
-    EXPECT_EQ(key.Open(RegistryRoot::kClassesRoot, "CLSID\\{1}\\InprocServer32"),
-              kErrorAccessDenied)
-        << c.path;
-    EXPECT_NE(RegistryErrorText().find(c.fix + c.path.string()), std::string::npos)
-        << RegistryErrorText();
+    RegistryStatus refused = key.Open(RegistryRoot::kClassesRoot, "CLSID\\{1}\\InprocServer32");
+    EXPECT_EQ(refused.code, kErrorAccessDenied) << c.path;
+    EXPECT_NE(refused.message.find(c.fix + c.path.string()), std::string::npos) << refused.message;
     RegistryWriter w(RegistryRoot::kClassesRoot);
     w.SetString("CLSID\\{1}\\InprocServer32", "", "/tmp/theirs.so");
-    EXPECT_EQ(w.Commit(), kErrorAccessDenied) << c.path;
+    EXPECT_EQ(w.Commit().code, kErrorAccessDenied) << c.path;
     if (c.foreign) {
       ASSERT_EQ(chown(c.path.c_str(), geteuid(), getegid()), 0);
     }
@@ -249,7 +246,7 @@ TEST_F(RegistryTest, ADirectoryOrHiveOthersMayChangeIsRefused) {
     EXPECT_EQ(HiveText("HKEY_CLASSES_ROOT.reg"), before);
   }
   RegistryKey key;
-  EXPECT_EQ(key.Open(RegistryRoot::kClassesRoot, "CLSID"), kErrorSuccess);
+  EXPECT_EQ(key.Open(RegistryRoot::kClassesRoot, "CLSID").code, kErrorSuccess);
   if (needRoot) GTEST_SKIP() << "the rows with another user's file or directory need root";
 }
 
@@ -274,31 +271,33 @@ TEST_F(RegistryTest, KeyNamesAndDepthAreBounded) {
   for (const Case& c : cases) {
     WriteHive("REGEDIT4\n\n[HKEY_CURRENT_USER" + c.path + "]\n");
     RegistryKey key;
-    EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, c.path.substr(1, 300)),
-              c.want == kErrorSuccess ? kErrorSuccess : kErrorBadDatabase);
+    RegistryStatus opened = key.Open(RegistryRoot::kCurrentUser, c.path.substr(1, 300));
+    EXPECT_EQ(opened.code, c.want == kErrorSuccess ? kErrorSuccess : kErrorBadDatabase);
     if (c.want != kErrorSuccess) {
-      EXPECT_NE(RegistryErrorText().find("line 3: "), std::string::npos) << RegistryErrorText();
+      EXPECT_NE(opened.message.find("line 3: "), std::string::npos) << opened.message;
     }
     RegistryWriter w(RegistryRoot::kCurrentUser);
     w.CreateKey("Other");
-    EXPECT_EQ(w.Commit(), c.want);
+    EXPECT_EQ(w.Commit().code, c.want);
     RegistryWriter create(RegistryRoot::kCurrentUser);
     create.CreateKey(c.path);
-    EXPECT_EQ(create.Commit(), c.want == kErrorSuccess ? kErrorSuccess : kErrorInvalidParameter);
+    EXPECT_EQ(create.Commit().code,
+              c.want == kErrorSuccess ? kErrorSuccess : kErrorInvalidParameter);
   }
   // Value names of 16,383 characters at most, read or written; hives of 64 MiB.
   for (const bool fits : {true, false}) {
     const std::string name(fits ? 16383 : 16384, 'v');
     WriteHive("REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\"" + name + "\"=\"x\"\n");
     RegistryKey key;
-    EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K"), fits ? kErrorSuccess : kErrorBadDatabase);
+    EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K").code,
+              fits ? kErrorSuccess : kErrorBadDatabase);
     WriteHive("REGEDIT4\n;" + std::string((64 << 20) - 11 + !fits, 'c') + "\n");
-    EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K"),
+    EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K").code,
               fits ? kErrorFileNotFound : kErrorBadDatabase);
     WriteHive("REGEDIT4\n");
     RegistryWriter w(RegistryRoot::kCurrentUser);
     w.SetString("K", name, "x");
-    EXPECT_EQ(w.Commit(), fits ? kErrorSuccess : kErrorInvalidParameter) << name.size();
+    EXPECT_EQ(w.Commit().code, fits ? kErrorSuccess : kErrorInvalidParameter) << name.size();
   }
 }
 
@@ -314,7 +313,7 @@ TEST_F(RegistryTest, AHundredThousandKeysAreReadAndWrittenQuickly) {
   RegistryWriter w(RegistryRoot::kCurrentUser);
   w.SetString("Software\\New", "V", "new");
   auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(w.Commit(), kErrorSuccess);
+  ASSERT_EQ(w.Commit().code, kErrorSuccess);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
   EXPECT_EQ(Read(RegistryRoot::kCurrentUser, "software\\k99999", "v"), "99999");
   EXPECT_EQ(Read(RegistryRoot::kCurrentUser, "Software\\New", "V"), "new");
@@ -328,11 +327,12 @@ TEST_F(RegistryTest, OnlyRegularFilesAreReadAndLinksAndLeftoversAreHandled) {
   chmod(dir.c_str(), 0700);
   ASSERT_EQ(mkfifo(hive.c_str(), 0600), 0);
   RegistryKey key;
-  EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "A"), kErrorBadDatabase);
-  EXPECT_NE(RegistryErrorText().find("FIFO"), std::string::npos) << RegistryErrorText();
+  RegistryStatus opened = key.Open(RegistryRoot::kCurrentUser, "A");
+  EXPECT_EQ(opened.code, kErrorBadDatabase);
+  EXPECT_NE(opened.message.find("FIFO"), std::string::npos) << opened.message;
   RegistryWriter w(RegistryRoot::kCurrentUser);
   w.SetString("A", "V", "1");
-  EXPECT_EQ(w.Commit(), kErrorBadDatabase);
+  EXPECT_EQ(w.Commit().code, kErrorBadDatabase);
   fs::remove(hive);
 
   fs::create_directories(dir_ / "kept");
@@ -347,7 +347,7 @@ TEST_F(RegistryTest, OnlyRegularFilesAreReadAndLinksAndLeftoversAreHandled) {
   const fs::path live = dir_ / "kept" / ("user.reg.tmp." + std::to_string(getppid()));
   zentrova::testing::WriteFile(stale, "half a hive");
   zentrova::testing::WriteFile(live, "another writer's");
-  ASSERT_EQ(w.Commit(), kErrorSuccess);
+  ASSERT_EQ(w.Commit().code, kErrorSuccess);
   EXPECT_TRUE(fs::is_symlink(hive));
   EXPECT_EQ(Read(RegistryRoot::kCurrentUser, "A", "V"), "1");
   EXPECT_NE(zentrova::testing::ReadFile(dir_ / "kept" / "user.reg").find("\"V\"=\"1\""),
