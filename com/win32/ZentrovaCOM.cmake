@@ -3,21 +3,13 @@
 # from the interface definition, the registration script, the string table and
 # the version block (ZentrovaCOM.rc).
 #
-# widl needs two things from Wine: its IDL files, which declare IDispatch,
-# BSTR and VARIANT for oaidl.idl (libwine-dev), and stdole2.tlb, which the
-# library imports (wine64).
-find_path(ZV_WINE_IDL_DIR oaidl.idl
-  PATHS /usr/include/wine/wine/windows /usr/include/wine/windows
-  NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+# widl reads Wine's IDL files (ZV_WINE_IDL_DIR, found in ../CMakeLists.txt)
+# and stdole2.tlb, which the library imports (wine64).
 find_path(ZV_STDOLE2_DIR stdole2.tlb
   PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/i386-linux-gnu/wine/i386-windows
         /usr/lib/wine/x86_64-windows /usr/lib/wine/i386-windows NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-if(NOT ZV_WINE_IDL_DIR OR NOT ZV_STDOLE2_DIR)
-  message(FATAL_ERROR "The type library needs Wine's IDL files (oaidl.idl: ${ZV_WINE_IDL_DIR}) "
-    "and stdole2.tlb (${ZV_STDOLE2_DIR}): install libwine-dev and wine64 (./run deps-windows)")
-endif()
-if(NOT ZV_WIDL)
-  set(ZV_WIDL widl)
+if(NOT ZV_STDOLE2_DIR)
+  message(FATAL_ERROR "The type library needs Wine's stdole2.tlb: install wine64 (./run deps-windows)")
 endif()
 math(EXPR zv_bits "${CMAKE_SIZEOF_VOID_P} * 8")
 set(ZV_TYPELIB ${CMAKE_CURRENT_BINARY_DIR}/ZentrovaCOM.tlb)

@@ -1,10 +1,12 @@
 #include "platform/profile.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <climits>
 #include <filesystem>
 #include <fstream>
+
+#include "tests/platform/contract.h"
 
 using namespace zentrova::platform;
 
@@ -65,42 +67,71 @@ TEST(Profile, TextFollowsTheWindowsReadingRules) {
   }
 }
 
+// The kit reads integers as Windows' GetPrivateProfileInt does, base prefixes
+// too; past 32 bits Windows wraps around, where the kit clamps rather than
+// take a port nobody wrote. The system's column is checked where there is one.
 TEST(Profile, IntegersTakeSignAndLeadingDigits) {
   struct Case {
     const char* text;
-    int expected;
-  } cases[] = {{"8080", 8080},
-               {" -12", -12},
-               {"+7", 7},
-               {"12abc", 12},
-               {"0x1F90", 8080},  // the prefixes of Windows' reader
-               {"-0o17", -15},
-               {"0b101", 5},
-               {"010", 10},
-               {"abc", 0},
-               {"", 0},
-               {"99999999999", 2147483647},
-               {"-99999999999", -2147483647 - 1}};
-  for (const auto& c : cases) EXPECT_EQ(ProfileInt(c.text), c.expected) << c.text;
+    int kit, system;
+  } cases[] = {{"8080", 8080, 8080},
+               {" -12", -12, -12},
+               {"+7", 7, 7},
+               {"12abc", 12, 12},
+               {"0x1F90", 8080, 8080},
+               {"-0o17", -15, -15},
+               {"0b101", 5, 5},
+               {"010", 10, 10},
+               {"abc", 0, 0},
+               {"", 0, 0},
+               {"99999999999", INT_MAX, 1215752191},
+               {"-99999999999", INT_MIN, -1215752191}};
+  zentrova::testing::ScratchDir dir;
+  for (const auto& c : cases) {
+    EXPECT_EQ(ProfileInt(c.text), c.kit) << c.text;
+    if (auto system = zentrova::testing::os::SystemProfileInt(c.text, dir.Path())) {
+      EXPECT_EQ(*system, c.system) << "the system's reader: " << c.text;
+    }
+  }
 }
 
+// Through the OS's reader (Windows: the private-profile API), the kit's rules
+// then apply to what it handed out.
 TEST(Profile, FilesAreReadWholeAndOnlyRegularOnes) {
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("zv-profile-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir / "sub.ini");
-  std::ofstream(dir / "a.ini") << "[S]\nK=v\n";
-  chmod((dir / "a.ini").c_str(), 0644);
+  zentrova::testing::ScratchDir dir;
+  std::filesystem::create_directories(dir.Path() / "sub.ini");
+  const auto ini = dir.Path() / "pagora.ini";
+  std::ofstream(ini, std::ios::binary) << "[CONFIG]\r\n"
+                                          "AccountId = acct1 \r\n"
+                                          "; Email=commented@out\r\n"
+                                          "Quoted=\"  padded  \"\r\n"
+                                          "Dup=first\r\n"
+                                          "Dup=second\r\n"
+                                          "[proxy]\r\n"
+                                          "Server=proxy.example\r\n"
+                                          "Port=8080\r\n";
+  const bool othersCanRead = zentrova::testing::os::LetOthersRead(ini);
   ProfileFile file;
   std::string error;
-  EXPECT_EQ(LoadProfileFile((dir / "a.ini").string(), file, error), ProfileLoad::kRead);
-  EXPECT_EQ(file.bytes, "[S]\nK=v\n");
-  EXPECT_TRUE(file.othersCanRead);
-  EXPECT_EQ(LoadProfileFile((dir / "none.ini").string(), file, error), ProfileLoad::kMissing);
-  EXPECT_EQ(LoadProfileFile((dir / "sub.ini").string(), file, error), ProfileLoad::kMissing);
-  std::filesystem::resize_file(dir / "a.ini", 2 << 20);
-  EXPECT_EQ(LoadProfileFile((dir / "a.ini").string(), file, error), ProfileLoad::kFailed);
-  EXPECT_NE(error.find("a.ini is 2097152 bytes long"), std::string::npos) << error;
-  std::filesystem::remove_all(dir);
+  ASSERT_EQ(LoadProfileFile(ini.string(), file, error), ProfileLoad::kRead) << error;
+  EXPECT_EQ(file.othersCanRead, othersCanRead);
+  const Profile profile(file.bytes);
+  struct Case {
+    const char *section, *key, *value;
+  } cases[] = {{"CONFIG", "accountid", "acct1"},     {"CONFIG", "Email", ""},
+               {"CONFIG", "Quoted", "  padded  "},   {"CONFIG", "Dup", "first"},
+               {"PROXY", "Server", "proxy.example"}, {"PROXY", "Port", "8080"}};
+  for (const auto& c : cases) {
+    std::string value;
+    profile.Find(c.section, c.key, value);
+    EXPECT_EQ(value, c.value) << c.key;
+  }
+  EXPECT_EQ(LoadProfileFile((dir.Path() / "none.ini").string(), file, error),
+            ProfileLoad::kMissing);
+  EXPECT_EQ(LoadProfileFile((dir.Path() / "sub.ini").string(), file, error), ProfileLoad::kMissing);
+  std::filesystem::resize_file(ini, 2 << 20);
+  EXPECT_EQ(LoadProfileFile(ini.string(), file, error), ProfileLoad::kFailed);
+  EXPECT_NE(error.find(zentrova::testing::os::kTooLargeProfile), std::string::npos) << error;
 }
 
 }  // namespace

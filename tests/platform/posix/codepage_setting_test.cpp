@@ -1,0 +1,41 @@
+// Linux has no system code page of its own: ZENTROVA_CODEPAGE names another
+// one than Windows-1252 (expected bytes from the published Windows-1251 table).
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <utility>
+
+#include "platform/codepage.h"
+
+using namespace zentrova::platform;
+
+namespace {
+
+TEST(CodePage, AnotherCodePageIsTakenFromTheSetting) {
+  struct Unset {
+    ~Unset() { unsetenv("ZENTROVA_CODEPAGE"); }
+  } unset;
+  setenv("ZENTROVA_CODEPAGE", "windows-1251", 1);
+  EXPECT_EQ(AnsiCodePage(), 1251u);
+  std::string back;
+  ASSERT_TRUE(AnsiToLocale("\xCF\xF0\xE8", back));
+  EXPECT_EQ(back, "\xD0\x9F\xD1\x80\xD0\xB8");
+  // A code page number is 1 to 65535; one that iconv lacks fails every conversion.
+  for (const auto& [name, number] : {std::pair<const char*, unsigned>{"cp65535", 65535},
+                                     {"65536", 0},
+                                     {"cp0", 0},
+                                     {"1252x", 0}}) {
+    setenv("ZENTROVA_CODEPAGE", name, 1);
+    EXPECT_EQ(AnsiCodePage(), number) << name;
+  }
+  setenv("ZENTROVA_CODEPAGE", "64999", 1);
+  std::string out;
+  std::u16string wide;
+  bool lossy = false;
+  EXPECT_FALSE(LocaleToAnsi("x", out));
+  EXPECT_FALSE(AnsiToLocale("x", back));
+  EXPECT_FALSE(AnsiToUtf16("x", wide));
+  EXPECT_FALSE(Utf16ToAnsi(u"x", out, &lossy));
+}
+
+}  // namespace
