@@ -99,8 +99,7 @@ TEST_F(CommandLineTransport, ServerNamesAreTakenLiterally) {
   // "%" stands for the listener's own address; a bracketed address and a host
   // name hold only their own characters.
   for (std::string name :
-       {"%/other", "evil@%", "%?x", "%#x", "% ", " %", "%
-X-Injected: 1", "ho	st", "", "[::1",
+       {"%/other", "evil@%", "%?x", "%#x", "% ", " %", "%\r\nX-Injected: 1", "ho\tst", "", "[::1",
         "[::1]x", "[::g]", "[::1/8]", "ex ample", "%:80", "127.0.0.1:0", "127.0.0.1:65536"}) {
     if (const std::size_t at = name.find('%'); at != std::string::npos)
       name.replace(at, 1, gateway.Address());
