@@ -453,6 +453,25 @@ class Runner:
             return ("survived", None) if status == "passed" else (status, by)
         finally:
             target.write_bytes(original)
+            self.end_strays()
+
+    def end_strays(self):
+        """Ends every process still running a program of the mutant tree: a
+        mutant that loops forever in a program a test started outlives the
+        test's time limit, and would eat a core of every later run."""
+        build = str(self.build.resolve())
+        for entry in Path("/proc").iterdir():
+            if not entry.name.isdigit():
+                continue
+            try:
+                exe = os.readlink(entry / "exe")
+            except OSError:
+                continue
+            if exe.startswith(build + "/"):
+                try:
+                    os.kill(int(entry.name), signal.SIGKILL)
+                except OSError:
+                    pass
 
 
 def digest(path):
