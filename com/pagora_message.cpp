@@ -29,8 +29,8 @@ const char* MissingSetting(const SharedSettings& settings) {
 HRESULT Deliver(VARIANT* recipients, BSTR text, std::string& response) {
   // One copy of the settings for the whole call: a property set meanwhile on
   // another thread counts from the next call on, never half-way through this one.
-  SettingsSnapshot settings;
-  CurrentModule()->WithSettings([&](ModuleSettings& s) { settings.Take(s); });
+  const SharedSettings settings =
+      CurrentModule()->WithSettings([](ModuleSettings& s) { return SharedSettings(s); });
   if (const char* missing = MissingSetting(settings)) {
     response = missing;
     return S_FALSE;

@@ -27,7 +27,9 @@ struct SenderSettings {
 };
 
 // Everything the properties set: the record and the SMTP texts. A
-// PagoraMessage call works from one copy of it taken at its start.
+// PagoraMessage call works from one copy of it taken at its start. It holds
+// the passwords, so every copy (the module's, which lasts until the library
+// unloads, and each call's) is overwritten when it goes.
 struct SharedSettings {
   SenderSettings sender;
   char SMTPServer[64];
@@ -38,15 +40,14 @@ struct SharedSettings {
   SharedSettings() : sender{}, SMTPServer{}, SMTPLoginName{}, SMTPPassword{} {
     sender.DeliveryMethod = 1;
   }
+  SharedSettings(const SharedSettings&) = default;
+  SharedSettings& operator=(const SharedSettings&) = default;
+  ~SharedSettings() { platform::WipeBytes(this, sizeof(*this)); }
 };
 
 // What the module holds: the settings and the outcome of the last operation.
 struct ModuleSettings : SharedSettings {
   std::string responseText;
-  // The passwords stay until the library unloads, and go with it.
-  ~ModuleSettings() {
-    platform::WipeBytes(static_cast<SharedSettings*>(this), sizeof(SharedSettings));
-  }
 };
 
 }  // namespace zentrova::com
