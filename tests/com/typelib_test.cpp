@@ -7,13 +7,17 @@
 
 #include "platform/com.h"
 #include "platform/compat/extras.h"
+#include "platform/registry.h"
 #include "tests/com/support.h"
 
 namespace {
 
 // ---- The stand-in's reader of interface definitions -----------------------------------
 
-TEST(InterfaceDefinition, ReaderNamesWhatItCannotRead) {
+// Each parameter type the reader knows, as its type information shows it (an
+// interface on IUnknown has its methods from the fourth slot on); what it
+// cannot read it names.
+TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) {
   ITypeLib* lib = nullptr;
   std::string error;
   EXPECT_EQ(zentrova::platform::LoadTypeLibFromText(
@@ -23,6 +27,29 @@ TEST(InterfaceDefinition, ReaderNamesWhatItCannotRead) {
             TYPE_E_CANTLOADLIBRARY);
   EXPECT_EQ(lib, nullptr);
   EXPECT_NE(error.find("line 3"), std::string::npos) << error;
+
+  ASSERT_EQ(zentrova::platform::LoadTypeLibFromText(
+                "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)]\n"
+                "interface I : IUnknown {[id(1)] HRESULT M([in] BSTR a, [in] long b, [in] int c, "
+                "[in] short d, [in] double e, [in] VARIANT f, [in] VARIANT_BOOL g, "
+                "[in] IDispatch* h, [in] IUnknown* i, [out, retval] LONG* j);};\n"
+                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.0)] library L {};\n",
+                &lib, &error),
+            S_OK)
+      << error;
+  ITypeInfo* info = nullptr;
+  FUNCDESC* desc = nullptr;
+  ASSERT_EQ(lib->GetTypeInfo(0, &info), S_OK);
+  ASSERT_EQ(info->GetFuncDesc(0, &desc), S_OK);
+  EXPECT_EQ(desc->oVft, static_cast<SHORT>(3 * sizeof(void*)));
+  const VARTYPE want[] = {VT_BSTR,    VT_I4,   VT_I4,       VT_I2,      VT_R8,
+                          VT_VARIANT, VT_BOOL, VT_DISPATCH, VT_UNKNOWN, VT_PTR};
+  ASSERT_EQ(desc->cParams, static_cast<SHORT>(std::size(want)));
+  for (SHORT i = 0; i < desc->cParams; ++i)
+    EXPECT_EQ(desc->lprgelemdescParam[i].tdesc.vt, want[i]) << i;
+  info->ReleaseFuncDesc(desc);
+  info->Release();
+  lib->Release();
 }
 
 // ---- The runtime calls ---------------------------------------------------------------------
@@ -120,6 +147,31 @@ TEST(InterfaceDefinition, TheLibraryDocumentsItselfAtMinusOne) {
   lib->Release();
 }
 
+// A request for major.minor takes the highest registered minor version (in
+// hexadecimal) not below it; one without a file for this platform serves none.
+TEST(StandIn, TheHighestMinorVersionNotBelowTheOneAskedIsLoaded) {
+  using namespace zentrova::platform;
+  zentrova::testing::ScratchRegistry registry;
+  const GUID libid = {0x0A0B0C0D, 0, 0, {0, 0, 0, 0, 0, 0, 0, 3}};
+  const std::string key = "TypeLib\\{0A0B0C0D-0000-0000-0000-000000000003}\\";
+  RegistryWriter w(RegistryRoot::kClassesRoot);
+  for (const char* bare : {"1.1", "1.9", "2.f"}) w.CreateKey(key + bare);
+  for (const char* filed : {"1.2", "1.a", "2.0"})
+    w.SetString(key + filed + "\\0\\linux", "", "/nonexistent");
+  ASSERT_EQ(w.Commit().code, kErrorSuccess);
+  // Found: the file is no library. Not found: no version serves.
+  const HRESULT found = TYPE_E_CANTLOADLIBRARY, none = TYPE_E_LIBNOTREGISTERED;
+  const struct {
+    WORD major, minor;
+    HRESULT want;
+  } cases[] = {{1, 3, found}, {1, 0xa, found}, {1, 0xb, none}, {2, 0, none}, {3, 0, none}};
+  for (const auto& c : cases) {
+    ITypeLib* lib = nullptr;
+    EXPECT_EQ(LoadRegTypeLib(libid, c.major, c.minor, 0, &lib), c.want)
+        << c.major << "." << c.minor;
+  }
+}
+
 // Records what Take receives; the IDispatch half is not used.
 class TestObject final : public ITest {
  public:
@@ -214,6 +266,14 @@ TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   EXPECT_EQ(object_.five, (std::vector<LONG>{1, 2, 3, 4, 5}));
   EXPECT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, &six, nullptr, nullptr, nullptr),
             DISP_E_BADPARAMCOUNT);
+  // Names past the room the caller gives are not written.
+  BSTR names[6] = {};
+  UINT count = 0;
+  ASSERT_EQ(info_->GetNames(2, names, 3, &count), S_OK);
+  EXPECT_EQ(count, 3u);
+  EXPECT_EQ(std::u16string(names[2]), u"b");
+  EXPECT_EQ(names[3], nullptr);
+  for (BSTR name : names) SysFreeString(name);
 }
 
 }  // namespace

@@ -175,6 +175,11 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
   struct Case {
     std::string property, accepted, rejected, text;
   };
+  // A text takes one character less than its buffer's width: 64 for each of these.
+  auto tooLong = [](const std::string& p) {
+    return Case{p, std::string(63, 'p'), std::string(64, 'q'),
+                "Error: The " + p + " text is too long: at most 63 characters are allowed."};
+  };
   const Case cases[] = {
       {"ProxyType", "2", "3", kBadProxyType},
       {"ProxyType", "0", "-1", kBadProxyType},
@@ -185,8 +190,12 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
       {"CountryCode", "999", "1000", "Error: Invalid country code"},
       {"CountryCode", "0", "-1", "Error: Invalid country code"},
       {"AccountID", "CI1234567890", "CI12345", "Error: Invalid Account ID"},
-      {"SMTPServer", std::string(63, 'p'), std::string(64, 'q'),
-       "Error: The SMTPServer text is too long: at most 63 characters are allowed."},
+      tooLong("SMTPServer"),
+      tooLong("SMTPLoginName"),
+      tooLong("SMTPPassword"),
+      tooLong("Email"),
+      tooLong("ProxyAddress"),
+      tooLong("ProxyUserName"),
       {"ProxyUserName", "café", "Ωmega",
        "Error: The ProxyUserName text holds characters that the system code page (1252) cannot "
        "represent."},

@@ -72,6 +72,11 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
   }
   EXPECT_EQ(RunTool({"encode", "--account", "A"}, "x").exitCode, 64);
+  EXPECT_EQ(RunTool({"encode", "--email", "B"}, "x").exitCode, 64);
+  // The listeners' command line: help, and a port past the range or left out.
+  EXPECT_EQ(RunTool({"-h"}, "").exitCode, 0);
+  for (const char* where : {"127.0.0.1:65536", "127.0.0.1:"})
+    EXPECT_EQ(RunTool({"--http", where}, "").exitCode, 64) << where;
   EXPECT_EQ(RunTool({"encode", "--account", "A", "--email", "B"}, std::string("a\0b", 3)).exitCode,
             1);
 }
@@ -101,9 +106,14 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
       {"see+[1]", "see [1]"}};  // a value line that ends as a section's does
   for (const auto& [escaped, text] : messages)
     Post(sandbox, "[SENDER]\nProduct=APIEXE\n\n[1]\nMessage=" + escaped + "\n");
+  // A document that stops after its "Reply=" line, without the empty line's CR LF.
+  std::string plain = RunTool({"decode"}, body).out;
+  plain.resize(plain.find("\r\n", plain.find("\r\nReply=") + 2) + 2);
+  Post(sandbox, RunTool({"encode", "--account", "A", "--email", "B"}, plain).out);
 
   const std::vector<nlohmann::json> entries = sandbox.Requests();
-  ASSERT_EQ(entries.size(), 2 + std::size(messages));
+  ASSERT_EQ(entries.size(), 3 + std::size(messages));
+  EXPECT_TRUE(entries.back()["fields"].contains("error")) << entries.back().dump();
   for (std::size_t i = 0; i < std::size(messages); ++i)
     EXPECT_EQ(entries[2 + i]["fields"]["1"]["Message"], messages[i].second) << messages[i].first;
 

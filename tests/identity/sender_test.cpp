@@ -122,7 +122,7 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
 }
 
 TEST(TimeZoneKey, RefusesAShortBufferAndLeavesItUntouched) {
-  char small[16];
+  char small[31];  // one short of the least a caller must offer, room enough for the key
   std::memset(small, 'x', sizeof small);
   EXPECT_EQ(FormatTimeZoneKey(platform::TimeZoneRecord{}, small, sizeof small), -1);
   EXPECT_EQ(FormatTimeZoneKey(platform::TimeZoneRecord{}, nullptr, 64), -1);

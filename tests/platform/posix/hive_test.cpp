@@ -77,6 +77,30 @@ TEST_F(RegistryTest, MissingDirectoryIsAnEmptyHiveAndStaysUntouched) {
   EXPECT_FALSE(fs::exists(dir_ / "hives"));
 }
 
+// Unset or empty, ZENTROVA_REGISTRY leaves the hives under $XDG_CONFIG_HOME when
+// that is an absolute path, else under $HOME/.config.
+TEST_F(RegistryTest, WithoutItsVariableTheRegistryIsInTheUsersConfiguration) {
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  setenv("HOME", dir_.c_str(), 1);
+  const struct {
+    const char *registry, *xdg;
+    fs::path dir;
+  } cases[] = {{nullptr, dir_.c_str(), dir_ / "zentrova" / "registry"},
+               {"", dir_.c_str(), dir_ / "zentrova" / "registry"},
+               {"", "relative", dir_ / ".config" / "zentrova" / "registry"}};
+  for (const auto& c : cases) {
+    c.registry ? setenv("ZENTROVA_REGISTRY", c.registry, 1) : unsetenv("ZENTROVA_REGISTRY");
+    setenv("XDG_CONFIG_HOME", c.xdg, 1);
+    RegistryWriter w(RegistryRoot::kCurrentUser);
+    w.CreateKey("K");
+    EXPECT_EQ(w.Commit().code, kErrorSuccess);
+    EXPECT_TRUE(fs::exists(c.dir / "HKEY_CURRENT_USER.reg")) << c.dir;
+    fs::remove_all(c.dir);
+  }
+  setenv("HOME", home.c_str(), 1);
+  unsetenv("XDG_CONFIG_HOME");
+}
+
 TEST_F(RegistryTest, StringsRoundTripAndTheFileReadsAsRegedit4) {
   RegistryWriter w(RegistryRoot::kCurrentUser);
   w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "HTTP1", "127.0.0.1:8080");
@@ -360,6 +384,11 @@ TEST_F(RegistryTest, KeyNamesAndDepthAreBounded) {
     w.SetString("K", name, "x");
     EXPECT_EQ(w.Commit().code, fits ? kErrorSuccess : kErrorInvalidParameter) << name.size();
   }
+  // "n56652" and "n69142" hash alike under K (node 1): only the key of that name is found.
+  WriteHive("REGEDIT4\n\n[HKEY_CURRENT_USER\\K\\n56652]\n");
+  RegistryKey key;
+  EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K\\n56652").code, kErrorSuccess);
+  EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K\\n69142").code, kErrorFileNotFound);
 }
 
 // One write reads, changes and writes the whole hive: in time linear in its size

@@ -1,0 +1,59 @@
+// A program started with its standard input closed gets descriptor 0 for the
+// first socket or file it opens; each step here runs with 0 closed just
+// before it, in a child whose exit status has a bit for each step that failed.
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/registry.h"
+#include "platform/socket.h"
+#include "tests/support/peers.h"
+
+namespace zentrova::platform {
+namespace {
+
+int StepsOnZero(const std::string& dir) {
+  auto onZero = [] {
+    struct stat st;
+    return fstat(0, &st) == 0 && S_ISSOCK(st.st_mode);
+  };
+  const Milliseconds limit(5000);
+  int failed = 0;
+  close(0);
+  TcpListener first, second;
+  if (!first.Listen("127.0.0.1", 0).ok() || !onZero() || !second.Listen("127.0.0.1", 0).ok())
+    failed |= 1;
+  first.Close();
+  TcpSocket client, later, accepted;
+  if (!client.Connect("127.0.0.1", second.Port(), limit).ok() || !onZero() ||
+      !later.Connect("127.0.0.1", second.Port(), limit).ok())
+    failed |= 2;
+  client.Close();
+  if (!second.Accept(accepted, limit).ok() || !onZero()) failed |= 4;
+  accepted.Close();
+  setenv("ZENTROVA_REGISTRY", dir.c_str(), 1);
+  RegistryWriter w(RegistryRoot::kCurrentUser);
+  w.SetString("K", "V", "1");
+  char text[8], cwd[4096];
+  unsigned long size = sizeof text;
+  RegistryKey key;
+  if (w.Commit().code != kErrorSuccess || key.Open(RegistryRoot::kCurrentUser, "K").code ||
+      key.QueryValue("V", text, &size) || std::string(text) != "1")
+    failed |= 8;
+  // And the current directory is the one asked for.
+  std::string message;
+  if (!ChangeCurrentDirectory(dir) || !getcwd(cwd, sizeof cwd) || cwd != dir ||
+      ChangeCurrentDirectory(dir + "/missing", &message) || message.empty())
+    failed |= 16;
+  return failed;
+}
+
+TEST(Descriptors, ZeroServesAsAListenerAConnectionAndAHiveFile) {
+  zentrova::testing::TempDir dir;
+  EXPECT_EXIT(std::_Exit(StepsOnZero(dir.Path())), ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace zentrova::platform
