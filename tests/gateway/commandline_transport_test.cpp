@@ -139,29 +139,6 @@ TEST_F(CommandLineTransport, ProxyListFormAndBasicCredentialsOnTheWire) {
   EXPECT_EQ(requests[1], expected("Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"));
 }
 
-TEST_F(CommandLineTransport, ThroughTinyproxyWithBasicAuthentication) {
-  TinyProxy proxy("user", "secret");
-  ASSERT_TRUE(proxy.Ready());
-  Sandbox sandbox({"--http", "127.0.0.1:0"});
-  ASSERT_TRUE(sandbox.Ready());
-
-  gateway::SetProxyDetails("127.0.0.1", proxy.Port(), nullptr, nullptr);
-  EXPECT_EQ(Send(sandbox.Address()), -2);
-  EXPECT_EQ(text_, "HTTP Error 407\r\n") << proxy.Output();
-  // tinyproxy turns down wrong credentials with 401 rather than 407.
-  gateway::SetProxyDetails("127.0.0.1", proxy.Port(), "user", "wrong");
-  EXPECT_NE(Send(sandbox.Address()), 0);
-  EXPECT_EQ(text_.rfind("HTTP Error 40", 0), 0u) << text_;
-  EXPECT_TRUE(sandbox.Requests().empty());
-
-  gateway::SetProxyDetails("127.0.0.1", proxy.Port(), "user", "secret");
-  EXPECT_EQ(Send(sandbox.Address()), 0) << text_;
-  auto requests = sandbox.Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0]["body"], kDocument);
-  EXPECT_EQ(requests[0]["fields"]["1"]["Message"], "Hi there.");
-}
-
 TEST_F(CommandLineTransport, AnUnusableProxyIsNoSession) {
   // "Server" without "Port", then hosts that are not a host name alone.
   for (const auto& [host, port] : {std::pair{"proxy.example", 0},

@@ -1,6 +1,6 @@
 // Test peers for every area: programs run as processes with a bound on their
-// time, sms-sandbox and tinyproxy as child processes, and scripted listeners
-// (HTTP and a line dialogue) that keep the exact bytes a client sent.
+// time, sms-sandbox as a child process, and scripted listeners (HTTP and a
+// line dialogue) that keep the exact bytes a client sent.
 // Every wait is bounded; every peer is stopped by its destructor.
 #pragma once
 
@@ -98,21 +98,6 @@ class Sandbox {
   std::string log_;
   ChildProcess process_;
   std::vector<int> ports_;
-  bool ready_ = false;
-};
-
-// tinyproxy on a free loopback port with Basic authentication.
-class TinyProxy {
- public:
-  TinyProxy(const std::string& user, const std::string& password);
-  int Port() const { return port_; }
-  bool Ready() const { return ready_; }
-  std::string Output() const { return process_.Output(); }
-
- private:
-  TempDir dir_;
-  ChildProcess process_;
-  int port_ = 0;
   bool ready_ = false;
 };
 
