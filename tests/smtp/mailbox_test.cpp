@@ -38,6 +38,7 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequest) {
   std::string request = ComposeRequest();
   std::string lastError;
   ASSERT_EQ(Mail(sandbox.Address(), request, lastError), 0) << lastError;
+  EXPECT_EQ(lastError, "OK");
 
   // The mailbox journals a mail before it accepts it.
   std::vector<nlohmann::json> entries = sandbox.Requests();
