@@ -61,14 +61,6 @@ TEST_F(AutomationTransport, JudgesEachKindOfReply) {
   EXPECT_EQ(gateway.Requests().size(), std::size(cases));  // none of them is tried again
 }
 
-TEST_F(AutomationTransport, ProxyAuthenticationAskedOnEveryAttemptGivesUpAfterThree) {
-  Sandbox sandbox({"--http", "127.0.0.1:0", "--status", "407"});
-  ASSERT_TRUE(sandbox.Ready());
-  EXPECT_EQ(Send(sandbox.Address()), -2);
-  EXPECT_EQ(text_, "HTTP request error 407\r\n");
-  EXPECT_EQ(sandbox.Requests().size(), 3u);
-}
-
 // Credentials the proxy refused are offered once in the call, not on every
 // attempt on both servers; a 502, 503 or 504 through a proxy is a server that
 // cannot be reached, so the secondary server and the e-mail route follow.
