@@ -120,25 +120,6 @@ TEST_F(CommandLineTransport, ServerNamesAreTakenLiterally) {
   EXPECT_EQ(requests[1]["listener"], "[::1]:" + std::to_string(sandbox.Port(1)));
 }
 
-TEST_F(CommandLineTransport, ProxyListFormAndBasicCredentialsOnTheWire) {
-  RawListener proxy({Reply(407, ""), Reply(200, "0000 Message accepted")});
-  gateway::SetProxyDetails("127.0.0.1", proxy.Port(), "user", "secret");
-  setenv("no_proxy", "*", 1);  // a proxy given explicitly is used all the same
-  EXPECT_EQ(Send("sms1.zentrova.example"), 0) << text_;
-  auto requests = proxy.Requests();
-  ASSERT_EQ(requests.size(), 2u);
-  // The absolute target of a proxy request, and the proxy asked to keep the
-  // connection; the second attempt answers with base64("user:secret").
-  auto expected = [](const std::string& credentials) {
-    std::string request =
-        ExpectedRequest("sms1.zentrova.example", kDocument,
-                        "http://sms1.zentrova.example/sms.dll?private&type=0", credentials);
-    return request.insert(request.find("Content-Length"), "Proxy-Connection: Keep-Alive\r\n");
-  };
-  EXPECT_EQ(requests[0], expected(""));
-  EXPECT_EQ(requests[1], expected("Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"));
-}
-
 TEST_F(CommandLineTransport, AnUnusableProxyIsNoSession) {
   // "Server" without "Port", then hosts that are not a host name alone.
   for (const auto& [host, port] : {std::pair{"proxy.example", 0},
