@@ -37,7 +37,6 @@ TEST_F(CommandLineTransport, AFailureAfterTheRequestWentOutIsNeverPostedAgain) {
       {Stall(), "Operation timed out after "},
       {CloseWithoutReply(), "mpty reply"},
       {CloseWithoutReply(), "mpty reply", true},
-      {CloseAfter("HTTP/1.1 100 Continue\r\n\r\n"), "after an interim reply (1xx)"},
       {CloseAfter("HTTP/1.1 200 OK\r\nContent-Le"), "in the middle of its reply's header"},
       {CloseAfter(head + "0000 Mess"), "11 bytes remaining"},
       {StallAfter(head + "0000 Mess"), "Operation timed out after "},
