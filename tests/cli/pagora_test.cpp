@@ -475,10 +475,9 @@ TEST_F(Pagora, NoCoreIsDumpedAndTheAccountIsWipedAfterTheSends) {
   // Long enough that no copy fits inside a string object: every copy is a
   // heap block, and the watch sees each one given back.
   const std::string password = "pw-to-wipe-0123456789abcdef";
-  const std::string ini =
-      "[CONFIG]\nAccountId=acct\nPassword=" + password +
-      "\nEmail=me@example.com\n[PROXY]\nServer=proxy.example\nUserName=proxy-user\n"
-      "Password=proxy-pw\n";
+  const std::string ini = "[CONFIG]\nAccountId=acct\nPassword=" + password +
+                          "\nEmail=me@example.com\n[PROXY]\nServer=proxy.example\nUserName=proxy-user\n"
+                          "Password=proxy-pw\n";
   zentrova::cli::Configuration config;
   zentrova::cli::ConfigurationReport report;
   int left = -1;

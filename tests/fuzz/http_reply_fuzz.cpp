@@ -31,10 +31,10 @@ struct Rules {
   bool zeroNeedsFourZeros;
   bool codeOneAccepted;
 };
-const Rules kCommandLine = {
-    zentrova::gateway::kCommandLineVariant, 10, 4096, "HTTP Error %lu\r\n", false, true};
+const Rules kCommandLine = {zentrova::gateway::kCommandLineVariant, 10, 4096, "HTTP Error %lu\r\n",
+                            false, true};
 const Rules kAutomation = {zentrova::gateway::kAutomationVariant, 2100, 8192,
-                           "HTTP request error %lu\r\n",          true, false};
+                           "HTTP request error %lu\r\n", true, false};
 
 void JudgeAndCheck(const Rules& rules, unsigned long status, std::string_view body) {
   std::string_view held = body.substr(0, rules.held);
