@@ -205,6 +205,17 @@ TEST_F(Pagora, EachRunSendsItsRequestsOrRefusesThemAllBeforeAnySend) {
   };
   const std::string n127(127, '7'), a765(765, 'a'), a766(766, 'a'), warning = "Pagora: warning: ";
   const std::string list2047 = n127 + std::string(2047 - 127, ',');
+  const std::string lossy = warning +
+                            "code page 1252 cannot hold some characters of the arguments; they are "
+                            "sent as \"?\" (ZENTROVA_CODEPAGE names another code page)\n";
+  const std::string tooLong =
+      warning +
+      "the message is 766 bytes long; at most 765 fit in one request, so it is sent to "
+      "nobody\n";
+  const std::string toNobody = "Sending SMS to 1 with message " + a766 +
+                               "\n\nSending SMS to 2 with message " + a766 +
+                               "\n\n0 Messages sent sucessfully\n";
+  const Environment cp1251 = {{"ZENTROVA_CODEPAGE", "1251"}};
   struct Case {
     std::vector<std::string> args;
     int exit;
@@ -225,26 +236,10 @@ TEST_F(Pagora, EachRunSendsItsRequestsOrRefusesThemAllBeforeAnySend) {
       // in the terminal's own characters; Cyrillic has no place in 1252: "?"
       // on the wire and one warning; with 1251 it fits.
       {{"1", "Grüße", "5€"}, 0, one("1", "Grüße 5€"), {Document("Gr%FC%DFe+5%80", "1")}},
-      {{"1", "При", "вет"},
-       0,
-       one("1", "??? ???"),
-       {Document("%3F%3F%3F+%3F%3F%3F", "1")},
-       warning + "code page 1252 cannot hold some characters of the arguments; they are sent as "
-                 "\"?\" (ZENTROVA_CODEPAGE names another code page)\n"},
-      {{"1", "При"},
-       0,
-       one("1", "При"),
-       {Document("%CF%F0%E8", "1")},
-       "",
-       {{"ZENTROVA_CODEPAGE", "1251"}}},
+      {{"1", "При", "вет"}, 0, one("1", "??? ???"), {Document("%3F%3F%3F+%3F%3F%3F", "1")}, lossy},
+      {{"1", "При"}, 0, one("1", "При"), {Document("%CF%F0%E8", "1")}, "", cp1251},
       {{"1", a765}, 0, one("1", a765), {Document(a765, "1")}},
-      {{"1,2", a766},
-       246,
-       "Sending SMS to 1 with message " + a766 + "\n\nSending SMS to 2 with message " + a766 +
-           "\n\n0 Messages sent sucessfully\n",
-       {},
-       warning + "the message is 766 bytes long; at most 765 fit in one request, so it is "
-                 "sent to nobody\n"},
+      {{"1,2", a766}, 246, toNobody, {}, tooLong},
       // At the limits: a 2,047-byte list whose one number has 127 bytes.
       {{list2047, "Hi"}, 0, one(n127, "Hi"), {Document("Hi", n127)}},
       {{list2047 + ",", "Hi"},
