@@ -364,7 +364,7 @@ TEST_F(Pagora, GatewaysThatCannotBeReachedFailWithinBounds) {
   DeadPort dead;
   for (auto [server, root] :
        {std::pair{std::string("nonexistent.invalid"), RegistryRoot::kCurrentUser},
-        std::pair{"127.0.0.1:" + std::to_string(dead.port()), RegistryRoot::kLocalMachine}}) {
+        std::pair{dead.Address(), RegistryRoot::kLocalMachine}}) {
     if (root == RegistryRoot::kLocalMachine) fs::remove(dir_ / "registry/HKEY_CURRENT_USER.reg");
     PointAt(server, root);
     ProcessResult r = Run({"1,2", "Hi"});

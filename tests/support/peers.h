@@ -191,6 +191,7 @@ class DeadPort {
   DeadPort(const DeadPort&) = delete;
   DeadPort& operator=(const DeadPort&) = delete;
   int port() const { return port_; }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
 
  private:
   int fd_ = -1, port_ = 0;
