@@ -23,8 +23,6 @@ const char kSettingsKey[] = "HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings";
 const char kRefused[] = "PagoraMessage -> 0x00000001\n";  // S_FALSE; S_OK prints nothing
 const char kNotByWeb[] = "Error: Could not sent via the web (HTTP)";
 
-std::string Loopback(int port) { return "127.0.0.1:" + std::to_string(port); }
-
 std::vector<std::string> Numbers(const json& request) {
   std::vector<std::string> numbers;
   for (const json& section : request["fields"]["recipients"]) numbers.push_back(section["NUMBER"]);
@@ -97,7 +95,7 @@ TEST_F(DeliverTest, HttpDeliveryCarriesTheDocumentForEveryRecipientForm) {
   Sandbox gateway({"--http", "127.0.0.1:0"});
   ASSERT_TRUE(gateway.Ready());
   DeadPort secondary;
-  Servers(gateway.Address(), Loopback(secondary.port()));
+  Servers(gateway.Address(), secondary.Address());
   // The machine's zone, as zcom sees it, is New York's (a private mount over
   // /etc/localtime), while TZ says Sydney.
   const char* const newYork = "/usr/share/zoneinfo/America/New_York";
@@ -179,7 +177,7 @@ TEST_F(DeliverTest, FailoverAndTheGatewaysAnswers) {
                    "--http", "127.0.0.1:0", "--status", "503"});  // 5
   ASSERT_TRUE(gateway.Ready());
   DeadPort dead;
-  const std::string refused = Loopback(dead.port());
+  const std::string refused = dead.Address();
   struct Case {
     std::string primary, secondary;
     bool delivered;
@@ -236,7 +234,7 @@ TEST_F(DeliverTest, DeliveryByMailAndAsTheFallback) {
   Sandbox gateway({"--http", "127.0.0.1:0", "--reply", "0099 Try later"});
   ASSERT_TRUE(gateway.Ready());
   DeadPort deadHttp, deadSmtp;
-  const std::string refused = Loopback(deadHttp.port());
+  const std::string refused = deadHttp.Address();
   Set("DebugGateway", "gateway@test.example");
   const std::string server = "SMTPServer=" + mailbox.Address(), login = "SMTPLoginName=mailer";
 
@@ -246,9 +244,9 @@ TEST_F(DeliverTest, DeliveryByMailAndAsTheFallback) {
   Servers(gateway.Address(), refused);
   ExpectOutcome({"DeliveryMethod=2", server}, false, kNotByWeb);
   Servers(refused, refused);
-  ExpectOutcome({"DeliveryMethod=2", "SMTPServer=" + Loopback(deadSmtp.port()), login}, false,
+  ExpectOutcome({"DeliveryMethod=2", "SMTPServer=" + deadSmtp.Address(), login}, false,
                 "Error: Could not sent via HTTP or SMTP");
-  ExpectOutcome({"DeliveryMethod=0", "SMTPServer=" + Loopback(deadSmtp.port()), login}, false,
+  ExpectOutcome({"DeliveryMethod=0", "SMTPServer=" + deadSmtp.Address(), login}, false,
                 "Error: Could not sent via SMTP");
 
   // Method 0 never asks the web server, whatever the proxy settings say.
@@ -313,7 +311,7 @@ TEST_F(DeliverTest, TheTraceFollowsEveryStepAndHoldsNoSecret) {
   const std::string bytes = std::to_string(MailBody(mail).size());
 
   auto attempt = [&](const std::string& server, int n) {
-    return "http attempt server=\"" + server + "\" proxy=\"" + Loopback(proxy.port()) +
+    return "http attempt server=\"" + server + "\" proxy=\"" + proxy.Address() +
            "\" n=" + std::to_string(n) + " bytes=" + bytes + " status=0 reply=\"\" error=";
   };
   const std::vector<std::string> expected = {
@@ -340,7 +338,7 @@ TEST_F(DeliverTest, TheTraceFollowsEveryStepAndHoldsNoSecret) {
     EXPECT_EQ(text.find(secret), std::string::npos) << secret;
 
   // The environment variable wins; the setting's file is left alone.
-  Servers(Loopback(proxy.port()), Loopback(proxy.port()));
+  Servers(proxy.Address(), proxy.Address());
   r = Script({"PagoraMessage(\"0412345678\", \"Hi\")"}, {{"ZENTROVA_TRACE", dir.File("env.log")}});
   EXPECT_EQ(zentrova::testing::ReadFile(dir.File("setting.log")), text);
   EXPECT_NE(zentrova::testing::ReadFile(dir.File("env.log")).find(" result code=0 text="),
@@ -381,7 +379,7 @@ TEST_F(DeliverTest, BehindSquid) {
       << requests[0].dump();
   EXPECT_FALSE(requests[0]["fields"].contains("error")) << requests[0].dump();
 
-  Servers(Loopback(dead.port()), Loopback(dead.port()));
+  Servers(dead.Address(), dead.Address());
   steps = proxy("proxy-secret");
   steps.insert(steps.end(),
                {"DeliveryMethod=2", "SMTPServer=" + mailbox.Address(), "SMTPLoginName=mailer"});

@@ -10,12 +10,12 @@
 //   texts above, and is never longer than the reply a build holds.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "gateway/http_exchange.h"
 #include "gateway/reply.h"
+#include "tests/fuzz/require.h"
 
 namespace {
 
@@ -36,41 +36,37 @@ const Rules kCommandLine = {zentrova::gateway::kCommandLineVariant, 10, 4096, "H
 const Rules kAutomation = {zentrova::gateway::kAutomationVariant, 2100, 8192,
                            "HTTP request error %lu\r\n", true, false};
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
 void JudgeAndCheck(const Rules& rules, unsigned long status, std::string_view body) {
   std::string_view held = body.substr(0, rules.held);
   std::string text = "stale";
   int result = zentrova::gateway::JudgeReply(rules.variant, status, held, body.size(), text);
 
-  Check(text.find('\0') == std::string::npos);
-  Check(text.size() <= rules.held);
+  Require(text.find('\0') == std::string::npos);
+  Require(text.size() <= rules.held);
   if (status != 200) {
     char line[64];
     std::snprintf(line, sizeof line, rules.statusForm, status);
-    Check(text == line);
-    Check(result == (status == 407 ? -2 : rules.noUsableReply));
+    Require(text == line);
+    Require(result == (status == 407 ? -2 : rules.noUsableReply));
     return;
   }
   if (body.size() < 4) {
-    Check(text.empty() && result == rules.noUsableReply);
+    Require(text.empty() && result == rules.noUsableReply);
     return;
   }
   int code = zentrova::gateway::ReadReplyCode(held);
-  Check(text == (code == 99 ? std::string("Server not responding")
-                            : std::string(held.substr(0, held.find('\0')))));
+  Require(text == (code == 99 ? std::string("Server not responding")
+                              : std::string(held.substr(0, held.find('\0')))));
   if (result == 0) {
     if (rules.zeroNeedsFourZeros)
-      Check(held.substr(0, 4) == "0000");
+      Require(held.substr(0, 4) == "0000");
     else
-      Check(code == 0 || (code == 1 && rules.codeOneAccepted));
+      Require(code == 0 || (code == 1 && rules.codeOneAccepted));
   } else if (result == rules.noUsableReply && code == 0) {
-    Check(rules.zeroNeedsFourZeros && held.substr(0, 4) != "0000");
+    Require(rules.zeroNeedsFourZeros && held.substr(0, 4) != "0000");
   } else {
-    Check(result == code && code != 0);
-    Check(!(code == 1 && rules.codeOneAccepted));
+    Require(result == code && code != 0);
+    Require(!(code == 1 && rules.codeOneAccepted));
   }
 }
 

@@ -3,18 +3,14 @@
 // the text read or is named irregular by the decoder.
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "identity/cipher.h"
+#include "tests/fuzz/require.h"
 
 namespace {
-
-void Require(bool holds) {
-  if (!holds) std::abort();
-}
 
 std::string Encode(const unsigned char* bytes, std::size_t n) {
   std::string text(zentrova::identity::EncodedLength(n) + 1, '\x7f');

@@ -2,17 +2,13 @@
 // journal entry they fill always serializes, and an APICOM body that reads
 // without remark is exactly what the kit's enciphering makes of what it read.
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 #include "apicom.h"
 #include "sandbox.h"
+#include "tests/fuzz/require.h"
 
 namespace {
-
-void Require(bool holds) {
-  if (!holds) std::abort();
-}
 
 // The inverse of Latin1ToUtf8: each code point back to its byte.
 std::string Bytes(const std::string& utf8) {

@@ -2,16 +2,12 @@
 // lines up to the first without the "ddd-" mark, whatever the bytes, and
 // however the receives cut them.
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
 #include "smtp/session.h"
+#include "tests/fuzz/require.h"
 
 namespace {
-
-void Require(bool holds) {
-  if (!holds) std::abort();
-}
 
 bool Continues(std::string_view line) {
   return line.size() >= 4 && line[0] >= '0' && line[0] <= '9' && line[1] >= '0' && line[1] <= '9' &&

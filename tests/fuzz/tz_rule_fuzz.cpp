@@ -2,22 +2,18 @@
 // a whole zone file: it never crashes, explains every refusal, and whatever it
 // accepts fits the record (and so the key).
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "identity/sender.h"
 #include "platform/posix/zone_file.h"
 #include "platform/timezone.h"
+#include "tests/fuzz/require.h"
 
 namespace {
 
 using zentrova::platform::TimeZoneRecord;
 using zentrova::platform::ZoneChangeOver;
-
-void Require(bool holds) {
-  if (!holds) std::abort();
-}
 
 bool InRange(int value, int low, int high) { return value >= low && value <= high; }
 

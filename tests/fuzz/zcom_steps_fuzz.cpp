@@ -2,18 +2,14 @@
 // accepts. Properties: an accepted step nests no deeper than the bound, its
 // array indexes fit 32 bits, and the VARIANTs mirror the parsed values.
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
+#include "tests/fuzz/require.h"
 #include "tools/zcom/steps.h"
 
 namespace {
 
 using zentrova::zcom::Arg;
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
 
 // The nesting of arg: 0 for a plain value.
 int Depth(const Arg& arg) {
@@ -30,26 +26,26 @@ int Depth(const Arg& arg) {
 void Mirror(const Arg& arg, const VARIANT& value) {
   switch (arg.kind) {
     case Arg::kEmpty:
-      return Check(value.vt == VT_EMPTY);
+      return Require(value.vt == VT_EMPTY);
     case Arg::kNull:
-      return Check(value.vt == VT_NULL);
+      return Require(value.vt == VT_NULL);
     case Arg::kNumber:
-      return Check(value.vt == VT_I4 && value.lVal == arg.number);
+      return Require(value.vt == VT_I4 && value.lVal == arg.number);
     case Arg::kText:
-      return Check(value.vt == VT_BSTR);
+      return Require(value.vt == VT_BSTR);
     case Arg::kArray: {
-      Check(value.vt == (VT_ARRAY | VT_VARIANT));
+      Require(value.vt == (VT_ARRAY | VT_VARIANT));
       LONG lower = 0, upper = 0;
-      Check(SUCCEEDED(SafeArrayGetLBound(value.parray, 1, &lower)) &&
-            SUCCEEDED(SafeArrayGetUBound(value.parray, 1, &upper)));
-      Check(lower == arg.lowerBound &&
-            std::int64_t{upper} - lower + 1 == static_cast<std::int64_t>(arg.items.size()));
+      Require(SUCCEEDED(SafeArrayGetLBound(value.parray, 1, &lower)) &&
+              SUCCEEDED(SafeArrayGetUBound(value.parray, 1, &upper)));
+      Require(lower == arg.lowerBound &&
+              std::int64_t{upper} - lower + 1 == static_cast<std::int64_t>(arg.items.size()));
       const auto* elements = static_cast<const VARIANT*>(value.parray->pvData);
       for (std::size_t i = 0; i < arg.items.size(); ++i) Mirror(arg.items[i], elements[i]);
       return;
     }
     case Arg::kReference: {
-      Check((value.vt & VT_BYREF) != 0);
+      Require((value.vt & VT_BYREF) != 0);
       const Arg& target = *arg.target;
       if (value.vt == (VT_BYREF | VT_VARIANT)) return Mirror(target, *value.pvarVal);
       VARIANT direct;  // the by-reference value seen as a plain one
@@ -58,7 +54,7 @@ void Mirror(const Arg& arg, const VARIANT& value) {
       return Mirror(target, direct);
     }
   }
-  Check(false);
+  Require(false);
 }
 
 }  // namespace
@@ -68,14 +64,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zentrova::zcom::Step step;
   std::string error;
   if (!zentrova::zcom::ParseStep(text, step, error)) {
-    Check(!error.empty());
+    Require(!error.empty());
     return 0;
   }
   const std::vector<Arg>& args =
       step.kind == zentrova::zcom::Step::Kind::kPut ? std::vector<Arg>{step.value} : step.args;
   zentrova::zcom::Values values;
   for (const Arg& arg : args) {
-    Check(Depth(arg) <= zentrova::zcom::kMaxNesting);
+    Require(Depth(arg) <= zentrova::zcom::kMaxNesting);
     VARIANT value;
     if (values.Make(arg, value)) Mirror(arg, value);
     VariantClear(&value);

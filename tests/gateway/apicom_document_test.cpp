@@ -141,12 +141,9 @@ TEST_F(ApicomDocument, NoAcceptedRecipientMeansNoDocumentButTheNumberMovesOn) {
 }
 
 TEST(ApicomPieces, PartCountsIgnoreLineFeeds) {
-  EXPECT_EQ(CountSmsParts(""), 1);
-  EXPECT_EQ(CountSmsParts(std::string(160, 'a')), 1);
-  EXPECT_EQ(CountSmsParts(std::string(161, 'a')), 2);
-  EXPECT_EQ(CountSmsParts(std::string(306, 'a')), 2);
-  EXPECT_EQ(CountSmsParts(std::string(307, 'a')), 3);
-  EXPECT_EQ(CountSmsParts(std::string(765, 'a')), 5);
+  for (const auto& [length, parts] :
+       {std::pair{0, 1}, {160, 1}, {161, 2}, {306, 2}, {307, 3}, {765, 5}})
+    EXPECT_EQ(CountSmsParts(std::string(length, 'a')), parts) << length;
   EXPECT_EQ(CountSmsParts(std::string(160, 'a') + std::string(50, '\n')), 1);
   // 700 characters and 100 line feeds: not cut, the LFs do not count.
   std::string mixed;
@@ -156,12 +153,10 @@ TEST(ApicomPieces, PartCountsIgnoreLineFeeds) {
 }
 
 TEST(ApicomPieces, PaddingIsAMultipleOfEightButNeverOf45) {
-  EXPECT_EQ(PaddedLength(351), 352u);
-  EXPECT_EQ(PaddedLength(352), 368u);  // 360 would fill its last line exactly
-  EXPECT_EQ(PaddedLength(0), 8u);
-  EXPECT_EQ(PaddedLength(7), 8u);
-  EXPECT_EQ(PaddedLength(8), 16u);
-  EXPECT_EQ(PaddedLength(39), 40u);  // a multiple of 8 that is none of 45 stays
+  // 360 would fill its last line exactly; 40, a multiple of 8 that is none of 45, stays.
+  for (const auto& [length, padded] :
+       {std::pair{351u, 352u}, {352u, 368u}, {0u, 8u}, {7u, 8u}, {8u, 16u}, {39u, 40u}})
+    EXPECT_EQ(PaddedLength(length), padded) << length;
 }
 
 TEST_F(ApicomDocument, ComposingFromSeveralThreadsAtOnceIsSafe) {

@@ -61,14 +61,6 @@ TEST_F(AutomationTransport, JudgesEachKindOfReply) {
   EXPECT_EQ(gateway.Requests().size(), std::size(cases));  // none of them is tried again
 }
 
-TEST_F(AutomationTransport, ProxyAuthenticationAskedOnEveryAttemptGivesUpAfterThree) {
-  Sandbox sandbox({"--http", "127.0.0.1:0", "--status", "407"});
-  ASSERT_TRUE(sandbox.Ready());
-  EXPECT_EQ(Send(sandbox.Address()), -2);
-  EXPECT_EQ(text_, "HTTP request error 407\r\n");
-  EXPECT_EQ(sandbox.Requests().size(), 3u);
-}
-
 // Credentials the proxy refused are offered once in the call, not on every
 // attempt on both servers; a 502, 503 or 504 through a proxy is a server that
 // cannot be reached, so the secondary server and the e-mail route follow.
@@ -126,20 +118,6 @@ TEST_F(AutomationTransport, AFailureAfterTheRequestWentOutEndsTheAttempts) {
     EXPECT_EQ(Send(server), -2) << server;
     EXPECT_EQ(text_.rfind("HTTP error: ", 0), 0u) << text_;
   }
-}
-
-// The build's stall wait, shortened apart from the attempt's: a reply that
-// stops coming ends long before the attempt's limit.
-TEST_F(AutomationTransport, AStalledReplyEndsAfterTheStallWait) {
-  setenv("ZENTROVA_HTTP_ATTEMPT_MS", "20000", 1);
-  setenv("ZENTROVA_HTTP_STALL_MS", "600", 1);
-  RawListener gateway({StallAfter("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n00")});
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Send(gateway.Address()), 2100);
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(elapsed, 600ms);
-  EXPECT_LT(elapsed, 2500ms);
-  EXPECT_NE(text_.find("no byte of its reply for 600 ms"), std::string::npos) << text_;
 }
 
 // As shipped (label slow): a reply that never comes ends after 25 s; one that
@@ -229,18 +207,13 @@ class Failover : public AutomationTransport {
 TEST_F(Failover, TheSecondaryIsTriedAfterRetryableFailuresAndNoUsableReply) {
   Sandbox secondary({"--http", "127.0.0.1:0"});
   ASSERT_TRUE(secondary.Ready());
-  Sandbox primary({"--http", "127.0.0.1:0", "--status", "500", "--then", "--reply", "<html>",
-                   "--then", "--status", "407"});
+  Sandbox primary({"--http", "127.0.0.1:0", "--status", "407"});
   ASSERT_TRUE(primary.Ready());
-  std::string unused = "127.0.0.1:" + std::to_string(UnusedPort());
-  for (const std::string& first :
-       {primary.Address(), primary.Address(), primary.Address(), unused}) {
-    SetServers(first, secondary.Address());
-    std::string output;
-    EXPECT_EQ(SendVia(&output), 0) << first;
-    EXPECT_EQ(output, "0000 Message accepted");
-  }
-  EXPECT_EQ(secondary.Requests().size(), 4u);
+  SetServers(primary.Address(), secondary.Address());
+  std::string output;
+  EXPECT_EQ(SendVia(&output), 0);
+  EXPECT_EQ(output, "0000 Message accepted");
+  EXPECT_EQ(secondary.Requests().size(), 1u);
 
   // A primary that took the request and dropped the connection (after a
   // "100 Continue", too) may have delivered it: the secondary is not asked.
@@ -249,7 +222,7 @@ TEST_F(Failover, TheSecondaryIsTriedAfterRetryableFailuresAndNoUsableReply) {
     SetServers(dropping.Address(), secondary.Address());
     EXPECT_EQ(SendVia(), 2100);
     EXPECT_EQ(dropping.Requests().size(), 1u);
-    EXPECT_EQ(secondary.Requests().size(), 4u);
+    EXPECT_EQ(secondary.Requests().size(), 1u);
   }
 }
 

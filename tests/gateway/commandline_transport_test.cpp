@@ -37,7 +37,6 @@ TEST_F(CommandLineTransport, AFailureAfterTheRequestWentOutIsNeverPostedAgain) {
       {Stall(), "Operation timed out after "},
       {CloseWithoutReply(), "mpty reply"},
       {CloseWithoutReply(), "mpty reply", true},
-      {CloseAfter("HTTP/1.1 100 Continue\r\n\r\n"), "after an interim reply (1xx)"},
       {CloseAfter("HTTP/1.1 200 OK\r\nContent-Le"), "in the middle of its reply's header"},
       {CloseAfter(head + "0000 Mess"), "11 bytes remaining"},
       {StallAfter(head + "0000 Mess"), "Operation timed out after "},
@@ -118,48 +117,6 @@ TEST_F(CommandLineTransport, ServerNamesAreTakenLiterally) {
   auto requests = sandbox.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1]["listener"], "[::1]:" + std::to_string(sandbox.Port(1)));
-}
-
-TEST_F(CommandLineTransport, ProxyListFormAndBasicCredentialsOnTheWire) {
-  RawListener proxy({Reply(407, ""), Reply(200, "0000 Message accepted")});
-  gateway::SetProxyDetails("127.0.0.1", proxy.Port(), "user", "secret");
-  setenv("no_proxy", "*", 1);  // a proxy given explicitly is used all the same
-  EXPECT_EQ(Send("sms1.zentrova.example"), 0) << text_;
-  auto requests = proxy.Requests();
-  ASSERT_EQ(requests.size(), 2u);
-  // The absolute target of a proxy request, and the proxy asked to keep the
-  // connection; the second attempt answers with base64("user:secret").
-  auto expected = [](const std::string& credentials) {
-    std::string request =
-        ExpectedRequest("sms1.zentrova.example", kDocument,
-                        "http://sms1.zentrova.example/sms.dll?private&type=0", credentials);
-    return request.insert(request.find("Content-Length"), "Proxy-Connection: Keep-Alive\r\n");
-  };
-  EXPECT_EQ(requests[0], expected(""));
-  EXPECT_EQ(requests[1], expected("Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"));
-}
-
-TEST_F(CommandLineTransport, ThroughTinyproxyWithBasicAuthentication) {
-  TinyProxy proxy("user", "secret");
-  ASSERT_TRUE(proxy.Ready());
-  Sandbox sandbox({"--http", "127.0.0.1:0"});
-  ASSERT_TRUE(sandbox.Ready());
-
-  gateway::SetProxyDetails("127.0.0.1", proxy.Port(), nullptr, nullptr);
-  EXPECT_EQ(Send(sandbox.Address()), -2);
-  EXPECT_EQ(text_, "HTTP Error 407\r\n") << proxy.Output();
-  // tinyproxy turns down wrong credentials with 401 rather than 407.
-  gateway::SetProxyDetails("127.0.0.1", proxy.Port(), "user", "wrong");
-  EXPECT_NE(Send(sandbox.Address()), 0);
-  EXPECT_EQ(text_.rfind("HTTP Error 40", 0), 0u) << text_;
-  EXPECT_TRUE(sandbox.Requests().empty());
-
-  gateway::SetProxyDetails("127.0.0.1", proxy.Port(), "user", "secret");
-  EXPECT_EQ(Send(sandbox.Address()), 0) << text_;
-  auto requests = sandbox.Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0]["body"], kDocument);
-  EXPECT_EQ(requests[0]["fields"]["1"]["Message"], "Hi there.");
 }
 
 TEST_F(CommandLineTransport, AnUnusableProxyIsNoSession) {

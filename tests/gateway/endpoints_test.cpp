@@ -105,15 +105,6 @@ TEST_F(Endpoints, EachSettingFallsBackFromTheUserToTheMachine) {
   ASSERT_EQ(machine.Commit().code, 0);
   EXPECT_FALSE(gateway::ReadGatewayServers(gateway::GatewayServers::kBoth, error));
   EXPECT_EQ(error.substr(0, 30), "HTTP2 under HKEY_LOCAL_MACHINE");
-  // With no key anywhere, the name is the default and says so.
-  platform::RegistryWriter clear(RegistryRoot::kLocalMachine),
-      clearUser(RegistryRoot::kCurrentUser);
-  clear.DeleteTree(key);
-  clearUser.DeleteTree(key);
-  ASSERT_EQ(clear.Commit().code, 0);
-  ASSERT_EQ(clearUser.Commit().code, 0);
-  EXPECT_EQ(gateway::ReadGatewayServers(gateway::GatewayServers::kPrimary, error)->primaryFrom,
-            "the built-in default");
 }
 
 TEST_F(Endpoints, ValuesTooLongForTheirBuffersAreErrorsNotDefaults) {

@@ -39,6 +39,7 @@ TEST(MailBody, TransparencyDoublesLeadingDotsOnly) {
       {"a\r\n.\r\n.\r\nb\r\n", "a\r\n..\r\n..\r\nb\r\n"},
       {"a.b\r\n x.\r\n", "a.b\r\n x.\r\n"},
       {"..two\r\n", "...two\r\n"},
+      {"end\r\n.", "end\r\n.."},  // a lone dot last, without its line break
       // Lone CR and LF become line ends first, so no receiver ends the data early.
       {"a\n.\nMAIL From: <x>\n", "a\r\n..\r\nMAIL From: <x>\r\n"},
       {"a\r.\rb", "a\r\n..\r\nb"},

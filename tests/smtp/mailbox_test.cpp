@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "gateway/automation/document.h"
-#include "mask_date.h"
 #include "smtp/gateway_mail.h"
+#include "support.h"
 #include "tests/support/peers.h"
 
 namespace zentrova::smtp {
@@ -23,21 +23,14 @@ std::string ComposeRequest() {
   return body;
 }
 
-int Mail(const std::string& server, const std::string& body, std::string& lastError,
-         const SmtpLimits& limits = SmtpLimits{}) {
-  MailOutcome outcome = SendGatewayMail(
-      {server.c_str(), "ops@example.com", "sms@gateway.example", "RUV: sms message", body.c_str()},
-      limits);
-  lastError = outcome.lastError;
-  return outcome.delivered ? 0 : 1;
-}
-
 TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequest) {
   testing::Sandbox sandbox({"--smtp", "127.0.0.1:0"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
   std::string request = ComposeRequest();
   std::string lastError;
-  ASSERT_EQ(Mail(sandbox.Address(), request, lastError), 0) << lastError;
+  ASSERT_TRUE(test::SendMail(sandbox.Address(), "sms@gateway.example", request, lastError))
+      << lastError;
+  EXPECT_EQ(lastError, "OK");
 
   // The mailbox journals a mail before it accepts it.
   std::vector<nlohmann::json> entries = sandbox.Requests();
@@ -45,7 +38,7 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequest) {
   const nlohmann::json& e = entries[0];
   EXPECT_EQ(e["kind"], "smtp");
   EXPECT_EQ(e["delivered"], true);
-  EXPECT_EQ(e["mail_from"], "ops@example.com");
+  EXPECT_EQ(e["mail_from"], "sender@example.com");
   EXPECT_EQ(e["rcpt_to"], nlohmann::json::array({"sms@gateway.example"}));
   // The header lines as the mailbox split them; their bytes are checked in the
   // dialogue tests, and the document's fields in the sandbox's APICOM tests.
@@ -67,7 +60,8 @@ TEST(GatewayMailbox, TheHighestPortServes) {
     GTEST_SKIP() << sandbox.Process().Output();
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
   std::string lastError;
-  EXPECT_EQ(Mail("127.0.0.1:65535", ComposeRequest(), lastError), 0) << lastError;
+  EXPECT_TRUE(test::SendMail("127.0.0.1:65535", "sms@gateway.example", ComposeRequest(), lastError))
+      << lastError;
 }
 
 // A scripted reply may be its code alone.
@@ -80,15 +74,16 @@ TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
   std::string request = ComposeRequest();
   std::string lastError;
 
-  EXPECT_NE(Mail(sandbox.Address(0), request, lastError), 0);
+  EXPECT_FALSE(test::SendMail(sandbox.Address(0), "sms@gateway.example", request, lastError));
   EXPECT_EQ(lastError, "550:SMTP server error");  // the refused recipient: no DATA
 
   SmtpLimits shortEnd;
   shortEnd.dataEnd = milliseconds(300);
-  EXPECT_NE(Mail(sandbox.Address(1), request, lastError, shortEnd), 0);
+  EXPECT_FALSE(
+      test::SendMail(sandbox.Address(1), "sms@gateway.example", request, lastError, shortEnd));
   EXPECT_EQ(lastError, "SMTP server did not reply within 300 ms");
 
-  EXPECT_NE(Mail(sandbox.Address(2), request, lastError), 0);
+  EXPECT_FALSE(test::SendMail(sandbox.Address(2), "sms@gateway.example", request, lastError));
   EXPECT_EQ(lastError, "SMTP server closed the connection");
 
   std::vector<nlohmann::json> entries = sandbox.Requests();
@@ -96,7 +91,7 @@ TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
   const nlohmann::json& refused = entries[0];
   EXPECT_EQ(refused["delivered"], false);
   ASSERT_EQ(refused["commands"].size(), 4u) << refused.dump();
-  EXPECT_EQ(refused["commands"][1], "MAIL From: <ops@example.com>");
+  EXPECT_EQ(refused["commands"][1], "MAIL From: <sender@example.com>");
   EXPECT_EQ(refused["commands"][2], "RCPT TO: <sms@gateway.example>");
   EXPECT_EQ(refused["commands"][3], "QUIT");
   EXPECT_EQ(entries[1]["delivered"], true);  // the whole mail arrived; its reply never did

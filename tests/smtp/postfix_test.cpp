@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "mask_date.h"
 #include "platform/socket.h"
 #include "platform/trace.h"
 #include "smtp/gateway_mail.h"
+#include "support.h"
 #include "tests/support/real_peers.h"
 
 namespace zentrova::smtp {
@@ -18,14 +18,6 @@ using namespace std::chrono_literals;
 using namespace std::string_literals;
 using test::MaskDate;
 using testing::Postfix;
-
-int Send(const Postfix& server, const std::string& to, const std::string& body,
-         std::string& lastError) {
-  MailOutcome outcome = SendGatewayMail({server.Address().c_str(), "sender@example.com", to.c_str(),
-                                         "RUV: sms message", body.c_str()});
-  lastError = outcome.lastError;
-  return outcome.delivered ? 0 : 1;
-}
 
 // The maildir file with CR LF line ends again, from the first line we sent:
 // Postfix puts its Return-Path, Delivered-To and Received lines before it.
@@ -68,7 +60,8 @@ TEST(PostfixMail, HeloIsAcceptedWhateverTheHostIsCalledAndRefusalsAreExplained) 
       return true;
     });
     std::string lastError;
-    EXPECT_EQ(Send(server, Postfix::kMailbox, body, lastError), 0) << lastError << server.Log();
+    EXPECT_TRUE(test::SendMail(server.Address(), Postfix::kMailbox, body, lastError))
+        << lastError << server.Log();
     const std::string stored = server.NextDelivery(20s);
     EXPECT_NE(stored.find(c.received), std::string::npos) << stored;
     EXPECT_EQ(AsSent(stored), expected);
@@ -79,7 +72,7 @@ TEST(PostfixMail, HeloIsAcceptedWhateverTheHostIsCalledAndRefusalsAreExplained) 
   std::string lastError;
   {
     platform::Trace trace(dir.File("trace.log"), [](const std::string&) {});
-    EXPECT_NE(Send(server, "nobody@gateway.zentrova.test", "Hi", lastError), 0);
+    EXPECT_FALSE(test::SendMail(server.Address(), "nobody@gateway.zentrova.test", "Hi", lastError));
   }
   EXPECT_EQ(lastError, "550:SMTP server error");
   const std::string trace = testing::ReadFile(dir.File("trace.log"));

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "mask_date.h"
 #include "smtp/gateway_mail.h"
 #include "smtp/helo_name.h"
+#include "support.h"
 #include "tests/support/peers.h"
 
 namespace zentrova::smtp {
@@ -208,12 +208,10 @@ TEST(SmtpDialogue, QuitAnsweredOtherThan221StillCountsAsSent) {
   ScriptedDialogue server({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n"), Hear(),
                            Say("250 ok\r\n"), Hear(), Say("250 ok\r\n"), Hear(), Say("354 go\r\n"),
                            HearData(), Say("250 queued\r\n"), Hear(), Say("500 what\r\n")});
-  MailOutcome outcome =
-      SendGatewayMail({("127.0.0.1:" + std::to_string(server.Port())).c_str(), "sender@example.com",
-                       "sms@gateway.example", "RUV: sms message", "line one\r\nline two"},
-                      TestLimits());
-  EXPECT_TRUE(outcome.delivered);
-  EXPECT_EQ(outcome.lastError, "500:SMTP server didn't terminate session");
+  std::string lastError;
+  EXPECT_TRUE(test::SendMail("127.0.0.1:" + std::to_string(server.Port()), "sms@gateway.example",
+                             "line one\r\nline two", lastError, TestLimits()));
+  EXPECT_EQ(lastError, "500:SMTP server didn't terminate session");
   std::string transcript = server.Transcript();
   EXPECT_TRUE(transcript.starts_with("HELO ")) << transcript;
   EXPECT_TRUE(transcript.ends_with("\r\n.\r\nQUIT\r\n")) << transcript;

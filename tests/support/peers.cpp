@@ -513,22 +513,4 @@ int UnusedPort() {
   return port;
 }
 
-// ---------------------------------------------------------------- TinyProxy
-
-TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
-  // tinyproxy cannot report a port it picked, so take a free one; another
-  // process may grab it first, hence the few tries.
-  for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
-    process_.Stop();
-    port_ = UnusedPort();
-    std::string config = dir_.File("tinyproxy.conf");
-    WriteFile(config, "Port " + std::to_string(port_) + "\nListen 127.0.0.1\nTimeout 30\n" +
-                          "MaxClients 20\nLogLevel Info\nBasicAuth " + user + " " + password +
-                          "\n");
-    std::string error;
-    ready_ = process_.Start({"/usr/bin/tinyproxy", "-d", "-c", config}, error) &&
-             process_.WaitFor("Accepting connections", kStartLimit);
-  }
-}
-
 }  // namespace zentrova::testing

@@ -1,6 +1,6 @@
 // Test peers for every area: programs run as processes with a bound on their
-// time, sms-sandbox and tinyproxy as child processes, and scripted listeners
-// (HTTP and a line dialogue) that keep the exact bytes a client sent.
+// time, sms-sandbox as a child process, and scripted listeners (HTTP and a
+// line dialogue) that keep the exact bytes a client sent.
 // Every wait is bounded; every peer is stopped by its destructor.
 #pragma once
 
@@ -101,21 +101,6 @@ class Sandbox {
   bool ready_ = false;
 };
 
-// tinyproxy on a free loopback port with Basic authentication.
-class TinyProxy {
- public:
-  TinyProxy(const std::string& user, const std::string& password);
-  int Port() const { return port_; }
-  bool Ready() const { return ready_; }
-  std::string Output() const { return process_.Output(); }
-
- private:
-  TempDir dir_;
-  ChildProcess process_;
-  int port_ = 0;
-  bool ready_ = false;
-};
-
 // A raw HTTP listener on 127.0.0.1 with a script: each request takes the next
 // step and the last one repeats. It keeps the exact bytes of every request.
 struct RawStep {
@@ -206,6 +191,7 @@ class DeadPort {
   DeadPort(const DeadPort&) = delete;
   DeadPort& operator=(const DeadPort&) = delete;
   int port() const { return port_; }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
 
  private:
   int fd_ = -1, port_ = 0;

@@ -46,42 +46,32 @@ Postfix::Postfix() {
       !MakeFolder(dir_.File("mail"), owner, problem_))
     return;
   const std::string uid = std::to_string(owner->pw_uid), gid = std::to_string(owner->pw_gid);
+  // Refused at HELO itself, not at the first RCPT TO; a bare LF refused from
+  // loopback clients too (by default $mynetworks are exempt).
   WriteFile(etc + "/main.cf",
-            "compatibility_level = 3.6\n"
-            "myhostname = mx.zentrova.test\n"
-            "mydestination =\n"
-            "inet_interfaces = 127.0.0.1\n"
-            "inet_protocols = ipv4\n"
-            "queue_directory = " +
-                dir_.File("queue") +
-                "\n"
-                "data_directory = " +
-                dir_.File("data") +
-                "\n"
-                "maillog_file = /dev/stdout\n"
-                "alias_maps =\nalias_database =\nbiff = no\nsmtputf8_enable = no\n"
-                "mynetworks = 127.0.0.0/8\n"
-                "smtpd_helo_required = yes\n"
-                "smtpd_helo_restrictions = reject_invalid_helo_hostname, "
-                "reject_non_fqdn_helo_hostname\n"
-                // Refuse at HELO itself, not at the first RCPT TO.
-                "smtpd_delay_reject = no\n"
-                // Loopback clients too: by default $mynetworks are exempt.
-                "smtpd_forbid_bare_newline = reject\n"
-                "smtpd_forbid_bare_newline_exclusions =\n"
-                "smtpd_recipient_restrictions = permit_mynetworks, reject_unauth_destination\n"
-                "virtual_mailbox_domains = gateway.zentrova.test\n"
-                "virtual_mailbox_base = " +
-                dir_.File("mail") +
-                "\n"
-                "virtual_mailbox_maps = inline:{ " +
-                kMailbox +
-                "=box/ }\n"
-                "virtual_uid_maps = static:" +
-                uid +
-                "\n"
-                "virtual_gid_maps = static:" +
-                gid + "\n");
+            R"(compatibility_level = 3.6
+myhostname = mx.zentrova.test
+mydestination =
+inet_interfaces = 127.0.0.1
+inet_protocols = ipv4
+maillog_file = /dev/stdout
+alias_maps =
+alias_database =
+biff = no
+smtputf8_enable = no
+mynetworks = 127.0.0.0/8
+smtpd_helo_required = yes
+smtpd_helo_restrictions = reject_invalid_helo_hostname, reject_non_fqdn_helo_hostname
+smtpd_delay_reject = no
+smtpd_forbid_bare_newline = reject
+smtpd_forbid_bare_newline_exclusions =
+smtpd_recipient_restrictions = permit_mynetworks, reject_unauth_destination
+virtual_mailbox_domains = gateway.zentrova.test
+virtual_mailbox_maps = inline:{ )" +
+                std::string(kMailbox) + "=box/ }\nqueue_directory = " + dir_.File("queue") +
+                "\ndata_directory = " + dir_.File("data") +
+                "\nvirtual_mailbox_base = " + dir_.File("mail") +
+                "\nvirtual_uid_maps = static:" + uid + "\nvirtual_gid_maps = static:" + gid + "\n");
   auto writeMaster = [&] {
     // Only the services a delivery to a virtual mailbox needs, none chrooted.
     WriteFile(etc + "/master.cf", "127.0.0.1:" + std::to_string(port_) +
@@ -156,30 +146,27 @@ Squid::Squid(const std::string& user, const std::string& password) {
     process_.Stop();
     port_ = UnusedPort();
     const std::string config = dir_.File("squid.conf");
-    WriteFile(config, "http_port 127.0.0.1:" + std::to_string(port_) +
-                          "\n"
-                          "visible_hostname proxy.zentrova.test\n"
-                          "pid_filename none\n"
-                          "cache deny all\n"
-                          "access_log none\n"
-                          "cache_log /dev/stderr\n"
-                          "coredump_dir " +
+    // It stops at once, and reports an unreachable server at once.
+    WriteFile(config, "http_port 127.0.0.1:" + std::to_string(port_) + "\ncoredump_dir " +
                           dir_.Path() +
-                          "\n"
-                          "pinger_enable off\n"
-                          "dns_nameservers 127.0.0.1\n"
-                          // Stop at once, and report an unreachable server at once.
-                          "shutdown_lifetime 0 seconds\n"
-                          "forward_max_tries 1\n"
-                          "connect_retries 0\n"
-                          "auth_param basic program /usr/lib/squid/basic_ncsa_auth " +
-                          dir_.File("passwd") +
-                          "\n"
-                          "auth_param basic children 1 startup=1\n"
-                          "auth_param basic realm zentrova\n"
-                          "acl authenticated proxy_auth REQUIRED\n"
-                          "http_access allow authenticated\n"
-                          "http_access deny all\n");
+                          "\nauth_param basic program /usr/lib/squid/basic_ncsa_auth " +
+                          dir_.File("passwd") + R"(
+visible_hostname proxy.zentrova.test
+pid_filename none
+cache deny all
+access_log none
+cache_log /dev/stderr
+pinger_enable off
+dns_nameservers 127.0.0.1
+shutdown_lifetime 0 seconds
+forward_max_tries 1
+connect_retries 0
+auth_param basic children 1 startup=1
+auth_param basic realm zentrova
+acl authenticated proxy_auth REQUIRED
+http_access allow authenticated
+http_access deny all
+)");
     ready_ = process_.Start({"/usr/sbin/squid", "-N", "-d", "1", "-f", config}, problem_) &&
              process_.WaitFor("Accepting HTTP Socket connections", kStartLimit);
   }

@@ -16,7 +16,6 @@ import threading
 
 REPLIES = {
     "ok": b"HTTP/1.1 200 OK\r\nContent-Length: 13\r\n\r\n0000 Accepted",
-    "status500": b"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 4\r\n\r\noops",
     "auth407": b"HTTP/1.1 407 Proxy Authentication Required\r\n"
                b"Proxy-Authenticate: Basic realm=\"gateway\"\r\nContent-Length: 4\r\n\r\ndeny",
     "stall": None,  # the request is read and never answered

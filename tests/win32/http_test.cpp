@@ -60,10 +60,6 @@ TEST(WinHttp, TheCommandLineSendOnTheWire) {
     EXPECT_NE(head.find(header), std::string::npos) << header << " in\n" << head;
   EXPECT_EQ(head.find("Authorization"), std::string::npos) << head;
 
-  ASSERT_EQ(Control("SCRIPT status500"), "OK\n");
-  EXPECT_EQ(zentrova::gateway::SendHttpRequest(Peer(), 0, document, text), 10);
-  EXPECT_EQ(text, "HTTP Error 500\r\n");
-
   // A "100 Continue" and then a closed connection: the request went out, so
   // the send ends as one that may have delivered the message.
   ASSERT_EQ(Control("SCRIPT continue_close"), "OK\n");
@@ -84,10 +80,7 @@ TEST(WinHttp, AProxyAskingForAPasswordIsAnsweredOnTheNextAttempt) {
   const std::string wire = Control("LAST");
   EXPECT_NE(wire.find("Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"), std::string::npos)
       << wire;
-
   zentrova::gateway::SetProxyDetails(nullptr, 0, nullptr, nullptr);
-  EXPECT_EQ(zentrova::gateway::SendHttpRequest("127.0.0.1:1", 0, "doc", text), -2);
-  EXPECT_EQ(text.rfind("HTTP error: ", 0), 0u) << text;
 }
 
 // A reply that does not come within the receive limit is Windows' time-out

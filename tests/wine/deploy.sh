@@ -5,10 +5,10 @@
 # the line that says where a failed send went, no error dialog from the
 # console program, and the shipped register.cmd, send.vbs and send.js.
 #
-# Uses run.sh's work, dll, bits, sandbox, host, fail and start_sandbox: every
-# Windows program (cmd, reg, cscript) is the system's own of the run's
-# bitness, started through that bitness's loader, so each bitness reads and
-# writes its own view of HKLM.
+# Uses run.sh's work, dll, bits, sandbox, gateway, refusing, host, fail and
+# start_sandbox: every Windows program (cmd, reg, cscript) is the system's own
+# of the run's bitness, started through that bitness's loader, so each
+# bitness reads and writes its own view of HKLM.
 # The texts as the zip holds them (package.cmake writes them into kit/ of the build tree).
 deploy_texts=${ZV_KIT_TEXTS:-$(dirname "$dll")/../kit}
 deploy_key='Software\Zentrova\SMS\3.0\Settings'
@@ -34,6 +34,8 @@ deploy_rows=(
   "-|$accepting|0412345304 MachineWide|0"
   "$unreachable|$accepting|0412345305 UserWins|-2"
   "-|$unreachable|0412345306 MachineUnreachable|-2"
+  "-|$gateway|0412345200 PagoraHello|0"             # run.sh's gateway: check_log.py reads it
+  "-|$refusing|0412345201 PagoraRefused|10"         # 503: no usable reply
 )
 {
   printf '@echo off\r\n'

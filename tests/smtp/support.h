@@ -1,10 +1,12 @@
-// The Date line of a mail carries the moment of sending: tests check its form
-// and then compare the rest byte for byte.
+// What the SMTP tests share. The Date line of a mail carries the moment of
+// sending: tests check its form and then compare the rest byte for byte.
 #pragma once
 
 #include <cctype>
 #include <string>
 #include <string_view>
+
+#include "smtp/gateway_mail.h"
 
 namespace zentrova::smtp::test {
 
@@ -36,6 +38,15 @@ inline std::string MaskDate(std::string text) {
 inline std::string MailHeaders(const std::string& to) {
   return "Date: *\r\nFrom: sender@example.com\r\nTo: " + to +
          "\r\nSubject: RUV: sms message\r\nMessage-ID: <>\r\nX-Mailer: <ZV2MAIL>\r\n\r\n";
+}
+
+// Sends one gateway mail from sender@example.com; true when it was delivered.
+inline bool SendMail(const std::string& server, const std::string& to, const std::string& body,
+                     std::string& lastError, const SmtpLimits& limits = SmtpLimits{}) {
+  MailOutcome outcome = SendGatewayMail(
+      {server.c_str(), "sender@example.com", to.c_str(), "RUV: sms message", body.c_str()}, limits);
+  lastError = outcome.lastError;
+  return outcome.delivered;
 }
 
 }  // namespace zentrova::smtp::test
