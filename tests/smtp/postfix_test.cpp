@@ -43,27 +43,25 @@ TEST(PostfixMail, HeloIsAcceptedWhateverTheHostIsCalledAndRefusalsAreExplained) 
   const std::string expected =
       test::MailHeaders("<"s + Postfix::kMailbox + ">") +
       "M!!!!\r\n.dot line\r\nbare\r\nline feed\r\n[FROM]\r\nID=ACC1\r\n\r\n";
-  struct Case {
-    const char* host;
-    const char* canonical;
-    const char* received;  // what Postfix's Received line says it was told
-  } cases[] = {
+  // The host's name and canonical name, and what Postfix's Received line says it was told.
+  const std::tuple<const char*, const char*, const char*> cases[] = {
       {"client.zentrova.test", "", "Received: from client.zentrova.test (localhost [127.0.0.1])"},
       {"vm", "vm.zentrova.test", "Received: from vm.zentrova.test (localhost [127.0.0.1])"},
       {"vm", "vm", "Received: from [127.0.0.1] (localhost [127.0.0.1])"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.host);
-    platform::FixLocalHostNames([&](std::string& host, std::string& canonical) {
-      host = c.host;
-      canonical = c.canonical;
-      return true;
-    });
+  for (const auto& [host, canonical, received] : cases) {
+    SCOPED_TRACE(host);
+    platform::FixLocalHostNames(
+        [host = host, canonical = canonical](std::string& name, std::string& canonicalName) {
+          name = host;
+          canonicalName = canonical;
+          return true;
+        });
     std::string lastError;
     EXPECT_TRUE(test::SendMail(server.Address(), Postfix::kMailbox, body, lastError))
         << lastError << server.Log();
     const std::string stored = server.NextDelivery(20s);
-    EXPECT_NE(stored.find(c.received), std::string::npos) << stored;
+    EXPECT_NE(stored.find(received), std::string::npos) << stored;
     EXPECT_EQ(AsSent(stored), expected);
   }
   platform::FixLocalHostNames(nullptr);

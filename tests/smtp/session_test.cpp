@@ -68,29 +68,6 @@ std::unique_ptr<SmtpSession> SessionFor(const ScriptedDialogue& server,
   return session;
 }
 
-TEST(SmtpDialogue, SuccessfulMailGoesOutByteForByte) {
-  ScriptedDialogue server(kGreetAndHello +
-                          Steps{Hear(), Say("250 sender ok\r\n"), Hear(), Say("250 rcpt ok\r\n"),
-                                Hear(), Say("354 go ahead\r\n"), HearData(),
-                                Say("250 queued\r\n")} +
-                          kQuit);
-  ASSERT_TRUE(server.Listening());
-  auto session = SessionFor(server);
-  OutgoingMail mail = GatewayMail();
-
-  EXPECT_TRUE(session->Open());
-  EXPECT_TRUE(session->Open());  // already connected: nothing more is said
-  EXPECT_TRUE(session->Deliver(mail));
-  EXPECT_TRUE(session->Close());
-  EXPECT_TRUE(session->Close());  // already closed: nothing is said
-  EXPECT_EQ(session->LastError(), "OK");
-  EXPECT_EQ(mail.body, "line one\r\nline two\r\n");
-
-  EXPECT_EQ(MaskDate(server.Transcript()), kHelo + kMailFrom + kRcpt + "DATA\r\n" +
-                                               MailHeaders("<sms@gateway.example>") +
-                                               "line one\r\nline two\r\n\r\n.\r\n" + kQuitLine);
-}
-
 TEST(SmtpDialogue, ClosedSessionRefusesMailAndDestructionOfOpenOneSaysQuit) {
   {
     SmtpSession closed("127.0.0.1", 25);
@@ -108,24 +85,25 @@ TEST(SmtpDialogue, ClosedSessionRefusesMailAndDestructionOfOpenOneSaysQuit) {
   EXPECT_EQ(server.Transcript(), kHelo + kQuitLine);
 }
 
+const std::string kData = "DATA\r\n";
+const std::string kMail =
+    MailHeaders("<sms@gateway.example>") + "line one\r\nline two\r\n\r\n.\r\n";
+const Steps kSender = {Hear(), Say("250 ok\r\n")};
+const Steps kReady = {Hear(), Say("250 ok\r\n"), Hear(), Say("354 go\r\n"), HearData()};
+const char* const kTo = "sms@gateway.example";
+const Steps kHello = {Say("220 ready\r\n"), Hear()};
+
 // Each failing or unusual reply of the dialogue: the step's result, the text
 // it leaves, whether the session stays connected, and what the client said.
 struct Shape {
   const char* name;
   Steps script;
-  std::vector<std::string> recipients;
   bool opened, delivered;
   std::string error;
   bool connected;  // after the last step before Close
   std::string transcript;
+  std::vector<std::string> recipients = {kTo};
 };
-
-const std::string kData = "DATA\r\n";
-const std::string kMail =
-    MailHeaders("<sms@gateway.example>") + "line one\r\nline two\r\n\r\n.\r\n";
-const std::vector<std::string> kOne = {"sms@gateway.example"};
-const Steps kSender = {Hear(), Say("250 ok\r\n")};
-const Steps kReady = {Hear(), Say("250 ok\r\n"), Hear(), Say("354 go\r\n"), HearData()};
 
 std::vector<Shape> Shapes() {
   std::string longGreeting = "220 " + std::string(2000, 'g') + "\r\n";
@@ -133,54 +111,54 @@ std::vector<Shape> Shapes() {
   // One reply of three long lines, likely to arrive in more than one receive.
   for (char c : {'a', 'b', 'c'}) longHello.push_back(Say("250-" + std::string(700, c) + "\r\n"));
   longHello.push_back(Say("250 last line\r\n"));
+  const std::vector<std::string> two = {"nobody@gateway.example", kTo};
+  const std::string toTwo = kHelo + kMailFrom + "RCPT TO: <nobody@gateway.example>\r\n" + kRcpt +
+                            kData + MailHeaders("<nobody@gateway.example>,<sms@gateway.example>") +
+                            "line one\r\nline two\r\n\r\n.\r\n" + kQuitLine;
   return {
-      {"greeting 554", Steps{Say("554 no service here\r\n")}, kOne, false, false,
+      {"accepted", kGreetAndHello + kSender + kReady + Steps{Say("250 queued\r\n")} + kQuit, true,
+       true, "OK", true, kHelo + kMailFrom + kRcpt + kData + kMail + kQuitLine},
+      {"greeting 554", Steps{Say("554 no service here\r\n")}, false, false,
        "Server didn't respond.", false, ""},
-      {"greeting never comes", Steps{HangUp()}, kOne, false, false, "Server didn't respond.", false,
-       ""},
-      {"HELO refused", Steps{Say("220 ready\r\n"), Hear(), Say("501 who are you\r\n")}, kOne, false,
-       false, "501:SMTP server error", false, kHelo},
+      {"greeting never comes", Steps{HangUp()}, false, false, "Server didn't respond.", false, ""},
+      {"HELO refused", kHello + Steps{Say("501 who are you\r\n")}, false, false,
+       "501:SMTP server error", false, kHelo},
       // A code is three digits: a fourth is text.
-      {"code of four digits", Steps{Say("220 ready\r\n"), Hear(), Say("5012 who are you\r\n")},
-       kOne, false, false, "501:SMTP server error", false, kHelo},
-      {"reply without a code", Steps{Say("220 ready\r\n"), Hear(), Say("hello there\r\n")}, kOne,
-       false, false, "SMTP server sent a reply without a reply code", false, kHelo},
+      {"code of four digits", kHello + Steps{Say("5012 who are you\r\n")}, false, false,
+       "501:SMTP server error", false, kHelo},
+      {"reply without a code", kHello + Steps{Say("hello there\r\n")}, false, false,
+       "SMTP server sent a reply without a reply code", false, kHelo},
       {"MAIL From refused", kGreetAndHello + Steps{Hear(), Say("553 sender refused\r\n")} + kQuit,
-       kOne, true, false, "553:SMTP server error", true, kHelo + kMailFrom + kQuitLine},
+       true, false, "553:SMTP server error", true, kHelo + kMailFrom + kQuitLine},
       {"first of two recipients refused",
        kGreetAndHello + kSender + Steps{Hear(), Say("550 no such user\r\n")} + kReady +
            Steps{Say("250 queued\r\n")} + kQuit,
-       std::vector<std::string>{"nobody@gateway.example", "sms@gateway.example"}, true, true,
-       "550:SMTP server error", true,
-       kHelo + kMailFrom + "RCPT TO: <nobody@gateway.example>\r\n" + kRcpt + kData +
-           MailHeaders("<nobody@gateway.example>,<sms@gateway.example>") +
-           "line one\r\nline two\r\n\r\n.\r\n" + kQuitLine},
+       true, true, "550:SMTP server error", true, toTwo, two},
       // Nobody left to send to: no DATA, which a lenient server would take.
       {"only recipient refused",
-       kGreetAndHello + kSender + Steps{Hear(), Say("550 no such user\r\n")} + kQuit, kOne, true,
-       false, "550:SMTP server error", true, kHelo + kMailFrom + kRcpt + kQuitLine},
+       kGreetAndHello + kSender + Steps{Hear(), Say("550 no such user\r\n")} + kQuit, true, false,
+       "550:SMTP server error", true, kHelo + kMailFrom + kRcpt + kQuitLine},
       {"DATA answered 451",
        kGreetAndHello + kSender + Steps{Hear(), Say("250 ok\r\n"), Hear(), Say("451 later\r\n")} +
            kQuit,
-       kOne, true, false, "451:SMTP server not ready for data", true,
+       true, false, "451:SMTP server not ready for data", true,
        kHelo + kMailFrom + kRcpt + kData + kQuitLine},
       {"end of data refused",
-       kGreetAndHello + kSender + kReady + Steps{Say("554 rejected as spam\r\n")} + kQuit, kOne,
-       true, false, "554:SMTP server error", true,
-       kHelo + kMailFrom + kRcpt + kData + kMail + kQuitLine},
-      {"server closes mid-dialogue", kGreetAndHello + Steps{Hear(), HangUp()}, kOne, true, false,
+       kGreetAndHello + kSender + kReady + Steps{Say("554 rejected as spam\r\n")} + kQuit, true,
+       false, "554:SMTP server error", true, kHelo + kMailFrom + kRcpt + kData + kMail + kQuitLine},
+      {"server closes mid-dialogue", kGreetAndHello + Steps{Hear(), HangUp()}, true, false,
        "SMTP server closed the connection", false, kHelo + kMailFrom},
       // Each step reads its own reply whole: the rest of a long one is not
       // taken for the next step's reply, so the refusal after it is seen.
       {"replies longer than one receive",
-       longHello + Steps{Hear(), Say("550 sender refused\r\n")} + kQuit, kOne, true, false,
+       longHello + Steps{Hear(), Say("550 sender refused\r\n")} + kQuit, true, false,
        "550:SMTP server error", true, kHelo + kMailFrom + kQuitLine},
       {"multi-line replies in one receive",
        Steps{Say("220-fake.test\r\n220-more about us\r\n220 ready\r\n"), Hear(),
              Say("250-fake.test\r\n250-SIZE 1000\r\n250 HELP\r\n"), Hear(),
              Say("550-no\r\n550 really not\r\n")} +
            kQuit,
-       kOne, true, false, "550:SMTP server error", true, kHelo + kMailFrom + kQuitLine},
+       true, false, "550:SMTP server error", true, kHelo + kMailFrom + kQuitLine},
   };
 }
 
@@ -192,11 +170,16 @@ TEST(SmtpDialogue, EveryReplyShape) {
     OutgoingMail mail = GatewayMail(shape.recipients);
     EXPECT_EQ(session->Open(), shape.opened);
     if (shape.opened) {
+      EXPECT_TRUE(session->Open());  // already connected: nothing more is said
       EXPECT_EQ(session->Deliver(mail), shape.delivered);
     }
     EXPECT_EQ(session->LastError(), shape.error);
     EXPECT_EQ(session->IsConnected(), shape.connected);
     EXPECT_TRUE(session->Close()) << session->LastError();
+    EXPECT_TRUE(session->Close());  // already closed: nothing is said
+    if (shape.delivered) {
+      EXPECT_EQ(mail.body, "line one\r\nline two\r\n");
+    }
     EXPECT_FALSE(session->IsConnected());
     EXPECT_EQ(MaskDate(server.Transcript()), shape.transcript);
   }
@@ -205,9 +188,8 @@ TEST(SmtpDialogue, EveryReplyShape) {
 // Through the gateway wrapper, with the server's port given as a suffix: the
 // mail was accepted before QUIT, so an odd QUIT reply does not fail the send.
 TEST(SmtpDialogue, QuitAnsweredOtherThan221StillCountsAsSent) {
-  ScriptedDialogue server({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n"), Hear(),
-                           Say("250 ok\r\n"), Hear(), Say("250 ok\r\n"), Hear(), Say("354 go\r\n"),
-                           HearData(), Say("250 queued\r\n"), Hear(), Say("500 what\r\n")});
+  ScriptedDialogue server(kGreetAndHello + kSender + kReady +
+                          Steps{Say("250 queued\r\n"), Hear(), Say("500 what\r\n")});
   std::string lastError;
   EXPECT_TRUE(test::SendMail("127.0.0.1:" + std::to_string(server.Port()), "sms@gateway.example",
                              "line one\r\nline two", lastError, TestLimits()));
@@ -230,8 +212,7 @@ TEST(SmtpDialogue, ServerThatNeverAnswersIsGivenUpOnInTime) {
   EXPECT_EQ(silent.Transcript(), "");
 
   // Silence after the data: the longest wait of a delivery, bounded too.
-  ScriptedDialogue stalled(kGreetAndHello + Steps{Hear(), Say("250 ok\r\n"), Hear(),
-                                                  Say("250 ok\r\n"), Hear(), Say("354 go\r\n")});
+  ScriptedDialogue stalled(kGreetAndHello + kSender + kReady);
   SmtpLimits limits = TestLimits();
   limits.dataEnd = milliseconds(300);
   auto sender = SessionFor(stalled, limits);
@@ -249,13 +230,11 @@ TEST(SmtpDialogue, ServerThatNeverAnswersIsGivenUpOnInTime) {
 
 TEST(SmtpDialogue, ConnectionFailures) {
   testing::DeadPort unused;
-  SmtpSession refused("127.0.0.1", unused.port());
-  EXPECT_FALSE(refused.Open());
-  EXPECT_EQ(refused.LastError(), "Unable to connect to server");
-
-  SmtpSession unknown("no-such-host.invalid", 25);
-  EXPECT_FALSE(unknown.Open());
-  EXPECT_EQ(unknown.LastError(), "Unable to connect to server");
+  for (auto [host, port] : {std::pair{"127.0.0.1", unused.port()}, {"no-such-host.invalid", 25}}) {
+    SmtpSession session(host, port);
+    EXPECT_FALSE(session.Open());
+    EXPECT_EQ(session.LastError(), "Unable to connect to server") << host;
+  }
 
   // Every address of a name is tried in turn: the first refuses, the second answers.
   ScriptedDialogue second(kGreetAndHello + kQuit);
@@ -282,30 +261,26 @@ TEST(SmtpDialogue, ConnectionFailures) {
 // HELO carries the host name when it is fully qualified, else the resolver's
 // canonical name for it, else the literal of the connection's own address.
 TEST(SmtpDialogue, HeloCarriesAFullyQualifiedNameOrAnAddressLiteral) {
-  struct Case {
-    const char* host;
-    const char* canonical;
-    bool readable;
-    const char* listen;
-    const char* helo;
-  } cases[] = {
+  // The host's name, its canonical name, whether it could be read; where the
+  // server listens, and the HELO it hears.
+  const std::tuple<const char*, const char*, bool, const char*, const char*> cases[] = {
       {"vm", "vm.zentrova.test", true, "127.0.0.1", "vm.zentrova.test"},
       {"vm", "vm", true, "127.0.0.1", "[127.0.0.1]"},
       {"mail_relay.example", "", true, "127.0.0.1", "[127.0.0.1]"},
       {"", "", false, "127.0.0.1", "[127.0.0.1]"},
       {"bad name\r\nRSET", "", true, "::1", "[IPv6:::1]"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.helo);
-    ScriptedDialogue server({Say("220 ready\r\n"), Hear(), Say("250 hi\r\n")}, c.listen);
+  for (const auto& [host, canonical, readable, listen, helo] : cases) {
+    SCOPED_TRACE(helo);
+    ScriptedDialogue server(kHello + Steps{Say("250 hi\r\n")}, listen);
     if (!server.Listening()) continue;  // no IPv6 loopback here
-    SmtpSession session(c.listen, server.Port());
+    SmtpSession session(listen, server.Port());
     session.SetLimits(TestLimits());
-    FixHostNames(c.host, c.canonical, c.readable);
+    FixHostNames(host, canonical, readable);
     EXPECT_TRUE(session.Open());
     session.SetLimits(TestLimits(milliseconds(1)));  // no QUIT reply is scripted
     session.Close();
-    EXPECT_EQ(server.Transcript(), std::string("HELO ") + c.helo + "\r\nQUIT\r\n");
+    EXPECT_EQ(server.Transcript(), std::string("HELO ") + helo + "\r\nQUIT\r\n");
   }
 }
 
@@ -331,14 +306,13 @@ TEST(SmtpDialogue, UnsendableMailIsRefusedBeforeAnyCommand) {
   EXPECT_FALSE(session->Deliver(empty));
   EXPECT_EQ(session->LastError(), "No Recipients");
 
-  OutgoingMail smuggler = GatewayMail();
-  smuggler.from = "a@example.com>\r\nRCPT TO: <victim@example.com";
-  EXPECT_FALSE(session->Deliver(smuggler));
-  EXPECT_EQ(session->LastError(), "Mail addresses and subject must not contain line breaks");
-
-  OutgoingMail badSubject = GatewayMail();
-  badSubject.subject = "hi\nBcc: victim@example.com";
-  EXPECT_FALSE(session->Deliver(badSubject));
+  for (auto [field, text] : {std::pair{&OutgoingMail::from, "a@example.com>\r\nRCPT TO: <v@e.com"},
+                             {&OutgoingMail::subject, "hi\nBcc: victim@example.com"}}) {
+    OutgoingMail smuggler = GatewayMail();
+    smuggler.*field = text;
+    EXPECT_FALSE(session->Deliver(smuggler));
+    EXPECT_EQ(session->LastError(), "Mail addresses and subject must not contain line breaks");
+  }
 
   EXPECT_TRUE(session->IsConnected());
   EXPECT_TRUE(session->Close());
