@@ -1,5 +1,4 @@
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 #include "fixture.h"
@@ -143,29 +142,23 @@ TEST_F(AutomationTransport, SlowShippedAttemptLimit) {
   EXPECT_NE(text_.find("timed out after 3"), std::string::npos) << text_;
 }
 
-TEST_F(AutomationTransport, ProxyDetailsDropOnlyAnHttpSchemePrefix) {
-  for (const char* address :
-       {"HTTP://proxy.example", "http://proxy.example", "hTtP://proxy.example"})
-    EXPECT_EQ(Proxy(2, address, 8080).proxy.host, "proxy.example") << address;
-  EXPECT_EQ(Proxy(2, "https://proxy.example", 1).proxy.host, "https://proxy.example");
-  // A secure scheme is no HTTP proxy name: the session cannot be made.
-  EXPECT_EQ(Send("sms1.zentrova.example", Proxy(2, "https://proxy.example", 8080)), -2);
-  EXPECT_EQ(text_, "There was an error connecting to the sever.");
-}
-
-// The trace names the route, never the proxy's credentials.
+// The trace names the route, never the proxy's credentials; only an HTTP
+// scheme is dropped from the proxy's name.
 TEST_F(AutomationTransport, TheTraceShowsAProxyWithoutItsCredentials) {
-  const struct {
-    ProxySettings proxy;
-    const char* shown;
-  } cases[] = {
+  const std::pair<ProxySettings, const char*> cases[] = {
       {Proxy(0, "proxy.example", 8080, "user", "pass"), "direct"},
       {Proxy(1, "proxy.example", 8080, "user", "pass"), "system"},
       {Proxy(2, "proxy.example", 8080, "user", "pass"), "proxy.example:8080"},
       {Proxy(2, "user:pass@proxy.example", 3128), "proxy.example:3128"},
       {Proxy(2, "https://user:p@ss@proxy.example", 1), "https://proxy.example:1"},
+      {Proxy(2, "HTTP://proxy.example", 80), "proxy.example:80"},
+      {Proxy(2, "http://proxy.example", 81), "proxy.example:81"},
+      {Proxy(2, "hTtP://proxy.example", 82), "proxy.example:82"},
   };
-  for (const auto& c : cases) EXPECT_EQ(gateway::ShownProxy(c.proxy), c.shown);
+  for (const auto& [proxy, shown] : cases) EXPECT_EQ(gateway::ShownProxy(proxy), shown);
+  // A secure scheme is no HTTP proxy name: the session cannot be made.
+  EXPECT_EQ(Send("sms1.zentrova.example", Proxy(2, "https://proxy.example", 8080)), -2);
+  EXPECT_EQ(text_, "There was an error connecting to the sever.");
 }
 
 TEST_F(AutomationTransport, SystemSettingsComeFromTheEnvironmentAndDirectIgnoresThem) {
