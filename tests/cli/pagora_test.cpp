@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -43,10 +42,10 @@ const char kUsage[] =
 const char kConfigError[] =
     " You must configure an AccountId, Email address and password in the pagora.ini file\n";
 
-std::string Document(const std::string& message, const std::string& number) {
-  return "[FROM]\nEmail=me@example.com\n\n[SENDER]\nID=acct\nPW=pw\nProduct=APIEXE\n\n\n[1]"
-         "\nMessage=" +
-         message + "\nNumber=" + number + "\n";
+std::string Document(const std::string& message, const std::string& number,
+                     const std::string& password = "pw") {
+  return "[FROM]\nEmail=me@example.com\n\n[SENDER]\nID=acct\nPW=" + password +
+         "\nProduct=APIEXE\n\n\n[1]\nMessage=" + message + "\nNumber=" + number + "\n";
 }
 
 std::string Body(const std::string& request) {
@@ -141,6 +140,10 @@ TEST_F(Pagora, ConfigurationBesideTheProgramInEitherSpellingAndAWarningWhenOther
   fs::copy_file(kPagora, dir_ / "prog/Pagora");
   WriteIni("[CONFIG]\nPassword=pw\n");  // the user's file comes later and is not read
   const std::string ini = (dir_ / "prog/Pagora.ini").string();
+  const std::string warning = "Pagora: warning: " + ini +
+                              " holds a password and users other than its owner can read it; make "
+                              "it private with: chmod 600 " +
+                              ini + "\n";
   for (mode_t mode : {0644, 0640, 0600}) {
     // The proxy's password alone is as much a secret as the account's.
     const bool proxyOnly = mode == 0640;
@@ -148,12 +151,7 @@ TEST_F(Pagora, ConfigurationBesideTheProgramInEitherSpellingAndAWarningWhenOther
     ProcessResult r = Run({}, {}, (dir_ / "prog/Pagora").string());
     EXPECT_EQ(r.exitCode, proxyOnly ? 4 : 2);
     EXPECT_TRUE(proxyOnly || r.out.ends_with(kUsage)) << r.out;
-    EXPECT_EQ(r.err, mode == 0600 ? ""
-                                  : "Pagora: warning: " + ini +
-                                        " holds a password and users other than its owner can read "
-                                        "it; make it private with: chmod 600 " +
-                                        ini + "\n")
-        << std::oct << mode;
+    EXPECT_EQ(r.err, mode == 0600 ? "" : warning) << std::oct << mode;
   }
 }
 
@@ -395,9 +393,7 @@ TEST_F(Pagora, TheIniProxyIsAnsweredAndTheTraceShowsEachAttemptAndNoSecret) {
   ProcessResult r = Run({"1", "Hi"}, {{"ZENTROVA_TRACE", trace}, {"no_proxy", "*"}});
   EXPECT_EQ(r.exitCode, 42);
   EXPECT_EQ(r.err, "");
-  const std::string document =
-      "[FROM]\nEmail=me@example.com\n\n[SENDER]\nID=acct\nPW=acctsecret\nProduct=APIEXE\n\n\n[1]"
-      "\nMessage=Hi\nNumber=1\n";
+  const std::string document = Document("Hi", "1", "acctsecret");
   const auto request = [&](const std::string& credentials) {
     std::string bytes = ExpectedRequest(
         "gateway.example", document, "http://gateway.example/sms.dll?private&type=0", credentials);
@@ -431,22 +427,19 @@ TEST_F(Pagora, ATraceThatCannotBeWrittenIsWarnedOfOnce) {
   WriteFile(full, std::string(4096, 'x'));
   chmod(full.c_str(), 0600);
   fs::create_symlink(full, link);
-  const struct {
-    fs::path trace;
-    std::string ulimit, reason;
-  } rows[] = {
+  const std::tuple<fs::path, std::string, std::string> rows[] = {
       {dir_ / "missing/trace.log", "", "No such file or directory"},
       {full, "ulimit -f 1; ", "File too large"},
       {link, "", "it is a symbolic link, which the trace does not follow"},
   };
   const ProcessResult plain = Run({"1,2", "Hi"});
-  for (const auto& row : rows) {
-    ProcessResult r = Run({"-c", row.ulimit + "exec \"$0\" \"$@\"", kPagora, "1,2", "Hi"},
-                          {{"ZENTROVA_TRACE", row.trace.string()}}, "/bin/sh");
-    EXPECT_EQ(r.exitCode, 0) << row.reason;
+  for (const auto& [trace, ulimit, reason] : rows) {
+    ProcessResult r = Run({"-c", ulimit + "exec \"$0\" \"$@\"", kPagora, "1,2", "Hi"},
+                          {{"ZENTROVA_TRACE", trace.string()}}, "/bin/sh");
+    EXPECT_EQ(r.exitCode, 0) << reason;
     EXPECT_EQ(r.out, plain.out);
-    EXPECT_EQ(r.err, "Pagora: warning: cannot write the trace file " + row.trace.string() + " (" +
-                         row.reason + "); the sends go on without a trace\n");
+    EXPECT_EQ(r.err, "Pagora: warning: cannot write the trace file " + trace.string() + " (" +
+                         reason + "); the sends go on without a trace\n");
   }
   EXPECT_EQ(gateway.Requests().size(), 8u);
   EXPECT_EQ(fs::file_size(full), 4096u);
@@ -520,40 +513,34 @@ TEST_F(Pagora, TheSandboxJournalsTheFieldsAndRefusesAPortInUse) {
 }
 
 TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
-  auto run = [&](std::vector<std::string> args) { return Run(args, {}, kZcom); };
-  EXPECT_EQ(run({"reg", "query", kSettings}).exitCode, 1);
-  EXPECT_EQ(run({"reg", "add", kSettings, "/v", "HTTP1", "/d", "a.example", "/f"}).exitCode, 0);
-  // An existing value is not overwritten without /f when nobody can be asked.
-  auto refused = run({"reg", "add", kSettings, "/v", "HTTP1", "/d", "b.example"});
-  EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_NE(refused.err.find("/f"), std::string::npos);
-  auto q = run({"reg", "query", "hkey_current_user\\software\\zentrova", "/s"});
-  EXPECT_EQ(q.exitCode, 0);
-  EXPECT_NE(q.out.find("HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settings\n    HTTP1    "
-                       "REG_SZ    a.example\n"),
-            std::string::npos)
-      << q.out;
-  EXPECT_EQ(run({"reg", "query", kSettings, "/v", "HTTP2"}).exitCode, 1);
-  EXPECT_EQ(run({"reg", "delete", kSettings, "/v", "HTTP1", "/f"}).exitCode, 0);
-  EXPECT_EQ(run({"reg", "delete", kSettings, "/v", "HTTP1", "/f"}).exitCode, 1);
-  EXPECT_EQ(run({"reg", "delete", "HKCU\\Software\\Zentrova", "/f"}).exitCode, 0);
-  EXPECT_EQ(run({"reg", "query", kSettings}).exitCode, 1);
-  for (std::vector<std::string> bad : {std::vector<std::string>{"reg", "add", "HKU\\X"},
-                                       {"reg", "add", kSettings, "/v"},
-                                       {"reg", "add", kSettings, "/t", "REG_DWORD", "/d", "1"},
-                                       {"reg", "frobnicate"},
-                                       {"regsvr", "one.so", "two.so"},
-                                       {"nothing"}})
-    EXPECT_EQ(run(bad).exitCode, 64) << bad.back();
-  for (const auto& [command, help] : {std::pair<const char*, const char*>{"reg", "--help"},
-                                      {"regsvr", "--help"},
-                                      {"regsvr", "/h"},
-                                      {"regsvr", "-?"}})
-    EXPECT_EQ(run({command, help}).exitCode, 0) << command << " " << help;
-  // The other forms in turn: /d without /v and /ve set the default value, /t
-  // takes REG_SZ in any case, a new value needs no /f, "-" starts a switch too.
+  // In turn (standard output, or error when it fails): an existing value is not
+  // overwritten without /f when nobody can be asked; /d without /v and /ve set the default value,
+  // /t takes REG_SZ in any case, a new value needs no /f, "-" starts a switch too.
   const std::string byDefault = "    (Default)    REG_SZ    ";
-  const std::tuple<std::vector<std::string>, int, std::string> forms[] = {
+  using Args = std::vector<std::string>;
+  const std::tuple<Args, int, std::string> runs[] = {
+      {{"reg", "query", kSettings}, 1, ""},
+      {{"reg", "add", kSettings, "/v", "HTTP1", "/d", "a.example", "/f"}, 0, ""},
+      {{"reg", "add", kSettings, "/v", "HTTP1", "/d", "b.example"}, 1, "/f"},
+      {{"reg", "query", "hkey_current_user\\software\\zentrova", "/s"},
+       0,
+       "HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settings\n    HTTP1    REG_SZ    "
+       "a.example\n"},
+      {{"reg", "query", kSettings, "/v", "HTTP2"}, 1, ""},
+      {{"reg", "delete", kSettings, "/v", "HTTP1", "/f"}, 0, ""},
+      {{"reg", "delete", kSettings, "/v", "HTTP1", "/f"}, 1, ""},
+      {{"reg", "delete", "HKCU\\Software\\Zentrova", "/f"}, 0, ""},
+      {{"reg", "query", kSettings}, 1, ""},
+      {{"reg", "add", "HKU\\X"}, 64, ""},
+      {{"reg", "add", kSettings, "/v"}, 64, ""},
+      {{"reg", "add", kSettings, "/t", "REG_DWORD", "/d", "1"}, 64, ""},
+      {{"reg", "frobnicate"}, 64, ""},
+      {{"regsvr", "one.so", "two.so"}, 64, ""},
+      {{"nothing"}, 64, ""},
+      {{"reg", "--help"}, 0, ""},
+      {{"regsvr", "--help"}, 0, ""},
+      {{"regsvr", "/h"}, 0, ""},
+      {{"regsvr", "-?"}, 0, ""},
       {{"reg", "add", kSettings, "/d", "d1"}, 0, ""},
       {{"reg", "query", kSettings, "/ve"}, 0, byDefault + "d1\n"},
       {{"reg", "add", kSettings, "/ve", "/t", "reg_sz", "/d", "d2", "/f"}, 0, ""},
@@ -567,10 +554,12 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
       {{"reg", "delete", kSettings, "/va", "/f"}, 0, ""},
       {{"reg", "query", kSettings, "/ve"}, 1, ""},
   };
-  for (const auto& [args, exit, out] : forms) {
-    auto r = run(args);
-    EXPECT_EQ(r.exitCode, exit) << args[1] << " " << args[3];
-    EXPECT_NE(r.out.find(out), std::string::npos) << r.out;
+  for (const auto& [args, exit, out] : runs) {
+    const ProcessResult r = Run(args, {}, kZcom);
+    std::string shown;
+    for (const std::string& arg : args) shown += arg + " ";
+    EXPECT_EQ(r.exitCode, exit) << shown;
+    EXPECT_NE((exit == 0 ? r.out : r.err).find(out), std::string::npos) << shown << r.out << r.err;
   }
 }
 
