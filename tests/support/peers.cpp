@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 extern char** environ;
@@ -59,20 +60,14 @@ int BoundSocket(const std::string& host, int& port, bool listening = true) {
 // Returns the pid, or -1 with a reason.
 pid_t Spawn(const std::vector<std::string>& argv, const Environment& env,
             const std::string& stdinPath, int& outFd, int* errFd, std::string& problem) {
-  std::map<std::string, std::string> merged;
-  for (char** e = environ; *e; ++e) {
-    std::string kv = *e;
-    std::size_t eq = kv.find('=');
-    if (eq != std::string::npos) merged[kv.substr(0, eq)] = kv.substr(eq + 1);
-  }
-  for (const auto& [k, v] : env) {
-    if (v.empty())
-      merged.erase(k);
-    else
-      merged[k] = v;
-  }
+  // The inherited variables the changes leave alone, then the changes.
   std::vector<std::string> envText, argCopy = argv;
-  for (const auto& [k, v] : merged) envText.push_back(k + "=" + v);
+  for (char** e = environ; *e; ++e) {
+    const std::string kv = *e;
+    if (!env.contains(kv.substr(0, kv.find('=')))) envText.push_back(kv);
+  }
+  for (const auto& [k, v] : env)
+    if (!v.empty()) envText.push_back(k + "=" + v);
   std::vector<char*> envp, args;
   for (auto& s : envText) envp.push_back(s.data());
   envp.push_back(nullptr);
@@ -137,22 +132,12 @@ std::string ReadFile(const std::string& path) {
 
 std::vector<std::string> TraceSteps(const std::string& text,
                                     const std::vector<std::string>& prefixes) {
-  // "9" stands for a digit; the process id's digits follow the pattern.
-  static const std::string_view kStamp = "9999-99-99T99:99:99.999Z pid 9";
-  auto stampLength = [](const std::string& line) -> std::size_t {
-    std::size_t i = 0;
-    for (; i < kStamp.size(); ++i) {
-      if (i >= line.size()) return 0;
-      const bool digit = line[i] >= '0' && line[i] <= '9';
-      if (kStamp[i] == '9' ? !digit : line[i] != kStamp[i]) return 0;
-    }
-    while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
-    return i < line.size() && line[i] == ' ' ? i + 1 : 0;
-  };
+  static const std::regex kStamp(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z pid \d+ )");
   std::vector<std::string> steps;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
-    steps.push_back(line.substr(stampLength(line)));
+    std::smatch stamp;
+    steps.push_back(std::regex_search(line, stamp, kStamp) ? stamp.suffix().str() : line);
     if (steps.size() <= prefixes.size()) steps.back().resize(prefixes[steps.size() - 1].size());
   }
   return steps;
@@ -267,8 +252,7 @@ void ChildProcess::Stop() {
 Sandbox::Sandbox(std::vector<std::string> args) {
   log_ = dir_.File("gateway.jsonl");
   args.insert(args.begin(), std::string(ZV_BINARY_DIR) + "/tools/sms-sandbox/sms-sandbox");
-  args.push_back("--log");
-  args.push_back(log_);
+  args.insert(args.end(), {"--log", log_});
   std::string error;
   if (!process_.Start(args, error) || !process_.WaitFor("sms-sandbox: ready\n", kStartLimit))
     return;
@@ -303,14 +287,6 @@ RawStep Reply(int status, const std::string& body, std::chrono::milliseconds del
   return step;
 }
 
-RawStep CloseWithoutReply() { return RawStep{RawStep::kClose, "", {}}; }
-RawStep Stall() { return RawStep{RawStep::kStall, "", {}}; }
-RawStep CloseAfter(std::string bytes) { return RawStep{RawStep::kClose, std::move(bytes), {}}; }
-RawStep StallAfter(std::string bytes) { return RawStep{RawStep::kStall, std::move(bytes), {}}; }
-RawStep Repeat(std::string bytes, std::chrono::milliseconds every) {
-  return RawStep{RawStep::kRepeat, std::move(bytes), every};
-}
-
 RawListener::RawListener(std::vector<RawStep> script) : script_(std::move(script)) {
   if (script_.empty()) script_.push_back(Reply(200, "0000 Message accepted"));
   listenFd_ = BoundSocket("127.0.0.1", port_);
@@ -332,19 +308,6 @@ RawListener::~RawListener() {
   for (std::thread& t : threads_) t.join();
   if (listenFd_ >= 0) close(listenFd_);
   if (stopFd_ >= 0) close(stopFd_);
-}
-
-std::vector<std::string> RawListener::Requests() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return requests_;
-}
-int RawListener::Connections() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return connections_;
-}
-int RawListener::MaxConcurrent() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return maxInFlight_;
 }
 
 bool RawListener::Wait(std::chrono::milliseconds delay) {

@@ -58,8 +58,6 @@ class ChildProcess {
  public:
   ChildProcess() = default;
   ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Start(const std::vector<std::string>& argv, std::string& error, const Environment& env = {});
   // Waits until the output holds text (at least `times` times); false when
@@ -110,28 +108,33 @@ struct RawStep {
 };
 // A whole HTTP/1.1 response; a 407 asks for Basic credentials.
 RawStep Reply(int status, const std::string& body, std::chrono::milliseconds delay = {});
-RawStep CloseWithoutReply();
-RawStep Stall();  // accept the request and never answer
 // Write the first bytes of a reply, then close or fall silent.
-RawStep CloseAfter(std::string bytes);
-RawStep StallAfter(std::string bytes);
+inline RawStep CloseAfter(std::string bytes) { return {RawStep::kClose, std::move(bytes), {}}; }
+inline RawStep StallAfter(std::string bytes) { return {RawStep::kStall, std::move(bytes), {}}; }
+inline RawStep CloseWithoutReply() { return CloseAfter(""); }
+inline RawStep Stall() { return StallAfter(""); }  // accept the request and never answer
 // Write bytes again and again, every so often, until the client goes away.
-RawStep Repeat(std::string bytes, std::chrono::milliseconds every);
+inline RawStep Repeat(std::string bytes, std::chrono::milliseconds every) {
+  return {RawStep::kRepeat, std::move(bytes), every};
+}
 
 class RawListener {
  public:
   explicit RawListener(std::vector<RawStep> script = {Reply(200, "0000 Message accepted")});
   ~RawListener();
-  RawListener(const RawListener&) = delete;
-  RawListener& operator=(const RawListener&) = delete;
 
   int Port() const { return port_; }
   std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
-  std::vector<std::string> Requests() const;
-  int Connections() const;
-  int MaxConcurrent() const;
+  std::vector<std::string> Requests() const { return Locked(requests_); }
+  int Connections() const { return Locked(connections_); }
+  int MaxConcurrent() const { return Locked(maxInFlight_); }
 
  private:
+  template <class T>
+  T Locked(const T& value) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return value;
+  }
   void AcceptLoop();
   void Serve(int fd);
   bool Wait(std::chrono::milliseconds delay);  // false when stopping
@@ -164,8 +167,6 @@ class ScriptedDialogue {
 
   explicit ScriptedDialogue(std::vector<Step> script, const std::string& host = "127.0.0.1");
   ~ScriptedDialogue();
-  ScriptedDialogue(const ScriptedDialogue&) = delete;
-  ScriptedDialogue& operator=(const ScriptedDialogue&) = delete;
 
   bool Listening() const { return listenFd_ >= 0; }
   int Port() const { return port_; }

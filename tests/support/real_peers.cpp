@@ -31,12 +31,8 @@ bool MakeFolder(const std::string& path, const passwd* owner, std::string& probl
 
 Postfix::Postfix() {
   const passwd* owner = getpwnam("postfix");
-  if (geteuid() != 0) {
-    problem_ = "Postfix runs only as root";
-    return;
-  }
-  if (!owner) {
-    problem_ = "no user postfix: is Postfix installed?";
+  if (geteuid() != 0 || !owner) {
+    problem_ = owner ? "Postfix runs only as root" : "no user postfix: is Postfix installed?";
     return;
   }
   const std::string etc = dir_.File("etc");

@@ -23,8 +23,6 @@ class Postfix {
 
   Postfix();
   ~Postfix();
-  Postfix(const Postfix&) = delete;
-  Postfix& operator=(const Postfix&) = delete;
 
   bool Ready() const { return ready_; }
   const std::string& Problem() const { return problem_; }
@@ -50,8 +48,6 @@ class Squid {
  public:
   Squid(const std::string& user, const std::string& password);
   ~Squid();
-  Squid(const Squid&) = delete;
-  Squid& operator=(const Squid&) = delete;
 
   bool Ready() const { return ready_; }
   const std::string& Problem() const { return problem_; }
