@@ -3,7 +3,6 @@
 // NUL and line breaks or refused for its NUL, and when the whole text is UTF-8
 // so is every value (they are cut from it at ASCII bytes).
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -11,6 +10,7 @@
 #include "cli/config.h"
 #include "platform/codepage.h"
 #include "platform/profile.h"
+#include "tests/fuzz/require.h"
 
 using zentrova::platform::Profile;
 
@@ -24,23 +24,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto& entries = profile.Entries();
   for (std::size_t i = 0; i < entries.size() && i < 64; ++i) {
     const auto& entry = entries[i];
-    switch (profile.Find(entry.section, entry.key, value)) {
-      case Profile::Lookup::kMissing:
-        std::abort();
-      case Profile::Lookup::kHoldsNul:
-        if (!value.empty()) std::abort();
-        break;
-      case Profile::Lookup::kFound:
-        if (value.find_first_of(std::string_view("\0\r\n", 3)) != std::string::npos) std::abort();
-        if (utf8 && !zentrova::platform::IsUtf8(value)) std::abort();
-        break;
-    }
+    const Profile::Lookup found = profile.Find(entry.section, entry.key, value);
+    Require(found != Profile::Lookup::kMissing);
+    Require(found == Profile::Lookup::kHoldsNul
+                ? value.empty()
+                : value.find_first_of(std::string_view("\0\r\n", 3)) == std::string::npos &&
+                      (!utf8 || zentrova::platform::IsUtf8(value)));
   }
 
   zentrova::cli::Configuration config;
   zentrova::cli::ConfigurationReport report;
   zentrova::cli::ParseConfiguration(bytes, "pagora.ini", config, report);
   for (const char* text : {config.accountId, config.password, config.email})
-    if (strnlen(text, sizeof config.accountId) == sizeof config.accountId) std::abort();
+    Require(strnlen(text, sizeof config.accountId) < sizeof config.accountId);
   return 0;
 }

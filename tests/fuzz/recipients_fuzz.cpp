@@ -29,43 +29,37 @@ class Builder {
   // Builds one value into out (owned by the builder); counts its leaves.
   void Value(VARIANT& out, int depth) {
     VariantInit(&out);
-    switch (Byte() % 16) {
+    const int kind = Byte() % 16;
+    leaves_ += kind <= 8 && kind != 4;  // a text or a number, by value or by reference
+    switch (kind) {
       case 0:
         out.vt = VT_BSTR, out.bstrVal = Text();
-        ++leaves_;
         break;
       case 1:
         out.vt = VT_I4, out.lVal = static_cast<LONG>(Word());
-        ++leaves_;
         break;
       case 2:
         out.vt = VT_I2, out.iVal = static_cast<SHORT>(Word());
-        ++leaves_;
         break;
       case 3:
         out.vt = VT_R8, out.dblVal = Double();
-        ++leaves_;
         break;
       case 4:
         out.vt = Byte() & 1 ? VT_NULL : VT_BOOL;
         break;
       case 5:
         out.vt = VT_BYREF | VT_BSTR, out.pbstrVal = Byte() & 1 ? nullptr : &Own(Text());
-        ++leaves_;
         break;
       case 6:
         out.vt = VT_BYREF | VT_I4,
         out.plVal = Byte() & 1 ? nullptr : &Own(static_cast<LONG>(Word()));
-        ++leaves_;
         break;
       case 7:
         out.vt = VT_BYREF | VT_I2,
         out.piVal = Byte() & 1 ? nullptr : &Own(static_cast<SHORT>(Word()));
-        ++leaves_;
         break;
       case 8:
         out.vt = VT_BYREF | VT_R8, out.pdblVal = Byte() & 1 ? nullptr : &Own(Double());
-        ++leaves_;
         break;
       case 9:
       case 10:

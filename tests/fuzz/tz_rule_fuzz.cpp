@@ -43,16 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Rules without a recurring form land on a day of the year: a leap year, a
   // common one, and one the input picks.
   for (int year : {2026, 2028, 1900 + (size ? data[size - 1] : 0)}) {
-    TimeZoneRecord zone;
-    std::string error;
-    if (zentrova::platform::ParseTimeZoneRule(bytes, year, zone, error))
-      CheckRecord(zone);
-    else
-      Require(!error.empty());
-    if (zentrova::platform::ParseTimeZoneFile(bytes, year, zone, error))
-      CheckRecord(zone);
-    else
-      Require(!error.empty());
+    for (auto parse :
+         {zentrova::platform::ParseTimeZoneRule, zentrova::platform::ParseTimeZoneFile}) {
+      TimeZoneRecord zone;
+      std::string error;
+      if (parse(bytes, year, zone, error))
+        CheckRecord(zone);
+      else
+        Require(!error.empty());
+    }
   }
   return 0;
 }
