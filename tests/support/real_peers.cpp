@@ -68,7 +68,9 @@ virtual_mailbox_maps = inline:{ )" +
                 "\ndata_directory = " + dir_.File("data") +
                 "\nvirtual_mailbox_base = " + dir_.File("mail") +
                 "\nvirtual_uid_maps = static:" + uid + "\nvirtual_gid_maps = static:" + gid + "\n");
-  auto writeMaster = [&] {
+  for (int attempt = 0; attempt < kPortTries && !ready_; ++attempt) {
+    process_.Stop();
+    port_ = UnusedPort();
     // Only the services a delivery to a virtual mailbox needs, none chrooted.
     WriteFile(etc + "/master.cf", "127.0.0.1:" + std::to_string(port_) +
                                       " inet n - n - - smtpd\n"
@@ -87,20 +89,11 @@ virtual_mailbox_maps = inline:{ )" +
                                       "anvil unix - - n - 1 anvil\n"
                                       "scache unix - - n - 1 scache\n"
                                       "postlog unix-dgram n - n - 1 postlogd\n");
-  };
-  port_ = UnusedPort();
-  writeMaster();
-  // Creates the queue's folders with their owners and modes.
-  ProcessResult check = RunProcess({"/usr/sbin/postfix", "-c", etc, "check"}, {});
-  if (check.exitCode != 0) {
-    problem_ = "postfix check: " + check.out + check.err;
-    return;
-  }
-  for (int attempt = 0; attempt < kPortTries && !ready_; ++attempt) {
-    if (attempt > 0) {
-      process_.Stop();
-      port_ = UnusedPort();
-      writeMaster();
+    // Creates the queue's folders with their owners and modes.
+    ProcessResult check = RunProcess({"/usr/sbin/postfix", "-c", etc, "check"}, {});
+    if (check.exitCode != 0) {
+      problem_ = "postfix check: " + check.out + check.err;
+      return;
     }
     // The master process itself, in the foreground, so that stopping it
     // stops the whole instance.
