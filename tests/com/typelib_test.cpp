@@ -97,11 +97,10 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
   SafeArrayDestroy(array);
 
   const GUID base = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
-  GUID changed[4] = {base, base, base, base};
-  changed[0].Data1 = 9;
-  changed[1].Data2 = 9;
-  changed[2].Data3 = 9;
-  changed[3].Data4[7] = 9;
+  const GUID changed[] = {{9, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}},
+                          {1, 9, 3, {4, 5, 6, 7, 8, 9, 10, 11}},
+                          {1, 2, 9, {4, 5, 6, 7, 8, 9, 10, 11}},
+                          {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 9}}};
   EXPECT_TRUE(IsEqualGUID(base, GUID(base)));
   for (const GUID& other : changed) EXPECT_FALSE(IsEqualGUID(base, other));
 }

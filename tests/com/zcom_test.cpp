@@ -324,11 +324,9 @@ TEST_F(ZcomTest, CallReportsFailuresAndStopsAtTheFirst) {
 TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
   // Not registered: a bad step must be reported as such, not as a missing class
   // (exit 2 shows that a step was accepted).
-  auto nested = [](int levels, const std::string& open, const std::string& close) {
-    std::string text;
-    for (int i = 0; i < levels; ++i) text += open;
-    text += "1";
-    for (int i = 0; i < levels; ++i) text += close;
+  auto nested = [](int levels, const std::string& open) {
+    std::string text = "1";
+    while (levels--) text = open + text + "]";
     return "Name(" + text + ")";
   };
   const std::pair<std::string, int> cases[] = {
@@ -340,10 +338,10 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
       {"Name(abc)", 64},
       {"Name([2147483646: \"a\", \"b\"])", 2},
       {"Name([2147483647: \"a\", \"b\"])", 64},  // the last index would not fit
-      {nested(64, "[", "]"), 2},
-      {nested(65, "[", "]"), 64},
-      {nested(32, "&[", "]"), 2},
-      {nested(33, "&[", "]"), 64},
+      {nested(64, "["), 2},
+      {nested(65, "["), 64},
+      {nested(32, "&["), 2},
+      {nested(33, "&["), 64},
       {"Name(" + std::string(100000, '[') + ")", 64},
       {"Name(" + std::string(100000, '&') + "1)", 64},
       {"AZaz_09", 2},  // every kind of name character
@@ -356,8 +354,7 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
       {"Name(\t[-1: 1],\t2 )", 2},
       {"Password<env:ZV_NOT_SET", 64},
       {"Password<stdin", 64},  // standard input is empty
-      {"Password<file:x", 64},
-  };
+      {"Password<file:x", 64}};
   for (const auto& [step, exitCode] : cases) {
     ProcessResult r = Call({step});
     EXPECT_EQ(r.exitCode, exitCode) << step.substr(0, 80);

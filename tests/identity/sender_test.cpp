@@ -137,15 +137,13 @@ TEST_F(WithEnvironment, SenderZoneKeyFollowsTheSystemAndOffsetAndFlagFollowTz) {
     const char* tz;
     long offset;
     int daylight;
-  } cases[] = {
-      {"Australia/Sydney", 600, 1},
-      {"America/New_York", -300, 1},
-      {"Asia/Kolkata", 330, 0},
-      {"UTC", 0, 0},
-      {"<-0330>3:30", -210, 0},
-      {"Europe/Dublin", 0, 1},
-      {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, 1},
-  };
+  } cases[] = {{"Australia/Sydney", 600, 1},
+               {"America/New_York", -300, 1},
+               {"Asia/Kolkata", 330, 0},
+               {"UTC", 0, 0},
+               {"<-0330>3:30", -210, 0},
+               {"Europe/Dublin", 0, 1},
+               {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, 1}};
   for (const auto& c : cases) {
     ::setenv("TZ", c.tz, 1);
     const SenderZone zone = QuerySenderZone();
