@@ -62,15 +62,11 @@ TEST(TimeZoneKey, ZonesOfTheSystemDatabase) {
 // given footer rule (or none at all for version 1), padded to size bytes.
 std::string WriteZoneFile(const std::string& name, const char* footer, std::size_t size = 0) {
   std::string block;
-  const char counts[24] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 4};
-  const char type[6] = {0, 0, 0, 0, 0, 0};
+  // The magic and version, 15 bytes reserved, then six counts: only one type
+  // and 4 bytes of names; then the type (offset 0) and its name.
   auto header = [&](char version) {
-    block += "TZif";
-    block += version;
-    block += std::string(15, '\0');
-    block.append(counts, sizeof counts);
-    block.append(type, sizeof type);
-    block.append("XXX\0", 4);
+    block += "TZif" + std::string(1, version) + std::string(34, '\0') +
+             std::string("\1\0\0\0\4\0\0\0\0\0\0XXX\0", 15);
   };
   header(footer ? '2' : '\0');
   if (footer) {

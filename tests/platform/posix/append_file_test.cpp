@@ -34,16 +34,14 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
   fs::create_symlink(victim, tmp / "link");
   fs::create_symlink(tmp / "not-yet", tmp / "dangling");
   ASSERT_EQ(mkfifo((tmp / "fifo").c_str(), 0600), 0);
-  WriteFile(tmp / "open", "");
-  chmod((tmp / "open").c_str(), 0622);
-  WriteFile(tmp / "theirs", "");
-  chmod((tmp / "theirs").c_str(), 0600);
+  for (const auto& [name, mode] : {std::pair{"open", 0622}, {"theirs", 0600}, {"mine", 0600}}) {
+    WriteFile(tmp / name, "");
+    chmod((tmp / name).c_str(), mode);
+  }
   const bool root = geteuid() == 0;
   if (root) {
     ASSERT_EQ(chown((tmp / "theirs").c_str(), 65534, 65534), 0);
   }
-  WriteFile(tmp / "mine", "");
-  chmod((tmp / "mine").c_str(), 0600);
 
   const struct {
     const char* name;
