@@ -257,10 +257,9 @@ TEST_F(DeliverTest, DeliveryByMailAndAsTheFallback) {
   EXPECT_EQ(mail["to"], json::array({"gateway@test.example"}));
   zentrova::testing::TempDir dir;
   zentrova::testing::WriteFile(dir.File("body"), MailBody(mail));
-  ProcessResult plain = zentrova::testing::RunProcess(
-      {"/bin/sh", "-c", "exec \"$0\" decode < \"$1\"",
-       ZV_BINARY_DIR "/tools/sms-sandbox/sms-sandbox", dir.File("body")},
-      {});
+  ProcessResult plain =
+      zentrova::testing::RunProcess({ZV_BINARY_DIR "/tools/sms-sandbox/sms-sandbox", "decode"}, {},
+                                    std::chrono::seconds(30), dir.File("body"));
   EXPECT_EQ(plain.exitCode, 0) << plain.err;
   EXPECT_NE(plain.out.find("\r\n[1]\r\nNUMBER=0412345678\r\n"), std::string::npos) << plain.out;
 
