@@ -100,9 +100,8 @@ TEST_F(ZcomTest, RegistrationRoundTripRemovesAllOfOursAndNothingElse) {
   Register();
   // Somebody else's subkey under our class, and somebody else's class.
   const std::string foreignClass = "CLSID\\{00000000-1111-2222-3333-444444444444}";
-  ASSERT_EQ(Zcom({"reg", "add", "HKCR\\" + foreignClass, "/f"}).exitCode, 0);
-  ASSERT_EQ(Zcom({"reg", "add", "HKCR\\" + std::string(kClassKey) + "\\Foreign", "/f"}).exitCode,
-            0);
+  for (const std::string& key : {foreignClass, std::string(kClassKey) + "\\Foreign"})
+    ASSERT_EQ(Zcom({"reg", "add", "HKCR\\" + key, "/f"}).exitCode, 0);
   // A second registration replaces the class key as a whole.
   ProcessResult r = Zcom({"regsvr", ZV_SERVER_PATH});
   ASSERT_EQ(r.exitCode, 0) << r.err;

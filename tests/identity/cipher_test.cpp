@@ -136,18 +136,14 @@ TEST(LineEncoding, MatchesAnIndependentDecoder) {
 }
 
 TEST(LineEncoding, LineShapes) {
-  const Bytes zeros(48, 0);
   std::string text(1024, '\0');
-  ASSERT_EQ(EncodeLines(zeros.data(), 8, text.data()), 14);
-  EXPECT_EQ(std::string(text.c_str()), "(" + std::string(12, ' ') + "=");
-
-  ASSERT_EQ(EncodeLines(zeros.data(), 48, text.data()), 69);
-  EXPECT_EQ(std::string(text.c_str()),
-            "M" + std::string(60, ' ') + "\r\n#" + std::string(4, ' ') + "=");
-
-  const unsigned char abc[] = {'A', 'B', 'C'};
-  ASSERT_EQ(EncodeLines(abc, 3, text.data()), 6);
-  EXPECT_EQ(std::string(text.c_str()), "#04)#=");
+  for (const auto& [bytes, lines] :
+       {std::pair<Bytes, std::string>{Bytes(8, 0), "(" + std::string(12, ' ') + "="},
+        {Bytes(48, 0), "M" + std::string(60, ' ') + "\r\n#" + std::string(4, ' ') + "="},
+        {{'A', 'B', 'C'}, "#04)#="}}) {
+    ASSERT_EQ(EncodeLines(bytes.data(), bytes.size(), text.data()), static_cast<int>(lines.size()));
+    EXPECT_EQ(std::string(text.c_str()), lines);
+  }
 }
 
 // What reads but is not the encoder's form is named; the encoder's own form is

@@ -63,9 +63,8 @@ class RegistryTest : public ::testing::Test {
     chmod((dir_ / folder).c_str(), 0700);
     chmod((dir_ / folder / name).c_str(), 0600);
   }
-  static std::string Read(RegistryRoot root, const char* key, const char* value,
-                          long* status = nullptr) {
-    return zentrova::testing::RegistryText(root, key, value, status);
+  static std::string Read(const std::string& key, const char* value) {
+    return zentrova::testing::RegistryText(RegistryRoot::kCurrentUser, key, value);
   }
   zentrova::testing::TempDir temp_;
   fs::path dir_ = temp_.Path();
@@ -115,10 +114,10 @@ TEST_F(RegistryTest, StringsRoundTripAndTheFileReadsAsRegedit4) {
   ASSERT_EQ(w.Commit().code, kErrorSuccess);
 
   const char* key = "software\\ZENTROVA\\sms\\3.0\\settings";  // any case
-  EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, "Path"), "C:\\Temp \"quoted\"");
-  EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, "Lines"), "one\r\ntwo");
+  EXPECT_EQ(Read(key, "Path"), "C:\\Temp \"quoted\"");
+  EXPECT_EQ(Read(key, "Lines"), "one\r\ntwo");
   every += "\\";
-  EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, every.c_str()), every);
+  EXPECT_EQ(Read(key, every.c_str()), every);
 
   std::string text = HiveText();
   EXPECT_EQ(text.rfind("REGEDIT4\n", 0), 0u) << text;
@@ -191,8 +190,8 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "[HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settingsx\r\n"  // no "]": no key
       "\"Stray\"=\"still not this root\"\r\n");
   const char* key = "Software\\Zentrova\\SMS\\3.0\\Settings";
-  EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, "HTTP1"), "gw.example");
-  EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, "Next"), "after the backslash");
+  EXPECT_EQ(Read(key, "HTTP1"), "gw.example");
+  EXPECT_EQ(Read(key, "Next"), "after the backslash");
 
   RegistryKey k;
   ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, key).code, kErrorSuccess);
@@ -213,7 +212,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   parent.Subkeys(sub);
   EXPECT_EQ(sub, std::vector<std::string>{"SMS"});
   EXPECT_EQ(parent.Open(RegistryRoot::kCurrentUser, "Elsewhere").code, kErrorFileNotFound);
-  EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, "Stray"), "<none>");
+  EXPECT_EQ(Read(key, "Stray"), "<none>");
 
   RegistryWriter w(RegistryRoot::kCurrentUser);
   w.SetString(key, "HTTP2", "gw2.example");
@@ -223,9 +222,9 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   EXPECT_NE(text.find("\"Blob\"=hex:01,02,03\n"), std::string::npos) << text;
   for (const char* line : kKeptLines)
     EXPECT_NE(text.find(std::string(line) + "\n"), std::string::npos) << line << "\n" << text;
-  EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, "Dir"), "C:\\");
-  EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, "Next"), "after the backslash");
-  EXPECT_EQ(Read(RegistryRoot::kCurrentUser, key, "HTTP2"), "gw2.example");
+  EXPECT_EQ(Read(key, "Dir"), "C:\\");
+  EXPECT_EQ(Read(key, "Next"), "after the backslash");
+  EXPECT_EQ(Read(key, "HTTP2"), "gw2.example");
 
   // Names that would break the file's lines are refused; nothing is written.
   for (auto [path, name] : {std::pair{"Settings", "na\n[HKEY_CURRENT_USER\\Injected]\n\"x"},
@@ -388,8 +387,8 @@ TEST_F(RegistryTest, AHundredThousandKeysAreReadAndWrittenQuickly) {
   auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(w.Commit().code, kErrorSuccess);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-  EXPECT_EQ(Read(RegistryRoot::kCurrentUser, "software\\k99999", "v"), "99999");
-  EXPECT_EQ(Read(RegistryRoot::kCurrentUser, "Software\\New", "V"), "new");
+  EXPECT_EQ(Read("software\\k99999", "v"), "99999");
+  EXPECT_EQ(Read("Software\\New", "V"), "new");
 }
 
 // A FIFO is refused at once; a symbolic link keeps pointing at the hive it names;
@@ -419,7 +418,7 @@ TEST_F(RegistryTest, OnlyRegularFilesAreReadAndLinksAndLeftoversAreHandled) {
   zentrova::testing::WriteFile(live, "another writer's");
   ASSERT_EQ(w.Commit().code, kErrorSuccess);
   EXPECT_TRUE(fs::is_symlink(hive));
-  EXPECT_EQ(Read(RegistryRoot::kCurrentUser, "A", "V"), "1");
+  EXPECT_EQ(Read("A", "V"), "1");
   EXPECT_NE(HiveText("user.reg", "kept").find("\"V\"=\"1\""), std::string::npos);
   EXPECT_FALSE(fs::exists(stale));
   EXPECT_TRUE(fs::exists(live));
