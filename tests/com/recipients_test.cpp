@@ -151,11 +151,10 @@ TEST(CollectRecipients, AVariantByReferenceIsFollowedOnce) {
 }
 
 TEST(CollectRecipients, ArraysThatCannotBeReadSafelyGiveNothing) {
-  Value matrix(VT_ARRAY | VT_BSTR);
-  matrix.v.parray = MakeArray(VT_BSTR, 0, 4, [](SAFEARRAY* a, LONG index, ULONG) {
-    BSTR text = SysAllocString(u"0412345678");
-    SafeArrayPutElement(a, &index, text);
-    SysFreeString(text);
+  Value matrix(VT_ARRAY | VT_I4);
+  matrix.v.parray = MakeArray(VT_I4, 0, 4, [](SAFEARRAY* a, LONG index, ULONG) {
+    LONG n = 412345678;
+    SafeArrayPutElement(a, &index, &n);
   });
   // The stand-in makes vectors only; a second dimension is all the server
   // may look at before refusing.

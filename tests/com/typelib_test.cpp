@@ -135,10 +135,9 @@ library TestLib { importlib("stdole2.tlb"); };
 TEST(InterfaceDefinition, TheLibraryDocumentsItselfAtMinusOne) {
   ITypeLib* lib = nullptr;
   ASSERT_EQ(zentrova::platform::LoadTypeLibFromText(kTestIdl, &lib), S_OK);
-  BSTR name = nullptr;
+  zentrova::testing::Bstr name;
   ASSERT_EQ(lib->GetDocumentation(-1, &name, nullptr, nullptr, nullptr), S_OK);
-  EXPECT_EQ(std::u16string(name), u"TestLib");
-  SysFreeString(name);
+  EXPECT_EQ(name.str(), u"TestLib");
   for (INT index : {-2, static_cast<INT>(lib->GetTypeInfoCount())})
     EXPECT_EQ(lib->GetDocumentation(index, &name, nullptr, nullptr, nullptr),
               TYPE_E_ELEMENTNOTFOUND)

@@ -91,14 +91,11 @@ TEST(AppendFile, ALineThatDoesNotFitIsTakenBackWhole) {
   const std::string before(3999, 'x');
   WriteFile(disk / "trace", before + "\n");
   chmod((disk / "trace").c_str(), 0600);
-  {
-    const int fd = open((disk / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
-    ASSERT_GE(fd, 0);
-    const std::string block(4096, 'f');
-    while (write(fd, block.data(), block.size()) > 0) {
-    }
-    close(fd);
-  }
+  const int fd = open((disk / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  const std::string block(4096, 'f');
+  while (write(fd, block.data(), block.size()) > 0) continue;
+  close(fd);
   const std::string line = std::string(300, 'l') + "\n";
   AppendFile file;
   std::string error;
