@@ -376,12 +376,10 @@ TEST_F(DeliverTest, BehindSquid) {
   Set("TraceFile", dir.File("trace.log"));
   ExpectOutcome(proxy("wrong"), false, kNotByWeb);
   const std::string trace = zentrova::testing::ReadFile(dir.File("trace.log"));
-  std::size_t asked = 0;
-  for (std::size_t at = trace.find(" status=407 "); at != std::string::npos;
-       at = trace.find(" status=407 ", at + 1))
-    ++asked;
-  // Without credentials, with them (refused), and the secondary without.
-  EXPECT_EQ(asked, 3u) << trace;
+  int asked = 0;  // without credentials, with them (refused), and the secondary without
+  for (const std::string& step : TraceSteps(trace))
+    asked += step.find(" status=407 ") != std::string::npos;
+  EXPECT_EQ(asked, 3) << trace;
   EXPECT_NE(trace.find("http proxy=\"127.0.0.1:" + std::to_string(squid.Port()) +
                        "\" note=\"the proxy refused the credentials\"\n"),
             std::string::npos)
