@@ -80,11 +80,9 @@ TEST_F(ZcomTest, RegAsksOnATerminalAndTakesYesAnswers) {
     std::string shown;
     char buf[512];
     pollfd p{terminal, POLLIN, 0};
-    while (poll(&p, 1, 10000) > 0) {  // until the child closes its side
-      const ssize_t n = read(terminal, buf, sizeof buf);
-      if (n <= 0) break;
+    // Until the child closes its side.
+    for (ssize_t n; poll(&p, 1, 10000) > 0 && (n = read(terminal, buf, sizeof buf)) > 0;)
       shown.append(buf, static_cast<std::size_t>(n));
-    }
     close(terminal);
     int status = -1;
     ASSERT_EQ(waitpid(child, &status, 0), child);
