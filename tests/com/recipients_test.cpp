@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -99,16 +100,12 @@ TEST(CollectRecipients, TypedArraysGiveOneEntryPerElementFromTheirLowerBound) {
   EXPECT_EQ(Collect(&doubles.v), (Entries{{"61412345678", false}}));
 
   // An array whose indexes would pass 32 bits is not read at all, and at once.
-  struct Bounds {
-    LONG lower;
-    ULONG count;
-    Entries entries;
-  };
-  for (const Bounds& b :
-       {Bounds{INT32_MIN, 0, {}}, Bounds{INT32_MAX, 1, {{"0", false}}}, Bounds{INT32_MAX, 2, {}}}) {
+  for (const auto& [lower, count, entries] : {std::tuple<LONG, ULONG, Entries>{INT32_MIN, 0, {}},
+                                              {INT32_MAX, 1, {{"0", false}}},
+                                              {INT32_MAX, 2, {}}}) {
     Value numbers(VT_ARRAY | VT_I4);
-    numbers.v.parray = SafeArrayCreateVector(VT_I4, b.lower, b.count);
-    EXPECT_EQ(Collect(&numbers.v), b.entries) << b.lower;
+    numbers.v.parray = SafeArrayCreateVector(VT_I4, lower, count);
+    EXPECT_EQ(Collect(&numbers.v), entries) << lower;
   }
 }
 
