@@ -328,28 +328,23 @@ TEST_F(RegistryTest, KeyNamesAndDepthAreBounded) {
     for (int i = 0; i < levels; ++i) path += "\\" + name;
     return path;
   };
-  struct Case {
-    std::string path;
-    long want;
-  } cases[] = {{nested(512, "a"), kErrorSuccess},
-               {nested(513, "a"), kErrorBadDatabase},
-               {nested(100000, "a"), kErrorBadDatabase},
-               {nested(1, std::string(255, 'n')), kErrorSuccess},
-               {nested(1, std::string(256, 'n')), kErrorBadDatabase}};
-  for (const Case& c : cases) {
-    WriteHive("REGEDIT4\n\n[HKEY_CURRENT_USER" + c.path + "]\n");
+  for (const auto& [path, want] : {std::pair<std::string, long>{nested(512, "a"), kErrorSuccess},
+                                   {nested(513, "a"), kErrorBadDatabase},
+                                   {nested(100000, "a"), kErrorBadDatabase},
+                                   {nested(1, std::string(255, 'n')), kErrorSuccess},
+                                   {nested(1, std::string(256, 'n')), kErrorBadDatabase}}) {
+    WriteHive("REGEDIT4\n\n[HKEY_CURRENT_USER" + path + "]\n");
     RegistryKey key;
-    RegistryStatus opened = key.Open(RegistryRoot::kCurrentUser, c.path.substr(1, 300));
-    EXPECT_EQ(opened.code, c.want == kErrorSuccess ? kErrorSuccess : kErrorBadDatabase);
-    EXPECT_TRUE(c.want == kErrorSuccess || opened.message.find("line 3: ") != std::string::npos)
+    RegistryStatus opened = key.Open(RegistryRoot::kCurrentUser, path.substr(1, 300));
+    EXPECT_EQ(opened.code, want);
+    EXPECT_TRUE(want == kErrorSuccess || opened.message.find("line 3: ") != std::string::npos)
         << opened.message;
     RegistryWriter w(RegistryRoot::kCurrentUser);
     w.CreateKey("Other");
-    EXPECT_EQ(w.Commit().code, c.want);
+    EXPECT_EQ(w.Commit().code, want);
     RegistryWriter create(RegistryRoot::kCurrentUser);
-    create.CreateKey(c.path);
-    EXPECT_EQ(create.Commit().code,
-              c.want == kErrorSuccess ? kErrorSuccess : kErrorInvalidParameter);
+    create.CreateKey(path);
+    EXPECT_EQ(create.Commit().code, want == kErrorSuccess ? kErrorSuccess : kErrorInvalidParameter);
   }
   // Value names of 16,383 characters at most, read or written; hives of 64 MiB.
   for (const bool fits : {true, false}) {
