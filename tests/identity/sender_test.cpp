@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "platform/locale.h"
 #include "platform/posix/locale_names.h"
@@ -129,23 +130,19 @@ TEST(TimeZoneKey, RefusesAShortBufferAndLeavesItUntouched) {
 // says, and the runtime's offset and flag, which follow TZ.
 TEST_F(WithEnvironment, SenderZoneKeyFollowsTheSystemAndOffsetAndFlagFollowTz) {
   const std::string systemKey = QuerySenderZone().key;
-  const struct {
-    const char* tz;
-    long offset;
-    int daylight;
-  } cases[] = {{"Australia/Sydney", 600, 1},
-               {"America/New_York", -300, 1},
-               {"Asia/Kolkata", 330, 0},
-               {"UTC", 0, 0},
-               {"<-0330>3:30", -210, 0},
-               {"Europe/Dublin", 0, 1},
-               {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, 1}};
-  for (const auto& c : cases) {
-    ::setenv("TZ", c.tz, 1);
+  for (const auto& [tz, offset, daylight] :
+       {std::tuple<const char*, long, int>{"Australia/Sydney", 600, 1},
+        {"America/New_York", -300, 1},
+        {"Asia/Kolkata", 330, 0},
+        {"UTC", 0, 0},
+        {"<-0330>3:30", -210, 0},
+        {"Europe/Dublin", 0, 1},
+        {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, 1}}) {
+    ::setenv("TZ", tz, 1);
     const SenderZone zone = QuerySenderZone();
-    EXPECT_EQ(zone.key, systemKey) << c.tz;
-    EXPECT_EQ(zone.minutesEast, c.offset) << c.tz;
-    EXPECT_EQ(zone.daylight, c.daylight) << c.tz;
+    EXPECT_EQ(zone.key, systemKey) << tz;
+    EXPECT_EQ(zone.minutesEast, offset) << tz;
+    EXPECT_EQ(zone.daylight, daylight) << tz;
   }
 }
 
