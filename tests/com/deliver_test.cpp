@@ -23,12 +23,6 @@ const char kSettingsKey[] = "HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings";
 const char kRefused[] = "PagoraMessage -> 0x00000001\n";  // S_FALSE; S_OK prints nothing
 const char kNotByWeb[] = "Error: Could not sent via the web (HTTP)";
 
-std::vector<std::string> Numbers(const json& request) {
-  std::vector<std::string> numbers;
-  for (const json& section : request["fields"]["recipients"]) numbers.push_back(section["NUMBER"]);
-  return numbers;
-}
-
 class DeliverTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -140,7 +134,9 @@ TEST_F(DeliverTest, HttpDeliveryCarriesTheDocumentForEveryRecipientForm) {
   EXPECT_EQ(r.err, expectedErr);
   std::vector<json> requests = gateway.Requests();
   std::vector<std::vector<std::string>> received;
-  for (const json& request : requests) received.push_back(Numbers(request));
+  for (const json& request : requests)
+    for (auto& numbers = received.emplace_back(); const json& to : request["fields"]["recipients"])
+      numbers.push_back(to["NUMBER"]);
   ASSERT_EQ(received, expectedRequests);
 
   const json& first = requests[0];
@@ -261,10 +257,9 @@ TEST_F(DeliverTest, DeliveryByMailAndAsTheFallback) {
   EXPECT_EQ(mail["to"], json::array({"gateway@test.example"}));
   zentrova::testing::TempDir dir;
   zentrova::testing::WriteFile(dir.File("body"), MailBody(mail));
-  ProcessResult plain = zentrova::testing::RunProcess(
-      {"/bin/sh", "-c", "exec \"$0\" decode < \"$1\"",
-       ZV_BINARY_DIR "/tools/sms-sandbox/sms-sandbox", dir.File("body")},
-      {});
+  ProcessResult plain =
+      zentrova::testing::RunProcess({ZV_BINARY_DIR "/tools/sms-sandbox/sms-sandbox", "decode"}, {},
+                                    std::chrono::seconds(30), dir.File("body"));
   EXPECT_EQ(plain.exitCode, 0) << plain.err;
   EXPECT_NE(plain.out.find("\r\n[1]\r\nNUMBER=0412345678\r\n"), std::string::npos) << plain.out;
 
@@ -294,18 +289,12 @@ TEST_F(DeliverTest, TheTraceFollowsEveryStepAndHoldsNoSecret) {
   Set("DebugGateway", "gateway@test.example");
   Set("TraceFile", dir.File("setting.log"));
   Servers("gw1.example", "gw2.example");
-  const std::vector<std::string> steps = {"DeliveryMethod=2",
-                                          "SMTPServer=" + mailbox.Address(),
-                                          "SMTPLoginName=mailer",
-                                          "ProxyType=2",
-                                          "ProxyAddress=127.0.0.1",
-                                          "ProxyPort=" + std::to_string(proxy.port()),
-                                          "ProxyUserName=proxyuser",
-                                          "ProxyPassword=proxysecret",
-                                          "PagoraMessage(\"0412345678\", \"Hi\")",
-                                          "ResponseText"};
-  ProcessResult r = Script(steps);
-  EXPECT_EQ(r.out, "\n");
+  const std::vector<std::string> steps = {
+      "DeliveryMethod=2",        "SMTPServer=" + mailbox.Address(),
+      "SMTPLoginName=mailer",    "ProxyType=2",
+      "ProxyAddress=127.0.0.1",  "ProxyPort=" + std::to_string(proxy.port()),
+      "ProxyUserName=proxyuser", "ProxyPassword=proxysecret"};
+  ExpectOutcome(steps, true, "");
   const json mail = mailbox.Mail(1);
   ASSERT_TRUE(mail.is_object());
   const std::string bytes = std::to_string(MailBody(mail).size());
@@ -339,7 +328,7 @@ TEST_F(DeliverTest, TheTraceFollowsEveryStepAndHoldsNoSecret) {
 
   // The environment variable wins; the setting's file is left alone.
   Servers(proxy.Address(), proxy.Address());
-  r = Script({"PagoraMessage(\"0412345678\", \"Hi\")"}, {{"ZENTROVA_TRACE", dir.File("env.log")}});
+  Script({"PagoraMessage(\"0412345678\", \"Hi\")"}, {{"ZENTROVA_TRACE", dir.File("env.log")}});
   EXPECT_EQ(zentrova::testing::ReadFile(dir.File("setting.log")), text);
   EXPECT_NE(zentrova::testing::ReadFile(dir.File("env.log")).find(" result code=0 text="),
             std::string::npos);
@@ -362,17 +351,15 @@ TEST_F(DeliverTest, BehindSquid) {
   DeadPort dead;
   zentrova::testing::TempDir dir;
   Set("DebugGateway", "gateway@test.example");
-  auto proxy = [&](const std::string& password) {
-    return std::vector<std::string>{"ProxyType=2", "ProxyAddress=127.0.0.1",
-                                    "ProxyPort=" + std::to_string(squid.Port()),
-                                    "ProxyUserName=zentrova", "ProxyPassword=" + password};
+  auto proxy = [&](const std::string& password, std::vector<std::string> more = {}) {
+    more.insert(more.end(),
+                {"ProxyType=2", "ProxyAddress=127.0.0.1", "ProxyUserName=zentrova",
+                 "ProxyPort=" + std::to_string(squid.Port()), "ProxyPassword=" + password});
+    return more;
   };
 
   Servers(gateway.Address(), gateway.Address());
-  std::vector<std::string> steps = proxy("proxy-secret");
-  steps.insert(steps.end(), {"PagoraMessage(\"0412345678\", \"Hi\")", "ResponseText"});
-  ProcessResult r = Script(steps, {{"no_proxy", "*"}});
-  EXPECT_EQ(r.out, "\n") << squid.Output();
+  ExpectOutcome(proxy("proxy-secret"), true, "", {{"no_proxy", "*"}});
   std::vector<json> requests = gateway.Requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_NE(requests[0]["headers"].dump().find("proxy.zentrova.test (squid"), std::string::npos)
@@ -380,22 +367,19 @@ TEST_F(DeliverTest, BehindSquid) {
   EXPECT_FALSE(requests[0]["fields"].contains("error")) << requests[0].dump();
 
   Servers(dead.Address(), dead.Address());
-  steps = proxy("proxy-secret");
-  steps.insert(steps.end(),
-               {"DeliveryMethod=2", "SMTPServer=" + mailbox.Address(), "SMTPLoginName=mailer"});
-  ExpectOutcome(steps, true, "");
+  ExpectOutcome(proxy("proxy-secret", {"DeliveryMethod=2", "SMTPServer=" + mailbox.Address(),
+                                       "SMTPLoginName=mailer"}),
+                true, "");
   EXPECT_TRUE(mailbox.Mail(1).is_object());
 
   Servers(gateway.Address(), gateway.Address());
   Set("TraceFile", dir.File("trace.log"));
   ExpectOutcome(proxy("wrong"), false, kNotByWeb);
   const std::string trace = zentrova::testing::ReadFile(dir.File("trace.log"));
-  std::size_t asked = 0;
-  for (std::size_t at = trace.find(" status=407 "); at != std::string::npos;
-       at = trace.find(" status=407 ", at + 1))
-    ++asked;
-  // Without credentials, with them (refused), and the secondary without.
-  EXPECT_EQ(asked, 3u) << trace;
+  int asked = 0;  // without credentials, with them (refused), and the secondary without
+  for (const std::string& step : TraceSteps(trace))
+    asked += step.find(" status=407 ") != std::string::npos;
+  EXPECT_EQ(asked, 3) << trace;
   EXPECT_NE(trace.find("http proxy=\"127.0.0.1:" + std::to_string(squid.Port()) +
                        "\" note=\"the proxy refused the credentials\"\n"),
             std::string::npos)

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -26,7 +27,10 @@ Entries Collect(const VARIANT* recipients) {
 // A VARIANT that owns what it holds.
 struct Value {
   VARIANT v;
-  Value() { VariantInit(&v); }
+  explicit Value(VARTYPE vt = VT_EMPTY) {
+    VariantInit(&v);
+    v.vt = vt;
+  }
   ~Value() { VariantClear(&v); }
   Value(const Value&) = delete;
   Value& operator=(const Value&) = delete;
@@ -62,12 +66,10 @@ TEST(CollectRecipients, NumbersOfEveryWidthAreWrittenInDecimal) {
       {VT_R8, -0.0, "0"},
       {VT_R8, 412345678.5, nullptr},
       {VT_R8, NAN, nullptr},
-      {VT_R8, INFINITY, nullptr},
-  };
+      {VT_R8, INFINITY, nullptr}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
-    Value v;
-    v.v.vt = c.vt;
+    Value v(c.vt);
     if (c.vt == VT_I2)
       v.v.iVal = static_cast<SHORT>(c.value);
     else if (c.vt == VT_I4)
@@ -79,8 +81,7 @@ TEST(CollectRecipients, NumbersOfEveryWidthAreWrittenInDecimal) {
 }
 
 TEST(CollectRecipients, TypedArraysGiveOneEntryPerElementFromTheirLowerBound) {
-  Value texts;
-  texts.v.vt = VT_ARRAY | VT_BSTR;
+  Value texts(VT_ARRAY | VT_BSTR);
   const char16_t* items[] = {u"0412345678", nullptr, u"0411111111,0422222222"};
   texts.v.parray = MakeArray(VT_BSTR, 1, 3, [&](SAFEARRAY* a, LONG index, ULONG i) {
     BSTR text = items[i] ? SysAllocString(items[i]) : nullptr;
@@ -91,8 +92,7 @@ TEST(CollectRecipients, TypedArraysGiveOneEntryPerElementFromTheirLowerBound) {
   EXPECT_EQ(Collect(&texts.v),
             (Entries{{"0412345678", false}, {"", false}, {"0411111111,0422222222", false}}));
 
-  Value doubles;
-  doubles.v.vt = VT_ARRAY | VT_R8;
+  Value doubles(VT_ARRAY | VT_R8);
   doubles.v.parray = MakeArray(VT_R8, 0, 2, [](SAFEARRAY* a, LONG index, ULONG i) {
     double n = i == 0 ? 61412345678.0 : 0.5;
     SafeArrayPutElement(a, &index, &n);
@@ -100,17 +100,12 @@ TEST(CollectRecipients, TypedArraysGiveOneEntryPerElementFromTheirLowerBound) {
   EXPECT_EQ(Collect(&doubles.v), (Entries{{"61412345678", false}}));
 
   // An array whose indexes would pass 32 bits is not read at all, and at once.
-  struct Bounds {
-    LONG lower;
-    ULONG count;
-    Entries entries;
-  };
-  for (const Bounds& b :
-       {Bounds{INT32_MIN, 0, {}}, Bounds{INT32_MAX, 1, {{"0", false}}}, Bounds{INT32_MAX, 2, {}}}) {
-    Value numbers;
-    numbers.v.vt = VT_ARRAY | VT_I4;
-    numbers.v.parray = SafeArrayCreateVector(VT_I4, b.lower, b.count);
-    EXPECT_EQ(Collect(&numbers.v), b.entries) << b.lower;
+  for (const auto& [lower, count, entries] : {std::tuple<LONG, ULONG, Entries>{INT32_MIN, 0, {}},
+                                              {INT32_MAX, 1, {{"0", false}}},
+                                              {INT32_MAX, 2, {}}}) {
+    Value numbers(VT_ARRAY | VT_I4);
+    numbers.v.parray = SafeArrayCreateVector(VT_I4, lower, count);
+    EXPECT_EQ(Collect(&numbers.v), entries) << lower;
   }
 }
 
@@ -141,13 +136,11 @@ TEST(SafeArrayStandIn, ElementAccessStaysWithinTheBounds) {
 TEST(CollectRecipients, AVariantByReferenceIsFollowedOnce) {
   Value list;
   SetText(list.v, u"0412345678;0498765432");
-  Value once;
-  once.v.vt = VT_BYREF | VT_VARIANT;
+  Value once(VT_BYREF | VT_VARIANT);
   once.v.pvarVal = &list.v;
   // A variable holding a text works like the text itself: a list.
   EXPECT_EQ(Collect(&once.v), (Entries{{"0412345678;0498765432", true}}));
-  Value twice;
-  twice.v.vt = VT_BYREF | VT_VARIANT;
+  Value twice(VT_BYREF | VT_VARIANT);
   twice.v.pvarVal = &once.v;
   EXPECT_EQ(Collect(&twice.v), Entries{});
 
@@ -155,12 +148,10 @@ TEST(CollectRecipients, AVariantByReferenceIsFollowedOnce) {
 }
 
 TEST(CollectRecipients, ArraysThatCannotBeReadSafelyGiveNothing) {
-  Value matrix;
-  matrix.v.vt = VT_ARRAY | VT_BSTR;
-  matrix.v.parray = MakeArray(VT_BSTR, 0, 4, [](SAFEARRAY* a, LONG index, ULONG) {
-    BSTR text = SysAllocString(u"0412345678");
-    SafeArrayPutElement(a, &index, text);
-    SysFreeString(text);
+  Value matrix(VT_ARRAY | VT_I4);
+  matrix.v.parray = MakeArray(VT_I4, 0, 4, [](SAFEARRAY* a, LONG index, ULONG) {
+    LONG n = 412345678;
+    SafeArrayPutElement(a, &index, &n);
   });
   // The stand-in makes vectors only; a second dimension is all the server
   // may look at before refusing.
@@ -169,8 +160,7 @@ TEST(CollectRecipients, ArraysThatCannotBeReadSafelyGiveNothing) {
   matrix.v.parray->cDims = 1;
 
   // An array whose elements are not what its VARIANT says.
-  Value mislabelled;
-  mislabelled.v.vt = VT_ARRAY | VT_BSTR;
+  Value mislabelled(VT_ARRAY | VT_BSTR);
   mislabelled.v.parray = MakeArray(VT_I4, 0, 1, [](SAFEARRAY* a, LONG index, ULONG) {
     LONG n = 412345678;
     SafeArrayPutElement(a, &index, &n);
@@ -179,8 +169,7 @@ TEST(CollectRecipients, ArraysThatCannotBeReadSafelyGiveNothing) {
   mislabelled.v.vt = VT_ARRAY | VT_I4;  // cleared as what it is
 
   EXPECT_EQ(Collect(nullptr), Entries{});
-  Value null, nullText;
-  null.v.vt = VT_NULL;
+  Value null(VT_NULL), nullText;
   EXPECT_EQ(Collect(&null.v), Entries{});
   SetText(nullText.v, nullptr);
   EXPECT_EQ(Collect(&nullText.v), (Entries{{"", false}}));

@@ -41,6 +41,7 @@ class Bstr {
  public:
   Bstr() = default;
   explicit Bstr(const char16_t* text) : text_(SysAllocString(text)) {}
+  Bstr(const char16_t* text, UINT length) : text_(SysAllocStringLen(text, length)) {}
   ~Bstr() { SysFreeString(text_); }
   Bstr(const Bstr&) = delete;
   Bstr& operator=(const Bstr&) = delete;

@@ -97,11 +97,10 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
   SafeArrayDestroy(array);
 
   const GUID base = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
-  GUID changed[4] = {base, base, base, base};
-  changed[0].Data1 = 9;
-  changed[1].Data2 = 9;
-  changed[2].Data3 = 9;
-  changed[3].Data4[7] = 9;
+  const GUID changed[] = {{9, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}},
+                          {1, 9, 3, {4, 5, 6, 7, 8, 9, 10, 11}},
+                          {1, 2, 9, {4, 5, 6, 7, 8, 9, 10, 11}},
+                          {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 9}}};
   EXPECT_TRUE(IsEqualGUID(base, GUID(base)));
   for (const GUID& other : changed) EXPECT_FALSE(IsEqualGUID(base, other));
 }
@@ -136,10 +135,9 @@ library TestLib { importlib("stdole2.tlb"); };
 TEST(InterfaceDefinition, TheLibraryDocumentsItselfAtMinusOne) {
   ITypeLib* lib = nullptr;
   ASSERT_EQ(zentrova::platform::LoadTypeLibFromText(kTestIdl, &lib), S_OK);
-  BSTR name = nullptr;
+  zentrova::testing::Bstr name;
   ASSERT_EQ(lib->GetDocumentation(-1, &name, nullptr, nullptr, nullptr), S_OK);
-  EXPECT_EQ(std::u16string(name), u"TestLib");
-  SysFreeString(name);
+  EXPECT_EQ(name.str(), u"TestLib");
   for (INT index : {-2, static_cast<INT>(lib->GetTypeInfoCount())})
     EXPECT_EQ(lib->GetDocumentation(index, &name, nullptr, nullptr, nullptr),
               TYPE_E_ELEMENTNOTFOUND)

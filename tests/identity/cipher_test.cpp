@@ -61,16 +61,14 @@ TEST(Blowfish, PublishedVectorsHoldThroughTheByteOrderRule) {
     SCOPED_TRACE(v.key);
     const Bytes key = Hex(v.key);
     const BlowfishSchedule schedule = ExpandBlowfishKey(key.data(), key.size());
-    Bytes block = Hex(v.plain);
-    ReverseHalves(block.data(), 8);
-    BlowfishEncipher(schedule, block.data(), 8);
-    ReverseHalves(block.data(), 8);
-    EXPECT_EQ(block, Hex(v.cipher));
-
-    ReverseHalves(block.data(), 8);
-    BlowfishDecipher(schedule, block.data(), 8);
-    ReverseHalves(block.data(), 8);
-    EXPECT_EQ(block, Hex(v.plain));
+    auto bigEndian = [&](auto cipher, Bytes block) {
+      ReverseHalves(block.data(), 8);
+      cipher(schedule, block.data(), 8);
+      ReverseHalves(block.data(), 8);
+      return block;
+    };
+    EXPECT_EQ(bigEndian(BlowfishEncipher, Hex(v.plain)), Hex(v.cipher));
+    EXPECT_EQ(bigEndian(BlowfishDecipher, Hex(v.cipher)), Hex(v.plain));
   }
 }
 
@@ -138,73 +136,55 @@ TEST(LineEncoding, MatchesAnIndependentDecoder) {
 }
 
 TEST(LineEncoding, LineShapes) {
-  const Bytes zeros(48, 0);
   std::string text(1024, '\0');
-  ASSERT_EQ(EncodeLines(zeros.data(), 8, text.data()), 14);
-  EXPECT_EQ(std::string(text.c_str()), "(" + std::string(12, ' ') + "=");
-
-  ASSERT_EQ(EncodeLines(zeros.data(), 48, text.data()), 69);
-  EXPECT_EQ(std::string(text.c_str()),
-            "M" + std::string(60, ' ') + "\r\n#" + std::string(4, ' ') + "=");
-
-  const unsigned char abc[] = {'A', 'B', 'C'};
-  ASSERT_EQ(EncodeLines(abc, 3, text.data()), 6);
-  EXPECT_EQ(std::string(text.c_str()), "#04)#=");
+  for (const auto& [bytes, lines] :
+       {std::pair<Bytes, std::string>{Bytes(8, 0), "(" + std::string(12, ' ') + "="},
+        {Bytes(48, 0), "M" + std::string(60, ' ') + "\r\n#" + std::string(4, ' ') + "="},
+        {{'A', 'B', 'C'}, "#04)#="}}) {
+    ASSERT_EQ(EncodeLines(bytes.data(), bytes.size(), text.data()), static_cast<int>(lines.size()));
+    EXPECT_EQ(std::string(text.c_str()), lines);
+  }
 }
 
-// What reads but is not the encoder's form is named; the encoder's own form is not.
-TEST(LineEncoding, DecodeNamesTextTheEncoderDoesNotWrite) {
+// What reads but is not the encoder's form is named; the encoder's own form is
+// not; damaged text is refused, with the reason.
+TEST(LineEncoding, DecodeNamesIrregularTextAndRefusesDamagedText) {
   const struct {
     std::string text;
-    Bytes bytes;
-    bool irregular;
+    Bytes bytes = {};  // none: refused
+    bool irregular = false;
+    std::size_t end = 0;  // 0: the whole text
   } cases[] = {
-      {"#04)#=", {'A', 'B', 'C'}, false},
-      {"!00  =", {'A'}, false},
+      {"#04)#=", {'A', 'B', 'C'}},
+      {"!00  =", {'A'}},
       {"!01  =", {'A'}, true},  // fill bits set
-      {"\"04( =", {'A', 'B'}, false},
+      {"\"04( =", {'A', 'B'}},
       {"\"04(!=", {'A', 'B'}, true},
       {"(`" + std::string(11, ' ') + "=", Bytes(8, 0), true},
+      {"M" + std::string(60, ' ') + "=X", Bytes(45, 0), false, 62},  // the rest is the caller's
+      {""},                                                          // nothing at all
+      {"(" + std::string(12, ' ')},                                  // no "="
+      {"(" + std::string(8, ' ')},                                   // line cut short
+      {"(" + std::string(11, ' ') + "\x01="},  // character outside the alphabet
+      {"#    \r\n#    ="},                     // short line before another line
+      {"a    ="},                              // length character out of range
+      {" ="},                                  // a line of no bytes
+      {"(" + std::string(11, ' ') + "a="},     // one past the backquote, the alphabet's last
+      {"N" + std::string(64, ' ') + "="},      // 46 bytes: one past a line's most
   };
   for (const auto& c : cases) {
     Bytes out;
     std::string error, irregular = "stale";
     std::size_t end = 0;
-    ASSERT_TRUE(DecodeLines(c.text, out, &end, error, &irregular)) << c.text << ": " << error;
-    EXPECT_EQ(out, c.bytes) << c.text;
-    EXPECT_EQ(end, c.text.size()) << c.text;
-    EXPECT_EQ(!irregular.empty(), c.irregular) << c.text << ": " << irregular;
-  }
-}
-
-TEST(LineEncoding, DecodeRefusesDamagedText) {
-  Bytes out;
-  std::string error;
-  const std::string damaged[] = {
-      "",                                    // nothing at all
-      "(" + std::string(12, ' '),            // no "="
-      "(" + std::string(8, ' '),             // line cut short
-      "(" + std::string(11, ' ') + "\x01=",  // character outside the alphabet
-      "M" + std::string(60, ' ') + "=X",     // fine, then more
-      "#    \r\n#    =",                     // short line before another line
-      "a    =",                              // length character out of range
-      " =",                                  // a line of no bytes
-      "(" + std::string(11, ' ') + "a=",     // one past the backquote, the alphabet's last
-      "N" + std::string(64, ' ') + "=",      // 46 bytes: one past a line's most
-  };
-  for (std::size_t i = 0; i < std::size(damaged); ++i) {
-    SCOPED_TRACE(i);
-    std::size_t end = 0;
-    const bool ok = DecodeLines(damaged[i], out, &end, error);
-    if (i == 4) {
-      EXPECT_TRUE(ok);  // text after the "=" is the caller's business
-      EXPECT_EQ(end, 62u);
-    } else {
-      EXPECT_FALSE(ok);
-      EXPECT_FALSE(error.empty());
+    const bool ok = DecodeLines(c.text, out, &end, error, &irregular);
+    EXPECT_EQ(ok, !c.bytes.empty()) << c.text << ": " << error;
+    EXPECT_EQ(error.empty(), ok) << c.text;
+    if (ok) {
+      EXPECT_EQ(out, c.bytes) << c.text;
+      EXPECT_EQ(end, c.end ? c.end : c.text.size()) << c.text;
+      EXPECT_EQ(!irregular.empty(), c.irregular) << c.text << ": " << irregular;
     }
   }
 }
-
 }  // namespace
 }  // namespace zentrova::identity

@@ -113,7 +113,6 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
 
   const std::vector<nlohmann::json> entries = sandbox.Requests();
   ASSERT_EQ(entries.size(), 3 + std::size(messages));
-  EXPECT_TRUE(entries.back()["fields"].contains("error")) << entries.back().dump();
   for (std::size_t i = 0; i < std::size(messages); ++i)
     EXPECT_EQ(entries[2 + i]["fields"]["1"]["Message"], messages[i].second) << messages[i].first;
 
@@ -133,7 +132,8 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
   EXPECT_FALSE(f.contains("error"));
 
   EXPECT_EQ(entries[1]["dialect"], "APICOM");
-  EXPECT_TRUE(entries[1]["fields"].contains("error")) << entries[1].dump();
+  for (const nlohmann::json& refused : {entries[1], entries.back()})  // damaged; cut short
+    EXPECT_TRUE(refused["fields"].contains("error")) << refused.dump();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "platform/locale.h"
 #include "platform/posix/locale_names.h"
@@ -62,15 +63,11 @@ TEST(TimeZoneKey, ZonesOfTheSystemDatabase) {
 // given footer rule (or none at all for version 1), padded to size bytes.
 std::string WriteZoneFile(const std::string& name, const char* footer, std::size_t size = 0) {
   std::string block;
-  const char counts[24] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 4};
-  const char type[6] = {0, 0, 0, 0, 0, 0};
+  // The magic and version, 15 bytes reserved, then six counts: only one type
+  // and 4 bytes of names; then the type (offset 0) and its name.
   auto header = [&](char version) {
-    block += "TZif";
-    block += version;
-    block += std::string(15, '\0');
-    block.append(counts, sizeof counts);
-    block.append(type, sizeof type);
-    block.append("XXX\0", 4);
+    block += "TZif" + std::string(1, version) + std::string(34, '\0') +
+             std::string("\1\0\0\0\4\0\0\0\0\0\0XXX\0", 15);
   };
   header(footer ? '2' : '\0');
   if (footer) {
@@ -133,25 +130,19 @@ TEST(TimeZoneKey, RefusesAShortBufferAndLeavesItUntouched) {
 // says, and the runtime's offset and flag, which follow TZ.
 TEST_F(WithEnvironment, SenderZoneKeyFollowsTheSystemAndOffsetAndFlagFollowTz) {
   const std::string systemKey = QuerySenderZone().key;
-  const struct {
-    const char* tz;
-    long offset;
-    int daylight;
-  } cases[] = {
-      {"Australia/Sydney", 600, 1},
-      {"America/New_York", -300, 1},
-      {"Asia/Kolkata", 330, 0},
-      {"UTC", 0, 0},
-      {"<-0330>3:30", -210, 0},
-      {"Europe/Dublin", 0, 1},
-      {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, 1},
-  };
-  for (const auto& c : cases) {
-    ::setenv("TZ", c.tz, 1);
+  for (const auto& [tz, offset, daylight] :
+       {std::tuple<const char*, long, int>{"Australia/Sydney", 600, 1},
+        {"America/New_York", -300, 1},
+        {"Asia/Kolkata", 330, 0},
+        {"UTC", 0, 0},
+        {"<-0330>3:30", -210, 0},
+        {"Europe/Dublin", 0, 1},
+        {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, 1}}) {
+    ::setenv("TZ", tz, 1);
     const SenderZone zone = QuerySenderZone();
-    EXPECT_EQ(zone.key, systemKey) << c.tz;
-    EXPECT_EQ(zone.minutesEast, c.offset) << c.tz;
-    EXPECT_EQ(zone.daylight, c.daylight) << c.tz;
+    EXPECT_EQ(zone.key, systemKey) << tz;
+    EXPECT_EQ(zone.minutesEast, offset) << tz;
+    EXPECT_EQ(zone.daylight, daylight) << tz;
   }
 }
 

@@ -34,16 +34,12 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
   fs::create_symlink(victim, tmp / "link");
   fs::create_symlink(tmp / "not-yet", tmp / "dangling");
   ASSERT_EQ(mkfifo((tmp / "fifo").c_str(), 0600), 0);
-  WriteFile(tmp / "open", "");
-  chmod((tmp / "open").c_str(), 0622);
-  WriteFile(tmp / "theirs", "");
-  chmod((tmp / "theirs").c_str(), 0600);
-  const bool root = geteuid() == 0;
-  if (root) {
-    ASSERT_EQ(chown((tmp / "theirs").c_str(), 65534, 65534), 0);
+  for (const auto& [name, mode] : {std::pair{"open", 0622}, {"theirs", 0600}, {"mine", 0600}}) {
+    WriteFile(tmp / name, "");
+    chmod((tmp / name).c_str(), mode);
   }
-  WriteFile(tmp / "mine", "");
-  chmod((tmp / "mine").c_str(), 0600);
+  const bool root = geteuid() == 0;
+  ASSERT_EQ(root ? chown((tmp / "theirs").c_str(), 65534, 65534) : 0, 0);
 
   const struct {
     const char* name;
@@ -63,9 +59,7 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
     std::string error;
     EXPECT_EQ(file.Open(tmp / row.name, error), !*row.refusal) << row.name;
     EXPECT_EQ(error.substr(0, std::strlen(row.refusal)), row.refusal) << row.name;
-    if (file.IsOpen()) {
-      EXPECT_TRUE(file.Append("a line\n", error)) << error;
-    }
+    EXPECT_TRUE(!file.IsOpen() || file.Append("a line\n", error)) << error;
   }
   EXPECT_EQ(ReadFile(victim), "the victim's\n");
   EXPECT_FALSE(fs::exists(tmp / "not-yet"));
@@ -97,14 +91,11 @@ TEST(AppendFile, ALineThatDoesNotFitIsTakenBackWhole) {
   const std::string before(3999, 'x');
   WriteFile(disk / "trace", before + "\n");
   chmod((disk / "trace").c_str(), 0600);
-  {
-    const int fd = open((disk / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
-    ASSERT_GE(fd, 0);
-    const std::string block(4096, 'f');
-    while (write(fd, block.data(), block.size()) > 0) {
-    }
-    close(fd);
-  }
+  const int fd = open((disk / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  const std::string block(4096, 'f');
+  while (write(fd, block.data(), block.size()) > 0) continue;
+  close(fd);
   const std::string line = std::string(300, 'l') + "\n";
   AppendFile file;
   std::string error;
