@@ -2,6 +2,7 @@
 // $ZENTROVA_REGISTRY, their owner and mode, their bounds and their writers.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -13,6 +14,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/config_files.h"
+#include "platform/posix/registry_directory.h"
 #include "platform/registry.h"
 #include "tests/platform/contract.h"
 #include "tests/support/peers.h"
@@ -78,24 +81,30 @@ TEST_F(RegistryTest, MissingDirectoryIsAnEmptyHiveAndStaysUntouched) {
 }
 
 // Unset or empty, ZENTROVA_REGISTRY leaves the hives under $XDG_CONFIG_HOME when
-// that is an absolute path, else under $HOME/.config.
+// that is an absolute path, else under $HOME/.config when HOME is set and not empty,
+// else under the account's home. The settings files take the same folder, or none.
 TEST_F(RegistryTest, WithoutItsVariableTheRegistryIsInTheUsersConfiguration) {
   const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
-  setenv("HOME", dir_.c_str(), 1);
+  const fs::path account = fs::path(getpwuid(getuid())->pw_dir) / ".config";
   const struct {
-    const char *registry, *xdg;
-    fs::path dir;
-  } cases[] = {{nullptr, dir_.c_str(), dir_ / "zentrova" / "registry"},
-               {"", dir_.c_str(), dir_ / "zentrova" / "registry"},
-               {"", "relative", dir_ / ".config" / "zentrova" / "registry"}};
+    const char *registry, *xdg, *home;
+    fs::path config;
+  } cases[] = {{nullptr, dir_.c_str(), "/h", dir_},
+               {"", dir_.c_str(), "/h", dir_},
+               {"", "relative", dir_.c_str(), dir_ / ".config"},
+               {"", nullptr, dir_.c_str(), dir_ / ".config"},
+               {"", nullptr, nullptr, ""},
+               {"", "relative", "", ""}};
   for (const auto& c : cases) {
     c.registry ? setenv("ZENTROVA_REGISTRY", c.registry, 1) : unsetenv("ZENTROVA_REGISTRY");
-    setenv("XDG_CONFIG_HOME", c.xdg, 1);
-    RegistryWriter w(RegistryRoot::kCurrentUser);
-    w.CreateKey("K");
-    EXPECT_EQ(w.Commit().code, kErrorSuccess);
-    EXPECT_TRUE(fs::exists(c.dir / "HKEY_CURRENT_USER.reg")) << c.dir;
-    fs::remove_all(c.dir);
+    c.xdg ? setenv("XDG_CONFIG_HOME", c.xdg, 1) : unsetenv("XDG_CONFIG_HOME");
+    c.home ? setenv("HOME", c.home, 1) : unsetenv("HOME");
+    const fs::path config = c.config.empty() ? account : c.config;
+    EXPECT_EQ(RegistryDirectory(), config / "zentrova" / "registry") << "row " << &c - cases;
+    std::vector<std::string> places = ConfigFilePlaces("/p", "app", "a.ini"),
+                             want = {"/p/a.ini", "/p/A.ini", "/etc/app/a.ini"};
+    if (!c.config.empty()) want.insert(want.begin() + 2, (c.config / "app/a.ini").string());
+    EXPECT_EQ(places, want) << "row " << &c - cases;
   }
   setenv("HOME", home.c_str(), 1);
   unsetenv("XDG_CONFIG_HOME");
