@@ -69,6 +69,7 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
   const HRESULT results[] = {
       CLSIDFromString(nullptr, &clsid),
       CLSIDFromString(u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}", nullptr),
+      CLSIDFromProgID(u"Zentrova.Any", nullptr),
       SafeArrayGetVartype(nullptr, &vt),
       SafeArrayGetVartype(array, nullptr),
       SafeArrayGetLBound(nullptr, 1, &value),
@@ -264,6 +265,8 @@ TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   EXPECT_EQ(object_.five, (std::vector<LONG>{1, 2, 3, 4, 5}));
   EXPECT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, &six, nullptr, nullptr, nullptr),
             DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),
+            E_INVALIDARG);
   // Names past the room the caller gives are not written.
   BSTR names[6] = {};
   UINT count = 0;
