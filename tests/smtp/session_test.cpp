@@ -296,7 +296,7 @@ TEST(HeloName, FullyQualifiedDomainsOnly) {
 }
 
 // Nothing of a mail is sent unless all of it can be: no recipients, or a line
-// break that would let an address or the subject add commands of its own.
+// break that would let an address, a name or the subject add commands of its own.
 TEST(SmtpDialogue, UnsendableMailIsRefusedBeforeAnyCommand) {
   ScriptedDialogue server(kGreetAndHello + kQuit);
   auto session = SessionFor(server);
@@ -313,6 +313,9 @@ TEST(SmtpDialogue, UnsendableMailIsRefusedBeforeAnyCommand) {
     EXPECT_FALSE(session->Deliver(smuggler));
     EXPECT_EQ(session->LastError(), "Mail addresses and subject must not contain line breaks");
   }
+  OutgoingMail named = GatewayMail();  // a name goes into the To: header as it is
+  named.AddRecipient("b@example.com", "Bee\r\nBcc: victim@example.com");
+  EXPECT_FALSE(session->Deliver(named));
 
   EXPECT_TRUE(session->IsConnected());
   EXPECT_TRUE(session->Close());
