@@ -71,8 +71,15 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
     EXPECT_EQ(r.exitCode, 1) << c.body;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
   }
-  EXPECT_EQ(RunTool({"encode", "--account", "A"}, "x").exitCode, 64);
-  EXPECT_EQ(RunTool({"encode", "--email", "B"}, "x").exitCode, 64);
+  const std::pair<std::vector<std::string>, const char*> forms[] = {
+      {{"encode", "--account", "A"}, "give both"},
+      {{"encode", "--email", "B"}, "give both"},
+      {{"encode", "--account", "A", "--email"}, "--email needs a value"}};
+  for (const auto& [args, says] : forms) {
+    const ProcessResult r = RunTool(args, "x");
+    EXPECT_EQ(r.exitCode, 64) << says;
+    EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+  }
   // The listeners' command line: help, and a port past the range or left out.
   EXPECT_EQ(RunTool({"-h"}, "").exitCode, 0);
   for (const char* where : {"127.0.0.1:65536", "127.0.0.1:"})
