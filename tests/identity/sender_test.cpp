@@ -124,6 +124,12 @@ TEST(TimeZoneKey, RefusesAShortBufferAndLeavesItUntouched) {
   EXPECT_EQ(FormatTimeZoneKey(platform::TimeZoneRecord{}, small, sizeof small), -1);
   EXPECT_EQ(FormatTimeZoneKey(platform::TimeZoneRecord{}, nullptr, 64), -1);
   EXPECT_EQ(small[0], 'x');
+  platform::TimeZoneRecord wide;  // a key of 32 characters, then of 31: only these fit in 32
+  wide.standardDate.year = wide.daylightDate.year = 999999999;
+  char key[32];
+  EXPECT_EQ(FormatTimeZoneKey(wide, key, sizeof key), -1);
+  wide.daylightDate.year /= 10;
+  EXPECT_EQ(FormatTimeZoneKey(wide, key, sizeof key), 0);
 }
 
 // What a request document carries: the key of the system's zone, whatever TZ
