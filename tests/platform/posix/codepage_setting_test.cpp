@@ -23,7 +23,8 @@ TEST(CodePage, AnotherCodePageIsTakenFromTheSetting) {
   // A code page number is 1 to 65535; one that iconv lacks fails every conversion.
   for (const auto& [name, number] : {std::pair<const char*, unsigned>{"cp65535", 65535},
                                      {"65536", 0},
-                                     {"cp0", 0},
+                                     {"0", 0},
+                                     {"1", 1},
                                      {"1252x", 0}}) {
     setenv("ZENTROVA_CODEPAGE", name, 1);
     EXPECT_EQ(AnsiCodePage(), number) << name;
