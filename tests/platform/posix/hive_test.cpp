@@ -85,7 +85,8 @@ TEST_F(RegistryTest, MissingDirectoryIsAnEmptyHiveAndStaysUntouched) {
 // else under the account's home. The settings files take the same folder, or none.
 TEST_F(RegistryTest, WithoutItsVariableTheRegistryIsInTheUsersConfiguration) {
   const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
-  const fs::path account = fs::path(getpwuid(getuid())->pw_dir) / ".config";
+  const passwd* pw = getpwuid(getuid());
+  const fs::path account = std::string(pw ? pw->pw_dir : "") + "/.config";
   const struct {
     const char *registry, *xdg, *home;
     fs::path config;
