@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -176,6 +178,24 @@ TEST_F(RegistryTest, ACommitIsOnDiskBeforeItIsVisibleAndTheRenameAfterIt) {
   EXPECT_TRUE(g_synced[0].first.starts_with(hive + ".tmp.")) << g_synced[0].first;
   EXPECT_EQ(g_synced[0].second, HiveText());
   EXPECT_EQ(g_synced[1].first, (dir_ / "hives").string());
+}
+
+// A write that fails (a full disk; here a file-size limit) fails the commit
+// and leaves the hive as it was.
+TEST_F(RegistryTest, AFailedWriteFailsTheCommitAndLeavesTheHive) {
+  RegistryWriter w(RegistryRoot::kCurrentUser);
+  w.SetString("Software\\Zentrova", "HTTP1", "127.0.0.1:8080");
+  ASSERT_EQ(w.Commit().code, kErrorSuccess);
+  const std::string before = HiveText();
+  auto commitOverTheLimit = [] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{16, 16};
+    RegistryWriter big(RegistryRoot::kCurrentUser);
+    big.SetString("Software\\Zentrova", "HTTP2", std::string(64, 'x'));
+    return setrlimit(RLIMIT_FSIZE, &limit) == 0 && big.Commit().code ? 0 : 1;
+  };
+  EXPECT_EXIT(std::_Exit(commitOverTheLimit()), ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(HiveText(), before);
 }
 
 TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
