@@ -95,10 +95,11 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"midnight", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "+180011010003020"},
       // Neither time behind the other: the dates keep the roles the rule names.
       {"even", "XST3XDT3,M3.2.0,M11.1.0", 2026, "+180011010003020"},
+      {"winterdst", "XST-2XDT-1,M10.5.0,M3.5.0/1", 2026, "-060010050003050"},  // Dublin at +1
       // Days of the year land on their day (Python's datetime): J60 is 1 Mar
-      // (Wed in 2028), J300 27 Oct; 59 and 299 count 29 Feb.
-      {"julian", "XST3XDT,J60/2,J300/2", 2028, "+180010045003013"},
-      {"zerobased", "XST3XDT,59,299", 2028, "+180010044002052"},
+      // (Wed in 2028), J365 and 365 31 Dec (Sun); 59 and 299 count 29 Feb.
+      {"julian", "XST3XDT,J60/2,J365/2", 2028, "+180012050003013"},
+      {"zerobased", "XST3XDT,59,365", 2028, "+180012050002052"},
       {"zerobased", "XST3XDT,59,299", 2026, "+180010042003010"},
       {"notime", "XST3XDT,M3.2.0/,M11.1.0", 2026, "(cannot tell)"},  // a number needs a digit
       {"J366", "XST3XDT,J60/2,J366/2", 2028, "(cannot tell)"},       // J counts 1 to 365
@@ -108,6 +109,8 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"week6", "XST3XDT,M3.6.0,M11.1.0", 2026, "(cannot tell)"},
       {"day7", "XST3XDT,M3.2.7,M11.1.0", 2026, "(cannot tell)"},
       {"hour168", "XST3XDT,M3.2.0/168,M11.1.0", 2026, "(cannot tell)"},
+      {"minute60", "XST3XDT,M3.2.0/1:60,M11.1.0", 2026, "(cannot tell)"},
+      {"second60", "XST3XDT,M3.2.0/1:59:60,M11.1.0", 2026, "(cannot tell)"},
       {"J0", "XST3XDT,J0,J300", 2026, "(cannot tell)"},
       // A file of 1 MiB is read; anything larger is not taken for a zone file.
       {"largest", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "+180011010003020", 1 << 20},
@@ -116,6 +119,14 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
   for (const auto& c : cases)
     EXPECT_EQ(KeyOfZoneFile(WriteZoneFile(c.name, c.footer, c.size), c.year), c.key) << c.name;
   EXPECT_EQ(KeyOfZoneFile(testing::TempDir() + "zv_zone_missing"), "(cannot tell)");
+  // The key has no times: the record keeps them to the second, also when one moves the day.
+  platform::TimeZoneRecord zone;
+  std::string error;
+  ASSERT_TRUE(platform::ReadTimeZoneFile(
+      WriteZoneFile("seconds", "XST3XDT,M3.2.0/1:59:59,M11.1.0/-1:02:03"), zone, error, 2026));
+  const auto &d = zone.daylightDate, &s = zone.standardDate;
+  EXPECT_EQ(std::tie(d.hour, d.minute, d.second, s.hour, s.minute, s.second),
+            std::make_tuple(1, 59, 59, 22, 57, 57));
 }
 
 TEST(TimeZoneKey, RefusesAShortBufferAndLeavesItUntouched) {
@@ -161,6 +172,7 @@ TEST(Locale, IdentifiersOfCommonLocales) {
       {"ja_JP.eucJP", 1041}, {"pt_BR.UTF-8", 1046}, {"C", 1033},           {"POSIX", 1033},
       {"C.UTF-8", 1033},     {"en-GB", 2057},       {"sr_RS@latin", 9242}, {"sr_RS", 10266},
       {"de", 1031},          {"de_XX", 1031},       {"xx_YY", 1033},       {"zh_TW.Big5", 1028},
+      {"de.UTF-8", 1031},    {"de@euro", 1031},     {"AZ_az", 1068},       {"az_AZ@CYRILLIC", 2092},
   };
   for (const auto& c : cases) EXPECT_EQ(platform::LocaleIdForName(c.name), c.id) << c.name;
 }
