@@ -210,6 +210,8 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "\"Wide\"=hex(ffffffff):07\r\n"  // the widest type there is
       "\"TooWide\"=hex(100000000):07\r\n"
       "\"TooLong\"=dword:100000000\r\n"
+      "\"Odd\"=hex(7]:07\r\n"
+      "\"Lonely\"\r\n"  // data and no name: not a value
       "\"Dir\"=\"C:\\\\\"\r\n"
       "\"Next\"=\"after the backslash\"\r\n"
       "\"Broken\"=\"no closing quote\r\n"
@@ -229,7 +231,8 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
                                     {"Blob", "\x01\x02\x03"},
                                     {"Wide", "\x07"},
                                     {"TooWide", "<unread>"},
-                                    {"TooLong", "<unread>"}}) {
+                                    {"TooLong", "<unread>"},
+                                    {"Odd", "<unread>"}}) {
     char buf[8];
     unsigned long size = sizeof buf;
     const bool read = k.QueryValue(name, buf, &size) == kErrorSuccess;
@@ -242,7 +245,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   parent.Subkeys(sub);
   EXPECT_EQ(sub, std::vector<std::string>{"SMS"});
   EXPECT_EQ(parent.Open(RegistryRoot::kCurrentUser, "Elsewhere").code, kErrorFileNotFound);
-  EXPECT_EQ(Read(key, "Stray"), "<none>");
+  for (const char* name : {"Stray", "Lonely"}) EXPECT_EQ(Read(key, name), "<none>") << name;
 
   RegistryWriter w(RegistryRoot::kCurrentUser);
   w.SetString(key, "HTTP2", "gw2.example");
@@ -348,6 +351,12 @@ TEST_F(RegistryTest, ADirectoryOrHiveOthersMayChangeIsRefused) {
   RegistryKey key;
   EXPECT_EQ(key.Open(RegistryRoot::kClassesRoot, "CLSID").code, kErrorSuccess);
   if (needRoot) GTEST_SKIP() << "the rows with another user's file or directory need root";
+  // Another account trusts a directory of its own and a hive of root's.
+  ASSERT_EQ(chmod(dir_.c_str(), 0711) | chown(dir.c_str(), 65534, 0) | chmod(hive.c_str(), 0644),
+            0);
+  EXPECT_EXIT(std::_Exit(seteuid(65534) || key.Open(RegistryRoot::kClassesRoot, "CLSID").code),
+              ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(chown(dir.c_str(), 0, 0), 0);
 }
 
 // Windows' own bounds: 255 characters a key name, 512 levels. A hive beyond
