@@ -69,6 +69,13 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
   ASSERT_EQ(stat((tmp / "new").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
   if (!root) GTEST_SKIP() << "the row of a file of another user's needs root (chown)";
+  // As that user: a file of its own is taken, root's is judged by its mode alone.
+  ASSERT_EQ(chmod(temp.Path().c_str(), 0711), 0);
+  AppendFile file;
+  std::string mine, roots;
+  EXPECT_EXIT(std::_Exit(seteuid(65534) || !file.Open(tmp / "theirs", mine) ||
+                         file.Open(tmp / "open", roots) || !roots.starts_with("users other")),
+              ::testing::ExitedWithCode(0), "");
 }
 
 // A disk that fills in the middle of a line: the part written is taken back,
