@@ -205,8 +205,8 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "[HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settings]\r\n"
       "\"HTTP1\" = \"gw.example\"\r\n"
       "\"Count\"=dword:0000002a\r\n"
-      "\"Blob\"=hex:01,02,\\\r\n"
-      "  03\r\n"
+      "\"Blob\"=hex:01,0A,\\\r\n"
+      "  99\r\n"
       "\"Wide\"=hex(ffffffff):07\r\n"  // the widest type there is
       "\"TooWide\"=hex(100000000):07\r\n"
       "\"TooLong\"=dword:100000000\r\n"
@@ -228,7 +228,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   RegistryKey k;
   ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, key).code, kErrorSuccess);
   for (const auto& [name, bytes] : {std::pair<const char*, std::string>{"Count", {"*\0\0\0", 4}},
-                                    {"Blob", "\x01\x02\x03"},
+                                    {"Blob", "\x01\x0a\x99"},
                                     {"Wide", "\x07"},
                                     {"TooWide", "<unread>"},
                                     {"TooLong", "<unread>"},
@@ -252,7 +252,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   ASSERT_EQ(w.Commit().code, kErrorSuccess);
   std::string text = HiveText();
   EXPECT_NE(text.find("\"Count\"=dword:0000002a\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"Blob\"=hex:01,02,03\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"Blob\"=hex:01,0A,99\n"), std::string::npos) << text;
   for (const char* line : kKeptLines)
     EXPECT_NE(text.find(std::string(line) + "\n"), std::string::npos) << line << "\n" << text;
   EXPECT_EQ(Read(key, "Dir"), "C:\\");
