@@ -18,9 +18,9 @@ TEST(CodePage, Utf16BothWaysUndefinedBytesAndLostCharacters) {
     bool lossy;
   } cases[] = {
       {u"caf\u00E9 \u2122", "caf\xE9 \x99", false},
-      // One "?" per character: U+1F3FF's second half is the last low
-      // surrogate; a lone surrogate too.
-      {u"\u041F \U0001F600 \U0001F3FF \xD800!", "? ? ? ?!", true},
+      // One "?" per character: U+10000 and U+10FFFD take the first and the
+      // last high surrogate, U+1F3FF's second half is the last low one; a lone surrogate too.
+      {u"\u041F \U00010000 \U0010FFFD \U0001F3FF \xD800!", "? ? ? ? ?!", true},
       {u"\u0100", "?", true},         // no best fit: A with macron is not "A"
       {u"\xDC00\xDC00", "??", true},  // two low surrogates are no pair
   };
@@ -32,8 +32,8 @@ TEST(CodePage, Utf16BothWaysUndefinedBytesAndLostCharacters) {
     EXPECT_EQ(lossy, c.lossy) << c.ansi;
   }
   std::u16string wide;
-  ASSERT_TRUE(AnsiToUtf16("caf\xE9 \x99 \x81", wide));
-  EXPECT_EQ(wide, u"caf\u00E9 \u2122 " + std::u16string(zentrova::testing::os::kUndefinedAnsiByte));
+  ASSERT_TRUE(AnsiToUtf16("caf\xE9 \x80 \x81", wide));
+  EXPECT_EQ(wide, u"caf\u00E9 \u20AC " + std::u16string(zentrova::testing::os::kUndefinedAnsiByte));
 
   std::string out;
   bool lossy = false;
@@ -51,7 +51,7 @@ TEST(CodePage, Utf8IsToldFromOtherTextAndConverted) {
       {"", true},
       {"plain", true},
       {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", true},
-      {"caf\xE9", false},           // Windows-1252
+      {"caf\x80", false},           // Windows-1252's euro sign
       {"\xC3", false},              // cut short
       {"\xE2\x82", false},          // cut short
       {"\xC0\xAF", false},          // overlong
@@ -59,6 +59,7 @@ TEST(CodePage, Utf8IsToldFromOtherTextAndConverted) {
       {"\xF4\x90\x80\x80", false},  // past U+10FFFF
   };
   for (const auto& c : cases) EXPECT_EQ(IsUtf8(c.text), c.utf8) << c.text;
+  EXPECT_TRUE(IsUtf8("\xC3\xA9" + std::string(1100, 'x')));  // more than a buffer's worth
 
   std::string out;
   bool lossy = false;
