@@ -55,5 +55,19 @@ TEST(Descriptors, ZeroServesAsAListenerAConnectionAndAHiveFile) {
   EXPECT_EXIT(std::_Exit(StepsOnZero(dir.Path())), ::testing::ExitedWithCode(0), "");
 }
 
+// A peer that never reads holds a send up only until its limit; one that is gone fails it.
+TEST(Descriptors, ASendEndsAtItsLimitOrWhenThePeerIsGone) {
+  TcpListener listener;
+  TcpSocket client, peer;
+  ASSERT_TRUE(listener.Listen("127.0.0.1", 0).ok());
+  ASSERT_TRUE(client.Connect("127.0.0.1", listener.Port(), Milliseconds(5000)).ok());
+  ASSERT_TRUE(listener.Accept(peer, Milliseconds(5000)).ok());
+  const SocketStatus sent = client.SendAll(std::string(32 << 20, 'x'), Milliseconds(100));
+  EXPECT_EQ(sent.code, SocketResult::kTimedOut);
+  EXPECT_EQ(sent.message, "send did not complete within 100 ms");
+  peer.Close();  // with bytes unread: the connection is reset
+  EXPECT_EQ(client.SendAll("x", Milliseconds(100)).code, SocketResult::kError);
+}
+
 }  // namespace
 }  // namespace zentrova::platform
