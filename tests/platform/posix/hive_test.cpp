@@ -211,7 +211,8 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "\"TooWide\"=hex(100000000):07\r\n"
       "\"TooLong\"=dword:100000000\r\n"
       "\"Odd\"=hex(7]:07\r\n"
-      "\"Lonely\"\r\n"  // data and no name: not a value
+      "\"D0\"=dword:\r\n\"H0\"=hex():07\r\n"  // no digits, no type
+      "\"Lonely\"\r\n"                        // data and no name: not a value
       "\"Dir\"=\"C:\\\\\"\r\n"
       "\"Next\"=\"after the backslash\"\r\n"
       "\"Broken\"=\"no closing quote\r\n"
@@ -245,7 +246,8 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   parent.Subkeys(sub);
   EXPECT_EQ(sub, std::vector<std::string>{"SMS"});
   EXPECT_EQ(parent.Open(RegistryRoot::kCurrentUser, "Elsewhere").code, kErrorFileNotFound);
-  for (const char* name : {"Stray", "Lonely"}) EXPECT_EQ(Read(key, name), "<none>") << name;
+  for (const char* name : {"Stray", "Lonely", "D0", "H0"})
+    EXPECT_EQ(Read(key, name), "<none>") << name;
 
   RegistryWriter w(RegistryRoot::kCurrentUser);
   w.SetString(key, "HTTP2", "gw2.example");
