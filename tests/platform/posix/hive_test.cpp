@@ -447,7 +447,8 @@ TEST_F(RegistryTest, OnlyRegularFilesAreReadAndLinksAndLeftoversAreHandled) {
   pid_t gone = fork();
   if (gone == 0) _exit(0);
   ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
-  const fs::path stale = dir_ / "kept" / ("user.reg.tmp." + std::to_string(gone));
+  const fs::path stale =  // nine digits, the most a writer's number is given
+      dir_ / "kept" / ("user.reg.tmp." + std::to_string(1000000000 + gone).substr(1));
   const fs::path live = dir_ / "kept" / ("user.reg.tmp." + std::to_string(getppid()));
   zentrova::testing::WriteFile(stale, "half a hive");
   zentrova::testing::WriteFile(live, "another writer's");
