@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "gateway/automation/document.h"
+#include "platform/socket.h"
 #include "smtp/gateway_mail.h"
 #include "support.h"
 #include "tests/support/peers.h"
@@ -12,6 +13,22 @@ namespace zentrova::smtp {
 namespace {
 
 using std::chrono::milliseconds;
+using namespace std::string_literals;
+
+// Sends bytes to a sandbox listener and hears it out: what it said until it
+// hung up, or "(silent)" after it when it kept the line open for two seconds.
+std::string Converse(int port, const std::string& bytes) {
+  platform::TcpSocket socket;
+  if (!socket.Connect("127.0.0.1", static_cast<std::uint16_t>(port), milliseconds(5000)).ok() ||
+      !socket.SendAll(bytes, milliseconds(5000)).ok())
+    return "(not sent)";
+  std::string heard;
+  char buffer[4096];
+  platform::SocketStatus status;
+  for (std::size_t n; (status = socket.Receive(buffer, sizeof buffer, milliseconds(2000), n)).ok();)
+    heard.append(buffer, n);
+  return heard + (status.code == platform::SocketResult::kTimedOut ? "(silent)" : "");
+}
 
 std::string ComposeRequest() {
   gateway::AutomationRequest request{
@@ -38,6 +55,7 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequest) {
   const nlohmann::json& e = entries[0];
   EXPECT_EQ(e["kind"], "smtp");
   EXPECT_EQ(e["delivered"], true);
+  EXPECT_EQ(e["listener"], sandbox.Address());
   EXPECT_EQ(e["mail_from"], "sender@example.com");
   EXPECT_EQ(e["rcpt_to"], nlohmann::json::array({"sms@gateway.example"}));
   // The header lines as the mailbox split them; their bytes are checked in the
@@ -98,6 +116,34 @@ TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
   EXPECT_EQ(entries[1]["reply"], "(silent)");
   EXPECT_EQ(entries[1]["dialect"], "APICOM");
   EXPECT_EQ(entries[2]["commands"].size(), 2u) << entries[2].dump();
+}
+
+// Commands out of order, unknown ones, a path without its ">" and the longest
+// line are answered; input without a line end is cut off past 256 KiB. The
+// web listener journals every method and path, answering 404 but for the gateway's page.
+TEST(GatewayMailbox, RawDialoguesAndEveryHttpRequestAreAnsweredAndJournalled) {
+  testing::Sandbox sandbox({"--smtp", "127.0.0.1:0", "--http", "127.0.0.1:0"});
+  ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
+  EXPECT_EQ(Converse(sandbox.Port(),
+                     "RCPT TO:<c@d>\r\nEHLO x\r\nmail from:<a@b\r\nDATA\r\nRSET\r\n"
+                     "RCPT TO:<c@d>\r\nDATA\r\nVRFY x\r\nNOOP " +
+                         std::string(4096 * 64 - 6, 'x') + "\r\nquit\r\n"),
+            "220 sms-sandbox gateway mailbox ready\r\n503 MAIL first\r\n250 sms-sandbox\r\n250 "
+            "OK\r\n503 no valid recipients\r\n250 OK\r\n503 MAIL first\r\n503 MAIL first\r\n502 "
+            "command not implemented\r\n250 OK\r\n221 bye\r\n");
+  EXPECT_EQ(Converse(sandbox.Port(), std::string(4096 * 65, 'x')),
+            "220 sms-sandbox gateway mailbox ready\r\n");
+  std::string requests;
+  for (const char* line :
+       {"GET /sms.dll", "PUT /", "DELETE /", "PATCH /", "OPTIONS /", "POST /x", "POST /sms.dll"})
+    requests += line + " HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n"s;
+  requests.insert(requests.size() - 2, "Connection: close\r\n");
+  EXPECT_NE(Converse(sandbox.Port(1), requests).find("200 OK"), std::string::npos);
+  std::vector<nlohmann::json> entries = sandbox.Requests();
+  ASSERT_EQ(entries.size(), 9u);
+  EXPECT_EQ(entries[0]["mail_from"], "<a@b");
+  for (std::size_t i = 2; i < 8; ++i) EXPECT_EQ(entries[i]["status"], 404) << entries[i];
+  EXPECT_EQ(entries[8]["status"], 200);
 }
 
 }  // namespace
