@@ -37,8 +37,8 @@ std::string ComposeRequest() {
   return body;
 }
 
-TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequest) {
-  testing::Sandbox sandbox({"--smtp", "127.0.0.1:0"});
+TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues) {
+  testing::Sandbox sandbox({"--smtp", "127.0.0.1:0", "--http", "127.0.0.1:0"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
   std::string request = ComposeRequest();
   std::string lastError;
@@ -65,6 +65,26 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequest) {
   ASSERT_EQ(e["dialect"], "APICOM") << e.dump();
   EXPECT_FALSE(e["fields"].contains("error")) << e["fields"].dump();
   EXPECT_EQ(e["fields"]["recipients"][0]["MSG"], nlohmann::json::array({"Hello by mail"}));
+
+  // Misplaced, unknown, lowercase commands, a path without ">", the longest line; any HTTP request.
+  EXPECT_EQ(Converse(sandbox.Port(),
+                     "RCPT TO:<c@d>\r\nEHLO x\r\nmail from:<a@b\r\nDATA\r\nRSET\r\n"
+                     "RCPT TO:<c@d>\r\nDATA\r\nVRFY x\r\nNOOP " +
+                         std::string(4096 * 64 - 6, 'x') + "\r\nquit\r\n"),
+            "220 sms-sandbox gateway mailbox ready\r\n503 MAIL first\r\n250 sms-sandbox\r\n250 "
+            "OK\r\n503 no valid recipients\r\n250 OK\r\n503 MAIL first\r\n503 MAIL first\r\n502 "
+            "command not implemented\r\n250 OK\r\n221 bye\r\n");
+  EXPECT_TRUE(Converse(sandbox.Port(), std::string(4096 * 65, 'x')).ends_with("ready\r\n"));
+  std::string requests;
+  for (const char* line :
+       {"GET /sms.dll", "PUT /", "DELETE /", "PATCH /", "OPTIONS /", "POST /x", "POST /sms.dll"})
+    requests += std::string(line) + " HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n";
+  requests.insert(requests.size() - 2, "Connection: close\r\n");
+  EXPECT_NE(Converse(sandbox.Port(1), requests).find("200 OK"), std::string::npos);
+  entries = sandbox.Requests();
+  ASSERT_EQ(entries.size(), 10u);
+  EXPECT_EQ(entries[1]["mail_from"], "<a@b");
+  for (std::size_t i = 3; i < 10; ++i) EXPECT_EQ(entries[i]["status"], i < 9 ? 404 : 200) << i;
 }
 
 // A scripted reply may be its code alone.
@@ -101,31 +121,6 @@ TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
   EXPECT_EQ(entries[1]["reply"], "(silent)");
   EXPECT_EQ(entries[1]["dialect"], "APICOM");
   EXPECT_EQ(entries[2]["commands"].size(), 2u) << entries[2].dump();
-}
-
-// Misplaced, unknown, lowercase commands, a path without ">", the longest line; any HTTP request.
-TEST(GatewayMailbox, RawDialoguesAndEveryHttpRequestAreAnsweredAndJournalled) {
-  testing::Sandbox sandbox({"--smtp", "127.0.0.1:0", "--http", "127.0.0.1:0"});
-  ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
-  EXPECT_EQ(Converse(sandbox.Port(),
-                     "RCPT TO:<c@d>\r\nEHLO x\r\nmail from:<a@b\r\nDATA\r\nRSET\r\n"
-                     "RCPT TO:<c@d>\r\nDATA\r\nVRFY x\r\nNOOP " +
-                         std::string(4096 * 64 - 6, 'x') + "\r\nquit\r\n"),
-            "220 sms-sandbox gateway mailbox ready\r\n503 MAIL first\r\n250 sms-sandbox\r\n250 "
-            "OK\r\n503 no valid recipients\r\n250 OK\r\n503 MAIL first\r\n503 MAIL first\r\n502 "
-            "command not implemented\r\n250 OK\r\n221 bye\r\n");
-  EXPECT_EQ(Converse(sandbox.Port(), std::string(4096 * 65, 'x')),
-            "220 sms-sandbox gateway mailbox ready\r\n");
-  std::string requests;
-  for (const char* line :
-       {"GET /sms.dll", "PUT /", "DELETE /", "PATCH /", "OPTIONS /", "POST /x", "POST /sms.dll"})
-    requests += std::string(line) + " HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n";
-  requests.insert(requests.size() - 2, "Connection: close\r\n");
-  EXPECT_NE(Converse(sandbox.Port(1), requests).find("200 OK"), std::string::npos);
-  std::vector<nlohmann::json> entries = sandbox.Requests();
-  ASSERT_EQ(entries.size(), 9u);
-  EXPECT_EQ(entries[0]["mail_from"], "<a@b");
-  for (std::size_t i = 2; i < 9; ++i) EXPECT_EQ(entries[i]["status"], i < 8 ? 404 : 200) << i;
 }
 
 }  // namespace
