@@ -92,15 +92,17 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
       "64 --http $a --delay -1\n64 --http $a --delay 1x\n64 --http $a --delay ''\n"
       "64 --http $a --reply-size 104857601\n64 --http $a --smtp-reply rcpt=550\n"
       "64 --http $a --log\n1 --smtp $a --smtp-reply rcpt=55\n1 --smtp $a --smtp-reply rcpt\n"
-      "1 --smtp $a --smtp-reply x=550\n1 --smtp $a --smtp-reply rcpt=x50");
+      "1 --smtp $a --smtp-reply x=550\n1 --smtp $a --smtp-reply rcpt=x50\n64\n64 --bogus\n"
+      "64 --http\n64 --log\n64 --http $a --status\n64 --http $a --reply-file /x/y\n"
+      "64 --smtp-reply rcpt=550\n64 --smtp $a --smtp-reply\n0 --help\n0 decode -h\n"
+      "0 decode --help\n64 decode x\n0 encode -h\n0 encode --help\n64 encode x");
   const std::string serve = "a=127.0.0.1:0; f() { shift; exec " ZV_BINARY_DIR
                             "/tools/sms-sandbox/sms-sandbox \"$@\"; }; f ";
   for (std::string line; std::getline(lines, line);)
     EXPECT_EQ(testing::RunProcess({"/bin/sh", "-c", serve + line}, {}).exitCode, std::stoi(line))
         << line;
-  // A body cut in its trailer's ID line, or before the end of its e-mail line.
-  const std::string body = ComposeBody({{"0411111111", false}}, "x");
-  for (std::size_t cut : {body.find("\r\nEmail="), body.size() - 4})
+  const std::string body = ComposeBody({{"0411111111", false}}, "x");  // trailer cut short:
+  for (std::size_t cut : {body.find("\r\nEmail="), body.size() - 4})   // in ID, in e-mail line
     EXPECT_EQ(RunTool({"decode"}, body.substr(0, cut)).exitCode, 1) << cut;
   EXPECT_EQ(RunTool({"encode", "--account", "A", "--email", "B"}, std::string("a\0b", 3)).exitCode,
             1);
