@@ -91,7 +91,7 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
       "64 --http $a --status 99\n64 --http $a --status 1000\n64 --http $a --delay 3600001\n"
       "64 --http $a --delay -1\n64 --http $a --delay 1x\n64 --http $a --delay ''\n"
       "64 --http $a --reply-size 104857601\n64 --http $a --smtp-reply rcpt=550\n"
-      "64 --http $a --log\n1 --smtp $a --smtp-reply rcpt=55\n1 --smtp $a --smtp-reply rcpt\n"
+      "1 --http $a --log /x/y\n1 --smtp $a --smtp-reply rcpt=55\n1 --smtp $a --smtp-reply rcpt\n"
       "1 --smtp $a --smtp-reply x=550\n1 --smtp $a --smtp-reply rcpt=x50\n64\n64 --bogus\n"
       "64 --http\n64 --log\n64 --http $a --status\n64 --http $a --reply-file /x/y\n"
       "64 --smtp-reply rcpt=550\n64 --smtp $a --smtp-reply\n0 --help\n0 decode -h\n"
