@@ -128,7 +128,7 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
   // The console program's dialect: "+" and %XX, hex digits in either case,
   // also at the very end; any other "%" stays as it came.
   const std::pair<std::string, std::string> messages[] = {
-      {"%09%AF%af+%41", "\t\u00af\u00af A"},
+      {"%09%AF%af+%41%7F%80", "\t\u00af\u00af A\x7f\xc2\x80"},
       {"%/0%:0%@0%`0%G0%g0%4", "%/0%:0%@0%`0%G0%g0%4"},
       {"see+[1]", "see [1]"}};  // a value line that ends as a section's does
   for (const auto& [escaped, text] : messages)
