@@ -2,6 +2,7 @@
 // encode commands, and its HTTP listener's journal.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -80,10 +81,29 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
     EXPECT_EQ(r.exitCode, 64) << says;
     EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
   }
-  // The listeners' command line: help, and a port past the range or left out.
-  EXPECT_EQ(RunTool({"-h"}, "").exitCode, 0);
-  for (const char* where : {"127.0.0.1:65536", "127.0.0.1:"})
-    EXPECT_EQ(RunTool({"--http", where}, "").exitCode, 64) << where;
+  // Exit status, then the listeners' command line ($a is 127.0.0.1:0): counts and ports at their
+  // bounds (read before -h ends the run), one past them, what the listeners cannot serve.
+  std::istringstream lines(
+      "0 --http 127.0.0.1:65535 --smtp [::1]:65535 --status 100 --delay 0 --reply-size 0 --then "
+      "--status 999 --delay 3600000 --reply-size 104857600 -h\n64 --http 127.0.0.1:65536\n"
+      "64 --http 127.0.0.1:\n64 --http :80\n64 --http 127.0.0.1\n64 --http []:0\n64 --delay 1\n"
+      "64 --http [::1:0\n64 --http ::1:0\n64 --http 127.0.0.1:0a\n64 --http 127.0.0.1:-0\n"
+      "64 --http $a --status 99\n64 --http $a --status 1000\n64 --http $a --delay 3600001\n"
+      "64 --http $a --delay -1\n64 --http $a --delay 1x\n64 --http $a --delay ''\n"
+      "64 --http $a --reply-size 104857601\n64 --http $a --smtp-reply rcpt=550\n"
+      "1 --http $a --log /x/y\n1 --smtp $a --smtp-reply rcpt=55\n1 --smtp $a --smtp-reply rcpt\n"
+      "1 --smtp $a --smtp-reply x=550\n1 --smtp $a --smtp-reply rcpt=x50\n64\n64 --bogus\n"
+      "64 --http\n64 --log\n64 --http $a --status\n64 --http $a --reply-file /x/y\n"
+      "64 --smtp-reply rcpt=550\n64 --smtp $a --smtp-reply\n0 --help\n0 decode -h\n"
+      "0 decode --help\n64 decode x\n0 encode -h\n0 encode --help\n64 encode x");
+  const std::string serve = "a=127.0.0.1:0; f() { shift; exec " ZV_BINARY_DIR
+                            "/tools/sms-sandbox/sms-sandbox \"$@\"; }; f ";
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_EQ(testing::RunProcess({"/bin/sh", "-c", serve + line}, {}).exitCode, std::stoi(line))
+        << line;
+  const std::string body = ComposeBody({{"0411111111", false}}, "x");  // trailer cut short:
+  for (std::size_t cut : {body.find("\r\nEmail="), body.size() - 4})   // in ID, in e-mail line
+    EXPECT_EQ(RunTool({"decode"}, body.substr(0, cut)).exitCode, 1) << cut;
   EXPECT_EQ(RunTool({"encode", "--account", "A", "--email", "B"}, std::string("a\0b", 3)).exitCode,
             1);
 }
@@ -108,7 +128,7 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
   // The console program's dialect: "+" and %XX, hex digits in either case,
   // also at the very end; any other "%" stays as it came.
   const std::pair<std::string, std::string> messages[] = {
-      {"%09%AF%af+%41", "\t\u00af\u00af A"},
+      {"%09%AF%af+%41%7F%80", "\t\u00af\u00af A\x7f\xc2\x80"},
       {"%/0%:0%@0%`0%G0%g0%4", "%/0%:0%@0%`0%G0%g0%4"},
       {"see+[1]", "see [1]"}};  // a value line that ends as a section's does
   for (const auto& [escaped, text] : messages)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "gateway/automation/document.h"
+#include "platform/socket.h"
 #include "smtp/gateway_mail.h"
 #include "support.h"
 #include "tests/support/peers.h"
@@ -12,6 +13,19 @@ namespace zentrova::smtp {
 namespace {
 
 using std::chrono::milliseconds;
+
+// Sends bytes to a sandbox listener; what it said until it hung up, or then "(silent)".
+std::string Converse(std::uint16_t port, const std::string& bytes) {
+  platform::TcpSocket socket;
+  EXPECT_TRUE(socket.Connect("127.0.0.1", port, milliseconds(5000)).ok());
+  EXPECT_TRUE(socket.SendAll(bytes, milliseconds(5000)).ok());
+  std::string heard;
+  char buffer[4096];
+  platform::SocketStatus status;
+  for (std::size_t n; (status = socket.Receive(buffer, sizeof buffer, milliseconds(2000), n)).ok();)
+    heard.append(buffer, n);
+  return heard + (status.code == platform::SocketResult::kTimedOut ? "(silent)" : "");
+}
 
 std::string ComposeRequest() {
   gateway::AutomationRequest request{
@@ -23,8 +37,8 @@ std::string ComposeRequest() {
   return body;
 }
 
-TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequest) {
-  testing::Sandbox sandbox({"--smtp", "127.0.0.1:0"});
+TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues) {
+  testing::Sandbox sandbox({"--smtp", "127.0.0.1:0", "--http", "127.0.0.1:0"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
   std::string request = ComposeRequest();
   std::string lastError;
@@ -38,6 +52,7 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequest) {
   const nlohmann::json& e = entries[0];
   EXPECT_EQ(e["kind"], "smtp");
   EXPECT_EQ(e["delivered"], true);
+  EXPECT_EQ(e["listener"], sandbox.Address());
   EXPECT_EQ(e["mail_from"], "sender@example.com");
   EXPECT_EQ(e["rcpt_to"], nlohmann::json::array({"sms@gateway.example"}));
   // The header lines as the mailbox split them; their bytes are checked in the
@@ -50,18 +65,26 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequest) {
   ASSERT_EQ(e["dialect"], "APICOM") << e.dump();
   EXPECT_FALSE(e["fields"].contains("error")) << e["fields"].dump();
   EXPECT_EQ(e["fields"]["recipients"][0]["MSG"], nlohmann::json::array({"Hello by mail"}));
-}
 
-// The highest port is a port like any other, for the mailbox, the gateway and
-// the mail client alike.
-TEST(GatewayMailbox, TheHighestPortServes) {
-  testing::Sandbox sandbox({"--smtp", "127.0.0.1:65535", "--http", "[::1]:65535"});
-  if (!sandbox.Ready() && sandbox.Process().Output().find("in use") != std::string::npos)
-    GTEST_SKIP() << sandbox.Process().Output();
-  ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
-  std::string lastError;
-  EXPECT_TRUE(test::SendMail("127.0.0.1:65535", "sms@gateway.example", ComposeRequest(), lastError))
-      << lastError;
+  // Misplaced, unknown, lowercase commands, a path without ">", the longest line; any HTTP request.
+  EXPECT_EQ(Converse(sandbox.Port(),
+                     "RCPT TO:<c@d>\r\nEHLO x\r\nmail from:<a@b\r\nDATA\r\nRSET\r\n"
+                     "RCPT TO:<c@d>\r\nDATA\r\nVRFY x\r\nNOOP " +
+                         std::string(4096 * 64 - 6, 'x') + "\r\nquit\r\n"),
+            "220 sms-sandbox gateway mailbox ready\r\n503 MAIL first\r\n250 sms-sandbox\r\n250 "
+            "OK\r\n503 no valid recipients\r\n250 OK\r\n503 MAIL first\r\n503 MAIL first\r\n502 "
+            "command not implemented\r\n250 OK\r\n221 bye\r\n");
+  EXPECT_TRUE(Converse(sandbox.Port(), std::string(4096 * 65, 'x')).ends_with("ready\r\n"));
+  std::string requests;
+  for (const char* line :
+       {"GET /sms.dll", "PUT /", "DELETE /", "PATCH /", "OPTIONS /", "POST /x", "POST /sms.dll"})
+    requests += std::string(line) + " HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n";
+  requests.insert(requests.size() - 2, "Connection: close\r\n");
+  EXPECT_NE(Converse(sandbox.Port(1), requests).find("200 OK"), std::string::npos);
+  entries = sandbox.Requests();
+  ASSERT_EQ(entries.size(), 10u);
+  EXPECT_EQ(entries[1]["mail_from"], "<a@b");
+  for (std::size_t i = 3; i < 10; ++i) EXPECT_EQ(entries[i]["status"], i < 9 ? 404 : 200) << i;
 }
 
 // A scripted reply may be its code alone.
