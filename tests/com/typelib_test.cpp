@@ -52,8 +52,7 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
     EXPECT_EQ(desc->lprgelemdescParam[i].tdesc.vt, want[i]) << i;
   info->ReleaseFuncDesc(desc);
   info->Release();
-  // The slots end past the last member; a dispatch interface without members
-  // still has IDispatch's seven, a class none.
+  // Slots end past the last member; a dispatch interface keeps IDispatch's seven, a class none.
   for (UINT i = 0; i < 3; ++i) {
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(lib->GetTypeInfo(i, &info), S_OK);
@@ -105,8 +104,10 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
       VariantChangeType(&w, nullptr, 0, VT_I4),
   };
   for (std::size_t i = 0; i < std::size(results); ++i) EXPECT_EQ(results[i], E_INVALIDARG) << i;
-  // A digit past 'f' is no hexadecimal digit.
+  // A digit past 'f' is no hexadecimal digit; small letters are digits too.
   EXPECT_EQ(CLSIDFromString(u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E60g}", &clsid), CO_E_CLASSSTRING);
+  ASSERT_EQ(CLSIDFromString(u"{0000000a-000b-000c-0d0e-0f0000000000}", &clsid), S_OK);
+  EXPECT_TRUE(IsEqualGUID(clsid, GUID{10, 11, 12, {13, 14, 15, 0, 0, 0, 0, 0}}));
   SafeArrayDestroy(array);
 
   const GUID base = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
