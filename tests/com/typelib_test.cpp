@@ -274,7 +274,7 @@ TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
   EXPECT_EQ(argError, 2u);
   EXPECT_EQ(Take(Value(VT_R8, 3e10), Value(VT_I4, 1)), DISP_E_OVERFLOW);
   EXPECT_EQ(Take(Value(VT_R8, -3e10), Value(VT_I4, 1)), DISP_E_OVERFLOW);
-  EXPECT_EQ(Take(Value(VT_I4, 1), Value(VT_NULL, 0), &argError), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(Take(Value(VT_I4, 1), Value(VT_DISPATCH, 0), &argError), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argError, 1u);
   // Converted in place, a value takes the type asked for, and its text back.
   for (VARTYPE vt : {VT_I2, VT_I4, VT_R8}) {
