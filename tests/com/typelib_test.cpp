@@ -2,6 +2,7 @@
 // through type information.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,9 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
                 "interface I : IUnknown {[id(1)] HRESULT M([in] BSTR a, [in] long b, [in] int c, "
                 "[in] short d, [in] double e, [in] VARIANT f, [in] VARIANT_BOOL g, "
                 "[in] IDispatch* h, [in] IUnknown* i, [out, retval] LONG* j);};\n"
-                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.0)] library L {};\n",
+                "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E1)] interface E : IDispatch {};\n"
+                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.0)] library L {\n"
+                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E;};};\n",
                 &lib, &error),
             S_OK)
       << error;
@@ -49,6 +52,14 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
     EXPECT_EQ(desc->lprgelemdescParam[i].tdesc.vt, want[i]) << i;
   info->ReleaseFuncDesc(desc);
   info->Release();
+  // Slots end past the last member; a dispatch interface keeps IDispatch's seven, a class none.
+  for (UINT i = 0; i < 3; ++i) {
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(lib->GetTypeInfo(i, &info), S_OK);
+    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->cbSizeVft, (std::array{4u, 7u, 0u}[i] * sizeof(void*))) << i;
+    info->ReleaseTypeAttr(attr), info->Release();
+  }
   lib->Release();
 }
 
@@ -93,8 +104,10 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
       VariantChangeType(&w, nullptr, 0, VT_I4),
   };
   for (std::size_t i = 0; i < std::size(results); ++i) EXPECT_EQ(results[i], E_INVALIDARG) << i;
-  // A digit past 'f' is no hexadecimal digit.
+  // A digit past 'f' is no hexadecimal digit; small letters are digits too.
   EXPECT_EQ(CLSIDFromString(u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E60g}", &clsid), CO_E_CLASSSTRING);
+  ASSERT_EQ(CLSIDFromString(u"{0000000a-000b-000c-0d0e-0f0000000000}", &clsid), S_OK);
+  EXPECT_TRUE(IsEqualGUID(clsid, GUID{10, 11, 12, {13, 14, 15, 0, 0, 0, 0, 0}}));
   SafeArrayDestroy(array);
 
   const GUID base = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
@@ -125,7 +138,7 @@ const char kTestIdl[] = R"(
 interface ITest : IDispatch
 {
 	[id(1)] HRESULT Take([in] long number, [in] BSTR text, VARIANT *any);
-	[id(2)] HRESULT Five([in] long a, [in] long b, [in] long c, [in] long d, [in] long e);
+	[id(2)] HRESULT Five([in] long a, [in] long b, [in] long c, [in] long d, [in] long z_);
 };
 [uuid(0A0B0C0D-0000-0000-0000-000000000002), version(2.1)]
 library TestLib { importlib("stdole2.tlb"); };
@@ -186,8 +199,9 @@ class TestObject final : public ITest {
                                    UINT*) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE Take(LONG n, BSTR t, VARIANT*) override {
+  HRESULT STDMETHODCALLTYPE Take(LONG n, BSTR t, VARIANT* any) override {
     number = n;
+    third = any->lVal;
     text = t ? std::u16string(t, SysStringLen(t)) : u"(null)";
     return S_FALSE;
   }
@@ -197,7 +211,7 @@ class TestObject final : public ITest {
     return S_OK;
   }
 
-  LONG number = 0;
+  LONG number = 0, third = 0;
   std::u16string text;
   std::vector<LONG> five;
 };
@@ -226,7 +240,7 @@ class LateBinding : public ::testing::Test {
 
   // Take(number, text, any) with its arguments in call order; rgvarg holds them reversed.
   HRESULT Take(VARIANT number, VARIANT text, UINT* argError = nullptr) {
-    VARIANT args[] = {Value(VT_I4, 0), text, number};
+    VARIANT args[] = {Value(VT_I4, 3), text, number};
     DISPPARAMS params{args, nullptr, 3, 0};
     HRESULT hr = info_->Invoke(static_cast<ITest*>(&object_), 1, DISPATCH_METHOD, &params, nullptr,
                                nullptr, argError);
@@ -242,6 +256,15 @@ TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
   ASSERT_EQ(Take(Value(VT_BSTR, 0, u" 42 "), Value(VT_I4, -12)), S_FALSE);
   EXPECT_EQ(object_.number, 42);
   EXPECT_EQ(object_.text, u"-12");
+  EXPECT_EQ(object_.third, 3);
+  // By reference to by-value parameters: the values referred to.
+  LONG referred = 41;
+  SHORT shortReferred = 7;
+  VARIANT byRef = Value(VT_BYREF | VT_I4, 0), shortByRef = Value(VT_BYREF | VT_I2, 0);
+  byRef.plVal = &referred, shortByRef.piVal = &shortReferred;
+  ASSERT_EQ(Take(byRef, shortByRef), S_FALSE);
+  EXPECT_EQ(object_.number, 41);
+  EXPECT_EQ(object_.text, u"7");
   ASSERT_EQ(Take(Value(VT_R8, 2.5), Value(VT_R8, 2.5)), S_FALSE);
   EXPECT_EQ(object_.number, 2);  // half to even
   EXPECT_EQ(object_.text, u"2.5");
@@ -251,8 +274,16 @@ TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
   EXPECT_EQ(argError, 2u);
   EXPECT_EQ(Take(Value(VT_R8, 3e10), Value(VT_I4, 1)), DISP_E_OVERFLOW);
   EXPECT_EQ(Take(Value(VT_R8, -3e10), Value(VT_I4, 1)), DISP_E_OVERFLOW);
-  EXPECT_EQ(Take(Value(VT_I4, 1), Value(VT_NULL, 0), &argError), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(Take(Value(VT_I4, 1), Value(VT_DISPATCH, 0), &argError), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argError, 1u);
+  // Converted in place, a value takes the type asked for, and its text back.
+  for (VARTYPE vt : {VT_I2, VT_I4, VT_R8}) {
+    VARIANT v = Value(VT_BSTR, 0, u"-7");
+    ASSERT_EQ(VariantChangeType(&v, &v, 0, vt), S_OK);
+    ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_BSTR), S_OK);
+    EXPECT_EQ(v.vt == VT_BSTR ? std::u16string(v.bstrVal) : u"", u"-7") << vt;
+    VariantClear(&v);
+  }
 }
 
 // The most arguments a member takes, each in its place; one more is refused.
@@ -275,6 +306,13 @@ TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   EXPECT_EQ(std::u16string(names[2]), u"b");
   EXPECT_EQ(names[3], nullptr);
   for (BSTR name : names) SysFreeString(name);
+  // Names match in any case; only letters fold.
+  std::u16string words[] = {u"fIvE", u"A", u"a", u"Z_", u"z_", u"z\x7F"};
+  LPOLESTR lookup[std::size(words)];
+  for (std::size_t i = 0; i < std::size(words); ++i) lookup[i] = words[i].data();
+  std::vector<MEMBERID> ids(std::size(words));
+  EXPECT_EQ(info_->GetIDsOfNames(lookup, std::size(words), ids.data()), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(ids, (std::vector<MEMBERID>{2, 0, 0, 4, 4, DISPID_UNKNOWN}));
 }
 
 }  // namespace

@@ -57,8 +57,8 @@ class Registrar : public ::testing::Test {
 };
 
 // The server's own script is run end to end by registration; this one holds
-// what that script does not: quotes in values and the module's path, and a
-// NoRemove key that somebody else's keys share.
+// what that script does not: quotes in values and the module's path, quoted
+// keywords as key names, and a NoRemove key that somebody else's keys share.
 const char kScript[] = R"(HKCR
 {
 	NoRemove CLSID
@@ -66,7 +66,7 @@ const char kScript[] = R"(HKCR
 		ForceRemove {11111111-2222-3333-4444-555555555555} = s 'Thing Class'
 		{
 			InprocServer32 = s '%MODULE%'
-			'TypeLib' = s 'it''s quoted'
+			'NoRemove' { 'ForceRemove' { 'Delete' { 'val' = s 'it''s quoted' } } }
 		}
 	}
 	NoRemove Shared
@@ -79,7 +79,7 @@ TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
   const std::string thing = "CLSID\\{11111111-2222-3333-4444-555555555555}";
   ASSERT_EQ(RunRegistrationScript(kScript, true, {{"MODULE", "/opt/it's/lib.so"}}), S_OK);
   EXPECT_EQ(Default(thing + "\\InprocServer32"), "/opt/it's/lib.so");
-  EXPECT_EQ(Default(thing + "\\TypeLib"), "it's quoted");
+  EXPECT_EQ(Default(thing + "\\NoRemove\\ForceRemove\\Delete\\val"), "it's quoted");
 
   zentrova::platform::RegistryWriter writer(zentrova::platform::RegistryRoot::kClassesRoot);
   writer.SetString("Shared\\Kept\\Other", "", "foreign");

@@ -65,18 +65,21 @@ TEST_F(AutomationTransport, JudgesEachKindOfReply) {
 // cannot be reached, so the secondary server and the e-mail route follow.
 TEST_F(AutomationTransport, TheProxysRefusalsAndOutages) {
   SetServers("gw1.example", "gw2.example");
-  RawListener refusing({Reply(407, "")});
   std::string text;
-  EXPECT_EQ(gateway::SendViaHttp(0, kDocument, text,
-                                 Proxy(2, "127.0.0.1", refusing.Port(), "user", "wrong")),
-            -2);
-  std::vector<std::string> requests = refusing.Requests();
-  ASSERT_EQ(requests.size(), 3u);
-  int offered = 0;
-  for (const std::string& request : requests)
-    offered +=
-        request.find("\r\nProxy-Authorization: Basic dXNlcjp3cm9uZw==\r\n") != std::string::npos;
-  EXPECT_EQ(offered, 1);
+  // A user name with an empty password is offered too: "user:".
+  for (const auto& [password, basic] : {std::pair{"wrong", "dXNlcjp3cm9uZw=="}, {"", "dXNlcjo="}}) {
+    RawListener refusing({Reply(407, "")});
+    EXPECT_EQ(gateway::SendViaHttp(0, kDocument, text,
+                                   Proxy(2, "127.0.0.1", refusing.Port(), "user", password)),
+              -2);
+    std::vector<std::string> requests = refusing.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    int offered = 0;
+    for (const std::string& request : requests)
+      offered += request.find("\r\nProxy-Authorization: Basic " + std::string(basic) + "\r\n") !=
+                 std::string::npos;
+    EXPECT_EQ(offered, 1) << basic;
+  }
 
   for (int status : {502, 503, 504}) {
     RawListener outage({Reply(status, "<html>cannot connect</html>")});
