@@ -104,8 +104,10 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"notime", "XST3XDT,M3.2.0/,M11.1.0", 2026, "(cannot tell)"},  // a number needs a digit
       {"J366", "XST3XDT,J60/2,J366/2", 2028, "(cannot tell)"},       // J counts 1 to 365
       {"366", "XST3XDT,59,366", 2028, "(cannot tell)"},              // the other 0 to 365
-      // One past each bound of Mm.w.d/time: month 12, week 5, day 6, 167 hours.
+      // One past each bound of Mm.w.d/time: months 1-12, weeks 1-5, day 6, 167 hours.
+      {"M0", "XST3XDT,M3.2.0,M0.1.0", 2026, "(cannot tell)"},
       {"M13", "XST3XDT,M13.1.0,M11.1.0", 2026, "(cannot tell)"},
+      {"week0", "XST3XDT,M3.0.0,M11.1.0", 2026, "(cannot tell)"},
       {"week6", "XST3XDT,M3.6.0,M11.1.0", 2026, "(cannot tell)"},
       {"day7", "XST3XDT,M3.2.7,M11.1.0", 2026, "(cannot tell)"},
       {"hour168", "XST3XDT,M3.2.0/168,M11.1.0", 2026, "(cannot tell)"},
