@@ -25,7 +25,7 @@ TEST(Escaped, EachClassOfBytes) {
   kept.replace(kept.find("\\n"), 2, "\n");
 
   const struct {
-    std::string text;
+    std::string_view text;
     LineEnds ends;
     char quote;
     std::string shown;
@@ -37,7 +37,7 @@ TEST(Escaped, EachClassOfBytes) {
       {"C:\\dir\\", LineEnds::kKept, '\0', "C:\\\\dir\\\\"},  // the marker, also last
       {"\\x41", LineEnds::kKept, '\0', "\\\\x41"},            // reads back as written
       {"ends in ESC\x1B", LineEnds::kKept, '\0', "ends in ESC\\x1B"},
-      {"ends in CR\r", LineEnds::kKept, '\0', "ends in CR\\r"},
+      {std::string_view("ends in CR\r\n", 11), LineEnds::kKept, '\0', "ends in CR\\r"},  // no LF
       // A CR that would return to the start of the line is shown; a line end is kept.
       {"0042 No\rMessage sent\r\n\n", LineEnds::kKept, '\0', "0042 No\\rMessage sent\r\n\n"},
       {"0042 No\rMessage sent\r\n\n", LineEnds::kEscaped, '\0', "0042 No\\rMessage sent\\r\\n\\n"},
