@@ -33,6 +33,8 @@ int StepsOnZero(const std::string& dir) {
   client.Close();
   if (!second.Accept(accepted, limit).ok() || !onZero()) failed |= 4;
   accepted.Close();
+  TcpSocket made;  // one socket made, the one closed: 0 is free again
+  if (!made.Create().ok() || !onZero() || (made.Close(), onZero())) failed |= 32;
   setenv("ZENTROVA_REGISTRY", dir.c_str(), 1);
   RegistryWriter w(RegistryRoot::kCurrentUser);
   w.SetString("K", "V", "1");
