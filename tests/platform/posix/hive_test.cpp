@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -262,8 +263,9 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   EXPECT_EQ(Read(key, "HTTP2"), "gw2.example");
 
   // Names that would break the file's lines are refused; nothing is written.
-  for (auto [path, name] : {std::pair{"Settings", "na\n[HKEY_CURRENT_USER\\Injected]\n\"x"},
-                            std::pair{"Bad\nKey", ""}}) {
+  using std::string_view_literals::operator""sv;
+  for (auto [path, name] : {std::pair{"Settings"sv, "na\n[HKEY_CURRENT_USER\\Injected]\n\"x"sv},
+                            std::pair{"Bad\nKey"sv, ""sv}, std::pair{"Settings"sv, "na\0me"sv}}) {
     RegistryWriter bad(RegistryRoot::kCurrentUser);
     bad.SetString(path, name, "v");
     EXPECT_EQ(bad.Commit().code, kErrorInvalidParameter) << path;
@@ -426,21 +428,26 @@ TEST_F(RegistryTest, AHundredThousandKeysAreReadAndWrittenQuickly) {
   EXPECT_EQ(Read("Software\\New", "V"), "new");
 }
 
-// A FIFO is refused at once; a symbolic link keeps pointing at the hive it names;
+// A FIFO or a device is refused at once; a symbolic link keeps pointing at the hive it names;
 // a temporary file whose writer is gone is removed by the next writer.
 TEST_F(RegistryTest, OnlyRegularFilesAreReadAndLinksAndLeftoversAreHandled) {
   const fs::path dir = dir_ / "hives", hive = dir / "HKEY_CURRENT_USER.reg";
   fs::create_directories(dir);
   chmod(dir.c_str(), 0700);
-  ASSERT_EQ(mkfifo(hive.c_str(), 0600), 0);
-  RegistryKey key;
-  RegistryStatus opened = key.Open(RegistryRoot::kCurrentUser, "A");
-  EXPECT_EQ(opened.code, kErrorBadDatabase);
-  EXPECT_NE(opened.message.find("FIFO"), std::string::npos) << opened.message;
   RegistryWriter w(RegistryRoot::kCurrentUser);
   w.SetString("A", "V", "1");
-  EXPECT_EQ(w.Commit().code, kErrorBadDatabase);
-  fs::remove(hive);
+  // Devices only where they can be made (as root): /dev/null's numbers, an unbound loop's.
+  for (auto [mode, dev, kind] : {std::tuple{S_IFIFO, makedev(0, 0), "a FIFO"},
+                                 {S_IFCHR, makedev(1, 3), "a device"},
+                                 {S_IFBLK, makedev(7, 0), "a device"}}) {
+    if (mknod(hive.c_str(), mode | 0600, dev) != 0 && mode != S_IFIFO) continue;
+    RegistryKey key;
+    RegistryStatus opened = key.Open(RegistryRoot::kCurrentUser, "A");
+    EXPECT_EQ(opened.code, kErrorBadDatabase);
+    EXPECT_NE(opened.message.find(kind), std::string::npos) << opened.message;
+    EXPECT_EQ(w.Commit().code, kErrorBadDatabase);
+    fs::remove(hive);
+  }
 
   WriteHive("REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n", "user.reg", "kept");
   fs::create_symlink(dir_ / "kept" / "user.reg", hive);
