@@ -271,6 +271,13 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
     EXPECT_EQ(bad.Commit().code, kErrorInvalidParameter) << path;
   }
   EXPECT_EQ(HiveText(), text);
+  // A key's later section goes with its one value (the key's first).
+  const std::string kl = "REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\n[HKEY_CURRENT_USER\\L]\n";
+  WriteHive(kl + "\n[HKEY_CURRENT_USER\\K]\n\"V\"=\"1\"\n");
+  RegistryWriter drop(RegistryRoot::kCurrentUser);
+  drop.DeleteValue("K", "V");
+  ASSERT_EQ(drop.Commit().code, kErrorSuccess);
+  EXPECT_EQ(HiveText(), kl);
 }
 
 // Eight writers, half of them through a second folder whose hive is a link
