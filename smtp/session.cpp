@@ -39,7 +39,7 @@ bool IsContinued(std::string_view head) {
 
 std::string Duration(Milliseconds limit) {
   auto ms = limit.count();
-  if (ms % 1000 == 0) return std::to_string(ms / 1000) + " seconds";
+  if (ms % 1000 == 0) return std::to_string(ms / 1000) + (ms == 1000 ? " second" : " seconds");
   return std::to_string(ms) + " ms";
 }
 
