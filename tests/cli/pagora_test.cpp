@@ -327,6 +327,7 @@ TEST_F(Pagora, GatewayRepliesBecomeResultLinesAndExitStatuses) {
       {Reply(407, ""), "HTTP Error 407\r\n\n", 254, 2},
       {Reply(200, "000"), "\n", 10, 1},
       {Reply(200, "0000"), "Message sent sucessfully\n", 0, 1},
+      {CloseAfter("HTTP/1.0 200 OK\n\n0000"), "Message sent sucessfully\n", 0, 1},  // bare LFs
       {Reply(200, "0042"), "0042\n", 42, 1},
       {Reply(200, "<html><body>Welcome</body></html>"), "Message sent sucessfully\n", 0, 1},
       {Reply(200, "0001 Queued"), "Message sent sucessfully\n", 0, 1},
