@@ -21,21 +21,29 @@ namespace {
 TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) {
   ITypeLib* lib = nullptr;
   std::string error;
-  EXPECT_EQ(zentrova::platform::LoadTypeLibFromText(
-                "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF), dual]\n"
-                "interface I : IDispatch {\n  [id(1)] HRESULT M([in] SAFEARRAY(long) a);\n};\n",
-                &lib, &error),
-            TYPE_E_CANTLOADLIBRARY);
-  EXPECT_EQ(lib, nullptr);
-  EXPECT_NE(error.find("line 3"), std::string::npos) << error;
-
+  const std::string library =
+      "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.0)] library L {\n";
+  const std::pair<std::string, const char*> refused[] = {
+      {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF), dual]\n"
+       "interface I : IDispatch {\n  [id(1)] HRESULT M([in] SAFEARRAY(long) a);\n};\n",
+       "line 3: "},
+      {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IFoo {};",
+       "line 1: unsupported base interface IFoo"},
+      {library + "x;};", "line 2: unexpected 'x' in library"},
+      {library + "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E};};",
+       "line 2: expected ';'"}};
+  for (const auto& [idl, says] : refused) {
+    EXPECT_EQ(zentrova::platform::LoadTypeLibFromText(idl, &lib, &error), TYPE_E_CANTLOADLIBRARY);
+    EXPECT_TRUE(!lib && error.find(says) != std::string::npos) << error;
+  }
+  // A comment, however short, ends where it ends: the word after it is whole.
   ASSERT_EQ(zentrova::platform::LoadTypeLibFromText(
-                "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)]\n"
+                "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)]/**/"
                 "interface I : IUnknown {[id(1)] HRESULT M([in] BSTR a, [in] long b, [in] int c, "
                 "[in] short d, [in] double e, [in] VARIANT f, [in] VARIANT_BOOL g, "
                 "[in] IDispatch* h, [in] IUnknown* i, [out, retval] LONG* j);};\n"
                 "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E1)] interface E : IDispatch {};\n"
-                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.0)] library L {\n"
+                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.0)]/* c */library L {\n"
                 "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E;};};\n",
                 &lib, &error),
             S_OK)
