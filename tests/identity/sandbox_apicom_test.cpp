@@ -150,6 +150,9 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
 
   const nlohmann::json& e = entries[0];
   EXPECT_EQ(e["dialect"], "APICOM");
+  std::string shape = e["time"];  // UTC, to the millisecond
+  for (char& c : shape) c = c >= '0' && c <= '9' ? 'd' : c;
+  EXPECT_EQ(shape, "dddd-dd-ddTdd:dd:dd.dddZ");
   EXPECT_EQ(e["body"], body);  // all ASCII, so the same text
   const nlohmann::json& f = e["fields"];
   EXPECT_EQ(f["SENDER"]["AC"], "ACC-7");
