@@ -537,6 +537,8 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
       {{"regsvr", "--help"}, 0, "Usage: zcom regsvr"},
       {{"regsvr", "/h"}, 0, "Usage: zcom regsvr"},
       {{"regsvr", "-?"}, 0, "Usage: zcom regsvr"},
+      {{"call", "--help"}, 0, "Usage: zcom call"},
+      {{"/?"}, 0, "Usage: zcom SUBCOMMAND"},
       {{"reg", "add", kSettings, "/d", "d1"}, 0, ""},
       {{"reg", "query", kSettings, "/ve"}, 0, byDefault + "d1\n"},
       {{"reg", "add", kSettings, "/ve", "/t", "reg_sz", "/d", "d2", "/f"}, 0, ""},
