@@ -43,7 +43,8 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
                 "[in] short d, [in] double e, [in] VARIANT f, [in] VARIANT_BOOL g, "
                 "[in] IDispatch* h, [in] IUnknown* i, [out, retval] LONG* j);};\n"
                 "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E1)] interface E : IDispatch {};\n"
-                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.0)]/* c */library L {\n"
+                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.0), lcid(0x409)]/* c */"
+                "library L {\n"
                 "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E;};};\n",
                 &lib, &error),
             S_OK)
@@ -66,6 +67,7 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
     ASSERT_EQ(lib->GetTypeInfo(i, &info), S_OK);
     ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
     EXPECT_EQ(attr->cbSizeVft, (std::array{4u, 7u, 0u}[i] * sizeof(void*))) << i;
+    EXPECT_EQ(attr->lcid, 0x409u) << i;
     info->ReleaseTypeAttr(attr), info->Release();
   }
   lib->Release();
@@ -166,6 +168,7 @@ TEST(InterfaceDefinition, TheLibraryDocumentsItselfAtMinusOne) {
   TLIBATTR* attr = nullptr;
   ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
   EXPECT_EQ(attr->lcid, 0x409u);
+  EXPECT_EQ(attr->wMajorVerNum * 10 + attr->wMinorVerNum, 21);  // version(2.1)
   lib->ReleaseTLibAttr(attr);
   for (INT index : {-2, static_cast<INT>(lib->GetTypeInfoCount())})
     EXPECT_EQ(lib->GetDocumentation(index, &name, nullptr, nullptr, nullptr),
