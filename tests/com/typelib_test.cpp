@@ -21,21 +21,30 @@ namespace {
 TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) {
   ITypeLib* lib = nullptr;
   std::string error;
-  EXPECT_EQ(zentrova::platform::LoadTypeLibFromText(
-                "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF), dual]\n"
-                "interface I : IDispatch {\n  [id(1)] HRESULT M([in] SAFEARRAY(long) a);\n};\n",
-                &lib, &error),
-            TYPE_E_CANTLOADLIBRARY);
-  EXPECT_EQ(lib, nullptr);
-  EXPECT_NE(error.find("line 3"), std::string::npos) << error;
-
+  const std::string library =
+      "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.0)] library L {\n";
+  const std::pair<std::string, const char*> refused[] = {
+      {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF), dual]\n"
+       "interface I : IDispatch {\n  [id(1)] HRESULT M([in] SAFEARRAY(long) a);\n};\n",
+       "line 3: "},
+      {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IFoo {};",
+       "line 1: unsupported base interface IFoo"},
+      {library + "x;};", "line 2: unexpected 'x' in library"},
+      {library + "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E};};",
+       "line 2: expected ';'"}};
+  for (const auto& [idl, says] : refused) {
+    EXPECT_EQ(zentrova::platform::LoadTypeLibFromText(idl, &lib, &error), TYPE_E_CANTLOADLIBRARY);
+    EXPECT_TRUE(!lib && error.find(says) != std::string::npos) << error;
+  }
+  // A comment, however short, ends where it ends: the word after it is whole.
   ASSERT_EQ(zentrova::platform::LoadTypeLibFromText(
-                "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)]\n"
+                "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)]/**/"
                 "interface I : IUnknown {[id(1)] HRESULT M([in] BSTR a, [in] long b, [in] int c, "
                 "[in] short d, [in] double e, [in] VARIANT f, [in] VARIANT_BOOL g, "
                 "[in] IDispatch* h, [in] IUnknown* i, [out, retval] LONG* j);};\n"
                 "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E1)] interface E : IDispatch {};\n"
-                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.0)] library L {\n"
+                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.0), lcid(0x409)]/* c */"
+                "library L {\n"
                 "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E;};};\n",
                 &lib, &error),
             S_OK)
@@ -58,6 +67,7 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
     ASSERT_EQ(lib->GetTypeInfo(i, &info), S_OK);
     ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
     EXPECT_EQ(attr->cbSizeVft, (std::array{4u, 7u, 0u}[i] * sizeof(void*))) << i;
+    EXPECT_EQ(attr->lcid, 0x409u) << i;
     info->ReleaseTypeAttr(attr), info->Release();
   }
   lib->Release();
@@ -73,6 +83,7 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
   LONG index = 0, value = 0;
   VARTYPE vt = 0;
   SAFEARRAY* copy = nullptr;
+  ITypeLib* typeLib = nullptr;
   VARIANT v, w;
   VariantInit(&v);
   VariantInit(&w);
@@ -102,6 +113,9 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
       VariantCopyInd(&w, nullptr),
       VariantChangeType(nullptr, &v, 0, VT_I4),
       VariantChangeType(&w, nullptr, 0, VT_I4),
+      LoadTypeLib(nullptr, &typeLib),
+      LoadTypeLib(u"x.dll", nullptr),
+      LoadRegTypeLib(GUID{}, 1, 0, 0, nullptr),
   };
   for (std::size_t i = 0; i < std::size(results); ++i) EXPECT_EQ(results[i], E_INVALIDARG) << i;
   // A digit past 'f' is no hexadecimal digit; small letters are digits too.
@@ -115,7 +129,6 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
                           {1, 9, 3, {4, 5, 6, 7, 8, 9, 10, 11}},
                           {1, 2, 9, {4, 5, 6, 7, 8, 9, 10, 11}},
                           {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 9}}};
-  EXPECT_TRUE(IsEqualGUID(base, GUID(base)));
   for (const GUID& other : changed) EXPECT_FALSE(IsEqualGUID(base, other));
 }
 
@@ -140,18 +153,23 @@ interface ITest : IDispatch
 	[id(1)] HRESULT Take([in] long number, [in] BSTR text, VARIANT *any);
 	[id(2)] HRESULT Five([in] long a, [in] long b, [in] long c, [in] long d, [in] long z_);
 };
-[uuid(0A0B0C0D-0000-0000-0000-000000000002), version(2.1)]
+[uuid(0A0B0C0D-0000-0000-0000-000000000002), version(2.1), lcid(0x409)]
 library TestLib { importlib("stdole2.tlb"); };
 )";
 
-// Index -1 documents the library itself; below it and past the last type
-// there is nothing.
+// Index -1 documents the library itself (its attributes carry its locale); below
+// it and past the last type there is nothing.
 TEST(InterfaceDefinition, TheLibraryDocumentsItselfAtMinusOne) {
   ITypeLib* lib = nullptr;
   ASSERT_EQ(zentrova::platform::LoadTypeLibFromText(kTestIdl, &lib), S_OK);
   zentrova::testing::Bstr name;
   ASSERT_EQ(lib->GetDocumentation(-1, &name, nullptr, nullptr, nullptr), S_OK);
   EXPECT_EQ(name.str(), u"TestLib");
+  TLIBATTR* attr = nullptr;
+  ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
+  EXPECT_EQ(attr->lcid, 0x409u);
+  EXPECT_EQ(attr->wMajorVerNum * 10 + attr->wMinorVerNum, 21);  // version(2.1)
+  lib->ReleaseTLibAttr(attr);
   for (INT index : {-2, static_cast<INT>(lib->GetTypeInfoCount())})
     EXPECT_EQ(lib->GetDocumentation(index, &name, nullptr, nullptr, nullptr),
               TYPE_E_ELEMENTNOTFOUND)
@@ -253,7 +271,7 @@ class LateBinding : public ::testing::Test {
 };
 
 TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
-  ASSERT_EQ(Take(Value(VT_BSTR, 0, u" 42 "), Value(VT_I4, -12)), S_FALSE);
+  ASSERT_EQ(Take(Value(VT_BSTR, 0, u" +4.2E1 "), Value(VT_I4, -12)), S_FALSE);
   EXPECT_EQ(object_.number, 42);
   EXPECT_EQ(object_.text, u"-12");
   EXPECT_EQ(object_.third, 3);
@@ -269,8 +287,9 @@ TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
   EXPECT_EQ(object_.number, 2);  // half to even
   EXPECT_EQ(object_.text, u"2.5");
 
-  UINT argError = 99;
-  EXPECT_EQ(Take(Value(VT_BSTR, 0, u"forty"), Value(VT_I4, 1), &argError), DISP_E_TYPEMISMATCH);
+  UINT argError = 99;  // strtod would read "inf", "nan" and "0x1A"
+  for (const char16_t* text : {u"inf", u"nan", u"0x1A", u"forty"})
+    EXPECT_EQ(Take(Value(VT_BSTR, 0, text), Value(VT_I4, 1), &argError), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argError, 2u);
   EXPECT_EQ(Take(Value(VT_R8, 3e10), Value(VT_I4, 1)), DISP_E_OVERFLOW);
   EXPECT_EQ(Take(Value(VT_R8, -3e10), Value(VT_I4, 1)), DISP_E_OVERFLOW);
@@ -278,10 +297,10 @@ TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
   EXPECT_EQ(argError, 1u);
   // Converted in place, a value takes the type asked for, and its text back.
   for (VARTYPE vt : {VT_I2, VT_I4, VT_R8}) {
-    VARIANT v = Value(VT_BSTR, 0, u"-7");
+    VARIANT v = Value(VT_BSTR, 0, u"-90");
     ASSERT_EQ(VariantChangeType(&v, &v, 0, vt), S_OK);
     ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_BSTR), S_OK);
-    EXPECT_EQ(v.vt == VT_BSTR ? std::u16string(v.bstrVal) : u"", u"-7") << vt;
+    EXPECT_EQ(v.vt == VT_BSTR ? std::u16string(v.bstrVal) : u"", u"-90") << vt;
     VariantClear(&v);
   }
 }

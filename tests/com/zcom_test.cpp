@@ -346,7 +346,6 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
     EXPECT_EQ(r.exitCode, exitCode) << step.substr(0, 80);
     EXPECT_TRUE(exitCode != 64 || r.err.starts_with("zcom call: step")) << r.err.substr(0, 200);
   }
-  EXPECT_EQ(Zcom({"call", "--help"}).exitCode, 0);
 }
 
 // A password read from the environment or standard input is on no command
