@@ -535,7 +535,7 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
       {{"reg", "add", kSettings, "/v"}, 64, ""},
       {{"reg", "add", kSettings, "/t", "REG_DWORD", "/d", "1"}, 64, ""},
       {{"reg", "frobnicate"}, 64, ""},
-      {{"nothing"}, 64, ""},
+      {{"nothing"}, 64, "unknown subcommand \"nothing\""},
       {{"reg", "--help"}, 0, "Usage:\n  zcom reg add"},
       {{"reg", "query", kSettings, "/?"}, 0, "Usage:\n  zcom reg add"},
       {{"regsvr", "--help"}, 0, "Usage: zcom regsvr"},

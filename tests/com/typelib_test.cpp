@@ -286,6 +286,8 @@ TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
   ASSERT_EQ(Take(Value(VT_R8, 2.5), Value(VT_R8, 2.5)), S_FALSE);
   EXPECT_EQ(object_.number, 2);  // half to even
   EXPECT_EQ(object_.text, u"2.5");
+  ASSERT_EQ(Take(Value(VT_BSTR, 0, u"1e-400"), Value(VT_I4, 1)), S_FALSE);  // too small is 0
+  EXPECT_EQ(object_.number, 0);
 
   UINT argError = 99;  // strtod would read "inf", "nan" and "0x1A"
   for (const char16_t* text : {u"inf", u"nan", u"0x1A", u"forty"})

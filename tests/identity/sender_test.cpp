@@ -114,6 +114,7 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"minute60", "XST3XDT,M3.2.0/1:60,M11.1.0", 2026, "(cannot tell)"},
       {"second60", "XST3XDT,M3.2.0/1:59:60,M11.1.0", 2026, "(cannot tell)"},
       {"J0", "XST3XDT,J0,J300", 2026, "(cannot tell)"},
+      {"tilde", "XS~3", 2026, "(cannot tell)"},  // a name is ASCII letters alone
       // A file of 1 MiB is read; anything larger is not taken for a zone file.
       {"largest", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "+180011010003020", 1 << 20},
       {"toolarge", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "(cannot tell)", (1 << 20) + 1},

@@ -121,6 +121,9 @@ TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
   EXPECT_EQ(entries[1]["reply"], "(silent)");
   EXPECT_EQ(entries[1]["dialect"], "APICOM");
   EXPECT_EQ(entries[2]["commands"].size(), 2u) << entries[2].dump();
+  EXPECT_NE(Converse(sandbox.Port(0), "MAIL FROM:<a>\r\nRCPT TO:<b>\r\nDATA\r\nQUIT\r\n")
+                .find("550\r\n503 no valid recipients"),
+            std::string::npos);  // a refused recipient is not kept
 }
 
 }  // namespace

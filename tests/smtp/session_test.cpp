@@ -287,11 +287,12 @@ TEST(SmtpDialogue, HeloCarriesAFullyQualifiedNameOrAnAddressLiteral) {
 TEST(HeloName, FullyQualifiedDomainsOnly) {
   const std::string label63(63, 'a');
   for (const std::string& name :
-       {"vm.zentrova.test"s, "Mail-1.example"s, "1.example"s, label63 + ".test"})
+       {"vm.zentrova.test"s, "Mail-1.example"s, "1.example"s, label63 + ".test", "az09.AZ.test"s})
     EXPECT_TRUE(IsFullyQualifiedDomain(name)) << name;
   for (const std::string& name :
        {"vm"s, "host_1.example"s, "-a.example"s, "a-.example"s, "a..example"s, "a.example."s,
-        "192.0.2.7"s, label63 + "a.test", ""s})
+        "192.0.2.7"s, label63 + "a.test", ""s, "a~b.test"s, "a@b.test"s, "a[b.test"s, "a`b.test"s,
+        "a/b.test"s, "a:b.test"s})
     EXPECT_FALSE(IsFullyQualifiedDomain(name)) << name;
 }
 
