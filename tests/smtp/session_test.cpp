@@ -294,6 +294,14 @@ TEST(HeloName, FullyQualifiedDomainsOnly) {
         "192.0.2.7"s, label63 + "a.test", ""s, "a~b.test"s, "a@b.test"s, "a[b.test"s, "a`b.test"s,
         "a/b.test"s, "a:b.test"s})
     EXPECT_FALSE(IsFullyQualifiedDomain(name)) << name;
+  // Unfixed, the host name is the system's own, as uname prints it.
+  std::string host;
+  char expected[256] = {};
+  std::FILE* uname = popen("uname -n", "r");
+  ASSERT_TRUE(uname && std::fgets(expected, sizeof expected, uname) &&
+              platform::LocalHostName(host));
+  pclose(uname);
+  EXPECT_EQ(host + "\n", expected);
 }
 
 // Nothing of a mail is sent unless all of it can be: no recipients, or a line
