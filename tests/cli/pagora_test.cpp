@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -132,6 +133,13 @@ TEST_F(Pagora, ConfigurationIsCheckedBeforeTheArguments) {
       EXPECT_EQ(r.out, c.out.empty() ? out : c.out) << c.ini;
     }
   }
+  // A file too large to read is named on stderr, and nothing in it is used.
+  WriteIni(kCompleteIni + std::string(2 << 20, ';'));
+  ProcessResult big = Run({"0419000000", "Hi"});
+  EXPECT_EQ(big.exitCode, 4);
+  EXPECT_EQ(big.err.rfind("Pagora: warning: " + ini + " is " + std::to_string((2 << 20) + std::strlen(kCompleteIni)), 0),
+            0u)
+      << big.err;
   EXPECT_TRUE(listener.Requests().empty());
 }
 

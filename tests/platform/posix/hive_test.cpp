@@ -109,6 +109,8 @@ TEST_F(RegistryTest, WithoutItsVariableTheRegistryIsInTheUsersConfiguration) {
                              want = {"/p/a.ini", "/p/A.ini", "/etc/app/a.ini"};
     if (!c.config.empty()) want.insert(want.begin() + 2, (c.config / "app/a.ini").string());
     EXPECT_EQ(places, want) << "row " << &c - cases;
+    // A name that has no lower-case first letter is looked for once beside the program.
+    EXPECT_EQ(ConfigFilePlaces("/p", "app", "Z.ini").size(), want.size() - 1);
   }
   setenv("HOME", home.c_str(), 1);
   unsetenv("XDG_CONFIG_HOME");
