@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,7 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
 struct ITest : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE Take(LONG number, BSTR text, VARIANT* any) = 0;
   virtual HRESULT STDMETHODCALLTYPE Five(LONG a, LONG b, LONG c, LONG d, LONG e) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Four(LONG a, LONG b, LONG c, LONG d) = 0;
 
  protected:
   ~ITest() = default;
@@ -152,6 +154,7 @@ interface ITest : IDispatch
 {
 	[id(1)] HRESULT Take([in] long number, [in] BSTR text, VARIANT *any);
 	[id(2)] HRESULT Five([in] long a, [in] long b, [in] long c, [in] long d, [in] long z_);
+	[propput, id(3)] HRESULT Four([in] long a, [in] long b, [in] long c, [in] long d);
 };
 [uuid(0A0B0C0D-0000-0000-0000-000000000002), version(2.1), lcid(0x409)]
 library TestLib { importlib("stdole2.tlb"); };
@@ -228,6 +231,10 @@ class TestObject final : public ITest {
     five = {a, b, c, d, e};
     return S_OK;
   }
+  HRESULT STDMETHODCALLTYPE Four(LONG a, LONG b, LONG c, LONG d) override {
+    five = {a, b, c, d};
+    return S_OK;
+  }
 
   LONG number = 0, third = 0;
   std::u16string text;
@@ -271,7 +278,7 @@ class LateBinding : public ::testing::Test {
 };
 
 TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
-  ASSERT_EQ(Take(Value(VT_BSTR, 0, u" +4.2E1 "), Value(VT_I4, -12)), S_FALSE);
+  ASSERT_EQ(Take(Value(VT_BSTR, 0, u"\t\r\n +4.2E1\n\r\t"), Value(VT_I4, -12)), S_FALSE);
   EXPECT_EQ(object_.number, 42);
   EXPECT_EQ(object_.text, u"-12");
   EXPECT_EQ(object_.third, 3);
@@ -295,26 +302,41 @@ TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
   EXPECT_EQ(argError, 2u);
   EXPECT_EQ(Take(Value(VT_R8, 3e10), Value(VT_I4, 1)), DISP_E_OVERFLOW);
   EXPECT_EQ(Take(Value(VT_R8, -3e10), Value(VT_I4, 1)), DISP_E_OVERFLOW);
+  EXPECT_EQ(Take(Value(VT_R8, NAN), Value(VT_I4, 1)), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(Take(Value(VT_I4, 1), Value(VT_DISPATCH, 0), &argError), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argError, 1u);
-  // Converted in place, a value takes the type asked for, and its text back.
-  for (VARTYPE vt : {VT_I2, VT_I4, VT_R8}) {
-    VARIANT v = Value(VT_BSTR, 0, u"-90");
-    ASSERT_EQ(VariantChangeType(&v, &v, 0, vt), S_OK);
-    ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_BSTR), S_OK);
-    EXPECT_EQ(v.vt == VT_BSTR ? std::u16string(v.bstrVal) : u"", u"-90") << vt;
+  // Converted in place, a value takes the type asked for, and its text back; one
+  // past either end of its range is an overflow.
+  const HRESULT fits = S_OK, over = DISP_E_OVERFLOW;
+  const struct {
+    VARTYPE vt;
+    const char16_t* text;
+    HRESULT hr;
+  } values[] = {
+      {VT_I2, u"-32768", fits},      {VT_I2, u"32767", fits},      {VT_R8, u"-90", fits},
+      {VT_I4, u"-2147483648", fits}, {VT_I4, u"2147483647", fits}, {VT_I2, u"32768", over},
+      {VT_I2, u"-32769", over},      {VT_I4, u"2147483648", over}, {VT_I4, u"-2147483649", over}};
+  for (const auto& c : values) {
+    VARIANT v = Value(VT_BSTR, 0, c.text);
+    ASSERT_EQ(VariantChangeType(&v, &v, 0, c.vt), c.hr) << c.vt;
+    ASSERT_EQ(c.hr == fits ? VariantChangeType(&v, &v, 0, VT_BSTR) : S_OK, S_OK);
+    EXPECT_EQ(v.vt == VT_BSTR ? std::u16string(v.bstrVal) : u"", c.text) << c.vt;
     VariantClear(&v);
   }
 }
 
-// The most arguments a member takes, each in its place; one more is refused.
+// The most arguments a member takes, each in its place; one more is refused. A
+// property put's value, the named argument, is its last parameter, after any index.
 TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   VARIANT args[6];
   for (int i = 0; i < 6; ++i) args[i] = Value(VT_I4, 6 - i);  // reversed: the first is last
-  DISPPARAMS five{args + 1, nullptr, 5, 0}, six{args, nullptr, 6, 0};
+  DISPID put = DISPID_PROPERTYPUT;
+  DISPPARAMS five{args + 1, nullptr, 5, 0}, six{args, nullptr, 6, 0}, four{args + 2, &put, 4, 1};
   ITest* object = &object_;
   ASSERT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, &five, nullptr, nullptr, nullptr), S_OK);
   EXPECT_EQ(object_.five, (std::vector<LONG>{1, 2, 3, 4, 5}));
+  ASSERT_EQ(info_->Invoke(object, 3, DISPATCH_PROPERTYPUT, &four, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(object_.five, (std::vector<LONG>{1, 2, 3, 4}));
   EXPECT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, &six, nullptr, nullptr, nullptr),
             DISP_E_BADPARAMCOUNT);
   EXPECT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),

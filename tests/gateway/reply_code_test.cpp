@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "gateway/http_exchange.h"
 #include "gateway/reply.h"
 
 namespace {
@@ -29,6 +31,25 @@ TEST(ReplyCode, ReadsTheFirstFourCharactersAsAtoiDoes) {
   for (const char* reply : replies) {
     std::string first(reply, std::min<std::size_t>(4, std::strlen(reply)));
     EXPECT_EQ(zentrova::gateway::ReadReplyCode(reply), std::atoi(first.c_str())) << reply;
+  }
+}
+
+// The tests' limit caps the connect and stall waits and bounds the whole attempt;
+// the stall wait, set apart, replaces a stall wait there is. Only a number counts.
+TEST(AttemptLimitOverride, CapsEveryWaitOfAnAttempt) {
+  const struct {
+    const char *attempt, *stall;
+    long receive, connect, wantReceive, whole;
+  } rows[] = {{"300", nullptr, 2000, 300, 300, 300},
+              {"300x", "40", 2000, 900, 40, 0},
+              {nullptr, "40", 0, 900, 0, 0}};
+  for (const auto& r : rows) {
+    for (auto [name, value] : {std::pair{"ZENTROVA_HTTP_ATTEMPT_MS", r.attempt},
+                               std::pair{"ZENTROVA_HTTP_STALL_MS", r.stall}})
+      value ? setenv(name, value, 1) : unsetenv(name);
+    const auto t = zentrova::gateway::WithAttemptLimitOverride({900, 0, r.receive, 0, 0});
+    EXPECT_EQ((std::vector{t.connectMs, t.receiveMs, t.attemptMs}),
+              (std::vector{r.connect, r.wantReceive, r.whole}));
   }
 }
 
