@@ -39,12 +39,12 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
   }
   // A comment, however short, ends where it ends: the word after it is whole.
   ASSERT_EQ(zentrova::platform::LoadTypeLibFromText(
-                "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)]/**/"
+                "[object, oleautomation, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF )]/**/"
                 "interface I : IUnknown {[id(1)] HRESULT M([in] BSTR a, [in] long b, [in] int c, "
-                "[in] short d, [in] double e, [in] VARIANT f, [in] VARIANT_BOOL g, "
-                "[in] IDispatch* h, [in] IUnknown* i, [out, retval] LONG* j);};\n"
+                "[in] short d, [in] double e, [in, optional] VARIANT f, [in] VARIANT_BOOL g, "
+                "[in] IDispatch* h, [in] IUnknown* i, [out, retval] LONG* j);};\ninterface E;"
                 "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E1)] interface E : IDispatch {};\n"
-                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.0), lcid(0x409)]/* c */"
+                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.0), lcid(0x409)]/*/ c */"
                 "library L {\n"
                 "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E;};};\n",
                 &lib, &error),
@@ -58,8 +58,10 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
   const VARTYPE want[] = {VT_BSTR,    VT_I4,   VT_I4,       VT_I2,      VT_R8,
                           VT_VARIANT, VT_BOOL, VT_DISPATCH, VT_UNKNOWN, VT_PTR};
   ASSERT_EQ(desc->cParams, static_cast<SHORT>(std::size(want)));
-  for (SHORT i = 0; i < desc->cParams; ++i)
+  for (SHORT i = 0; i < desc->cParams; ++i) {  // flags: in 1, out 2, retval 8, optional 0x10
     EXPECT_EQ(desc->lprgelemdescParam[i].tdesc.vt, want[i]) << i;
+    EXPECT_EQ(desc->lprgelemdescParam[i].paramdesc.wParamFlags, i == 9 ? 10 : i == 5 ? 17 : 1);
+  }
   info->ReleaseFuncDesc(desc);
   info->Release();
   // Slots end past the last member; a dispatch interface keeps IDispatch's seven, a class none.
@@ -69,6 +71,7 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
     ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
     EXPECT_EQ(attr->cbSizeVft, (std::array{4u, 7u, 0u}[i] * sizeof(void*))) << i;
     EXPECT_EQ(attr->lcid, 0x409u) << i;
+    EXPECT_EQ(attr->wTypeFlags, (std::array{0x100, 0, 2}[i])) << i;  // oleautomation, creatable
     info->ReleaseTypeAttr(attr), info->Release();
   }
   lib->Release();
@@ -153,11 +156,11 @@ const char kTestIdl[] = R"(
 interface ITest : IDispatch
 {
 	[id(1)] HRESULT Take([in] long number, [in] BSTR text, VARIANT *any);
-	[id(2)] HRESULT Five([in] long a, [in] long b, [in] long c, [in] long d, [in] long z_);
+	[id(0x2)] HRESULT Five([in] long a, [in] INT b, [in] SHORT c, [in] long d, [in] long z_);
 	[propput, id(3)] HRESULT Four([in] long a, [in] long b, [in] long c, [in] long d);
 };
-[uuid(0A0B0C0D-0000-0000-0000-000000000002), version(2.1), lcid(0x409)]
-library TestLib { importlib("stdole2.tlb"); };
+[uuid(0A0B0C0D-0000-0000-0000-000000000002), version(2.1), lcid(0x409), helpstring("\"")]
+library TestLib { importlib("stdole2.tlb"); }; cpp_quote("x")
 )";
 
 // Index -1 documents the library itself (its attributes carry its locale); below
