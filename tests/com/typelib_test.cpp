@@ -96,6 +96,7 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
       CLSIDFromString(nullptr, &clsid),
       CLSIDFromString(u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}", nullptr),
       CLSIDFromProgID(u"Zentrova.Any", nullptr),
+      CLSIDFromProgID(nullptr, &clsid),
       SafeArrayGetVartype(nullptr, &vt),
       SafeArrayGetVartype(array, nullptr),
       SafeArrayGetLBound(nullptr, 1, &value),
@@ -337,8 +338,11 @@ TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   EXPECT_EQ(object_.five, (std::vector<LONG>{1, 2, 3, 4}));
   EXPECT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, &six, nullptr, nullptr, nullptr),
             DISP_E_BADPARAMCOUNT);
-  EXPECT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),
-            E_INVALIDARG);
+  // Missing: the object, the parameters, their arguments, the ids of named ones; or too many named.
+  DISPPARAMS bad[] = {five, {{}, {}, 5, 0}, {args + 1, {}, 5, 1}, {args, &put, 0, 1}};
+  for (DISPPARAMS* p : {bad, static_cast<DISPPARAMS*>(nullptr), bad + 1, bad + 2, bad + 3})
+    EXPECT_EQ(info_->Invoke(p == bad ? nullptr : object, 2, DISPATCH_METHOD, p, {}, {}, {}),
+              E_INVALIDARG);
   // Names past the room the caller gives are not written.
   BSTR names[6] = {};
   UINT count = 0;
