@@ -184,8 +184,8 @@ TEST(InterfaceDefinition, TheLibraryDocumentsItselfAtMinusOne) {
   lib->Release();
 }
 
-// A request for major.minor takes the highest registered minor version (in
-// hexadecimal) not below it; one without a file for this platform serves none.
+// A request for major.minor takes the highest registered minor version (in hexadecimal) not
+// below it; one without a file for this platform (en-US, else en, else neutral) serves none.
 TEST(StandIn, TheHighestMinorVersionNotBelowTheOneAskedIsLoaded) {
   using namespace zentrova::platform;
   zentrova::testing::ScratchRegistry registry;
@@ -193,18 +193,18 @@ TEST(StandIn, TheHighestMinorVersionNotBelowTheOneAskedIsLoaded) {
   const std::string key = "TypeLib\\{0A0B0C0D-0000-0000-0000-000000000003}\\";
   RegistryWriter w(RegistryRoot::kClassesRoot);
   for (const char* bare : {"1.1", "1.9", "2.f"}) w.CreateKey(key + bare);
-  for (const char* filed : {"1.2", "1.a", "2.0"})
-    w.SetString(key + filed + "\\0\\linux", "", "/nonexistent");
+  for (const char* filed : {"1.2\\9", "1.a\\9", "2.0\\9", "3.0\\0"})
+    w.SetString(key + filed + "\\linux", "", "/nonexistent");
   ASSERT_EQ(w.Commit().code, kErrorSuccess);
   // Found: the file is no library. Not found: no version serves.
   const HRESULT found = TYPE_E_CANTLOADLIBRARY, none = TYPE_E_LIBNOTREGISTERED;
   const struct {
     WORD major, minor;
     HRESULT want;
-  } cases[] = {{1, 3, found}, {1, 0xa, found}, {1, 0xb, none}, {2, 0, none}, {3, 0, none}};
+  } cases[] = {{1, 3, found}, {1, 0xa, found}, {1, 0xb, none}, {2, 0, none}, {3, 0, found}};
   for (const auto& c : cases) {
     ITypeLib* lib = nullptr;
-    EXPECT_EQ(LoadRegTypeLib(libid, c.major, c.minor, 0, &lib), c.want)
+    EXPECT_EQ(LoadRegTypeLib(libid, c.major, c.minor, 0x409, &lib), c.want)
         << c.major << "." << c.minor;
   }
 }
