@@ -44,7 +44,7 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
                 "[in] short d, [in] double e, [in, optional] VARIANT f, [in] VARIANT_BOOL g, "
                 "[in] IDispatch* h, [in] IUnknown* i, [out, retval] LONG* j);};\ninterface E;"
                 "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E1)] interface E : IDispatch {};\n"
-                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.0), lcid(0x409)]/*/ c */"
+                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.2), lcid(0x409)]/*/ c */"
                 "library L {\n"
                 "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E;};};\n",
                 &lib, &error),
@@ -54,7 +54,9 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
   FUNCDESC* desc = nullptr;
   ASSERT_EQ(lib->GetTypeInfo(0, &info), S_OK);
   ASSERT_EQ(info->GetFuncDesc(0, &desc), S_OK);
-  EXPECT_EQ(desc->oVft, static_cast<SHORT>(3 * sizeof(void*)));
+  EXPECT_EQ((std::vector<long>{desc->memid, desc->oVft, desc->funckind, desc->invkind,
+                               desc->callconv, desc->elemdescFunc.tdesc.vt}),
+            (std::vector<long>{1, 3 * 8, FUNC_PUREVIRTUAL, INVOKE_FUNC, CC_STDCALL, VT_HRESULT}));
   const VARTYPE want[] = {VT_BSTR,    VT_I4,   VT_I4,       VT_I2,      VT_R8,
                           VT_VARIANT, VT_BOOL, VT_DISPATCH, VT_UNKNOWN, VT_PTR};
   ASSERT_EQ(desc->cParams, static_cast<SHORT>(std::size(want)));
@@ -69,8 +71,10 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(lib->GetTypeInfo(i, &info), S_OK);
     ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
-    EXPECT_EQ(attr->cbSizeVft, (std::array{4u, 7u, 0u}[i] * sizeof(void*))) << i;
-    EXPECT_EQ(attr->lcid, 0x409u) << i;
+    EXPECT_EQ((std::vector<long>{attr->memidConstructor, attr->memidDestructor, attr->cImplTypes,
+                                 attr->cbSizeInstance, attr->cbAlignment, attr->lcid,
+                                 attr->wMajorVerNum * 10 + attr->wMinorVerNum, attr->cbSizeVft}),
+              (std::vector<long>{-1, -1, 1, 8, 8, 0x409, 12, std::array{4, 7, 0}[i] * 8}));
     EXPECT_EQ(attr->wTypeFlags, (std::array{0x100, 0, 2}[i])) << i;  // oleautomation, creatable
     info->ReleaseTypeAttr(attr), info->Release();
   }
@@ -175,7 +179,7 @@ TEST(InterfaceDefinition, TheLibraryDocumentsItselfAtMinusOne) {
   TLIBATTR* attr = nullptr;
   ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
   EXPECT_EQ(attr->lcid, 0x409u);
-  EXPECT_EQ(attr->wMajorVerNum * 10 + attr->wMinorVerNum, 21);  // version(2.1)
+  EXPECT_EQ(attr->syskind * 100 + attr->wMajorVerNum * 10 + attr->wMinorVerNum, 321);
   lib->ReleaseTLibAttr(attr);
   for (INT index : {-2, static_cast<INT>(lib->GetTypeInfoCount())})
     EXPECT_EQ(lib->GetDocumentation(index, &name, nullptr, nullptr, nullptr),
@@ -324,8 +328,8 @@ TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
   }
 }
 
-// The most arguments a member takes, each in its place; one more is refused. A
-// property put's value, the named argument, is its last parameter, after any index.
+// Each argument reaches its parameter, a put's value (the named one) the last; more than five,
+// a missing object, parameter block, argument array or named ids, or too many named are refused.
 TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   VARIANT args[6];
   for (int i = 0; i < 6; ++i) args[i] = Value(VT_I4, 6 - i);  // reversed: the first is last
@@ -338,7 +342,6 @@ TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   EXPECT_EQ(object_.five, (std::vector<LONG>{1, 2, 3, 4}));
   EXPECT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, &six, nullptr, nullptr, nullptr),
             DISP_E_BADPARAMCOUNT);
-  // Missing: the object, the parameters, their arguments, the ids of named ones; or too many named.
   DISPPARAMS bad[] = {five, {{}, {}, 5, 0}, {args + 1, {}, 5, 1}, {args, &put, 0, 1}};
   for (DISPPARAMS* p : {bad, static_cast<DISPPARAMS*>(nullptr), bad + 1, bad + 2, bad + 3})
     EXPECT_EQ(info_->Invoke(p == bad ? nullptr : object, 2, DISPATCH_METHOD, p, {}, {}, {}),
