@@ -165,7 +165,7 @@ interface ITest : IDispatch
 {
 	[id(1)] HRESULT Take([in] long number, [in] BSTR text, VARIANT *any);
 	[id(0x2)] HRESULT Five([in] long a, [in] INT b, [in] SHORT c, [in] long d, [in] long z_);
-	[propput, id(3)] HRESULT Four([in] long a, [in] long b, [in] long c, [in] long d);
+	[propputref, id(3)] HRESULT Four([in] long a, [in] long b, [in] long c, [in] long d);
 };
 [uuid(0A0B0C0D-0000-0000-0000-000000000002), version(2.1), lcid(0x409), helpstring("\"")]
 library TestLib { importlib("stdole2.tlb"); }; cpp_quote("x")
@@ -339,7 +339,7 @@ TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   ITest* object = &object_;
   ASSERT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, &five, nullptr, nullptr, nullptr), S_OK);
   EXPECT_EQ(object_.five, (std::vector<LONG>{1, 2, 3, 4, 5}));
-  ASSERT_EQ(info_->Invoke(object, 3, DISPATCH_PROPERTYPUT, &four, nullptr, nullptr, nullptr), S_OK);
+  ASSERT_EQ(info_->Invoke(object, 3, DISPATCH_PROPERTYPUTREF, &four, {}, {}, {}), S_OK);
   EXPECT_EQ(object_.five, (std::vector<LONG>{1, 2, 3, 4, 0}));
   EXPECT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, &six, nullptr, nullptr, nullptr),
             DISP_E_BADPARAMCOUNT);
