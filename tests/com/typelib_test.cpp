@@ -27,7 +27,7 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
   const std::pair<std::string, const char*> refused[] = {
       {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF), dual]\n"
        "interface I : IDispatch {\n  [id(1)] HRESULT M([in] SAFEARRAY(long) a);\n};\n",
-       "line 3: "},
+       "line 3: unsupported parameter type 'SAFEARRAY'"},
       {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IFoo {};",
        "line 1: unsupported base interface IFoo"},
       {library + "x;};", "line 2: unexpected 'x' in library"},
