@@ -2,10 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <tuple>
-#include <vector>
 
-#include "gateway/http_exchange.h"
 #include "gateway/reply.h"
 
 namespace {
@@ -32,20 +29,6 @@ TEST(ReplyCode, ReadsTheFirstFourCharactersAsAtoiDoes) {
   for (const char* reply : replies) {
     std::string first(reply, std::min<std::size_t>(4, std::strlen(reply)));
     EXPECT_EQ(zentrova::gateway::ReadReplyCode(reply), std::atoi(first.c_str())) << reply;
-  }
-}
-
-// The tests' limit caps the connect and stall waits and bounds the whole attempt;
-// only a number counts, and a stall wait is set only where there is one.
-TEST(AttemptLimitOverride, CapsEveryWaitOfAnAttempt) {
-  // Attempt and stall limits, the stall wait before; connect, stall and attempt waits after.
-  const std::tuple<const char*, const char*, long, std::vector<long>> rows[] = {
-      {"300", nullptr, 2000, {300, 300, 300}}, {"300x", "40", 0, {900, 0, 0}}};
-  for (const auto& [attempt, stall, receive, want] : rows) {
-    attempt ? setenv("ZENTROVA_HTTP_ATTEMPT_MS", attempt, 1) : unsetenv("ZENTROVA_HTTP_ATTEMPT_MS");
-    stall ? setenv("ZENTROVA_HTTP_STALL_MS", stall, 1) : unsetenv("ZENTROVA_HTTP_STALL_MS");
-    const auto t = zentrova::gateway::WithAttemptLimitOverride({900, 0, receive, 0, 0});
-    EXPECT_EQ((std::vector{t.connectMs, t.receiveMs, t.attemptMs}), want);
   }
 }
 
