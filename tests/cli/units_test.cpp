@@ -108,9 +108,9 @@ TEST(SendCommandLineRequest, ValuesThatWouldAddLinesAreRefusedUnsent) {
   std::string text = "untouched";
   for (const char* number : {"1\n[2]", "1\x7F", "1\t"})
     EXPECT_EQ(SendCommandLineRequest({"a", "e", "p"}, number, "m", text), kUnsafeValue) << number;
-  EXPECT_EQ(SendCommandLineRequest({"a\r", "e", "p"}, "1", "m", text), kUnsafeValue);
-  EXPECT_EQ(SendCommandLineRequest({"a", "e\n", "p"}, "1", "m", text), kUnsafeValue);
-  EXPECT_EQ(SendCommandLineRequest({"a", "e", "p\n"}, "1", "m", text), kUnsafeValue);
+  for (const char* end : {"\r", "\n"})
+    for (Account a : {Account{end, "e", "p"}, Account{"a", end, "p"}, Account{"a", "e", end}})
+      EXPECT_EQ(SendCommandLineRequest(a, "1", "m", text), kUnsafeValue) << int{end[0]};
   EXPECT_EQ(text, "untouched");
 }
 

@@ -117,8 +117,7 @@ TEST(SafeArrayStandIn, ElementAccessStaysWithinTheBounds) {
   LONG lower = 0, upper = 0;
   EXPECT_EQ(SafeArrayGetLBound(array, 1, &lower), S_OK);
   EXPECT_EQ(SafeArrayGetUBound(array, 1, &upper), S_OK);
-  EXPECT_EQ(lower, 1);
-  EXPECT_EQ(upper, 3);
+  EXPECT_EQ((std::tuple{lower, upper, array->fFeatures}), (std::tuple{1, 3, FADF_HAVEVARTYPE}));
   for (LONG index : {1, 3}) {
     LONG value = index * 10, back = 0;
     EXPECT_EQ(SafeArrayPutElement(array, &index, &value), S_OK) << index;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,7 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
   const std::pair<std::string, const char*> refused[] = {
       {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF), dual]\n"
        "interface I : IDispatch {\n  [id(1)] HRESULT M([in] SAFEARRAY(long) a);\n};\n",
-       "line 3: "},
+       "line 3: unsupported parameter type 'SAFEARRAY'"},
       {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IFoo {};",
        "line 1: unsupported base interface IFoo"},
       {library + "x;};", "line 2: unexpected 'x' in library"},
@@ -38,12 +39,12 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
   }
   // A comment, however short, ends where it ends: the word after it is whole.
   ASSERT_EQ(zentrova::platform::LoadTypeLibFromText(
-                "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)]/**/"
+                "[object, oleautomation, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF )]/**/"
                 "interface I : IUnknown {[id(1)] HRESULT M([in] BSTR a, [in] long b, [in] int c, "
-                "[in] short d, [in] double e, [in] VARIANT f, [in] VARIANT_BOOL g, "
-                "[in] IDispatch* h, [in] IUnknown* i, [out, retval] LONG* j);};\n"
+                "[in] short d, [in] double e, [in, optional] VARIANT f, [in] VARIANT_BOOL g, "
+                "[in] IDispatch* h, [in] IUnknown* i, [out, retval] LONG* j);};\ninterface E;"
                 "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E1)] interface E : IDispatch {};\n"
-                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.0), lcid(0x409)]/* c */"
+                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.2), lcid(0x409)]/*/ c */"
                 "library L {\n"
                 "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E;};};\n",
                 &lib, &error),
@@ -53,12 +54,16 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
   FUNCDESC* desc = nullptr;
   ASSERT_EQ(lib->GetTypeInfo(0, &info), S_OK);
   ASSERT_EQ(info->GetFuncDesc(0, &desc), S_OK);
-  EXPECT_EQ(desc->oVft, static_cast<SHORT>(3 * sizeof(void*)));
+  EXPECT_EQ((std::vector<long>{desc->memid, desc->oVft, desc->funckind, desc->invkind,
+                               desc->callconv, desc->elemdescFunc.tdesc.vt}),
+            (std::vector<long>{1, 3 * 8, FUNC_PUREVIRTUAL, INVOKE_FUNC, CC_STDCALL, VT_HRESULT}));
   const VARTYPE want[] = {VT_BSTR,    VT_I4,   VT_I4,       VT_I2,      VT_R8,
                           VT_VARIANT, VT_BOOL, VT_DISPATCH, VT_UNKNOWN, VT_PTR};
   ASSERT_EQ(desc->cParams, static_cast<SHORT>(std::size(want)));
-  for (SHORT i = 0; i < desc->cParams; ++i)
+  for (SHORT i = 0; i < desc->cParams; ++i) {  // flags: in 1, out 2, retval 8, optional 0x10
     EXPECT_EQ(desc->lprgelemdescParam[i].tdesc.vt, want[i]) << i;
+    EXPECT_EQ(desc->lprgelemdescParam[i].paramdesc.wParamFlags, i == 9 ? 10 : i == 5 ? 17 : 1);
+  }
   info->ReleaseFuncDesc(desc);
   info->Release();
   // Slots end past the last member; a dispatch interface keeps IDispatch's seven, a class none.
@@ -66,8 +71,11 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(lib->GetTypeInfo(i, &info), S_OK);
     ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
-    EXPECT_EQ(attr->cbSizeVft, (std::array{4u, 7u, 0u}[i] * sizeof(void*))) << i;
-    EXPECT_EQ(attr->lcid, 0x409u) << i;
+    EXPECT_EQ((std::vector<long>{attr->memidConstructor, attr->memidDestructor, attr->cImplTypes,
+                                 attr->cbSizeInstance, attr->cbAlignment, attr->lcid,
+                                 attr->wMajorVerNum * 10 + attr->wMinorVerNum, attr->cbSizeVft}),
+              (std::vector<long>{-1, -1, 1, 8, 8, 0x409, 12, std::array{4, 7, 0}[i] * 8}));
+    EXPECT_EQ(attr->wTypeFlags, (std::array{0x100, 0, 2}[i])) << i;  // oleautomation, creatable
     info->ReleaseTypeAttr(attr), info->Release();
   }
   lib->Release();
@@ -92,6 +100,7 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
       CLSIDFromString(nullptr, &clsid),
       CLSIDFromString(u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}", nullptr),
       CLSIDFromProgID(u"Zentrova.Any", nullptr),
+      CLSIDFromProgID(nullptr, &clsid),
       SafeArrayGetVartype(nullptr, &vt),
       SafeArrayGetVartype(array, nullptr),
       SafeArrayGetLBound(nullptr, 1, &value),
@@ -122,6 +131,9 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
   EXPECT_EQ(CLSIDFromString(u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E60g}", &clsid), CO_E_CLASSSTRING);
   ASSERT_EQ(CLSIDFromString(u"{0000000a-000b-000c-0d0e-0f0000000000}", &clsid), S_OK);
   EXPECT_TRUE(IsEqualGUID(clsid, GUID{10, 11, 12, {13, 14, 15, 0, 0, 0, 0, 0}}));
+  OLECHAR text[39];  // and back, given room for the text and its terminator
+  EXPECT_EQ(StringFromGUID2(clsid, text, 38) + StringFromGUID2(clsid, text, 39), 39);
+  EXPECT_EQ(std::u16string(text), u"{0000000A-000B-000C-0D0E-0F0000000000}");
   SafeArrayDestroy(array);
 
   const GUID base = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
@@ -139,6 +151,7 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
 struct ITest : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE Take(LONG number, BSTR text, VARIANT* any) = 0;
   virtual HRESULT STDMETHODCALLTYPE Five(LONG a, LONG b, LONG c, LONG d, LONG e) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Four(LONG a, LONG b, LONG c, LONG d) = 0;
 
  protected:
   ~ITest() = default;
@@ -151,10 +164,11 @@ const char kTestIdl[] = R"(
 interface ITest : IDispatch
 {
 	[id(1)] HRESULT Take([in] long number, [in] BSTR text, VARIANT *any);
-	[id(2)] HRESULT Five([in] long a, [in] long b, [in] long c, [in] long d, [in] long z_);
+	[id(0x2)] HRESULT Five([in] long a, [in] INT b, [in] SHORT c, [in] long d, [in] long z_);
+	[propputref, id(3)] HRESULT Four([in] long a, [in] long b, [in] long c, [in] long d);
 };
-[uuid(0A0B0C0D-0000-0000-0000-000000000002), version(2.1), lcid(0x409)]
-library TestLib { importlib("stdole2.tlb"); };
+[uuid(0A0B0C0D-0000-0000-0000-000000000002), version(2.1), lcid(0x409), helpstring("\"")]
+library TestLib { importlib("stdole2.tlb"); }; cpp_quote("x")
 )";
 
 // Index -1 documents the library itself (its attributes carry its locale); below
@@ -168,7 +182,7 @@ TEST(InterfaceDefinition, TheLibraryDocumentsItselfAtMinusOne) {
   TLIBATTR* attr = nullptr;
   ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
   EXPECT_EQ(attr->lcid, 0x409u);
-  EXPECT_EQ(attr->wMajorVerNum * 10 + attr->wMinorVerNum, 21);  // version(2.1)
+  EXPECT_EQ(attr->syskind * 100 + attr->wMajorVerNum * 10 + attr->wMinorVerNum, 321);
   lib->ReleaseTLibAttr(attr);
   for (INT index : {-2, static_cast<INT>(lib->GetTypeInfoCount())})
     EXPECT_EQ(lib->GetDocumentation(index, &name, nullptr, nullptr, nullptr),
@@ -177,8 +191,8 @@ TEST(InterfaceDefinition, TheLibraryDocumentsItselfAtMinusOne) {
   lib->Release();
 }
 
-// A request for major.minor takes the highest registered minor version (in
-// hexadecimal) not below it; one without a file for this platform serves none.
+// A request for major.minor takes the highest registered minor version (in hexadecimal) not
+// below it; one without a file for this platform (en-US, else en, else neutral) serves none.
 TEST(StandIn, TheHighestMinorVersionNotBelowTheOneAskedIsLoaded) {
   using namespace zentrova::platform;
   zentrova::testing::ScratchRegistry registry;
@@ -186,18 +200,18 @@ TEST(StandIn, TheHighestMinorVersionNotBelowTheOneAskedIsLoaded) {
   const std::string key = "TypeLib\\{0A0B0C0D-0000-0000-0000-000000000003}\\";
   RegistryWriter w(RegistryRoot::kClassesRoot);
   for (const char* bare : {"1.1", "1.9", "2.f"}) w.CreateKey(key + bare);
-  for (const char* filed : {"1.2", "1.a", "2.0"})
-    w.SetString(key + filed + "\\0\\linux", "", "/nonexistent");
+  for (const char* filed : {"1.2\\9", "1.a\\9", "2.0\\9", "3.0\\0"})
+    w.SetString(key + filed + "\\linux", "", "/nonexistent");
   ASSERT_EQ(w.Commit().code, kErrorSuccess);
   // Found: the file is no library. Not found: no version serves.
   const HRESULT found = TYPE_E_CANTLOADLIBRARY, none = TYPE_E_LIBNOTREGISTERED;
   const struct {
     WORD major, minor;
     HRESULT want;
-  } cases[] = {{1, 3, found}, {1, 0xa, found}, {1, 0xb, none}, {2, 0, none}, {3, 0, none}};
+  } cases[] = {{1, 3, found}, {1, 0xa, found}, {1, 0xb, none}, {2, 0, none}, {3, 0, found}};
   for (const auto& c : cases) {
     ITypeLib* lib = nullptr;
-    EXPECT_EQ(LoadRegTypeLib(libid, c.major, c.minor, 0, &lib), c.want)
+    EXPECT_EQ(LoadRegTypeLib(libid, c.major, c.minor, 0x409, &lib), c.want)
         << c.major << "." << c.minor;
   }
 }
@@ -227,6 +241,9 @@ class TestObject final : public ITest {
   HRESULT STDMETHODCALLTYPE Five(LONG a, LONG b, LONG c, LONG d, LONG e) override {
     five = {a, b, c, d, e};
     return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Four(LONG a, LONG b, LONG c, LONG d) override {
+    return Five(a, b, c, d, 0);
   }
 
   LONG number = 0, third = 0;
@@ -271,7 +288,7 @@ class LateBinding : public ::testing::Test {
 };
 
 TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
-  ASSERT_EQ(Take(Value(VT_BSTR, 0, u" +4.2E1 "), Value(VT_I4, -12)), S_FALSE);
+  ASSERT_EQ(Take(Value(VT_BSTR, 0, u"\t\r\n +4.2E1\n\r\t"), Value(VT_I4, -12)), S_FALSE);
   EXPECT_EQ(object_.number, 42);
   EXPECT_EQ(object_.text, u"-12");
   EXPECT_EQ(object_.third, 3);
@@ -294,31 +311,42 @@ TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
     EXPECT_EQ(Take(Value(VT_BSTR, 0, text), Value(VT_I4, 1), &argError), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argError, 2u);
   EXPECT_EQ(Take(Value(VT_R8, 3e10), Value(VT_I4, 1)), DISP_E_OVERFLOW);
-  EXPECT_EQ(Take(Value(VT_R8, -3e10), Value(VT_I4, 1)), DISP_E_OVERFLOW);
+  EXPECT_EQ(Take(Value(VT_R8, NAN), Value(VT_I4, 1)), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(Take(Value(VT_I4, 1), Value(VT_DISPATCH, 0), &argError), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argError, 1u);
-  // Converted in place, a value takes the type asked for, and its text back.
-  for (VARTYPE vt : {VT_I2, VT_I4, VT_R8}) {
-    VARIANT v = Value(VT_BSTR, 0, u"-90");
-    ASSERT_EQ(VariantChangeType(&v, &v, 0, vt), S_OK);
-    ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_BSTR), S_OK);
-    EXPECT_EQ(v.vt == VT_BSTR ? std::u16string(v.bstrVal) : u"", u"-90") << vt;
+  // Converted in place, a value takes the type asked for, and its text back; one
+  // past either end of its range (the last four) is an overflow.
+  const std::pair<VARTYPE, const char16_t*> values[] = {
+      {VT_I2, u"-32768"},      {VT_I2, u"32767"},      {VT_R8, u"-90"},
+      {VT_I4, u"-2147483648"}, {VT_I4, u"2147483647"}, {VT_I2, u"32768"},
+      {VT_I2, u"-32769"},      {VT_I4, u"2147483648"}, {VT_I4, u"-2147483649"}};
+  for (std::size_t i = 0; i < std::size(values); ++i) {
+    VARIANT v = Value(VT_BSTR, 0, values[i].second);
+    ASSERT_EQ(VariantChangeType(&v, &v, 0, values[i].first), i < 5 ? S_OK : DISP_E_OVERFLOW) << i;
+    ASSERT_EQ(i < 5 ? VariantChangeType(&v, &v, 0, VT_BSTR) : S_OK, S_OK);
+    EXPECT_EQ(v.vt == VT_BSTR ? std::u16string(v.bstrVal) : u"", values[i].second) << i;
     VariantClear(&v);
   }
 }
 
-// The most arguments a member takes, each in its place; one more is refused.
+// Each argument reaches its parameter, a put's value (the named one) the last; more than five,
+// a missing object, parameter block, argument array or named ids, or too many named are refused.
 TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   VARIANT args[6];
   for (int i = 0; i < 6; ++i) args[i] = Value(VT_I4, 6 - i);  // reversed: the first is last
-  DISPPARAMS five{args + 1, nullptr, 5, 0}, six{args, nullptr, 6, 0};
+  DISPID put = DISPID_PROPERTYPUT;
+  DISPPARAMS five{args + 1, nullptr, 5, 0}, six{args, nullptr, 6, 0}, four{args + 2, &put, 4, 1};
   ITest* object = &object_;
   ASSERT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, &five, nullptr, nullptr, nullptr), S_OK);
   EXPECT_EQ(object_.five, (std::vector<LONG>{1, 2, 3, 4, 5}));
+  ASSERT_EQ(info_->Invoke(object, 3, DISPATCH_PROPERTYPUTREF, &four, {}, {}, {}), S_OK);
+  EXPECT_EQ(object_.five, (std::vector<LONG>{1, 2, 3, 4, 0}));
   EXPECT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, &six, nullptr, nullptr, nullptr),
             DISP_E_BADPARAMCOUNT);
-  EXPECT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),
-            E_INVALIDARG);
+  DISPPARAMS bad[] = {five, {{}, {}, 5, 0}, {args + 1, {}, 5, 1}, {args, &put, 0, 1}};
+  for (DISPPARAMS* p : {bad, static_cast<DISPPARAMS*>(nullptr), bad + 1, bad + 2, bad + 3})
+    EXPECT_EQ(info_->Invoke(p == bad ? nullptr : object, 2, DISPATCH_METHOD, p, {}, {}, {}),
+              E_INVALIDARG);
   // Names past the room the caller gives are not written.
   BSTR names[6] = {};
   UINT count = 0;

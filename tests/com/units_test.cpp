@@ -36,7 +36,7 @@ TEST(Validation, AccountId) {
   for (const char* good : {"12345", "123456", "CI123456", "CI1234567890"})
     EXPECT_TRUE(IsValidAccountId(good)) << good;
   for (const char* bad : {"1234", "1234567", "12a45", "CI12345", "CI12345678901", "CI12345X",
-                          "ci123456", "CI", "CIABCDEF", ""})
+                          "ci123456", "CI", "CIABCDEF", "", "12/45", "12:45"})
     EXPECT_FALSE(IsValidAccountId(bad)) << bad;
 }
 

@@ -2,9 +2,12 @@
 // judgement of each reply and its unreachable-server texts are checked end to
 // end through Pagora; these cases need peers and settings its runs lack.
 #include <chrono>
+#include <tuple>
+#include <vector>
 
 #include "fixture.h"
 #include "gateway/commandline/transport.h"
+#include "gateway/http_exchange.h"
 #include "platform/trace.h"
 
 namespace zentrova::testing {
@@ -123,6 +126,20 @@ TEST_F(CommandLineTransport, AnUnusableProxyIsNoSession) {
   gateway::SetProxyDetails("proxy.example:3128", 8080, nullptr, nullptr);
   EXPECT_EQ(Send("sms1.zentrova.example"), gateway::kNoInternetSession);
   EXPECT_EQ(text_.rfind("HTTP error: invalid proxy", 0), 0u) << text_;
+}
+
+// The tests' limit caps the connect and stall waits and bounds the whole attempt;
+// only a number counts, and a stall wait is set only where there is one.
+TEST(AttemptLimitOverride, CapsEveryWaitOfAnAttempt) {
+  // Attempt and stall limits, the stall wait before; connect, stall and attempt waits after.
+  const std::tuple<const char*, const char*, long, std::vector<long>> rows[] = {
+      {"300", nullptr, 2000, {300, 300, 300}}, {"300x", "40", 0, {900, 0, 0}}};
+  for (const auto& [attempt, stall, receive, want] : rows) {
+    attempt ? setenv("ZENTROVA_HTTP_ATTEMPT_MS", attempt, 1) : unsetenv("ZENTROVA_HTTP_ATTEMPT_MS");
+    stall ? setenv("ZENTROVA_HTTP_STALL_MS", stall, 1) : unsetenv("ZENTROVA_HTTP_STALL_MS");
+    const auto t = gateway::WithAttemptLimitOverride({900, 0, receive, 0, 0});
+    EXPECT_EQ((std::vector{t.connectMs, t.receiveMs, t.attemptMs}), want);
+  }
 }
 
 }  // namespace
