@@ -14,6 +14,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "platform/profile.h"
 #include "tests/support/peers.h"
 
 namespace fs = std::filesystem;
@@ -146,6 +147,18 @@ TEST(AppendFile, TheFileSizeLimitFailsTheWriteAndLeavesOthersSignals) {
     EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0) << "pending before: " << pendingBefore;
   }
+}
+
+// A settings file of exactly the limit is read; one whose read fails is named for the failure.
+TEST(Profile, TheLargestFileIsReadAndAFailedReadIsNamed) {
+  using namespace zentrova::platform;
+  zentrova::testing::TempDir temp;
+  WriteFile(temp.File("pagora.ini"), std::string(1 << 20, ';'));
+  ProfileFile file;
+  std::string error;
+  EXPECT_EQ(LoadProfileFile(temp.File("pagora.ini"), file, error), ProfileLoad::kRead);
+  EXPECT_EQ(LoadProfileFile("/proc/self/mem", file, error), ProfileLoad::kFailed);
+  EXPECT_EQ(error, "cannot read /proc/self/mem: Input/output error");  // a regular file at offset 0
 }
 
 }  // namespace
