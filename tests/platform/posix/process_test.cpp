@@ -57,11 +57,18 @@ TEST(Descriptors, ZeroServesAsAListenerAConnectionAndAHiveFile) {
   EXPECT_EXIT(std::_Exit(StepsOnZero(dir.Path())), ::testing::ExitedWithCode(0), "");
 }
 
-// A peer that never reads holds a send up only until its limit; one that is gone fails it.
+// A port in use fails a listen and leaks nothing. A peer that never reads holds a send up only
+// until its limit; one that is gone fails it.
 TEST(Descriptors, ASendEndsAtItsLimitOrWhenThePeerIsGone) {
   TcpListener listener;
   TcpSocket client, peer;
   ASSERT_TRUE(listener.Listen("127.0.0.1", 0).ok());
+  const int lowest = dup(2);  // the lowest free descriptor, which a leaked socket would take
+  close(lowest);
+  const std::string port = std::to_string(listener.Port());
+  EXPECT_EQ(TcpListener().Listen("127.0.0.1", listener.Port()).message,
+            "cannot listen on 127.0.0.1:" + port + ": Address already in use");
+  EXPECT_EQ(dup(2), lowest);
   ASSERT_TRUE(client.Connect("127.0.0.1", listener.Port(), Milliseconds(5000)).ok());
   ASSERT_TRUE(listener.Accept(peer, Milliseconds(5000)).ok());
   const SocketStatus sent = client.SendAll(std::string(32 << 20, 'x'), Milliseconds(100));
