@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <string>
@@ -146,10 +147,25 @@ TEST(TimeZoneKey, RefusesAShortBufferAndLeavesItUntouched) {
   EXPECT_EQ(FormatTimeZoneKey(wide, key, sizeof key), 0);
 }
 
+// A version 1 zone file (TZ names it): standard time (XST, UTC) from 1970, and
+// daylight time (XDT, an hour ahead) from the given number of days on.
+std::string ZoneWithDaylightIn(int days) {
+  const auto at = static_cast<std::uint32_t>(std::time(nullptr) + days * 86400L);
+  std::string file =
+      "TZif" + std::string(31, '\0') + std::string("\2\0\0\0\2\0\0\0\10\0\0\0\0", 13);
+  for (int shift = 24; shift >= 0; shift -= 8) file += static_cast<char>(at >> shift);
+  file += std::string("\0\1\0\0\0\0\0\0\0\0\x0e\x10\1\4XST\0XDT\0", 22);
+  const std::string path = testing::TempDir() + "zv_zone_ahead" + std::to_string(days);
+  std::ofstream(path, std::ios::binary) << file;
+  return path;
+}
+
 // What a request document carries: the key of the system's zone, whatever TZ
-// says, and the runtime's offset and flag, which follow TZ.
+// says, and the runtime's offset and flag, which follow TZ: daylight time
+// within the coming year (355 days), not later (370).
 TEST_F(WithEnvironment, SenderZoneKeyFollowsTheSystemAndOffsetAndFlagFollowTz) {
   const std::string systemKey = QuerySenderZone().key;
+  const std::string soon = ZoneWithDaylightIn(355), late = ZoneWithDaylightIn(370);
   for (const auto& [tz, offset, daylight] :
        {std::tuple<const char*, long, int>{"Australia/Sydney", 600, 1},
         {"America/New_York", -300, 1},
@@ -157,7 +173,9 @@ TEST_F(WithEnvironment, SenderZoneKeyFollowsTheSystemAndOffsetAndFlagFollowTz) {
         {"UTC", 0, 0},
         {"<-0330>3:30", -210, 0},
         {"Europe/Dublin", 0, 1},
-        {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, 1}}) {
+        {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, 1},
+        {soon.c_str(), 0, 1},
+        {late.c_str(), 0, 0}}) {
     ::setenv("TZ", tz, 1);
     const SenderZone zone = QuerySenderZone();
     EXPECT_EQ(zone.key, systemKey) << tz;
