@@ -205,7 +205,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "; written by an administrator\r\n"
       "[HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settings]\r\n"
       "\"HTTP1\" = \"gw.example\"\r\n"
-      "\"Count\"=dword:0000002a\r\n"
+      "\"Count\"=dword:0102A3ff\r\n"
       "\"Blob\"=hex:01,0A,\\\r\n"
       "  99\r\n"
       "\"Wide\"=hex(ffffffff):07\r\n"  // the widest type there is
@@ -229,7 +229,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
 
   RegistryKey k;
   ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, key).code, kErrorSuccess);
-  for (const auto& [name, bytes] : {std::pair<const char*, std::string>{"Count", {"*\0\0\0", 4}},
+  for (const auto& [name, bytes] : {std::pair<const char*, std::string>{"Count", "\xff\xa3\2\1"},
                                     {"Blob", "\x01\x0a\x99"},
                                     {"Wide", "\x07"},
                                     {"TooWide", "<unread>"},
@@ -254,7 +254,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   w.SetString(key, "HTTP2", "gw2.example");
   ASSERT_EQ(w.Commit().code, kErrorSuccess);
   std::string text = HiveText();
-  EXPECT_NE(text.find("\"Count\"=dword:0000002a\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"Count\"=dword:0102A3ff\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Blob\"=hex:01,0A,99\n"), std::string::npos) << text;
   for (const char* line : kKeptLines)
     EXPECT_NE(text.find(std::string(line) + "\n"), std::string::npos) << line << "\n" << text;
