@@ -116,6 +116,11 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"second60", "XST3XDT,M3.2.0/1:59:60,M11.1.0", 2026, "(cannot tell)"},
       {"J0", "XST3XDT,J0,J300", 2026, "(cannot tell)"},
       {"tilde", "XS~3", 2026, "(cannot tell)"},  // a name is ASCII letters alone
+      {"short", "XS3", 2026, "(cannot tell)"},   // of three at least
+      // An offset runs to 24 hours.
+      {"std24", "XST24", 2026, "+1440000000000000"},
+      {"std25", "XST25", 2026, "(cannot tell)"},
+      {"dst25", "XST3XDT25,M3.2.0,M11.1.0", 2026, "(cannot tell)"},
       // A file of 1 MiB is read; anything larger is not taken for a zone file.
       {"largest", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "+180011010003020", 1 << 20},
       {"toolarge", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "(cannot tell)", (1 << 20) + 1},
