@@ -54,6 +54,8 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
       {"new", ""},
       {"fifo", "No such device or address"},  // never waits for a reader to come
   };
+  const int lowest = dup(2);  // free again after each refusal and each file closed
+  close(lowest);
   for (const auto& row : rows) {
     if (std::string_view(row.name) == "theirs" && !root) continue;  // only root can chown
     AppendFile file;
@@ -62,6 +64,7 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
     EXPECT_EQ(error.substr(0, std::strlen(row.refusal)), row.refusal) << row.name;
     EXPECT_TRUE(!file.IsOpen() || file.Append("a line\n", error)) << error;
   }
+  EXPECT_EQ(dup(2), lowest);
   EXPECT_EQ(ReadFile(victim), "the victim's\n");
   EXPECT_FALSE(fs::exists(tmp / "not-yet"));
   EXPECT_EQ(ReadFile(tmp / "theirs"), "");

@@ -57,13 +57,12 @@ TEST(Descriptors, ZeroServesAsAListenerAConnectionAndAHiveFile) {
   EXPECT_EXIT(std::_Exit(StepsOnZero(dir.Path())), ::testing::ExitedWithCode(0), "");
 }
 
-// A port in use fails a listen and leaks nothing. A peer that never reads holds a send up only
-// until its limit; one that is gone fails it.
+// A peer that never reads holds a send up only until its limit; one that is gone fails it.
 TEST(Descriptors, ASendEndsAtItsLimitOrWhenThePeerIsGone) {
   TcpListener listener;
   TcpSocket client, peer;
   ASSERT_TRUE(listener.Listen("127.0.0.1", 0).ok());
-  const int lowest = dup(2);  // the lowest free descriptor, which a leaked socket would take
+  const int lowest = dup(2);  // a listen that fails (port in use) leaves it free
   close(lowest);
   const std::string port = std::to_string(listener.Port());
   EXPECT_EQ(TcpListener().Listen("127.0.0.1", listener.Port()).message,
