@@ -30,7 +30,8 @@ class WithEnvironment : public testing::Test {
 std::string KeyOfZoneFile(const std::string& path, int year = 2026) {
   platform::TimeZoneRecord zone;
   std::string error;
-  if (!platform::ReadTimeZoneFile(path, zone, error, year)) return "(cannot tell)";
+  if (!platform::ReadTimeZoneFile(path, zone, error, year))  // and says why
+    return error.empty() || error.ends_with(": ") ? "(no reason given)" : "(cannot tell)";
   char key[32] = "";
   EXPECT_EQ(FormatTimeZoneKey(zone, key, sizeof key), 0);
   return key;
@@ -127,6 +128,8 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(KeyOfZoneFile(WriteZoneFile(c.name, c.footer, c.size), c.year), c.key) << c.name;
+  EXPECT_EQ(KeyOfZoneFile(testing::TempDir() + "zv_zone_missing"), "(cannot tell)");
+  EXPECT_EQ(KeyOfZoneFile("/proc/self/cmdline"), "(cannot tell)");  // no TZif file at all
   // The key has no times: the record keeps them to the second, also when one moves the day.
   platform::TimeZoneRecord zone;
   std::string error;
