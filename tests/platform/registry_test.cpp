@@ -85,9 +85,10 @@ TEST_F(Registry, AFailingBatchLeavesTheRegistryAsItWas) {
   EXPECT_EQ(status, kErrorFileNotFound);
   RegistryKey parent;
   EXPECT_TRUE(parent.Open(RegistryRoot::kCurrentUser, "Software\\ZentrovaTest\\Mid").ok());
-  RegistryWriter nowhere(RegistryRoot::kCurrentUser);
-  nowhere.DeleteTree("Software\\ZentrovaTest\\Nowhere");
-  EXPECT_EQ(nowhere.Commit().code, kErrorFileNotFound);
+  removal.CreateKey("Software\\ZentrovaTest\\Mid");  // what was committed is not applied again
+  EXPECT_EQ(removal.Commit().code, kErrorSuccess);
+  removal.DeleteTree("Software\\ZentrovaTest\\Nowhere");
+  EXPECT_EQ(removal.Commit().code, kErrorFileNotFound);
 }
 
 }  // namespace

@@ -32,11 +32,10 @@ TEST(CodePage, AnotherCodePageIsTakenFromTheSetting) {
   setenv("ZENTROVA_CODEPAGE", "64999", 1);
   std::string out;
   std::u16string wide;
-  bool lossy = false;
   EXPECT_FALSE(LocaleToAnsi("x", out));
   EXPECT_FALSE(AnsiToLocale("x", back));
   EXPECT_FALSE(AnsiToUtf16("x", wide));
-  EXPECT_FALSE(Utf16ToAnsi(u"x", out, &lossy));
+  EXPECT_FALSE(Utf16ToAnsi(u"x", out));
 }
 
 }  // namespace
