@@ -168,7 +168,8 @@ TEST_F(AutomationTransport, SystemSettingsComeFromTheEnvironmentAndDirectIgnores
   Sandbox sandbox({"--http", "127.0.0.1:0"});
   ASSERT_TRUE(sandbox.Ready());
   RawListener proxy;
-  setenv("http_proxy", ("http://" + proxy.Address()).c_str(), 1);
+  setenv("http_proxy", "", 1);  // empty: the upper-case name counts
+  setenv("HTTP_PROXY", ("http://" + proxy.Address()).c_str(), 1);
 
   EXPECT_EQ(Send(sandbox.Address(), Proxy(0, "", 0)), 0);  // direct
   EXPECT_EQ(proxy.Requests().size(), 0u);

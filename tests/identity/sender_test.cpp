@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <string>
@@ -29,7 +30,8 @@ class WithEnvironment : public testing::Test {
 std::string KeyOfZoneFile(const std::string& path, int year = 2026) {
   platform::TimeZoneRecord zone;
   std::string error;
-  if (!platform::ReadTimeZoneFile(path, zone, error, year)) return "(cannot tell)";
+  if (!platform::ReadTimeZoneFile(path, zone, error, year))  // and says why
+    return error.empty() || error.ends_with(": ") ? "(no reason given)" : "(cannot tell)";
   char key[32] = "";
   EXPECT_EQ(FormatTimeZoneKey(zone, key, sizeof key), 0);
   return key;
@@ -115,6 +117,11 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"second60", "XST3XDT,M3.2.0/1:59:60,M11.1.0", 2026, "(cannot tell)"},
       {"J0", "XST3XDT,J0,J300", 2026, "(cannot tell)"},
       {"tilde", "XS~3", 2026, "(cannot tell)"},  // a name is ASCII letters alone
+      {"short", "XS3", 2026, "(cannot tell)"},   // of three at least
+      // An offset runs to 24 hours.
+      {"std24", "XST24", 2026, "+1440000000000000"},
+      {"std25", "XST25", 2026, "(cannot tell)"},
+      {"dst25", "XST3XDT25,M3.2.0,M11.1.0", 2026, "(cannot tell)"},
       // A file of 1 MiB is read; anything larger is not taken for a zone file.
       {"largest", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "+180011010003020", 1 << 20},
       {"toolarge", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "(cannot tell)", (1 << 20) + 1},
@@ -122,6 +129,7 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
   for (const auto& c : cases)
     EXPECT_EQ(KeyOfZoneFile(WriteZoneFile(c.name, c.footer, c.size), c.year), c.key) << c.name;
   EXPECT_EQ(KeyOfZoneFile(testing::TempDir() + "zv_zone_missing"), "(cannot tell)");
+  EXPECT_EQ(KeyOfZoneFile("/proc/self/cmdline"), "(cannot tell)");  // no TZif file at all
   // The key has no times: the record keeps them to the second, also when one moves the day.
   platform::TimeZoneRecord zone;
   std::string error;
@@ -146,18 +154,31 @@ TEST(TimeZoneKey, RefusesAShortBufferAndLeavesItUntouched) {
   EXPECT_EQ(FormatTimeZoneKey(wide, key, sizeof key), 0);
 }
 
+// A version 1 zone file: XST (UTC) from 1970, XDT (an hour ahead) from `days` on.
+std::string ZoneWithDaylightIn(int days) {
+  const auto at = static_cast<std::uint32_t>(std::time(nullptr) + days * 86400L);
+  std::string file =
+      "TZif" + std::string(31, '\0') + std::string("\2\0\0\0\2\0\0\0\10\0\0\0\0", 13);
+  for (int shift = 24; shift >= 0; shift -= 8) file += static_cast<char>(at >> shift);
+  file += std::string("\0\1\0\0\0\0\0\0\0\0\x0e\x10\1\4XST\0XDT\0", 22);
+  const std::string path = testing::TempDir() + "zv_zone_ahead" + std::to_string(days);
+  std::ofstream(path, std::ios::binary) << file;
+  return path;
+}
+
 // What a request document carries: the key of the system's zone, whatever TZ
-// says, and the runtime's offset and flag, which follow TZ.
+// says, and the runtime's offset and flag, which follow TZ (daylight time within a year).
 TEST_F(WithEnvironment, SenderZoneKeyFollowsTheSystemAndOffsetAndFlagFollowTz) {
   const std::string systemKey = QuerySenderZone().key;
+  const std::string soon = ZoneWithDaylightIn(355), late = ZoneWithDaylightIn(370);
   for (const auto& [tz, offset, daylight] :
        {std::tuple<const char*, long, int>{"Australia/Sydney", 600, 1},
         {"America/New_York", -300, 1},
         {"Asia/Kolkata", 330, 0},
-        {"UTC", 0, 0},
-        {"<-0330>3:30", -210, 0},
         {"Europe/Dublin", 0, 1},
-        {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, 1}}) {
+        {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, 1},
+        {soon.c_str(), 0, 1},
+        {late.c_str(), 0, 0}}) {
     ::setenv("TZ", tz, 1);
     const SenderZone zone = QuerySenderZone();
     EXPECT_EQ(zone.key, systemKey) << tz;

@@ -60,18 +60,22 @@ TEST(ServerNames, EveryByteOfANameOrAnAddressAndThePortBounds) {
     EXPECT_EQ(ParseServerName(std::string("a") + c + "b", host, port, error), named) << b;
     EXPECT_EQ(ParseServerName(std::string("[1") + c + "]", host, port, error), inV6) << b;
     std::string url;
-    EXPECT_EQ(ProxyUrl(HttpProxy{std::string("p") + c, 8080, "", ""}, url, error), named) << b;
+    EXPECT_EQ(ProxyUrl({std::string("p") + c + "1", 8080, "", ""}, url, error), named) << b;
   }
-  for (auto [text, want] : {std::pair{"h:1", 1},
-                            {"h:65535", 65535},
-                            {"[::1]:65535", 65535},
-                            {"h:0", 0},
-                            {"h:65536", 0},
-                            {"[::1]:65536", 0},
-                            {"h:99999999999999999999999", 0}}) {
+  for (auto [text, want, problem] : {std::tuple{"h:1", 1, ""},
+                                     {"[::1]:65535", 65535, ""},
+                                     {"h:0", 0, "1 to 65535"},
+                                     {"h:65536", 0, "1 to 65535"},
+                                     {"h:99999999999999999999999", 0, "1 to 65535"},
+                                     {"h:", 0, ": the port after ':' is missing"},
+                                     {"[::1", 0, "lacks its closing ']'"},
+                                     {"[]", 0, "the brackets are empty"},
+                                     {"[::1]x", 0, "only \":PORT\" may follow ']'"},
+                                     {":80", 0, "the host name is empty"}}) {
     port = 0;
     EXPECT_EQ(ParseServerName(text, host, port, error), want != 0) << text;
     EXPECT_EQ(port, want) << text;
+    EXPECT_NE(error.message.find(problem), std::string::npos) << error.message;
   }
   for (auto [proxyPort, ok] : {std::pair{1, true}, {65535, true}, {0, false}, {65536, false}}) {
     std::string url;

@@ -59,35 +59,36 @@ TEST_F(Registry, ValuesRoundTripInAnyCaseAndKeysKeepTheirStoredCase) {
 TEST_F(Registry, AFailingBatchLeavesTheRegistryAsItWas) {
   RegistryWriter before(RegistryRoot::kCurrentUser);
   before.SetString("Software\\ZentrovaTest\\Keep", "Value", "old");
-  before.SetString("Software\\ZentrovaTest\\Tree\\Leaf", "Inner", "kept");
+  before.SetString("Software\\ZentrovaTest\\Mid\\Tree\\Leaf", "Inner", "kept");
   ASSERT_EQ(before.Commit().code, kErrorSuccess);
 
   RegistryWriter batch(RegistryRoot::kCurrentUser);
   batch.SetString("Software\\ZentrovaTest\\Keep", "Value", "new");
   batch.SetString("Software\\ZentrovaTest\\New\\Deep", "Value", "x");
-  batch.DeleteTree("Software\\ZentrovaTest\\Tree");
+  batch.DeleteTree("Software\\ZentrovaTest\\Mid\\Tree");
   batch.DeleteValue("Software\\ZentrovaTest\\Keep", "NoSuchValue");
   EXPECT_EQ(batch.Commit().code, kErrorFileNotFound);
 
   EXPECT_EQ(Read("Software\\ZentrovaTest\\Keep", "Value"), "old");
-  EXPECT_EQ(Read("Software\\ZentrovaTest\\Tree\\Leaf", "Inner"), "kept");
+  EXPECT_EQ(Read("Software\\ZentrovaTest\\Mid\\Tree\\Leaf", "Inner"), "kept");
   long status = 0;
   Read("Software\\ZentrovaTest\\New", "", &status);
   EXPECT_EQ(status, kErrorFileNotFound);
 
   RegistryWriter removal(RegistryRoot::kCurrentUser);
-  removal.DeleteTree("software\\zentrovatest\\tree");
+  removal.DeleteTree("software\\zentrovatest\\mid\\tree");
   removal.DeleteValue("Software\\ZentrovaTest\\Keep", "Value");
   ASSERT_EQ(removal.Commit().code, kErrorSuccess);
-  Read("Software\\ZentrovaTest\\Tree", "", &status);
+  Read("Software\\ZentrovaTest\\Mid\\Tree", "", &status);
   EXPECT_EQ(status, kErrorFileNotFound);  // the key itself goes too
   Read("Software\\ZentrovaTest\\Keep", "Value", &status);
   EXPECT_EQ(status, kErrorFileNotFound);
   RegistryKey parent;
-  EXPECT_EQ(parent.Open(RegistryRoot::kCurrentUser, "Software\\ZentrovaTest").code, kErrorSuccess);
-  RegistryWriter nowhere(RegistryRoot::kCurrentUser);
-  nowhere.DeleteTree("Software\\ZentrovaTest\\Nowhere");
-  EXPECT_EQ(nowhere.Commit().code, kErrorFileNotFound);
+  EXPECT_TRUE(parent.Open(RegistryRoot::kCurrentUser, "Software\\ZentrovaTest\\Mid").ok());
+  removal.CreateKey("Software\\ZentrovaTest\\Mid");  // what was committed is not applied again
+  EXPECT_EQ(removal.Commit().code, kErrorSuccess);
+  removal.DeleteTree("Software\\ZentrovaTest\\Nowhere");
+  EXPECT_EQ(removal.Commit().code, kErrorFileNotFound);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "platform/profile.h"
 #include "tests/support/peers.h"
 
 namespace fs = std::filesystem;
@@ -53,6 +54,8 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
       {"new", ""},
       {"fifo", "No such device or address"},  // never waits for a reader to come
   };
+  const int lowest = dup(2);  // free again after each refusal and each file closed
+  close(lowest);
   for (const auto& row : rows) {
     if (std::string_view(row.name) == "theirs" && !root) continue;  // only root can chown
     AppendFile file;
@@ -61,6 +64,7 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
     EXPECT_EQ(error.substr(0, std::strlen(row.refusal)), row.refusal) << row.name;
     EXPECT_TRUE(!file.IsOpen() || file.Append("a line\n", error)) << error;
   }
+  EXPECT_EQ(dup(2), lowest);
   EXPECT_EQ(ReadFile(victim), "the victim's\n");
   EXPECT_FALSE(fs::exists(tmp / "not-yet"));
   EXPECT_EQ(ReadFile(tmp / "theirs"), "");
@@ -146,6 +150,18 @@ TEST(AppendFile, TheFileSizeLimitFailsTheWriteAndLeavesOthersSignals) {
     EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0) << "pending before: " << pendingBefore;
   }
+}
+
+// A settings file of exactly the limit is read; one whose read fails is named for the failure.
+TEST(Profile, TheLargestFileIsReadAndAFailedReadIsNamed) {
+  using namespace zentrova::platform;
+  zentrova::testing::TempDir temp;
+  WriteFile(temp.File("pagora.ini"), std::string(1 << 20, ';'));
+  ProfileFile file;
+  std::string error;
+  EXPECT_EQ(LoadProfileFile(temp.File("pagora.ini"), file, error), ProfileLoad::kRead);
+  EXPECT_EQ(LoadProfileFile("/proc/self/mem", file, error), ProfileLoad::kFailed);
+  EXPECT_EQ(error, "cannot read /proc/self/mem: Input/output error");  // a regular file at offset 0
 }
 
 }  // namespace

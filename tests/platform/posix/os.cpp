@@ -7,7 +7,8 @@
 namespace zentrova::testing::os {
 
 const char16_t kUndefinedAnsiByte[] = u"?";
-const char kTooLargeProfile[] = "pagora.ini is 2097152 bytes long";
+const char kTooLargeProfile[] =
+    "pagora.ini is 2097152 bytes long; a settings file of more than 1048576 bytes";
 
 bool LetOthersRead(const std::filesystem::path& file) {
   chmod(file.c_str(), 0644);
