@@ -213,8 +213,9 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "\"TooWide\"=hex(100000000):07\r\n"
       "\"TooLong\"=dword:100000000\r\n"
       "\"Odd\"=hex(7]:07\r\n"
-      "\"D0\"=dword:\r\n\"H0\"=hex():07\r\n"  // no digits, no type
-      "\"Lonely\"\r\n"                        // data and no name: not a value
+      "\"D0\"=dword:\r\n\"H0\"=hex():07\r\n"                      // no digits, no type
+      "\"G1\"=dword:g\r\n\"G2\"=hex:0g\r\n\"G3\"=hex(1g):07\r\n"  // a letter past 'f'
+      "\"Lonely\"\r\n"                                            // data and no name: not a value
       "\"Dir\"=\"C:\\\\\"\r\n"
       "\"Next\"=\"after the backslash\"\r\n"
       "\"Broken\"=\"no closing quote\r\n"
@@ -244,7 +245,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   parent.Subkeys(sub);
   EXPECT_EQ(sub, std::vector<std::string>{"SMS"});
   EXPECT_EQ(parent.Open(RegistryRoot::kCurrentUser, "Elsewhere").code, kErrorFileNotFound);
-  for (const char* name : {"Stray", "Lonely", "D0", "H0", "TooWide", "TooLong", "Odd"})
+  for (const char* name : {"Stray", "Lonely", "D0", "H0", "G1", "G2", "G3", "TooWide", "TooLong", "Odd"})
     EXPECT_EQ(Read(key, name), "<none>") << name;
 
   RegistryWriter w(RegistryRoot::kCurrentUser);
