@@ -2,6 +2,7 @@
 // encode commands, and its HTTP listener's journal.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -113,13 +114,18 @@ int Post(const testing::Sandbox& sandbox, const std::string& body) {
                                   gateway::ProxySettings{});
 }
 
+// The replies follow the script; its last step repeats.
 TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
-  testing::Sandbox sandbox({"--http", "127.0.0.1:0"});
+  testing::Sandbox sandbox({"--http", "127.0.0.1:0", "--then", "--status", "503", "--reply-size",
+                            "3", "--then", "--reply", "ab", "--reply-size", "1", "--then",
+                            "--reply-size", "61"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
 
   const std::string body =
       ComposeBody({{"+61 400 000 001", false}, {"0400000002", false}}, "\nfirst\n\nsecond");
+  const std::time_t before = std::time(nullptr);
   ASSERT_EQ(Post(sandbox, body), 0);
+  const std::time_t after = std::time(nullptr);
   std::string damaged = body;
   damaged[5] = damaged[5] == 'A' ? 'B' : 'A';  // the first block no longer reads "\r\n[SENDER]"
   Post(sandbox, damaged);
@@ -148,6 +154,12 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
   std::string shape = e["time"];  // UTC, to the millisecond
   for (char& c : shape) c = c >= '0' && c <= '9' ? 'd' : c;
   EXPECT_EQ(shape, "dddd-dd-ddTdd:dd:dd.dddZ");
+  auto minute = [](std::time_t t) {
+    char text[32];
+    return std::string(text, std::strftime(text, sizeof text, "%FT%H:%M", std::gmtime(&t)));
+  };
+  const std::string time = e["time"];
+  EXPECT_TRUE(time.starts_with(minute(before)) || time.starts_with(minute(after))) << time;
   EXPECT_EQ(e["body"], body);  // all ASCII, so the same text
   const nlohmann::json& f = e["fields"];
   EXPECT_EQ(f["SENDER"]["AC"], "ACC-7");
@@ -162,6 +174,16 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
   EXPECT_FALSE(f.contains("error"));
 
   EXPECT_EQ(entries[1]["dialect"], "APICOM");
+  const std::string padded = "0000 Message accepted" + std::string(40, '.');
+  EXPECT_EQ((nlohmann::json{entries[1]["status"], entries[1]["reply"], entries[2]["reply"],
+                            entries[3]["reply"], entries.back()["reply"]}),
+            (nlohmann::json{503, "...", "ab", padded, padded}));
+  // The readable line: the summary, and a long reply cut.
+  EXPECT_TRUE(sandbox.Process().WaitFor(
+      "http " + sandbox.Address() + " POST /sms.dll?private&type=0 HTTP/1.1 APICOM from ACC-7 " +
+          "SN=5 to +61400000001, 0400000002 -> 200 0000 Message accepted\n",
+      std::chrono::seconds(5)));
+  EXPECT_TRUE(sandbox.Process().WaitFor(padded.substr(0, 60) + "...\n", std::chrono::seconds(5)));
   for (const nlohmann::json& refused : {entries[1], entries.end()[-2], entries.back()})
     EXPECT_TRUE(refused["fields"].contains("error")) << refused.dump();  // damaged; cut; uncounted
 }

@@ -83,7 +83,18 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
   EXPECT_NE(Converse(sandbox.Port(1), requests).find("200 OK"), std::string::npos);
   entries = sandbox.Requests();
   ASSERT_EQ(entries.size(), 10u);
-  EXPECT_EQ(entries[1]["mail_from"], "<a@b");
+  EXPECT_EQ(entries[1]["helo"].get<std::string>() + entries[1]["mail_from"].get<std::string>(),
+            "x<a@b");
+  // The readable lines: the mail's, and the dialogue's with each command cut to 40 characters.
+  EXPECT_TRUE(sandbox.Process().WaitFor(
+      "smtp " + sandbox.Address() + " from <sender@example.com> to [\"sms@gateway.example\"] " +
+          "APICOM from ACC-7 SN=9 to 0400000001 -> 250 OK logged\n",
+      milliseconds(5000)));
+  EXPECT_TRUE(
+      sandbox.Process().WaitFor(" no mail; said: RCPT TO:<c@d>; EHLO x; mail from:<a@b; DATA; "
+                                "RSET; RCPT TO:<c@d>; DATA; VRFY x; NOOP " +
+                                    std::string(35, 'x') + "...; quit; \n",
+                                milliseconds(5000)));
   for (std::size_t i = 3; i < 10; ++i) EXPECT_EQ(entries[i]["status"], i < 9 ? 404 : 200) << i;
 }
 
