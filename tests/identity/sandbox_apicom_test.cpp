@@ -2,6 +2,7 @@
 // encode commands, and its HTTP listener's journal.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <ctime>
 #include <sstream>
 #include <string>
@@ -126,9 +127,6 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
   const std::time_t before = std::time(nullptr);
   ASSERT_EQ(Post(sandbox, body), 0);
   const std::time_t after = std::time(nullptr);
-  std::string damaged = body;
-  damaged[5] = damaged[5] == 'A' ? 'B' : 'A';  // the first block no longer reads "\r\n[SENDER]"
-  Post(sandbox, damaged);
   // The console program's dialect: "+" and %XX, hex digits in either case,
   // also at the very end; any other "%" stays as it came.
   const std::pair<std::string, std::string> messages[] = {
@@ -137,17 +135,26 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
       {"see+[1]", "see [1]"}};  // a value line that ends as a section's does
   for (const auto& [escaped, text] : messages)
     Post(sandbox, "[SENDER]\nProduct=APIEXE\n\n[1]\nMessage=" + escaped + "\n");
-  // Documents cut after "Reply=" (no empty line's CR LF), and with no "SmsCount=" line.
-  std::string plain = RunTool({"decode"}, body).out, uncounted = plain;
-  plain.resize(plain.find("\r\n", plain.find("\r\nReply=") + 2) + 2);
-  uncounted.replace(uncounted.find("SmsCount="), 9, "SmsTotal=");
-  for (const std::string& p : {plain, uncounted})
+  std::string damaged = body;
+  damaged[5] = damaged[5] == 'A' ? 'B' : 'A';  // the first block no longer reads "\r\n[SENDER]"
+  Post(sandbox, damaged);
+  // Documents cut after "Reply=" (no empty line's CR LF), and each damaged in one line.
+  const std::string plain = RunTool({"decode"}, body).out;
+  std::vector<std::string> faulty = {plain.substr(0, plain.find("\r\n", plain.find("Reply=")) + 2)};
+  const char* const edits[] = {"\nTZ=",     "\nTz=",     "\r\n\r\nReply=",  "\r\n \r\nReply=",
+                               "Reply=",    "Reply:",    "\r\n\r\n\r\n[1]", "\r\n \r\n\r\n[1]",
+                               "[1]",       "[7]",       "Name=",           "Nome=",
+                               "SmsCount=", "SmsTotal=", "MSG2=",           "MSG3="};  // from, to
+  for (std::size_t i = 0; i < std::size(edits); i += 2)
+    faulty.push_back(
+        std::string(plain).replace(plain.find(edits[i]), std::strlen(edits[i]), edits[i + 1]));
+  for (const std::string& p : faulty)
     Post(sandbox, RunTool({"encode", "--account", "A", "--email", "B"}, p).out);
 
   const std::vector<nlohmann::json> entries = sandbox.Requests();
-  ASSERT_EQ(entries.size(), 4 + std::size(messages));
+  ASSERT_EQ(entries.size(), 2 + std::size(messages) + faulty.size());
   for (std::size_t i = 0; i < std::size(messages); ++i)
-    EXPECT_EQ(entries[2 + i]["fields"]["1"]["Message"], messages[i].second) << messages[i].first;
+    EXPECT_EQ(entries[1 + i]["fields"]["1"]["Message"], messages[i].second) << messages[i].first;
 
   const nlohmann::json& e = entries[0];
   EXPECT_EQ(e["dialect"], "APICOM");
@@ -169,7 +176,7 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
   EXPECT_EQ(f["recipients"][1]["SmsCount"], "1");
   EXPECT_EQ(f["recipients"][1]["MSG"], (nlohmann::json{"first", "second"}));
 
-  EXPECT_EQ(entries[1]["dialect"], "APICOM");
+  EXPECT_EQ(entries[1 + std::size(messages)]["dialect"], "APICOM");
   const std::string padded = "0000 Message accepted" + std::string(40, '.');
   EXPECT_EQ((nlohmann::json{entries[1]["status"], entries[1]["reply"], entries[2]["reply"],
                             entries[3]["reply"], entries.back()["reply"]}),
@@ -180,8 +187,8 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
           "SN=5 to +61400000001, 0400000002 -> 200 0000 Message accepted\n",
       std::chrono::seconds(5)));
   EXPECT_TRUE(sandbox.Process().WaitFor(padded.substr(0, 60) + "...\n", std::chrono::seconds(5)));
-  for (const nlohmann::json& refused : {entries[1], entries.end()[-2], entries.back()})
-    EXPECT_TRUE(refused["fields"].contains("error")) << refused.dump();  // damaged; cut; uncounted
+  for (std::size_t i = 1 + std::size(messages); i < entries.size(); ++i)
+    EXPECT_TRUE(entries[i]["fields"].contains("error")) << i;
 }
 
 }  // namespace
