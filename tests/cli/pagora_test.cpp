@@ -550,6 +550,8 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
       {{"regsvr", "/h"}, 0, "Usage: zcom regsvr"},
       {{"regsvr", "-?"}, 0, "Usage: zcom regsvr"},
       {{"call", "--help"}, 0, "Usage: zcom call"},
+      {{"call"}, 64, "zcom call: the PROGID or CLSID is missing\n\nUsage: zcom call"},
+      {{}, 64, "Usage: zcom SUBCOMMAND"},
       {{"/?"}, 0, "Usage: zcom SUBCOMMAND"},
       {{"reg", "add", kSettings, "/d", "d1"}, 0, ""},
       {{"reg", "query", kSettings, "/ve"}, 0, byDefault + "d1\n"},

@@ -118,8 +118,6 @@ TEST_F(ZcomTest, RegistrationRoundTripRemovesAllOfOursAndNothingElse) {
   r = Zcom({"regsvr", "/u", ZV_SERVER_PATH});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(registry_.ClassesRootKeys(), (std::vector<std::string>{"CLSID", foreignClass}));
-  // Unregistering what is not registered is not an error.
-  EXPECT_EQ(Zcom({"regsvr", "/u", "/s", ZV_SERVER_PATH}).exitCode, 0);
   r = Call({"Version"});
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_NE(r.err.find("cannot create ZentrovaCOM.SMSInterface: 0x800401F3"), std::string::npos)
@@ -140,13 +138,22 @@ TEST_F(ZcomTest, LibraryExportsTheFourEntryPointsOnly) {
 }
 
 TEST_F(ZcomTest, RegsvrReportsWhatWentWrong) {
-  ProcessResult r = Zcom({"regsvr", "/nonexistent/libX.so"});
-  EXPECT_EQ(r.exitCode, 3);
-  EXPECT_NE(r.err.find("no such file"), std::string::npos) << r.err;
-  EXPECT_EQ(Zcom({"regsvr", ZV_ZCOM_PATH}).exitCode, 3);  // a program, not a library
+  // Exit status and what it says; standard output stays empty after a failure and with /s.
+  for (const auto& [args, exit, says] :
+       {std::tuple<std::vector<std::string>, int, std::string>{
+            {"regsvr", "/nonexistent/libX.so"}, 3, "/nonexistent/libX.so: no such file\n"},
+        {{"regsvr"}, 3, "/zcom/../"},  // the server installed beside zcom
+        {{"regsvr"}, 3, "no such file (no server is installed beside zcom; give its PATH)"},
+        {{"regsvr", ZV_ZCOM_PATH}, 3, "cannot load"},        // a program, not a library
+        {{"regsvr", "/u", "/s", ZV_SERVER_PATH}, 0, ""}}) {  // not registered: nothing to do
+    const ProcessResult run = Zcom(args);
+    EXPECT_EQ(run.exitCode, exit) << says;
+    EXPECT_NE((run.out + run.err).find(says), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.empty(), exit != 0 || says.empty()) << run.out;
+  }
   // A registry that refuses the write: what failed and why, not a bare code.
   ASSERT_EQ(chmod(registry_.Path().c_str(), 0777), 0);
-  r = Zcom({"regsvr", ZV_SERVER_PATH});
+  ProcessResult r = Zcom({"regsvr", ZV_SERVER_PATH});
   EXPECT_EQ(r.exitCode, 5);
   EXPECT_NE(r.err.find("the registry refused the write: " + registry_.Path() +
                        " may be changed by other users"),
@@ -328,8 +335,6 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
       {nested(65, "["), 64},
       {nested(32, "&["), 2},
       {nested(33, "&["), 64},
-      {"Name(" + std::string(100000, '[') + ")", 64},
-      {"Name(" + std::string(100000, '&') + "1)", 64},
       {"AZaz_09", 2},  // every kind of name character
       {"N=2147483647", 2},
       {"N=2147483648", 64},
