@@ -81,6 +81,11 @@ TEST_F(CommandLineTransport, AStalledReplyEndsAfterTheStallWait) {
     EXPECT_GE(elapsed, 600ms);
     EXPECT_LT(elapsed, 2500ms);  // the library looks in at least once a second
   }
+  // The sandbox's own delay holds its reply back just the same.
+  Sandbox slow({"--http", "127.0.0.1:0", "--delay", "3600000"});
+  ASSERT_TRUE(slow.Ready());
+  EXPECT_EQ(Send(slow.Address()), -2);
+  EXPECT_NE(text_.find("no byte of its reply for 600 ms"), std::string::npos) << text_;
 }
 
 // A connection that is never made is retried: two attempts, and one more for
