@@ -273,8 +273,10 @@ TEST_F(ZcomTest, CallReportsFailuresAndStopsAtTheFirst) {
   EXPECT_EQ(r.out, "Version 1.1\n");
   EXPECT_EQ(r.err, "Password -> 0x80020003\n");
   // A value is a text in quotes only when both quotes are there.
-  EXPECT_EQ(Call({"ProxyAddress=\"half", "ProxyAddress", "ProxyAddress=\"\"", "ProxyAddress"}).out,
-            "\"half\n\n");
+  EXPECT_EQ(Call({"ProxyAddress=\"half", "ProxyAddress", "ProxyAddress=\"", "ProxyAddress",
+                  "ProxyAddress=\"\"", "ProxyAddress"})
+                .out,
+            "\"half\n\"\n\n");
   for (const auto& [step, err] :
        {std::pair<const char*, const char*>{"Version=1", "Version -> 0x80020003\n"},
         {"PagoraMessage(\"1\")", "PagoraMessage -> 0x8002000E\n"},
