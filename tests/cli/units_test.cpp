@@ -33,7 +33,7 @@ TEST(EscapeMessageText, EveryClassOfByte) {
 TEST(ExitStatus, FailuresNeverBecomeSuccess) {
   struct Case {
     int result, posix;
-  } cases[] = {{256, 255}, {-256, 255}, {257, 1}, {9999, 15}, {99, 99}};
+  } cases[] = {{256, 255}, {-256, 255}, {257, 1}, {9999, 15}, {99, 99}, {2100, 52}};
 #ifdef _WIN32
   for (const auto& c : cases) EXPECT_EQ(ExitStatus(c.result), c.result);
 #else
@@ -50,6 +50,7 @@ TEST(ExitStatus, FailuresNeverBecomeSuccess) {
     if (std::sscanf(line.c_str(), "| %d | %d |", &posix, &result) == 2) {
       ++rows;
       EXPECT_EQ(ExitStatus(result), posix) << line;
+      EXPECT_TRUE(Known(result) || (result >= 0 && result < 100)) << line;  // not a reply code
       EXPECT_EQ(windows(result), result) << line;
     }
   EXPECT_EQ(rows, 12);
@@ -108,9 +109,9 @@ TEST(SendCommandLineRequest, ValuesThatWouldAddLinesAreRefusedUnsent) {
   std::string text = "untouched";
   for (const char* number : {"1\n[2]", "1\x7F", "1\t"})
     EXPECT_EQ(SendCommandLineRequest({"a", "e", "p"}, number, "m", text), kUnsafeValue) << number;
-  for (const char* end : {"\r", "\n"})
+  for (const char* end : {"\r", "\n", static_cast<const char*>(nullptr)})
     for (Account a : {Account{end, "e", "p"}, Account{"a", end, "p"}, Account{"a", "e", end}})
-      EXPECT_EQ(SendCommandLineRequest(a, "1", "m", text), kUnsafeValue) << int{end[0]};
+      EXPECT_EQ(SendCommandLineRequest(a, "1", "m", text), end ? kUnsafeValue : kMissingInput);
   EXPECT_EQ(text, "untouched");
 }
 
