@@ -38,7 +38,8 @@ std::string ComposeRequest() {
 }
 
 TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues) {
-  testing::Sandbox sandbox({"--smtp", "127.0.0.1:0", "--http", "127.0.0.1:0"});
+  testing::Sandbox sandbox({"--smtp", "127.0.0.1:0", "--http", "127.0.0.1:0", "--http",
+                            "127.0.0.1:0", "--status", "407"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
   std::string request = ComposeRequest();
   std::string lastError;
@@ -97,6 +98,10 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
                                     std::string(35, 'x') + "...; quit; \n",
                                 milliseconds(5000)));
   for (std::size_t i = 3; i < 10; ++i) EXPECT_EQ(entries[i]["status"], i < 9 ? 404 : 200) << i;
+  // A scripted 407 asks for the proxy's credentials as a proxy does.
+  EXPECT_NE(Converse(sandbox.Port(2), requests.substr(requests.rfind("POST /sms.dll")))
+                .find("\r\nProxy-Authenticate: Basic realm=\"sms-sandbox\"\r\n"),
+            std::string::npos);
 }
 
 // A scripted reply may be its code alone.
