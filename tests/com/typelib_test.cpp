@@ -31,6 +31,8 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
       {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IFoo {};",
        "line 1: unsupported base interface IFoo"},
       {library + "x;};", "line 2: unexpected 'x' in library"},
+      {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IUnknown {[id(1) "
+       "HRESULT M();};", "line 1: expected ','"},
       {library + "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E};};",
        "line 2: expected ';'"}};
   for (const auto& [idl, says] : refused) {
@@ -350,6 +352,7 @@ TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   // Names past the room the caller gives are not written.
   BSTR names[6] = {};
   UINT count = 0;
+  EXPECT_EQ(info_->GetNames(2, nullptr, 3, &count), E_INVALIDARG);
   ASSERT_EQ(info_->GetNames(2, names, 3, &count), S_OK);
   EXPECT_EQ(count, 3u);
   EXPECT_EQ(std::u16string(names[2]), u"b");

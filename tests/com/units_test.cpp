@@ -93,6 +93,9 @@ TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
   ASSERT_EQ(RunRegistrationScript(kScript, false, {{"MODULE", "/x"}}), S_OK);
   EXPECT_EQ(Default(thing), "(missing)");
   EXPECT_EQ(Default("Shared\\Kept\\Other"), "foreign");  // a plain key stays while others use it
+  std::string error;
+  EXPECT_NE(RunRegistrationScript("HKCR\n{\n\tK = x 'v'\n}", true, {}, &error), S_OK);
+  EXPECT_EQ(error, "registration script, line 3: unsupported value type 'x'");
 }
 
 }  // namespace
