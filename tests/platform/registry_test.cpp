@@ -59,6 +59,7 @@ TEST_F(Registry, ValuesRoundTripInAnyCaseAndKeysKeepTheirStoredCase) {
 TEST_F(Registry, AFailingBatchLeavesTheRegistryAsItWas) {
   RegistryWriter before(RegistryRoot::kCurrentUser);
   before.SetString("Software\\ZentrovaTest\\Keep", "Value", "old");
+  before.SetString("Software\\ZentrovaTest\\Keep", "Twice", "1");
   before.SetString("Software\\ZentrovaTest\\Mid\\Tree\\Leaf", "Inner", "kept");
   ASSERT_EQ(before.Commit().code, kErrorSuccess);
 
@@ -78,7 +79,10 @@ TEST_F(Registry, AFailingBatchLeavesTheRegistryAsItWas) {
   RegistryWriter removal(RegistryRoot::kCurrentUser);
   removal.DeleteTree("software\\zentrovatest\\mid\\tree");
   removal.DeleteValue("Software\\ZentrovaTest\\Keep", "Value");
+  removal.DeleteValue("Software\\ZentrovaTest\\Keep", "Twice");
+  removal.SetString("Software\\ZentrovaTest\\Keep", "Twice", "2");  // set again after its delete
   ASSERT_EQ(removal.Commit().code, kErrorSuccess);
+  EXPECT_EQ(Read("Software\\ZentrovaTest\\Keep", "Twice"), "2");
   Read("Software\\ZentrovaTest\\Mid\\Tree", "", &status);
   EXPECT_EQ(status, kErrorFileNotFound);  // the key itself goes too
   Read("Software\\ZentrovaTest\\Keep", "Value", &status);

@@ -65,6 +65,9 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
     EXPECT_TRUE(!file.IsOpen() || file.Append("a line\n", error)) << error;
   }
   EXPECT_EQ(dup(2), lowest);
+  std::string error;  // descriptor 0 is one like any other: a service may start without stdin
+  EXPECT_EXIT(std::_Exit(close(0) != 0 || !AppendFile{}.Open(tmp / "new", error)),
+              ::testing::ExitedWithCode(0), "");
   EXPECT_EQ(ReadFile(victim), "the victim's\n");
   EXPECT_FALSE(fs::exists(tmp / "not-yet"));
   EXPECT_EQ(ReadFile(tmp / "theirs"), "");
