@@ -75,6 +75,8 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
        "code page 1252 cannot hold some characters of Username in f.ini; they are sent as \"?\""},
       {"[CONFIG]\nPassword=" + std::string(127, 'p'), "CONFIG/Password", std::string(127, 'p'),
        kClean, ""},
+      {"[PROXY]\nServer=h\nPort=1\nUsername=" + std::string(63, 'u'), "PROXY/Username",
+       std::string(63, 'u'), kClean, ""},
       {"[CONFIG]\nPassword=" + std::string(128, 'p'), "CONFIG/Password", std::string(127, 'p'),
        kWarning, "[CONFIG] Password in f.ini is longer than 127 bytes"},
       {"[CONFIG]\nAccountId=12\0 34567\n"s, "CONFIG/AccountId", "", kError,

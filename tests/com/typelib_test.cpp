@@ -31,6 +31,8 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
       {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IFoo {};",
        "line 1: unsupported base interface IFoo"},
       {library + "x;};", "line 2: unexpected 'x' in library"},
+      {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IUnknown {[id(1)] "
+       "long M();};", "line 1: members must return HRESULT"},
       {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IUnknown {[id(1) "
        "HRESULT M();};", "line 1: expected ','"},
       {library + "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E};};",
@@ -75,8 +77,10 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
     ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
     EXPECT_EQ((std::vector<long>{attr->memidConstructor, attr->memidDestructor, attr->cImplTypes,
                                  attr->cbSizeInstance, attr->cbAlignment, attr->lcid,
-                                 attr->wMajorVerNum * 10 + attr->wMinorVerNum, attr->cbSizeVft}),
-              (std::vector<long>{-1, -1, 1, 8, 8, 0x409, 12, std::array{4, 7, 0}[i] * 8}));
+                                 attr->wMajorVerNum * 10 + attr->wMinorVerNum, attr->cbSizeVft,
+                                 attr->cFuncs}),
+              (std::vector<long>{-1, -1, 1, 8, 8, 0x409, 12, std::array{4, 7, 0}[i] * 8,
+                                 std::array{1, 0, 0}[i]}));
     EXPECT_EQ(attr->wTypeFlags, (std::array{0x100, 0, 2}[i])) << i;  // oleautomation, creatable
     info->ReleaseTypeAttr(attr), info->Release();
   }
