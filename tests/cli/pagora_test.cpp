@@ -137,7 +137,9 @@ TEST_F(Pagora, ConfigurationIsCheckedBeforeTheArguments) {
   WriteIni(kCompleteIni + std::string(2 << 20, ';'));
   ProcessResult big = Run({"0419000000", "Hi"});
   EXPECT_EQ(big.exitCode, 4);
-  EXPECT_EQ(big.err.rfind("Pagora: warning: " + ini + " is " + std::to_string((2 << 20) + std::strlen(kCompleteIni)), 0),
+  EXPECT_EQ(big.err.rfind("Pagora: warning: " + ini + " is " +
+                              std::to_string((2 << 20) + std::strlen(kCompleteIni)),
+                          0),
             0u)
       << big.err;
   EXPECT_TRUE(listener.Requests().empty());
@@ -180,9 +182,10 @@ TEST_F(Pagora, HelpVersionAndAFailedStartUp) {
   ProcessResult failed = Run({"0419000000", "Hi"}, {{"ZENTROVA_CODEPAGE", "klingon"}});
   EXPECT_EQ(failed.exitCode, 1);
   EXPECT_EQ(failed.out, "");
-  EXPECT_EQ(failed.err, "Pagora: ZENTROVA_CODEPAGE=klingon names no code page this system can "
-                       "convert to (for example 1252 or 1251)\nFatal Error: MFC initialization "
-                       "failed\n");
+  EXPECT_EQ(failed.err,
+            "Pagora: ZENTROVA_CODEPAGE=klingon names no code page this system can "
+            "convert to (for example 1252 or 1251)\nFatal Error: MFC initialization "
+            "failed\n");
 
   // A registry that others may change could send the messages anywhere.
   WriteIni(kCompleteIni);

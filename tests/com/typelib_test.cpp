@@ -32,9 +32,11 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
        "line 1: unsupported base interface IFoo"},
       {library + "x;};", "line 2: unexpected 'x' in library"},
       {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IUnknown {[id(1)] "
-       "long M();};", "line 1: members must return HRESULT"},
+       "long M();};",
+       "line 1: members must return HRESULT"},
       {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IUnknown {[id(1) "
-       "HRESULT M();};", "line 1: expected ','"},
+       "HRESULT M();};",
+       "line 1: expected ','"},
       {library + "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E};};",
        "line 2: expected ';'"}};
   for (const auto& [idl, says] : refused) {
