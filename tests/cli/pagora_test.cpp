@@ -295,13 +295,16 @@ TEST_F(Pagora, IniTextGoesOutInTheCodePageAndTheRegistryIsReadAsZcomReadsIt) {
       Run({"reg", "add", kSettings, "/v", "HTTP1", "/d", listener.Address(), "/f"},
           {{"ZENTROVA_REGISTRY", "relative"}}, kZcom);
   ASSERT_EQ(added.exitCode, 0) << added.err;
-  WriteIni("\xEF\xBB\xBF[CONFIG]\nAccountId=acct\nPassword=p\xC3\xA4ss\nEmail=j\xC3\xB6rg_x-y@x\n");
+  WriteIni(
+      "\xEF\xBB\xBF[CONFIG]\nAccountId=a_-. \\\"t\nPassword=p\xC3\xA4ss\nEmail=j\xC3\xB6rg_x-y. "
+      "\\\"@x\n");
   ProcessResult r = Run({"1", "\xC3\xA4"}, {{"ZENTROVA_REGISTRY", "relative"}});
   fs::current_path(started);
   EXPECT_EQ(r.exitCode, 0) << r.out;
   ASSERT_EQ(listener.Requests().size(), 1u);
   EXPECT_EQ(Body(listener.Requests()[0]),
-            "[FROM]\nEmail=j\xF6rg_x-y@x\n\n[SENDER]\nID=acct\nPW=p\xE4ss\nProduct=APIEXE\n\n\n[1]"
+            "[FROM]\nEmail=j\xF6rg_x-y. \\\"@x\n\n[SENDER]\nID=a_-. "
+            "\\\"t\nPW=p\xE4ss\nProduct=APIEXE\n\n\n[1]"
             "\nMessage=%E4\nNumber=1\n");
 
   // A server name too long for its buffer is not replaced by the default host.
@@ -479,7 +482,7 @@ TEST_F(Pagora, NoCoreIsDumpedAndTheAccountIsWipedAfterTheSends) {
   RawListener& gateway = Gateway();
   // Long enough that no copy fits inside a string object: every copy is a
   // heap block, and the watch sees each one given back.
-  const std::string password = "pw-to-wipe-0123456789abcdef";
+  const std::string password = "pw-to wipe_0123\\456789.abc\"def";
   const std::string ini = "[CONFIG]\nAccountId=acct\nPassword=" + password +
                           "\nEmail=me@example.com\n[PROXY]\nServer=proxy.example\nUserName=proxy-user\n"
                           "Password=proxy-pw\n";

@@ -17,7 +17,7 @@ using zentrova::com::RunRegistrationScript;
 using zentrova::testing::ScratchRegistry;
 
 TEST(Validation, EmailAddress) {
-  for (const char* good : {"a@b.com", "first.last@example.org", "ab.c@defg", "x@y.z.example"})
+  for (const char* good : {"a@b.com", "fi_r-st.l\\ast@example.org", "ab.c@defg", "x@y.z.example"})
     EXPECT_TRUE(IsValidEmailAddress(good)) << good;
   for (const char* bad :
        {"a@b.co",      // 6 characters
@@ -66,11 +66,12 @@ const char kScript[] = R"(HKCR
 		ForceRemove {11111111-2222-3333-4444-555555555555} = s 'Thing Class'
 		{
 			InprocServer32 = s '%MODULE%'
-			'NoRemove' { 'ForceRemove' { 'Delete' { 'val' = s 'it''s quoted' } } }
+			'NoRemove' { 'ForceRemove' { 'Delete' { 'val' = s 'it''s 100%% quoted' } } }
 		}
 	}
 	NoRemove Shared
 	{
+		val '' = s 'goes'
 		Kept = s 'kept unless empty'
 	}
 })";
@@ -79,7 +80,7 @@ TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
   const std::string thing = "CLSID\\{11111111-2222-3333-4444-555555555555}";
   ASSERT_EQ(RunRegistrationScript(kScript, true, {{"MODULE", "/opt/it's/lib.so"}}), S_OK);
   EXPECT_EQ(Default(thing + "\\InprocServer32"), "/opt/it's/lib.so");
-  EXPECT_EQ(Default(thing + "\\NoRemove\\ForceRemove\\Delete\\val"), "it's quoted");
+  EXPECT_EQ(Default(thing + "\\NoRemove\\ForceRemove\\Delete\\val"), "it's 100% quoted");
 
   zentrova::platform::RegistryWriter writer(zentrova::platform::RegistryRoot::kClassesRoot);
   writer.SetString("Shared\\Kept\\Other", "", "foreign");
@@ -93,9 +94,17 @@ TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
   ASSERT_EQ(RunRegistrationScript(kScript, false, {{"MODULE", "/x"}}), S_OK);
   EXPECT_EQ(Default(thing), "(missing)");
   EXPECT_EQ(Default("Shared\\Kept\\Other"), "foreign");  // a plain key stays while others use it
+  EXPECT_EQ(Default("Shared"), "(no default)");  // a kept key's values go
   std::string error;
-  EXPECT_NE(RunRegistrationScript("HKCR\n{\n\tK = x 'v'\n}", true, {}, &error), S_OK);
-  EXPECT_EQ(error, "registration script, line 3: unsupported value type 'x'");
+  for (const auto& [script, says] : std::initializer_list<std::pair<const char*, const char*>>{
+           {"HKCR\n{\n\tK = x 'v'\n}", "line 3: unsupported value type 'x'"},
+           {"HKCR\n{\n\t'K\n}", "line 4: unclosed quoted text"},
+           {"HKCR\n{\n\tK%\n}", "line 3: unmatched '%' in 'K%'"},
+           {"HKCR\n{\n\t%K%\n}", "line 3: unknown replacement %K%"},
+           {"HKCR\n{\n\tK\n\t{\n\t\tval", "line 5: incomplete value"}}) {
+    EXPECT_NE(RunRegistrationScript(script, true, {}, &error), S_OK);
+    EXPECT_EQ(error, std::string("registration script, ") + says);
+  }
 }
 
 }  // namespace

@@ -111,9 +111,9 @@ std::vector<Shape> Shapes() {
   // One reply of three long lines, likely to arrive in more than one receive.
   for (char c : {'a', 'b', 'c'}) longHello.push_back(Say("250-" + std::string(700, c) + "\r\n"));
   longHello.push_back(Say("250 last line\r\n"));
-  const std::vector<std::string> two = {"no_body@gateway.example", kTo};
-  const std::string toTwo = kHelo + kMailFrom + "RCPT TO: <no_body@gateway.example>\r\n" + kRcpt +
-                            kData + MailHeaders("<no_body@gateway.example>,<sms@gateway.example>") +
+  const std::vector<std::string> two = {"n_-\\\"@gateway.example", kTo};
+  const std::string toTwo = kHelo + kMailFrom + "RCPT TO: <n_-\\\"@gateway.example>\r\n" + kRcpt +
+                            kData + MailHeaders("<n_-\\\"@gateway.example>,<sms@gateway.example>") +
                             "line one\r\nline two\r\n\r\n.\r\n" + kQuitLine;
   return {
       {"accepted", kGreetAndHello + kSender + kReady + Steps{Say("250 queued\r\n")} + kQuit, true,
