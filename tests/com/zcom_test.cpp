@@ -173,7 +173,7 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
   };
   struct Case {
     std::string property, accepted, rejected, text;
-    bool readable = true;  // the passwords cannot be read back
+    bool readable = true;  // false: the passwords, or a tab that zcom would escape
   };
   std::vector<Case> cases = {
       {"ProxyType", "2", "3", kBadProxyType},
@@ -195,9 +195,10 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
       {"ProxyPassword", "a@b.com", "pw\x7f", control("ProxyPassword", "007F"), false},
       {"SMTPServer", "a@b.com", "mail\r", control("SMTPServer", "000D")},
       {"SMTPLoginName", "a@b.com", "login\xc2\x85", control("SMTPLoginName", "0085")},
-      {"SMTPPassword", "smtp-pw", "Ωmega",
+      {"SMTPPassword", "smtp\tpw", "Ωmega",
        "Error: The SMTPPassword text holds characters that the system code page (1252) cannot "
-       "represent."},
+       "represent.",
+       false},
   };
   // A text takes one character less than its buffer's width: 64 for each of these.
   for (const std::string p :
