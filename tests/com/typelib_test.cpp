@@ -32,7 +32,7 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
        "line 1: unsupported base interface IFoo"},
       {library + "x;};", "line 2: unexpected 'x' in library"},
       {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IUnknown {[id(1)] "
-       "long M();};",
+       "HRESULT M(); {};",
        "line 1: members must return HRESULT"},
       {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IUnknown {[id(1) "
        "HRESULT M();};",
@@ -143,6 +143,9 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
   EXPECT_EQ(StringFromGUID2(clsid, text, 38) + StringFromGUID2(clsid, text, 39), 39);
   EXPECT_EQ(std::u16string(text), u"{0000000A-000B-000C-0D0E-0F0000000000}");
   SafeArrayDestroy(array);
+  array = SafeArrayCreateVector(VT_UNKNOWN, 0, 1);  // a null interface is a value to hold
+  EXPECT_EQ(SafeArrayPutElement(array, &index, nullptr), S_OK);
+  SafeArrayDestroy(array);
 
   const GUID base = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
   const GUID changed[] = {{9, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}},
@@ -217,11 +220,13 @@ TEST(StandIn, TheHighestMinorVersionNotBelowTheOneAskedIsLoaded) {
     WORD major, minor;
     HRESULT want;
   } cases[] = {{1, 3, found}, {1, 0xa, found}, {1, 0xb, none}, {2, 0, none}, {3, 0, found}};
-  for (const auto& c : cases) {
-    ITypeLib* lib = nullptr;
+  ITypeLib* lib = nullptr;
+  for (const auto& c : cases)
     EXPECT_EQ(LoadRegTypeLib(libid, c.major, c.minor, 0x409, &lib), c.want)
         << c.major << "." << c.minor;
-  }
+  // Unregistering 1.a takes its key away: 1.9, which has no file, is the best left.
+  ASSERT_EQ(UnRegisterTypeLib(libid, 1, 0xa, 9, SYS_WIN32), S_OK);
+  EXPECT_EQ(LoadRegTypeLib(libid, 1, 3, 0x409, &lib), none);
 }
 
 // Records what Take receives; the IDispatch half is not used.
