@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/com/support.h"
@@ -69,9 +70,8 @@ class DeliverTest : public ::testing::Test {
     std::vector<std::string> steps = settings;
     steps.insert(steps.end(), {"PagoraMessage(\"0412345678\", \"Hi\")", "ResponseText"});
     ProcessResult r = Script(steps, env);
-    EXPECT_EQ(r.out, text + "\n");
-    EXPECT_EQ(r.err, delivered ? "" : kRefused);
-    EXPECT_EQ(r.exitCode, delivered ? 0 : 1);
+    EXPECT_EQ((std::tuple{r.out, r.err, r.exitCode}),
+              (std::tuple{text + "\n", std::string(delivered ? "" : kRefused), delivered ? 0 : 1}));
   }
 
   zentrova::testing::ScratchRegistry registry_;
@@ -131,8 +131,7 @@ TEST_F(DeliverTest, HttpDeliveryCarriesTheDocumentForEveryRecipientForm) {
       expectedRequests.push_back(form.numbers);
   }
   ProcessResult r = Script(steps);
-  EXPECT_EQ(r.out, expectedOut);
-  EXPECT_EQ(r.err, expectedErr);
+  EXPECT_EQ(std::tie(r.out, r.err), std::tie(expectedOut, expectedErr));
   std::vector<json> requests = gateway.Requests();
   std::vector<std::vector<std::string>> received;
   for (const json& request : requests)

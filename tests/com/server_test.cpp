@@ -122,8 +122,7 @@ TEST_F(ServerTest, SettingsAreSharedByObjectsAndGoWithTheLibrary) {
   EXPECT_EQ(first->put_CountryCode(1000), S_FALSE);  // its refusal, too, is seen by both
   EXPECT_EQ(Text(&ISMSInterface::get_ResponseText, second), u"Error: Invalid country code");
   first->Release();
-  EXPECT_EQ(Text(&ISMSInterface::get_Email, second),
-            u"x@y.example");  // releasing an object resets nothing
+  EXPECT_EQ(Text(&ISMSInterface::get_Email, second), u"x@y.example");  // release resets nothing
   second->Release();
 
   ASSERT_FALSE(LoadedAfterFree());

@@ -221,9 +221,7 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
   steps.insert(steps.end(), {"Email=a@b.com", "ResponseText"});
   out += cases.back().text + "\n";
   ProcessResult r = Call(steps);
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.out, out);
-  EXPECT_EQ(r.err, err);
+  EXPECT_EQ((std::tuple{r.exitCode, r.out, r.err}), (std::tuple{1, out, err}));
 }
 
 // ---- PagoraMessage ---------------------------------------------------------------------
@@ -260,9 +258,7 @@ TEST_F(ZcomTest, PagoraMessageChecksTheSettingsInOrder) {
     err += "PagoraMessage -> 0x00000001\n";
   }
   ProcessResult r = Call(steps);
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.out, out);
-  EXPECT_EQ(r.err, err);
+  EXPECT_EQ((std::tuple{r.exitCode, r.out, r.err}), (std::tuple{1, out, err}));
 }
 
 // ---- zcom call's own rules ---------------------------------------------------------------
@@ -270,9 +266,8 @@ TEST_F(ZcomTest, PagoraMessageChecksTheSettingsInOrder) {
 TEST_F(ZcomTest, CallReportsFailuresAndStopsAtTheFirst) {
   Register();
   ProcessResult r = Call({"Version", "Password", "Version"});  // a failed get prints nothing
-  EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.out, "Version 1.1\n");
-  EXPECT_EQ(r.err, "Password -> 0x80020003\n");
+  EXPECT_EQ((std::tuple{r.exitCode, r.out, r.err}),
+            (std::tuple{2, std::string("Version 1.1\n"), std::string("Password -> 0x80020003\n")}));
   // A value is a text in quotes only when both quotes are there.
   EXPECT_EQ(Call({"ProxyAddress=\"half", "ProxyAddress", "ProxyAddress=\"", "ProxyAddress",
                   "ProxyAddress=\"\"", "ProxyAddress"})
