@@ -143,7 +143,8 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
   EXPECT_EQ(StringFromGUID2(clsid, text, 38) + StringFromGUID2(clsid, text, 39), 39);
   EXPECT_EQ(std::u16string(text), u"{0000000A-000B-000C-0D0E-0F0000000000}");
   SafeArrayDestroy(array);
-  array = SafeArrayCreateVector(VT_UNKNOWN, 0, 1);  // a null interface is a value to hold
+  EXPECT_EQ(SafeArrayCreateVector(VT_BOOL, 0, 1), nullptr);  // a type arrays cannot hold
+  array = SafeArrayCreateVector(VT_UNKNOWN, 0, 1);           // a null interface is a value to hold
   EXPECT_EQ(SafeArrayPutElement(array, &index, nullptr), S_OK);
   SafeArrayDestroy(array);
 
@@ -302,21 +303,19 @@ class LateBinding : public ::testing::Test {
 
 TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
   ASSERT_EQ(Take(Value(VT_BSTR, 0, u"\t\r\n +4.2E1\n\r\t"), Value(VT_I4, -12)), S_FALSE);
-  EXPECT_EQ(object_.number, 42);
-  EXPECT_EQ(object_.text, u"-12");
-  EXPECT_EQ(object_.third, 3);
+  EXPECT_EQ((std::tuple{object_.number, object_.text, object_.third}), (std::tuple{42, u"-12", 3}));
   // By reference to by-value parameters: the values referred to.
   LONG referred = 41;
   SHORT shortReferred = 7;
-  VARIANT byRef = Value(VT_BYREF | VT_I4, 0), shortByRef = Value(VT_BYREF | VT_I2, 0);
-  byRef.plVal = &referred, shortByRef.piVal = &shortReferred;
+  double half = 2.5;
+  VARIANT byRef = Value(VT_BYREF | VT_I4, 0), shortByRef = Value(VT_BYREF | VT_I2, 0),
+          halfByRef = Value(VT_BYREF | VT_R8, 0);
+  byRef.plVal = &referred, shortByRef.piVal = &shortReferred, halfByRef.pdblVal = &half;
   ASSERT_EQ(Take(byRef, shortByRef), S_FALSE);
-  EXPECT_EQ(object_.number, 41);
-  EXPECT_EQ(object_.text, u"7");
-  ASSERT_EQ(Take(Value(VT_R8, 2.5), Value(VT_R8, 2.5)), S_FALSE);
-  EXPECT_EQ(object_.number, 2);  // half to even
-  EXPECT_EQ(object_.text, u"2.5");
-  ASSERT_EQ(Take(Value(VT_BSTR, 0, u"1e-400"), Value(VT_I4, 1)), S_FALSE);  // too small is 0
+  EXPECT_EQ((std::tuple{object_.number, object_.text}), (std::tuple{41, u"7"}));
+  ASSERT_EQ(Take(halfByRef, Value(VT_R8, 2.5)), S_FALSE);
+  EXPECT_EQ((std::tuple{object_.number, object_.text}), (std::tuple{2, u"2.5"}));  // half to even
+  ASSERT_EQ(Take(Value(VT_BSTR, 0, u"1e-400"), Value(VT_I4, 1)), S_FALSE);         // too small is 0
   EXPECT_EQ(object_.number, 0);
 
   UINT argError = 99;  // strtod would read "inf", "nan" and "0x1A"
