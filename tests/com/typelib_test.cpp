@@ -24,6 +24,8 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
   std::string error;
   const std::string library =
       "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.0)] library L {\n";
+  const std::string object =
+      "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IUnknown {";
   const std::pair<std::string, const char*> refused[] = {
       {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF), dual]\n"
        "interface I : IDispatch {\n  [id(1)] HRESULT M([in] SAFEARRAY(long) a);\n};\n",
@@ -31,12 +33,13 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
       {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IFoo {};",
        "line 1: unsupported base interface IFoo"},
       {library + "x;};", "line 2: unexpected 'x' in library"},
-      {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IUnknown {[id(1)] "
-       "HRESULT M(); {};",
-       "line 1: members must return HRESULT"},
-      {"[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF)] interface I : IUnknown {[id(1) "
-       "HRESULT M();};",
-       "line 1: expected ','"},
+      {object + "[id(1)] HRESULT M(); {};", "line 1: members must return HRESULT"},
+      {object + "[id(1) HRESULT M();};", "line 1: expected ','"},
+      {object + "[id(1)] HRESULT M([in] long** a);};", "line 1: unsupported indirection of 'long'"},
+      {object + "[id(1)] HRESULT M([out, retval] long a);};", "line 1: retval must be a pointer"},
+      {"[object] interface I : IUnknown {};", "line 1: missing or malformed uuid"},
+      {object + "[id(1)] HRESULT M([in] IUnknown a);};", "unsupported indirection of 'IUnknown'"},
+      {library + "interface {};};", "line 2: interface without a name"},
       {library + "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E};};",
        "line 2: expected ';'"}};
   for (const auto& [idl, says] : refused) {
