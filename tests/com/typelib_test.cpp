@@ -367,9 +367,8 @@ TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   UINT count = 0;
   EXPECT_EQ(info_->GetNames(2, nullptr, 3, &count), E_INVALIDARG);
   ASSERT_EQ(info_->GetNames(2, names, 3, &count), S_OK);
-  EXPECT_EQ(count, 3u);
-  EXPECT_EQ(std::u16string(names[2]), u"b");
-  EXPECT_EQ(names[3], nullptr);
+  EXPECT_EQ((std::tuple{count, std::u16string(names[2]), names[3]}),
+            (std::tuple{3u, u"b", nullptr}));
   for (BSTR name : names) SysFreeString(name);
   // Names match in any case; only letters fold.
   std::u16string words[] = {u"fIvE", u"A", u"a", u"Z_", u"z_", u"z\x7F"};
