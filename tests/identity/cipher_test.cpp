@@ -167,6 +167,7 @@ TEST(LineEncoding, DecodeNamesIrregularTextAndRefusesDamagedText) {
       {"(" + std::string(8, ' ')},                                   // line cut short
       {"(" + std::string(11, ' ') + "\x01="},  // character outside the alphabet
       {"#    \r\n#    ="},                     // short line before another line
+      {"M" + std::string(60, ' ') + "\nM"},    // a full line, then no CR LF
       {"a    ="},                              // length character out of range
       {" ="},                                  // a line of no bytes
       {"(" + std::string(11, ' ') + "a="},     // one past the backquote, the alphabet's last
