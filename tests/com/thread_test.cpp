@@ -96,8 +96,7 @@ TEST(ThreadTest, SharedAndPerThreadObjectsKeepSettingsWholeAndSequenceNumbersUni
         if (!perThread) return Calls(shared, t);
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE);
         ISMSInterface* own = Create();
-        if (own) Calls(own, t);
-        if (own) own->Release();
+        if (own) Calls(own, t), own->Release();
         CoUninitialize();
       });
     for (std::thread& thread : threads) thread.join();
