@@ -110,10 +110,16 @@ TEST_F(ZcomTest, RegistrationRoundTripRemovesAllOfOursAndNothingElse) {
   EXPECT_EQ(Zcom({"call", "ZentrovaCOM.SMSInterface.1", "Version"}).out, "Version 1.1\n");
   EXPECT_EQ(Zcom({"call", "{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}", "Version"}).out,
             "Version 1.1\n");
-  // The type library is registered under the library's own title.
-  EXPECT_NE(Zcom({"reg", "query", "HKCR\\TypeLib", "/s"})
-                .out.find("    (Default)    REG_SZ    ZentrovaCOM 1.0 Type Library\n"),
-            std::string::npos);
+  // The type library under its own title, and its interface marshalled by automation.
+  const std::string hive = zentrova::testing::ReadFile(registry_.File("HKEY_CLASSES_ROOT.reg"));
+  const std::string lib = "\\TypeLib\\{2659F52D-4F8C-474C-B259-428EBFA1D80E}\\1.0",
+                    iface = "\\Interface\\{A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF}";
+  for (const std::string& block :
+       {lib + "]\n@=\"ZentrovaCOM 1.0 Type Library\"\n", lib + "\\FLAGS]\n@=\"0\"\n",
+        iface + "]\n@=\"ISMSInterface\"\n",
+        iface + "\\ProxyStubClsid32]\n@=\"{00020424-0000-0000-C000-000000000046}\"\n",
+        iface + "\\TypeLib]\n@=\"{2659F52D-4F8C-474C-B259-428EBFA1D80E}\"\n\"Version\"=\"1.0\"\n"})
+    EXPECT_NE(hive.find(block), std::string::npos) << block;
 
   r = Zcom({"regsvr", "/u", ZV_SERVER_PATH});
   ASSERT_EQ(r.exitCode, 0) << r.err;
