@@ -53,7 +53,7 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
                 "[in] short d, [in] double e, [in, optional] VARIANT f, [in] VARIANT_BOOL g, "
                 "[in] IDispatch* h, [in] IUnknown* i, [out, retval] LONG* j);};\ninterface E;"
                 "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E1)] interface E : IDispatch {};\n"
-                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.2), lcid(0x409)]/*/ c */"
+                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1), lcid(0x409)]/*/ c */"
                 "library L {\n"
                 "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E;};};\n",
                 &lib, &error),
@@ -84,7 +84,7 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
                                  attr->cbSizeInstance, attr->cbAlignment, attr->lcid,
                                  attr->wMajorVerNum * 10 + attr->wMinorVerNum, attr->cbSizeVft,
                                  attr->cFuncs}),
-              (std::vector<long>{-1, -1, 1, 8, 8, 0x409, 12, std::array{4, 7, 0}[i] * 8,
+              (std::vector<long>{-1, -1, 1, 8, 8, 0x409, 10, std::array{4, 7, 0}[i] * 8,
                                  std::array{1, 0, 0}[i]}));
     EXPECT_EQ(attr->wTypeFlags, (std::array{0x100, 0, 2}[i])) << i;  // oleautomation, creatable
     info->ReleaseTypeAttr(attr), info->Release();
