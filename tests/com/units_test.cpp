@@ -69,7 +69,7 @@ const char kScript[] = R"(HKCR
 			'NoRemove' { 'ForceRemove' { 'Delete' { 'val' = s 'it''s 100%% quoted' } } }
 		}
 	}
-	NoRemove Shared
+	NOREMOVE Shared
 	{
 		val '' = s 'goes'
 		Kept = s 'kept unless empty'
