@@ -123,7 +123,7 @@ TEST_F(Pagora, ConfigurationIsCheckedBeforeTheArguments) {
   for (const auto& c : cases) {
     WriteIni(c.ini);
     ProcessResult r = Run(c.args);
-    EXPECT_EQ(r.exitCode, c.exit) << c.ini;
+    EXPECT_EQ((std::tuple{r.exitCode, r.err}), (std::tuple{c.exit, ""})) << c.ini;
     if (c.out == "usage") {
       EXPECT_EQ(r.out.rfind("\nPagora SMS sender, version " ZV_PROJECT_VERSION "\n", 0), 0u)
           << r.out;
@@ -133,6 +133,10 @@ TEST_F(Pagora, ConfigurationIsCheckedBeforeTheArguments) {
       EXPECT_EQ(r.out, c.out.empty() ? out : c.out) << c.ini;
     }
   }
+  // No file at all: the places it was looked for, in order.
+  fs::remove(ini);
+  EXPECT_NE(Run({"1", "Hi"}).err.find(", " + ini + ", /etc/pagora/pagora.ini\n"),
+            std::string::npos);
   // A file too large to read is named on stderr, and nothing in it is used.
   WriteIni(kCompleteIni + std::string(2 << 20, ';'));
   ProcessResult big = Run({"0419000000", "Hi"});
