@@ -51,7 +51,8 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
                 "[object, oleautomation, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF )]/**/"
                 "interface I : IUnknown {[id(1)] HRESULT M([in] BSTR a, [in] long b, [in] int c, "
                 "[in] short d, [in] double e, [in, optional] VARIANT f, [in] VARIANT_BOOL g, "
-                "[in] IDispatch* h, [in] IUnknown* i, [out, retval] LONG* j);};\ninterface E;"
+                "[in] IDispatch* h, [in] IUnknown* i, [in] DOUBLE k, [out, retval] LONG* "
+                "j);};\ninterface E;"
                 "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E1)] interface E : IDispatch {};\n"
                 "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1), lcid(0x409)]/*/ c */"
                 "library L {\n"
@@ -66,12 +67,12 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
   EXPECT_EQ((std::vector<long>{desc->memid, desc->oVft, desc->funckind, desc->invkind,
                                desc->callconv, desc->elemdescFunc.tdesc.vt}),
             (std::vector<long>{1, 3 * 8, FUNC_PUREVIRTUAL, INVOKE_FUNC, CC_STDCALL, VT_HRESULT}));
-  const VARTYPE want[] = {VT_BSTR,    VT_I4,   VT_I4,       VT_I2,      VT_R8,
-                          VT_VARIANT, VT_BOOL, VT_DISPATCH, VT_UNKNOWN, VT_PTR};
+  const VARTYPE want[] = {VT_BSTR, VT_I4,       VT_I4,      VT_I2, VT_R8, VT_VARIANT,
+                          VT_BOOL, VT_DISPATCH, VT_UNKNOWN, VT_R8, VT_PTR};
   ASSERT_EQ(desc->cParams, static_cast<SHORT>(std::size(want)));
   for (SHORT i = 0; i < desc->cParams; ++i) {  // flags: in 1, out 2, retval 8, optional 0x10
     EXPECT_EQ(desc->lprgelemdescParam[i].tdesc.vt, want[i]) << i;
-    EXPECT_EQ(desc->lprgelemdescParam[i].paramdesc.wParamFlags, i == 9 ? 10 : i == 5 ? 17 : 1);
+    EXPECT_EQ(desc->lprgelemdescParam[i].paramdesc.wParamFlags, i == 10 ? 10 : i == 5 ? 17 : 1);
   }
   info->ReleaseFuncDesc(desc);
   info->Release();
