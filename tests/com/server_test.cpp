@@ -150,8 +150,7 @@ TEST_F(ServerTest, ThePasswordIsInNoFreedBlockAfterASendAndAnUnload) {
   Bstr id(u"123456"), email(u"x@y.example"), password(u"pw-to-wipe-0123456789abcdef"),
       number(list.c_str()), text(u"Hi");
   VARIANT to;
-  to.vt = VT_BSTR;
-  to.bstrVal = number.get();
+  to.vt = VT_BSTR, to.bstrVal = number.get();
   int left = -1;
   {
     zentrova::testing::SecretWatch watch(secret);

@@ -29,8 +29,7 @@ void Calls(ISMSInterface* object, int thread) {
   Bstr email(u"me@example.com"), id(u"123456"), password(u"secret"), broken(u"mail\r\nx");
   Bstr number(u"0412345678"), hello(u"Hi"), none(u"");
   VARIANT to;
-  to.vt = VT_BSTR;
-  to.bstrVal = number.get();
+  to.vt = VT_BSTR, to.bstrVal = number.get();
   for (int round = 0; round < kRounds; ++round) {
     EXPECT_EQ(object->put_Email(email.get()), S_OK);
     EXPECT_EQ(object->put_AccountID(id.get()), S_OK);

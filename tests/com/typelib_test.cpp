@@ -74,8 +74,7 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
     EXPECT_EQ(desc->lprgelemdescParam[i].tdesc.vt, want[i]) << i;
     EXPECT_EQ(desc->lprgelemdescParam[i].paramdesc.wParamFlags, i == 10 ? 10 : i == 5 ? 17 : 1);
   }
-  info->ReleaseFuncDesc(desc);
-  info->Release();
+  info->ReleaseFuncDesc(desc), info->Release();
   // Slots end past the last member; a dispatch interface keeps IDispatch's seven, a class none.
   for (UINT i = 0; i < 3; ++i) {
     TYPEATTR* attr = nullptr;
