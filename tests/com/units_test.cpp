@@ -101,8 +101,12 @@ TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
            {"HKCR\n{\n\t'K\n}", "line 4: unclosed quoted text"},
            {"HKCR\n{\n\tK%\n}", "line 3: unmatched '%' in 'K%'"},
            {"HKCR\n{\n\t%K%\n}", "line 3: unknown replacement %K%"},
-           {"HKCR\n{\n\tK\n\t{\n\t\tval", "line 5: incomplete value"}}) {
-    EXPECT_NE(RunRegistrationScript(script, true, {}, &error), S_OK);
+           {"HKCR\n{\n\tK\n\t{\n\t\tval", "line 5: incomplete value"},
+           {"HKCR\n{\n\tval V = s 'v'\n}", "line 3: a value outside any key"},
+           {"HKCR\n{\n\tK = s 'v' NoRemove", "line 3: key name missing"},
+           {"HKCR\n{\n\t= s 'v'\n}", "line 3: key name missing"},
+           {"HKCR\n{\n\tK", "line 3: missing '}'"}}) {
+    EXPECT_EQ(RunRegistrationScript(script, true, {}, &error), E_UNEXPECTED);
     EXPECT_EQ(error, std::string("registration script, ") + says);
   }
 }
