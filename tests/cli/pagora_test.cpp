@@ -381,8 +381,7 @@ TEST_F(Pagora, GatewaysThatCannotBeReachedFailWithinBounds) {
     PointAt(server, root);
     // Both streams on one pipe: the result line, then where it went (once, not per number).
     ProcessResult r = Run({"-c", "exec \"$0\" 1,2 Hi 2>&1", kPagora}, {}, "/bin/sh");
-    EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, 254) << server;  // -2
+    EXPECT_EQ((std::tuple{r.timedOut, r.exitCode}), (std::tuple{false, 254})) << server;  // -2
     EXPECT_EQ(r.out.rfind("Sending SMS to 1 with message Hi\nHTTP error: ", 0), 0u) << r.out;
     EXPECT_TRUE(r.out.ends_with("\r\n\n0 Messages sent sucessfully\n")) << r.out;
     EXPECT_NE(r.out.find("\r\n\nPagora: the send went to the gateway server " + server +
@@ -408,8 +407,7 @@ TEST_F(Pagora, TheIniProxyIsAnsweredAndTheTraceShowsEachAttemptAndNoSecret) {
   // for the absolute target and to keep the connection, and its 407 answered
   // with the INI's credentials (base64 of proxyuser:proxysecret).
   ProcessResult r = Run({"1", "Hi"}, {{"ZENTROVA_TRACE", trace}, {"no_proxy", "*"}});
-  EXPECT_EQ(r.exitCode, 42);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ((std::tuple{r.exitCode, r.err}), (std::tuple{42, ""}));
   const std::string document = Document("Hi", "1", "acctsecret");
   const auto request = [&](const std::string& credentials) {
     std::string bytes = ExpectedRequest(
@@ -453,8 +451,7 @@ TEST_F(Pagora, ATraceThatCannotBeWrittenIsWarnedOfOnce) {
   for (const auto& [trace, ulimit, reason] : rows) {
     ProcessResult r = Run({"-c", ulimit + "exec \"$0\" \"$@\"", kPagora, "1,2", "Hi"},
                           {{"ZENTROVA_TRACE", trace.string()}}, "/bin/sh");
-    EXPECT_EQ(r.exitCode, 0) << reason;
-    EXPECT_EQ(r.out, plain.out);
+    EXPECT_EQ((std::tuple{r.exitCode, r.out}), (std::tuple{0, plain.out})) << reason;
     EXPECT_EQ(r.err, "Pagora: warning: cannot write the trace file " + trace.string() + " (" +
                          reason + "); the sends go on without a trace\n");
   }
