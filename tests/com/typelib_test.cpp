@@ -199,10 +199,16 @@ TEST(InterfaceDefinition, TheLibraryDocumentsItselfAtMinusOne) {
   EXPECT_EQ(attr->lcid, 0x409u);
   EXPECT_EQ(attr->syskind * 100 + attr->wMajorVerNum * 10 + attr->wMinorVerNum, 321);
   lib->ReleaseTLibAttr(attr);
+  ITypeInfo* info = nullptr;
   for (INT index : {-2, static_cast<INT>(lib->GetTypeInfoCount())})
-    EXPECT_EQ(lib->GetDocumentation(index, &name, nullptr, nullptr, nullptr),
-              TYPE_E_ELEMENTNOTFOUND)
+    EXPECT_EQ((std::tuple{lib->GetDocumentation(index, &name, nullptr, nullptr, nullptr),
+                          lib->GetTypeInfo(index, &info)}),
+              (std::tuple{TYPE_E_ELEMENTNOTFOUND, TYPE_E_ELEMENTNOTFOUND}))
         << index;
+  void* same = nullptr;  // IUnknown is the library itself, one reference more; nothing else is
+  EXPECT_EQ(lib->QueryInterface(IID_ITypeInfo, &same), E_NOINTERFACE);
+  ASSERT_EQ(lib->QueryInterface(IID_IUnknown, &same), S_OK);
+  EXPECT_EQ(static_cast<IUnknown*>(same)->Release(), 1u);
   lib->Release();
 }
 
