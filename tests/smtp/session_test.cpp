@@ -169,10 +169,8 @@ TEST(SmtpDialogue, EveryReplyShape) {
     auto session = SessionFor(server);
     OutgoingMail mail = GatewayMail(shape.recipients);
     EXPECT_EQ(session->Open(), shape.opened);
-    if (shape.opened) {
-      EXPECT_TRUE(session->Open());  // already connected: nothing more is said
-      EXPECT_EQ(session->Deliver(mail), shape.delivered);
-    }
+    EXPECT_TRUE(!shape.opened || session->Open());  // already connected: nothing more is said
+    EXPECT_EQ(shape.opened && session->Deliver(mail), shape.delivered);
     EXPECT_EQ(session->LastError(), shape.error);
     EXPECT_EQ(session->IsConnected(), shape.connected);
     EXPECT_TRUE(session->Close()) << session->LastError();
