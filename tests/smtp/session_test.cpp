@@ -322,6 +322,8 @@ TEST(SmtpDialogue, UnsendableMailIsRefusedBeforeAnyCommand) {
   OutgoingMail named = GatewayMail();  // a name goes into the To: header as it is
   named.AddRecipient("b@example.com", "Bee\r\nBcc: victim@example.com");
   EXPECT_FALSE(session->Deliver(named));
+  std::string address, name;  // of its two recipients, none before the first or past the last
+  EXPECT_FALSE(named.GetRecipient(-1, address, name) || named.GetRecipient(2, address, name));
 
   EXPECT_TRUE(session->IsConnected());
   EXPECT_TRUE(session->Close());
