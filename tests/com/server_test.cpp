@@ -242,8 +242,7 @@ TEST_F(ServerTest, TypeInformationIgnoresItsIndexAndNamesResolveInAnyCase) {
   Register();
   ISMSInterface* object = Create();
   UINT count = 0;
-  ASSERT_EQ(object->GetTypeInfoCount(&count), S_OK);
-  EXPECT_EQ(count, 1u);
+  EXPECT_EQ((std::tuple{object->GetTypeInfoCount(&count), count}), (std::tuple{S_OK, 1u}));
   ITypeInfo *first = nullptr, *fifth = nullptr;
   ASSERT_EQ(object->GetTypeInfo(0, 0x409, &first), S_OK);
   ASSERT_EQ(object->GetTypeInfo(5, 0x409, &fifth), S_OK);
