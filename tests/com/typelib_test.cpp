@@ -167,6 +167,7 @@ struct ITest : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE Take(LONG number, BSTR text, VARIANT* any) = 0;
   virtual HRESULT STDMETHODCALLTYPE Five(LONG a, LONG b, LONG c, LONG d, LONG e) = 0;
   virtual HRESULT STDMETHODCALLTYPE Four(LONG a, LONG b, LONG c, LONG d) = 0;
+  virtual HRESULT STDMETHODCALLTYPE None() = 0;
 
  protected:
   ~ITest() = default;
@@ -181,6 +182,7 @@ interface ITest : IDispatch
 	[id(1)] HRESULT Take([in] long number, [in] BSTR text, VARIANT *any);
 	[id(0x2)] HRESULT Five([in] long a, [in] INT b, [in] SHORT c, [in] long d, [in] long z_);
 	[propputref, id(3)] HRESULT Four([in] long a, [in] long b, [in] long c, [in] long d);
+	[id(4)] HRESULT None(void);
 };
 [uuid(0A0B0C0D-0000-0000-0000-000000000002), version(2.1), lcid(0x409), helpstring("\"")]
 library TestLib { importlib("stdole2.tlb"); }; cpp_quote("x")
@@ -268,6 +270,7 @@ class TestObject final : public ITest {
   HRESULT STDMETHODCALLTYPE Four(LONG a, LONG b, LONG c, LONG d) override {
     return Five(a, b, c, d, 0);
   }
+  HRESULT STDMETHODCALLTYPE None() override { return E_FAIL; }
 
   LONG number = 0, third = 0;
   std::u16string text;
@@ -362,6 +365,11 @@ TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   EXPECT_EQ(object_.five, (std::vector<LONG>{1, 2, 3, 4, 5}));
   ASSERT_EQ(info_->Invoke(object, 3, DISPATCH_PROPERTYPUTREF, &four, {}, {}, {}), S_OK);
   EXPECT_EQ(object_.five, (std::vector<LONG>{1, 2, 3, 4, 0}));
+  EXCEPINFO failure;  // a member without arguments; its failure is its exception
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  EXPECT_EQ((std::tuple{info_->Invoke(object, 4, DISPATCH_METHOD, &none, {}, &failure, {}),
+                        failure.scode}),
+            (std::tuple{DISP_E_EXCEPTION, E_FAIL}));
   EXPECT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, &six, nullptr, nullptr, nullptr),
             DISP_E_BADPARAMCOUNT);
   DISPPARAMS bad[] = {five, {{}, {}, 5, 0}, {args + 1, {}, 5, 1}, {args, &put, 0, 1}};
