@@ -62,8 +62,7 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
       << error;
   ITypeInfo* info = nullptr;
   FUNCDESC* desc = nullptr;
-  ASSERT_EQ(lib->GetTypeInfo(0, &info), S_OK);
-  ASSERT_EQ(info->GetFuncDesc(0, &desc), S_OK);
+  ASSERT_TRUE(lib->GetTypeInfo(0, &info) == S_OK && info->GetFuncDesc(0, &desc) == S_OK);
   EXPECT_EQ((std::vector<long>{desc->memid, desc->oVft, desc->funckind, desc->invkind,
                                desc->callconv, desc->elemdescFunc.tdesc.vt}),
             (std::vector<long>{1, 3 * 8, FUNC_PUREVIRTUAL, INVOKE_FUNC, CC_STDCALL, VT_HRESULT}));
@@ -78,8 +77,7 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
   // Slots end past the last member; a dispatch interface keeps IDispatch's seven, a class none.
   for (UINT i = 0; i < 3; ++i) {
     TYPEATTR* attr = nullptr;
-    ASSERT_EQ(lib->GetTypeInfo(i, &info), S_OK);
-    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+    ASSERT_TRUE(lib->GetTypeInfo(i, &info) == S_OK && info->GetTypeAttr(&attr) == S_OK) << i;
     EXPECT_EQ((std::vector<long>{attr->memidConstructor, attr->memidDestructor, attr->cImplTypes,
                                  attr->cbSizeInstance, attr->cbAlignment, attr->lcid,
                                  attr->wMajorVerNum * 10 + attr->wMinorVerNum, attr->cbSizeVft,
