@@ -156,9 +156,8 @@ TEST_F(ServerTest, ThePasswordIsInNoFreedBlockAfterASendAndAnUnload) {
     zentrova::testing::SecretWatch watch(secret);
     ISMSInterface* object = Create();
     ASSERT_NE(object, nullptr);
-    ASSERT_EQ(object->put_AccountID(id.get()), S_OK);
-    ASSERT_EQ(object->put_Email(email.get()), S_OK);
-    ASSERT_EQ(object->put_Password(password.get()), S_OK);
+    ASSERT_TRUE(object->put_AccountID(id.get()) == S_OK && object->put_Email(email.get()) == S_OK &&
+                object->put_Password(password.get()) == S_OK);
     EXPECT_EQ(object->PagoraMessage(&to, text.get()), S_OK);
     object->Release();
     EXPECT_FALSE(LoadedAfterFree());
@@ -181,9 +180,8 @@ TEST_F(ServerTest, TheTraceSettingIsReadAtFirstUseNotAtLoad) {
   ISMSInterface* object = Create();
   ASSERT_NE(object, nullptr);
   Bstr id(u"123456"), email(u"x@y.example"), password(u"pw"), text(u"Hi");
-  ASSERT_EQ(object->put_AccountID(id.get()), S_OK);
-  ASSERT_EQ(object->put_Email(email.get()), S_OK);
-  ASSERT_EQ(object->put_Password(password.get()), S_OK);
+  ASSERT_TRUE(object->put_AccountID(id.get()) == S_OK && object->put_Email(email.get()) == S_OK &&
+              object->put_Password(password.get()) == S_OK);
   VARIANT none;
   VariantInit(&none);
   EXPECT_EQ(object->PagoraMessage(&none, text.get()), S_FALSE);  // no recipients

@@ -31,10 +31,9 @@ void Calls(ISMSInterface* object, int thread) {
   VARIANT to;
   to.vt = VT_BSTR, to.bstrVal = number.get();
   for (int round = 0; round < kRounds; ++round) {
-    EXPECT_EQ(object->put_Email(email.get()), S_OK);
-    EXPECT_EQ(object->put_AccountID(id.get()), S_OK);
-    EXPECT_EQ(object->put_Password(password.get()), S_OK);
-    EXPECT_EQ(object->put_ProxyPort(thread), S_OK);
+    EXPECT_TRUE(object->put_Email(email.get()) == S_OK && object->put_AccountID(id.get()) == S_OK &&
+                object->put_Password(password.get()) == S_OK &&
+                object->put_ProxyPort(thread) == S_OK);
     EXPECT_EQ(object->put_SMTPServer(broken.get()), S_FALSE);
     EXPECT_EQ(object->PagoraMessage(&to, hello.get()), S_OK);
     EXPECT_EQ(object->PagoraMessage(&to, none.get()), S_FALSE);
