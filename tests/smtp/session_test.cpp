@@ -219,8 +219,7 @@ TEST(SmtpDialogue, ServerThatNeverAnswersIsGivenUpOnInTime) {
   waited = Clock::now() - start;
   EXPECT_LT(waited, milliseconds(3000));
   EXPECT_EQ(sender->LastError(), "SMTP server did not reply within 1 second");
-  EXPECT_FALSE(sender->IsConnected());
-  EXPECT_TRUE(sender->Close());
+  EXPECT_TRUE(!sender->IsConnected() && sender->Close());
   EXPECT_TRUE(stalled.Transcript().ends_with("\r\n.\r\n"));
 }
 
@@ -243,8 +242,7 @@ TEST(SmtpDialogue, ConnectionFailures) {
   named.SetLimits(TestLimits());
   const bool opened = named.Open();
   platform::FixNameResolver(nullptr);
-  EXPECT_TRUE(opened) << named.LastError();
-  EXPECT_TRUE(named.Close());
+  EXPECT_TRUE(opened && named.Close()) << named.LastError();
 
   testing::UnansweredPort full;
   ASSERT_TRUE(full.Ready());
@@ -325,8 +323,7 @@ TEST(SmtpDialogue, UnsendableMailIsRefusedBeforeAnyCommand) {
   std::string address, name;  // of its two recipients, none before the first or past the last
   EXPECT_FALSE(named.GetRecipient(-1, address, name) || named.GetRecipient(2, address, name));
 
-  EXPECT_TRUE(session->IsConnected());
-  EXPECT_TRUE(session->Close());
+  EXPECT_TRUE(session->IsConnected() && session->Close());
   EXPECT_EQ(server.Transcript(), kHelo + kQuitLine);
 }
 
