@@ -209,6 +209,10 @@ TEST(InterfaceDefinition, TheLibraryDocumentsItselfAtMinusOne) {
   EXPECT_EQ(lib->QueryInterface(IID_ITypeInfo, &same), E_NOINTERFACE);
   ASSERT_EQ(lib->QueryInterface(IID_IUnknown, &same), S_OK);
   EXPECT_EQ(static_cast<IUnknown*>(same)->Release(), 1u);
+  VARIANT held, copy{};  // a VARIANT's interface is counted by each copy
+  held.vt = VT_UNKNOWN, held.punkVal = lib;
+  ASSERT_TRUE(VariantCopy(&copy, &held) == S_OK && lib->AddRef() == 3 && lib->Release() == 2);
+  EXPECT_TRUE(VariantClear(&copy) == S_OK && lib->AddRef() == 2 && lib->Release() == 1);
   lib->Release();
 }
 
