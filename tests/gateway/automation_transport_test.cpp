@@ -235,8 +235,7 @@ TEST_F(Failover, APrimaryThatNeverConnectsIsLeftAfterTheShippedConnectLimit) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(SendVia(), 0);
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(elapsed, 1900ms);
-  EXPECT_LT(elapsed, 3500ms);
+  EXPECT_TRUE(elapsed >= 1900ms && elapsed < 3500ms);
   EXPECT_EQ(secondary.Requests().size(), 1u);
 }
 

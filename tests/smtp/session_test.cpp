@@ -73,8 +73,7 @@ TEST(SmtpDialogue, ClosedSessionRefusesMailAndDestructionOfOpenOneSaysQuit) {
     SmtpSession closed("127.0.0.1", 25);
     OutgoingMail mail = GatewayMail();
     EXPECT_FALSE(closed.Deliver(mail));
-    EXPECT_EQ(closed.LastError(), "Must be connected");
-    EXPECT_TRUE(closed.Close());
+    EXPECT_TRUE(closed.LastError() == "Must be connected" && closed.Close());
   }
   ScriptedDialogue server(kGreetAndHello + kQuit);
   ASSERT_TRUE(server.Listening());
@@ -203,8 +202,7 @@ TEST(SmtpDialogue, ServerThatNeverAnswersIsGivenUpOnInTime) {
   EXPECT_FALSE(session->Open());
   auto waited = Clock::now() - start;
   EXPECT_EQ(session->LastError(), "Server didn't respond.");
-  EXPECT_GE(waited, milliseconds(300));
-  EXPECT_LT(waited, milliseconds(3000));
+  EXPECT_TRUE(waited >= milliseconds(300) && waited < milliseconds(3000));
   EXPECT_EQ(silent.Transcript(), "");
 
   // Silence after the data: the longest wait of a delivery, bounded too.
@@ -307,8 +305,7 @@ TEST(SmtpDialogue, UnsendableMailIsRefusedBeforeAnyCommand) {
   ASSERT_TRUE(session->Open());
 
   OutgoingMail empty = GatewayMail({});
-  EXPECT_FALSE(session->Deliver(empty));
-  EXPECT_EQ(session->LastError(), "No Recipients");
+  EXPECT_TRUE(!session->Deliver(empty) && session->LastError() == "No Recipients");
 
   for (auto [field, text] : {std::pair{&OutgoingMail::from, "a@example.com>\r\nRCPT TO: <v@e.com"},
                              {&OutgoingMail::subject, "hi\nBcc: victim@example.com"}}) {
