@@ -43,10 +43,9 @@ class ServerTest : public ::testing::Test {
   }
 
   // Only the class keys: the object can be created, but its type library is unknown.
-  static void RegisterClassOnly() {
+  static void RegisterClassOnly(const std::string& library = ServerPath()) {
     zentrova::platform::RegistryWriter writer(zentrova::platform::RegistryRoot::kClassesRoot);
-    writer.SetString("CLSID\\{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}\\InprocServer32", "",
-                     ServerPath());
+    writer.SetString("CLSID\\{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}\\InprocServer32", "", library);
     ASSERT_EQ(writer.Commit().code, 0);
   }
 
@@ -106,6 +105,10 @@ TEST_F(ServerTest, CreationRefusesAggregationAndUnknownInterfacesWithoutLeavingA
   EXPECT_EQ(object, nullptr);
   factory->Release();
   EXPECT_FALSE(LoadedAfterFree());
+  RegisterClassOnly("/nonexistent/libZentrovaCOM.so");  // a class whose library is gone
+  EXPECT_EQ(
+      CoCreateInstance(CLSID_SMSInterface, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
+      HRESULT_FROM_WIN32(126));
 }
 
 // ---- Settings --------------------------------------------------------------------------
