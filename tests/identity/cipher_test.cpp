@@ -130,8 +130,7 @@ TEST(LineEncoding, MatchesAnIndependentDecoder) {
     std::size_t end = 0;
     std::string error;
     ASSERT_TRUE(DecodeLines(text + "\r\n\r\n[FROM]", back, &end, error)) << error;
-    EXPECT_EQ(end, text.size());
-    EXPECT_EQ(back, data);
+    EXPECT_EQ((std::tuple{end, back}), (std::tuple{text.size(), data}));
   }
 }
 
