@@ -208,9 +208,8 @@ TEST_F(Failover, TheSecondaryIsTriedAfterRetryableFailuresAndNoUsableReply) {
   ASSERT_TRUE(primary.Ready());
   SetServers(primary.Address(), secondary.Address());
   std::string output;
-  EXPECT_EQ(SendVia(&output), 0);
-  EXPECT_EQ(output, "0000 Message accepted");
-  EXPECT_EQ(secondary.Requests().size(), 1u);
+  EXPECT_EQ((std::tuple{SendVia(&output), output, secondary.Requests().size()}),
+            (std::tuple{0, "0000 Message accepted", 1u}));
 
   // A primary that took the request and dropped the connection (after a
   // "100 Continue", too) may have delivered it: the secondary is not asked.
