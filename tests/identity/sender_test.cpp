@@ -121,6 +121,7 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       // An offset runs to 24 hours.
       {"std24", "XST24", 2026, "+1440000000000000"},
       {"std25", "XST25", 2026, "(cannot tell)"},
+      {"dst24", "XST3XDT24,M3.2.0,M11.1.0", 2026, "+1440003020011010"},  // glibc: 86400 s
       {"dst25", "XST3XDT25,M3.2.0,M11.1.0", 2026, "(cannot tell)"},
       // A file of 1 MiB is read; anything larger is not taken for a zone file.
       {"largest", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "+180011010003020", 1 << 20},

@@ -68,6 +68,7 @@ TEST(ServerNames, EveryByteOfANameOrAnAddressAndThePortBounds) {
                                      {"h:65536", 0, "1 to 65535"},
                                      {"h:99999999999999999999999", 0, "1 to 65535"},
                                      {"h:", 0, ": the port after ':' is missing"},
+                                     {"[::1]:", 0, ": the port after ':' is missing"},
                                      {"[::1", 0, "lacks its closing ']'"},
                                      {"[]", 0, "the brackets are empty"},
                                      {"[::1]x", 0, "only \":PORT\" may follow ']'"},

@@ -20,6 +20,8 @@ TEST(CodePage, AnotherCodePageIsTakenFromTheSetting) {
   std::string back;
   ASSERT_TRUE(AnsiToLocale("\xCF\xF0\xE8!", back));
   EXPECT_EQ(back, "\xD0\x9F\xD1\x80\xD0\xB8!");
+  bool lossy = false;  // U+0080 is none of its characters (Python's cp1251 codec)
+  EXPECT_TRUE(Utf16ToAnsi(u"\u0080", back, &lossy) && back == "?" && lossy);
   // A code page number is 1 to 65535; one that iconv lacks fails every conversion.
   for (const auto& [name, number] : {std::pair<const char*, unsigned>{"cp65535", 65535},
                                      {"65536", 0},

@@ -65,9 +65,9 @@ TEST(Descriptors, ASendEndsAtItsLimitOrWhenThePeerIsGone) {
   zentrova::testing::DeadPort dead;
   const int lowest = dup(2);  // a listen (port in use) or a connection that fails leaves it free
   close(lowest);
-  const std::string port = std::to_string(listener.Port());
-  EXPECT_EQ(TcpListener().Listen("127.0.0.1", listener.Port()).message,
-            "cannot listen on 127.0.0.1:" + port + ": Address already in use");
+  const std::uint16_t number = listener.Port();
+  EXPECT_EQ(TcpListener().Listen("127.0.0.1", number).message,
+            "cannot listen on 127.0.0.1:" + std::to_string(number) + ": Address already in use");
   EXPECT_EQ(TcpSocket().Connect("127.0.0.1", dead.port(), Milliseconds(5000)).message,
             "cannot connect to 127.0.0.1: Connection refused");
   EXPECT_EQ(dup(2), lowest);
@@ -77,6 +77,13 @@ TEST(Descriptors, ASendEndsAtItsLimitOrWhenThePeerIsGone) {
             "send did not complete within 100 ms");
   peer.Close();  // with bytes unread: the connection is reset
   EXPECT_EQ(client.SendAll("x", Milliseconds(100)).code, SocketResult::kError);
+  // The listener's side closes first and keeps the port in TIME_WAIT: listening on it again works.
+  ASSERT_TRUE(client.Connect("127.0.0.1", number, Milliseconds(5000)).ok());
+  ASSERT_TRUE(listener.Accept(peer, Milliseconds(5000)).ok());
+  peer.Close();
+  client.Close();
+  listener.Close();
+  EXPECT_TRUE(listener.Listen("127.0.0.1", number).ok());
 }
 
 }  // namespace
