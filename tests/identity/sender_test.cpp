@@ -61,17 +61,17 @@ TEST(TimeZoneKey, ZonesOfTheSystemDatabase) {
         << c.zone << " " << c.year;
 }
 
-// A minimal version 2 zone file: one local time type, no transitions, and the
-// given footer rule (or none at all for version 1), padded to size bytes.
-std::string WriteZoneFile(const std::string& name, const char* footer, std::size_t size = 0) {
-  std::string block;
+// A minimal version 2 zone file: one local time type, no transitions, and the given footer
+// rule (version 1 without one, or the version 1 block given), padded to size bytes.
+std::string WriteZoneFile(const std::string& name, const char* footer, std::size_t size = 0,
+                          std::string block = "") {
   // The magic and version, 15 bytes reserved, then six counts: only one type
   // and 4 bytes of names; then the type (offset 0) and its name.
   auto header = [&](char version) {
     block += "TZif" + std::string(1, version) + std::string(34, '\0') +
              std::string("\1\0\0\0\4\0\0\0\0\0\0XXX\0", 15);
   };
-  header(footer ? '2' : '\0');
+  if (block.empty()) header(footer ? '2' : '\0');
   if (footer) {
     header('2');
     block += std::string("\n") + footer + "\n";
@@ -161,10 +161,8 @@ std::string ZoneWithDaylightIn(int days) {
   std::string file =
       "TZif" + std::string(31, '\0') + std::string("\2\0\0\0\2\0\0\0\10\0\0\0\0", 13);
   for (int shift = 24; shift >= 0; shift -= 8) file += static_cast<char>(at >> shift);
-  file += std::string("\0\1\0\0\0\0\0\0\0\0\x0e\x10\1\4XST\0XDT\0", 22);
-  const std::string path = testing::TempDir() + "zv_zone_ahead" + std::to_string(days);
-  std::ofstream(path, std::ios::binary) << file;
-  return path;
+  return WriteZoneFile("ahead" + std::to_string(days), nullptr, 0,
+                       file + std::string("\0\1\0\0\0\0\0\0\0\0\x0e\x10\1\4XST\0XDT\0", 22));
 }
 
 // What a request document carries: the key of the system's zone, whatever TZ

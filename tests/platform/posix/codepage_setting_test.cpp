@@ -23,11 +23,9 @@ TEST(CodePage, AnotherCodePageIsTakenFromTheSetting) {
   bool lossy = false;  // U+0080 is none of its characters (Python's cp1251 codec)
   EXPECT_TRUE(Utf16ToAnsi(u"\u0080", back, &lossy) && back == "?" && lossy);
   // A code page number is 1 to 65535; one that iconv lacks fails every conversion.
-  for (const auto& [name, number] : {std::pair<const char*, unsigned>{"cp65535", 65535},
-                                     {"65536", 0},
-                                     {"0", 0},
-                                     {"1", 1},
-                                     {"1252x", 0}}) {
+  const std::pair<const char*, unsigned> numbers[] = {
+      {"cp65535", 65535}, {"65536", 0}, {"0", 0}, {"1", 1}, {"1252x", 0}};
+  for (const auto& [name, number] : numbers) {
     setenv("ZENTROVA_CODEPAGE", name, 1);
     EXPECT_EQ(AnsiCodePage(), number) << name;
   }
