@@ -170,14 +170,11 @@ std::string ZoneWithDaylightIn(int days) {
 TEST_F(WithEnvironment, SenderZoneKeyFollowsTheSystemAndOffsetAndFlagFollowTz) {
   const std::string systemKey = QuerySenderZone().key;
   const std::string soon = ZoneWithDaylightIn(355), late = ZoneWithDaylightIn(370);
-  for (const auto& [tz, offset, daylight] :
-       {std::tuple<const char*, long, int>{"Australia/Sydney", 600, 1},
-        {"America/New_York", -300, 1},
-        {"Asia/Kolkata", 330, 0},
-        {"Europe/Dublin", 0, 1},
-        {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, 1},
-        {soon.c_str(), 0, 1},
-        {late.c_str(), 0, 0}}) {
+  const std::tuple<const char*, long, int> rows[] = {
+      {"Australia/Sydney", 600, 1}, {"America/New_York", -300, 1},        {"Asia/Kolkata", 330, 0},
+      {"Europe/Dublin", 0, 1},      {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, 1}, {soon.c_str(), 0, 1},
+      {late.c_str(), 0, 0}};
+  for (const auto& [tz, offset, daylight] : rows) {
     ::setenv("TZ", tz, 1);
     const SenderZone zone = QuerySenderZone();
     EXPECT_EQ(zone.key, systemKey) << tz;

@@ -124,9 +124,9 @@ TEST(AppendFile, ALineThatDoesNotFitIsTakenBackWhole) {
       << fs::file_size(disk / "trace") << " bytes";
 }
 
-// At the file-size limit the write fails instead of ending the process (the
-// trace then lets its file go), and the signal it raised goes with it; a SIGXFSZ that was pending
-// before, which is its owner's, stays pending.
+// At the file-size limit the write fails instead of ending the process (and the
+// trace lets its file go), and the signal it raised goes with it; a SIGXFSZ that
+// was pending before, which is its owner's, stays pending.
 TEST(AppendFile, TheFileSizeLimitFailsTheWriteAndLeavesOthersSignals) {
   zentrova::testing::TempDir temp;
   const fs::path path = fs::path(temp.Path()) / "trace";
@@ -140,12 +140,12 @@ TEST(AppendFile, TheFileSizeLimitFailsTheWriteAndLeavesOthersSignals) {
       sigset_t xfsz, pending;
       sigemptyset(&xfsz);
       sigaddset(&xfsz, SIGXFSZ);
-      if (pendingBefore && (sigprocmask(SIG_BLOCK, &xfsz, nullptr) != 0 || raise(SIGXFSZ) != 0))
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0 ||
+          (pendingBefore && (sigprocmask(SIG_BLOCK, &xfsz, nullptr) != 0 || raise(SIGXFSZ) != 0)))
         _exit(2);
       zentrova::platform::Trace trace(path, nullptr);  // which lets its file go once it fails
       const int lowest = dup(2);
       close(lowest);
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
       zentrova::platform::TraceLine("one line too many");
       if (zentrova::platform::Tracing() || dup(2) != lowest) _exit(4);
       sigpending(&pending);

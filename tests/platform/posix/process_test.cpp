@@ -77,10 +77,9 @@ TEST(Descriptors, ASendEndsAtItsLimitOrWhenThePeerIsGone) {
             "send did not complete within 100 ms");
   peer.Close();  // with bytes unread: the connection is reset
   EXPECT_EQ(client.SendAll("x", Milliseconds(100)).code, SocketResult::kError);
-  // The listener's side closes first and keeps the port in TIME_WAIT: listening on it again works.
   ASSERT_TRUE(client.Connect("127.0.0.1", number, Milliseconds(5000)).ok());
   ASSERT_TRUE(listener.Accept(peer, Milliseconds(5000)).ok());
-  peer.Close();
+  peer.Close();  // first: the port stays in TIME_WAIT on the listener's side, and is taken again
   client.Close();
   EXPECT_TRUE(listener.Listen("127.0.0.1", number).ok());  // which closes the listener first
 }
