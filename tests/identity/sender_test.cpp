@@ -142,8 +142,7 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
 }
 
 TEST(TimeZoneKey, RefusesAShortBufferAndLeavesItUntouched) {
-  char small[31];  // one short of the least a caller must offer, room enough for the key
-  std::memset(small, 'x', sizeof small);
+  char small[31] = {'x'};  // one short of the least a caller must offer, room enough for the key
   EXPECT_EQ(FormatTimeZoneKey(platform::TimeZoneRecord{}, small, sizeof small), -1);
   EXPECT_EQ(FormatTimeZoneKey(platform::TimeZoneRecord{}, nullptr, 64), -1);
   EXPECT_EQ(small[0], 'x');

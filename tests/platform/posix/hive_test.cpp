@@ -121,7 +121,8 @@ TEST_F(RegistryTest, StringsRoundTripAndTheFileReadsAsRegedit4) {
   w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "HTTP1", "127.0.0.1:8080");
   w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "Path", "C:\\Temp \"quoted\"");
   w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "", "default");
-  w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "Lines", "one\r\ntwo");
+  w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "Lines", "one\rtwo");
+  w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "Lf", "\n");
   std::string every;  // every byte but the line ends, the escape's own last
   for (int c = 1; c < 256; ++c)
     if (c != '\r' && c != '\n') every += static_cast<char>(c);
@@ -131,7 +132,7 @@ TEST_F(RegistryTest, StringsRoundTripAndTheFileReadsAsRegedit4) {
   const char* key = "software\\ZENTROVA\\sms\\3.0\\settings";  // any case
   errno = EINTR;  // left by an earlier interrupted call: a read that succeeds is still taken
   EXPECT_EQ(Read(key, "Path"), "C:\\Temp \"quoted\"");
-  EXPECT_EQ(Read(key, "Lines"), "one\r\ntwo");
+  EXPECT_EQ(Read(key, "Lines"), "one\rtwo");
   every += "\\";
   EXPECT_EQ(Read(key, every.c_str()), every);
 
@@ -141,7 +142,8 @@ TEST_F(RegistryTest, StringsRoundTripAndTheFileReadsAsRegedit4) {
                       "\"HTTP1\"=\"127.0.0.1:8080\"\n"
                       "\"Path\"=\"C:\\\\Temp \\\"quoted\\\"\"\n"
                       "@=\"default\"\n"
-                      "\"Lines\"=hex(1):6f,6e,65,0d,0a,74,77,6f,00\n"),
+                      "\"Lines\"=hex(1):6f,6e,65,0d,74,77,6f,00\n"
+                      "\"Lf\"=hex(1):0a,00\n"),
             std::string::npos)
       << text;
 
@@ -266,7 +268,8 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   // Names that would break the file's lines are refused; nothing is written.
   using std::string_view_literals::operator""sv;
   for (auto [path, name] : {std::pair{"Settings"sv, "na\n[HKEY_CURRENT_USER\\Injected]\n\"x"sv},
-                            std::pair{"Bad\nKey"sv, ""sv}, std::pair{"Settings"sv, "na\0me"sv}}) {
+                            std::pair{"Bad\nKey"sv, ""sv}, std::pair{"Settings"sv, "na\0me"sv},
+                            std::pair{"Bad\rKey"sv, ""sv}, std::pair{"Settings"sv, "na\rme"sv}}) {
     RegistryWriter bad(RegistryRoot::kCurrentUser);
     bad.SetString(path, name, "v");
     EXPECT_EQ(bad.Commit().code, kErrorInvalidParameter) << path;

@@ -9,6 +9,7 @@
 
 #include "platform/registry.h"
 #include "platform/socket.h"
+#include "tests/platform/contract.h"
 #include "tests/support/peers.h"
 
 namespace zentrova::platform {
@@ -38,11 +39,9 @@ int StepsOnZero(const std::string& dir) {
   setenv("ZENTROVA_REGISTRY", dir.c_str(), 1);
   RegistryWriter w(RegistryRoot::kCurrentUser);
   w.SetString("K", "V", "1");
-  char text[8], cwd[4096];
-  unsigned long size = sizeof text;
-  RegistryKey key;
-  if (w.Commit().code != kErrorSuccess || key.Open(RegistryRoot::kCurrentUser, "K").code ||
-      key.QueryValue("V", text, &size) || std::string(text) != "1")
+  char cwd[4096];
+  if (w.Commit().code != kErrorSuccess ||
+      zentrova::testing::RegistryText(RegistryRoot::kCurrentUser, "K", "V") != "1")
     failed |= 8;
   // And the current directory is the one asked for.
   std::string message;
