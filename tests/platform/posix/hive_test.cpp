@@ -219,7 +219,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "\"D0\"=dword:\r\n\"H0\"=hex():07\r\n"                      // no digits, no type
       "\"G1\"=dword:g\r\n\"G2\"=hex:0g\r\n\"G3\"=hex(1g):07\r\n"  // a letter past 'f'
       "\"Lonely\"\r\n\"NoEq\":\"x\"\r\n"                          // data and no name: not a value
-      "\"Dir\"=\"C:\\\\\"\r\n"
+      "\"Dir\"=\"C:\\\\\"\t\r\n"
       "hex:01,\\\r\n"  // no name: no value, and the next line is not taken into it
       "\"Next\"=\"after the backslash\"\r\n"
       "\"Broken\"=\"no closing quote\r\n"
