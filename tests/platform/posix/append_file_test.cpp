@@ -72,9 +72,7 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
   EXPECT_EQ(ReadFile(victim), "the victim's\n");
   EXPECT_FALSE(fs::exists(tmp / "not-yet"));
   EXPECT_EQ(ReadFile(tmp / "new"), "a line\n");
-  struct stat st;
-  ASSERT_EQ(stat((tmp / "new").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(fs::status(tmp / "new").permissions(), fs::perms::owner_read | fs::perms::owner_write);
   if (!root) GTEST_SKIP() << "the row of a file of another user's needs root (chown)";
   // As that user: a file of its own is taken, root's is judged by its mode alone.
   ASSERT_EQ(chmod(temp.Path().c_str(), 0711), 0);
@@ -157,7 +155,7 @@ TEST(AppendFile, TheFileSizeLimitFailsTheWriteAndLeavesOthersSignals) {
   }
 }
 
-// A settings file of exactly the limit is read; one whose read fails is named for the failure.
+// The largest settings file is read, one under a file is missing, a failed read is named.
 TEST(Profile, TheLargestFileIsReadAndAFailedReadIsNamed) {
   using namespace zentrova::platform;
   zentrova::testing::TempDir temp;
@@ -165,6 +163,7 @@ TEST(Profile, TheLargestFileIsReadAndAFailedReadIsNamed) {
   ProfileFile file;
   std::string error;
   EXPECT_EQ(LoadProfileFile(temp.File("pagora.ini"), file, error), ProfileLoad::kRead);
+  EXPECT_EQ(LoadProfileFile(temp.File("pagora.ini/x"), file, error), ProfileLoad::kMissing);
   EXPECT_EQ(LoadProfileFile("/proc/self/mem", file, error), ProfileLoad::kFailed);
   EXPECT_EQ(error, "cannot read /proc/self/mem: Input/output error");  // a regular file at offset 0
 }
