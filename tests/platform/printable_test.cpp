@@ -71,7 +71,8 @@ TEST(ServerNames, EveryByteOfANameOrAnAddressAndThePortBounds) {
                                      {"[::1", 0, "lacks its closing ']'"},
                                      {"[]", 0, "the brackets are empty"},
                                      {"[::1]x", 0, "only \":PORT\" may follow ']'"},
-                                     {":80", 0, "the host name is empty"}}) {
+                                     {":80", 0, "the host name is empty"},
+                                     {"a b", 0, "\"a b\": a host name holds no blank"}}) {
     port = 0;
     EXPECT_EQ(ParseServerName(text, host, port, error), want != 0) << text;
     EXPECT_EQ(port, want) << text;
