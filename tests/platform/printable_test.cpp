@@ -42,8 +42,6 @@ TEST(Escaped, EachClassOfBytes) {
       {"0042 No\rMessage sent\r\n\n", LineEnds::kKept, '\0', "0042 No\\rMessage sent\r\n\n"},
       {"0042 No\rMessage sent\r\n\n", LineEnds::kEscaped, '\0', "0042 No\\rMessage sent\\r\\n\\n"},
       {"say \"hi\"", LineEnds::kEscaped, '"', "say \\\"hi\\\""},
-      {"say \"hi\"", LineEnds::kKept, '\0', "say \"hi\""},
-      {"", LineEnds::kEscaped, '"', ""},
   };
   for (const auto& c : cases) EXPECT_EQ(Escaped(c.text, c.ends, c.quote), c.shown) << c.shown;
 }
@@ -78,7 +76,9 @@ TEST(ServerNames, EveryByteOfANameOrAnAddressAndThePortBounds) {
     EXPECT_EQ(port, want) << text;
     EXPECT_NE(error.message.find(problem), std::string::npos) << error.message;
   }
-  for (int p : {1, 65535, 0, 65536})  // a proxy's port: the same bounds
+  ParseServerName(std::string(600, '~'), host, port, error);
+  EXPECT_EQ(error.message.size(), 511u);  // cut there
+  for (int p : {1, 65535, 0, 65536})      // a proxy's port: the same bounds
     EXPECT_EQ(ProxyUrl({"proxy", p, "", ""}, host, error), p % 65536 != 0) << p;
 }
 
