@@ -3,6 +3,8 @@
 // scripted replies make the sender fail the way a refusing server would.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "gateway/automation/document.h"
 #include "platform/socket.h"
 #include "smtp/gateway_mail.h"
@@ -14,15 +16,17 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// Sends bytes to a sandbox listener; what it said until it hung up, or then "(silent)".
-std::string Converse(std::uint16_t port, const std::string& bytes) {
+// Sends bytes to a sandbox listener; what it said until it hung up (or said `until`), or then
+// "(silent)".
+std::string Converse(std::uint16_t port, const std::string& bytes, const char* until = nullptr) {
   platform::TcpSocket socket;
   EXPECT_TRUE(socket.Connect("127.0.0.1", port, milliseconds(5000)).ok());
   EXPECT_TRUE(socket.SendAll(bytes, milliseconds(5000)).ok());
   std::string heard;
   char buffer[4096];
   platform::SocketStatus status;
-  for (std::size_t n; (status = socket.Receive(buffer, sizeof buffer, milliseconds(2000), n)).ok();)
+  for (std::size_t n; (!until || heard.find(until) == std::string::npos) &&
+                      (status = socket.Receive(buffer, sizeof buffer, milliseconds(2000), n)).ok();)
     heard.append(buffer, n);
   return heard + (status.code == platform::SocketResult::kTimedOut ? "(silent)" : "");
 }
@@ -80,8 +84,12 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
        {"GET /sms.dll", "PUT /", "DELETE /", "PATCH /", "OPTIONS /", "POST /x", "POST /sms.dll"})
     requests += std::string(line) + " HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n";
   requests.insert(requests.size() - 2, "Connection: close\r\n");
+  const std::string fds = "/proc/" + std::to_string(sandbox.Process().Pid()) + "/fd";
+  const auto open = [&] { return std::distance(std::filesystem::directory_iterator(fds), {}); };
+  const auto before = open();
   for (int i = 0; i < 4; ++i)  // connections that ended are let go while the listener serves on
     EXPECT_NE(Converse(sandbox.Port(1), requests).find("200 OK"), std::string::npos);
+  EXPECT_LT(open(), before + 4);
   entries = sandbox.Requests();
   ASSERT_EQ(entries.size(), 31u);
   EXPECT_EQ(entries[9]["connection"].get<int>() * 10 + entries.back()["connection"].get<int>(), 14);
@@ -102,6 +110,21 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
   EXPECT_NE(Converse(sandbox.Port(2), requests.substr(requests.rfind("POST /sms.dll")))
                 .find("\r\nProxy-Authenticate: Basic realm=\"sms-sandbox\"\r\n"),
             std::string::npos);
+  // One connection serves 100 requests, the last one told so; a mail cut off in its data is
+  // none; what a client says after its mail is journalled apart; a folded header line.
+  std::string hundred;
+  for (int i = 0; i < 100; ++i) hundred += requests.substr(0, requests.find("PUT"));
+  const std::string heard = Converse(sandbox.Port(1), hundred);
+  EXPECT_EQ(heard.find("Keep-Alive: timeout=5, max=100"), heard.find("Keep-Alive: "));
+  EXPECT_EQ(heard.find("Connection: close"), heard.rfind("HTTP/1.1 404 Not Found\r\n") + 24);
+  const std::string mail = "MAIL FROM:<a>\r\nRCPT TO:<b>\r\nDATA\r\n";
+  Converse(sandbox.Port(), mail + "x\r\n", "354 ");
+  Converse(sandbox.Port(), mail + "S: a\r\n\tb\r\n\r\n..x\r\n.\r\nRSET\r\nQUIT\r\n");
+  entries = sandbox.Requests();
+  ASSERT_EQ(entries.size(), 135u);
+  EXPECT_EQ((nlohmann::json{entries[132]["delivered"], entries[133]["headers"][0],
+                            entries[133]["body"], entries[134]["commands"]}),
+            (nlohmann::json{false, {"S", "a\tb"}, ".x\r\n", {"RSET", "QUIT"}}));
 }
 
 // A scripted reply may be its code alone.
