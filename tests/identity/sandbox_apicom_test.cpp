@@ -58,6 +58,13 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
   // The trailer cut short (in its ID, in its e-mail line), or left off: then only line ends follow.
   const std::string body = ComposeBody({{"0411111111", false}}, "x");
   const std::string bare = body.substr(0, body.find("\r\n\r\n[FROM]"));
+  const auto cipher = [](std::size_t size) {  // "abc" and zeros, 16 bytes enciphered, size kept
+    unsigned char block[16] = {'a', 'b', 'c'};
+    identity::EncipherDocument(block, sizeof block);
+    char text[64];
+    identity::EncodeLines(block, size, text);
+    return std::string(text);
+  };
   const struct {
     std::vector<std::string> args;
     std::string in;
@@ -66,17 +73,8 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
   } cases[] = {
       {{"decode"}, "hello world", 1, "not a valid cipher text"},
       {{"decode"}, "(" + std::string(11, ' ') + "=", 1, "not a valid cipher text"},
-      // 8 plain bytes padded to 16: one block too many.
-      {{"decode"},
-       [] {
-         unsigned char block[16] = {'a', 'b', 'c'};
-         identity::EncipherDocument(block, sizeof block);
-         char text[64];
-         identity::EncodeLines(block, sizeof block, text);
-         return std::string(text);
-       }(),
-       1,
-       "padded to 8 bytes, not 16"},
+      {{"decode"}, cipher(16), 1, "padded to 8 bytes, not 16"},  // one block too many
+      {{"decode"}, cipher(12), 1, "12 bytes, not a whole number of 8-byte blocks"},
       {{"decode"}, body.substr(0, body.find("\r\nEmail=")), 1, "no \"Email=\" line"},
       {{"decode"}, body.substr(0, body.size() - 4), 1, "does not end with"},
       {{"decode"}, bare + "\r\n", 0, ""},
