@@ -145,16 +145,14 @@ TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
 
   std::vector<nlohmann::json> entries = sandbox.Requests();
   ASSERT_EQ(entries.size(), 3u);
-  const nlohmann::json& refused = entries[0];
-  EXPECT_EQ(refused["delivered"], false);
-  ASSERT_EQ(refused["commands"].size(), 4u) << refused.dump();
-  EXPECT_EQ(refused["commands"][1], "MAIL From: <sender@example.com>");
-  EXPECT_EQ(refused["commands"][2], "RCPT TO: <sms@gateway.example>");
-  EXPECT_EQ(refused["commands"][3], "QUIT");
-  EXPECT_EQ(entries[1]["delivered"], true);  // the whole mail arrived; its reply never did
-  EXPECT_EQ(entries[1]["reply"], "(silent)");
-  EXPECT_EQ(entries[1]["dialect"], "APICOM");
-  EXPECT_EQ(entries[2]["commands"].size(), 2u) << entries[2].dump();
+  entries[0]["commands"].erase(0);  // EHLO with this host's name
+  const nlohmann::json said = {"MAIL From: <sender@example.com>", "RCPT TO: <sms@gateway.example>",
+                               "QUIT"};
+  // The refused dialogue; the whole mail arrived, its reply never did; the hang-up after EHLO.
+  EXPECT_EQ(
+      (nlohmann::json{entries[0]["delivered"], entries[0]["commands"], entries[1]["delivered"],
+                      entries[1]["reply"], entries[1]["dialect"], entries[2]["commands"].size()}),
+      (nlohmann::json{false, said, true, "(silent)", "APICOM", 2}));
   EXPECT_NE(Converse(sandbox.Port(0), "MAIL FROM:<a>\r\nRCPT TO:<b>\r\nDATA\r\nQUIT\r\n")
                 .find("550\r\n503 no valid recipients"),
             std::string::npos);  // a refused recipient is not kept
