@@ -53,10 +53,9 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
   std::vector<nlohmann::json> entries = sandbox.Requests();
   ASSERT_EQ(entries.size(), 1u);
   const nlohmann::json& e = entries[0];
-  EXPECT_EQ(e["kind"], "smtp");
-  EXPECT_EQ(e["delivered"], true);
-  EXPECT_EQ(e["listener"], sandbox.Address());
-  EXPECT_EQ(e["mail_from"], "sender@example.com");
+  EXPECT_EQ(
+      (nlohmann::json{e["kind"], e["delivered"], e["listener"], e["mail_from"], e["reply"]}),
+      (nlohmann::json{"smtp", true, sandbox.Address(), "sender@example.com", "250 OK logged"}));
   EXPECT_EQ(e["rcpt_to"], nlohmann::json::array({"sms@gateway.example"}));
   // The header lines as the mailbox split them; their bytes are checked in the
   // dialogue tests, and the document's fields in the sandbox's APICOM tests.
@@ -64,7 +63,6 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
   EXPECT_TRUE(test::IsMailDate(e["headers"][0][1].get<std::string>())) << e["headers"][0][1];
   EXPECT_EQ(e["headers"][2], nlohmann::json({"To", "<sms@gateway.example>"}));
   EXPECT_EQ(e["body"], request + "\r\n");  // the cipher text is ASCII: the same text
-  EXPECT_EQ(e["reply"], "250 OK logged");
   ASSERT_EQ(e["dialect"], "APICOM") << e.dump();
   EXPECT_EQ(e["fields"]["recipients"][0]["MSG"], nlohmann::json::array({"Hello by mail"}));
 
