@@ -54,16 +54,14 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
   ASSERT_EQ(entries.size(), 1u);
   const nlohmann::json& e = entries[0];
   EXPECT_EQ(
-      (nlohmann::json{e["kind"], e["delivered"], e["listener"], e["mail_from"], e["reply"]}),
-      (nlohmann::json{"smtp", true, sandbox.Address(), "sender@example.com", "250 OK logged"}));
-  EXPECT_EQ(e["rcpt_to"], nlohmann::json::array({"sms@gateway.example"}));
+      (nlohmann::json{e["kind"], e["delivered"], e["listener"], e["mail_from"], e["reply"],
+                      e["dialect"], e["body"], e["rcpt_to"][0], e["headers"][2][1]}),
+      (nlohmann::json{"smtp", true, sandbox.Address(), "sender@example.com", "250 OK logged",
+                      "APICOM", request + "\r\n", "sms@gateway.example", "<sms@gateway.example>"}));
   // The header lines as the mailbox split them; their bytes are checked in the
   // dialogue tests, and the document's fields in the sandbox's APICOM tests.
   ASSERT_EQ(e["headers"].size(), 6u) << e["headers"].dump();
   EXPECT_TRUE(test::IsMailDate(e["headers"][0][1].get<std::string>())) << e["headers"][0][1];
-  EXPECT_EQ(e["headers"][2], nlohmann::json({"To", "<sms@gateway.example>"}));
-  EXPECT_EQ(e["body"], request + "\r\n");  // the cipher text is ASCII: the same text
-  ASSERT_EQ(e["dialect"], "APICOM") << e.dump();
   EXPECT_EQ(e["fields"]["recipients"][0]["MSG"], nlohmann::json::array({"Hello by mail"}));
 
   // Misplaced, unknown, lowercase commands, a path without ">", the longest line; a mail cut off
@@ -142,10 +140,9 @@ TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
 
   std::vector<nlohmann::json> entries = sandbox.Requests();
   ASSERT_EQ(entries.size(), 3u);
-  entries[0]["commands"].erase(0);  // EHLO with this host's name
+  entries[0]["commands"].erase(0);  // EHLO with this host's name; a mail's whole data but no reply
   const nlohmann::json said = {"MAIL From: <sender@example.com>", "RCPT TO: <sms@gateway.example>",
                                "QUIT"};
-  // The refused dialogue; the whole mail arrived, its reply never did; the hang-up after EHLO.
   EXPECT_EQ(
       (nlohmann::json{entries[0]["delivered"], entries[0]["commands"], entries[1]["delivered"],
                       entries[1]["reply"], entries[1]["dialect"], entries[2]["commands"].size()}),
