@@ -137,7 +137,8 @@ TEST_F(ZcomTest, RegsvrReportsWhatWentWrong) {
             {"regsvr", "/nonexistent/libX.so"}, 3, "/nonexistent/libX.so: no such file\n"},
         {{"regsvr"}, 3, "/zcom/../"},  // the server installed beside zcom
         {{"regsvr"}, 3, "no such file (no server is installed beside zcom; give its PATH)"},
-        {{"regsvr", ZV_ZCOM_PATH}, 3, "cannot load"},        // a program, not a library
+        {{"regsvr", ZV_ZCOM_PATH}, 3, "cannot load"},  // a program, not a library
+        {{"regsvr", "/usr/lib/x86_64-linux-gnu/libm.so.6"}, 4, "DllRegisterServer was not found"},
         {{"regsvr", "/u", "/s", ZV_SERVER_PATH}, 0, ""}}) {  // not registered: nothing to do
     const ProcessResult run = Zcom(args);
     EXPECT_EQ(run.exitCode, exit) << says;
