@@ -75,7 +75,7 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
             "command not implemented\r\n250 OK\r\n221 bye\r\n");
   const std::string mail = "MAIL FROM:<a>\r\nRCPT TO:<b>\r\nDATA\r\n";
   EXPECT_TRUE(Converse(sandbox.Port(), mail + std::string(4096 * 65, 'x')).ends_with("<LF>\r\n"));
-  Converse(sandbox.Port(), mail + "S: a\r\n\tb\r\n\r\n..x\r\n.\r\nRSET\r\nQUIT\r\n");
+  Converse(sandbox.Port(), mail + "S:\ta\r\n\tb\r\n\r\n..x\r\n.\r\nRSET\r\nQUIT\r\n");
   std::string requests;
   for (const char* line :
        {"GET /sms.dll", "PUT /", "DELETE /", "PATCH /", "OPTIONS /", "POST /x", "POST /sms.dll"})
