@@ -168,10 +168,10 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
   EXPECT_LE(std::abs(timegm(&parsed) - before), 60) << e["time"];
   const nlohmann::json& f = e["fields"];  // the body is all ASCII, so the same text
   EXPECT_EQ((nlohmann::json{e["dialect"], e["body"], f["SENDER"]["AC"], f["SENDER"]["PW"],
-                            f["recipients"][1]["Name"], f["recipients"][1]["SmsCount"]}),
-            (nlohmann::json{"APICOM", body, "ACC-7", "pw\u00e9", "0400000002", "1"}));
-  EXPECT_EQ(f["FROM"], (nlohmann::json{{"ID", "ACC-7"}, {"Email", "ops@example.com"}}));
-  EXPECT_EQ(f["recipients"][1]["MSG"], (nlohmann::json{"first", "second"}));
+                            f["Reply"], f["FROM"]["ID"], f["FROM"]["Email"], f["recipients"][1]}),
+            (nlohmann::json{"APICOM", body, "ACC-7", "pw\u00e9", "0", "ACC-7", "ops@example.com",
+                            nlohmann::json::parse(R"({"NUMBER": "0400000002", "Name": "0400000002",
+      "Address": "0400000002", "SmsCount": "1", "MSG": ["first", "second"], "section": 2})")}));
 
   const std::string padded = "0000 Message accepted" + std::string(40, '.');
   EXPECT_EQ((nlohmann::json{entries[1]["status"], entries[1]["reply"], entries[2]["reply"],
