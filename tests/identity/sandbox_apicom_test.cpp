@@ -119,11 +119,12 @@ int Post(const testing::Sandbox& sandbox, const std::string& body) {
                                   gateway::ProxySettings{});
 }
 
-// The replies follow the script; its last step repeats.
+// The replies follow the script; its last step (a file read byte for byte) repeats.
 TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
   testing::Sandbox sandbox({"--http", "127.0.0.1:0", "--then", "--status", "503", "--reply-size",
                             "3", "--then", "--reply", "ab", "--reply-size", "1", "--then",
-                            "--reply-size", "61"});
+                            "--reply-size", "61", "--then", "--reply-file",
+                            "/proc/sys/kernel/ostype"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
 
   const std::string body =
@@ -177,7 +178,7 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
   EXPECT_EQ((nlohmann::json{entries[1]["status"], entries[1]["reply"], entries[2]["reply"],
                             entries[3]["reply"], entries.back()["reply"],
                             entries[1 + std::size(messages)]["dialect"]}),
-            (nlohmann::json{503, "...", "ab", padded, padded, "APICOM"}));
+            (nlohmann::json{503, "...", "ab", padded, "Linux\n", "APICOM"}));
   // The readable line: the summary, and a long reply cut.
   EXPECT_TRUE(sandbox.Process().WaitFor(
       "http " + sandbox.Address() + " POST /sms.dll?private&type=0 HTTP/1.1 APICOM from ACC-7 " +

@@ -43,8 +43,7 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
   testing::Sandbox sandbox({"--smtp", "127.0.0.1:0", "--http", "127.0.0.1:0", "--http",
                             "127.0.0.1:0", "--status", "407"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
-  std::string request = ComposeRequest();
-  std::string lastError;
+  std::string request = ComposeRequest(), lastError;
   ASSERT_TRUE(test::SendMail(sandbox.Address(), "sms@gateway.example", request, lastError))
       << lastError;
   EXPECT_EQ(lastError, "OK");
@@ -123,8 +122,7 @@ TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
                             "--smtp-reply", "helo=250-hi\\n250 there", "--smtp-reply",
                             "mail=close"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
-  std::string request = ComposeRequest();
-  std::string lastError;
+  std::string request = ComposeRequest(), lastError;
 
   EXPECT_FALSE(test::SendMail(sandbox.Address(0), "sms@gateway.example", request, lastError));
   EXPECT_EQ(lastError, "550:SMTP server error");  // the refused recipient: no DATA
