@@ -539,6 +539,7 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
        0,
        "HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settings\n    HTTP1    REG_SZ    "
        "a.example\n"},
+      {{"reg", "query", kSettings.substr(0, 30)}, 0, "\\3.0\\Settings\n\n"},  // subkeys named
       {{"reg", "query", kSettings, "/v", "HTTP2"}, 1, ""},
       {{"reg", "delete", kSettings, "/v", "HTTP1", "/f"}, 0, ""},
       {{"reg", "delete", kSettings, "/v", "HTTP1", "/f"}, 1, ""},
