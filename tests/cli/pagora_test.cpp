@@ -537,8 +537,7 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
       {{"reg", "add", kSettings, "/v", "HTTP1", "/d", "b.example"}, 1, "/f"},
       {{"reg", "query", "hkey_current_user\\software\\zentrova", "/s"},
        0,
-       "HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settings\n    HTTP1    REG_SZ    "
-       "a.example\n"},
+       "_USER\\Software\\Zentrova\\SMS\\3.0\\Settings\n    HTTP1    REG_SZ    a.example\n"},
       {{"reg", "query", kSettings.substr(0, 30)}, 0, "\\3.0\\Settings\n\n"},  // subkeys named
       {{"reg", "query", kSettings, "/v", "HTTP2"}, 1, ""},
       {{"reg", "delete", kSettings, "/v", "HTTP1", "/f"}, 0, ""},
@@ -553,6 +552,7 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
       {{"call", "\xff"}, 64, "\"\xff\" is not valid text"},
       {{"reg", "add", kSettings, "/t", "REG_DWORD", "/d", "1"}, 64, ""},
       {{"reg", "frobnicate"}, 64, ""},
+      {{"reg"}, 64, "name an operation"},
       {{"nothing"}, 64, "unknown subcommand \"nothing\""},
       {{"reg", "--help"}, 0, "Usage:\n  zcom reg add"},
       {{"reg", "query", kSettings, "/?"}, 0, "Usage:\n  zcom reg add"},
