@@ -138,7 +138,7 @@ TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
 
   std::vector<nlohmann::json> entries = sandbox.Requests();
   ASSERT_EQ(entries.size(), 3u);
-  entries[0]["commands"].erase(0);  // EHLO with this host's name; a mail's whole data but no reply
+  entries[0]["commands"].erase(0);  // HELO with this host's name; a mail's whole data but no reply
   const nlohmann::json said = {"MAIL From: <sender@example.com>", "RCPT TO: <sms@gateway.example>",
                                "QUIT"};
   EXPECT_EQ(
