@@ -574,6 +574,7 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
       {{"regsvr", "/x"}, 64, "\"/x\""},
       {{"regsvr", "-x"}, 64, "\"-x\""},
       {{"regsvr", "/", ""}, 64, "unexpected argument \"\""},  // "/" alone is a path, one only
+      {{"reg", "delete", kSettings, "/va"}, 1, "values under the registry key HKEY_CURRENT_USER\\"},
       {{"reg", "delete", kSettings, "/va", "/f"}, 0, ""},
       {{"reg", "query", kSettings, "/ve"}, 1, ""},
   };
