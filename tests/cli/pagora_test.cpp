@@ -534,28 +534,27 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
       {{"reg", "add", kSettings, "/v", "HTTP1", "/d", "b.example"}, 1, "/f"},
       {{"reg", "query", "hkey_current_user\\software\\zentrova", "/s"},
        0,
-       "HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settings\n    HTTP1    REG_SZ    "
-       "a.example\n"},
+       "_USER\\Software\\Zentrova\\SMS\\3.0\\Settings\n    HTTP1    REG_SZ    a.example\n"},
+      {{"reg", "query", kSettings.substr(0, 30)}, 0, "\\3.0\\Settings\n\n"},  // subkeys named
       {{"reg", "query", kSettings, "/v", "HTTP2"}, 1, ""},
       {{"reg", "delete", kSettings, "/v", "HTTP1", "/f"}, 0, ""},
       {{"reg", "delete", kSettings, "/v", "HTTP1", "/f"}, 1, ""},
       {{"reg", "delete", "HKCU\\Software\\Zentrova", "/f"}, 0, ""},
       {{"reg", "query", kSettings}, 1, ""},
       {{"reg", "add", "HKU\\X"}, 64, ""},
-      {{"reg", "add", kSettings, "/v"}, 64, ""},
+      {{"reg", "add", kSettings, "/v"}, 64, "/v needs an argument"},
+      {{"reg", "add", kSettings, "/d"}, 64, "/d needs an argument"},
+      {{"reg", "add", kSettings, "/t"}, 64, "/t needs an argument"},
+      {{"reg", "add", kSettings, "/v", "X", "/v", "Y"}, 64, "once"},
+      {{"reg", "add"}, 64, "name a key"},
+      {{"reg", "add", "HKCU\\"}, 64, "zcom reg: name a key below"},
+      {{"call", "\xff"}, 64, "\"\xff\" is not valid text"},
       {{"reg", "add", kSettings, "/t", "REG_DWORD", "/d", "1"}, 64, ""},
       {{"reg", "frobnicate"}, 64, ""},
+      {{"reg"}, 64, "name an operation"},
       {{"nothing"}, 64, "unknown subcommand \"nothing\""},
-      {{"reg", "--help"}, 0, "Usage:\n  zcom reg add"},
-      {{"reg", "query", kSettings, "/?"}, 0, "Usage:\n  zcom reg add"},
-      {{"regsvr", "--help"}, 0, "Usage: zcom regsvr"},
-      {{"regsvr", "/h"}, 0, "Usage: zcom regsvr"},
-      {{"regsvr", "-?"}, 0, "Usage: zcom regsvr"},
-      {{"call", "--help"}, 0, "Usage: zcom call"},
       {{"call"}, 64, "zcom call: the PROGID or CLSID is missing\n\nUsage: zcom call"},
       {{}, 64, "Usage: zcom SUBCOMMAND"},
-      {{"/?"}, 0, "Usage: zcom SUBCOMMAND"},
-      {{"--help"}, 0, "Usage: zcom SUBCOMMAND"},
       {{"reg", "add", kSettings, "/d", "d1"}, 0, ""},
       {{"reg", "query", kSettings, "/ve"}, 0, byDefault + "d1\n"},
       {{"reg", "add", kSettings, "/ve", "/t", "reg_sz", "/d", "d2", "/f"}, 0, ""},
@@ -572,6 +571,7 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
       {{"regsvr", "/x"}, 64, "\"/x\""},
       {{"regsvr", "-x"}, 64, "\"-x\""},
       {{"regsvr", "/", ""}, 64, "unexpected argument \"\""},  // "/" alone is a path, one only
+      {{"reg", "delete", kSettings, "/va"}, 1, "values under the registry key HKEY_CURRENT_USER\\"},
       {{"reg", "delete", kSettings, "/va", "/f"}, 0, ""},
       {{"reg", "query", kSettings, "/ve"}, 1, ""},
   };
@@ -582,6 +582,11 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
     EXPECT_EQ(r.exitCode, exit) << shown;
     EXPECT_NE((exit == 0 ? r.out : r.err).find(out), std::string::npos) << shown << r.out << r.err;
   }
+  // Help in each spelling, wherever it may stand (after an operation's key, -h is no switch).
+  for (const std::string h : {"--help", "-h", "/?"})
+    for (const Args& args : {Args{h}, Args{"reg", h}, Args{"call", h}, Args{"regsvr", h},
+                             Args{"reg", "query", kSettings, h == "-h" ? "/?" : h}})
+      EXPECT_TRUE(Run(args, {}, kZcom).out.starts_with("Usage:")) << h << args.size();
 }
 
 }  // namespace

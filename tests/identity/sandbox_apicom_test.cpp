@@ -58,6 +58,13 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
   // The trailer cut short (in its ID, in its e-mail line), or left off: then only line ends follow.
   const std::string body = ComposeBody({{"0411111111", false}}, "x");
   const std::string bare = body.substr(0, body.find("\r\n\r\n[FROM]"));
+  const auto cipher = [](std::size_t size) {  // "abc" and zeros, 16 bytes enciphered, size kept
+    unsigned char block[16] = {'a', 'b', 'c'};
+    identity::EncipherDocument(block, sizeof block);
+    char text[64];
+    identity::EncodeLines(block, size, text);
+    return std::string(text);
+  };
   const struct {
     std::vector<std::string> args;
     std::string in;
@@ -66,17 +73,8 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
   } cases[] = {
       {{"decode"}, "hello world", 1, "not a valid cipher text"},
       {{"decode"}, "(" + std::string(11, ' ') + "=", 1, "not a valid cipher text"},
-      // 8 plain bytes padded to 16: one block too many.
-      {{"decode"},
-       [] {
-         unsigned char block[16] = {'a', 'b', 'c'};
-         identity::EncipherDocument(block, sizeof block);
-         char text[64];
-         identity::EncodeLines(block, sizeof block, text);
-         return std::string(text);
-       }(),
-       1,
-       "padded to 8 bytes, not 16"},
+      {{"decode"}, cipher(16), 1, "padded to 8 bytes, not 16"},  // one block too many
+      {{"decode"}, cipher(12), 1, "12 bytes, not a whole number of 8-byte blocks"},
       {{"decode"}, body.substr(0, body.find("\r\nEmail=")), 1, "no \"Email=\" line"},
       {{"decode"}, body.substr(0, body.size() - 4), 1, "does not end with"},
       {{"decode"}, bare + "\r\n ", 1, "is not followed by"},
@@ -120,11 +118,12 @@ int Post(const testing::Sandbox& sandbox, const std::string& body) {
                                   gateway::ProxySettings{});
 }
 
-// The replies follow the script; its last step repeats.
+// The replies follow the script; its last step (a file read byte for byte) repeats.
 TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
   testing::Sandbox sandbox({"--http", "127.0.0.1:0", "--then", "--status", "503", "--reply-size",
                             "3", "--then", "--reply", "ab", "--reply-size", "1", "--then",
-                            "--reply-size", "61"});
+                            "--reply-size", "61", "--then", "--reply-file",
+                            "/proc/sys/kernel/ostype"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
 
   const std::string body =
@@ -161,27 +160,24 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
     EXPECT_EQ(entries[1 + i]["fields"]["1"]["Message"], messages[i].second) << messages[i].first;
 
   const nlohmann::json& e = entries[0];
-  EXPECT_EQ(e["dialect"], "APICOM");
   std::string shape = e["time"];  // UTC, to the millisecond
   for (char& c : shape) c = c >= '0' && c <= '9' ? 'd' : c;
   EXPECT_EQ(shape, "dddd-dd-ddTdd:dd:dd.dddZ");
   std::tm parsed{};  // within a minute of the test's own clock
   strptime(e["time"].get<std::string>().c_str(), "%Y-%m-%dT%H:%M:%S", &parsed);
   EXPECT_LE(std::abs(timegm(&parsed) - before), 60) << e["time"];
-  EXPECT_EQ(e["body"], body);  // all ASCII, so the same text
-  const nlohmann::json& f = e["fields"];
-  EXPECT_EQ(f["SENDER"]["AC"], "ACC-7");
-  EXPECT_EQ(f["SENDER"]["PW"], "pw\u00e9");
-  EXPECT_EQ(f["FROM"], (nlohmann::json{{"ID", "ACC-7"}, {"Email", "ops@example.com"}}));
-  EXPECT_EQ(f["recipients"][1]["Name"], "0400000002");
-  EXPECT_EQ(f["recipients"][1]["SmsCount"], "1");
-  EXPECT_EQ(f["recipients"][1]["MSG"], (nlohmann::json{"first", "second"}));
+  const nlohmann::json& f = e["fields"];  // the body is all ASCII, so the same text
+  EXPECT_EQ((nlohmann::json{e["dialect"], e["body"], f["SENDER"]["AC"], f["SENDER"]["PW"],
+                            f["Reply"], f["FROM"]["ID"], f["FROM"]["Email"], f["recipients"][1]}),
+            (nlohmann::json{"APICOM", body, "ACC-7", "pw\u00e9", "0", "ACC-7", "ops@example.com",
+                            nlohmann::json::parse(R"({"NUMBER": "0400000002", "Name": "0400000002",
+      "Address": "0400000002", "SmsCount": "1", "MSG": ["first", "second"], "section": 2})")}));
 
-  EXPECT_EQ(entries[1 + std::size(messages)]["dialect"], "APICOM");
   const std::string padded = "0000 Message accepted" + std::string(40, '.');
   EXPECT_EQ((nlohmann::json{entries[1]["status"], entries[1]["reply"], entries[2]["reply"],
-                            entries[3]["reply"], entries.back()["reply"]}),
-            (nlohmann::json{503, "...", "ab", padded, padded}));
+                            entries[3]["reply"], entries.back()["reply"],
+                            entries[1 + std::size(messages)]["dialect"]}),
+            (nlohmann::json{503, "...", "ab", padded, "Linux\n", "APICOM"}));
   // The readable line: the summary, and a long reply cut.
   EXPECT_TRUE(sandbox.Process().WaitFor(
       "http " + sandbox.Address() + " POST /sms.dll?private&type=0 HTTP/1.1 APICOM from ACC-7 " +

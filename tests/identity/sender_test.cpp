@@ -61,17 +61,17 @@ TEST(TimeZoneKey, ZonesOfTheSystemDatabase) {
         << c.zone << " " << c.year;
 }
 
-// A minimal version 2 zone file: one local time type, no transitions, and the
-// given footer rule (or none at all for version 1), padded to size bytes.
-std::string WriteZoneFile(const std::string& name, const char* footer, std::size_t size = 0) {
-  std::string block;
+// A minimal version 2 zone file: one local time type, no transitions, and the given footer
+// rule (version 1 without one, or the version 1 block given), padded to size bytes.
+std::string WriteZoneFile(const std::string& name, const char* footer, std::size_t size = 0,
+                          std::string block = "") {
   // The magic and version, 15 bytes reserved, then six counts: only one type
   // and 4 bytes of names; then the type (offset 0) and its name.
   auto header = [&](char version) {
     block += "TZif" + std::string(1, version) + std::string(34, '\0') +
              std::string("\1\0\0\0\4\0\0\0\0\0\0XXX\0", 15);
   };
-  header(footer ? '2' : '\0');
+  if (block.empty()) header(footer ? '2' : '\0');
   if (footer) {
     header('2');
     block += std::string("\n") + footer + "\n";
@@ -116,11 +116,12 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"minute60", "XST3XDT,M3.2.0/1:60,M11.1.0", 2026, "(cannot tell)"},
       {"second60", "XST3XDT,M3.2.0/1:59:60,M11.1.0", 2026, "(cannot tell)"},
       {"J0", "XST3XDT,J0,J300", 2026, "(cannot tell)"},
-      {"tilde", "XS~3", 2026, "(cannot tell)"},  // a name is ASCII letters alone
-      {"short", "XS3", 2026, "(cannot tell)"},   // of three at least
-      // An offset runs to 24 hours.
-      {"std24", "XST24", 2026, "+1440000000000000"},
+      {"minus24", "XST3XDT,M3.2.0/-24,M11.1.0", 2026, "+180011010003016"},  // glibc: Sat 7 Mar
+      {"tilde", "XS~3", 2026, "(cannot tell)"},       // a name is ASCII letters alone
+      {"short", "XS3", 2026, "(cannot tell)"},        // of three at least
+      {"std24", "XST24", 2026, "+1440000000000000"},  // an offset runs to 24 hours
       {"std25", "XST25", 2026, "(cannot tell)"},
+      {"dst24", "XST3XDT24,M3.2.0,M11.1.0", 2026, "+1440003020011010"},  // glibc: 86400 s
       {"dst25", "XST3XDT25,M3.2.0,M11.1.0", 2026, "(cannot tell)"},
       // A file of 1 MiB is read; anything larger is not taken for a zone file.
       {"largest", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "+180011010003020", 1 << 20},
@@ -141,8 +142,7 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
 }
 
 TEST(TimeZoneKey, RefusesAShortBufferAndLeavesItUntouched) {
-  char small[31];  // one short of the least a caller must offer, room enough for the key
-  std::memset(small, 'x', sizeof small);
+  char small[31] = {'x'};  // one short of the least a caller must offer, room enough for the key
   EXPECT_EQ(FormatTimeZoneKey(platform::TimeZoneRecord{}, small, sizeof small), -1);
   EXPECT_EQ(FormatTimeZoneKey(platform::TimeZoneRecord{}, nullptr, 64), -1);
   EXPECT_EQ(small[0], 'x');
@@ -160,10 +160,8 @@ std::string ZoneWithDaylightIn(int days) {
   std::string file =
       "TZif" + std::string(31, '\0') + std::string("\2\0\0\0\2\0\0\0\10\0\0\0\0", 13);
   for (int shift = 24; shift >= 0; shift -= 8) file += static_cast<char>(at >> shift);
-  file += std::string("\0\1\0\0\0\0\0\0\0\0\x0e\x10\1\4XST\0XDT\0", 22);
-  const std::string path = testing::TempDir() + "zv_zone_ahead" + std::to_string(days);
-  std::ofstream(path, std::ios::binary) << file;
-  return path;
+  return WriteZoneFile("ahead" + std::to_string(days), nullptr, 0,
+                       file + std::string("\0\1\0\0\0\0\0\0\0\0\x0e\x10\1\4XST\0XDT\0", 22));
 }
 
 // What a request document carries: the key of the system's zone, whatever TZ
@@ -171,14 +169,11 @@ std::string ZoneWithDaylightIn(int days) {
 TEST_F(WithEnvironment, SenderZoneKeyFollowsTheSystemAndOffsetAndFlagFollowTz) {
   const std::string systemKey = QuerySenderZone().key;
   const std::string soon = ZoneWithDaylightIn(355), late = ZoneWithDaylightIn(370);
-  for (const auto& [tz, offset, daylight] :
-       {std::tuple<const char*, long, int>{"Australia/Sydney", 600, 1},
-        {"America/New_York", -300, 1},
-        {"Asia/Kolkata", 330, 0},
-        {"Europe/Dublin", 0, 1},
-        {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, 1},
-        {soon.c_str(), 0, 1},
-        {late.c_str(), 0, 0}}) {
+  const std::tuple<const char*, long, int> rows[] = {
+      {"Australia/Sydney", 600, 1}, {"America/New_York", -300, 1},        {"Asia/Kolkata", 330, 0},
+      {"Europe/Dublin", 0, 1},      {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, 1}, {soon.c_str(), 0, 1},
+      {late.c_str(), 0, 0}};
+  for (const auto& [tz, offset, daylight] : rows) {
     ::setenv("TZ", tz, 1);
     const SenderZone zone = QuerySenderZone();
     EXPECT_EQ(zone.key, systemKey) << tz;

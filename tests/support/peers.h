@@ -64,6 +64,7 @@ class ChildProcess {
   // the time runs out or the program ended first.
   bool WaitFor(const std::string& text, std::chrono::milliseconds timeout, int times = 1);
   std::string Output() const;
+  pid_t Pid() const { return pid_; }
   // SIGTERM, then SIGKILL if it has not ended within five seconds.
   void Stop();
 

@@ -121,7 +121,8 @@ TEST_F(RegistryTest, StringsRoundTripAndTheFileReadsAsRegedit4) {
   w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "HTTP1", "127.0.0.1:8080");
   w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "Path", "C:\\Temp \"quoted\"");
   w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "", "default");
-  w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "Lines", "one\r\ntwo");
+  w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "Lines", "one\rtwo");
+  w.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "Lf", "\n");
   std::string every;  // every byte but the line ends, the escape's own last
   for (int c = 1; c < 256; ++c)
     if (c != '\r' && c != '\n') every += static_cast<char>(c);
@@ -131,7 +132,7 @@ TEST_F(RegistryTest, StringsRoundTripAndTheFileReadsAsRegedit4) {
   const char* key = "software\\ZENTROVA\\sms\\3.0\\settings";  // any case
   errno = EINTR;  // left by an earlier interrupted call: a read that succeeds is still taken
   EXPECT_EQ(Read(key, "Path"), "C:\\Temp \"quoted\"");
-  EXPECT_EQ(Read(key, "Lines"), "one\r\ntwo");
+  EXPECT_EQ(Read(key, "Lines"), "one\rtwo");
   every += "\\";
   EXPECT_EQ(Read(key, every.c_str()), every);
 
@@ -141,7 +142,8 @@ TEST_F(RegistryTest, StringsRoundTripAndTheFileReadsAsRegedit4) {
                       "\"HTTP1\"=\"127.0.0.1:8080\"\n"
                       "\"Path\"=\"C:\\\\Temp \\\"quoted\\\"\"\n"
                       "@=\"default\"\n"
-                      "\"Lines\"=hex(1):6f,6e,65,0d,0a,74,77,6f,00\n"),
+                      "\"Lines\"=hex(1):6f,6e,65,0d,74,77,6f,00\n"
+                      "\"Lf\"=hex(1):0a,00\n"),
             std::string::npos)
       << text;
 
@@ -206,9 +208,9 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "REGEDIT4\r\n\r\n"
       "; written by an administrator\r\n"
       "[HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settings]\r\n"
-      "\"HTTP1\" = \"gw.example\"\r\n"
+      "\"HTTP1\" \t=\t \"gw.example\"\r\n"
       "\"Count\"=dword:0102A3ff\r\n"
-      "\"Blob\"=hex:01,0A,\\\r\n"
+      "\"Blob\"=hex:01,\t0A,\\\r\n"
       "  99\r\n"
       "\"Wide\"=hex(ffffffff):07\r\n"  // the widest type there is
       "\"TooWide\"=hex(100000000):07\r\n"
@@ -217,7 +219,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "\"D0\"=dword:\r\n\"H0\"=hex():07\r\n"                      // no digits, no type
       "\"G1\"=dword:g\r\n\"G2\"=hex:0g\r\n\"G3\"=hex(1g):07\r\n"  // a letter past 'f'
       "\"Lonely\"\r\n\"NoEq\":\"x\"\r\n"                          // data and no name: not a value
-      "\"Dir\"=\"C:\\\\\"\r\n"
+      "\"Dir\"=\"C:\\\\\"\t\r\n"
       "hex:01,\\\r\n"  // no name: no value, and the next line is not taken into it
       "\"Next\"=\"after the backslash\"\r\n"
       "\"Broken\"=\"no closing quote\r\n"
@@ -256,7 +258,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   ASSERT_EQ(w.Commit().code, kErrorSuccess);
   std::string text = HiveText();
   EXPECT_NE(text.find("\"Count\"=dword:0102A3ff\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"Blob\"=hex:01,0A,99\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"Blob\"=hex:01,\t0A,99\n"), std::string::npos) << text;
   for (const char* line : kKeptLines)
     EXPECT_NE(text.find(std::string(line) + "\n"), std::string::npos) << line << "\n" << text;
   EXPECT_EQ(Read(key, "Dir"), "C:\\");
@@ -266,7 +268,8 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   // Names that would break the file's lines are refused; nothing is written.
   using std::string_view_literals::operator""sv;
   for (auto [path, name] : {std::pair{"Settings"sv, "na\n[HKEY_CURRENT_USER\\Injected]\n\"x"sv},
-                            std::pair{"Bad\nKey"sv, ""sv}, std::pair{"Settings"sv, "na\0me"sv}}) {
+                            std::pair{"Bad\nKey"sv, ""sv}, std::pair{"Settings"sv, "na\0me"sv},
+                            std::pair{"Bad\rKey"sv, ""sv}, std::pair{"Settings"sv, "na\rme"sv}}) {
     RegistryWriter bad(RegistryRoot::kCurrentUser);
     bad.SetString(path, name, "v");
     EXPECT_EQ(bad.Commit().code, kErrorInvalidParameter) << path;
@@ -458,18 +461,19 @@ TEST_F(RegistryTest, OnlyRegularFilesAreReadAndLinksAndLeftoversAreHandled) {
 
   WriteHive("REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n", "user.reg", "kept");
   fs::create_symlink(dir_ / "kept" / "user.reg", hive);
-  // Nine digits, the most a writer's number is given, every digit, past any process number.
-  const fs::path stale[] = {dir_ / "kept/user.reg.tmp.987654321",
-                            dir_ / "kept/user.reg.tmp.012345678"};
-  const fs::path live = dir_ / "kept" / ("user.reg.tmp." + std::to_string(getppid()));
-  for (const fs::path& file : stale) zentrova::testing::WriteFile(file, "half a hive");
-  zentrova::testing::WriteFile(live, "another writer's");
+  // The first two go (nine digits at most, every digit, no such process); the others stay.
+  const std::string t = (dir_ / "kept/user.reg.tmp.").string(),
+                    temporaries[] = {
+                        t + "987654321",  t + "012345678", t + std::to_string(getppid()),
+                        t + "1234567890", t + "9999999_",  t + "9999999-",
+                        t + "9999999.",   t + "9999999 ",  t + "9999999\\",
+                        t + "9999999\""};
+  for (const std::string& file : temporaries) zentrova::testing::WriteFile(file, "");
   ASSERT_EQ(w.Commit().code, kErrorSuccess);
   EXPECT_TRUE(fs::is_symlink(hive));
   EXPECT_EQ(Read("A", "V"), "1");
-  EXPECT_NE(HiveText("user.reg", "kept").find("\"V\"=\"1\""), std::string::npos);
-  for (const fs::path& file : stale) EXPECT_FALSE(fs::exists(file)) << file;
-  EXPECT_TRUE(fs::exists(live));
+  for (const std::string& file : temporaries)
+    EXPECT_EQ(fs::exists(file), &file > temporaries + 1) << file;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "platform/registry.h"
 #include "platform/socket.h"
+#include "tests/platform/contract.h"
 #include "tests/support/peers.h"
 
 namespace zentrova::platform {
@@ -38,11 +39,9 @@ int StepsOnZero(const std::string& dir) {
   setenv("ZENTROVA_REGISTRY", dir.c_str(), 1);
   RegistryWriter w(RegistryRoot::kCurrentUser);
   w.SetString("K", "V", "1");
-  char text[8], cwd[4096];
-  unsigned long size = sizeof text;
-  RegistryKey key;
-  if (w.Commit().code != kErrorSuccess || key.Open(RegistryRoot::kCurrentUser, "K").code ||
-      key.QueryValue("V", text, &size) || std::string(text) != "1")
+  char cwd[4096];
+  if (w.Commit().code != kErrorSuccess ||
+      zentrova::testing::RegistryText(RegistryRoot::kCurrentUser, "K", "V") != "1")
     failed |= 8;
   // And the current directory is the one asked for.
   std::string message;
@@ -65,9 +64,9 @@ TEST(Descriptors, ASendEndsAtItsLimitOrWhenThePeerIsGone) {
   zentrova::testing::DeadPort dead;
   const int lowest = dup(2);  // a listen (port in use) or a connection that fails leaves it free
   close(lowest);
-  const std::string port = std::to_string(listener.Port());
-  EXPECT_EQ(TcpListener().Listen("127.0.0.1", listener.Port()).message,
-            "cannot listen on 127.0.0.1:" + port + ": Address already in use");
+  const std::uint16_t number = listener.Port();
+  EXPECT_EQ(TcpListener().Listen("127.0.0.1", number).message,
+            "cannot listen on 127.0.0.1:" + std::to_string(number) + ": Address already in use");
   EXPECT_EQ(TcpSocket().Connect("127.0.0.1", dead.port(), Milliseconds(5000)).message,
             "cannot connect to 127.0.0.1: Connection refused");
   EXPECT_EQ(dup(2), lowest);
@@ -77,6 +76,11 @@ TEST(Descriptors, ASendEndsAtItsLimitOrWhenThePeerIsGone) {
             "send did not complete within 100 ms");
   peer.Close();  // with bytes unread: the connection is reset
   EXPECT_EQ(client.SendAll("x", Milliseconds(100)).code, SocketResult::kError);
+  ASSERT_TRUE(client.Connect("127.0.0.1", number, Milliseconds(5000)).ok());
+  ASSERT_TRUE(listener.Accept(peer, Milliseconds(5000)).ok());
+  peer.Close();  // first: the port stays in TIME_WAIT on the listener's side, and is taken again
+  client.Close();
+  EXPECT_TRUE(listener.Listen("127.0.0.1", number).ok());  // which closes the listener first
 }
 
 }  // namespace
