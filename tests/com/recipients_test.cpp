@@ -133,17 +133,21 @@ TEST(SafeArrayStandIn, ElementAccessStaysWithinTheBounds) {
 }
 
 TEST(CollectRecipients, AVariantByReferenceIsFollowedOnce) {
-  Value list;
-  SetText(list.v, u"0412345678;0498765432");
-  Value once(VT_BYREF | VT_VARIANT);
-  once.v.pvarVal = &list.v;
-  // A variable holding a text works like the text itself: a list.
-  EXPECT_EQ(Collect(&once.v), (Entries{{"0412345678;0498765432", true}}));
-  Value twice(VT_BYREF | VT_VARIANT);
-  twice.v.pvarVal = &once.v;
-  EXPECT_EQ(Collect(&twice.v), Entries{});
-
-  once.v.vt = twice.v.vt = VT_EMPTY;  // borrowed, not owned
+  // A variable holding a text works like the text itself: a list once it holds a separator.
+  for (const auto& [text, ansi, isList] :
+       {std::tuple{u"0412345678;0498765432", "0412345678;0498765432", true},
+        {u"0412345678,0498765432", "0412345678,0498765432", true},
+        {u"04_12-34.5 6\\7\"8", "04_12-34.5 6\\7\"8", false}}) {
+    Value list, once(VT_BYREF | VT_VARIANT), twice(VT_BYREF | VT_VARIANT);
+    SetText(list.v, text);
+    once.v.pvarVal = &list.v;
+    EXPECT_EQ(Collect(&once.v), (Entries{{ansi, isList}}));
+    twice.v.pvarVal = &once.v;
+    EXPECT_EQ(Collect(&twice.v), Entries{});
+    once.v.pvarVal = nullptr;
+    EXPECT_EQ(Collect(&once.v), Entries{});
+    once.v.vt = twice.v.vt = VT_EMPTY;  // borrowed, not owned
+  }
 }
 
 TEST(CollectRecipients, ArraysThatCannotBeReadSafelyGiveNothing) {

@@ -92,10 +92,8 @@ TEST_F(ApicomDocument, DocumentsByteForByte) {
     std::string message, sections, countryCode = "61";
   };
   const Row rows[] = {
-      {{{"0411 111 111", true}}, "Hello\nWorld",
-       Section(1, number, "SmsCount=1\nMSG1=Hello\nMSG2=World\n")},
       {{{number, false}}, "Hi", Section(1, number, hi), ""},  // country code never set
-      // A list is cut, trimmed and filtered.
+      // A list is cut at "," and ";" alone, trimmed and filtered.
       {{{" 0411 111 111 ; +61422222222,abc, 12", true}}, "Hi",
        Section(1, number, hi) + Section(2, "+61422222222", hi)},
       // Entries that are not lists are never cut; numbers of 8 to 16 characters are kept.
@@ -117,6 +115,8 @@ TEST_F(ApicomDocument, DocumentsByteForByte) {
       // A long message is cut to 765 and sent in five parts.
       {{{number, false}}, std::string(900, 'a'),
        Section(1, number, "SmsCount=5\nMSG1=" + std::string(765, 'a') + "\n")},
+      {{{"04-11_11.1 1\\1\"1,0422222222", true}}, "Hi",
+       Section(1, number, hi) + Section(2, "0422222222", hi)},
       {{{"0411111111;0422222222", true}}, manyLines,
        Section(1, number, manyFields) + Section(2, "0422222222", manyFields)},
   };
