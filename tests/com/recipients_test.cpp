@@ -130,6 +130,10 @@ TEST(SafeArrayStandIn, ElementAccessStaysWithinTheBounds) {
     EXPECT_EQ(SafeArrayPutElement(array, &index, &value), DISP_E_BADINDEX) << index;
   }
   EXPECT_EQ(SafeArrayDestroy(array), S_OK);
+  SysFreeString(SysAllocString(u"12345678"));  // leaves its text where the next block may land
+  BSTR blank = SysAllocStringLen(nullptr, 8);  // no text: all zeros
+  EXPECT_EQ(std::u16string(blank, 9), std::u16string(9, u'\0'));
+  SysFreeString(blank);
 }
 
 TEST(CollectRecipients, AVariantByReferenceIsFollowedOnce) {
