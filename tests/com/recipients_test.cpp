@@ -45,38 +45,28 @@ void SetText(VARIANT& v, const char16_t* text) {
 template <class Fill>
 SAFEARRAY* MakeArray(VARTYPE vt, LONG lowerBound, ULONG count, Fill fill) {
   SAFEARRAY* array = SafeArrayCreateVector(vt, lowerBound, count);
-  for (ULONG i = 0; i < count; ++i) {
-    LONG index = lowerBound + static_cast<LONG>(i);
-    fill(array, index, i);
-  }
+  for (ULONG i = 0; i < count; ++i) fill(array, lowerBound + static_cast<LONG>(i), i);
   return array;
 }
 
 TEST(CollectRecipients, NumbersOfEveryWidthAreWrittenInDecimal) {
-  struct Case {
-    VARTYPE vt;
-    double value;
-    const char* text;  // null: no entry
-  };
-  const Case cases[] = {
-      {VT_I2, 12, "12"},
-      {VT_I4, -412345678, "-412345678"},
-      {VT_R8, 61412345678.0, "61412345678"},  // beyond 32 bits, as scripts hold it
-      {VT_R8, 1e20, "100000000000000000000"},
-      {VT_R8, -0.0, "0"},
-      {VT_R8, 412345678.5, nullptr},
-      {VT_R8, NAN, nullptr},
-      {VT_R8, INFINITY, nullptr}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.value);
-    Value v(c.vt);
-    if (c.vt == VT_I2)
-      v.v.iVal = static_cast<SHORT>(c.value);
-    else if (c.vt == VT_I4)
-      v.v.lVal = static_cast<LONG>(c.value);
+  for (const auto& [vt, value, text] :
+       {std::tuple<VARTYPE, double, const char*>{VT_I2, 12, "12"},
+        {VT_I4, -412345678, "-412345678"},
+        {VT_R8, 61412345678.0, "61412345678"},  // beyond 32 bits, as scripts hold it
+        {VT_R8, 1e20, "100000000000000000000"},
+        {VT_R8, -0.0, "0"},
+        {VT_R8, 412345678.5, nullptr},  // no entry
+        {VT_R8, NAN, nullptr},
+        {VT_R8, INFINITY, nullptr}}) {
+    Value v(vt);
+    if (vt == VT_I2)
+      v.v.iVal = static_cast<SHORT>(value);
+    else if (vt == VT_I4)
+      v.v.lVal = static_cast<LONG>(value);
     else
-      v.v.dblVal = c.value;
-    EXPECT_EQ(Collect(&v.v), (c.text ? Entries{{c.text, false}} : Entries{}));
+      v.v.dblVal = value;
+    EXPECT_EQ(Collect(&v.v), (text ? Entries{{text, false}} : Entries{})) << value;
   }
 }
 
