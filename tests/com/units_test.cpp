@@ -95,6 +95,7 @@ TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
   EXPECT_EQ(Default(thing), "(missing)");
   EXPECT_EQ(Default("Shared\\Kept\\Other"), "foreign");  // a plain key stays while others use it
   EXPECT_EQ(Default("Shared"), "(no default)");          // a kept key's values go
+  EXPECT_EQ(RunRegistrationScript(kScript, false, {{"MODULE", "/x"}}), S_OK);  // and stay gone
   std::string error;
   for (const auto& [script, says] : std::initializer_list<std::pair<const char*, const char*>>{
            {"HKCR\n{\n\tK = x 'v'\n}", "line 3: unsupported value type 'x'"},
