@@ -131,12 +131,13 @@ TEST_F(CommandLineTransport, AnUnusableProxyIsNoSession) {
   EXPECT_EQ(text_.rfind("HTTP error: invalid proxy", 0), 0u) << text_;
 }
 
-// The tests' limit caps the connect and stall waits and bounds the whole attempt;
-// only a number counts, and a stall wait is set only where there is one.
+// The tests' limit caps every wait of an attempt; only a positive number counts.
 TEST(AttemptLimitOverride, CapsEveryWaitOfAnAttempt) {
   // Attempt and stall limits, the stall wait before; connect, stall and attempt waits after.
   const std::tuple<const char*, const char*, long, std::vector<long>> rows[] = {
-      {"300", nullptr, 2000, {300, 300, 300}}, {"300x", "40", 0, {900, 0, 0}}};
+      {"300", nullptr, 2000, {300, 300, 300}},
+      {"300x", "40", 0, {900, 0, 0}},
+      {"-5", "-1", 2000, {900, 2000, 0}}};
   for (const auto& [attempt, stall, receive, want] : rows) {
     attempt ? setenv("ZENTROVA_HTTP_ATTEMPT_MS", attempt, 1) : unsetenv("ZENTROVA_HTTP_ATTEMPT_MS");
     stall ? setenv("ZENTROVA_HTTP_STALL_MS", stall, 1) : unsetenv("ZENTROVA_HTTP_STALL_MS");
