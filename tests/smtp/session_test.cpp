@@ -223,8 +223,13 @@ TEST(SmtpDialogue, ServerThatNeverAnswersIsGivenUpOnInTime) {
 
 TEST(SmtpDialogue, ConnectionFailures) {
   testing::DeadPort unused;
-  for (auto [host, port] : {std::pair{"127.0.0.1", unused.port()}, {"no-such-host.invalid", 25}}) {
+  testing::UnansweredPort full;  // a port beyond 16 bits must not wrap round to it
+  ASSERT_TRUE(full.Ready());
+  for (auto [host, port] : {std::pair{"127.0.0.1", unused.port()},
+                            {"no-such-host.invalid", 25},
+                            {"127.0.0.1", full.Port() + 65536}}) {
     SmtpSession session(host, port);
+    session.SetLimits(TestLimits(milliseconds(300)));
     EXPECT_FALSE(session.Open());
     EXPECT_EQ(session.LastError(), "Unable to connect to server") << host;
   }
@@ -242,8 +247,6 @@ TEST(SmtpDialogue, ConnectionFailures) {
   platform::FixNameResolver(nullptr);
   EXPECT_TRUE(opened && named.Close()) << named.LastError();
 
-  testing::UnansweredPort full;
-  ASSERT_TRUE(full.Ready());
   SmtpSession hanging("127.0.0.1", full.Port());
   hanging.SetLimits(TestLimits(milliseconds(300)));
   EXPECT_FALSE(hanging.Open());
