@@ -294,15 +294,15 @@ TEST_F(Pagora, IniTextGoesOutInTheCodePageAndTheRegistryIsReadAsZcomReadsIt) {
           {{"ZENTROVA_REGISTRY", "relative"}}, kZcom);
   ASSERT_EQ(added.exitCode, 0) << added.err;
   WriteIni(
-      "\xEF\xBB\xBF[CONFIG]\nAccountId=a_-. \\\"t\nPassword=p\xC3\xA4ss\nEmail=j\xC3\xB6rg_x-y. "
-      "\\\"@x\n");
+      "\xEF\xBB\xBF[CONFIG]\nAccountId=a_-. \\\"t\nPassword=p_-. \\\"\xC3\xA4ss\n"
+      "Email=j\xC3\xB6rg_x-y. \\\"@x\n");
   ProcessResult r = Run({"1", "\xC3\xA4"}, {{"ZENTROVA_REGISTRY", "relative"}});
   fs::current_path(started);
   EXPECT_EQ(r.exitCode, 0) << r.out;
   ASSERT_EQ(listener.Requests().size(), 1u);
   EXPECT_EQ(Body(listener.Requests()[0]),
             "[FROM]\nEmail=j\xF6rg_x-y. \\\"@x\n\n[SENDER]\nID=a_-. "
-            "\\\"t\nPW=p\xE4ss\nProduct=APIEXE\n\n\n[1]"
+            "\\\"t\nPW=p_-. \\\"\xE4ss\nProduct=APIEXE\n\n\n[1]"
             "\nMessage=%E4\nNumber=1\n");
 
   // A server name too long for its buffer is not replaced by the default host.
