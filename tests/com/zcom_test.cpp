@@ -184,10 +184,10 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
       {"Email", "a@b.com", "me@example.com\r\nID=999", control("Email", "000D")},
       {"Password", "a@b.com", "pw\n", control("Password", "000A"), false},
       {"ProxyAddress", "a@b.com", "proxy\tx", control("ProxyAddress", "0009")},
-      {"ProxyUserName", "a@b.com", "user\x1b", control("ProxyUserName", "001B")},
+      {"ProxyUserName", "a b~\xc2\xa0", "user\x1f", control("ProxyUserName", "001F")},
       {"ProxyPassword", "a@b.com", "pw\x7f", control("ProxyPassword", "007F"), false},
       {"SMTPServer", "a@b.com", "mail\r", control("SMTPServer", "000D")},
-      {"SMTPLoginName", "a@b.com", "login\xc2\x85", control("SMTPLoginName", "0085")},
+      {"SMTPLoginName", "a@b.com", "login\xc2\x9f", control("SMTPLoginName", "009F")},
       {"SMTPPassword", "smtp\tpw", "Ωmega",
        "Error: The SMTPPassword text holds characters that the system code page (1252) cannot "
        "represent.",
