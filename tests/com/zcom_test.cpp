@@ -355,10 +355,10 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
 TEST_F(ZcomTest, ThePasswordIsOnNoCommandLineWhileTheExampleSends) {
   Register();
   const std::string secret = "pw-kept-off-argv", input = registry_.File("input");
-  zentrova::testing::WriteFile(input, "stdin@example.com\r\n" + secret);  // no last line end
+  zentrova::testing::WriteFile(input, "\nstdin@example.com\r\n" + secret);  // "", ..., no line end
   ProcessResult r = zentrova::testing::RunProcess(
-      {ZV_ZCOM_PATH, "call", kProgId, "AccountID<env:ZV_ACCOUNT", "Email<stdin", "Password<stdin",
-       "AccountID", "Email"},
+      {ZV_ZCOM_PATH, "call", kProgId, "AccountID<env:ZV_ACCOUNT", "Email<stdin", "Email<stdin",
+       "Password<stdin", "AccountID", "Email"},
       {{"ZENTROVA_REGISTRY", registry_.Path()}, {"ZV_ACCOUNT", "123456"}}, std::chrono::seconds(30),
       input);
   EXPECT_EQ(r.out, "123456\nstdin@example.com\n");
