@@ -41,7 +41,7 @@ std::string ComposeRequest() {
 
 TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues) {
   testing::Sandbox sandbox({"--smtp", "127.0.0.1:0", "--http", "127.0.0.1:0", "--http",
-                            "127.0.0.1:0", "--status", "407"});
+                            "127.0.0.1:0", "--status", "407", "--smtp", "[::1]:0"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
   std::string request = ComposeRequest(), lastError;
   ASSERT_TRUE(test::SendMail(sandbox.Address(), "sms@gateway.example", request, lastError))
@@ -93,9 +93,11 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
                             entries[3]["headers"][0], entries[3]["body"], entries[4]["commands"],
                             entries[11]["connection"], entries.back()["connection"]}),
             (nlohmann::json{"x", "<a@b", false, {"S", "a\tb"}, ".x\r\n", {"RSET", "QUIT"}, 1, 4}));
-  // The readable lines: the mail's, the dialogue's (commands cut to 40), a request line cut to 200.
+  // Readable lines: the listeners', a mail's, a dialogue's (commands cut to 40), a long request's.
   for (const std::string& line :
-       {"smtp " + sandbox.Address() + " from <sender@example.com> to [\"sms@gateway.example\"] " +
+       {"http 127.0.0.1:" + std::to_string(sandbox.Port(2)) +
+            "\nsms-sandbox: listening smtp [::1]:" + std::to_string(sandbox.Port(3)) + "\n",
+        "smtp " + sandbox.Address() + " from <sender@example.com> to [\"sms@gateway.example\"] " +
             "APICOM from ACC-7 SN=9 to 0400000001 -> 250 OK logged\n",
         std::string(" no mail; said: RCPT TO:<c@d>; EHLO x; mail from:<a@b; DATA; RSET; ") +
             "RCPT TO:<c@d>; DATA; VRFY x; NOOP " + std::string(35, 'x') + "...; quit; \n",
