@@ -314,34 +314,34 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
     while (levels--) text = open + text + "]";
     return "Name(" + text + ")";
   };
-  const std::pair<std::string, int> cases[] = {
-      {"(1)", 64},
-      {"Name(", 64},
-      {"Name(\"x)", 64},
-      {"Name(1 2)", 64},
-      {"Name([1,)", 64},
-      {"Name(abc)", 64},
-      {"Name([2147483646: \"a\", \"b\"])", 2},
-      {"Name([2147483647: \"a\", \"b\"])", 64},  // the last index would not fit
-      {nested(64, "["), 2},
-      {nested(65, "["), 64},
-      {nested(32, "&["), 2},
-      {nested(33, "&["), 64},
-      {"AZaz_09", 2},  // every kind of name character
-      {"N=2147483647", 2},
-      {"N=2147483648", 64},
-      {"N=-2147483648", 2},
-      {"N=-2147483649", 64},
-      {R"(Name("a\"b\\", "\\\"", "\n"))", 2},  // \" and \\ inside a text; any other \ stays
-      {R"(Name("a\"))", 64},                   // an escaped quote closes nothing
-      {"Name(\t[-1: 1],\t2 )", 2},
-      {"Password<env:ZV_NOT_SET", 64},
-      {"Password<stdin", 64},  // standard input is empty
-      {"Password<file:x", 64}};
-  for (const auto& [step, exitCode] : cases) {
+  const std::pair<std::string, const char*> cases[] = {
+      {"(1)", "a step must begin with a member name"},
+      {"Name(", "expected Name, Name=VALUE, Name<env:VARIABLE, Name<stdin or Name(ARG, ...)"},
+      {"Name(\"x)", "unclosed text at \"\""},
+      {"Name(1 2)", "expected ',' between arguments at \"2\""},
+      {"Name([1,)", "an argument is missing at \"\""},
+      {"Name(abc)", "not an argument (texts need double quotes; numbers must fit 32 bits)"},
+      {"Name([2147483646: \"a\", \"b\"])", nullptr},
+      {"Name([2147483647: \"a\", \"b\"])", "the array's indexes would pass 2147483647"},
+      {nested(64, "["), nullptr},
+      {nested(65, "["), "arrays and references nest more than 64 levels deep"},
+      {nested(32, "&["), nullptr},
+      {nested(33, "&["), "arrays and references nest more than 64 levels deep"},
+      {"AZaz_09", nullptr},  // every kind of name character
+      {"N=2147483647", nullptr},
+      {"N=2147483648", "the number 2147483648 does not fit 32 bits"},
+      {"N=-2147483648", nullptr},
+      {"N=-2147483649", "the number -2147483649 does not fit 32 bits"},
+      {R"(Name("a\"b\\", "\\\"", "\n"))", nullptr},  // \" and \\ inside a text; any other \ stays
+      {R"(Name("a\"))", "unclosed text at \"\""},    // an escaped quote closes nothing
+      {"Name(\t[-1: 1],\t2 )", nullptr},
+      {"Password<env:ZV_NOT_SET", "the environment variable ZV_NOT_SET is not set"},
+      {"Password<stdin", "standard input ended before a line for Password"},  // it is empty
+      {"Password<file:x", "a value is taken from env:VARIABLE or stdin, not from \"file:x\""}};
+  for (const auto& [step, said] : cases) {  // said: the refusal, none when the step is accepted
     ProcessResult r = Call({step});
-    EXPECT_EQ(r.exitCode, exitCode) << step.substr(0, 80);
-    EXPECT_TRUE(exitCode != 64 || r.err.starts_with("zcom call: step")) << r.err.substr(0, 200);
+    EXPECT_EQ(r.exitCode, said ? 64 : 2) << step.substr(0, 80);
+    EXPECT_TRUE(!said || r.err.starts_with("zcom call: step \"" + step + "\": " + said)) << r.err;
   }
   // An error quotes at most 40 characters of the text where it stopped.
   for (const auto& [tail, quoted] : {std::pair<int, const char*>{40, "\""}, {41, "...\""}})
