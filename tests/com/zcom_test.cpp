@@ -307,8 +307,7 @@ TEST_F(ZcomTest, CallReportsFailuresAndStopsAtTheFirst) {
 }
 
 TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
-  // Not registered: a bad step must be reported as such, not as a missing class
-  // (exit 2 shows that a step was accepted).
+  // Not registered: a bad step is refused as such, not as a missing class (exit 2: accepted).
   auto nested = [](int levels, const std::string& open) {
     std::string text = "1";
     while (levels--) text = open + text + "]";
