@@ -342,6 +342,7 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
     EXPECT_EQ(r.exitCode, said ? 64 : 2) << step.substr(0, 80);
     EXPECT_TRUE(!said || r.err.starts_with("zcom call: step \"" + step + "\": " + said)) << r.err;
   }
+  EXPECT_EQ(Zcom({"call", "\xff"}).err, "zcom call: \"\xff\" is not valid text\n");
   // An error quotes at most 40 characters of the text where it stopped.
   for (const auto& [tail, quoted] : {std::pair<int, const char*>{40, "\""}, {41, "...\""}})
     EXPECT_NE(Call({"N(" + std::string(tail, '!') + ")"}).err.find(std::string(40, '!') + quoted),
