@@ -319,6 +319,8 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
       {"Name(\"x)", "unclosed text at \"\""},
       {"Name(1 2)", "expected ',' between arguments at \"2\""},
       {"Name([1,)", "an argument is missing at \"\""},
+      {"Name([1 2])", "expected ',' or ']' at \"2]\""},
+      {"Name([2147483648: 1])", "bad lower bound at \"2147483648: 1]\""},
       {"Name(abc)", "not an argument (texts need double quotes; numbers must fit 32 bits)"},
       {"Name([2147483646: \"a\", \"b\"])", nullptr},
       {"Name([2147483647: \"a\", \"b\"])", "the array's indexes would pass 2147483647"},
@@ -326,14 +328,12 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
       {nested(65, "["), "arrays and references nest more than 64 levels deep"},
       {nested(32, "&["), nullptr},
       {nested(33, "&["), "arrays and references nest more than 64 levels deep"},
-      {"AZaz_09", nullptr},  // every kind of name character
-      {"N=2147483647", nullptr},
+      {"AZaz_09=2147483647", nullptr},  // every kind of name character
       {"N=2147483648", "the number 2147483648 does not fit 32 bits"},
-      {"N=-2147483648", nullptr},
       {"N=-2147483649", "the number -2147483649 does not fit 32 bits"},
       {R"(Name("a\"b\\", "\\\"", "\n"))", nullptr},  // \" and \\ inside a text; any other \ stays
       {R"(Name("a\"))", "unclosed text at \"\""},    // an escaped quote closes nothing
-      {"Name(\t[-1: 1],\t2 )", nullptr},
+      {"Name(\t[-1: 1],\t-2147483648 )", nullptr},
       {"Password<env:ZV_NOT_SET", "the environment variable ZV_NOT_SET is not set"},
       {"Password<stdin", "standard input ended before a line for Password"},  // it is empty
       {"Password<file:x", "a value is taken from env:VARIABLE or stdin, not from \"file:x\""}};
