@@ -307,42 +307,42 @@ TEST_F(ZcomTest, CallReportsFailuresAndStopsAtTheFirst) {
 }
 
 TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
-  // Not registered: a bad step must be reported as such, not as a missing class
-  // (exit 2 shows that a step was accepted).
+  // Not registered: a bad step is refused as such, not as a missing class (exit 2: accepted).
   auto nested = [](int levels, const std::string& open) {
     std::string text = "1";
     while (levels--) text = open + text + "]";
     return "Name(" + text + ")";
   };
-  const std::pair<std::string, int> cases[] = {
-      {"(1)", 64},
-      {"Name(", 64},
-      {"Name(\"x)", 64},
-      {"Name(1 2)", 64},
-      {"Name([1,)", 64},
-      {"Name(abc)", 64},
-      {"Name([2147483646: \"a\", \"b\"])", 2},
-      {"Name([2147483647: \"a\", \"b\"])", 64},  // the last index would not fit
-      {nested(64, "["), 2},
-      {nested(65, "["), 64},
-      {nested(32, "&["), 2},
-      {nested(33, "&["), 64},
-      {"AZaz_09", 2},  // every kind of name character
-      {"N=2147483647", 2},
-      {"N=2147483648", 64},
-      {"N=-2147483648", 2},
-      {"N=-2147483649", 64},
-      {R"(Name("a\"b\\", "\\\"", "\n"))", 2},  // \" and \\ inside a text; any other \ stays
-      {R"(Name("a\"))", 64},                   // an escaped quote closes nothing
-      {"Name(\t[-1: 1],\t2 )", 2},
-      {"Password<env:ZV_NOT_SET", 64},
-      {"Password<stdin", 64},  // standard input is empty
-      {"Password<file:x", 64}};
-  for (const auto& [step, exitCode] : cases) {
+  const std::pair<std::string, const char*> cases[] = {
+      {"(1)", "a step must begin with a member name"},
+      {"Name(", "expected Name, Name=VALUE, Name<env:VARIABLE, Name<stdin or Name(ARG, ...)"},
+      {"Name(1 2)", "expected ',' between arguments at \"2\""},
+      {"Name([1,)", "an argument is missing at \"\""},
+      {"Name([1 2])", "expected ',' or ']' at \"2]\""},
+      {"Name([2147483648: 1])", "bad lower bound at \"2147483648: 1]\""},
+      {"Name(abc)", "not an argument (texts need double quotes; numbers must fit 32 bits)"},
+      {"Name([2147483646: \"a\", \"b\"])", nullptr},
+      {"Name([2147483647: \"a\", \"b\"])", "the array's indexes would pass 2147483647"},
+      {nested(64, "["), nullptr},
+      {nested(65, "["), "arrays and references nest more than 64 levels deep"},
+      {nested(32, "&["), nullptr},
+      {nested(33, "&["), "arrays and references nest more than 64 levels deep"},
+      {"AZaz_09=2147483647", nullptr},  // every kind of name character
+      {"N=2147483648", "the number 2147483648 does not fit 32 bits"},
+      {"N=-2147483649", "the number -2147483649 does not fit 32 bits"},
+      {R"(Name("a\"b\\", "\\\"", "\n"))", nullptr},  // \" and \\ inside a text; any other \ stays
+      {R"(Name("a\"))", "unclosed text at \"\""},    // an escaped quote closes nothing
+      {"Name(\t[-1: 1],\t-2147483648 )", nullptr},
+      {"Password<env:ZV_NOT_SET", "the environment variable ZV_NOT_SET is not set"},
+      {"Password<stdin", "standard input ended before a line for Password"},  // it is empty
+      {"Password<env:", "a value is taken from env:VARIABLE or stdin, not from \"env:\""},
+      {"Password<file:x", "a value is taken from env:VARIABLE or stdin, not from \"file:x\""}};
+  for (const auto& [step, said] : cases) {  // said: the refusal, none when the step is accepted
     ProcessResult r = Call({step});
-    EXPECT_EQ(r.exitCode, exitCode) << step.substr(0, 80);
-    EXPECT_TRUE(exitCode != 64 || r.err.starts_with("zcom call: step")) << r.err.substr(0, 200);
+    EXPECT_EQ(r.exitCode, said ? 64 : 2) << step.substr(0, 80);
+    EXPECT_TRUE(!said || r.err.starts_with("zcom call: step \"" + step + "\": " + said)) << r.err;
   }
+  EXPECT_EQ(Zcom({"call", "\xff"}).err, "zcom call: \"\xff\" is not valid text\n");
   // An error quotes at most 40 characters of the text where it stopped.
   for (const auto& [tail, quoted] : {std::pair<int, const char*>{40, "\""}, {41, "...\""}})
     EXPECT_NE(Call({"N(" + std::string(tail, '!') + ")"}).err.find(std::string(40, '!') + quoted),
@@ -355,10 +355,10 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
 TEST_F(ZcomTest, ThePasswordIsOnNoCommandLineWhileTheExampleSends) {
   Register();
   const std::string secret = "pw-kept-off-argv", input = registry_.File("input");
-  zentrova::testing::WriteFile(input, "stdin@example.com\r\n" + secret);  // no last line end
+  zentrova::testing::WriteFile(input, "\nstdin@example.com\r\n" + secret);  // "", ..., no line end
   ProcessResult r = zentrova::testing::RunProcess(
-      {ZV_ZCOM_PATH, "call", kProgId, "AccountID<env:ZV_ACCOUNT", "Email<stdin", "Password<stdin",
-       "AccountID", "Email"},
+      {ZV_ZCOM_PATH, "call", kProgId, "AccountID<env:ZV_ACCOUNT", "Email<stdin", "Email<stdin",
+       "Password<stdin", "AccountID", "Email"},
       {{"ZENTROVA_REGISTRY", registry_.Path()}, {"ZV_ACCOUNT", "123456"}}, std::chrono::seconds(30),
       input);
   EXPECT_EQ(r.out, "123456\nstdin@example.com\n");

@@ -41,7 +41,7 @@ std::string ComposeRequest() {
 
 TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues) {
   testing::Sandbox sandbox({"--smtp", "127.0.0.1:0", "--http", "127.0.0.1:0", "--http",
-                            "127.0.0.1:0", "--status", "407"});
+                            "127.0.0.1:0", "--status", "407", "--smtp", "[::1]:0"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
   std::string request = ComposeRequest(), lastError;
   ASSERT_TRUE(test::SendMail(sandbox.Address(), "sms@gateway.example", request, lastError))
@@ -80,6 +80,7 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
        {"GET /sms.dll", "PUT /", "DELETE /", "PATCH /", "OPTIONS /", "POST /x", "POST /sms.dll"})
     requests += std::string(line) + " HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n";
   requests.insert(requests.size() - 2, "Connection: close\r\n");
+  requests.insert(requests.find("/x") + 1, 185, 'x');  // a 201-character request line
   const std::string fds = "/proc/" + std::to_string(sandbox.Process().Pid()) + "/fd";
   const auto open = [&] { return std::distance(std::filesystem::directory_iterator(fds), {}); };
   const auto before = open();
@@ -92,16 +93,16 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
                             entries[3]["headers"][0], entries[3]["body"], entries[4]["commands"],
                             entries[11]["connection"], entries.back()["connection"]}),
             (nlohmann::json{"x", "<a@b", false, {"S", "a\tb"}, ".x\r\n", {"RSET", "QUIT"}, 1, 4}));
-  // The readable lines: the mail's, and the dialogue's with each command cut to 40 characters.
-  EXPECT_TRUE(sandbox.Process().WaitFor(
-      "smtp " + sandbox.Address() + " from <sender@example.com> to [\"sms@gateway.example\"] " +
-          "APICOM from ACC-7 SN=9 to 0400000001 -> 250 OK logged\n",
-      milliseconds(5000)));
-  EXPECT_TRUE(
-      sandbox.Process().WaitFor(" no mail; said: RCPT TO:<c@d>; EHLO x; mail from:<a@b; DATA; "
-                                "RSET; RCPT TO:<c@d>; DATA; VRFY x; NOOP " +
-                                    std::string(35, 'x') + "...; quit; \n",
-                                milliseconds(5000)));
+  // Readable lines: the listeners', a mail's, a dialogue's (commands cut to 40), a long request's.
+  for (const std::string& line :
+       {"http 127.0.0.1:" + std::to_string(sandbox.Port(2)) +
+            "\nsms-sandbox: listening smtp [::1]:" + std::to_string(sandbox.Port(3)) + "\n",
+        "smtp " + sandbox.Address() + " from <sender@example.com> to [\"sms@gateway.example\"] " +
+            "APICOM from ACC-7 SN=9 to 0400000001 -> 250 OK logged\n",
+        std::string(" no mail; said: RCPT TO:<c@d>; EHLO x; mail from:<a@b; DATA; RSET; ") +
+            "RCPT TO:<c@d>; DATA; VRFY x; NOOP " + std::string(35, 'x') + "...; quit; \n",
+        " POST /" + std::string(186, 'x') + " HTTP/1.... -> 404 no such gateway page\\n\n"})
+    EXPECT_TRUE(sandbox.Process().WaitFor(line, milliseconds(5000))) << line;
   for (std::size_t i = 5; i < 12; ++i) EXPECT_EQ(entries[i]["status"], i < 11 ? 404 : 200) << i;
   // A scripted 407 asks for the proxy's credentials as a proxy does.
   EXPECT_NE(Converse(sandbox.Port(2), requests.substr(requests.rfind("POST /sms.dll")))
