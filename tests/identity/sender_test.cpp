@@ -117,7 +117,7 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"second60", "XST3XDT,M3.2.0/1:59:60,M11.1.0", 2026, "(cannot tell)"},
       {"J0", "XST3XDT,J0,J300", 2026, "(cannot tell)"},
       {"minus24", "XST3XDT,M3.2.0/-24,M11.1.0", 2026, "+180011010003016"},  // glibc: Sat 7 Mar
-      {"tilde", "XS~3", 2026, "(cannot tell)"},       // a name is ASCII letters alone
+      {"brace", "XS{3", 2026, "(cannot tell)"},       // a name is ASCII letters alone
       {"short", "XS3", 2026, "(cannot tell)"},        // of three at least
       {"std24", "XST24", 2026, "+1440000000000000"},  // an offset runs to 24 hours
       {"std25", "XST25", 2026, "(cannot tell)"},
