@@ -79,7 +79,9 @@ class RegistryTest : public ::testing::Test {
 TEST_F(RegistryTest, MissingDirectoryIsAnEmptyHiveAndStaysUntouched) {
   RegistryKey key;
   EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "Software\\Zentrova").code, kErrorFileNotFound);
-  EXPECT_FALSE(key.IsOpen());
+  EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "\\").code, kErrorInvalidParameter);  // no key
+  std::vector<std::string> names{"stale"};  // a key not open lists nothing
+  EXPECT_EQ((std::tuple{key.Subkeys(names), names.size()}), std::tuple(kErrorInvalidParameter, 0u));
   EXPECT_FALSE(fs::exists(dir_ / "hives"));
 }
 
