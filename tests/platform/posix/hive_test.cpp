@@ -212,7 +212,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "[HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settings]\r\n"
       "\"HTTP1\" \t=\t \"gw.example\"\r\n"
       "\"Count\"=dword:0102A3ff\r\n"
-      "\"Blob\"=hex:01,\t0A,\\\r\n"
+      "\"Blob\"=hex:01, \t0A,\\\r\n"
       "  99\r\n"
       "\"Wide\"=hex(ffffffff):07\r\n"  // the widest type there is
       "\"TooWide\"=hex(100000000):07\r\n"
@@ -260,7 +260,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   ASSERT_EQ(w.Commit().code, kErrorSuccess);
   std::string text = HiveText();
   EXPECT_NE(text.find("\"Count\"=dword:0102A3ff\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"Blob\"=hex:01,\t0A,99\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"Blob\"=hex:01, \t0A,99\n"), std::string::npos) << text;
   for (const char* line : kKeptLines)
     EXPECT_NE(text.find(std::string(line) + "\n"), std::string::npos) << line << "\n" << text;
   EXPECT_EQ(Read(key, "Dir"), "C:\\");
