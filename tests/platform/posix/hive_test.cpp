@@ -220,7 +220,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "\"Odd\"=hex(7]:07\r\n"
       "\"D0\"=dword:\r\n\"H0\"=hex():07\r\n"                      // no digits, no type
       "\"G1\"=dword:g\r\n\"G2\"=hex:0g\r\n\"G3\"=hex(1g):07\r\n"  // a letter past 'f'
-      "\"Lonely\"\r\n\"NoEq\":\"x\"\r\n"                          // data and no name: not a value
+      "\"Lonely\"\r\n\"NoEq\":\"x\"\r\n\"After\"=\"x\"y\r\n"      // no name, or more after the data
       "\"Dir\"=\"C:\\\\\"\t\r\n"
       "hex:01,\\\r\n"  // no name: no value, and the next line is not taken into it
       "\"Next\"=\"after the backslash\"\r\n"
@@ -251,8 +251,8 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   parent.Subkeys(sub);
   EXPECT_EQ(sub, std::vector<std::string>{"SMS"});
   EXPECT_EQ(parent.Open(RegistryRoot::kCurrentUser, "Elsewhere").code, kErrorFileNotFound);
-  for (const char* name :
-       {"Stray", "Lonely", "NoEq", "D0", "H0", "G1", "G2", "G3", "TooWide", "TooLong", "Odd"})
+  for (const char* name : {"Stray", "Lonely", "NoEq", "After", "D0", "H0", "G1", "G2", "G3",
+                           "TooWide", "TooLong", "Odd"})
     EXPECT_EQ(Read(key, name), "<none>") << name;
 
   RegistryWriter w(RegistryRoot::kCurrentUser);
