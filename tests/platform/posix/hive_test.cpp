@@ -246,11 +246,10 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   }
   // Parents of a key written by hand exist too.
   std::vector<std::string> sub;
-  RegistryKey parent;
-  ASSERT_EQ(parent.Open(RegistryRoot::kCurrentUser, "Software\\Zentrova").code, kErrorSuccess);
-  parent.Subkeys(sub);
+  ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, "Software\\Zentrova").code, kErrorSuccess);
+  k.Subkeys(sub);
   EXPECT_EQ(sub, std::vector<std::string>{"SMS"});
-  EXPECT_EQ(parent.Open(RegistryRoot::kCurrentUser, "Elsewhere").code, kErrorFileNotFound);
+  EXPECT_EQ(k.Open(RegistryRoot::kCurrentUser, "Elsewhere").code, kErrorFileNotFound);
   for (const char* name : {"Stray", "Lonely", "NoEq", "After", "D0", "H0", "G1", "G2", "G3",
                            "TooWide", "TooLong", "Odd"})
     EXPECT_EQ(Read(key, name), "<none>") << name;
@@ -263,9 +262,8 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   EXPECT_NE(text.find("\"Blob\"=hex:01, \t0A,99\n"), std::string::npos) << text;
   for (const char* line : kKeptLines)
     EXPECT_NE(text.find(std::string(line) + "\n"), std::string::npos) << line << "\n" << text;
-  EXPECT_EQ(Read(key, "Dir"), "C:\\");
-  EXPECT_EQ(Read(key, "Next"), "after the backslash");
-  EXPECT_EQ(Read(key, "HTTP2"), "gw2.example");
+  EXPECT_EQ(std::tuple(Read(key, "Dir"), Read(key, "Next"), Read(key, "HTTP2")),
+            std::tuple("C:\\", "after the backslash", "gw2.example"));
 
   // Names that would break the file's lines are refused; nothing is written.
   using std::string_view_literals::operator""sv;
@@ -277,13 +275,15 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
     EXPECT_EQ(bad.Commit().code, kErrorInvalidParameter) << path;
   }
   EXPECT_EQ(HiveText(), text);
-  // A key's later section goes with its one value (the key's first).
-  const std::string kl = "REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\n[HKEY_CURRENT_USER\\L]\n";
-  WriteHive(kl + "\n[HKEY_CURRENT_USER\\K]\n\"V\"=\"1\"\n");
+  // A key's later section goes with its one value (the key's first); a binary value cut off by
+  // the file's end stays last, under its key's header again (an implied parent gets none).
+  const std::string kl = "REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\n[HKEY_CURRENT_USER\\L]\n",
+                    s = "\n[HKEY_CURRENT_USER\\A\\K\\S]\n", kh = "\n[HKEY_CURRENT_USER\\A\\K]\n";
+  WriteHive(kl + "\n[HKEY_CURRENT_USER\\K]\n\"V\"=\"1\"\n" + s + kh + "\"B\"=hex:01,\\");
   RegistryWriter drop(RegistryRoot::kCurrentUser);
   drop.DeleteValue("K", "V");
   ASSERT_EQ(drop.Commit().code, kErrorSuccess);
-  EXPECT_EQ(HiveText(), kl);
+  EXPECT_EQ(HiveText(), kl + kh + s + kh + "\"B\"=hex:01,\\\n");
 }
 
 // Eight writers, half of them through a second folder whose hive is a link
