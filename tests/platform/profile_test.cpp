@@ -33,8 +33,8 @@ TEST(Profile, TextFollowsTheWindowsReadingRules) {
       "Nul=12\0 34567\n"
       "Cr=a\rInjected=b\n"
       "[ proxy ]\n"
-      "server=proxy.example\n"
-      "NoEquals\n"s);
+      "NoEquals\n"
+      "server=proxy.example"s);
   struct Case {
     const char* section;
     const char* key;
@@ -56,7 +56,7 @@ TEST(Profile, TextFollowsTheWindowsReadingRules) {
       {"CONFIG", "Nul", Lookup::kHoldsNul, ""},  // never "12"
       {"CONFIG", "Cr", Lookup::kFound, "a"},     // a lone CR ends the line too
       {"CONFIG", "Injected", Lookup::kFound, "b"},
-      {"PROXY", "Server", Lookup::kFound, "proxy.example"},  // blanks inside the brackets trimmed
+      {" PROXY\t", " Server ", Lookup::kFound, "proxy.example"},  // padded names; no final line end
       {"PROXY", "NoEquals", Lookup::kMissing, ""},
       {"NOSECTION", "Server", Lookup::kMissing, ""},
   };

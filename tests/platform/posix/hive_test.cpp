@@ -79,7 +79,9 @@ class RegistryTest : public ::testing::Test {
 TEST_F(RegistryTest, MissingDirectoryIsAnEmptyHiveAndStaysUntouched) {
   RegistryKey key;
   EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "Software\\Zentrova").code, kErrorFileNotFound);
-  EXPECT_FALSE(key.IsOpen());
+  EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "\\").code, kErrorInvalidParameter);  // no key
+  std::vector<std::string> names{"stale"};  // a key not open lists nothing
+  EXPECT_EQ((std::tuple{key.Subkeys(names), names.size()}), std::tuple(kErrorInvalidParameter, 0u));
   EXPECT_FALSE(fs::exists(dir_ / "hives"));
 }
 
@@ -137,7 +139,6 @@ TEST_F(RegistryTest, StringsRoundTripAndTheFileReadsAsRegedit4) {
   EXPECT_EQ(Read(key, every.c_str()), every);
 
   std::string text = HiveText();
-  EXPECT_EQ(text.rfind("REGEDIT4\n", 0), 0u) << text;
   EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settings]\n"
                       "\"HTTP1\"=\"127.0.0.1:8080\"\n"
                       "\"Path\"=\"C:\\\\Temp \\\"quoted\\\"\"\n"
@@ -210,7 +211,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "[HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settings]\r\n"
       "\"HTTP1\" \t=\t \"gw.example\"\r\n"
       "\"Count\"=dword:0102A3ff\r\n"
-      "\"Blob\"=hex:01,\t0A,\\\r\n"
+      "\"Blob\"=hex:01, \t0A,\\\r\n"
       "  99\r\n"
       "\"Wide\"=hex(ffffffff):07\r\n"  // the widest type there is
       "\"TooWide\"=hex(100000000):07\r\n"
@@ -218,7 +219,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "\"Odd\"=hex(7]:07\r\n"
       "\"D0\"=dword:\r\n\"H0\"=hex():07\r\n"                      // no digits, no type
       "\"G1\"=dword:g\r\n\"G2\"=hex:0g\r\n\"G3\"=hex(1g):07\r\n"  // a letter past 'f'
-      "\"Lonely\"\r\n\"NoEq\":\"x\"\r\n"                          // data and no name: not a value
+      "\"Lonely\"\r\n\"NoEq\":\"x\"\r\n\"After\"=\"x\"y\r\n"      // no name, or more after the data
       "\"Dir\"=\"C:\\\\\"\t\r\n"
       "hex:01,\\\r\n"  // no name: no value, and the next line is not taken into it
       "\"Next\"=\"after the backslash\"\r\n"
@@ -230,7 +231,6 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "[HKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settingsx\r\n"  // no "]": no key
       "\"Stray\"=\"still not this root\"\r\n");
   const char* key = "Software\\Zentrova\\SMS\\3.0\\Settings";
-  EXPECT_EQ(Read(key, "HTTP1"), "gw.example");
 
   RegistryKey k;
   ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, key).code, kErrorSuccess);
@@ -244,13 +244,12 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   }
   // Parents of a key written by hand exist too.
   std::vector<std::string> sub;
-  RegistryKey parent;
-  ASSERT_EQ(parent.Open(RegistryRoot::kCurrentUser, "Software\\Zentrova").code, kErrorSuccess);
-  parent.Subkeys(sub);
+  ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, "Software\\Zentrova").code, kErrorSuccess);
+  k.Subkeys(sub);
   EXPECT_EQ(sub, std::vector<std::string>{"SMS"});
-  EXPECT_EQ(parent.Open(RegistryRoot::kCurrentUser, "Elsewhere").code, kErrorFileNotFound);
-  for (const char* name :
-       {"Stray", "Lonely", "NoEq", "D0", "H0", "G1", "G2", "G3", "TooWide", "TooLong", "Odd"})
+  EXPECT_EQ(k.Open(RegistryRoot::kCurrentUser, "Elsewhere").code, kErrorFileNotFound);
+  for (const char* name : {"Stray", "Lonely", "NoEq", "After", "D0", "H0", "G1", "G2", "G3",
+                           "TooWide", "TooLong", "Odd"})
     EXPECT_EQ(Read(key, name), "<none>") << name;
 
   RegistryWriter w(RegistryRoot::kCurrentUser);
@@ -258,12 +257,11 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   ASSERT_EQ(w.Commit().code, kErrorSuccess);
   std::string text = HiveText();
   EXPECT_NE(text.find("\"Count\"=dword:0102A3ff\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"Blob\"=hex:01,\t0A,99\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"Blob\"=hex:01, \t0A,99\n"), std::string::npos) << text;
   for (const char* line : kKeptLines)
     EXPECT_NE(text.find(std::string(line) + "\n"), std::string::npos) << line << "\n" << text;
-  EXPECT_EQ(Read(key, "Dir"), "C:\\");
-  EXPECT_EQ(Read(key, "Next"), "after the backslash");
-  EXPECT_EQ(Read(key, "HTTP2"), "gw2.example");
+  EXPECT_EQ(std::tuple(Read(key, "Dir"), Read(key, "Next"), Read(key, "HTTP1"), Read(key, "HTTP2")),
+            std::tuple("C:\\", "after the backslash", "gw.example", "gw2.example"));
 
   // Names that would break the file's lines are refused; nothing is written.
   using std::string_view_literals::operator""sv;
@@ -275,13 +273,17 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
     EXPECT_EQ(bad.Commit().code, kErrorInvalidParameter) << path;
   }
   EXPECT_EQ(HiveText(), text);
-  // A key's later section goes with its one value (the key's first).
-  const std::string kl = "REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\n[HKEY_CURRENT_USER\\L]\n";
-  WriteHive(kl + "\n[HKEY_CURRENT_USER\\K]\n\"V\"=\"1\"\n");
+  // A key's later section goes with its one value (the key's first); a binary value cut off by
+  // the file's end stays last, under its key's header again (an implied parent gets none).
+  const std::string kl = "REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\n[HKEY_CURRENT_USER\\L]\n",
+                    s = "\n[HKEY_CURRENT_USER\\A\\K\\S]\n", kh = "\n[HKEY_CURRENT_USER\\A\\K]\n";
+  WriteHive(kl + "\n[HKEY_CURRENT_USER\\K]\n\"V\"=\"1\"\n[HKEY_CURRENT_USER\\P\\Q]\n" + s + kh +
+            "\"B\"=hex:01,\\");
   RegistryWriter drop(RegistryRoot::kCurrentUser);
   drop.DeleteValue("K", "V");
+  drop.DeleteTree("P\\Q");  // its implied parent stays, as a key of its own
   ASSERT_EQ(drop.Commit().code, kErrorSuccess);
-  EXPECT_EQ(HiveText(), kl);
+  EXPECT_EQ(HiveText(), kl + "\n[HKEY_CURRENT_USER\\P]\n" + kh + s + kh + "\"B\"=hex:01,\\\n");
 }
 
 // Eight writers, half of them through a second folder whose hive is a link
