@@ -83,7 +83,7 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
        "[CONFIG] AccountId in f.ini holds a NUL byte, which would end the value there; remove it"},
       {"\xFF\xFE[\0C\0"s, "CONFIG/AccountId", "", kError, "f.ini is saved as UTF-16"},
       // A proxy the transport could not use names the key to change (more in pagora_test).
-      {"[PROXY]\nServer=[::1]\nPort=3128\n", "PROXY/Server", "[::1]", kClean, ""},
+      {"[PROXY]\nServer=[::1]\nPort=65535\n", "PROXY/Server", "[::1]", kClean, ""},
       {"[PROXY]\nServer=proxy:3128\nPort=3128\n", "PROXY/Server", "proxy:3128", kError,
        "(Server=proxy,"},
       {"[PROXY]\nServer=proxy\nPort=0\n", "PROXY/Server", "proxy", kError,

@@ -41,7 +41,8 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
       {object + "[id(1)] HRESULT M([in] IUnknown a);};", "unsupported indirection of 'IUnknown'"},
       {library + "interface {};};", "line 2: interface without a name"},
       {library + "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E};};",
-       "line 2: expected ';'"}};
+       "line 2: expected ';'"},
+      {library + "coclass C {};};", "line 2: missing or malformed uuid"}};
   for (const auto& [idl, says] : refused) {
     EXPECT_EQ(zentrova::platform::LoadTypeLibFromText(idl, &lib, &error), TYPE_E_CANTLOADLIBRARY);
     EXPECT_TRUE(!lib && error.find(says) != std::string::npos) << error;
@@ -87,6 +88,7 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
     EXPECT_EQ(attr->wTypeFlags, (std::array{0x100, 0, 2}[i])) << i;  // oleautomation, creatable
     info->ReleaseTypeAttr(attr), info->Release();
   }
+  EXPECT_EQ(RegisterTypeLib(lib, nullptr, nullptr), E_INVALIDARG);  // no file to register
   lib->Release();
 }
 

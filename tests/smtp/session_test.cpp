@@ -276,14 +276,15 @@ TEST(SmtpDialogue, HeloCarriesAFullyQualifiedNameOrAnAddressLiteral) {
 }
 
 TEST(HeloName, FullyQualifiedDomainsOnly) {
-  const std::string label63(63, 'a');
-  for (const std::string& name :
-       {"vm.zentrova.test"s, "Mail-1.example"s, "1.example"s, label63 + ".test", "az09.AZ.test"s})
+  const std::string label63(63, 'a'),
+      name253 = label63 + '.' + label63 + '.' + label63 + '.' + label63.substr(2);
+  for (const std::string& name : {"vm.zentrova.test"s, "Mail-1.example"s, "1.example"s,
+                                  label63 + ".test", "az09.AZ.test"s, name253})
     EXPECT_TRUE(IsFullyQualifiedDomain(name)) << name;
   for (const std::string& name :
        {"vm"s, "host_1.example"s, "-a.example"s, "a-.example"s, "a..example"s, "a.example."s,
         "192.0.2.7"s, label63 + "a.test", ""s, "a~b.test"s, "a@b.test"s, "a[b.test"s, "a`b.test"s,
-        "a/b.test"s, "a:b.test"s})
+        "a/b.test"s, "a:b.test"s, "host.10"s, name253 + 'b'})
     EXPECT_FALSE(IsFullyQualifiedDomain(name)) << name;
   // Unfixed, the host name is the system's own, as uname prints it.
   platform::FixLocalHostNames(nullptr);  // an earlier case in this process may have fixed one
