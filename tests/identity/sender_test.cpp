@@ -131,6 +131,8 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
     EXPECT_EQ(KeyOfZoneFile(WriteZoneFile(c.name, c.footer, c.size), c.year), c.key) << c.name;
   EXPECT_EQ(KeyOfZoneFile(testing::TempDir() + "zv_zone_missing"), "(cannot tell)");
   EXPECT_EQ(KeyOfZoneFile("/proc/self/cmdline"), "(cannot tell)");  // no TZif file at all
+  EXPECT_EQ(KeyOfZoneFile(WriteZoneFile("nomagic", "XST-3", 0, "TZIF2" + std::string(39, 0))),
+            "(cannot tell)");  // a first block without its magic, however long
   // The key has no times: the record keeps them to the second, also when one moves the day.
   platform::TimeZoneRecord zone;
   std::string error;
