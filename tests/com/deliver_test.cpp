@@ -274,6 +274,10 @@ TEST_F(DeliverTest, DeliveryByMailAndAsTheFallback) {
   Servers(refused, refused);
   ExpectOutcome({"DeliveryMethod=2", server, login}, true, "");
   EXPECT_TRUE(mailbox.Mail(3).is_object());
+  Set("DebugGateway", std::string(63, 'g'));  // a mailbox it cannot read ends the fallback
+  ExpectOutcome({"DeliveryMethod=2", server, login}, false,  // each \ shown doubled
+                "DebugGateway under HKEY_CURRENT_USER\\\\Software\\\\Zentrova\\\\SMS\\\\3.0\\\\"
+                "Settings is 63 bytes long, over its limit of 62; shorten it");
 }
 
 // The trace named by the TraceFile setting follows a failed web send through
