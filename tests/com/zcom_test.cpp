@@ -122,6 +122,15 @@ TEST_F(ZcomTest, RegistrationRoundTripRemovesAllOfOursAndNothingElse) {
   EXPECT_EQ(Call({"Version"}).err,
             "zcom call: cannot create ZentrovaCOM.SMSInterface: 0x800401F3: no "
             "class is registered for the ProgID ZentrovaCOM.SMSInterface\n");
+  // An interface that another library has taken over since is left to it.
+  Register();
+  ASSERT_EQ(
+      Zcom({"reg", "add", "HKCR" + iface + "\\TypeLib", "/ve", "/d", foreignClass.substr(6), "/f"})
+          .exitCode,
+      0);
+  ASSERT_EQ(Zcom({"regsvr", "/u", "/s", ZV_SERVER_PATH}).exitCode, 0);
+  keys = registry_.ClassesRootKeys();
+  EXPECT_NE(std::find(keys.begin(), keys.end(), iface.substr(1)), keys.end());
 }
 
 TEST_F(ZcomTest, LibraryExportsTheFourEntryPointsOnly) {
