@@ -15,16 +15,14 @@ using namespace std::string_literals;
 namespace {
 
 TEST(EscapeMessageText, EveryClassOfByte) {
-  struct Case {
-    std::string in, out;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"AZaz09*-_", "AZaz09*-_"},
       {"@[`{/:)+.,^", "%40%5B%60%7B%2F%3A%29%2B%2E%2C%5E"},  // each kept range's neighbours
       {"a\nb\rc\r\n", "a%0Abc%0A"},
       {"100% & ~=?", "100%25+%26+%7E%3D%3F"},
       {std::string("\x80\xFF\x01\0", 4), "%80%FF%01%00"},
   };
-  for (const auto& c : cases) EXPECT_EQ(EscapeMessageText(c.in), c.out) << c.in;
+  for (const auto& [in, out] : cases) EXPECT_EQ(EscapeMessageText(in), out) << in;
 }
 
 // Windows keeps the whole result (batch files test %ERRORLEVEL% for -2);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <tuple>
 
 #include "smtp/gateway_mail.h"
 
@@ -14,10 +15,7 @@ namespace {
 
 // Expected texts from GNU date (LC_ALL=C date -u -d @SECONDS).
 TEST(MailDate, EnglishTwoDigitYearInUtc) {
-  struct Case {
-    std::time_t when;
-    const char* text;
-  } cases[] = {
+  const std::pair<std::time_t, const char*> cases[] = {
       {1796516095, "Sun, 06 Dec 26 00:14:55 -0000"}, {0, "Thu, 01 Jan 70 00:00:00 -0000"},
       {951825600, "Tue, 29 Feb 00 12:00:00 -0000"},  {946684799, "Fri, 31 Dec 99 23:59:59 -0000"},
       {2147483648, "Tue, 19 Jan 38 03:14:08 -0000"},  // past the 32-bit end of time
@@ -25,15 +23,12 @@ TEST(MailDate, EnglishTwoDigitYearInUtc) {
   };
   // Whatever locale the host program chose, the names stay English.
   const char* german = std::setlocale(LC_ALL, "de_DE.UTF-8");
-  for (const Case& c : cases) EXPECT_EQ(FormatMailDate(c.when), c.text) << c.when;
+  for (const auto& [when, text] : cases) EXPECT_EQ(FormatMailDate(when), text) << when;
   if (german) std::setlocale(LC_ALL, "C");
 }
 
 TEST(MailBody, TransparencyDoublesLeadingDotsOnly) {
-  struct Case {
-    const char* body;
-    const char* wire;
-  } cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
       {".\r\nnext\r\n", "..\r\nnext\r\n"},
       {".hidden\r\n", "..hidden\r\n"},
       {"a\r\n.\r\n.\r\nb\r\n", "a\r\n..\r\n..\r\nb\r\n"},
@@ -45,21 +40,16 @@ TEST(MailBody, TransparencyDoublesLeadingDotsOnly) {
       {"a\r.\rb", "a\r\n..\r\nb"},
       {"a\n\r.\r\n", "a\r\n\r\n..\r\n"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [body, wire] : cases) {
     OutgoingMail mail;
-    mail.body = c.body;
-    EXPECT_EQ(TransparentBody(mail), c.wire) << c.body;
-    EXPECT_EQ(mail.body, c.body);
+    mail.body = body;
+    EXPECT_EQ(TransparentBody(mail), wire) << body;
+    EXPECT_EQ(mail.body, body);
   }
 }
 
 TEST(ServerName, OptionalPortSuffix) {
-  struct Case {
-    const char* text;
-    bool valid;
-    const char* host;
-    unsigned port;
-  } cases[] = {
+  const std::tuple<std::string, bool, std::string, unsigned> cases[] = {
       {"mail.example.com", true, "mail.example.com", 25},
       {"mail.example.com:2525", true, "mail.example.com", 2525},
       {"192.0.2.1:587", true, "192.0.2.1", 587},
@@ -76,11 +66,11 @@ TEST(ServerName, OptionalPortSuffix) {
       {"mail:", false, "mail:", 0},
       {"[::1]2525", false, "[::1]2525", 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     std::string host;
     unsigned port = 99;
-    const bool valid = SplitServerName(c.text, host, port);
-    EXPECT_EQ((std::tuple{valid, host, port}), (std::tuple{c.valid, c.host, c.port})) << c.text;
+    const bool valid = SplitServerName(std::get<0>(c), host, port);
+    EXPECT_EQ((std::tuple{std::get<0>(c), valid, host, port}), c);
   }
 }
 
