@@ -174,13 +174,8 @@ TEST_F(DeliverTest, FailoverAndTheGatewaysAnswers) {
   ASSERT_TRUE(gateway.Ready());
   DeadPort dead;
   const std::string refused = dead.Address();
-  struct Case {
-    std::string primary, secondary;
-    bool delivered;
-    std::string text;
-    bool secondaryAsked;
-  };
-  const Case cases[] = {
+  // The servers, delivered, the text, and whether the secondary was asked.
+  const std::tuple<std::string, std::string, bool, std::string, bool> cases[] = {
       {gateway.Address(0), gateway.Address(1), true, "", true},
       {refused, gateway.Address(1), true, "", true},
       // The gateway's own refusal is final, and shown as it came.
@@ -196,19 +191,19 @@ TEST_F(DeliverTest, FailoverAndTheGatewaysAnswers) {
       {refused, refused, false, kNotByWeb, true},
   };
   zentrova::testing::TempDir dir;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.primary + " then " + c.secondary);
-    Servers(c.primary, c.secondary);
+  for (const auto& [primary, secondary, delivered, text, secondaryAsked] : cases) {
+    SCOPED_TRACE(primary + " then " + secondary);
+    Servers(primary, secondary);
     const std::size_t before = RequestsTo(gateway, 1).size();
-    const std::string trace = dir.File("trace" + std::to_string(&c - cases));
-    ExpectOutcome({}, c.delivered, c.text, {{"ZENTROVA_TRACE", trace}});
+    const std::string trace = dir.File("trace" + primary + secondary);
+    ExpectOutcome({}, delivered, text, {{"ZENTROVA_TRACE", trace}});
     // Every server asked has a first attempt in the trace.
     int asked = 0;
     for (const std::string& step : TraceSteps(zentrova::testing::ReadFile(trace)))
       asked += step.starts_with("http attempt ") && step.find(" n=1 ") != std::string::npos;
-    EXPECT_EQ(asked, c.secondaryAsked ? 2 : 1);
-    const bool secondaryIsOne = c.secondary == gateway.Address(1);  // no primary is
-    EXPECT_EQ(RequestsTo(gateway, 1).size(), before + (secondaryIsOne && c.secondaryAsked));
+    EXPECT_EQ(asked, secondaryAsked ? 2 : 1);
+    const bool secondaryIsOne = secondary == gateway.Address(1);  // no primary is
+    EXPECT_EQ(RequestsTo(gateway, 1).size(), before + (secondaryIsOne && secondaryAsked));
   }
   // A reply of three bytes on both servers: each was asked.
   EXPECT_GE(RequestsTo(gateway, 3).size(), 2u);

@@ -231,12 +231,7 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
 // A fresh library reads its defaults first.
 TEST_F(ZcomTest, PagoraMessageChecksTheSettingsInOrder) {
   Register();
-  struct Check {
-    std::vector<std::string> settings;
-    const char* message;
-    const char* text;
-  };
-  const Check checks[] = {
+  const std::tuple<std::vector<std::string>, const char*, const char*> checks[] = {
       {{}, "\"Hello\"", "Error: You must supply an email address"},
       {{"Email=ab@cdefg"}, "\"Hello\"", "Error: You must supply an email address"},  // no '.'
       {{"Email=a@b.com", "DeliveryMethod=0", "SMTPServer=mail"},
@@ -252,11 +247,11 @@ TEST_F(ZcomTest, PagoraMessageChecksTheSettingsInOrder) {
       "ProxyUserName",  "SMTPServer",   "SMTPLoginName", "SMTPPassword", "Email",
       "AccountID",      "ResponseText", "Version"};
   std::string out = "1\n0\n0\n0\n\n\n\n\n\n\n\n\nVersion 1.1\n", err;
-  for (const Check& c : checks) {
-    steps.insert(steps.end(), c.settings.begin(), c.settings.end());
+  for (const auto& [settings, message, text] : checks) {
+    steps.insert(steps.end(), settings.begin(), settings.end());
     steps.insert(steps.end(),
-                 {std::string("PagoraMessage(\"0412345678\", ") + c.message + ")", "ResponseText"});
-    out += std::string(c.text) + "\n";
+                 {std::string("PagoraMessage(\"0412345678\", ") + message + ")", "ResponseText"});
+    out += std::string(text) + "\n";
     err += "PagoraMessage -> 0x00000001\n";
   }
   ProcessResult r = Call(steps);
@@ -352,7 +347,9 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
     EXPECT_EQ(r.exitCode, said ? 64 : 2) << step.substr(0, 80);
     EXPECT_TRUE(!said || r.err.starts_with("zcom call: step \"" + step + "\": " + said)) << r.err;
   }
-  EXPECT_EQ(Zcom({"call", "\xff"}).err, "zcom call: \"\xff\" is not valid text\n");
+  const ProcessResult r = Zcom({"call", "\xff"});
+  EXPECT_EQ((std::tuple{r.exitCode, r.err}),
+            (std::tuple{64, "zcom call: \"\xff\" is not valid text\n"}));
   // An error quotes at most 40 characters of the text where it stopped.
   for (const auto& [tail, quoted] : {std::pair<int, const char*>{40, "\""}, {41, "...\""}})
     EXPECT_NE(Call({"N(" + std::string(tail, '!') + ")"}).err.find(std::string(40, '!') + quoted),

@@ -43,10 +43,7 @@ Bytes RandomBytes(std::mt19937& rng, std::size_t n) {
 }
 
 TEST(Blowfish, PublishedVectorsHoldThroughTheByteOrderRule) {
-  struct Vector {
-    const char *key, *plain, *cipher;
-  };
-  const Vector vectors[] = {
+  const std::tuple<const char*, const char*, const char*> vectors[] = {
       {"0000000000000000", "0000000000000000", "4EF997456198DD78"},
       {"FFFFFFFFFFFFFFFF", "FFFFFFFFFFFFFFFF", "51866FD5B85ECB8A"},
       {"3000000000000000", "1000000000000001", "7D856F9A613063F2"},
@@ -57,9 +54,9 @@ TEST(Blowfish, PublishedVectorsHoldThroughTheByteOrderRule) {
       {"7CA110454A1A6E57", "01A1D6D039776742", "59C68245EB05282B"},
       {"0131D9619DC1376E", "5CD54CA83DEF57DA", "B1B8CC0B250F09A0"},
   };
-  for (const Vector& v : vectors) {
-    SCOPED_TRACE(v.key);
-    const Bytes key = Hex(v.key);
+  for (const auto& [hexKey, plain, cipher] : vectors) {
+    SCOPED_TRACE(hexKey);
+    const Bytes key = Hex(hexKey);
     const BlowfishSchedule schedule = ExpandBlowfishKey(key.data(), key.size());
     auto bigEndian = [&](auto cipher, Bytes block) {
       ReverseHalves(block.data(), 8);
@@ -67,8 +64,8 @@ TEST(Blowfish, PublishedVectorsHoldThroughTheByteOrderRule) {
       ReverseHalves(block.data(), 8);
       return block;
     };
-    EXPECT_EQ(bigEndian(BlowfishEncipher, Hex(v.plain)), Hex(v.cipher));
-    EXPECT_EQ(bigEndian(BlowfishDecipher, Hex(v.cipher)), Hex(v.plain));
+    EXPECT_EQ(bigEndian(BlowfishEncipher, Hex(plain)), Hex(cipher));
+    EXPECT_EQ(bigEndian(BlowfishDecipher, Hex(cipher)), Hex(plain));
   }
 }
 
