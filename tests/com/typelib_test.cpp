@@ -233,14 +233,11 @@ TEST(StandIn, TheHighestMinorVersionNotBelowTheOneAskedIsLoaded) {
   ASSERT_EQ(w.Commit().code, kErrorSuccess);
   // Found: the file is no library. Not found: no version serves.
   const HRESULT found = TYPE_E_CANTLOADLIBRARY, none = TYPE_E_LIBNOTREGISTERED;
-  const struct {
-    WORD major, minor;
-    HRESULT want;
-  } cases[] = {{1, 3, found}, {1, 0xa, found}, {1, 0xb, none}, {2, 0, none}, {3, 0, found}};
+  const std::tuple<WORD, WORD, HRESULT> cases[] = {
+      {1, 3, found}, {1, 0xa, found}, {1, 0xb, none}, {2, 0, none}, {3, 0, found}};
   ITypeLib* lib = nullptr;
-  for (const auto& c : cases)
-    EXPECT_EQ(LoadRegTypeLib(libid, c.major, c.minor, 0x409, &lib), c.want)
-        << c.major << "." << c.minor;
+  for (const auto& [major, minor, want] : cases)
+    EXPECT_EQ(LoadRegTypeLib(libid, major, minor, 0x409, &lib), want) << major << "." << minor;
   // Unregistering 1.a takes its key away: 1.9, which has no file, is the best left.
   ASSERT_EQ(UnRegisterTypeLib(libid, 1, 0xa, 9, SYS_WIN32), S_OK);
   EXPECT_EQ(LoadRegTypeLib(libid, 1, 3, 0x409, &lib), none);
