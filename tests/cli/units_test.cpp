@@ -29,16 +29,16 @@ TEST(EscapeMessageText, EveryClassOfByte) {
 // elsewhere 8 bits remain, and a failure never becomes success. The known
 // results' statuses are README's table, which is what users script against.
 TEST(ExitStatus, FailuresNeverBecomeSuccess) {
-  struct Case {
-    int result, posix;
-  } cases[] = {{256, 255}, {-256, 255}, {257, 1}, {9999, 15}, {99, 99}, {2100, 52}};
+  const std::pair<int, int> cases[] = {{256, 255}, {-256, 255}, {257, 1},
+                                       {9999, 15}, {99, 99},    {2100, 52}};
 #ifdef _WIN32
-  for (const auto& c : cases) EXPECT_EQ(ExitStatus(c.result), c.result);
+  for (const auto& c : cases) EXPECT_EQ(ExitStatus(c.first), c.first);
 #else
   using zentrova::gateway::Known;  // the Windows column: a result exits whole
   const auto windows = [](int r) { return Known(r) ? Known(r)->windowsExit : r; };
-  for (const auto& c : cases) EXPECT_EQ(ExitStatus(c.result), c.posix) << c.result;
-  for (const auto& c : cases) EXPECT_EQ(windows(c.result), c.result);
+  for (const auto& [result, posix] : cases)
+    EXPECT_EQ((std::pair{ExitStatus(result), windows(result)}), (std::pair{posix, result}))
+        << result;
   // "| 254 | -2 | the HTTP request failed ..." from the rows under "### Exit status".
   std::ifstream readme(ZV_SOURCE_DIR "/README.md");
   std::string line;

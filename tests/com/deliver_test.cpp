@@ -97,11 +97,8 @@ TEST_F(DeliverTest, HttpDeliveryCarriesTheDocumentForEveryRecipientForm) {
   wrapper_ = {"/usr/bin/unshare", "-Urm", "sh", "-c", mount, newYork};
   if (Zcom({"--version"}).exitCode != 0) GTEST_SKIP() << "no private mount namespace here";
 
-  struct Form {
-    const char* argument;
-    std::vector<std::string> numbers;  // none: "Error: No recipients"
-  };
-  const Form forms[] = {
+  // Each argument and the numbers its request carries (none: "Error: No recipients").
+  const std::pair<const char*, std::vector<std::string>> forms[] = {
       {R"("0412345678,0498765432;0411111111")", {"0412345678", "0498765432", "0411111111"}},
       {R"(&"0412345678;0498765432")", {}},  // by reference: one entry of 20 digits
       {"412345678", {"412345678"}},
@@ -121,14 +118,14 @@ TEST_F(DeliverTest, HttpDeliveryCarriesTheDocumentForEveryRecipientForm) {
                                     "PagoraMessage(\"0412345678;0498765432\", \"Hello\nworld\")"};
   std::string expectedOut, expectedErr;
   std::vector<std::vector<std::string>> expectedRequests = {{"0412345678", "0498765432"}};
-  for (const Form& form : forms) {
-    steps.push_back(std::string("PagoraMessage(") + form.argument + ", \"Hi\")");
-    steps.push_back("ResponseText");
-    expectedOut += form.numbers.empty() ? "Error: No recipients\n" : "\n";
-    if (form.numbers.empty())
+  for (const auto& [argument, numbers] : forms) {
+    steps.insert(steps.end(),
+                 {std::string("PagoraMessage(") + argument + ", \"Hi\")", "ResponseText"});
+    expectedOut += numbers.empty() ? "Error: No recipients\n" : "\n";
+    if (numbers.empty())
       expectedErr += kRefused;
     else
-      expectedRequests.push_back(form.numbers);
+      expectedRequests.push_back(numbers);
   }
   ProcessResult r = Script(steps);
   EXPECT_EQ(std::tie(r.out, r.err), std::tie(expectedOut, expectedErr));
