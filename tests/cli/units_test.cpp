@@ -80,12 +80,14 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
       {"[CONFIG]\nAccountId=12\0 34567\n"s, "CONFIG/AccountId", "", kError,
        "[CONFIG] AccountId in f.ini holds a NUL byte, which would end the value there; remove it"},
       {"\xFF\xFE[\0C\0"s, "CONFIG/AccountId", "", kError, "f.ini is saved as UTF-16"},
+      {"\xFE\xFF\0[\0C"s, "CONFIG/AccountId", "", kError, "f.ini is saved as UTF-16"},
       // A proxy the transport could not use names the key to change (more in pagora_test).
       {"[PROXY]\nServer=[::1]\nPort=65535\n", "PROXY/Server", "[::1]", kClean, ""},
       {"[PROXY]\nServer=proxy:3128\nPort=3128\n", "PROXY/Server", "proxy:3128", kError,
        "(Server=proxy,"},
       {"[PROXY]\nServer=proxy\nPort=0\n", "PROXY/Server", "proxy", kError,
        "[PROXY] Port in f.ini is \"0\": give the proxy's port"},
+      {"[PROXY]\nServer=proxy\nPort=65536\n", "PROXY/Server", "proxy", kError, "is \"65536\""},
   };
   for (const auto& c : cases) {
     Configuration config;
