@@ -2,6 +2,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <tuple>
 
@@ -153,28 +154,19 @@ std::vector<std::vector<long>> ReadmeRow(const std::string& first) {
   std::size_t at = std::string::npos;
   while (at == std::string::npos && std::getline(in, line)) at = line.find("| " + first + " |");
   std::stringstream row(at == std::string::npos ? "" : line.substr(at + first.size() + 4));
-  // A word ends where no letter, digit or underscore follows.
-  const auto wordAt = [](const std::string& text, std::size_t at, const std::string& word) {
-    return text.compare(at, word.size(), word) == 0 &&
-           (at + word.size() == text.size() ||
-            !(std::isalnum(static_cast<unsigned char>(text[at + word.size()])) ||
-              text[at + word.size()] == '_'));
-  };
   std::vector<std::vector<long>> cells;
   for (std::string cell; std::getline(row, cell, '|');) {
-    cells.emplace_back();
-    for (std::size_t i = 0; i < cell.size();) {
-      if (!std::isdigit(static_cast<unsigned char>(cell[i]))) {
-        ++i;
-        continue;
-      }
-      std::size_t end = i;
-      while (end < cell.size() && std::isdigit(static_cast<unsigned char>(cell[end]))) ++end;
-      long unit = 1;
-      if (wordAt(cell, end, " s")) unit = 1000;
-      if (wordAt(cell, end, " minute") || wordAt(cell, end, " minutes")) unit = 60000;
-      cells.back().push_back(std::stol(cell.substr(i, end - i)) * unit);
-      i = end;
+    // Words of letters and digits alone: "(10 s + 4 s send" is 10, s, 4, s, send.
+    for (char& c : cell) c = std::isalnum(static_cast<unsigned char>(c)) ? c : ' ';
+    std::istringstream text(cell);
+    const std::vector<std::string> words{std::istream_iterator<std::string>(text), {}};
+    auto& numbers = cells.emplace_back();
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      if (words[i].find_first_not_of("0123456789") != std::string::npos) continue;
+      const std::string unit = i + 1 < words.size() ? words[i + 1] : "";
+      numbers.push_back(std::stol(words[i]) * (unit == "s"                  ? 1000
+                                               : unit.starts_with("minute") ? 60000
+                                                                            : 1));
     }
   }
   return cells;
