@@ -104,6 +104,9 @@ TEST(SafeArrayStandIn, ElementAccessStaysWithinTheBounds) {
   EXPECT_EQ(SafeArrayGetLBound(array, 1, &lower), S_OK);
   EXPECT_EQ(SafeArrayGetUBound(array, 1, &upper), S_OK);
   EXPECT_EQ((std::tuple{lower, upper, array->fFeatures}), (std::tuple{1, 3, FADF_HAVEVARTYPE}));
+  EXPECT_EQ(
+      (std::tuple{SafeArrayGetLBound(array, 2, &lower), SafeArrayGetUBound(array, 0, &upper)}),
+      (std::tuple{DISP_E_BADINDEX, DISP_E_BADINDEX}));  // a vector has one dimension
   for (LONG index : {1, 3}) {
     LONG value = index * 10, back = 0;
     EXPECT_EQ(SafeArrayPutElement(array, &index, &value), S_OK) << index;
@@ -115,6 +118,9 @@ TEST(SafeArrayStandIn, ElementAccessStaysWithinTheBounds) {
     EXPECT_EQ(SafeArrayGetElement(array, &index, &value), DISP_E_BADINDEX) << index;
     EXPECT_EQ(SafeArrayPutElement(array, &index, &value), DISP_E_BADINDEX) << index;
   }
+  array->cLocks = 1;  // a locked array stays
+  EXPECT_EQ(SafeArrayDestroy(array), DISP_E_ARRAYISLOCKED);
+  array->cLocks = 0;
   EXPECT_EQ(SafeArrayDestroy(array), S_OK);
   SysFreeString(SysAllocString(u"12345678"));  // leaves its text where the next block may land
   BSTR blank = SysAllocStringLen(nullptr, 8);  // no text: all zeros

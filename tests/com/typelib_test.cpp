@@ -138,8 +138,12 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
       LoadRegTypeLib(GUID{}, 1, 0, 0, nullptr),
   };
   for (std::size_t i = 0; i < std::size(results); ++i) EXPECT_EQ(results[i], E_INVALIDARG) << i;
-  // A digit past 'f' is no hexadecimal digit; small letters are digits too.
-  EXPECT_EQ(CLSIDFromString(u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E60g}", &clsid), CO_E_CLASSSTRING);
+  // A digit past 'f' is no hexadecimal digit, nor a character beyond ASCII that narrows to
+  // one ('0' of U+0130); the braces belong to the form. Small letters are digits too.
+  for (const char16_t* text :
+       {u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E60g}", u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E60\u0130}",
+        u"96F7B57E-5977-4C45-80B0-5DFAF8F4E603"})
+    EXPECT_EQ(CLSIDFromString(text, &clsid), CO_E_CLASSSTRING);
   ASSERT_EQ(CLSIDFromString(u"{0000000a-000b-000c-0d0e-0f0000000000}", &clsid), S_OK);
   EXPECT_TRUE(IsEqualGUID(clsid, GUID{10, 11, 12, {13, 14, 15, 0, 0, 0, 0, 0}}));
   OLECHAR text[39];  // and back, given room for the text and its terminator
