@@ -450,8 +450,7 @@ TEST_F(Pagora, ATraceThatCannotBeWrittenIsWarnedOfOnce) {
     EXPECT_EQ(r.err, "Pagora: warning: cannot write the trace file " + trace.string() + " (" +
                          reason + "); the sends go on without a trace\n");
   }
-  EXPECT_EQ(gateway.Requests().size(), 8u);
-  EXPECT_EQ(fs::file_size(full), 4096u);
+  EXPECT_EQ((std::tuple{gateway.Requests().size(), fs::file_size(full)}), (std::tuple{8u, 4096u}));
 }
 
 // The password leaves no copy behind where a crash could write it out: the
