@@ -206,10 +206,11 @@ TEST(InterfaceDefinition, TheLibraryDocumentsItselfAtMinusOne) {
   EXPECT_EQ(attr->syskind * 100 + attr->wMajorVerNum * 10 + attr->wMinorVerNum, 321);
   lib->ReleaseTLibAttr(attr);
   ITypeInfo* info = nullptr;
+  TYPEKIND kind;
   for (INT index : {-2, static_cast<INT>(lib->GetTypeInfoCount())})
     EXPECT_EQ((std::tuple{lib->GetDocumentation(index, &name, nullptr, nullptr, nullptr),
-                          lib->GetTypeInfo(index, &info)}),
-              (std::tuple{TYPE_E_ELEMENTNOTFOUND, TYPE_E_ELEMENTNOTFOUND}))
+                          lib->GetTypeInfo(index, &info), lib->GetTypeInfoType(index, &kind)}),
+              (std::tuple{TYPE_E_ELEMENTNOTFOUND, TYPE_E_ELEMENTNOTFOUND, TYPE_E_ELEMENTNOTFOUND}))
         << index;
   void* same = nullptr;  // IUnknown is the library itself, one reference more; nothing else is
   EXPECT_EQ(lib->QueryInterface(IID_ITypeInfo, &same), E_NOINTERFACE);
