@@ -42,7 +42,8 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
       {library + "interface {};};", "line 2: interface without a name"},
       {library + "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E};};",
        "line 2: expected ';'"},
-      {library + "coclass C {};};", "line 2: missing or malformed uuid"}};
+      {library + "coclass C {};};", "line 2: missing or malformed uuid"},
+      {"[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.x)] library L {};", "a version"}};
   for (const auto& [idl, says] : refused) {
     EXPECT_EQ(zentrova::platform::LoadTypeLibFromText(idl, &lib, &error), TYPE_E_CANTLOADLIBRARY);
     EXPECT_TRUE(!lib && error.find(says) != std::string::npos) << error;
