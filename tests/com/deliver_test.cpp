@@ -230,6 +230,7 @@ TEST_F(DeliverTest, DeliveryByMailAndAsTheFallback) {
   ExpectOutcome({"DeliveryMethod=1", server, login}, false, kNotByWeb);
   Servers(gateway.Address(), refused);
   ExpectOutcome({"DeliveryMethod=2", server}, false, kNotByWeb);
+  ExpectOutcome({"DeliveryMethod=2", login}, false, kNotByWeb);  // a fallback needs both
   Servers(refused, refused);
   ExpectOutcome({"DeliveryMethod=2", "SMTPServer=" + deadSmtp.Address(), login}, false,
                 "Error: Could not sent via HTTP or SMTP");

@@ -3,8 +3,6 @@
 // through the registered type library, and the vtable members themselves.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <limits.h>
-#include <stdlib.h>
 
 #include <string>
 #include <utility>
@@ -18,12 +16,8 @@ namespace {
 
 using zentrova::testing::Bstr;
 using zentrova::testing::Create;
+using zentrova::testing::RealPath;
 using zentrova::testing::ScratchRegistry;
-
-std::string ServerPath() {
-  char full[PATH_MAX];
-  return realpath(ZV_SERVER_PATH, full) ? full : ZV_SERVER_PATH;
-}
 
 class ServerTest : public ::testing::Test {
  protected:
@@ -33,7 +27,7 @@ class ServerTest : public ::testing::Test {
   // Whether the library is still loaded once the runtime frees what it may.
   static bool LoadedAfterFree() {
     CoFreeUnusedLibraries();
-    void* handle = dlopen(ServerPath().c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    void* handle = dlopen(RealPath(ZV_SERVER_PATH).c_str(), RTLD_LAZY | RTLD_NOLOAD);
     if (handle) dlclose(handle);
     return handle != nullptr;
   }
@@ -43,7 +37,7 @@ class ServerTest : public ::testing::Test {
   }
 
   // Only the class keys: the object can be created, but its type library is unknown.
-  static void RegisterClassOnly(const std::string& library = ServerPath()) {
+  static void RegisterClassOnly(const std::string& library = RealPath(ZV_SERVER_PATH)) {
     zentrova::platform::RegistryWriter writer(zentrova::platform::RegistryRoot::kClassesRoot);
     writer.SetString("CLSID\\{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}\\InprocServer32", "", library);
     ASSERT_EQ(writer.Commit().code, 0);
@@ -144,7 +138,7 @@ TEST_F(ServerTest, TheTraceIsReadAtFirstUseAndThePasswordIsInNoFreedBlockAfterAn
   Register();
   ASSERT_FALSE(LoadedAfterFree());
   unsetenv("ZENTROVA_TRACE");
-  void* handle = dlopen(ServerPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = dlopen(RealPath(ZV_SERVER_PATH).c_str(), RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(handle, nullptr);
   zentrova::testing::RawListener gateway;
   zentrova::testing::TempDir dir;

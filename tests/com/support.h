@@ -55,11 +55,15 @@ class Bstr {
   BSTR text_ = nullptr;
 };
 
-// Calls one of a server library's registration exports, as regsvr does, by
-// the library's real path (the one its registration records).
-inline HRESULT CallExport(const char* library, const char* name) {
+// A library's real path: the one its registration records.
+inline std::string RealPath(const char* library) {
   char full[PATH_MAX];
-  void* handle = dlopen(realpath(library, full) ? full : library, RTLD_NOW | RTLD_LOCAL);
+  return realpath(library, full) ? full : library;
+}
+
+// Calls one of a server library's registration exports, as regsvr does.
+inline HRESULT CallExport(const char* library, const char* name) {
+  void* handle = dlopen(RealPath(library).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) return E_FAIL;
   auto function = reinterpret_cast<HRESULT (*)()>(dlsym(handle, name));
   HRESULT hr = function ? function() : E_FAIL;
