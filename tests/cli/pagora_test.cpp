@@ -49,11 +49,6 @@ std::string Document(const std::string& message, const std::string& number,
          "\nProduct=APIEXE\n\n\n[1]\nMessage=" + message + "\nNumber=" + number + "\n";
 }
 
-std::string Body(const std::string& request) {
-  std::size_t end = request.find("\r\n\r\n");
-  return end == std::string::npos ? std::string() : request.substr(end + 4);
-}
-
 class Pagora : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -300,10 +295,11 @@ TEST_F(Pagora, IniTextGoesOutInTheCodePageAndTheRegistryIsReadAsZcomReadsIt) {
   fs::current_path(started);
   EXPECT_EQ(r.exitCode, 0) << r.out;
   ASSERT_EQ(listener.Requests().size(), 1u);
-  EXPECT_EQ(Body(listener.Requests()[0]),
-            "[FROM]\nEmail=j\xF6rg_x-y. \\\"@x\n\n[SENDER]\nID=a_-. "
-            "\\\"t\nPW=p_-. \\\"\xE4ss\nProduct=APIEXE\n\n\n[1]"
-            "\nMessage=%E4\nNumber=1\n");
+  EXPECT_EQ(listener.Requests()[0],
+            ExpectedRequest(listener.Address(),
+                            "[FROM]\nEmail=j\xF6rg_x-y. \\\"@x\n\n[SENDER]\nID=a_-. "
+                            "\\\"t\nPW=p_-. \\\"\xE4ss\nProduct=APIEXE\n\n\n[1]"
+                            "\nMessage=%E4\nNumber=1\n"));
 
   // A server name too long for its buffer is not replaced by the default host.
   PointAt(std::string(254, 'h'));
@@ -487,7 +483,7 @@ TEST_F(Pagora, NoCoreIsDumpedAndTheAccountIsWipedAfterTheSends) {
   }
   EXPECT_EQ(left, 0) << "heap blocks given back still holding the password";
   ASSERT_EQ(gateway.Requests().size(), 1u);
-  EXPECT_NE(Body(gateway.Requests()[0]).find("\nPW=" + password + "\n"), std::string::npos);
+  EXPECT_NE(gateway.Requests()[0].find("\nPW=" + password + "\n"), std::string::npos);
   const char* first = config.accountId;
   const char* end = config.proxyPassword + sizeof config.proxyPassword;
   EXPECT_EQ(std::count(first, end, '\0'), end - first);
