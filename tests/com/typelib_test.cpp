@@ -43,7 +43,9 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
       {library + "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E};};",
        "line 2: expected ';'"},
       {library + "coclass C {};};", "line 2: missing or malformed uuid"},
-      {"[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.x)] library L {};", "a version"}};
+      {"[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.x)] library L {};", "a version"},
+      {library + "};" + library + "};", "line 2: a second library"},
+      {"import \"oaidl.idl\";", "line 1: no library statement"}};
   for (const auto& [idl, says] : refused) {
     EXPECT_EQ(zentrova::platform::LoadTypeLibFromText(idl, &lib, &error), TYPE_E_CANTLOADLIBRARY);
     EXPECT_TRUE(!lib && error.find(says) != std::string::npos) << error;
