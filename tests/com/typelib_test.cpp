@@ -386,10 +386,13 @@ TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   for (DISPPARAMS* p : {bad, static_cast<DISPPARAMS*>(nullptr), bad + 1, bad + 2, bad + 3})
     EXPECT_EQ(info_->Invoke(p == bad ? nullptr : object, 2, DISPATCH_METHOD, p, {}, {}, {}),
               E_INVALIDARG);
-  // Names past the room the caller gives are not written.
+  // Names past the caller's room are not written; past the last member, nothing is found.
   BSTR names[6] = {};
   UINT count = 0;
-  EXPECT_EQ(info_->GetNames(2, nullptr, 3, &count), E_INVALIDARG);
+  FUNCDESC* desc = nullptr;
+  EXPECT_EQ((std::tuple{info_->GetNames(2, nullptr, 3, &count), info_->GetFuncDesc(4, &desc),
+                        info_->GetDocumentation(9, names, nullptr, nullptr, nullptr)}),
+            (std::tuple{E_INVALIDARG, TYPE_E_ELEMENTNOTFOUND, TYPE_E_ELEMENTNOTFOUND}));
   ASSERT_EQ(info_->GetNames(2, names, 3, &count), S_OK);
   EXPECT_EQ((std::tuple{count, std::u16string(names[2]), names[3]}),
             (std::tuple{3u, u"b", nullptr}));
