@@ -87,7 +87,8 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
        "(Server=proxy,"},
       {"[PROXY]\nServer=proxy\nPort=0\n", "PROXY/Server", "proxy", kError,
        "[PROXY] Port in f.ini is \"0\": give the proxy's port"},
-      {"[PROXY]\nServer=proxy\nPort=65536\n", "PROXY/Server", "proxy", kError, "is \"65536\""},
+      {"[PROXY]\nServer=proxy\nPort=" + std::string(20, '0') + "65536\n", "PROXY/Server", "proxy",
+       kError, "is \"" + std::string(20, '0') + "6553...\""},  // shown to its 24th byte
   };
   for (const auto& c : cases) {
     Configuration config;
