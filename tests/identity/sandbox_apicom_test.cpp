@@ -102,11 +102,13 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
       "1 --smtp $a --smtp-reply x=550\n1 --smtp $a --smtp-reply rcpt=x50\n64\n64 --bogus\n"
       "64 --http\n64 --log\n64 --http $a --status\n64 --http $a --reply-file /x/y\n"
       "64 --smtp-reply rcpt=550\n64 --smtp $a --smtp-reply\n0 --help\n0 decode -h\n0 --version\n"
-      "0 decode --help\n64 decode x\n0 encode -h\n0 encode --help\n64 encode x\n64 --version x");
+      "0 decode --help\n64 decode x\n0 encode -h\n0 encode --help\n64 encode x\n64 --version x\n"
+      "1 decode >/dev/full");  // each run has the body on standard input
   const std::string serve = "a=127.0.0.1:0; f() { shift; exec " ZV_BINARY_DIR
-                            "/tools/sms-sandbox/sms-sandbox \"$@\"; }; f ";
+                            "/tools/sms-sandbox/sms-sandbox \"$@\"; }; printf %s \"$B\" | f ";
   for (std::string line; std::getline(lines, line);)
-    EXPECT_EQ(testing::RunProcess({"/bin/sh", "-c", serve + line}, {}).exitCode, std::stoi(line))
+    EXPECT_EQ(testing::RunProcess({"/bin/sh", "-c", serve + line}, {{"B", body}}).exitCode,
+              std::stoi(line))
         << line;
 }
 

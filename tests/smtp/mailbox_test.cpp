@@ -120,8 +120,8 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
 TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
   testing::Sandbox sandbox({"--smtp", "127.0.0.1:0", "--smtp-reply", "rcpt=550", "--smtp",
                             "127.0.0.1:0", "--smtp-reply", "end=silent", "--smtp", "127.0.0.1:0",
-                            "--smtp-reply", "helo=250-hi\\n250 there", "--smtp-reply",
-                            "mail=close"});
+                            "--smtp-reply", "helo=250-hi\\n250 there", "--smtp-reply", "mail=close",
+                            "--smtp", "127.0.0.1:0", "--smtp-reply", "mail=550"});
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
   std::string request = ComposeRequest(), lastError;
 
@@ -149,6 +149,8 @@ TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
   EXPECT_NE(Converse(sandbox.Port(0), "MAIL FROM:<a>\r\nRCPT TO:<b>\r\nDATA\r\nQUIT\r\n")
                 .find("550\r\n503 no valid recipients"),
             std::string::npos);  // a refused recipient is not kept
+  EXPECT_EQ(Converse(sandbox.Port(3), "MAIL FROM:<a>\r\nRCPT TO:<b>\r\nQUIT\r\n"),
+            "220 sms-sandbox gateway mailbox ready\r\n550\r\n503 MAIL first\r\n221 bye\r\n");
 }
 
 }  // namespace
