@@ -457,7 +457,6 @@ DeadPort::~DeadPort() {
 }
 
 UnansweredPort::UnansweredPort() {
-  fd_ = BoundSocket("127.0.0.1", port_, false);
   if (fd_ < 0 || listen(fd_, 0) != 0) return;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -477,7 +476,6 @@ UnansweredPort::UnansweredPort() {
 
 UnansweredPort::~UnansweredPort() {
   for (int fd : fillers_) close(fd);
-  if (fd_ >= 0) close(fd_);
 }
 
 int UnusedPort() {
