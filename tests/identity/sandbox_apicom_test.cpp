@@ -6,6 +6,7 @@
 #include <ctime>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gateway/automation/document.h"
@@ -66,12 +67,7 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
     identity::EncodeLines(block, size, text);
     return std::string(text);
   };
-  const struct {
-    std::vector<std::string> args;
-    std::string in;
-    int exit;
-    const char* says;
-  } cases[] = {
+  const std::tuple<std::vector<std::string>, std::string, int, const char*> cases[] = {
       {{"decode"}, "hello world", 1, "not a valid cipher text"},
       {{"decode"}, "(" + std::string(11, ' ') + "=", 1, "not a valid cipher text"},
       {{"decode"}, cipher(16), 1, "padded to 8 bytes, not 16"},  // one block too many
@@ -83,9 +79,9 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
       {{"encode", "--email", "B"}, "x", 64, "give both"},
       {{"encode", "--account", "A", "--email"}, "x", 64, "--email needs a value"},
       {{"encode", "--account", "A", "--email", "B"}, std::string("a\0b", 3), 1, "a NUL byte"}};
-  for (const auto& c : cases) {
-    const ProcessResult r = RunTool(c.args, c.in);
-    EXPECT_TRUE(r.exitCode == c.exit && r.err.find(c.says) != std::string::npos) << c.in << r.err;
+  for (const auto& [args, in, exit, says] : cases) {
+    const ProcessResult r = RunTool(args, in);
+    EXPECT_TRUE(r.exitCode == exit && r.err.find(says) != std::string::npos) << in << r.err;
   }
   for (int c = 0; c < 256; ++c)  // line ends alone may follow a document without its trailer
     EXPECT_EQ(RunTool({"decode"}, bare + char(c)).exitCode, c == '\r' || c == '\n' ? 0 : 1) << c;
