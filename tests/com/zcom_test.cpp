@@ -267,10 +267,8 @@ TEST_F(ZcomTest, CallReportsFailuresAndStopsAtTheFirst) {
   chmod(registry_.Path().c_str(), 0700);
 
   // A settings hive that others may write could name any gateway: the send stops.
-  ASSERT_EQ(Zcom({"reg", "add", "HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings", "/v", "HTTP1", "/d",
-                  "127.0.0.1:1", "/f"})
-                .exitCode,
-            0);
+  const std::string settings = "HKCU\\Software\\Zentrova\\SMS\\3.0\\Settings";
+  ASSERT_EQ(Zcom({"reg", "add", settings, "/v", "HTTP1", "/d", "127.0.0.1:1", "/f"}).exitCode, 0);
   const std::string hive = registry_.Path() + "/HKEY_CURRENT_USER.reg";
   ASSERT_EQ(chmod(hive.c_str(), 0620), 0);
   r = Call({"Email=\"me@example.com\"", "AccountID=123456", "Password=secret",

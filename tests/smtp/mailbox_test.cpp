@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "gateway/automation/document.h"
 #include "platform/socket.h"
@@ -125,17 +126,14 @@ TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
   ASSERT_TRUE(sandbox.Ready()) << sandbox.Process().Output();
   std::string request = ComposeRequest(), lastError;
 
-  EXPECT_FALSE(test::SendMail(sandbox.Address(0), "sms@gateway.example", request, lastError));
-  EXPECT_EQ(lastError, "550:SMTP server error");  // the refused recipient: no DATA
-
-  SmtpLimits shortEnd;
-  shortEnd.dataEnd = milliseconds(300);
-  EXPECT_FALSE(
-      test::SendMail(sandbox.Address(1), "sms@gateway.example", request, lastError, shortEnd));
-  EXPECT_EQ(lastError, "SMTP server did not reply within 300 ms");
-
-  EXPECT_FALSE(test::SendMail(sandbox.Address(2), "sms@gateway.example", request, lastError));
-  EXPECT_EQ(lastError, "SMTP server closed the connection");
+  for (const auto& [listener, limits, error] :  // the refused recipient: no DATA
+       {std::tuple{0, SmtpLimits{}, "550:SMTP server error"},
+        {1, SmtpLimits{.dataEnd = milliseconds(300)}, "SMTP server did not reply within 300 ms"},
+        {2, SmtpLimits{}, "SMTP server closed the connection"}}) {
+    EXPECT_FALSE(test::SendMail(sandbox.Address(listener), "sms@gateway.example", request,
+                                lastError, limits));
+    EXPECT_EQ(lastError, error);
+  }
 
   std::vector<nlohmann::json> entries = sandbox.Requests();
   ASSERT_EQ(entries.size(), 3u);

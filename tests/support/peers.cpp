@@ -267,20 +267,16 @@ Sandbox::Sandbox(std::vector<std::string> args) {
   if (!process_.Start(args, error) || !process_.WaitFor("sms-sandbox: ready\n", kStartLimit))
     return;
   std::istringstream lines(process_.Output());
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::size_t colon = line.rfind(':');
-    if (line.rfind("sms-sandbox: listening ", 0) == 0 && colon != std::string::npos)
-      ports_.push_back(std::atoi(line.c_str() + colon + 1));
-  }
+  for (std::string line; std::getline(lines, line);)  // "... listening http 127.0.0.1:PORT"
+    if (line.starts_with("sms-sandbox: listening "))
+      ports_.push_back(std::atoi(line.c_str() + line.rfind(':') + 1));
   ready_ = !ports_.empty();
 }
 
 std::vector<nlohmann::json> Sandbox::Requests() const {
   std::vector<nlohmann::json> entries;
   std::istringstream lines(ReadFile(log_));
-  std::string line;
-  while (std::getline(lines, line))
+  for (std::string line; std::getline(lines, line);)
     if (!line.empty()) entries.push_back(nlohmann::json::parse(line));
   return entries;
 }
