@@ -16,8 +16,7 @@
 
 namespace {
 
-using zentrova::testing::ProcessResult;
-using zentrova::testing::ScratchRegistry;
+using namespace zentrova::testing;
 
 const char kProgId[] = "ZentrovaCOM.SMSInterface";
 const char kClassKey[] = "CLSID\\{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}";
@@ -33,7 +32,7 @@ class ZcomTest : public ::testing::Test {
  protected:
   ProcessResult Zcom(std::vector<std::string> args) {
     args.insert(args.begin(), ZV_ZCOM_PATH);
-    return zentrova::testing::RunProcess(args, {});  // in registry_, set for every child
+    return RunProcess(args, {});  // in registry_, set for every child
   }
 
   ProcessResult Call(std::vector<std::string> steps) {
@@ -49,8 +48,6 @@ class ZcomTest : public ::testing::Test {
   ScratchRegistry registry_;
 };
 
-// ---- Registration ----------------------------------------------------------------
-
 // zcom reg asks before it overwrites or deletes, on a terminal only: "y" or
 // "Y" goes ahead; anything else, an end of input among it, leaves the value as it was.
 TEST_F(ZcomTest, RegAsksOnATerminalAndTakesYesAnswers) {
@@ -58,8 +55,8 @@ TEST_F(ZcomTest, RegAsksOnATerminalAndTakesYesAnswers) {
   for (const auto& [answer, exit] :
        {std::pair<const char*, int>{"y\n", 0}, {"Y\n", 0}, {"n\n", 1}, {"\n", 1}, {"\x04", 1}}) {
     ASSERT_EQ(Zcom({"reg", "add", key, "/v", "X", "/d", "old", "/f"}).exitCode, 0);
-    zentrova::testing::WriteFile(typed, answer);  // script(1) gives zcom a terminal to read it from
-    const ProcessResult r = zentrova::testing::RunProcess(
+    WriteFile(typed, answer);  // script(1) gives zcom a terminal to read it from
+    const ProcessResult r = RunProcess(
         {"/usr/bin/script", "-qec", ZV_ZCOM_PATH " reg add '" + key + "' /v X /d new", "/dev/null"},
         {}, std::chrono::seconds(30), typed);
     EXPECT_EQ(r.exitCode, exit) << answer;
@@ -84,7 +81,7 @@ TEST_F(ZcomTest, RegistrationRoundTripRemovesAllOfOursAndNothingElse) {
   EXPECT_EQ(Zcom({"call", "{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}", "Version"}).out,
             "Version 1.1\n");
   // The type library under its own title, and its interface marshalled by automation.
-  const std::string hive = zentrova::testing::ReadFile(registry_.File("HKEY_CLASSES_ROOT.reg"));
+  const std::string hive = ReadFile(registry_.File("HKEY_CLASSES_ROOT.reg"));
   const std::string lib = "\\TypeLib\\{2659F52D-4F8C-474C-B259-428EBFA1D80E}\\1.0",
                     iface = "\\Interface\\{A94B0FB4-2C90-4EBC-BAE6-ABAB304938DF}";
   for (const std::string& block :
@@ -104,8 +101,8 @@ TEST_F(ZcomTest, RegistrationRoundTripRemovesAllOfOursAndNothingElse) {
 
 TEST_F(ZcomTest, LibraryExportsTheFourEntryPointsOnly) {
   // Anything else exported could be bound by the client's own symbols instead.
-  ProcessResult r = zentrova::testing::RunProcess(
-      {"/usr/bin/nm", "-D", "--defined-only", "--just-symbols", ZV_SERVER_PATH}, {});
+  ProcessResult r =
+      RunProcess({"/usr/bin/nm", "-D", "--defined-only", "--just-symbols", ZV_SERVER_PATH}, {});
   EXPECT_EQ(r.out, "DllCanUnloadNow\nDllGetClassObject\nDllRegisterServer\nDllUnregisterServer\n")
       << r.err;
 }
@@ -127,8 +124,6 @@ TEST_F(ZcomTest, RegsvrReportsWhatWentWrong) {
   }
 }
 
-// ---- Properties ---------------------------------------------------------------------
-
 // A text that reaches a request or a mail refuses control characters: a line
 // break in Email would forge a line of the request's plain trailer.
 TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
@@ -136,6 +131,10 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
   const auto control = [](const std::string& property, const char* code) {
     return "Error: The " + property + " text holds a control character (U+" + code +
            "): line breaks, tabs and other control characters are not allowed.";
+  };
+  const auto unmapped = [](const std::string& property) {
+    return "Error: The " + property +
+           " text holds characters that the system code page (1252) cannot represent.";
   };
   struct Case {
     std::string property, accepted, rejected, text;
@@ -151,9 +150,7 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
       {"CountryCode", "999", "1000", "Error: Invalid country code"},
       {"CountryCode", "0", "-1", "Error: Invalid country code"},
       {"AccountID", "CI1234567890", "CI12345", "Error: Invalid Account ID"},
-      {"ProxyUserName", "café", "Ωmega",
-       "Error: The ProxyUserName text holds characters that the system code page (1252) cannot "
-       "represent."},
+      {"ProxyUserName", "café", "Ωmega", unmapped("ProxyUserName")},
       {"Email", "a@b.com", "me@example.com\r\nID=999", control("Email", "000D")},
       {"Password", "a@b.com", "pw\n", control("Password", "000A"), false},
       {"ProxyAddress", "a@b.com", "proxy\tx", control("ProxyAddress", "0009")},
@@ -161,10 +158,7 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
       {"ProxyPassword", "a@b.com", "pw\x7f", control("ProxyPassword", "007F"), false},
       {"SMTPServer", "a@b.com", "mail\r", control("SMTPServer", "000D")},
       {"SMTPLoginName", "a@b.com", "login\xc2\x9f", control("SMTPLoginName", "009F")},
-      {"SMTPPassword", "smtp\tpw", "Ωmega",
-       "Error: The SMTPPassword text holds characters that the system code page (1252) cannot "
-       "represent.",
-       false},
+      {"SMTPPassword", "smtp\tpw", "Ωmega", unmapped("SMTPPassword"), false},
   };
   // A text takes one character less than its buffer's width: 64 for each of these.
   for (const std::string p :
@@ -189,8 +183,6 @@ TEST_F(ZcomTest, EachRejectedValueIsNamedAndLeavesTheLastAcceptedOne) {
   ProcessResult r = Call(steps);
   EXPECT_EQ((std::tuple{r.exitCode, r.out, r.err}), (std::tuple{1, out, err}));
 }
-
-// ---- PagoraMessage ---------------------------------------------------------------------
 
 // A fresh library reads its defaults first.
 TEST_F(ZcomTest, PagoraMessageChecksTheSettingsInOrder) {
@@ -226,8 +218,6 @@ TEST_F(ZcomTest, PagoraMessageChecksTheSettingsInOrder) {
   ProcessResult r = Call(steps);
   EXPECT_EQ((std::tuple{r.exitCode, r.out, r.err}), (std::tuple{1, out, err}));
 }
-
-// ---- zcom call's own rules ---------------------------------------------------------------
 
 TEST_F(ZcomTest, CallReportsFailuresAndStopsAtTheFirst) {
   Register();
@@ -327,17 +317,16 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
 TEST_F(ZcomTest, ThePasswordIsOnNoCommandLineWhileTheExampleSends) {
   Register();
   const std::string secret = "pw-kept-off-argv", input = registry_.File("input");
-  zentrova::testing::WriteFile(input, "\nstdin@example.com\r\n" + secret);  // "", ..., no line end
-  ProcessResult r = zentrova::testing::RunProcess(
-      {ZV_ZCOM_PATH, "call", kProgId, "AccountID<env:ZV_ACCOUNT", "Email<stdin", "Email<stdin",
-       "Password<stdin", "AccountID", "Email"},
-      {{"ZV_ACCOUNT", "123456"}}, std::chrono::seconds(30), input);
+  WriteFile(input, "\nstdin@example.com\r\n" + secret);  // "", ..., no line end
+  ProcessResult r =
+      RunProcess({ZV_ZCOM_PATH, "call", kProgId, "AccountID<env:ZV_ACCOUNT", "Email<stdin",
+                  "Email<stdin", "Password<stdin", "AccountID", "Email"},
+                 {{"ZV_ACCOUNT", "123456"}}, std::chrono::seconds(30), input);
   EXPECT_EQ(r.out, "123456\nstdin@example.com\n");
   EXPECT_EQ(r.exitCode, 0) << r.err;
 
-  zentrova::testing::RawListener gateway(
-      {zentrova::testing::Reply(200, "0000 Message accepted", std::chrono::seconds(2))});
-  zentrova::testing::ChildProcess example;
+  RawListener gateway({Reply(200, "0000 Message accepted", std::chrono::seconds(2))});
+  ChildProcess example;
   std::string error;
   ASSERT_TRUE(example.Start(
       {"/bin/sh", ZV_SOURCE_DIR "/examples/linux/zcom-send.sh", "-a", "123456", "-e",
@@ -352,7 +341,7 @@ TEST_F(ZcomTest, ThePasswordIsOnNoCommandLineWhileTheExampleSends) {
   while (!sent && std::chrono::steady_clock::now() < deadline) {
     sent = !gateway.Requests().empty();
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-      const std::string argv = zentrova::testing::ReadFile(entry.path() / "cmdline");
+      const std::string argv = ReadFile(entry.path() / "cmdline");
       if (argv.find(secret) != std::string::npos) showing.insert(entry.path());
       if (sent && argv.starts_with(ZV_ZCOM_PATH) &&
           argv.find("PagoraMessage(") != std::string::npos)
