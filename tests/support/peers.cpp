@@ -99,13 +99,6 @@ pid_t Spawn(const std::vector<std::string>& argv, const Environment& env,
   return pid;
 }
 
-// Milliseconds left until deadline, at least 0.
-int Left(std::chrono::steady_clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
 }  // namespace
 
 TempDir::TempDir() {
@@ -166,13 +159,13 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const Environment
   pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   for (int open = 2; open > 0;) {
-    int left = Left(deadline);
-    if (left == 0) {
+    const auto left = (deadline - std::chrono::steady_clock::now()) / std::chrono::milliseconds(1);
+    if (left <= 0) {
       result.timedOut = true;
       kill(pid, SIGKILL);
       break;
     }
-    if (poll(fds, 2, left) < 0 && errno != EINTR) break;
+    if (poll(fds, 2, static_cast<int>(left)) < 0 && errno != EINTR) break;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       char buf[4096];
