@@ -112,8 +112,7 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
 // Posts a body as the automation server does; the sandbox accepts it with "0000".
 int Post(const testing::Sandbox& sandbox, const std::string& body) {
   std::string text;
-  return gateway::SendHttpRequest(sandbox.Address().c_str(), 0, body, text,
-                                  gateway::ProxySettings{});
+  return gateway::SendHttpRequest(sandbox.Address(), 0, body, text, {});  // no proxy
 }
 
 // The replies follow the script; its last step (a file read byte for byte) repeats.
