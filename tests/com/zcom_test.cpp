@@ -281,6 +281,8 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
       {"Name([1,)", "an argument is missing at \"\""},
       {"Name([1 2])", "expected ',' or ']' at \"2]\""},
       {"Name([2147483648: 1])", "bad lower bound at \"2147483648: 1]\""},
+      {"Name([1 : 2], -)", "not an argument"},  // a lower bound, blanks before its colon; no digits
+      {"Name([: 1])", "not an argument"},
       {"Name(abc)", "not an argument (texts need double quotes; numbers must fit 32 bits)"},
       {"Name([2147483646: \"a\", \"b\"])", nullptr},
       {"Name([2147483647: \"a\", \"b\"])", "the array's indexes would pass 2147483647"},
@@ -298,6 +300,7 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
       {"Password<env:ZV_NOT_SET", "the environment variable ZV_NOT_SET is not set"},
       {"Password<stdin", "standard input ended before a line for Password"},  // it is empty
       {"Password<env:", "a value is taken from env:VARIABLE or stdin, not from \"env:\""},
+      {"Password<env:A=B", "a value is taken from env:VARIABLE or stdin, not from \"env:A=B\""},
       {"Password<file:x", "a value is taken from env:VARIABLE or stdin, not from \"file:x\""}};
   for (const auto& [step, said] : cases) {  // said: the refusal, none when the step is accepted
     ProcessResult r = Call({step});
