@@ -190,8 +190,6 @@ ChildProcess::~ChildProcess() { Stop(); }
 
 bool ChildProcess::Start(const std::vector<std::string>& argv, std::string& error,
                          const Environment& env) {
-  output_.clear();
-  ended_ = false;
   pid_ = Spawn(argv, env, "/dev/null", fd_, nullptr, error);
   if (pid_ < 0) return false;
   reader_ = std::thread([this] {
