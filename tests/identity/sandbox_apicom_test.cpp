@@ -19,12 +19,13 @@ namespace zentrova {
 namespace {
 
 using testing::ProcessResult;
+const std::string kSandbox = ZV_BINARY_DIR "/tools/sms-sandbox/sms-sandbox";
 
 // Runs "sms-sandbox ARGS" with input on standard input.
 ProcessResult RunTool(std::vector<std::string> args, const std::string& input) {
   testing::TempDir dir;
   testing::WriteFile(dir.File("in"), input);
-  args.insert(args.begin(), ZV_BINARY_DIR "/tools/sms-sandbox/sms-sandbox");
+  args.insert(args.begin(), kSandbox);
   return testing::RunProcess(args, {}, std::chrono::seconds(30), dir.File("in"));
 }
 
@@ -99,12 +100,17 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
       "64 --smtp-reply rcpt=550\n64 --smtp $a --smtp-reply\n0 --help\n0 decode -h\n0 --version\n"
       "0 decode --help\n64 decode x\n0 encode -h\n0 encode --help\n64 encode x\n64 --version x\n"
       "1 decode >/dev/full");  // each run has the body on standard input
-  const std::string serve = "a=127.0.0.1:0; f() { shift; exec " ZV_BINARY_DIR
-                            "/tools/sms-sandbox/sms-sandbox \"$@\"; }; printf %s \"$B\" | f ";
+  const std::string serve =
+      "a=127.0.0.1:0; f() { shift; exec " + kSandbox + " \"$@\"; }; printf %s \"$B\" | f ";
   for (std::string line; std::getline(lines, line);)
     EXPECT_EQ(testing::RunProcess({"/bin/sh", "-c", serve + line}, {{"B", body}}).exitCode,
               std::stoi(line))
         << line;
+  const testing::TempDir here;  // each stop signal ends a ready sandbox with status 0
+  const std::string stop =
+      "cd " + here.Path() + " && mkfifo o && for s in INT TERM HUP; do " + kSandbox +
+      " --http 127.0.0.1:0 >o & { read l; read l; kill -$s $!; } <o; wait $! || exit; done";
+  EXPECT_EQ(testing::RunProcess({"/bin/sh", "-c", stop}, {}).exitCode, 0);
 }
 
 // Posts a body as the automation server does; the sandbox accepts it with "0000".

@@ -297,9 +297,7 @@ RawListener::~RawListener() {
     stopping_ = true;
   }
   stop_.notify_all();
-  uint64_t one = 1;
-  if (stopFd_ >= 0 && write(stopFd_, &one, sizeof one) < 0) {
-  }
+  if (stopFd_ >= 0) eventfd_write(stopFd_, 1);
   if (acceptor_.joinable()) acceptor_.join();
   for (std::thread& t : threads_) t.join();
   if (listenFd_ >= 0) close(listenFd_);
