@@ -336,8 +336,7 @@ TEST_F(ZcomTest, ThePasswordIsOnNoCommandLineWhileTheExampleSends) {
   bool sent = false, sawCall = false;
   std::set<std::string> showing;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  // Until one pass over every process ran after the request reached the
-  // gateway, which holds its reply back meanwhile.
+  // Until a pass over every process ran after the request reached the gateway (which holds it).
   while (!sent && std::chrono::steady_clock::now() < deadline) {
     sent = !gateway.Requests().empty();
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
