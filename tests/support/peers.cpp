@@ -230,16 +230,11 @@ std::string ChildProcess::Output() const {
 void ChildProcess::Stop() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
-    int status = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    std::unique_lock<std::mutex> lock(mutex_);  // its output ends with it
+    if (!changed_.wait_for(lock, std::chrono::seconds(5), [this] { return ended_; }))
+      kill(pid_, SIGKILL);
+    lock.unlock();
+    waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
   if (reader_.joinable()) reader_.join();
