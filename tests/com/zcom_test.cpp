@@ -113,6 +113,7 @@ TEST_F(ZcomTest, RegsvrReportsWhatWentWrong) {
         {{"regsvr"}, 3, "no such file (no server is installed beside zcom; give its PATH)"},
         {{"regsvr", ZV_ZCOM_PATH}, 3, "cannot load"},  // a program, not a library
         {{"regsvr", "/usr/lib/x86_64-linux-gnu/libm.so.6"}, 4, "DllRegisterServer was not found"},
+        {{"reg", "add", "HKCU\\" + std::string(256, 'k'), "/f"}, 64, "at most 255 are allowed"},
         {{"regsvr", "/u", "/s", ZV_SERVER_PATH}, 0, ""}}) {  // not registered: nothing to do
     const ProcessResult run = Zcom(args);
     EXPECT_EQ(run.exitCode, exit) << says;
