@@ -99,7 +99,7 @@ TEST(SandboxApicomTool, RefusesWhatIsNotAValidCipherText) {
       "64 --http\n64 --log\n64 --http $a --status\n64 --http $a --reply-file /x/y\n"
       "64 --smtp-reply rcpt=550\n64 --smtp $a --smtp-reply\n0 --help\n0 decode -h\n0 --version\n"
       "0 decode --help\n64 decode x\n0 encode -h\n0 encode --help\n64 encode x\n64 --version x\n"
-      "1 decode >/dev/full");  // each run has the body on standard input
+      "1 decode >/dev/full\n1 encode --account A --email B >/dev/full");  // the body on stdin
   const std::string serve =
       "a=127.0.0.1:0; f() { shift; exec " + kSandbox + " \"$@\"; }; printf %s \"$B\" | f ";
   for (std::string line; std::getline(lines, line);)
