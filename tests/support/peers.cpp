@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 extern char** environ;
@@ -99,13 +100,6 @@ pid_t Spawn(const std::vector<std::string>& argv, const Environment& env,
   return pid;
 }
 
-// Milliseconds left until deadline, at least 0.
-int Left(std::chrono::steady_clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
 }  // namespace
 
 TempDir::TempDir() {
@@ -124,9 +118,7 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::vector<std::string> TraceSteps(const std::string& text,
@@ -166,13 +158,13 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const Environment
   pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   for (int open = 2; open > 0;) {
-    int left = Left(deadline);
-    if (left == 0) {
+    const auto left = (deadline - std::chrono::steady_clock::now()) / std::chrono::milliseconds(1);
+    if (left <= 0) {
       result.timedOut = true;
       kill(pid, SIGKILL);
       break;
     }
-    if (poll(fds, 2, left) < 0 && errno != EINTR) break;
+    if (poll(fds, 2, static_cast<int>(left)) < 0 && errno != EINTR) break;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       char buf[4096];
@@ -198,8 +190,6 @@ ChildProcess::~ChildProcess() { Stop(); }
 
 bool ChildProcess::Start(const std::vector<std::string>& argv, std::string& error,
                          const Environment& env) {
-  output_.clear();
-  ended_ = false;
   pid_ = Spawn(argv, env, "/dev/null", fd_, nullptr, error);
   if (pid_ < 0) return false;
   reader_ = std::thread([this] {
@@ -240,16 +230,11 @@ std::string ChildProcess::Output() const {
 void ChildProcess::Stop() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
-    int status = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    std::unique_lock<std::mutex> lock(mutex_);  // its output ends with it
+    if (!changed_.wait_for(lock, std::chrono::seconds(5), [this] { return ended_; }))
+      kill(pid_, SIGKILL);
+    lock.unlock();
+    waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
   if (reader_.joinable()) reader_.join();
@@ -267,20 +252,16 @@ Sandbox::Sandbox(std::vector<std::string> args) {
   if (!process_.Start(args, error) || !process_.WaitFor("sms-sandbox: ready\n", kStartLimit))
     return;
   std::istringstream lines(process_.Output());
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::size_t colon = line.rfind(':');
-    if (line.rfind("sms-sandbox: listening ", 0) == 0 && colon != std::string::npos)
-      ports_.push_back(std::atoi(line.c_str() + colon + 1));
-  }
+  for (std::string line; std::getline(lines, line);)  // "... listening http 127.0.0.1:PORT"
+    if (line.starts_with("sms-sandbox: listening "))
+      ports_.push_back(std::atoi(line.c_str() + line.rfind(':') + 1));
   ready_ = !ports_.empty();
 }
 
 std::vector<nlohmann::json> Sandbox::Requests() const {
   std::vector<nlohmann::json> entries;
   std::istringstream lines(ReadFile(log_));
-  std::string line;
-  while (std::getline(lines, line))
+  for (std::string line; std::getline(lines, line);)
     if (!line.empty()) entries.push_back(nlohmann::json::parse(line));
   return entries;
 }
@@ -311,9 +292,7 @@ RawListener::~RawListener() {
     stopping_ = true;
   }
   stop_.notify_all();
-  uint64_t one = 1;
-  if (stopFd_ >= 0 && write(stopFd_, &one, sizeof one) < 0) {
-  }
+  if (stopFd_ >= 0) eventfd_write(stopFd_, 1);
   if (acceptor_.joinable()) acceptor_.join();
   for (std::thread& t : threads_) t.join();
   if (listenFd_ >= 0) close(listenFd_);
@@ -457,7 +436,6 @@ DeadPort::~DeadPort() {
 }
 
 UnansweredPort::UnansweredPort() {
-  fd_ = BoundSocket("127.0.0.1", port_, false);
   if (fd_ < 0 || listen(fd_, 0) != 0) return;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -477,7 +455,6 @@ UnansweredPort::UnansweredPort() {
 
 UnansweredPort::~UnansweredPort() {
   for (int fd : fillers_) close(fd);
-  if (fd_ >= 0) close(fd_);
 }
 
 int UnusedPort() {

@@ -195,25 +195,21 @@ class DeadPort {
   int port() const { return port_; }
   std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
 
- private:
+ protected:
   int fd_ = -1, port_ = 0;
 };
 
 // A loopback port where a connection is neither made nor refused: it listens
 // with a full backlog and never accepts, so a client's SYN goes unanswered
 // until the client gives up.
-class UnansweredPort {
+class UnansweredPort : public DeadPort {
  public:
   UnansweredPort();
   ~UnansweredPort();
-  UnansweredPort(const UnansweredPort&) = delete;
-  UnansweredPort& operator=(const UnansweredPort&) = delete;
   bool Ready() const { return ready_; }
   int Port() const { return port_; }
-  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
 
  private:
-  int fd_ = -1, port_ = 0;
   std::vector<int> fillers_;  // the connections that fill the backlog
   bool ready_ = false;
 };

@@ -109,9 +109,9 @@ bool SplitHostPort(const std::string& text, std::string& host, int& port) {
   return true;
 }
 
-std::string UtcTimestamp() {
-  std::timespec ts;
-  std::timespec_get(&ts, TIME_UTC);
+std::string UtcTimestamp(std::optional<std::timespec> at) {
+  std::timespec ts = at.value_or(std::timespec{});
+  if (!at) std::timespec_get(&ts, TIME_UTC);
   std::tm tm;
   gmtime_r(&ts.tv_sec, &tm);
   char buf[96];

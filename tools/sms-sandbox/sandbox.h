@@ -6,9 +6,11 @@
 
 #include <atomic>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -104,7 +106,8 @@ nlohmann::json HeaderFields(const std::string& head);
 // "host:port" or "[v6]:port".
 bool SplitHostPort(const std::string& text, std::string& host, int& port);
 
-std::string UtcTimestamp();
+// "YYYY-MM-DDThh:mm:ss.mmmZ" of a moment: the present one when none is given.
+std::string UtcTimestamp(std::optional<std::timespec> at = std::nullopt);
 
 // The journal's readable line stays one line whatever a request held: line
 // breaks and control characters are shown, and text beyond limit is cut.
