@@ -105,8 +105,9 @@ TEST_F(AutomationTransport, ALongReplyIsJudgedByItsFirst8192Bytes) {
 // on its way); failures before it are retried.
 TEST_F(AutomationTransport, AFailureAfterTheRequestWentOutEndsTheAttempts) {
   setenv("ZENTROVA_HTTP_ATTEMPT_MS", "300", 1);
-  for (const RawStep& step : {Stall(), CloseWithoutReply(), CloseAfter("HTTP/1.1 200 OK\r\n"),
-                              CloseAfter("HTTP/1.1 100 Continue\r\n\r\n")}) {
+  for (const RawStep& step :
+       {Stall(), CloseWithoutReply(), CloseAfter("HTTP/1.1 100 Continue\r\n\r\n"),
+        Continued(CloseAfter("HTTP/1.1 200 OK\r\n"))}) {
     RawListener gateway({step, Reply(200, "0000 Message accepted")});
     EXPECT_EQ(Send(gateway.Address()), 2100);
     EXPECT_EQ(gateway.Requests().size(), 1u);
