@@ -8,7 +8,6 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -127,31 +126,27 @@ TEST(AppendFile, ALineThatDoesNotFitIsTakenBackWhole) {
 TEST(AppendFile, TheFileSizeLimitFailsTheWriteAndLeavesOthersSignals) {
   zentrova::testing::TempDir temp;
   const fs::path path = fs::path(temp.Path()) / "trace";
+  auto overTheLimit = [&path](bool pendingBefore) {
+    const rlimit limit{1024, 1024};
+    sigset_t xfsz, pending;
+    sigemptyset(&xfsz);
+    sigaddset(&xfsz, SIGXFSZ);
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0 ||
+        (pendingBefore && (sigprocmask(SIG_BLOCK, &xfsz, nullptr) != 0 || raise(SIGXFSZ) != 0)))
+      return 2;
+    zentrova::platform::Trace trace(path, nullptr);  // which lets its file go once it fails
+    const int lowest = dup(2);
+    close(lowest);
+    zentrova::platform::TraceLine("one line too many");
+    if (zentrova::platform::Tracing() || dup(2) != lowest) return 4;
+    sigpending(&pending);
+    return sigismember(&pending, SIGXFSZ) == (pendingBefore ? 1 : 0) ? 0 : 5;
+  };
   for (const bool pendingBefore : {false, true}) {
     WriteFile(path, std::string(1024, 'x'));
     chmod(path.c_str(), 0600);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      const rlimit limit{1024, 1024};
-      sigset_t xfsz, pending;
-      sigemptyset(&xfsz);
-      sigaddset(&xfsz, SIGXFSZ);
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0 ||
-          (pendingBefore && (sigprocmask(SIG_BLOCK, &xfsz, nullptr) != 0 || raise(SIGXFSZ) != 0)))
-        _exit(2);
-      zentrova::platform::Trace trace(path, nullptr);  // which lets its file go once it fails
-      const int lowest = dup(2);
-      close(lowest);
-      zentrova::platform::TraceLine("one line too many");
-      if (zentrova::platform::Tracing() || dup(2) != lowest) _exit(4);
-      sigpending(&pending);
-      _exit(sigismember(&pending, SIGXFSZ) == (pendingBefore ? 1 : 0) ? 0 : 5);
-    }
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "pending before: " << pendingBefore;
+    EXPECT_EXIT(std::_Exit(overTheLimit(pendingBefore)), ::testing::ExitedWithCode(0), "")
+        << "pending before: " << pendingBefore;
   }
 }
 
