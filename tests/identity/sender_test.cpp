@@ -39,11 +39,7 @@ std::string KeyOfZoneFile(const std::string& path, int year = 2026) {
 
 // Change-over days as zdump shows them for the year.
 TEST(TimeZoneKey, ZonesOfTheSystemDatabase) {
-  const struct {
-    const char* zone;
-    int year;
-    const char* key;
-  } cases[] = {
+  const std::tuple<const char*, int, const char*> cases[] = {
       {"Australia/Sydney", 2026, "-600004010010010"},  // back 1st Sun Apr, forward 1st Sun Oct
       {"America/New_York", 2026, "+300011010003020"},  // 1st Sun Nov, 2nd Sun Mar
       {"UTC", 2026, "+000000000000000"},
@@ -56,9 +52,9 @@ TEST(TimeZoneKey, ZonesOfTheSystemDatabase) {
       {"America/Nuuk", 2026, "+120010050003046"},      // M3.5.0/-1: Sat 28 Mar 23:00
       {"America/Nuuk", 2030, "+120010050003056"},      // Sat 30 Mar
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(KeyOfZoneFile(std::string("/usr/share/zoneinfo/") + c.zone, c.year), c.key)
-        << c.zone << " " << c.year;
+  for (const auto& [zone, year, key] : cases)
+    EXPECT_EQ(KeyOfZoneFile(std::string("/usr/share/zoneinfo/") + zone, year), key)
+        << zone << " " << year;
 }
 
 // A minimal version 2 zone file: one local time type, no transitions, and the given footer

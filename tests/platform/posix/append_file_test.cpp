@@ -42,10 +42,8 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
   const bool root = geteuid() == 0;
   ASSERT_EQ(root ? chown((tmp / "theirs").c_str(), 65534, 65534) : 0, 0);
 
-  const struct {
-    const char* name;
-    const char* refusal;  // "" when the file is appended to
-  } rows[] = {
+  // A name, and how its refusal begins ("" when the file is appended to).
+  const std::pair<const char*, std::string> rows[] = {
       {"link", "it is a symbolic link, which the trace does not follow"},
       {"dangling", "it is a symbolic link, which the trace does not follow"},
       {"open", "users other than its owner may write it"},
@@ -56,12 +54,12 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
   };
   const int lowest = dup(2);  // free again after each refusal and each file closed
   close(lowest);
-  for (const auto& row : rows) {
-    if (std::string_view(row.name) == "theirs" && !root) continue;  // only root can chown
+  for (const auto& [name, refusal] : rows) {
+    if (std::string_view(name) == "theirs" && !root) continue;  // only root can chown
     AppendFile file;
     std::string error;
-    EXPECT_EQ(file.Open(tmp / row.name, error), !*row.refusal) << row.name;
-    EXPECT_EQ(error.substr(0, std::strlen(row.refusal)), row.refusal) << row.name;
+    EXPECT_EQ(file.Open(tmp / name, error), refusal.empty()) << name;
+    EXPECT_EQ(error.substr(0, refusal.size()), refusal) << name;
     EXPECT_TRUE(!file.IsOpen() || file.Append("a line\n", error)) << error;
   }
   EXPECT_EQ(dup(2), lowest);

@@ -329,31 +329,28 @@ TEST_F(RegistryTest, ADirectoryOrHiveOthersMayChangeIsRefused) {
   }
   const fs::path dir = dir_ / "hives", hive = dir / "HKEY_CLASSES_ROOT.reg";
   const std::string before = HiveText("HKEY_CLASSES_ROOT.reg");
-  struct Case {
-    fs::path path;
-    mode_t mode;
-    bool foreign;  // owned by another user (only root can arrange that)
-    const char* fix;
-  } cases[] = {{dir, 0720, false, "chmod go-w "},
-               {hive, 0646, false, "chmod go-w "},
-               {dir, 0700, true, ""},
-               {hive, 0600, true, ""}};
+  // Path, mode, owned by another user (only root can arrange that), the fix named.
+  const std::tuple<fs::path, mode_t, bool, const char*> cases[] = {
+      {dir, 0720, false, "chmod go-w "},
+      {hive, 0646, false, "chmod go-w "},
+      {dir, 0700, true, ""},
+      {hive, 0600, true, ""}};
   bool needRoot = false;
-  for (const Case& c : cases) {
-    if (c.foreign && geteuid() != 0) {
+  for (const auto& [path, mode, foreign, fix] : cases) {
+    if (foreign && geteuid() != 0) {
       needRoot = true;
       continue;
     }
-    ASSERT_EQ(chmod(c.path.c_str(), c.mode), 0);
-    ASSERT_EQ(c.foreign ? chown(c.path.c_str(), 65534, 65534) : 0, 0);
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
+    ASSERT_EQ(foreign ? chown(path.c_str(), 65534, 65534) : 0, 0);
     RegistryKey key;
     RegistryStatus refused = key.Open(RegistryRoot::kClassesRoot, "CLSID\\{1}\\InprocServer32");
-    EXPECT_EQ(refused.code, kErrorAccessDenied) << c.path;
-    EXPECT_NE(refused.message.find(c.fix + c.path.string()), std::string::npos) << refused.message;
+    EXPECT_EQ(refused.code, kErrorAccessDenied) << path;
+    EXPECT_NE(refused.message.find(fix + path.string()), std::string::npos) << refused.message;
     RegistryWriter w(RegistryRoot::kClassesRoot);
     w.SetString("CLSID\\{1}\\InprocServer32", "", "/tmp/theirs.so");
-    EXPECT_EQ(w.Commit().code, kErrorAccessDenied) << c.path;
-    ASSERT_EQ(c.foreign ? chown(c.path.c_str(), geteuid(), getegid()) : 0, 0);
+    EXPECT_EQ(w.Commit().code, kErrorAccessDenied) << path;
+    ASSERT_EQ(foreign ? chown(path.c_str(), geteuid(), getegid()) : 0, 0);
     chmod(dir.c_str(), 0700);
     chmod(hive.c_str(), 0600);
     EXPECT_EQ(HiveText("HKEY_CLASSES_ROOT.reg"), before);
