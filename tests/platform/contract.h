@@ -14,23 +14,16 @@
 namespace zentrova::testing {
 
 // A folder of the case's own under the system's temporary folder, removed with it.
-class ScratchDir {
- public:
-  ScratchDir()
-      : path_(std::filesystem::temp_directory_path() /
-              ("zv-platform-" + std::to_string(std::random_device{}()))) {
-    std::filesystem::create_directories(path_);
-  }
+struct ScratchDir {
+  ScratchDir() { std::filesystem::create_directories(path_); }
   ~ScratchDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
   ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
   const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
+  const std::filesystem::path path_ = std::filesystem::temp_directory_path() /
+                                      ("zv-platform-" + std::to_string(std::random_device{}()));
 };
 
 // A string value as the registry holds it, or "<none>" with the status.
