@@ -26,15 +26,14 @@ struct ScratchDir {
                                       ("zv-platform-" + std::to_string(std::random_device{}()));
 };
 
-// A string value as the registry holds it, or "<none>" with the status.
+// A string value as the registry holds it, or "<none>".
 inline std::string RegistryText(platform::RegistryRoot root, const std::string& key,
-                                const char* value, long* status = nullptr) {
+                                const char* value) {
   platform::RegistryKey k;
   long rc = k.Open(root, key).code;
   char buf[512];
   unsigned long size = sizeof buf;
   if (rc == platform::kErrorSuccess) rc = k.QueryValue(value, buf, &size);
-  if (status) *status = rc;
   return rc == platform::kErrorSuccess ? std::string(buf, size ? size - 1 : 0) : "<none>";
 }
 
