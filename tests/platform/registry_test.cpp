@@ -38,10 +38,11 @@ TEST_F(Registry, ValuesRoundTripInAnyCaseAndKeysKeepTheirStoredCase) {
   RegistryKey k;
   ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, key).code, kErrorSuccess);
   EXPECT_EQ(k.Path(), "Software\\ZentrovaTest\\SMS\\3.0\\Settings");
-  char small[4];
+  char small[14] = "untouched";  // one short of the text and its terminator: nothing written
   unsigned long size = sizeof small;
   EXPECT_EQ(k.QueryValue("HTTP1", small, &size), kErrorMoreData);
-  EXPECT_EQ(size, 15u);  // the text and its terminator
+  EXPECT_EQ(size, 15u);
+  EXPECT_STREQ(small, "untouched");
   EXPECT_EQ(k.QueryValue("missing", small, &size), kErrorFileNotFound);
   std::vector<std::string> subkeys;
   ASSERT_EQ(k.Subkeys(subkeys), kErrorSuccess);
