@@ -304,11 +304,9 @@ TEST_F(RegistryTest, ConcurrentWritersThroughLinkedFoldersLoseNothing) {
 // The directory and the hive must be the user's (or root's) and writable by
 // nobody else, or every reader and writer stops and says how to fix it.
 TEST_F(RegistryTest, ADirectoryOrHiveOthersMayChangeIsRefused) {
-  {
-    RegistryWriter w(RegistryRoot::kClassesRoot);
-    w.SetString("CLSID\\{1}\\InprocServer32", "", "/lib/ours.so");
-    ASSERT_EQ(w.Commit().code, kErrorSuccess);
-  }
+  RegistryWriter ours(RegistryRoot::kClassesRoot);
+  ours.SetString("CLSID\\{1}\\InprocServer32", "", "/lib/ours.so");
+  ASSERT_EQ(ours.Commit().code, kErrorSuccess);
   const fs::path dir = dir_ / "hives", hive = dir / "HKEY_CLASSES_ROOT.reg";
   const std::string before = HiveText("HKEY_CLASSES_ROOT.reg");
   // Path, mode, owned by another user (only root can arrange that), the fix named.
