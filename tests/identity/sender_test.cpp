@@ -84,6 +84,8 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"empty", "", 2026, "(cannot tell)"},
       {"norule", "XST3XDT", 2026, "(cannot tell)"},
       {"quoted", "<+0330>-3:30", 2026, "-210000000000000"},
+      {"plus", "XST+3", 2026, "+180000000000000"},
+      {"emptyname", "<>3", 2026, "(cannot tell)"},
       {"midnight", "AZaz3XDT,M3.5.0/0,M12.1.6/24", 2029, "+180012016003050"},
       // Neither time behind the other: the dates keep their roles. M3.2.0/167 is Sat 14 Mar.
       {"even", "XST3XDT3,M3.2.0/167,M11.1.0", 2026, "+180011010003026"},
