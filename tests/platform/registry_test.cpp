@@ -82,8 +82,7 @@ TEST_F(Registry, AFailingBatchLeavesTheRegistryAsItWas) {
   EXPECT_EQ(Read("Software\\ZentrovaTest\\Mid\\Tree\\Leaf", "Inner"), "<none>");  // the tree went
   EXPECT_EQ(Read("Software\\ZentrovaTest\\Mid\\Tree\\Leaf", "Again"), "new");
   EXPECT_EQ(Read("Software\\ZentrovaTest\\Keep", "Value"), "<none>");
-  RegistryKey parent;
-  EXPECT_TRUE(parent.Open(RegistryRoot::kCurrentUser, "Software\\ZentrovaTest\\Mid").ok());
+  EXPECT_TRUE(RegistryKey().Open(RegistryRoot::kCurrentUser, "Software\\ZentrovaTest\\Mid").ok());
   removal.CreateKey("Software\\ZentrovaTest\\Mid");  // what was committed is not applied again
   EXPECT_EQ(removal.Commit().code, kErrorSuccess);
   removal.DeleteTree("Software\\ZentrovaTest\\Nowhere");

@@ -1,6 +1,5 @@
 // The Linux registry's own rules: hive files in REGEDIT4 text under
 // $ZENTROVA_REGISTRY, their owner and mode, their bounds and their writers.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/resource.h>
@@ -37,14 +36,9 @@ extern "C" int fsync(int fd) {
   char target[4096];
   const std::string link = "/proc/self/fd/" + std::to_string(fd);
   ssize_t n = readlink(link.c_str(), target, sizeof target);
-  std::string bytes;
-  if (int copy = open(link.c_str(), O_RDONLY | O_CLOEXEC); copy >= 0) {  // fd may be write-only
-    char chunk[4096];
-    for (ssize_t got; (got = read(copy, chunk, sizeof chunk)) > 0;)  // none for a directory
-      bytes.append(chunk, static_cast<std::size_t>(got));
-    close(copy);
-  }
-  g_synced.emplace_back(n > 0 ? std::string(target, static_cast<std::size_t>(n)) : "", bytes);
+  // Read anew through the link (fd may be write-only); a directory reads as nothing.
+  g_synced.emplace_back(n > 0 ? std::string(target, static_cast<std::size_t>(n)) : "",
+                        zentrova::testing::ReadFile(link));
   return static_cast<int>(syscall(SYS_fsync, fd));
 }
 
