@@ -35,7 +35,8 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
   fs::create_symlink(victim, tmp / "link");
   fs::create_symlink(tmp / "not-yet", tmp / "dangling");
   ASSERT_EQ(mkfifo((tmp / "fifo").c_str(), 0600), 0);
-  for (const auto& [name, mode] : {std::pair{"open", 0622}, {"theirs", 0600}, {"mine", 0600}}) {
+  for (const auto& [name, mode] :
+       {std::pair{"group", 0620}, {"other", 0602}, {"theirs", 0600}, {"mine", 0600}}) {
     WriteFile(tmp / name, "");
     chmod((tmp / name).c_str(), mode);
   }
@@ -46,7 +47,8 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
   const std::pair<const char*, std::string> rows[] = {
       {"link", "it is a symbolic link, which the trace does not follow"},
       {"dangling", "it is a symbolic link, which the trace does not follow"},
-      {"open", "users other than its owner may write it"},
+      {"group", "users other than its owner may write it"},
+      {"other", "users other than its owner may write it"},
       {"theirs", "it belongs to "},
       {"mine", ""},
       {"new", ""},
@@ -60,23 +62,25 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
     std::string error;
     EXPECT_EQ(file.Open(tmp / name, error), refusal.empty()) << name;
     EXPECT_EQ(error.substr(0, refusal.size()), refusal) << name;
-    EXPECT_TRUE(!file.IsOpen() || file.Append("a line\n", error)) << error;
+    EXPECT_EQ(file.Append("a line\n", error), refusal.empty()) << error;
   }
   EXPECT_EQ(dup(2), lowest);
   std::string error;  // descriptor 0 is one like any other: a service may start without stdin
-  EXPECT_EXIT(std::_Exit(close(0) != 0 || !AppendFile{}.Open(tmp / "new", error)),
-              ::testing::ExitedWithCode(0), "");
+  AppendFile zero;
+  EXPECT_EXIT(
+      std::_Exit(close(0) != 0 || !zero.Open(tmp / "zero", error) || !zero.Append("0\n", error)),
+      ::testing::ExitedWithCode(0), "");
   EXPECT_EQ(ReadFile(victim), "the victim's\n");
   EXPECT_FALSE(fs::exists(tmp / "not-yet"));
   EXPECT_EQ(ReadFile(tmp / "new"), "a line\n");
   EXPECT_EQ(fs::status(tmp / "new").permissions(), fs::perms::owner_read | fs::perms::owner_write);
   if (!root) GTEST_SKIP() << "the row of a file of another user's needs root (chown)";
-  // As that user: a file of its own is taken, root's is judged by its mode alone.
+  // As that user (in root's group still): its own file is taken, root's is judged by its mode.
   ASSERT_EQ(chmod(temp.Path().c_str(), 0711), 0);
   AppendFile file;
   std::string mine, roots;
   EXPECT_EXIT(std::_Exit(seteuid(65534) || !file.Open(tmp / "theirs", mine) ||
-                         file.Open(tmp / "open", roots) || !roots.starts_with("users other")),
+                         file.Open(tmp / "group", roots) || !roots.starts_with("users other")),
               ::testing::ExitedWithCode(0), "");
 }
 
