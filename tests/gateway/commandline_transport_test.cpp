@@ -84,6 +84,11 @@ TEST_F(CommandLineTransport, AStalledReplyEndsAfterTheStallWait) {
   ASSERT_TRUE(slow.Ready());
   EXPECT_EQ(Send(slow.Address()), -2);
   EXPECT_NE(text_.find("no byte of its reply for 600 ms"), std::string::npos) << text_;
+  // A body that keeps coming is no stall, however long it lasts: the attempt's limit ends it.
+  setenv("ZENTROVA_HTTP_ATTEMPT_MS", "1500", 1);
+  RawListener trickle({Repeat("HTTP/1.1 200 OK\r\nContent-Length: 99999\r\n\r\n", 100ms)});
+  EXPECT_EQ(Send(trickle.Address()), -2);
+  EXPECT_NE(text_.find("Operation timed out after "), std::string::npos) << text_;
 }
 
 // A connection that is never made is retried: two attempts, and one more for

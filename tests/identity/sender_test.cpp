@@ -39,11 +39,7 @@ std::string KeyOfZoneFile(const std::string& path, int year = 2026) {
 
 // Change-over days as zdump shows them for the year.
 TEST(TimeZoneKey, ZonesOfTheSystemDatabase) {
-  const struct {
-    const char* zone;
-    int year;
-    const char* key;
-  } cases[] = {
+  const std::tuple<const char*, int, const char*> cases[] = {
       {"Australia/Sydney", 2026, "-600004010010010"},  // back 1st Sun Apr, forward 1st Sun Oct
       {"America/New_York", 2026, "+300011010003020"},  // 1st Sun Nov, 2nd Sun Mar
       {"UTC", 2026, "+000000000000000"},
@@ -56,9 +52,9 @@ TEST(TimeZoneKey, ZonesOfTheSystemDatabase) {
       {"America/Nuuk", 2026, "+120010050003046"},      // M3.5.0/-1: Sat 28 Mar 23:00
       {"America/Nuuk", 2030, "+120010050003056"},      // Sat 30 Mar
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(KeyOfZoneFile(std::string("/usr/share/zoneinfo/") + c.zone, c.year), c.key)
-        << c.zone << " " << c.year;
+  for (const auto& [zone, year, key] : cases)
+    EXPECT_EQ(KeyOfZoneFile(std::string("/usr/share/zoneinfo/") + zone, year), key)
+        << zone << " " << year;
 }
 
 // A minimal version 2 zone file: one local time type, no transitions, and the given footer
@@ -83,17 +79,13 @@ std::string WriteZoneFile(const std::string& name, const char* footer, std::size
 }
 
 TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
-  const struct {
-    const char* name;
-    const char* footer;
-    int year;
-    const char* key;
-    std::size_t size = 0;
-  } cases[] = {
+  const std::tuple<const char*, const char*, int, const char*> cases[] = {
       {"v1", nullptr, 2026, "(cannot tell)"},
       {"empty", "", 2026, "(cannot tell)"},
       {"norule", "XST3XDT", 2026, "(cannot tell)"},
       {"quoted", "<+0330>-3:30", 2026, "-210000000000000"},
+      {"plus", "XST+3", 2026, "+180000000000000"},
+      {"emptyname", "<>3", 2026, "(cannot tell)"},
       {"midnight", "AZaz3XDT,M3.5.0/0,M12.1.6/24", 2029, "+180012016003050"},
       // Neither time behind the other: the dates keep their roles. M3.2.0/167 is Sat 14 Mar.
       {"even", "XST3XDT3,M3.2.0/167,M11.1.0", 2026, "+180011010003026"},
@@ -123,12 +115,13 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"std25", "XST25", 2026, "(cannot tell)"},
       {"dst24", "XST3XDT24,M3.2.0,M11.1.0", 2026, "+1440003020011010"},  // glibc: 86400 s
       {"dst25", "XST3XDT25,M3.2.0,M11.1.0", 2026, "(cannot tell)"},
-      // A file of 1 MiB is read; anything larger is not taken for a zone file.
-      {"largest", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "+180011010003020", 1 << 20},
-      {"toolarge", "XST3XDT,M3.2.0/0,M11.1.0/24", 2026, "(cannot tell)", (1 << 20) + 1},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(KeyOfZoneFile(WriteZoneFile(c.name, c.footer, c.size), c.year), c.key) << c.name;
+  for (const auto& [name, footer, year, key] : cases)
+    EXPECT_EQ(KeyOfZoneFile(WriteZoneFile(name, footer), year), key) << name;
+  // A file of 1 MiB is read; anything larger is not taken for a zone file.
+  for (const std::size_t size : {1 << 20, (1 << 20) + 1})
+    EXPECT_EQ(KeyOfZoneFile(WriteZoneFile("large", "XST3XDT,M3.2.0/0,M11.1.0/24", size)),
+              size == 1 << 20 ? "+180011010003020" : "(cannot tell)");
   EXPECT_EQ(KeyOfZoneFile(testing::TempDir() + "zv_zone_missing"), "(cannot tell)");
   EXPECT_EQ(KeyOfZoneFile("/proc/self/cmdline"), "(cannot tell)");  // no TZif file at all
   EXPECT_EQ(KeyOfZoneFile(WriteZoneFile("nomagic", "XST-3", 0, "TZIF2" + std::string(39, 0))),

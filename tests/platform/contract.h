@@ -14,34 +14,26 @@
 namespace zentrova::testing {
 
 // A folder of the case's own under the system's temporary folder, removed with it.
-class ScratchDir {
- public:
-  ScratchDir()
-      : path_(std::filesystem::temp_directory_path() /
-              ("zv-platform-" + std::to_string(std::random_device{}()))) {
-    std::filesystem::create_directories(path_);
-  }
+struct ScratchDir {
+  ScratchDir() { std::filesystem::create_directories(path_); }
   ~ScratchDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
   ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
   const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
+  const std::filesystem::path path_ = std::filesystem::temp_directory_path() /
+                                      ("zv-platform-" + std::to_string(std::random_device{}()));
 };
 
-// A string value as the registry holds it, or "<none>" with the status.
+// A string value as the registry holds it, or "<none>".
 inline std::string RegistryText(platform::RegistryRoot root, const std::string& key,
-                                const char* value, long* status = nullptr) {
+                                const char* value) {
   platform::RegistryKey k;
   long rc = k.Open(root, key).code;
   char buf[512];
   unsigned long size = sizeof buf;
   if (rc == platform::kErrorSuccess) rc = k.QueryValue(value, buf, &size);
-  if (status) *status = rc;
   return rc == platform::kErrorSuccess ? std::string(buf, size ? size - 1 : 0) : "<none>";
 }
 

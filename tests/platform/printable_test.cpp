@@ -24,12 +24,7 @@ TEST(Escaped, EachClassOfBytes) {
   std::string kept = escaped;
   kept.replace(kept.find("\\n"), 2, "\n");
 
-  const struct {
-    std::string_view text;
-    LineEnds ends;
-    char quote;
-    std::string shown;
-  } cases[] = {
+  const std::tuple<std::string_view, LineEnds, char, std::string> cases[] = {
       {controls, LineEnds::kEscaped, '\0', escaped},
       {controls, LineEnds::kKept, '\0', kept},
       {printable, LineEnds::kEscaped, '\0', printable},
@@ -43,7 +38,8 @@ TEST(Escaped, EachClassOfBytes) {
       {"0042 No\rMessage sent\r\n\n", LineEnds::kEscaped, '\0', "0042 No\\rMessage sent\\r\\n\\n"},
       {"say \"hi\"", LineEnds::kEscaped, '"', "say \\\"hi\\\""},
   };
-  for (const auto& c : cases) EXPECT_EQ(Escaped(c.text, c.ends, c.quote), c.shown) << c.shown;
+  for (const auto& [text, ends, quote, shown] : cases)
+    EXPECT_EQ(Escaped(text, ends, quote), shown) << shown;
 }
 
 TEST(ServerNames, EveryByteOfANameOrAnAddressAndThePortBounds) {

@@ -35,12 +35,7 @@ TEST(Profile, TextFollowsTheWindowsReadingRules) {
       "[ proxy ]\n"
       "NoEquals\n"
       "server=proxy.example"s);
-  struct Case {
-    const char* section;
-    const char* key;
-    Lookup lookup;
-    const char* value;
-  } cases[] = {
+  const std::tuple<const char*, const char*, Lookup, const char*> cases[] = {
       {"CONFIG", "AccountId", Lookup::kFound, "acct1"},  // first key after the byte-order mark
       {"config", "ACCOUNTID", Lookup::kFound, "acct1"},  // names in any case
       {"CONFIG", "Password", Lookup::kFound, "secret with blanks"},
@@ -60,10 +55,10 @@ TEST(Profile, TextFollowsTheWindowsReadingRules) {
       {"PROXY", "NoEquals", Lookup::kMissing, ""},
       {"NOSECTION", "Server", Lookup::kMissing, ""},
   };
-  for (const auto& c : cases) {
+  for (const auto& [section, key, lookup, want] : cases) {
     std::string value = "stale";
-    EXPECT_EQ(profile.Find(c.section, c.key, value), c.lookup) << c.section << "/" << c.key;
-    EXPECT_EQ(value, c.value) << c.section << "/" << c.key;
+    EXPECT_EQ(profile.Find(section, key, value), lookup) << section << "/" << key;
+    EXPECT_EQ(value, want) << section << "/" << key;
   }
 }
 
@@ -71,26 +66,23 @@ TEST(Profile, TextFollowsTheWindowsReadingRules) {
 // too; past 32 bits Windows wraps around, where the kit clamps rather than
 // take a port nobody wrote. The system's column is checked where there is one.
 TEST(Profile, IntegersTakeSignAndLeadingDigits) {
-  struct Case {
-    const char* text;
-    int kit, system;
-  } cases[] = {{"8080", 8080, 8080},
-               {" -12", -12, -12},
-               {"+7", 7, 7},
-               {"12abc", 12, 12},
-               {"0x1fA0", 8096, 8096},
-               {"-0o17", -15, -15},
-               {"0b101", 5, 5},
-               {"010", 10, 10},
-               {"abc", 0, 0},
-               {"", 0, 0},
-               {"99999999999", INT_MAX, 1215752191},
-               {"-99999999999", INT_MIN, -1215752191}};
+  const std::tuple<const char*, int, int> cases[] = {{"8080", 8080, 8080},
+                                                     {" -12", -12, -12},
+                                                     {"+7", 7, 7},
+                                                     {"12abc", 12, 12},
+                                                     {"0x1fA0", 8096, 8096},
+                                                     {"-0o17", -15, -15},
+                                                     {"0b101", 5, 5},
+                                                     {"010", 10, 10},
+                                                     {"abc", 0, 0},
+                                                     {"", 0, 0},
+                                                     {"99999999999", INT_MAX, 1215752191},
+                                                     {"-99999999999", INT_MIN, -1215752191}};
   zentrova::testing::ScratchDir dir;
-  for (const auto& c : cases) {
-    EXPECT_EQ(ProfileInt(c.text), c.kit) << c.text;
-    if (auto system = zentrova::testing::os::SystemProfileInt(c.text, dir.Path())) {
-      EXPECT_EQ(*system, c.system) << "the system's reader: " << c.text;
+  for (const auto& [text, kit, windows] : cases) {
+    EXPECT_EQ(ProfileInt(text), kit) << text;
+    if (auto system = zentrova::testing::os::SystemProfileInt(text, dir.Path())) {
+      EXPECT_EQ(*system, windows) << "the system's reader: " << text;
     }
   }
 }
@@ -116,15 +108,14 @@ TEST(Profile, FilesAreReadWholeAndOnlyRegularOnes) {
   ASSERT_EQ(LoadProfileFile(ini.string(), file, error), ProfileLoad::kRead) << error;
   EXPECT_EQ(file.othersCanRead, othersCanRead);
   const Profile profile(file.bytes);
-  struct Case {
-    const char *section, *key, *value;
-  } cases[] = {{"CONFIG", "accountid", "acct1"},     {"CONFIG", "Email", ""},
-               {"CONFIG", "Quoted", "  padded  "},   {"CONFIG", "Dup", "first"},
-               {"PROXY", "Server", "proxy.example"}, {"PROXY", "Port", "8080"}};
-  for (const auto& c : cases) {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"CONFIG", "accountid", "acct1"},     {"CONFIG", "Email", ""},
+      {"CONFIG", "Quoted", "  padded  "},   {"CONFIG", "Dup", "first"},
+      {"PROXY", "Server", "proxy.example"}, {"PROXY", "Port", "8080"}};
+  for (const auto& [section, key, want] : cases) {
     std::string value;
-    profile.Find(c.section, c.key, value);
-    EXPECT_EQ(value, c.value) << c.key;
+    profile.Find(section, key, value);
+    EXPECT_EQ(value, want) << key;
   }
   EXPECT_EQ(LoadProfileFile((dir.Path() / "none.ini").string(), file, error),
             ProfileLoad::kMissing);

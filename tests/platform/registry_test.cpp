@@ -18,8 +18,8 @@ class Registry : public ::testing::Test {
  protected:
   void SetUp() override { zentrova::testing::os::BeginRegistry(dir_.Path()); }
   void TearDown() override { zentrova::testing::os::EndRegistry(); }
-  static std::string Read(const char* key, const char* value, long* status = nullptr) {
-    return RegistryText(RegistryRoot::kCurrentUser, key, value, status);
+  static std::string Read(const char* key, const char* value) {
+    return RegistryText(RegistryRoot::kCurrentUser, key, value);
   }
   zentrova::testing::ScratchDir dir_;
 };
@@ -35,17 +35,15 @@ TEST_F(Registry, ValuesRoundTripInAnyCaseAndKeysKeepTheirStoredCase) {
   const char* key = "software\\ZENTROVATEST\\sms\\3.0\\settings";
   EXPECT_EQ(Read(key, "http1"), "127.0.0.1:8080");
   EXPECT_EQ(Read(key, ""), "default");
-  long status = 0;
-  Read(key, "missing", &status);
-  EXPECT_EQ(status, kErrorFileNotFound);
-
   RegistryKey k;
   ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, key).code, kErrorSuccess);
   EXPECT_EQ(k.Path(), "Software\\ZentrovaTest\\SMS\\3.0\\Settings");
-  char small[4];
+  char small[14] = "untouched";  // one short of the text and its terminator: nothing written
   unsigned long size = sizeof small;
   EXPECT_EQ(k.QueryValue("HTTP1", small, &size), kErrorMoreData);
-  EXPECT_EQ(size, 15u);  // the text and its terminator
+  EXPECT_EQ(size, 15u);
+  EXPECT_STREQ(small, "untouched");
+  EXPECT_EQ(k.QueryValue("missing", small, &size), kErrorFileNotFound);
   std::vector<std::string> subkeys;
   ASSERT_EQ(k.Subkeys(subkeys), kErrorSuccess);
   EXPECT_EQ(subkeys, std::vector<std::string>{"Sub"});
@@ -70,9 +68,8 @@ TEST_F(Registry, AFailingBatchLeavesTheRegistryAsItWas) {
 
   EXPECT_EQ(Read("Software\\ZentrovaTest\\Keep", "Value"), "old");
   EXPECT_EQ(Read("Software\\ZentrovaTest\\Mid\\Tree\\Leaf", "Inner"), "kept");
-  long status = 0;
-  Read("Software\\ZentrovaTest\\New", "", &status);
-  EXPECT_EQ(status, kErrorFileNotFound);
+  EXPECT_EQ(RegistryKey().Open(RegistryRoot::kCurrentUser, "Software\\ZentrovaTest\\New").code,
+            kErrorFileNotFound);
 
   RegistryWriter removal(RegistryRoot::kCurrentUser);
   removal.DeleteTree("software\\zentrovatest\\mid\\tree");
@@ -85,8 +82,7 @@ TEST_F(Registry, AFailingBatchLeavesTheRegistryAsItWas) {
   EXPECT_EQ(Read("Software\\ZentrovaTest\\Mid\\Tree\\Leaf", "Inner"), "<none>");  // the tree went
   EXPECT_EQ(Read("Software\\ZentrovaTest\\Mid\\Tree\\Leaf", "Again"), "new");
   EXPECT_EQ(Read("Software\\ZentrovaTest\\Keep", "Value"), "<none>");
-  RegistryKey parent;
-  EXPECT_TRUE(parent.Open(RegistryRoot::kCurrentUser, "Software\\ZentrovaTest\\Mid").ok());
+  EXPECT_TRUE(RegistryKey().Open(RegistryRoot::kCurrentUser, "Software\\ZentrovaTest\\Mid").ok());
   removal.CreateKey("Software\\ZentrovaTest\\Mid");  // what was committed is not applied again
   EXPECT_EQ(removal.Commit().code, kErrorSuccess);
   removal.DeleteTree("Software\\ZentrovaTest\\Nowhere");

@@ -8,7 +8,6 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -36,20 +35,20 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
   fs::create_symlink(victim, tmp / "link");
   fs::create_symlink(tmp / "not-yet", tmp / "dangling");
   ASSERT_EQ(mkfifo((tmp / "fifo").c_str(), 0600), 0);
-  for (const auto& [name, mode] : {std::pair{"open", 0622}, {"theirs", 0600}, {"mine", 0600}}) {
+  for (const auto& [name, mode] :
+       {std::pair{"group", 0620}, {"other", 0602}, {"theirs", 0600}, {"mine", 0600}}) {
     WriteFile(tmp / name, "");
     chmod((tmp / name).c_str(), mode);
   }
   const bool root = geteuid() == 0;
   ASSERT_EQ(root ? chown((tmp / "theirs").c_str(), 65534, 65534) : 0, 0);
 
-  const struct {
-    const char* name;
-    const char* refusal;  // "" when the file is appended to
-  } rows[] = {
+  // A name, and how its refusal begins ("" when the file is appended to).
+  const std::pair<const char*, std::string> rows[] = {
       {"link", "it is a symbolic link, which the trace does not follow"},
       {"dangling", "it is a symbolic link, which the trace does not follow"},
-      {"open", "users other than its owner may write it"},
+      {"group", "users other than its owner may write it"},
+      {"other", "users other than its owner may write it"},
       {"theirs", "it belongs to "},
       {"mine", ""},
       {"new", ""},
@@ -57,29 +56,31 @@ TEST(AppendFile, OpensOnlyARegularFileOfTheUsersOwnThatNobodyElseMayWrite) {
   };
   const int lowest = dup(2);  // free again after each refusal and each file closed
   close(lowest);
-  for (const auto& row : rows) {
-    if (std::string_view(row.name) == "theirs" && !root) continue;  // only root can chown
+  for (const auto& [name, refusal] : rows) {
+    if (std::string_view(name) == "theirs" && !root) continue;  // only root can chown
     AppendFile file;
     std::string error;
-    EXPECT_EQ(file.Open(tmp / row.name, error), !*row.refusal) << row.name;
-    EXPECT_EQ(error.substr(0, std::strlen(row.refusal)), row.refusal) << row.name;
-    EXPECT_TRUE(!file.IsOpen() || file.Append("a line\n", error)) << error;
+    EXPECT_EQ(file.Open(tmp / name, error), refusal.empty()) << name;
+    EXPECT_EQ(error.substr(0, refusal.size()), refusal) << name;
+    EXPECT_EQ(file.Append("a line\n", error), refusal.empty()) << error;
   }
   EXPECT_EQ(dup(2), lowest);
   std::string error;  // descriptor 0 is one like any other: a service may start without stdin
-  EXPECT_EXIT(std::_Exit(close(0) != 0 || !AppendFile{}.Open(tmp / "new", error)),
-              ::testing::ExitedWithCode(0), "");
+  AppendFile zero;
+  EXPECT_EXIT(
+      std::_Exit(close(0) != 0 || !zero.Open(tmp / "zero", error) || !zero.Append("0\n", error)),
+      ::testing::ExitedWithCode(0), "");
   EXPECT_EQ(ReadFile(victim), "the victim's\n");
   EXPECT_FALSE(fs::exists(tmp / "not-yet"));
   EXPECT_EQ(ReadFile(tmp / "new"), "a line\n");
   EXPECT_EQ(fs::status(tmp / "new").permissions(), fs::perms::owner_read | fs::perms::owner_write);
   if (!root) GTEST_SKIP() << "the row of a file of another user's needs root (chown)";
-  // As that user: a file of its own is taken, root's is judged by its mode alone.
+  // As that user (in root's group still): its own file is taken, root's is judged by its mode.
   ASSERT_EQ(chmod(temp.Path().c_str(), 0711), 0);
   AppendFile file;
   std::string mine, roots;
   EXPECT_EXIT(std::_Exit(seteuid(65534) || !file.Open(tmp / "theirs", mine) ||
-                         file.Open(tmp / "open", roots) || !roots.starts_with("users other")),
+                         file.Open(tmp / "group", roots) || !roots.starts_with("users other")),
               ::testing::ExitedWithCode(0), "");
 }
 
@@ -127,31 +128,27 @@ TEST(AppendFile, ALineThatDoesNotFitIsTakenBackWhole) {
 TEST(AppendFile, TheFileSizeLimitFailsTheWriteAndLeavesOthersSignals) {
   zentrova::testing::TempDir temp;
   const fs::path path = fs::path(temp.Path()) / "trace";
+  auto overTheLimit = [&path](bool pendingBefore) {
+    const rlimit limit{1024, 1024};
+    sigset_t xfsz, pending;
+    sigemptyset(&xfsz);
+    sigaddset(&xfsz, SIGXFSZ);
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0 ||
+        (pendingBefore && (sigprocmask(SIG_BLOCK, &xfsz, nullptr) != 0 || raise(SIGXFSZ) != 0)))
+      return 2;
+    zentrova::platform::Trace trace(path, nullptr);  // which lets its file go once it fails
+    const int lowest = dup(2);
+    close(lowest);
+    zentrova::platform::TraceLine("one line too many");
+    if (zentrova::platform::Tracing() || dup(2) != lowest) return 4;
+    sigpending(&pending);
+    return sigismember(&pending, SIGXFSZ) == (pendingBefore ? 1 : 0) ? 0 : 5;
+  };
   for (const bool pendingBefore : {false, true}) {
     WriteFile(path, std::string(1024, 'x'));
     chmod(path.c_str(), 0600);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      const rlimit limit{1024, 1024};
-      sigset_t xfsz, pending;
-      sigemptyset(&xfsz);
-      sigaddset(&xfsz, SIGXFSZ);
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0 ||
-          (pendingBefore && (sigprocmask(SIG_BLOCK, &xfsz, nullptr) != 0 || raise(SIGXFSZ) != 0)))
-        _exit(2);
-      zentrova::platform::Trace trace(path, nullptr);  // which lets its file go once it fails
-      const int lowest = dup(2);
-      close(lowest);
-      zentrova::platform::TraceLine("one line too many");
-      if (zentrova::platform::Tracing() || dup(2) != lowest) _exit(4);
-      sigpending(&pending);
-      _exit(sigismember(&pending, SIGXFSZ) == (pendingBefore ? 1 : 0) ? 0 : 5);
-    }
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "pending before: " << pendingBefore;
+    EXPECT_EXIT(std::_Exit(overTheLimit(pendingBefore)), ::testing::ExitedWithCode(0), "")
+        << "pending before: " << pendingBefore;
   }
 }
 
