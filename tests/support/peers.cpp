@@ -117,8 +117,11 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 std::string ReadFile(const std::string& path) {
+  // A stream on a folder reads as empty (as "no such file" does) instead of throwing.
   std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 std::vector<std::string> TraceSteps(const std::string& text,
