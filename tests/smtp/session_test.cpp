@@ -145,6 +145,8 @@ std::vector<Shape> Shapes() {
        false, "554:SMTP server error", true, kHelo + kMailFrom + kRcpt + kData + kMail + kQuitLine},
       {"server closes mid-dialogue", kGreetAndHello + Steps{Hear(), HangUp()}, true, false,
        "SMTP server closed the connection", false, kHelo + kMailFrom},
+      {"server closes within a reply", kHello + Steps{Say("250-more follows\r\n"), HangUp()}, false,
+       false, "SMTP server closed the connection in the middle of a reply", false, kHelo},
       // Each step reads its own reply whole: the rest of a long one is not
       // taken for the next step's reply, so the refusal after it is seen.
       {"replies longer than one receive",
