@@ -361,17 +361,18 @@ TEST_F(Pagora, GatewayRepliesBecomeResultLinesAndExitStatuses) {
 }
 
 // Standard error names the server and where its name came from: the user's
-// key, or the machine's where the user has none (as for a service).
+// key, the machine's where the user has none (as for a service), or, with
+// none at all, the built-in placeholder (reached here through a dead proxy).
 TEST_F(Pagora, GatewaysThatCannotBeReachedFailWithinBounds) {
   using zentrova::platform::RegistryRoot;
   DeadPort dead;
-  // None at all: the built-in placeholder, reached through a proxy that is not there.
-  const std::string placeholder =
-      "sms1.zentrova.example, the built-in default, a placeholder; name your provider's gateway "
-      "with: zcom reg add \"" + kSettings + "\" /v HTTP1 /d HOST[:PORT] /f\n";
-  for (auto [server, root] : {std::pair{"nonexistent.invalid"s, RegistryRoot::kCurrentUser},
-                              {dead.Address(), RegistryRoot::kLocalMachine},
-                              {""s, RegistryRoot::kLocalMachine}}) {
+  const std::string by = ", named by HTTP1 under HKEY_", key = kSettings.substr(4) + "\n";
+  for (auto [server, root, where] :
+       {std::tuple{"nonexistent.invalid"s, RegistryRoot::kCurrentUser, by + "CURRENT_USER" + key},
+        {dead.Address(), RegistryRoot::kLocalMachine, by + "LOCAL_MACHINE" + key},
+        {""s, RegistryRoot::kLocalMachine,
+         "sms1.zentrova.example, the built-in default, a placeholder; name your provider's "
+         "gateway with: zcom reg add \"" + kSettings + "\" /v HTTP1 /d HOST[:PORT] /f\n"}}) {
     if (root == RegistryRoot::kLocalMachine) fs::remove(dir_ / "registry/HKEY_CURRENT_USER.reg");
     PointAt(server, root);
     if (server.empty())
@@ -381,11 +382,7 @@ TEST_F(Pagora, GatewaysThatCannotBeReachedFailWithinBounds) {
     EXPECT_EQ((std::tuple{r.timedOut, r.exitCode}), (std::tuple{false, 254})) << server;  // -2
     EXPECT_EQ(r.out.rfind("Sending SMS to 1 with message Hi\nHTTP error: ", 0), 0u) << r.out;
     EXPECT_TRUE(r.out.ends_with("\r\n\n0 Messages sent sucessfully\n")) << r.out;
-    const std::string where = server.empty() ? placeholder
-                                             : server + ", named by HTTP1 under " +
-                                                   zentrova::platform::RegistryRootName(root) +
-                                                   kSettings.substr(4) + "\n";
-    EXPECT_NE(r.out.find("\r\n\nPagora: the send went to the gateway server " + where +
+    EXPECT_NE(r.out.find("\r\n\nPagora: the send went to the gateway server " + server + where +
                          "Sending SMS to 2 "),
               std::string::npos)
         << r.out;
