@@ -70,9 +70,8 @@ std::unique_ptr<SmtpSession> SessionFor(const ScriptedDialogue& server,
 
 TEST(SmtpDialogue, ClosedSessionRefusesMailAndDestructionOfOpenOneSaysQuit) {
   SmtpSession closed("127.0.0.1", 25);
-  OutgoingMail unsent = GatewayMail();
-  EXPECT_FALSE(closed.Deliver(unsent));
-  EXPECT_TRUE(closed.LastError() == "Must be connected" && closed.Close());
+  OutgoingMail mail = GatewayMail();
+  EXPECT_TRUE(!closed.Deliver(mail) && closed.LastError() == "Must be connected" && closed.Close());
   ScriptedDialogue server(kGreetAndHello + kQuit);
   ASSERT_TRUE(server.Listening());
   {
@@ -200,9 +199,8 @@ TEST(SmtpDialogue, ServerThatNeverAnswersIsGivenUpOnInTime) {
   auto start = Clock::now();
   EXPECT_FALSE(session->Open());
   auto waited = Clock::now() - start;
-  EXPECT_EQ(session->LastError(), "Server didn't respond.");
   EXPECT_TRUE(waited >= milliseconds(300) && waited < milliseconds(3000));
-  EXPECT_EQ(silent.Transcript(), "");
+  EXPECT_TRUE(session->LastError() == "Server didn't respond." && silent.Transcript().empty());
 
   // Silence after the data: the longest wait of a delivery, bounded too.
   ScriptedDialogue stalled(kGreetAndHello + kSender + kReady);
