@@ -93,10 +93,8 @@ TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
   ASSERT_EQ(RunRegistrationScript(kScript, false, {{"MODULE", "/x"}}, nullptr,
                                   zentrova::com::Removal::kOwnViewOnly),
             S_OK);
-  EXPECT_EQ(Default(thing), "(missing)");
-  EXPECT_EQ(Default("Shared\\Kept"), "kept unless empty");
+  EXPECT_EQ(Default(thing) + " " + Default("Shared\\Kept"), "(missing) kept unless empty");
   ASSERT_EQ(RunRegistrationScript(kScript, false, {{"MODULE", "/x"}}), S_OK);
-  EXPECT_EQ(Default(thing), "(missing)");
   EXPECT_EQ(Default("Shared\\Kept\\Other"), "foreign");  // a plain key stays while others use it
   EXPECT_EQ(Default("Shared"), "(no default)");          // a kept key's values go
   EXPECT_EQ(RunRegistrationScript(kScript, false, {{"MODULE", "/x"}}), S_OK);  // and stay gone
