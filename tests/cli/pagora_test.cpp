@@ -172,16 +172,16 @@ TEST_F(Pagora, HelpVersionAndAFailedStartUp) {
   for (const auto& [program, name] : {std::pair{kPagora, "Pagora"}, std::pair{kZcom, "zcom"},
                                       std::pair{kSandbox, "sms-sandbox"}}) {
     ProcessResult version = Run({"--version"}, {}, program);
-    EXPECT_EQ(version.exitCode, 0) << name;
-    EXPECT_EQ(version.out, name + " "s + ZV_PROJECT_VERSION "\n");
+    EXPECT_EQ((std::tuple{version.exitCode, version.out}),
+              (std::tuple{0, name + " "s + ZV_PROJECT_VERSION "\n"}));
   }
 
   ProcessResult failed = Run({"0419000000", "Hi"}, {{"ZENTROVA_CODEPAGE", "klingon"}});
-  EXPECT_EQ((std::tuple{failed.exitCode, failed.out}), (std::tuple{1, ""}));
-  EXPECT_EQ(failed.err,
-            "Pagora: ZENTROVA_CODEPAGE=klingon names no code page this system can "
-            "convert to (for example 1252 or 1251)\nFatal Error: MFC initialization "
-            "failed\n");
+  EXPECT_EQ((std::tuple{failed.exitCode, failed.out, failed.err}),
+            (std::tuple{1, "",
+                        "Pagora: ZENTROVA_CODEPAGE=klingon names no code page this system can "
+                        "convert to (for example 1252 or 1251)\nFatal Error: MFC initialization "
+                        "failed\n"}));
 
   // A registry that others may change could send the messages anywhere.
   WriteIni(kCompleteIni);
@@ -361,23 +361,29 @@ TEST_F(Pagora, GatewayRepliesBecomeResultLinesAndExitStatuses) {
 }
 
 // Standard error names the server and where its name came from: the user's
-// key, or the machine's where the user has none (as for a service).
+// key, the machine's where the user has none (as for a service), or, with
+// none at all, the built-in placeholder (reached here through a dead proxy).
 TEST_F(Pagora, GatewaysThatCannotBeReachedFailWithinBounds) {
   using zentrova::platform::RegistryRoot;
   DeadPort dead;
-  for (auto [server, root] :
-       {std::pair{std::string("nonexistent.invalid"), RegistryRoot::kCurrentUser},
-        std::pair{dead.Address(), RegistryRoot::kLocalMachine}}) {
+  const std::string by = ", named by HTTP1 under HKEY_", key = kSettings.substr(4) + "\n";
+  for (auto [server, root, where] :
+       {std::tuple{"nonexistent.invalid"s, RegistryRoot::kCurrentUser, by + "CURRENT_USER" + key},
+        {dead.Address(), RegistryRoot::kLocalMachine, by + "LOCAL_MACHINE" + key},
+        {""s, RegistryRoot::kLocalMachine,
+         "sms1.zentrova.example, the built-in default, a placeholder; name your provider's "
+         "gateway with: zcom reg add \"" + kSettings + "\" /v HTTP1 /d HOST[:PORT] /f\n"}}) {
     if (root == RegistryRoot::kLocalMachine) fs::remove(dir_ / "registry/HKEY_CURRENT_USER.reg");
     PointAt(server, root);
+    if (server.empty())
+      WriteIni(kCompleteIni + "[PROXY]\nServer=127.0.0.1\nPort="s + std::to_string(dead.port()));
     // Both streams on one pipe: the result line, then where it went (once, not per number).
     ProcessResult r = Run({"-c", "exec \"$0\" 1,2 Hi 2>&1", kPagora}, {}, "/bin/sh");
     EXPECT_EQ((std::tuple{r.timedOut, r.exitCode}), (std::tuple{false, 254})) << server;  // -2
     EXPECT_EQ(r.out.rfind("Sending SMS to 1 with message Hi\nHTTP error: ", 0), 0u) << r.out;
     EXPECT_TRUE(r.out.ends_with("\r\n\n0 Messages sent sucessfully\n")) << r.out;
-    EXPECT_NE(r.out.find("\r\n\nPagora: the send went to the gateway server " + server +
-                         ", named by HTTP1 under " + zentrova::platform::RegistryRootName(root) +
-                         "\\Software\\Zentrova\\SMS\\3.0\\Settings\nSending SMS to 2 "),
+    EXPECT_NE(r.out.find("\r\n\nPagora: the send went to the gateway server " + server + where +
+                         "Sending SMS to 2 "),
               std::string::npos)
         << r.out;
   }

@@ -196,8 +196,9 @@ TEST_F(ZcomTest, PagoraMessageChecksTheSettingsInOrder) {
   const std::tuple<std::vector<std::string>, const char*, const char*> checks[] = {
       {{}, "\"Hello\"", "Error: You must supply an email address"},
       {{"Email=ab@cdefg"}, "\"Hello\"", "Error: You must supply an email address"},  // no '.'
-      {{"Email=a@b.com", "DeliveryMethod=0", "SMTPServer=mail"},
-       "\"Hello\"",
+      {{"Email=a@b.com", "DeliveryMethod=0", "SMTPLoginName=me"}, "\"Hello\"",
+       "Error: You have specified SMTP but no SMTP settings."},  // either of the two missing
+      {{"SMTPServer=mail", "SMTPLoginName=\"\""}, "\"Hello\"",
        "Error: You have specified SMTP but no SMTP settings."},
       {{"DeliveryMethod=1"}, "\"Hello\"", "Your must specifify an Account ID"},
       {{"AccountID=12345"}, "\"Hello\"", "Error: Your must specifify an Password"},

@@ -136,8 +136,9 @@ TEST_F(ApicomDocument, NoAcceptedRecipientMeansNoDocumentButTheNumberMovesOn) {
   const AutomationRequest request = Request({{"12", false}, {huge, false}, {"abc;;,", true}}, "Hi");
   EXPECT_EQ(ComposeAutomationDocument(request, sequence_, text), ComposeResult::kNoRecipients);
   EXPECT_EQ(text, "unchanged");
-  EXPECT_NE(Compose(Request({{"0411111111", false}}, "Hi")).plain.find("\r\nSN=42\r\n"),
-            std::string::npos);
+  platform::FixCurrentZone(platform::FixedZone{true, {}, "", {18000, false}});  // west, no DST
+  const std::string plain = Compose(Request({{"0411111111", false}}, "Hi")).plain;
+  EXPECT_NE(plain.find("\r\nTZ=-300\r\nDLS=0\r\nAC=ACC123\r\nSK=\r\nSN=42\r\n"), std::string::npos);
 }
 
 TEST(ApicomPieces, PartCountsIgnoreLineFeeds) {

@@ -112,11 +112,12 @@ TEST_F(Endpoints, EachSettingFallsBackFromTheUserToTheMachine) {
 }
 
 TEST_F(Endpoints, ValuesTooLongForTheirBuffersAreErrorsNotDefaults) {
-  enum Read { kPrimary, kBoth, kMailbox };
+  enum Read { kPrimary, kBoth, kMailbox, kTrace };
   const std::tuple<const char*, std::size_t, Read, bool> cases[] = {
       {"HTTP1", 253, kPrimary, true},       {"HTTP1", 254, kBoth, false},
       {"HTTP2", 254, kBoth, false},         {"HTTP2", 254, kPrimary, true},  // not its concern
       {"DebugGateway", 62, kMailbox, true}, {"DebugGateway", 63, kMailbox, false},
+      {"TraceFile", 1023, kTrace, true},    {"TraceFile", 1024, kTrace, false},
   };
   for (const auto& [value, length, read, ok] : cases) {
     platform::RegistryWriter writer(RegistryRoot::kCurrentUser);
@@ -127,19 +128,21 @@ TEST_F(Endpoints, ValuesTooLongForTheirBuffersAreErrorsNotDefaults) {
     std::string error;
     std::optional<std::string> mailbox;
     std::optional<gateway::GatewayServerNames> servers;
-    if (read == kMailbox)
+    if (read == kTrace)
+      mailbox = gateway::ReadSettingText(value, 1023);
+    else if (read == kMailbox)
       mailbox = gateway::ReadGatewayMailbox(error);
     else
       servers = gateway::ReadGatewayServers(
           read == kBoth ? gateway::GatewayServers::kBoth : gateway::GatewayServers::kPrimary,
           error);
-    EXPECT_EQ(mailbox || servers, ok) << value << " " << length;
-    if (!ok) {
+    EXPECT_EQ(mailbox || servers, read == kTrace || ok) << value << " " << length;
+    if (!ok && read != kTrace) {
       EXPECT_EQ(error, std::string(value) + " under HKEY_CURRENT_USER\\" + gateway::kSettingsKey +
                            " is " + std::to_string(length) + " bytes long, over its limit of " +
                            std::to_string(length - 1) + "; shorten it");
-    } else if (read == kMailbox) {
-      EXPECT_EQ(*mailbox, std::string(length, 'h'));
+    } else if (mailbox) {
+      EXPECT_EQ(*mailbox, ok ? std::string(length, 'h') : "");
     } else {
       EXPECT_EQ(servers->primary, length == 253 ? std::string(253, 'h') : "h1");
     }

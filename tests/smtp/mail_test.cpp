@@ -29,16 +29,12 @@ TEST(MailDate, EnglishTwoDigitYearInUtc) {
 
 TEST(MailBody, TransparencyDoublesLeadingDotsOnly) {
   const std::pair<const char*, const char*> cases[] = {
-      {".\r\nnext\r\n", "..\r\nnext\r\n"},
-      {".hidden\r\n", "..hidden\r\n"},
-      {"a\r\n.\r\n.\r\nb\r\n", "a\r\n..\r\n..\r\nb\r\n"},
-      {"a.b\r\n x.\r\n", "a.b\r\n x.\r\n"},
-      {"..two\r\n", "...two\r\n"},
-      {"end\r\n.", "end\r\n.."},  // a lone dot last, without its line break
+      {".\r\nnext\r\n", "..\r\nnext\r\n"}, {".hidden\r\n", "..hidden\r\n"},
+      {"a\r\n.\r\n.\r\nb\r\n", "a\r\n..\r\n..\r\nb\r\n"}, {"a.b\r\n x.\r\n", "a.b\r\n x.\r\n"},
+      {"..two\r\n", "...two\r\n"}, {"end\r\n.", "end\r\n.."},  // a lone dot last, no line break
       // Lone CR and LF become line ends first, so no receiver ends the data early.
       {"a\n.\nMAIL From: <x>\n", "a\r\n..\r\nMAIL From: <x>\r\n"},
-      {"a\r.\rb", "a\r\n..\r\nb"},
-      {"a\n\r.\r\n", "a\r\n\r\n..\r\n"},
+      {"a\r.\rb", "a\r\n..\r\nb"}, {"a\n\r.\r\n", "a\r\n\r\n..\r\n"},
   };
   for (const auto& [body, wire] : cases) {
     OutgoingMail mail;
@@ -50,21 +46,15 @@ TEST(MailBody, TransparencyDoublesLeadingDotsOnly) {
 
 TEST(ServerName, OptionalPortSuffix) {
   const std::tuple<std::string, bool, std::string, unsigned> cases[] = {
-      {"mail.example.com", true, "mail.example.com", 25},
+      {"mail.example.com", true, "mail.example.com", 25}, {"[::1]2525", false, "[::1]2525", 0},
       {"mail.example.com:2525", true, "mail.example.com", 2525},
-      {"192.0.2.1:587", true, "192.0.2.1", 587},
-      {"[2001:db8::1]:2525", true, "2001:db8::1", 2525},
-      {"[::1]", true, "::1", 25},
-      {"2001:db8::1", true, "2001:db8::1", 25},
-      {"mail:65535", true, "mail", 65535},
-      {"mail:0", false, "mail:0", 0},
-      {"mail:65536", false, "mail:65536", 0},
-      {"mail:02525", true, "mail", 2525},
+      {"192.0.2.1:587", true, "192.0.2.1", 587},  {"[2001:db8::1]:2525", true, "2001:db8::1", 2525},
+      {"[::1]", true, "::1", 25},                 {"2001:db8::1", true, "2001:db8::1", 25},
+      {"mail:65535", true, "mail", 65535},        {"mail:0", false, "mail:0", 0},
+      {"mail:65536", false, "mail:65536", 0},     {"mail:02525", true, "mail", 2525},
       {"mail:002525", false, "mail:002525", 0},          // six digits
       {"mail:4294967321", false, "mail:4294967321", 0},  // 2^32 + 25
-      {"mail:25x", false, "mail:25x", 0},
-      {"mail:", false, "mail:", 0},
-      {"[::1]2525", false, "[::1]2525", 0},
+      {"mail:25x", false, "mail:25x", 0},         {"mail:", false, "mail:", 0},
   };
   for (const auto& c : cases) {
     std::string host;

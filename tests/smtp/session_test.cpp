@@ -70,9 +70,8 @@ std::unique_ptr<SmtpSession> SessionFor(const ScriptedDialogue& server,
 
 TEST(SmtpDialogue, ClosedSessionRefusesMailAndDestructionOfOpenOneSaysQuit) {
   SmtpSession closed("127.0.0.1", 25);
-  OutgoingMail unsent = GatewayMail();
-  EXPECT_FALSE(closed.Deliver(unsent));
-  EXPECT_TRUE(closed.LastError() == "Must be connected" && closed.Close());
+  OutgoingMail mail = GatewayMail();
+  EXPECT_TRUE(!closed.Deliver(mail) && closed.LastError() == "Must be connected" && closed.Close());
   ScriptedDialogue server(kGreetAndHello + kQuit);
   ASSERT_TRUE(server.Listening());
   {
@@ -145,6 +144,8 @@ std::vector<Shape> Shapes() {
        false, "554:SMTP server error", true, kHelo + kMailFrom + kRcpt + kData + kMail + kQuitLine},
       {"server closes mid-dialogue", kGreetAndHello + Steps{Hear(), HangUp()}, true, false,
        "SMTP server closed the connection", false, kHelo + kMailFrom},
+      {"server closes within a reply", kHello + Steps{Say("250-more follows\r\n"), HangUp()}, false,
+       false, "SMTP server closed the connection in the middle of a reply", false, kHelo},
       // Each step reads its own reply whole: the rest of a long one is not
       // taken for the next step's reply, so the refusal after it is seen.
       {"replies longer than one receive",
@@ -198,9 +199,8 @@ TEST(SmtpDialogue, ServerThatNeverAnswersIsGivenUpOnInTime) {
   auto start = Clock::now();
   EXPECT_FALSE(session->Open());
   auto waited = Clock::now() - start;
-  EXPECT_EQ(session->LastError(), "Server didn't respond.");
   EXPECT_TRUE(waited >= milliseconds(300) && waited < milliseconds(3000));
-  EXPECT_EQ(silent.Transcript(), "");
+  EXPECT_TRUE(session->LastError() == "Server didn't respond." && silent.Transcript().empty());
 
   // Silence after the data: the longest wait of a delivery, bounded too.
   ScriptedDialogue stalled(kGreetAndHello + kSender + kReady);
