@@ -16,7 +16,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 extern char** environ;
@@ -118,7 +117,9 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+  std::ostringstream text;  // a directory reads as nothing (an iterator would throw)
+  text << in.rdbuf();
+  return text.str();
 }
 
 std::vector<std::string> TraceSteps(const std::string& text,
