@@ -244,7 +244,8 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   }
   EXPECT_EQ(HiveText(), text);
   // A key's later section goes with its one value (the key's first); a binary value cut off by
-  // the file's end stays last, under its key's header again (an implied parent gets none).
+  // the file's end stays last, after a key added since, under its key's header again (an
+  // implied parent gets none).
   const std::string kl = "REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\n[HKEY_CURRENT_USER\\L]\n",
                     s = "\n[HKEY_CURRENT_USER\\A\\K\\S]\n", kh = "\n[HKEY_CURRENT_USER\\A\\K]\n";
   WriteHive(kl + "\n[HKEY_CURRENT_USER\\K]\n\"V\"=\"1\"\n[HKEY_CURRENT_USER\\P\\Q]\n" + s + kh +
@@ -252,8 +253,10 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   RegistryWriter drop(RegistryRoot::kCurrentUser);
   drop.DeleteValue("K", "V");
   drop.DeleteTree("P\\Q");  // its implied parent stays, as a key of its own
+  drop.SetString("N", "X", "1");
   ASSERT_EQ(drop.Commit().code, kErrorSuccess);
-  EXPECT_EQ(HiveText(), kl + "\n[HKEY_CURRENT_USER\\P]\n" + kh + s + kh + "\"B\"=hex:01,\\\n");
+  EXPECT_EQ(HiveText(), kl + "\n[HKEY_CURRENT_USER\\P]\n" + kh + s +
+                            "\n[HKEY_CURRENT_USER\\N]\n\"X\"=\"1\"\n" + kh + "\"B\"=hex:01,\\\n");
 }
 
 // Eight writers, half of them through a second folder whose hive is a link
