@@ -190,7 +190,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "\"TooLong\"=dword:100000000\r\n"
       "\"Odd\"=hex(7]:07\r\n"
       "\"D0\"=dword:\r\n\"H0\"=hex():07\r\n"                      // no digits, no type
-      "\"G1\"=dword:g\r\n\"G2\"=hex:0g\r\n\"G3\"=hex(1g):07\r\n"  // a letter past 'f'
+      "\"G1\"=dword:g\r\n\"G2\"=hex:0`\r\n\"G3\"=hex(1g):07\r\n"  // past 'f', before 'a'
       "\"Lonely\"\r\n\"NoEq\":\"x\"\r\n\"After\"=\"x\"y\r\n"      // no name, or more after the data
       "\"Dir\"=\"C:\\\\\"\t\r\n"
       "hex:01,\\\r\n"  // no name: no value, and the next line is not taken into it
