@@ -141,8 +141,8 @@ TEST_F(RegistryTest, StringsRoundTripAndTheFileReadsAsRegedit4) {
 // Lines the parser does not understand stay where they stood when a writer
 // rewrites the file; a string ending in a backslash does not run into the next line.
 const char kKeptLines[] =
-    "\"Broken\"=\"no closing quote\r\n\"Gone\"=-\r\n\x01\xff binary \\\r\n"
-    "[HKEY_CLASSES_ROOT\\Elsewhere]\r\n\"X\"=\"not this root\"\r\n";
+    "\"Broken\"=\"no closing quote\r\nREGEDIT4\r\n\"Gone\"=-\r\n\x01\xff binary \\\r\n"
+    "[HKEY_CLASSES_ROOT\\Elsewhere]\r\n\"X\"=\"not this root\"\r\n[HKEY_CURRENT_USER]\r\n";
 
 // A crash after Commit returns must find the new hive: its bytes are flushed
 // before the rename makes them the hive, and the folder after it.
