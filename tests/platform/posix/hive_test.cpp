@@ -102,7 +102,8 @@ TEST_F(RegistryTest, WithoutItsVariableTheRegistryIsInTheUsersConfiguration) {
     if (!c.config.empty()) want.insert(want.begin() + 2, (c.config / "app/a.ini").string());
     EXPECT_EQ(places, want) << "row " << &c - cases;
     // A name that has no lower-case first letter is looked for once beside the program.
-    EXPECT_EQ(ConfigFilePlaces("/p", "app", "Z.ini").size(), want.size() - 1);
+    for (const char* name : {"Z", "{", "z"})
+      EXPECT_EQ(ConfigFilePlaces("/p", "app", name).size(), want.size() - (*name != 'z')) << name;
   }
   setenv("HOME", home.c_str(), 1);
   unsetenv("XDG_CONFIG_HOME");
@@ -286,8 +287,7 @@ TEST_F(RegistryTest, ConcurrentWritersThroughLinkedFoldersLoseNothing) {
   }
   for (pid_t pid : children) {
     int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(waitpid(pid, &status, 0) == pid && WIFEXITED(status) && !WEXITSTATUS(status));
   }
   for (int c = 0; c < kWriters; ++c) {
     RegistryKey k;
