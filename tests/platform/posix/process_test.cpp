@@ -29,7 +29,7 @@ int StepsOnZero(const std::string& dir) {
   first.Close();
   TcpSocket client, later, accepted;
   if (!client.Connect("127.0.0.1", second.Port(), limit).ok() || !onZero() ||
-      !later.Connect("127.0.0.1", second.Port(), limit).ok())
+      !later.Create().ok() || !later.Connect("127.0.0.1", second.Port(), limit).ok())
     failed |= 2;
   client.Close();
   if (!second.Accept(accepted, limit).ok() || !onZero()) failed |= 4;
