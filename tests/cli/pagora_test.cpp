@@ -538,7 +538,7 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
       {{"reg", "add", kSettings, "/t"}, 64, "/t needs an argument"},
       {{"reg", "add", kSettings, "/v", "X", "/v", "Y"}, 64, "once"},
       {{"reg", "add"}, 64, "name a key"},
-      {{"reg", "add", "HKCU\\"}, 64, "zcom reg: name a key below"},
+      {{"reg", "add", "HKCU\\\\\\"}, 64, "zcom reg: name a key below the root, for"},
       {{"reg", "add", kSettings, "/t", "REG_DWORD", "/d", "1"}, 64, ""},
       {{"reg", "frobnicate"}, 64, ""},
       {{"reg"}, 64, "name an operation"},

@@ -172,10 +172,11 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
   strptime(e["time"].get<std::string>().c_str(), "%Y-%m-%dT%H:%M:%S", &parsed);
   EXPECT_LE(std::abs(timegm(&parsed) - before), 60) << e["time"];
   const nlohmann::json& f = e["fields"];  // the body is all ASCII, so the same text
-  EXPECT_EQ((nlohmann::json{e["dialect"], e["body"], f["SENDER"]["AC"], f["SENDER"]["PW"],
-                            f["Reply"], f["FROM"]["ID"], f["FROM"]["Email"], f["recipients"][1]}),
-            (nlohmann::json{"APICOM", body, "ACC-7", "pw\u00e9", "0", "ACC-7", "ops@example.com",
-                            nlohmann::json::parse(R"({"NUMBER": "0400000002", "Name": "0400000002",
+  EXPECT_EQ(
+      (nlohmann::json{e["dialect"], e["body"], f["SENDER"]["AC"], f["SENDER"]["PW"], f["Reply"],
+                      f["FROM"]["ID"], f["FROM"]["Email"], f["cipher_bytes"], f["recipients"][1]}),
+      (nlohmann::json{"APICOM", body, "ACC-7", "pw\u00e9", "0", "ACC-7", "ops@example.com", 368,
+                      nlohmann::json::parse(R"({"NUMBER": "0400000002", "Name": "0400000002",
       "Address": "0400000002", "SmsCount": "1", "MSG": ["first", "second"], "section": 2})")}));
 
   const std::string padded = "0000 Message accepted" + std::string(40, '.');

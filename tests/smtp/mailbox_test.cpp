@@ -64,12 +64,12 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
   // Misplaced, unknown, lowercase commands, a path without ">", the longest line; a mail cut off
   // by a line too long is none; a folded header line; what follows a mail; any HTTP request.
   EXPECT_EQ(Converse(sandbox.Port(),
-                     "RCPT TO:<c@d>\r\nEHLO x\r\nmail from:<a@b\r\nDATA\r\nRSET\r\n"
-                     "RCPT TO:<c@d>\r\nDATA\r\nVRFY x\r\nNOOP " +
+                     "RCPT TO:<c@d>\r\nEHLO x\r\nMAIL FROM:<a>\r\nRCPT TO:<c@d>\r\n"
+                     "mail from:<a@b\r\nDATA\r\nRSET\r\nRCPT TO:<c@d>\r\nDATA\r\nVRFY x\r\nNOOP " +
                          std::string(4096 * 64 - 6, 'x') + "\r\nquit\r\n"),
             "220 sms-sandbox gateway mailbox ready\r\n503 MAIL first\r\n250 sms-sandbox\r\n250 "
-            "OK\r\n503 no valid recipients\r\n250 OK\r\n503 MAIL first\r\n503 MAIL first\r\n502 "
-            "command not implemented\r\n250 OK\r\n221 bye\r\n");
+            "OK\r\n250 OK\r\n250 OK\r\n503 no valid recipients\r\n250 OK\r\n503 MAIL first\r\n"
+            "503 MAIL first\r\n502 command not implemented\r\n250 OK\r\n221 bye\r\n");
   const std::string mail = "MAIL FROM:<a>\r\nRCPT TO:<b>\r\nDATA\r\n";
   EXPECT_TRUE(Converse(sandbox.Port(), mail + std::string(4096 * 65, 'x')).ends_with("<LF>\r\n"));
   EXPECT_TRUE(
@@ -100,8 +100,9 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
             "\nsms-sandbox: listening smtp [::1]:" + std::to_string(sandbox.Port(3)) + "\n",
         "smtp " + sandbox.Address() + " from <sender@example.com> to [\"sms@gateway.example\"] " +
             "APICOM from ACC-7 SN=9 to 0400000001 -> 250 OK logged\n",
-        std::string(" no mail; said: RCPT TO:<c@d>; EHLO x; mail from:<a@b; DATA; RSET; ") +
-            "RCPT TO:<c@d>; DATA; VRFY x; NOOP " + std::string(35, 'x') + "...; quit; \n",
+        std::string(" no mail; said: RCPT TO:<c@d>; EHLO x; MAIL FROM:<a>; RCPT TO:<c@d>; mail ") +
+            "from:<a@b; DATA; RSET; RCPT TO:<c@d>; DATA; VRFY x; NOOP " + std::string(35, 'x') +
+            "...; quit; \n",
         " POST /" + std::string(186, 'x') + " HTTP/1.... -> 404 no such gateway page\\n\n"})
     EXPECT_TRUE(sandbox.Process().WaitFor(line, milliseconds(5000))) << line;
   for (std::size_t i = 5; i < 12; ++i) EXPECT_EQ(entries[i]["status"], i < 11 ? 404 : 200) << i;
