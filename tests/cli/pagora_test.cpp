@@ -526,6 +526,7 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
       {{"reg", "query", "hkey_current_user\\software\\zentrova", "/s"},
        0,
        "_USER\\Software\\Zentrova\\SMS\\3.0\\Settings\n    HTTP1    REG_SZ    a.example\n"},
+      {{"reg", "query", "HKCU\\Software", "/s", "/v", "http1"}, 0, "Settings\n    HTTP1    REG_SZ"},
       {{"reg", "query", kSettings.substr(0, 30)}, 0, "\\3.0\\Settings\n\n"},  // subkeys named
       {{"reg", "query", kSettings, "/v", "HTTP2"}, 1, ""},
       {{"reg", "delete", kSettings, "/v", "HTTP1", "/f"}, 0, ""},
