@@ -183,12 +183,12 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
                             entries[3]["reply"], entries.back()["reply"],
                             entries[1 + std::size(messages)]["dialect"]}),
             (nlohmann::json{503, "...", "ab", padded, "Linux\n", "APICOM"}));
-  // The readable line: the summary, and a long reply cut.
-  EXPECT_TRUE(sandbox.Process().WaitFor(
-      "http " + sandbox.Address() + " POST /sms.dll?private&type=0 HTTP/1.1 APICOM from ACC-7 " +
-          "SN=5 to +61400000001, 0400000002 -> 200 0000 Message accepted\n",
-      std::chrono::seconds(5)));
-  EXPECT_TRUE(sandbox.Process().WaitFor(padded.substr(0, 60) + "...\n", std::chrono::seconds(5)));
+  // The readable lines: the summary, a long reply cut, why a document is unreadable.
+  for (const std::string& line :
+       {"http " + sandbox.Address() + " POST /sms.dll?private&type=0 HTTP/1.1 APICOM from ACC-7 " +
+            "SN=5 to +61400000001, 0400000002 -> 200 0000 Message accepted\n",
+        padded.substr(0, 60) + "...\n", std::string("1 APICOM, unreadable: the sender")})
+    EXPECT_TRUE(sandbox.Process().WaitFor(line, std::chrono::seconds(5))) << line;
   for (std::size_t i = 1 + std::size(messages); i + 1 < entries.size(); ++i)
     EXPECT_TRUE(entries[i]["fields"].contains("error")) << i;
   EXPECT_EQ(entries.back()["fields"]["irregular"],
