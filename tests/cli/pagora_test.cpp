@@ -532,6 +532,7 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
       {{"reg", "query", "hkey_current_user\\software\\zentrova", "/s"},
        0,
        "_USER\\Software\\Zentrova\\SMS\\3.0\\Settings\n    HTTP1    REG_SZ    a.example\n"},
+      {{"reg", "query", "HKCU\\Software", "/s", "/v", "http1"}, 0, "Settings\n    HTTP1    REG_SZ"},
       {{"reg", "query", kSettings.substr(0, 30)}, 0, "\\3.0\\Settings\n\n"},  // subkeys named
       {{"reg", "query", kSettings, "/v", "HTTP2"}, 1, ""},
       {{"reg", "delete", kSettings, "/v", "HTTP1", "/f"}, 0, ""},
@@ -544,7 +545,7 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
       {{"reg", "add", kSettings, "/t"}, 64, "/t needs an argument"},
       {{"reg", "add", kSettings, "/v", "X", "/v", "Y"}, 64, "once"},
       {{"reg", "add"}, 64, "name a key"},
-      {{"reg", "add", "HKCU\\"}, 64, "zcom reg: name a key below"},
+      {{"reg", "add", "HKCU\\\\\\"}, 64, "zcom reg: name a key below the root, for"},
       {{"reg", "add", kSettings, "/t", "REG_DWORD", "/d", "1"}, 64, ""},
       {{"reg", "frobnicate"}, 64, ""},
       {{"reg"}, 64, "name an operation"},
