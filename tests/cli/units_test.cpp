@@ -60,7 +60,8 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
     std::string ini;
     std::string field, value;  // the field of the result, as "Section/Key"
     Kind kind;
-    std::string line;  // what the one warning or error line holds
+    std::string line;  // what the first warning or error line holds
+    std::size_t lines = 1;
   } cases[] = {
       // UTF-8, with or without the byte-order mark, is converted; other text is taken as it is.
       {"[CONFIG]\nPassword=p\xC3\xA4ss\nEmail=j\xC3\xB6rg@x\n", "CONFIG/Email", "j\xF6rg@x", kClean,
@@ -74,6 +75,10 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
        kClean, ""},
       {"[PROXY]\nServer=h\nPort=1\nUsername=" + std::string(63, 'u'), "PROXY/Username",
        std::string(63, 'u'), kClean, ""},
+      {"[PROXY]\nServer=" + std::string(63, 's') + "\nPort=1", "PROXY/Server", std::string(63, 's'),
+       kClean, ""},
+      {"[PROXY]\nServer=" + std::string(64, 's') + "\nPort=1", "PROXY/Server", std::string(63, 's'),
+       kWarning, "[PROXY] Server in f.ini is longer than 63 bytes"},
       {"[CONFIG]\nPassword=" + std::string(128, 'p'), "CONFIG/Password", std::string(127, 'p'),
        kWarning, "[CONFIG] Password in f.ini is longer than 127 bytes"},
       {"[CONFIG]\nAccountId=12\0 34567\n"s, "CONFIG/AccountId", "", kError,
@@ -84,6 +89,8 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
       {"[PROXY]\nServer=[::1]\nPort=65535\n", "PROXY/Server", "[::1]", kClean, ""},
       {"[PROXY]\nServer=proxy:3128\nPort=3128\n", "PROXY/Server", "proxy:3128", kError,
        "(Server=proxy,"},
+      {"[PROXY]\nServer=http://" + std::string(65, 'h') + "\nPort=1\n", "PROXY/Server",
+       "http://" + std::string(56, 'h'), kError, "(Server=" + std::string(64, 'h') + "...,", 2},
       {"[PROXY]\nServer=proxy\nPort=0\n", "PROXY/Server", "proxy", kError,
        "[PROXY] Port in f.ini is \"0\": give the proxy's port"},
       {"[PROXY]\nServer=proxy\nPort=" + std::string(20, '0') + "65536\n", "PROXY/Server", "proxy",
@@ -100,7 +107,7 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
                                                        {"PROXY/Username", config.proxyUserName}};
     EXPECT_EQ(fields.at(c.field), c.value) << c.ini;
     const auto& lines = c.kind == kError ? report.errors : report.warnings;
-    EXPECT_EQ(report.warnings.size() + report.errors.size(), c.kind == kClean ? 0u : 1u) << c.ini;
+    EXPECT_EQ(report.warnings.size() + report.errors.size(), c.kind == kClean ? 0u : c.lines) << c.ini;
     EXPECT_NE((lines.empty() ? c.line : lines[0]).find(c.line), std::string::npos) << c.ini;
   }
 }

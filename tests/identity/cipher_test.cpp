@@ -181,7 +181,10 @@ TEST(LineEncoding, DecodeNamesIrregularTextAndRefusesDamagedText) {
       EXPECT_EQ(end, c.end ? c.end : c.text.size()) << c.text;
       EXPECT_EQ(!irregular.empty(), c.irregular) << c.text << ": " << irregular;
     }
-  }
+  }  // The "=" just past the end of the view given is not the text's.
+  Bytes out;
+  std::string error;
+  EXPECT_FALSE(DecodeLines(std::string_view("#04)#=").substr(0, 5), out, nullptr, error));
 }
 }  // namespace
 }  // namespace zentrova::identity
