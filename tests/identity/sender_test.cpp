@@ -82,7 +82,6 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
   const std::tuple<const char*, const char*, int, const char*> cases[] = {
       {"v1", nullptr, 2026, "(cannot tell)"},
       {"empty", "", 2026, "(cannot tell)"},
-      {"norule", "XST3XDT", 2026, "(cannot tell)"},
       {"quoted", "<+0330>-3:30", 2026, "-210000000000000"},
       {"plus", "XST+3", 2026, "+180000000000000"},
       {"emptyname", "<>3", 2026, "(cannot tell)"},
@@ -113,6 +112,7 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"short", "XS3", 2026, "(cannot tell)"},        // of three at least
       {"std24", "XST24", 2026, "+1440000000000000"},  // an offset runs to 24 hours
       {"std25", "XST25", 2026, "(cannot tell)"},
+      {"seconds3", "XST5:00:001", 2026, "(cannot tell)"},
       {"dst24", "XST3XDT24,M3.2.0,M11.1.0", 2026, "+1440003020011010"},  // glibc: 86400 s
       {"dst25", "XST3XDT25,M3.2.0,M11.1.0", 2026, "(cannot tell)"},
   };
@@ -134,6 +134,11 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
   const auto &d = zone.daylightDate, &s = zone.standardDate;
   EXPECT_EQ(std::tie(d.hour, d.minute, d.second, s.hour, s.minute, s.second),
             std::make_tuple(1, 59, 59, 22, 57, 57));
+  ASSERT_TRUE(platform::ReadTimeZoneFile(WriteZoneFile("notime", "XST5XDT,M3.2.0,M11.1.0"), zone,
+                                         error, 2026));
+  EXPECT_EQ(std::tie(d.hour, s.hour), std::make_tuple(2, 2));  // glibc's default 02:00:00
+  EXPECT_FALSE(platform::ReadTimeZoneFile(WriteZoneFile("norule", "XST5XDT"), zone, error, 2026));
+  EXPECT_NE(error.find("its rule names no change-over dates"), std::string::npos) << error;
 }
 
 TEST(TimeZoneKey, RefusesAShortBufferAndLeavesItUntouched) {

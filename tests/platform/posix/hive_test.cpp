@@ -193,7 +193,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "\"D0\"=dword:\r\n\"H0\"=hex():07\r\n"                      // no digits, no type
       "\"G1\"=dword:g\r\n\"G2\"=hex:0`\r\n\"G3\"=hex(1g):07\r\n"  // past 'f', before 'a'
       "\"Lonely\"\r\n\"NoEq\":\"x\"\r\n\"After\"=\"x\"y\r\n"      // no name, or more after the data
-      "\"Dir\"=\"C:\\\\\"\t\r\n"
+      "\"Dir\"=\"C:\\\\\"\t\r\n\"Bare\"=hex(1):41,42\r\n"  // a string without its NUL
       "hex:01,\\\r\n"  // no name: no value, and the next line is not taken into it
       "\"Next\"=\"after the backslash\"\r\n" +
       kKeptLines +
@@ -231,8 +231,9 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   std::string kept = kKeptLines;  // with the new value last in its key
   kept.insert(kept.find("[HKEY_CLASSES_ROOT"), "\"HTTP2\"=\"gw2.example\"\n");
   EXPECT_NE(text.find(kept), std::string::npos) << text;
-  EXPECT_EQ(std::tuple(Read(key, "Dir"), Read(key, "Next"), Read(key, "HTTP1"), Read(key, "HTTP2")),
-            std::tuple("C:\\", "after the backslash", "gw.example", "gw2.example"));
+  EXPECT_EQ(std::tuple(Read(key, "Dir"), Read(key, "Next"), Read(key, "HTTP1"), Read(key, "HTTP2"),
+                       Read(key, "Bare")),
+            std::tuple("C:\\", "after the backslash", "gw.example", "gw2.example", "AB"));
 
   // Names that would break the file's lines are refused; nothing is written.
   using std::string_view_literals::operator""sv;
@@ -250,14 +251,19 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   const std::string kl = "REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\n[HKEY_CURRENT_USER\\L]\n",
                     s = "\n[HKEY_CURRENT_USER\\A\\K\\S]\n", kh = "\n[HKEY_CURRENT_USER\\A\\K]\n";
   WriteHive(kl + "\n[HKEY_CURRENT_USER\\K]\n\"V\"=\"1\"\n[HKEY_CURRENT_USER\\P\\Q]\n" + s + kh +
-            "\"B\"=hex:01,\\");
+            "\"B\"=hex:01,\\\n  02,\\");
   RegistryWriter drop(RegistryRoot::kCurrentUser);
   drop.DeleteValue("K", "V");
   drop.DeleteTree("P\\Q");  // its implied parent stays, as a key of its own
   drop.SetString("N", "X", "1");
   ASSERT_EQ(drop.Commit().code, kErrorSuccess);
   EXPECT_EQ(HiveText(), kl + "\n[HKEY_CURRENT_USER\\P]\n" + kh + s +
-                            "\n[HKEY_CURRENT_USER\\N]\n\"X\"=\"1\"\n" + kh + "\"B\"=hex:01,\\\n");
+                            "\n[HKEY_CURRENT_USER\\N]\n\"X\"=\"1\"\n" + kh +
+                            "\"B\"=hex:01,\\\n  02,\\\n");
+  RegistryWriter gone(RegistryRoot::kCurrentUser);
+  gone.DeleteTree("A\\K");  // the cut-off value goes with its key
+  ASSERT_EQ(gone.Commit().code, kErrorSuccess);
+  EXPECT_EQ(HiveText().find("02,"), std::string::npos) << HiveText();
 }
 
 // Eight writers, half of them through a second folder whose hive is a link
