@@ -122,7 +122,7 @@ std::vector<Shape> Shapes() {
       // A code is three digits: a fourth is text.
       {"code of four digits", kHello + Steps{Say("5012 who are you\r\n")}, false, false,
        "501:SMTP server error", false, kHelo},
-      {"reply without a code", kHello + Steps{Say("hello there\r\n")}, false, false,
+      {"reply without a code", kHello + Steps{Say("x50-hello there\r\n")}, false, false,
        "SMTP server sent a reply without a reply code", false, kHelo},
       {"MAIL From refused", kGreetAndHello + Steps{Hear(), Say("553 sender refused\r\n")} + kQuit,
        true, false, "553:SMTP server error", true, kHelo + kMailFrom + kQuitLine},
