@@ -107,7 +107,8 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
                                                        {"PROXY/Username", config.proxyUserName}};
     EXPECT_EQ(fields.at(c.field), c.value) << c.ini;
     const auto& lines = c.kind == kError ? report.errors : report.warnings;
-    EXPECT_EQ(report.warnings.size() + report.errors.size(), c.kind == kClean ? 0u : c.lines) << c.ini;
+    EXPECT_EQ(report.warnings.size() + report.errors.size(), c.kind == kClean ? 0 : c.lines)
+        << c.ini;
     EXPECT_NE((lines.empty() ? c.line : lines[0]).find(c.line), std::string::npos) << c.ini;
   }
 }

@@ -45,7 +45,8 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
       {library + "coclass C {};};", "line 2: missing or malformed uuid"},
       {"[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.x)] library L {};", "a version"},
       {library + "};" + library + "};", "line 2: a second library"},
-      {"import \"oaidl.idl\";", "line 1: no library statement"}};
+      {"import \"oaidl.idl\";", "line 1: no library statement"},
+      {"[uuid(", "line 1: unclosed attribute"}};
   for (const auto& [idl, says] : refused) {
     EXPECT_EQ(zentrova::platform::LoadTypeLibFromText(idl, &lib, &error), TYPE_E_CANTLOADLIBRARY);
     EXPECT_TRUE(!lib && error.find(says) != std::string::npos) << error;
@@ -60,7 +61,8 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
                 "[object, uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E1)] interface E : IDispatch {};\n"
                 "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1), lcid(0x409)]/*/ c */"
                 "library L {\n"
-                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E;};};\n",
+                "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2), helpstring(\"c\")] coclass C {"
+                "interface E;};};\n",
                 &lib, &error),
             S_OK)
       << error;
@@ -91,6 +93,9 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
     EXPECT_EQ(attr->wTypeFlags, (std::array{0x100, 0, 2}[i])) << i;  // oleautomation, creatable
     info->ReleaseTypeAttr(attr), info->Release();
   }
+  zentrova::testing::Bstr help;
+  EXPECT_EQ(lib->GetDocumentation(2, nullptr, &help, nullptr, nullptr), S_OK);
+  EXPECT_EQ(help.str(), u"c");
   EXPECT_EQ(RegisterTypeLib(lib, nullptr, nullptr), E_INVALIDARG);  // no file to register
   lib->Release();
 }
@@ -106,9 +111,10 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
   VARTYPE vt = 0;
   SAFEARRAY* copy = nullptr;
   ITypeLib* typeLib = nullptr;
-  VARIANT v, w;
+  VARIANT v, w, cannotCopy;
   VariantInit(&v);
   VariantInit(&w);
+  cannotCopy.vt = VT_BYREF | VT_BOOL, cannotCopy.byref = &value;
   CLSID clsid;
   const HRESULT results[] = {
       CLSIDFromString(nullptr, &clsid),
@@ -134,6 +140,7 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
       VariantCopy(&w, nullptr),
       VariantCopyInd(nullptr, &v),
       VariantCopyInd(&w, nullptr),
+      VariantCopyInd(nullptr, &cannotCopy),
       VariantChangeType(nullptr, &v, 0, VT_I4),
       VariantChangeType(&w, nullptr, 0, VT_I4),
       LoadTypeLib(nullptr, &typeLib),
