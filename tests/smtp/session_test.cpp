@@ -237,9 +237,9 @@ TEST(SmtpDialogue, ConnectionFailures) {
         addresses = {"127.0.0.2", "127.0.0.1"};
         return host == "mail.test";
       });
-  SmtpSession named("mail.test", second.Port());
-  named.SetLimits(TestLimits());
-  const bool opened = named.Open();
+  SmtpSession named("mail.test", second.Port()), refused("mail.other", second.Port());
+  named.SetLimits(TestLimits()), refused.SetLimits(TestLimits());
+  const bool opened = !refused.Open() && named.Open();  // a name the resolver refuses fails
   platform::FixNameResolver(nullptr);
   EXPECT_TRUE(opened && named.Close()) << named.LastError();
 
