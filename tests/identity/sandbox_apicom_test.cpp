@@ -167,6 +167,7 @@ TEST(SandboxApicomListener, LogsTheDecipheredSectionsBesideTheRawBody) {
   // A header folded with a blank, LF line ends; a readable line as long as its limit stays whole.
   EXPECT_EQ(sandbox::HeaderFields("A: 1\n 2\nB:\t3\n\nC: x").dump(), R"([["A","1 2"],["B","3"]])");
   EXPECT_EQ(sandbox::OneLine("abc", 3) + sandbox::OneLine("abcd", 3), "abcabc...");
+  EXPECT_EQ(sandbox::OneLine(std::string(81, 's')), std::string(80, 's') + "...");
   std::tm parsed{};  // within a minute of the test's own clock
   strptime(e["time"].get<std::string>().c_str(), "%Y-%m-%dT%H:%M:%S", &parsed);
   EXPECT_LE(std::abs(timegm(&parsed) - before), 60) << e["time"];
