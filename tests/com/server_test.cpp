@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "com/ZentrovaCOM_i.h"
+#include "platform/compat/extras.h"
 #include "platform/registry.h"
 #include "tests/com/support.h"
 #include "tests/support/secret_watch.h"
@@ -37,9 +38,10 @@ class ServerTest : public ::testing::Test {
   }
 
   // Only the class keys: the object can be created, but its type library is unknown.
-  static void RegisterClassOnly(const std::string& library = RealPath(ZV_SERVER_PATH)) {
+  static void RegisterClassOnly(const std::string& library = RealPath(ZV_SERVER_PATH),
+                                const char* clsid = "{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}") {
     zentrova::platform::RegistryWriter writer(zentrova::platform::RegistryRoot::kClassesRoot);
-    writer.SetString("CLSID\\{96F7B57E-5977-4C45-80B0-5DFAF8F4E603}\\InprocServer32", "", library);
+    writer.SetString("CLSID\\" + std::string(clsid) + "\\InprocServer32", "", library);
     ASSERT_EQ(writer.Commit().code, 0);
   }
 
@@ -103,6 +105,11 @@ TEST_F(ServerTest, CreationRefusesAggregationAndUnknownInterfacesWithoutLeavingA
   EXPECT_EQ(
       CoCreateInstance(CLSID_SMSInterface, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
       HRESULT_FROM_WIN32(126));
+  // A class the library does not make is refused without a reason: the last one is gone.
+  RegisterClassOnly(RealPath(ZV_SERVER_PATH), "{00020400-0000-0000-C000-000000000046}");
+  EXPECT_EQ(CoCreateInstance(IID_IDispatch, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
+            CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(zentrova::platform::ActivationErrorText(), "");
 }
 
 // ---- Settings --------------------------------------------------------------------------

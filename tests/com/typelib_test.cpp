@@ -307,7 +307,7 @@ class LateBinding : public ::testing::Test {
   }
 
   static VARIANT Value(VARTYPE vt, double number, const char16_t* text = nullptr) {
-    VARIANT v;
+    VARIANT v{};  // a reference not set is to nothing
     VariantInit(&v);
     v.vt = vt;
     if (vt == VT_I4) v.lVal = static_cast<LONG>(number);
@@ -355,10 +355,8 @@ TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
   EXPECT_EQ(Take(Value(VT_R8, NAN), Value(VT_I4, 1)), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(Take(Value(VT_I4, 1), Value(VT_DISPATCH, 0), &argError), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argError, 1u);
-  VARIANT none = Value(VT_BYREF | VT_I4, 0);
-  none.byref = nullptr;  // by reference to nothing
-  EXPECT_EQ(Take(none, Value(VT_I4, 1), &argError), DISP_E_TYPEMISMATCH);
-  EXPECT_EQ(argError, 2u);
+  EXPECT_EQ(Take(Value(VT_BYREF | VT_I4, 0), Value(VT_I4, 1), &argError), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(argError, 2u);  // by reference to nothing
   // Converted in place, a value takes the type asked for, and its text back; one
   // past either end of its range (the last four) is an overflow.
   const std::pair<VARTYPE, const char16_t*> values[] = {
