@@ -108,7 +108,10 @@ class Lease {
   std::unique_ptr<Converter> converter_;
 };
 
-std::string IconvName(unsigned codePage) { return "CP" + std::to_string(codePage); }
+// iconv knows Windows' code pages as "CPnnnn", all but UTF-8's, which it knows by that name.
+std::string IconvName(unsigned codePage) {
+  return codePage == 65001 ? "UTF-8" : "CP" + std::to_string(codePage);
+}
 
 // The user's locale character set. The C/POSIX locale claims ASCII, but on
 // Linux a program started without a locale still gets UTF-8 arguments from

@@ -25,6 +25,9 @@ TEST(CodePage, AnotherCodePageIsTakenFromTheSetting) {
   std::string back;
   EXPECT_TRUE(AnsiToLocale("\xCF\xF0\xE8!", back) && back == "\xD0\x9F\xD1\x80\xD0\xB8!");
   EXPECT_TRUE(Utf16ToAnsi(u"\u0080", back) && back == "?");  // U+0080 is not in it (Python: cp1251)
+  // UTF-8 as the code page holds every character, one outside the 16-bit range too.
+  setenv("ZENTROVA_CODEPAGE", "65001", 1);
+  EXPECT_TRUE(Utf8ToAnsi("\xF0\x9F\x98\x80", back) && back == "\xF0\x9F\x98\x80");
   // One that iconv lacks fails every conversion.
   setenv("ZENTROVA_CODEPAGE", "64999", 1);
   std::u16string wide;
