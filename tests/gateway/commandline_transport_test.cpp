@@ -84,6 +84,8 @@ TEST_F(CommandLineTransport, AStalledReplyEndsAfterTheStallWait) {
   ASSERT_TRUE(slow.Ready());
   EXPECT_EQ(Send(slow.Address()), -2);
   EXPECT_NE(text_.find("no byte of its reply for 600 ms"), std::string::npos) << text_;
+  slow.Process().Stop();  // a stop releases the held reply at once (not after a 5 s SIGKILL)
+  EXPECT_NE(slow.Process().Output().find(" -> 200 0000 Message"), std::string::npos);
   // A body that keeps coming is no stall, however long it lasts: the attempt's limit ends it.
   setenv("ZENTROVA_HTTP_ATTEMPT_MS", "1500", 1);
   RawListener trickle({Repeat("HTTP/1.1 200 OK\r\nContent-Length: 99999\r\n\r\n", 100ms)});
