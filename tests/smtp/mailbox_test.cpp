@@ -92,8 +92,10 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
   EXPECT_EQ(
       (nlohmann::json{entries[1]["helo"], entries[1]["mail_from"], entries[2]["delivered"],
                       entries[3]["headers"][0], entries[3]["body"], entries[4]["commands"],
+                      entries[4]["mail_from"], entries[4]["rcpt_to"].size(),
                       entries[11]["connection"], entries.back()["connection"]}),
-      (nlohmann::json{"x", "<a@b", false, {"S", "a\tb"}, ".x\r\n", {"RCPT TO:<c>", "QUIT"}, 1, 4}));
+      (nlohmann::json{"x", "<a@b", false, {"S", "a\tb"}, ".x\r\n", {"RCPT TO:<c>", "QUIT"}, "", 0,
+                      1, 4}));  // a delivered mail's envelope is not the next one's
   // A scripted 407 asks for the proxy's credentials as a proxy does.
   EXPECT_TRUE(Converse(sandbox.Port(2), requests.substr(requests.rfind("POST /sms.dll")))
                   .ends_with("\r\nProxy-Authenticate: Basic realm=\"sms-sandbox\"\r\n\r\n"));
