@@ -533,7 +533,8 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
        0,
        "_USER\\Software\\Zentrova\\SMS\\3.0\\Settings\n    HTTP1    REG_SZ    a.example\n"},
       {{"reg", "query", "HKCU\\Software", "/s", "/v", "http1"}, 0, "Settings\n    HTTP1    REG_SZ"},
-      {{"reg", "query", kSettings.substr(0, 30)}, 0, "\\3.0\\Settings\n\n"},  // subkeys named
+      {{"reg", "query", kSettings.substr(0, 30)}, 0,  // a key without values, its subkeys named
+       "3.0\n\nHKEY_CURRENT_USER\\Software\\Zentrova\\SMS\\3.0\\Settings\n\n"},
       {{"reg", "query", kSettings, "/v", "HTTP2"}, 1, ""},
       {{"reg", "delete", kSettings, "/v", "HTTP1", "/f"}, 0, ""},
       {{"reg", "delete", kSettings, "/v", "HTTP1", "/f"}, 1, ""},
