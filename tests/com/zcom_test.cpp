@@ -288,6 +288,7 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
       {nested(32, "&["), nullptr},
       {nested(33, "&["), "arrays and references nest more than 64 levels deep"},
       {"AZaz_09=2147483647", nullptr},  // every kind of name character
+      {"N=-", nullptr},                 // a text: no digits
       {"N=2147483648", "the number 2147483648 does not fit 32 bits"},
       {"N=-2147483649", "the number -2147483649 does not fit 32 bits"},
       {R"(Name("a\"b\\", "\\\"", "\n"))", nullptr},  // \" and \\ inside a text; any other \ stays
