@@ -109,12 +109,14 @@ TEST_F(AutomationTransport, FailuresBeforeTheRequestAreHttpErrors) {
 TEST_F(AutomationTransport, SlowShippedStallWait) {
   unsetenv("ZENTROVA_HTTP_ATTEMPT_MS");
   RawListener gateway({Stall()});
+  Sandbox idle({"--http", "127.0.0.1:0"});  // still serves after idling past its 5 s accept wait
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Send(gateway.Address()), 2100);
   // The library's timers run on a millisecond clock of their own and may end
   // a wait a fraction of a millisecond before ours says it is over.
   EXPECT_GE(std::chrono::steady_clock::now() - start, 24500ms);
   EXPECT_NE(text_.find("no byte of its reply for 25000 ms"), std::string::npos) << text_;
+  EXPECT_EQ(Send(idle.Address()), 0) << text_;
 }
 TEST_F(AutomationTransport, SlowShippedAttemptLimit) {
   unsetenv("ZENTROVA_HTTP_ATTEMPT_MS");
