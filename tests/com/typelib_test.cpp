@@ -37,6 +37,8 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
       {object + "[id(1) HRESULT M();};", "line 1: expected ','"},
       {object + "[id(1)] HRESULT M([in] long** a);};", "line 1: unsupported indirection of 'long'"},
       {object + "[id(1)] HRESULT M([out, retval] long a);};", "line 1: retval must be a pointer"},
+      {object + "[id(1x)] HRESULT M();};", "member without an id"},
+      {object + "[propget] HRESULT M();};", "member without an id"},
       {"[object] interface I : IUnknown {};", "line 1: missing or malformed uuid"},
       {object + "[id(1)] HRESULT M([in] IUnknown a);};", "unsupported indirection of 'IUnknown'"},
       {library + "interface {};};", "line 2: interface without a name"},
