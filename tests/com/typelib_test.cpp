@@ -406,7 +406,8 @@ TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   EXPECT_EQ((std::tuple{info_->GetNames(2, nullptr, 3, &count), info_->GetFuncDesc(4, &desc),
                         info_->GetDocumentation(9, names, nullptr, nullptr, nullptr)}),
             (std::tuple{E_INVALIDARG, TYPE_E_ELEMENTNOTFOUND, TYPE_E_ELEMENTNOTFOUND}));
-  ASSERT_EQ(info_->GetNames(2, names, 2, &count) | info_->GetNames(3, names + 3, 5, &putCount), S_OK);
+  ASSERT_EQ(info_->GetNames(2, names, 2, &count) | info_->GetNames(3, names + 3, 5, &putCount),
+            S_OK);
   EXPECT_EQ((std::tuple{count, std::u16string(names[1]), names[2], putCount}),
             (std::tuple{2u, u"a", nullptr, 4u}));  // a put's value has no name
   for (BSTR name : names) SysFreeString(name);
