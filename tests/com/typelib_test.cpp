@@ -374,6 +374,17 @@ TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
     EXPECT_EQ(v.vt == VT_BSTR ? std::u16string(v.bstrVal) : u"", values[i].second) << i;
     VariantClear(&v);
   }
+  // A real, a boolean, a VARIANT or an interface by value fits no integer register: refused.
+  for (std::string type : {"double", "VARIANT", "VARIANT_BOOL", "IDispatch*", "IUnknown*"}) {
+    std::string idl = kTestIdl;
+    ITypeLib* lib = nullptr;
+    info_->Release(), info_ = nullptr;
+    idl.replace(idl.find("long number"), 4, type);
+    ASSERT_TRUE(zentrova::platform::LoadTypeLibFromText(idl, &lib) == S_OK &&
+                lib->GetTypeInfo(0, &info_) == S_OK);
+    lib->Release();
+    EXPECT_EQ(Take(Value(VT_I4, 1), Value(VT_I4, 2)), DISP_E_BADVARTYPE) << type;
+  }
 }
 
 // Each argument reaches its parameter, a put's value (the named one) the last; more than five,
