@@ -427,6 +427,7 @@ TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   LPOLESTR lookup[std::size(words)];
   for (std::size_t i = 0; i < std::size(words); ++i) lookup[i] = words[i].data();
   std::vector<MEMBERID> ids(std::size(words));
+  EXPECT_EQ(info_->GetIDsOfNames(lookup, 0, ids.data()), E_INVALIDARG);  // none asked
   EXPECT_EQ(info_->GetIDsOfNames(lookup, std::size(words), ids.data()), DISP_E_UNKNOWNNAME);
   EXPECT_EQ(ids, (std::vector<MEMBERID>{2, 0, 0, 4, 4, DISPID_UNKNOWN}));
 }
