@@ -85,17 +85,21 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
   }
   info->ReleaseFuncDesc(desc), info->Release();
   // Slots end past the last member; a dispatch interface keeps IDispatch's seven, a class none.
-  for (UINT i = 0; i < 3; ++i) {
+  // Each knows its library and its place there.
+  for (UINT i = 0, where = 9; i < 3; ++i) {
     TYPEATTR* attr = nullptr;
-    ASSERT_TRUE(lib->GetTypeInfo(i, &info) == S_OK && info->GetTypeAttr(&attr) == S_OK) << i;
+    ITypeLib* home = nullptr;
+    ASSERT_TRUE(lib->GetTypeInfo(i, &info) == S_OK && info->GetTypeAttr(&attr) == S_OK &&
+                info->GetContainingTypeLib(&home, &where) == S_OK)
+        << i;
     EXPECT_EQ((std::vector<long>{attr->memidConstructor, attr->memidDestructor, attr->cImplTypes,
                                  attr->cbSizeInstance, attr->cbAlignment, attr->lcid,
                                  attr->wMajorVerNum * 10 + attr->wMinorVerNum, attr->cbSizeVft,
-                                 attr->cFuncs}),
+                                 attr->cFuncs, where, home->GetTypeInfoCount()}),
               (std::vector<long>{-1, -1, 1, 8, 8, 0x409, 10, std::array{4, 7, 0}[i] * 8,
-                                 std::array{1, 0, 0}[i]}));
+                                 std::array{1, 0, 0}[i], i, 3}));
     EXPECT_EQ(attr->wTypeFlags, (std::array{0x100, 0, 2}[i])) << i;  // oleautomation, creatable
-    info->ReleaseTypeAttr(attr), info->Release();
+    info->ReleaseTypeAttr(attr), info->Release(), home->Release();
   }
   zentrova::testing::Bstr help;
   EXPECT_EQ(lib->GetDocumentation(2, nullptr, &help, nullptr, nullptr), S_OK);
