@@ -304,9 +304,11 @@ class TestObject final : public ITest {
 
 class LateBinding : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { Load(kTestIdl); }
+  void Load(std::string_view idl) {  // the first type of the library that idl defines
     ITypeLib* lib = nullptr;
-    ASSERT_EQ(zentrova::platform::LoadTypeLibFromText(kTestIdl, &lib), S_OK);
+    if (info_) info_->Release(), info_ = nullptr;
+    ASSERT_EQ(zentrova::platform::LoadTypeLibFromText(idl, &lib), S_OK);
     ASSERT_EQ(lib->GetTypeInfo(0, &info_), S_OK);
     lib->Release();
   }
@@ -381,12 +383,7 @@ TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
   // A real, a boolean, a VARIANT or an interface by value fits no integer register: refused.
   for (std::string type : {"double", "VARIANT", "VARIANT_BOOL", "IDispatch*", "IUnknown*"}) {
     std::string idl = kTestIdl;
-    ITypeLib* lib = nullptr;
-    info_->Release(), info_ = nullptr;
-    idl.replace(idl.find("long number"), 4, type);
-    ASSERT_TRUE(zentrova::platform::LoadTypeLibFromText(idl, &lib) == S_OK &&
-                lib->GetTypeInfo(0, &info_) == S_OK);
-    lib->Release();
+    ASSERT_NO_FATAL_FAILURE(Load(idl.replace(idl.find("long number"), 4, type)));
     EXPECT_EQ(Take(Value(VT_I4, 1), Value(VT_I4, 2)), DISP_E_BADVARTYPE) << type;
   }
 }
