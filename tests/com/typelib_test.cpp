@@ -405,8 +405,15 @@ TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   EXPECT_EQ((std::tuple{info_->Invoke(object, 4, DISPATCH_METHOD, &none, {}, &failure, {}),
                         failure.scode}),
             (std::tuple{DISP_E_EXCEPTION, E_FAIL}));
-  EXPECT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, &six, nullptr, nullptr, nullptr),
-            DISP_E_BADPARAMCOUNT);
+  DISPID other = 0;  // a put's value is its one named argument; no other call names one
+  const std::tuple<DISPPARAMS, MEMBERID, HRESULT> refused[] = {
+      {six, 2, DISP_E_BADPARAMCOUNT},
+      {{args + 2, {}, 4, 0}, 3, DISP_E_PARAMNOTOPTIONAL},
+      {{args + 2, &other, 4, 1}, 3, DISP_E_PARAMNOTOPTIONAL},
+      {{args + 1, &put, 5, 1}, 2, DISP_E_NONAMEDARGS}};
+  for (auto [p, id, want] : refused)
+    EXPECT_EQ(info_->Invoke(object, id, DISPATCH_METHOD | DISPATCH_PROPERTYPUTREF, &p, {}, {}, {}),
+              want);
   DISPPARAMS bad[] = {five, {{}, {}, 5, 0}, {args + 1, {}, 5, 1}, {args, &put, 0, 1}};
   for (DISPPARAMS* p : {bad, static_cast<DISPPARAMS*>(nullptr), bad + 1, bad + 2, bad + 3})
     EXPECT_EQ(info_->Invoke(p == bad ? nullptr : object, 2, DISPATCH_METHOD, p, {}, {}, {}),
