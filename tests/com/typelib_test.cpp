@@ -157,10 +157,10 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
   };
   for (std::size_t i = 0; i < std::size(results); ++i) EXPECT_EQ(results[i], E_INVALIDARG) << i;
   // A digit past 'f' is no hexadecimal digit, nor a character beyond ASCII that narrows to
-  // one ('0' of U+0130); the braces belong to the form. Small letters are digits too.
+  // one ('0' of U+0130); both braces belong to the form. Small letters are digits too.
   for (const char16_t* text :
        {u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E60g}", u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E60\u0130}",
-        u"96F7B57E-5977-4C45-80B0-5DFAF8F4E603"})
+        u"96F7B57E-5977-4C45-80B0-5DFAF8F4E603", u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E603]"})
     EXPECT_EQ(CLSIDFromString(text, &clsid), CO_E_CLASSSTRING);
   ASSERT_EQ(CLSIDFromString(u"{0000000a-000b-000c-0d0e-0f0000000000}", &clsid), S_OK);
   EXPECT_TRUE(IsEqualGUID(clsid, GUID{10, 11, 12, {13, 14, 15, 0, 0, 0, 0, 0}}));
