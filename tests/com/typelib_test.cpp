@@ -102,8 +102,10 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
     info->ReleaseTypeAttr(attr), info->Release(), home->Release();
   }
   zentrova::testing::Bstr help;
-  EXPECT_EQ(lib->GetDocumentation(2, nullptr, &help, nullptr, nullptr), S_OK);
-  EXPECT_EQ(help.str(), u"c");
+  BSTR file = const_cast<BSTR>(u"x");  // no help file or context: both outputs are cleared
+  DWORD context = 9;
+  EXPECT_EQ(lib->GetDocumentation(2, nullptr, &help, &context, &file), S_OK);
+  EXPECT_EQ((std::tuple{help.str(), file, context}), (std::tuple{u"c", nullptr, 0u}));
   EXPECT_EQ(RegisterTypeLib(lib, nullptr, nullptr), E_INVALIDARG);  // no file to register
   lib->Release();
 }
