@@ -451,9 +451,7 @@ HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, WORD, VARTYPE
   if (from == vt) {
     result = value;
     VariantInit(&value);
-  } else if (from == VT_NULL || (from & VT_ARRAY) || from == VT_UNKNOWN || from == VT_DISPATCH) {
-    hr = DISP_E_TYPEMISMATCH;
-  } else if (vt == VT_BSTR) {
+  } else if (vt == VT_BSTR) {  // null, arrays and interfaces meet no case: a type mismatch
     char text[64] = "";
     switch (from) {
       case VT_EMPTY:

@@ -37,6 +37,10 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
       {object + "[id(1) HRESULT M();};", "line 1: expected ','"},
       {object + "[id(1)] HRESULT M([in] long** a);};", "line 1: unsupported indirection of 'long'"},
       {object + "[id(1)] HRESULT M([out, retval] long a);};", "line 1: retval must be a pointer"},
+      {object + "[id(1x)] HRESULT M();};", "member without an id"},
+      {object + "[propget] HRESULT M();};", "member without an id"},
+      {object + "[id(1)] HRESULT ();};", "member without a name"},
+      {"[] interface I;", "line 1: expected an attribute"},
       {"[object] interface I : IUnknown {};", "line 1: missing or malformed uuid"},
       {object + "[id(1)] HRESULT M([in] IUnknown a);};", "unsupported indirection of 'IUnknown'"},
       {library + "interface {};};", "line 2: interface without a name"},
@@ -81,21 +85,27 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
   }
   info->ReleaseFuncDesc(desc), info->Release();
   // Slots end past the last member; a dispatch interface keeps IDispatch's seven, a class none.
-  for (UINT i = 0; i < 3; ++i) {
+  // Each knows its library and its place there.
+  for (UINT i = 0, where = 9; i < 3; ++i) {
     TYPEATTR* attr = nullptr;
-    ASSERT_TRUE(lib->GetTypeInfo(i, &info) == S_OK && info->GetTypeAttr(&attr) == S_OK) << i;
+    ITypeLib* home = nullptr;
+    ASSERT_TRUE(lib->GetTypeInfo(i, &info) == S_OK && info->GetTypeAttr(&attr) == S_OK &&
+                info->GetContainingTypeLib(&home, &where) == S_OK)
+        << i;
     EXPECT_EQ((std::vector<long>{attr->memidConstructor, attr->memidDestructor, attr->cImplTypes,
                                  attr->cbSizeInstance, attr->cbAlignment, attr->lcid,
                                  attr->wMajorVerNum * 10 + attr->wMinorVerNum, attr->cbSizeVft,
-                                 attr->cFuncs}),
+                                 attr->cFuncs, where, home->GetTypeInfoCount()}),
               (std::vector<long>{-1, -1, 1, 8, 8, 0x409, 10, std::array{4, 7, 0}[i] * 8,
-                                 std::array{1, 0, 0}[i]}));
+                                 std::array{1, 0, 0}[i], i, 3}));
     EXPECT_EQ(attr->wTypeFlags, (std::array{0x100, 0, 2}[i])) << i;  // oleautomation, creatable
-    info->ReleaseTypeAttr(attr), info->Release();
+    info->ReleaseTypeAttr(attr), info->Release(), home->Release();
   }
   zentrova::testing::Bstr help;
-  EXPECT_EQ(lib->GetDocumentation(2, nullptr, &help, nullptr, nullptr), S_OK);
-  EXPECT_EQ(help.str(), u"c");
+  BSTR file = const_cast<BSTR>(u"x");  // no help file or context: both outputs are cleared
+  DWORD context = 9;
+  EXPECT_EQ(lib->GetDocumentation(2, nullptr, &help, &context, &file), S_OK);
+  EXPECT_EQ((std::tuple{help.str(), file, context}), (std::tuple{u"c", nullptr, 0u}));
   EXPECT_EQ(RegisterTypeLib(lib, nullptr, nullptr), E_INVALIDARG);  // no file to register
   lib->Release();
 }
@@ -149,10 +159,10 @@ TEST(StandIn, MissingPointersAreRefusedAndIdentifiersCompareWhole) {
   };
   for (std::size_t i = 0; i < std::size(results); ++i) EXPECT_EQ(results[i], E_INVALIDARG) << i;
   // A digit past 'f' is no hexadecimal digit, nor a character beyond ASCII that narrows to
-  // one ('0' of U+0130); the braces belong to the form. Small letters are digits too.
+  // one ('0' of U+0130); both braces belong to the form. Small letters are digits too.
   for (const char16_t* text :
        {u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E60g}", u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E60\u0130}",
-        u"96F7B57E-5977-4C45-80B0-5DFAF8F4E603"})
+        u"96F7B57E-5977-4C45-80B0-5DFAF8F4E603", u"{96F7B57E-5977-4C45-80B0-5DFAF8F4E603]"})
     EXPECT_EQ(CLSIDFromString(text, &clsid), CO_E_CLASSSTRING);
   ASSERT_EQ(CLSIDFromString(u"{0000000a-000b-000c-0d0e-0f0000000000}", &clsid), S_OK);
   EXPECT_TRUE(IsEqualGUID(clsid, GUID{10, 11, 12, {13, 14, 15, 0, 0, 0, 0, 0}}));
@@ -296,9 +306,11 @@ class TestObject final : public ITest {
 
 class LateBinding : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { Load(kTestIdl); }
+  void Load(std::string_view idl) {  // the first type of the library that idl defines
     ITypeLib* lib = nullptr;
-    ASSERT_EQ(zentrova::platform::LoadTypeLibFromText(kTestIdl, &lib), S_OK);
+    if (info_) info_->Release(), info_ = nullptr;
+    ASSERT_EQ(zentrova::platform::LoadTypeLibFromText(idl, &lib), S_OK);
     ASSERT_EQ(lib->GetTypeInfo(0, &info_), S_OK);
     lib->Release();
   }
@@ -370,6 +382,12 @@ TEST_F(LateBinding, ArgumentsAreCoercedAsTheirParametersAsk) {
     EXPECT_EQ(v.vt == VT_BSTR ? std::u16string(v.bstrVal) : u"", values[i].second) << i;
     VariantClear(&v);
   }
+  // A real, a boolean, a VARIANT or an interface by value fits no integer register: refused.
+  for (std::string type : {"double", "VARIANT", "VARIANT_BOOL", "IDispatch*", "IUnknown*"}) {
+    std::string idl = kTestIdl;
+    ASSERT_NO_FATAL_FAILURE(Load(idl.replace(idl.find("long number"), 4, type)));
+    EXPECT_EQ(Take(Value(VT_I4, 1), Value(VT_I4, 2)), DISP_E_BADVARTYPE) << type;
+  }
 }
 
 // Each argument reaches its parameter, a put's value (the named one) the last; more than five,
@@ -389,28 +407,37 @@ TEST_F(LateBinding, FiveArgumentsReachTheirParameters) {
   EXPECT_EQ((std::tuple{info_->Invoke(object, 4, DISPATCH_METHOD, &none, {}, &failure, {}),
                         failure.scode}),
             (std::tuple{DISP_E_EXCEPTION, E_FAIL}));
-  EXPECT_EQ(info_->Invoke(object, 2, DISPATCH_METHOD, &six, nullptr, nullptr, nullptr),
-            DISP_E_BADPARAMCOUNT);
+  DISPID other = 0;  // a put's value is its one named argument; no other call names one
+  const std::tuple<DISPPARAMS, MEMBERID, HRESULT> refused[] = {
+      {six, 2, DISP_E_BADPARAMCOUNT},
+      {{args + 2, {}, 4, 0}, 3, DISP_E_PARAMNOTOPTIONAL},
+      {{args + 2, &other, 4, 1}, 3, DISP_E_PARAMNOTOPTIONAL},
+      {{args + 1, &put, 5, 1}, 2, DISP_E_NONAMEDARGS}};
+  for (auto [p, id, want] : refused)
+    EXPECT_EQ(info_->Invoke(object, id, DISPATCH_METHOD | DISPATCH_PROPERTYPUTREF, &p, {}, {}, {}),
+              want);
   DISPPARAMS bad[] = {five, {{}, {}, 5, 0}, {args + 1, {}, 5, 1}, {args, &put, 0, 1}};
   for (DISPPARAMS* p : {bad, static_cast<DISPPARAMS*>(nullptr), bad + 1, bad + 2, bad + 3})
     EXPECT_EQ(info_->Invoke(p == bad ? nullptr : object, 2, DISPATCH_METHOD, p, {}, {}, {}),
               E_INVALIDARG);
   // Names past the caller's room are not written; past the last member, nothing is found.
-  BSTR names[6] = {};
-  UINT count = 0;
+  BSTR names[8] = {};
+  UINT count = 0, putCount = 0;
   FUNCDESC* desc = nullptr;
   EXPECT_EQ((std::tuple{info_->GetNames(2, nullptr, 3, &count), info_->GetFuncDesc(4, &desc),
                         info_->GetDocumentation(9, names, nullptr, nullptr, nullptr)}),
             (std::tuple{E_INVALIDARG, TYPE_E_ELEMENTNOTFOUND, TYPE_E_ELEMENTNOTFOUND}));
-  ASSERT_EQ(info_->GetNames(2, names, 3, &count), S_OK);
-  EXPECT_EQ((std::tuple{count, std::u16string(names[2]), names[3]}),
-            (std::tuple{3u, u"b", nullptr}));
+  ASSERT_EQ(info_->GetNames(2, names, 2, &count) | info_->GetNames(3, names + 3, 5, &putCount),
+            S_OK);
+  EXPECT_EQ((std::tuple{count, std::u16string(names[1]), names[2], putCount}),
+            (std::tuple{2u, u"a", nullptr, 4u}));  // a put's value has no name
   for (BSTR name : names) SysFreeString(name);
   // Names match in any case; only letters fold.
   std::u16string words[] = {u"fIvE", u"A", u"a", u"Z_", u"z_", u"z\x7F"};
   LPOLESTR lookup[std::size(words)];
   for (std::size_t i = 0; i < std::size(words); ++i) lookup[i] = words[i].data();
   std::vector<MEMBERID> ids(std::size(words));
+  EXPECT_EQ(info_->GetIDsOfNames(lookup, 0, ids.data()), E_INVALIDARG);  // none asked
   EXPECT_EQ(info_->GetIDsOfNames(lookup, std::size(words), ids.data()), DISP_E_UNKNOWNNAME);
   EXPECT_EQ(ids, (std::vector<MEMBERID>{2, 0, 0, 4, 4, DISPID_UNKNOWN}));
 }
