@@ -209,7 +209,8 @@ TEST_F(Pagora, EachRunSendsItsRequestsOrRefusesThemAllBeforeAnySend) {
     return error64("The mobile number " + number + " holds the control character " + which +
                    "; a number may hold none.");
   };
-  const std::string n127(127, '7'), a765(765, 'a'), a766(766, 'a'), warning = "Pagora: warning: ";
+  const std::string n127(127, '7'), n23(23, '2'), a765(765, 'a'), a766(766, 'a'),
+      warning = "Pagora: warning: ";
   const std::string list2047 = n127 + std::string(2047 - 127, ',');
   const std::string lossy = warning +
                             "code page 1252 cannot hold some characters of the arguments; they are "
@@ -259,7 +260,7 @@ TEST_F(Pagora, EachRunSendsItsRequestsOrRefusesThemAllBeforeAnySend) {
       {{"1,0412345678\n\n[2]\nMessage=Injected+text\nNumber=0499999999", "Hi"},
        64,
        control("0412345678\\n\\n[2]\\nMessage=...", "\\n at byte 11")},
-      {{"12\x7f", "Hi"}, 64, control("12\\x7F", "\\x7F at byte 3")},
+      {{n23 + "\x7f", "Hi"}, 64, control(n23 + "\\x7F", "\\x7F at byte 24")},  // shown whole
       {{"12\x1f", "Hi"}, 64, control("12\\x1F", "\\x1F at byte 3")},
       // A blank is no control character.
       {{"0412 345 678", "Hi"}, 0, one("0412 345 678", "Hi"), {Document("Hi", "0412 345 678")}},

@@ -71,16 +71,21 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
       {"[PROXY]\nServer=h\nPort=1\nUsername=\xD0\x9F\xC3\xA4\n", "PROXY/Username", "?\xE4",
        kWarning,
        "code page 1252 cannot hold some characters of Username in f.ini; they are sent as \"?\""},
-      {"[CONFIG]\nPassword=" + std::string(127, 'p'), "CONFIG/Password", std::string(127, 'p'),
-       kClean, ""},
-      {"[PROXY]\nServer=h\nPort=1\nUsername=" + std::string(63, 'u'), "PROXY/Username",
-       std::string(63, 'u'), kClean, ""},
-      {"[PROXY]\nServer=" + std::string(63, 's') + "\nPort=1", "PROXY/Server", std::string(63, 's'),
-       kClean, ""},
-      {"[PROXY]\nServer=" + std::string(64, 's') + "\nPort=1", "PROXY/Server", std::string(63, 's'),
-       kWarning, "[PROXY] Server in f.ini is longer than 63 bytes"},
-      {"[CONFIG]\nPassword=" + std::string(128, 'p'), "CONFIG/Password", std::string(127, 'p'),
-       kWarning, "[CONFIG] Password in f.ini is longer than 127 bytes"},
+      // Every text key at its buffer's limit, and one byte past it: one warning each.
+      {"[CONFIG]\nAccountId=" + std::string(127, 'a') + "\nEmail=" + std::string(127, 'e') +
+           "\nPassword=" + std::string(127, 'p'),
+       "CONFIG/Password", std::string(127, 'p'), kClean, ""},
+      {"[PROXY]\nServer=" + std::string(63, 's') + "\nPort=1\nUsername=" + std::string(63, 'u') +
+           "\nPassword=" + std::string(63, 'p'),
+       "PROXY/Username", std::string(63, 'u'), kClean, ""},
+      {"[PROXY]\nServer=" + std::string(64, 's') + "\nPort=1\nUsername=" + std::string(64, 'u') +
+           "\nPassword=" + std::string(64, 'p'),
+       "PROXY/Server", std::string(63, 's'), kWarning,
+       "[PROXY] Server in f.ini is longer than 63 bytes", 3},
+      {"[CONFIG]\nAccountId=" + std::string(128, 'a') + "\nEmail=" + std::string(128, 'e') +
+           "\nPassword=" + std::string(128, 'p'),
+       "CONFIG/Password", std::string(127, 'p'), kWarning,
+       "[CONFIG] AccountId in f.ini is longer than 127 bytes", 3},
       {"[CONFIG]\nAccountId=12\0 34567\n"s, "CONFIG/AccountId", "", kError,
        "[CONFIG] AccountId in f.ini holds a NUL byte, which would end the value there; remove it"},
       {"\xFF\xFE[\0C\0"s, "CONFIG/AccountId", "", kError, "f.ini is saved as UTF-16"},
@@ -120,6 +125,8 @@ TEST(SendCommandLineRequest, ValuesThatWouldAddLinesAreRefusedUnsent) {
   for (const char* end : {"\r", "\n", static_cast<const char*>(nullptr)})
     for (Account a : {Account{end, "e", "p"}, Account{"a", end, "p"}, Account{"a", "e", end}})
       EXPECT_EQ(SendCommandLineRequest(a, "1", "m", text), end ? kUnsafeValue : kMissingInput);
+  for (auto [number, message] : {std::pair<const char*, const char*>{nullptr, "m"}, {"1", nullptr}})
+    EXPECT_EQ(SendCommandLineRequest({"a", "e", "p"}, number, message, text), kMissingInput);
   EXPECT_EQ(text, "untouched");
 }
 
