@@ -307,16 +307,21 @@ TEST(SmtpDialogue, UnsendableMailIsRefusedBeforeAnyCommand) {
   OutgoingMail empty = GatewayMail({});
   EXPECT_TRUE(!session->Deliver(empty) && session->LastError() == "No Recipients");
 
-  for (auto [field, text] : {std::pair{&OutgoingMail::from, "a@example.com>\r\nRCPT TO: <v@e.com"},
-                             {&OutgoingMail::subject, "hi\nBcc: victim@example.com"}}) {
+  // A second recipient's name goes into the To: header as it is, its address into RCPT TO.
+  const std::tuple<std::string OutgoingMail::*, const char*, const char*, const char*> smugglers[] = {
+      {&OutgoingMail::from, "a@example.com>\r\nRCPT TO: <v@e.com", "", ""},
+      {&OutgoingMail::subject, "hi\nBcc: victim@example.com", "", ""},
+      {&OutgoingMail::messageId, "id>\r\nBcc: victim@example.com", "", ""},
+      {&OutgoingMail::body, "", "b@example.com", "Bee\r\nBcc: victim@example.com"},
+      {&OutgoingMail::body, "", "b@example.com>\rRCPT TO: <v@e.com", ""}};
+  for (const auto& [field, text, address, name] : smugglers) {
     OutgoingMail smuggler = GatewayMail();
     smuggler.*field = text;
-    EXPECT_FALSE(session->Deliver(smuggler));
+    if (*address) smuggler.AddRecipient(address, name);
+    EXPECT_FALSE(session->Deliver(smuggler)) << text << address;
     EXPECT_EQ(session->LastError(), "Mail addresses and subject must not contain line breaks");
   }
-  OutgoingMail named = GatewayMail();  // a name goes into the To: header as it is
-  named.AddRecipient("b@example.com", "Bee\r\nBcc: victim@example.com");
-  EXPECT_FALSE(session->Deliver(named));
+  OutgoingMail named = GatewayMail({kTo, kTo});
   std::string address, name;  // of its two recipients, none before the first or past the last
   EXPECT_FALSE(named.GetRecipient(-1, address, name) || named.GetRecipient(2, address, name));
 
