@@ -151,9 +151,10 @@ std::vector<Shape> Shapes() {
       {"replies longer than one receive",
        longHello + Steps{Hear(), Say("550 sender refused\r\n")} + kQuit, true, false,
        "550:SMTP server error", true, kHelo + kMailFrom + kQuitLine},
+      // Only "ddd-" continues a reply: a line without three digits before its "-" ends it.
       {"multi-line replies in one receive",
-       Steps{Say("220-fake.test\r\n220-more about us\r\n220 ready\r\n"), Hear(),
-             Say("250-fake.test\r\n250-SIZE 1000\r\n250 HELP\r\n"), Hear(),
+       Steps{Say("220-fake.test\r\n220-more about us\r\n2x0-ready\r\n"), Hear(),
+             Say("250-fake.test\r\n250-SIZE 1000\r\n25x-HELP\r\n"), Hear(),
              Say("550-no\r\n550 really not\r\n")} +
            kQuit,
        true, false, "550:SMTP server error", true, kHelo + kMailFrom + kQuitLine},
