@@ -152,9 +152,10 @@ TEST_F(Pagora, ConfigurationBesideTheProgramInEitherSpellingAndAWarningWhenOther
                               "it private with: chmod 600 " +
                               ini + "\n";
   for (mode_t mode : {0644, 0640, 0600}) {
-    // The proxy's password alone is as much a secret as the account's.
+    // The proxy's password alone is as much a secret as the account's; one byte is a password.
     const bool proxyOnly = mode == 0640;
-    WriteIni(proxyOnly ? "[PROXY]\nPassword=pp\n" : kCompleteIni, ini, mode);
+    WriteIni(proxyOnly ? "[PROXY]\nPassword=p\n" : "[CONFIG]\nAccountId=a\nPassword=p\nEmail=e\n",
+             ini, mode);
     ProcessResult r = Run({}, {}, (dir_ / "prog/Pagora").string());
     EXPECT_EQ(r.exitCode, proxyOnly ? 4 : 2);
     EXPECT_TRUE(proxyOnly || r.out.ends_with(kUsage)) << r.out;
