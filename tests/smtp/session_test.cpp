@@ -284,7 +284,7 @@ TEST(HeloName, FullyQualifiedDomainsOnly) {
     EXPECT_TRUE(IsFullyQualifiedDomain(name)) << name;
   for (const std::string& name :
        {"vm"s, "host_1.example"s, "-a.example"s, "a-.example"s, "a..example"s, "a.example."s,
-        "192.0.2.7"s, label63 + "a.test", ""s, "a~b.test"s, "a@b.test"s, "a[b.test"s, "a`b.test"s,
+        "192.0.2.9"s, label63 + "a.test", ""s, "a~b.test"s, "a@b.test"s, "a[b.test"s, "a`b.test"s,
         "a/b.test"s, "a:b.test"s, "host.10"s, name253 + 'b'})
     EXPECT_FALSE(IsFullyQualifiedDomain(name)) << name;
   // Unfixed, the host name is the system's own, as uname prints it.
@@ -309,7 +309,7 @@ TEST(SmtpDialogue, UnsendableMailIsRefusedBeforeAnyCommand) {
   EXPECT_TRUE(!session->Deliver(empty) && session->LastError() == "No Recipients");
 
   // A second recipient's name goes into the To: header as it is, its address into RCPT TO.
-  const std::tuple<std::string OutgoingMail::*, const char*, const char*, const char*> smugglers[] = {
+  std::tuple<std::string OutgoingMail::*, const char*, const char*, const char*> smugglers[] = {
       {&OutgoingMail::from, "a@example.com>\r\nRCPT TO: <v@e.com", "", ""},
       {&OutgoingMail::subject, "hi\nBcc: victim@example.com", "", ""},
       {&OutgoingMail::messageId, "id>\r\nBcc: victim@example.com", "", ""},
