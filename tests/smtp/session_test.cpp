@@ -259,7 +259,7 @@ TEST(SmtpDialogue, HeloCarriesAFullyQualifiedNameOrAnAddressLiteral) {
       {"vm", "vm.zentrova.test", true, "127.0.0.1", "vm.zentrova.test"},
       {"vm", "vm", true, "127.0.0.1", "[127.0.0.1]"},
       {"mail_relay.example", "", true, "127.0.0.1", "[127.0.0.1]"},
-      {"", "", false, "127.0.0.1", "[127.0.0.1]"},
+      {"vm.zentrova.test", "", false, "127.0.0.1", "[127.0.0.1]"},  // unreadable: unused
       {"bad name\r\nRSET", "", true, "::1", "[IPv6:::1]"},
   };
   for (const auto& [host, canonical, readable, listen, helo] : cases) {
