@@ -95,8 +95,10 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
       {"[PROXY]\nServer=proxy:3128\nPort=3128\n", "PROXY/Server", "proxy:3128", kError,
        "(Server=proxy,"},
       {"[PROXY]\nServer=http://" + std::string(65, 'h') + "\nPort=1\n", "PROXY/Server",
-       "http://" + std::string(56, 'h'), kError, "(Server=" + std::string(64, 'h') + "...,", 2},
-      {"[PROXY]\nServer=proxy\nPort=0\n", "PROXY/Server", "proxy", kError,
+       "http://" + std::string(56, 'h'), kError,
+       "is \"http://" + std::string(57, 'h') + "...\": give the proxy's host name or address alone,"
+       " without a scheme or a port (Server=" + std::string(64, 'h') + "...,", 2},
+      {"[PROXY]\nServer=p\nPort=0\n", "PROXY/Server", "p", kError,
        "[PROXY] Port in f.ini is \"0\": give the proxy's port"},
       {"[PROXY]\nServer=proxy\nPort=" + std::string(20, '0') + "65536\n", "PROXY/Server", "proxy",
        kError, "is \"" + std::string(20, '0') + "6553...\""},  // shown to its 24th byte
