@@ -122,7 +122,7 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
 
 TEST(SendCommandLineRequest, ValuesThatWouldAddLinesAreRefusedUnsent) {
   std::string text = "untouched";
-  for (const char* number : {"1\n[2]", "1\x7F", "1\t"})
+  for (const char* number : {"1\n[2]", "1\x7F", "1\x1F"})
     EXPECT_EQ(SendCommandLineRequest({"a", "e", "p"}, number, "m", text), kUnsafeValue) << number;
   for (const char* end : {"\r", "\n", static_cast<const char*>(nullptr)})
     for (Account a : {Account{end, "e", "p"}, Account{"a", end, "p"}, Account{"a", "e", end}})

@@ -53,7 +53,6 @@ TEST(ServerName, OptionalPortSuffix) {
       {"mail:65535", true, "mail", 65535},        {"mail:0", false, "mail:0", 0},
       {"mail:65536", false, "mail:65536", 0},     {"mail:09025", true, "mail", 9025},
       {"mail:002525", false, "mail:002525", 0},          // six digits
-      {"mail:4294967321", false, "mail:4294967321", 0},  // 2^32 + 25
       {"mail:25x", false, "mail:25x", 0},         {"mail:", false, "mail:", 0},
       {"mail:25/", false, "mail:25/", 0},         {"[::1", true, "[::1", 25},  // for the resolver
   };
