@@ -52,8 +52,10 @@ SmtpLimits TestLimits(milliseconds each = milliseconds(5000)) {
 }
 
 // The names the system would give for HELO; readable false: none at all.
+int g_namesAsked = 0;  // each read of the host's name and each ask of the resolver
 void FixHostNames(std::string host, std::string canonical = "", bool readable = true) {
   platform::FixLocalHostNames([=](std::string& name, std::string& canonicalName) {
+    ++g_namesAsked;
     name = host;
     canonicalName = canonical;
     return readable;
@@ -254,22 +256,25 @@ TEST(SmtpDialogue, ConnectionFailures) {
 // canonical name for it, else the literal of the connection's own address.
 TEST(SmtpDialogue, HeloCarriesAFullyQualifiedNameOrAnAddressLiteral) {
   // The host's name, its canonical name, whether it could be read; where the
-  // server listens, and the HELO it hears.
-  const std::tuple<const char*, const char*, bool, const char*, const char*> cases[] = {
-      {"vm", "vm.zentrova.test", true, "127.0.0.1", "vm.zentrova.test"},
-      {"vm", "vm", true, "127.0.0.1", "[127.0.0.1]"},
-      {"mail_relay.example", "", true, "127.0.0.1", "[127.0.0.1]"},
-      {"vm.zentrova.test", "", false, "127.0.0.1", "[127.0.0.1]"},  // unreadable: unused
-      {"bad name\r\nRSET", "", true, "::1", "[IPv6:::1]"},
+  // server listens, the HELO it hears, and whether the resolver was asked.
+  const std::tuple<const char*, const char*, bool, const char*, const char*, bool> cases[] = {
+      {"vm", "vm.zentrova.test", true, "127.0.0.1", "vm.zentrova.test", true},
+      {"vm", "vm", true, "127.0.0.1", "[127.0.0.1]", true},
+      {"mail_relay.example", "", true, "127.0.0.1", "[127.0.0.1]", true},
+      {"vm.zentrova.test", "", false, "127.0.0.1", "[127.0.0.1]", false},  // unreadable: unused
+      {"vm.zentrova.test", "vm.other.test", true, "127.0.0.1", "vm.zentrova.test", false},
+      {"bad name\r\nRSET", "", true, "::1", "[IPv6:::1]", true},
   };
-  for (const auto& [host, canonical, readable, listen, helo] : cases) {
+  for (const auto& [host, canonical, readable, listen, helo, resolved] : cases) {
     SCOPED_TRACE(helo);
     ScriptedDialogue server(kHello + Steps{Say("250 hi\r\n")}, listen);
     if (!server.Listening()) continue;  // no IPv6 loopback here
     SmtpSession session(listen, server.Port());
     session.SetLimits(TestLimits());
     FixHostNames(host, canonical, readable);
+    g_namesAsked = 0;
     EXPECT_TRUE(session.Open());
+    EXPECT_EQ(g_namesAsked, resolved ? 2 : 1);
     session.SetLimits(TestLimits(milliseconds(1)));  // no QUIT reply is scripted
     session.Close();
     EXPECT_EQ(server.Transcript(), std::string("HELO ") + helo + "\r\nQUIT\r\n");
