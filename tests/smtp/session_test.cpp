@@ -157,9 +157,9 @@ std::vector<Shape> Shapes() {
       {"multi-line replies in one receive",
        Steps{Say("220-fake.test\r\n220-more about us\r\n2x0-ready\r\n"), Hear(),
              Say("250-fake.test\r\n250-SIZE 1000\r\n25x-HELP\r\n"), Hear(),
-             Say("550-no\r\n550 really not\r\n")} +
+             Say("559-no\r\n559 really not\r\n")} +
            kQuit,
-       true, false, "550:SMTP server error", true, kHelo + kMailFrom + kQuitLine},
+       true, false, "559:SMTP server error", true, kHelo + kMailFrom + kQuitLine},
   };
 }
 
