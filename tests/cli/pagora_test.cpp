@@ -135,7 +135,8 @@ TEST_F(Pagora, ConfigurationIsCheckedBeforeTheArguments) {
   WriteIni(kCompleteIni + std::string(2 << 20, ';'));
   ProcessResult big = Run({"0419000000", "Hi"});
   EXPECT_EQ(big.exitCode, 4);
-  EXPECT_TRUE(big.err.starts_with("Pagora: warning: " + ini + " is " +
+  EXPECT_TRUE(std::count(big.err.begin(), big.err.end(), '\n') == 1 &&  // not "no pagora.ini" too
+              big.err.starts_with("Pagora: warning: " + ini + " is " +
                                   std::to_string((2 << 20) + std::strlen(kCompleteIni))))
       << big.err;
   EXPECT_TRUE(listener.Requests().empty());
