@@ -210,9 +210,8 @@ TEST_F(Pagora, EachRunSendsItsRequestsOrRefusesThemAllBeforeAnySend) {
     return error64("The mobile number " + number + " holds the control character " + which +
                    "; a number may hold none.");
   };
-  const std::string n127(127, '7'), n23(23, '2'), a765(765, 'a'), a766(766, 'a'),
-      warning = "Pagora: warning: ";
-  const std::string list2047 = n127 + std::string(2047 - 127, ',');
+  const std::string n127(127, '7'), a765(765, 'a'), a766(766, 'a'), warning = "Pagora: warning: ";
+  const std::string list2047 = n127 + std::string(2047 - 127, ','), n23(23, '2');
   const std::string lossy = warning +
                             "code page 1252 cannot hold some characters of the arguments; they are "
                             "sent as \"?\" (ZENTROVA_CODEPAGE names another code page)\n";
