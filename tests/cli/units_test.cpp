@@ -71,16 +71,21 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
       {"[PROXY]\nServer=h\nPort=1\nUsername=\xD0\x9F\xC3\xA4\n", "PROXY/Username", "?\xE4",
        kWarning,
        "code page 1252 cannot hold some characters of Username in f.ini; they are sent as \"?\""},
-      {"[CONFIG]\nPassword=" + std::string(127, 'p'), "CONFIG/Password", std::string(127, 'p'),
-       kClean, ""},
-      {"[PROXY]\nServer=h\nPort=1\nUsername=" + std::string(63, 'u'), "PROXY/Username",
-       std::string(63, 'u'), kClean, ""},
-      {"[PROXY]\nServer=" + std::string(63, 's') + "\nPort=1", "PROXY/Server", std::string(63, 's'),
-       kClean, ""},
-      {"[PROXY]\nServer=" + std::string(64, 's') + "\nPort=1", "PROXY/Server", std::string(63, 's'),
-       kWarning, "[PROXY] Server in f.ini is longer than 63 bytes"},
-      {"[CONFIG]\nPassword=" + std::string(128, 'p'), "CONFIG/Password", std::string(127, 'p'),
-       kWarning, "[CONFIG] Password in f.ini is longer than 127 bytes"},
+      // Every text key at its buffer's limit, and one byte past it: one warning each.
+      {"[CONFIG]\nAccountId=" + std::string(127, 'a') + "\nEmail=" + std::string(127, 'e') +
+           "\nPassword=" + std::string(127, 'p'),
+       "CONFIG/Password", std::string(127, 'p'), kClean, ""},
+      {"[PROXY]\nServer=" + std::string(63, 's') + "\nPort=1\nUsername=" + std::string(63, 'u') +
+           "\nPassword=" + std::string(63, 'p'),
+       "PROXY/Username", std::string(63, 'u'), kClean, ""},
+      {"[PROXY]\nServer=" + std::string(64, 's') + "\nPort=1\nUsername=" + std::string(64, 'u') +
+           "\nPassword=" + std::string(64, 'p'),
+       "PROXY/Server", std::string(63, 's'), kWarning,
+       "[PROXY] Server in f.ini is longer than 63 bytes", 3},
+      {"[CONFIG]\nAccountId=" + std::string(128, 'a') + "\nEmail=" + std::string(128, 'e') +
+           "\nPassword=" + std::string(128, 'p'),
+       "CONFIG/Password", std::string(127, 'p'), kWarning,
+       "[CONFIG] AccountId in f.ini is longer than 127 bytes", 3},
       {"[CONFIG]\nAccountId=12\0 34567\n"s, "CONFIG/AccountId", "", kError,
        "[CONFIG] AccountId in f.ini holds a NUL byte, which would end the value there; remove it"},
       {"\xFF\xFE[\0C\0"s, "CONFIG/AccountId", "", kError, "f.ini is saved as UTF-16"},
@@ -90,8 +95,10 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
       {"[PROXY]\nServer=proxy:3128\nPort=3128\n", "PROXY/Server", "proxy:3128", kError,
        "(Server=proxy,"},
       {"[PROXY]\nServer=http://" + std::string(65, 'h') + "\nPort=1\n", "PROXY/Server",
-       "http://" + std::string(56, 'h'), kError, "(Server=" + std::string(64, 'h') + "...,", 2},
-      {"[PROXY]\nServer=proxy\nPort=0\n", "PROXY/Server", "proxy", kError,
+       "http://" + std::string(56, 'h'), kError,
+       "is \"http://" + std::string(57, 'h') + "...\": give the proxy's host name or address alone,"
+       " without a scheme or a port (Server=" + std::string(64, 'h') + "...,", 2},
+      {"[PROXY]\nServer=p\nPort=0\n", "PROXY/Server", "p", kError,
        "[PROXY] Port in f.ini is \"0\": give the proxy's port"},
       {"[PROXY]\nServer=proxy\nPort=" + std::string(20, '0') + "65536\n", "PROXY/Server", "proxy",
        kError, "is \"" + std::string(20, '0') + "6553...\""},  // shown to its 24th byte
@@ -115,11 +122,13 @@ TEST(ParseConfiguration, ValuesReachTheCodePageOrAreRefusedByName) {
 
 TEST(SendCommandLineRequest, ValuesThatWouldAddLinesAreRefusedUnsent) {
   std::string text = "untouched";
-  for (const char* number : {"1\n[2]", "1\x7F", "1\t"})
+  for (const char* number : {"1\n[2]", "1\x7F", "1\x1F"})
     EXPECT_EQ(SendCommandLineRequest({"a", "e", "p"}, number, "m", text), kUnsafeValue) << number;
   for (const char* end : {"\r", "\n", static_cast<const char*>(nullptr)})
     for (Account a : {Account{end, "e", "p"}, Account{"a", end, "p"}, Account{"a", "e", end}})
       EXPECT_EQ(SendCommandLineRequest(a, "1", "m", text), end ? kUnsafeValue : kMissingInput);
+  for (auto [number, message] : {std::pair<const char*, const char*>{nullptr, "m"}, {"1", nullptr}})
+    EXPECT_EQ(SendCommandLineRequest({"a", "e", "p"}, number, message, text), kMissingInput);
   EXPECT_EQ(text, "untouched");
 }
 

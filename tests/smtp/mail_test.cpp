@@ -19,7 +19,7 @@ TEST(MailDate, EnglishTwoDigitYearInUtc) {
       {1796516095, "Sun, 06 Dec 26 00:14:55 -0000"}, {0, "Thu, 01 Jan 70 00:00:00 -0000"},
       {951825600, "Tue, 29 Feb 00 12:00:00 -0000"},  {946684799, "Fri, 31 Dec 99 23:59:59 -0000"},
       {2147483648, "Tue, 19 Jan 38 03:14:08 -0000"},  // past the 32-bit end of time
-      {4276141501, "Sat, 04 Jul 05 09:05:01 -0000"},
+      {4276141501, "Sat, 04 Jul 05 09:05:01 -0000"}, {std::time_t{1} << 62, ""},  // no year fits
   };
   // Whatever locale the host program chose, the names stay English.
   const char* german = std::setlocale(LC_ALL, "de_DE.UTF-8");
@@ -49,12 +49,12 @@ TEST(ServerName, OptionalPortSuffix) {
       {"mail.example.com", true, "mail.example.com", 25}, {"[::1]2525", false, "[::1]2525", 0},
       {"mail.example.com:2525", true, "mail.example.com", 2525},
       {"192.0.2.1:587", true, "192.0.2.1", 587},  {"[2001:db8::1]:2525", true, "2001:db8::1", 2525},
-      {"[::1]", true, "::1", 25},                 {"2001:db8::1", true, "2001:db8::1", 25},
+      {"[::1]", true, "::1", 25},                 {"2001::db8", true, "2001::db8", 25},
       {"mail:65535", true, "mail", 65535},        {"mail:0", false, "mail:0", 0},
-      {"mail:65536", false, "mail:65536", 0},     {"mail:02525", true, "mail", 2525},
+      {"mail:65536", false, "mail:65536", 0},     {"mail:09025", true, "mail", 9025},
       {"mail:002525", false, "mail:002525", 0},          // six digits
-      {"mail:4294967321", false, "mail:4294967321", 0},  // 2^32 + 25
       {"mail:25x", false, "mail:25x", 0},         {"mail:", false, "mail:", 0},
+      {"mail:25/", false, "mail:25/", 0},         {"[::1", true, "[::1", 25},  // for the resolver
   };
   for (const auto& c : cases) {
     std::string host;
