@@ -407,10 +407,18 @@ TEST_F(RegistryTest, AHundredThousandKeysAreReadAndWrittenQuickly) {
   WriteHive(text);
   RegistryWriter w(RegistryRoot::kCurrentUser);
   w.SetString("Software\\New", "V", "new");
+  for (int i = 0; i < 1000; ++i) {  // each key deleted must leave the name index at once
+    w.DeleteTree("Software\\K" + std::to_string(i));
+    w.SetString("Software\\K" + std::to_string(i), "W", "again");
+  }
   auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(w.Commit().code, kErrorSuccess);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
   EXPECT_EQ(Read("software\\k99999", "v"), "99999");
+  text = HiveText();
+  std::size_t made = 0;
+  for (std::size_t at = 0; (at = text.find("\"W\"=\"again\"", at)) != std::string::npos; ++at) ++made;
+  EXPECT_EQ(made, 1000u);
   EXPECT_EQ(Read("Software\\New", "V"), "new");
 }
 
