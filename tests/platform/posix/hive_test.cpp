@@ -193,7 +193,7 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "\"D0\"=dword:\r\n\"H0\"=hex():07\r\n"                      // no digits, no type
       "\"G1\"=dword:g\r\n\"G2\"=hex:0`\r\n\"G3\"=hex(1g):07\r\n"  // past 'f', before 'a'
       "\"Lonely\"\r\n\"NoEq\":\"x\"\r\n\"After\"=\"x\"y\r\n"      // no name, or more after the data
-      "\"Dir\"=\"C:\\\\\"\t\r\n\"Bare\"=hex(1):41,42\r\n"  // a string without its NUL
+      "\"Dir\"=\"C:\\\\\"\t\r\n\"Bare\"=hex(1):41,42\r\n\"E\"=hex(1):\r\n"  // no NUL, no byte
       "hex:01,\\\r\n"  // no name: no value, and the next line is not taken into it
       "\"Next\"=\"after the backslash\"\r\n" +
       kKeptLines +
@@ -232,8 +232,8 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   kept.insert(kept.find("[HKEY_CLASSES_ROOT"), "\"HTTP2\"=\"gw2.example\"\n");
   EXPECT_NE(text.find(kept), std::string::npos) << text;
   EXPECT_EQ(std::tuple(Read(key, "Dir"), Read(key, "Next"), Read(key, "HTTP1"), Read(key, "HTTP2"),
-                       Read(key, "Bare")),
-            std::tuple("C:\\", "after the backslash", "gw.example", "gw2.example", "AB"));
+                       Read(key, "Bare"), Read(key, "E")),
+            std::tuple("C:\\", "after the backslash", "gw.example", "gw2.example", "AB", ""));
 
   // Names that would break the file's lines are refused; nothing is written.
   using std::string_view_literals::operator""sv;
@@ -295,10 +295,10 @@ TEST_F(RegistryTest, ConcurrentWritersThroughLinkedFoldersLoseNothing) {
     int status = 0;
     EXPECT_TRUE(waitpid(pid, &status, 0) == pid && WIFEXITED(status) && !WEXITSTATUS(status));
   }
+  std::vector<RegistryValue> values;  // each listing replaces the one before
   for (int c = 0; c < kWriters; ++c) {
     RegistryKey k;
     ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, "Writer" + std::to_string(c)).code, kErrorSuccess);
-    std::vector<RegistryValue> values;
     k.Values(values);
     EXPECT_EQ(values.size(), static_cast<std::size_t>(kWrites)) << "writer " << c;
   }
