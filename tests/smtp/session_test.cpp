@@ -240,7 +240,7 @@ TEST(SmtpDialogue, ConnectionFailures) {
   SmtpSession named("mail.test", second.Port()), refused("mail.other", second.Port());
   named.SetLimits(TestLimits()), refused.SetLimits(TestLimits());
   const bool opened = !refused.Open() && named.Open();  // a name the resolver refuses fails
-  const std::string why = platform::TcpSocket().Connect("mail.other", 25, milliseconds(300)).message;
+  const auto why = platform::TcpSocket().Connect("mail.other", 25, milliseconds(300)).message;
   platform::FixNameResolver(nullptr);
   EXPECT_TRUE(opened && named.Close() && why.starts_with("cannot resolve mail.other")) << why;
 

@@ -189,8 +189,8 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "\"Wide\"=hex(ffffffff):07\r\n"  // the widest type there is
       "\"TooWide\"=hex(100000000):07\r\n"
       "\"TooLong\"=dword:100000000\r\n"
-      "\"Odd\"=hex(7]:07\r\n"
-      "\"D0\"=dword:\r\n\"H0\"=hex():07\r\n"                      // no digits, no type
+      "\"Odd\"=hex(7]:07\r\n\"Odder\"=hex[7):07\r\n"
+      "\"D0\"=dword:\r\n\"H0\"=hex():07\r\n\"H1\"=hex\r\n"        // no digits, type, colon
       "\"G1\"=dword:g\r\n\"G2\"=hex:0`\r\n\"G3\"=hex(1g):07\r\n"  // past 'f', before 'a'
       "\"Lonely\"\r\n\"NoEq\":\"x\"\r\n\"After\"=\"x\"y\r\n"      // no name, or more after the data
       "\"Dir\"=\"C:\\\\\"\t\r\n\"Bare\"=hex(1):41,42\r\n\"E\"=hex(1):\r\n"  // no NUL, no byte
@@ -217,8 +217,8 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   k.Subkeys(sub);
   EXPECT_EQ(sub, std::vector<std::string>{"SMS"});
   EXPECT_EQ(k.Open(RegistryRoot::kCurrentUser, "Elsewhere").code, kErrorFileNotFound);
-  for (const char* name : {"Stray", "Lonely", "NoEq", "After", "D0", "H0", "G1", "G2", "G3",
-                           "TooWide", "TooLong", "Odd"})
+  for (const char* name : {"Stray", "Lonely", "NoEq", "After", "D0", "H0", "G1", "G2", "G3", "H1",
+                           "TooWide", "TooLong", "Odd", "Odder", "Gone"})
     EXPECT_EQ(Read(key, name), "<none>") << name;
 
   RegistryWriter w(RegistryRoot::kCurrentUser);
