@@ -389,11 +389,13 @@ TEST_F(RegistryTest, KeyNamesAndDepthAreBounded) {
     w.SetString("K", name, "x");
     EXPECT_EQ(w.Commit().code, fits ? kErrorSuccess : kErrorInvalidParameter) << name.size();
   }
-  // "n56652" and "n69142" hash alike under K (node 1): only the key of that name is found.
+  // "n56652" and "n69142" hash alike under K (node 1): only the key of that name is found, and
+  // no key below a name too long.
   WriteHive("REGEDIT4\n\n[HKEY_CURRENT_USER\\K\\n56652]\n");
   RegistryKey key;
   EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K\\n56652").code, kErrorSuccess);
-  EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K\\n69142").code, kErrorFileNotFound);
+  for (const std::string& other : {"K\\n69142"s, "K\\" + std::string(256, 'n')})
+    EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, other).code, kErrorFileNotFound);
 }
 
 // One write reads, changes and writes the whole hive: in time linear in its size
