@@ -95,8 +95,7 @@ TEST(Descriptors, EightIdleConnectionsAreKeptEachForItsServer) {
               toA.Open(session, a.Address(), 0, error) && toB.Open(session, b.Address(), 0, error));
   for (auto [to, count] : {std::pair{&toA, 8}, {&toB, 1}, {&toA, 8}}) {
     std::vector<HttpRequest> requests(count);
-    for (HttpRequest& r : requests)
-      ASSERT_TRUE(r.Open(*to, "POST", "/", error) && r.Send("x", error)) << error.message;
+    for (auto& r : requests) ASSERT_TRUE(r.Open(*to, "POST", "/", error) && r.Send("x", error));
   }
   EXPECT_EQ(a.Connections(), 9);
 }
