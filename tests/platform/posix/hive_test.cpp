@@ -189,11 +189,11 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
       "\"Wide\"=hex(ffffffff):07\r\n"  // the widest type there is
       "\"TooWide\"=hex(100000000):07\r\n"
       "\"TooLong\"=dword:100000000\r\n"
-      "\"Odd\"=hex(7]:07\r\n"
-      "\"D0\"=dword:\r\n\"H0\"=hex():07\r\n"                      // no digits, no type
+      "\"Odd\"=hex(7]:07\r\n\"Odder\"=hex[7):07\r\n"
+      "\"D0\"=dword:\r\n\"H0\"=hex():07\r\n\"H1\"=hex\r\n"        // no digits, type, colon
       "\"G1\"=dword:g\r\n\"G2\"=hex:0`\r\n\"G3\"=hex(1g):07\r\n"  // past 'f', before 'a'
       "\"Lonely\"\r\n\"NoEq\":\"x\"\r\n\"After\"=\"x\"y\r\n"      // no name, or more after the data
-      "\"Dir\"=\"C:\\\\\"\t\r\n\"Bare\"=hex(1):41,42\r\n"  // a string without its NUL
+      "\"Dir\"=\"C:\\\\\"\t\r\n\"Bare\"=hex(1):41,42\r\n\"E\"=hex(1):\r\n"  // no NUL, no byte
       "hex:01,\\\r\n"  // no name: no value, and the next line is not taken into it
       "\"Next\"=\"after the backslash\"\r\n" +
       kKeptLines +
@@ -217,8 +217,8 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   k.Subkeys(sub);
   EXPECT_EQ(sub, std::vector<std::string>{"SMS"});
   EXPECT_EQ(k.Open(RegistryRoot::kCurrentUser, "Elsewhere").code, kErrorFileNotFound);
-  for (const char* name : {"Stray", "Lonely", "NoEq", "After", "D0", "H0", "G1", "G2", "G3",
-                           "TooWide", "TooLong", "Odd"})
+  for (const char* name : {"Stray", "Lonely", "NoEq", "After", "D0", "H0", "G1", "G2", "G3", "H1",
+                           "TooWide", "TooLong", "Odd", "Odder", "Gone"})
     EXPECT_EQ(Read(key, name), "<none>") << name;
 
   RegistryWriter w(RegistryRoot::kCurrentUser);
@@ -232,8 +232,8 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndAWriteKeepsEveryLine) {
   kept.insert(kept.find("[HKEY_CLASSES_ROOT"), "\"HTTP2\"=\"gw2.example\"\n");
   EXPECT_NE(text.find(kept), std::string::npos) << text;
   EXPECT_EQ(std::tuple(Read(key, "Dir"), Read(key, "Next"), Read(key, "HTTP1"), Read(key, "HTTP2"),
-                       Read(key, "Bare")),
-            std::tuple("C:\\", "after the backslash", "gw.example", "gw2.example", "AB"));
+                       Read(key, "Bare"), Read(key, "E")),
+            std::tuple("C:\\", "after the backslash", "gw.example", "gw2.example", "AB", ""));
 
   // Names that would break the file's lines are refused; nothing is written.
   using std::string_view_literals::operator""sv;
@@ -295,10 +295,10 @@ TEST_F(RegistryTest, ConcurrentWritersThroughLinkedFoldersLoseNothing) {
     int status = 0;
     EXPECT_TRUE(waitpid(pid, &status, 0) == pid && WIFEXITED(status) && !WEXITSTATUS(status));
   }
+  std::vector<RegistryValue> values;  // each listing replaces the one before
   for (int c = 0; c < kWriters; ++c) {
     RegistryKey k;
     ASSERT_EQ(k.Open(RegistryRoot::kCurrentUser, "Writer" + std::to_string(c)).code, kErrorSuccess);
-    std::vector<RegistryValue> values;
     k.Values(values);
     EXPECT_EQ(values.size(), static_cast<std::size_t>(kWrites)) << "writer " << c;
   }
@@ -389,11 +389,13 @@ TEST_F(RegistryTest, KeyNamesAndDepthAreBounded) {
     w.SetString("K", name, "x");
     EXPECT_EQ(w.Commit().code, fits ? kErrorSuccess : kErrorInvalidParameter) << name.size();
   }
-  // "n56652" and "n69142" hash alike under K (node 1): only the key of that name is found.
+  // "n56652" and "n69142" hash alike under K (node 1): only the key of that name is found, and
+  // no key below a name too long.
   WriteHive("REGEDIT4\n\n[HKEY_CURRENT_USER\\K\\n56652]\n");
   RegistryKey key;
   EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K\\n56652").code, kErrorSuccess);
-  EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, "K\\n69142").code, kErrorFileNotFound);
+  for (const std::string& other : {"K\\n69142"s, "K\\" + std::string(256, 'n')})
+    EXPECT_EQ(key.Open(RegistryRoot::kCurrentUser, other).code, kErrorFileNotFound);
 }
 
 // One write reads, changes and writes the whole hive: in time linear in its size

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/http.h"
 #include "platform/registry.h"
 #include "platform/socket.h"
 #include "tests/platform/contract.h"
@@ -81,6 +82,22 @@ TEST(Descriptors, ASendEndsAtItsLimitOrWhenThePeerIsGone) {
   peer.Close();  // first: the port stays in TIME_WAIT on the listener's side, and is taken again
   client.Close();
   EXPECT_TRUE(listener.Listen("127.0.0.1", number).ok());  // which closes the listener first
+}
+
+// A finished request leaves its handle, and the connection it keeps, to the next request to
+// the same server, eight handles at most: eight at once, one elsewhere, eight again open nine.
+TEST(Descriptors, EightIdleConnectionsAreKeptEachForItsServer) {
+  zentrova::testing::RawListener a, b;
+  HttpSession session;
+  HttpConnection toA, toB;
+  HttpError error;
+  ASSERT_TRUE(session.Open("t", HttpAccess::kDirect, {}, error) &&
+              toA.Open(session, a.Address(), 0, error) && toB.Open(session, b.Address(), 0, error));
+  for (auto [to, count] : {std::pair{&toA, 8}, {&toB, 1}, {&toA, 8}}) {
+    std::vector<HttpRequest> requests(count);
+    for (auto& r : requests) ASSERT_TRUE(r.Open(*to, "POST", "/", error) && r.Send("x", error));
+  }
+  EXPECT_EQ(a.Connections(), 9);
 }
 
 }  // namespace
