@@ -66,6 +66,7 @@ TEST(ServerNames, EveryByteOfANameOrAnAddressAndThePortBounds) {
                                      {"[]", 0, "the brackets are empty"},
                                      {"[::1]x", 0, "only \":PORT\" may follow ']'"},
                                      {":80", 0, "the host name is empty"},
+                                     {"\x1F \x7F~", 0, " \\x7F~\": a host name holds no '\\x1F'"},
                                      {"a b", 0, "\"a b\": a host name holds no blank"}}) {
     port = 0;
     EXPECT_EQ(ParseServerName(text, host, port, error), want != 0) << text;
