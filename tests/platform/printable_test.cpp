@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/http_rules.h"
+#include "platform/trace.h"
 
 namespace zentrova::platform {
 namespace {
@@ -40,6 +41,7 @@ TEST(Escaped, EachClassOfBytes) {
   };
   for (const auto& [text, ends, quote, shown] : cases)
     EXPECT_EQ(Escaped(text, ends, quote), shown) << shown;
+  EXPECT_EQ(TraceQuoted("abc", 3) + TraceQuoted("abc", 2), "\"abc\"\"ab\"...");  // a cut is marked
 }
 
 TEST(ServerNames, EveryByteOfANameOrAnAddressAndThePortBounds) {
