@@ -58,6 +58,7 @@ TEST(ServerNames, EveryByteOfANameOrAnAddressAndThePortBounds) {
     EXPECT_EQ(ProxyUrl({std::string("p") + c + "1", 8080, "", ""}, host, error), named) << b;
   }
   for (auto [text, want, problem] : {std::tuple{"h:1", 1, ""},
+                                     {"h:09", 9, ""},
                                      {"[::1]:65535", 65535, ""},
                                      {"h:0", 0, "1 to 65535"},
                                      {"h:65536", 0, "1 to 65535"},
