@@ -41,7 +41,16 @@ TEST(Escaped, EachClassOfBytes) {
   };
   for (const auto& [text, ends, quote, shown] : cases)
     EXPECT_EQ(Escaped(text, ends, quote), shown) << shown;
-  EXPECT_EQ(TraceQuoted("abc", 3) + TraceQuoted("abc", 2), "\"abc\"\"ab\"...");  // a cut is marked
+}
+
+// Traced values are quoted, a cut one marked; a trace's end ends tracing (no file is written).
+TEST(Trace, QuotesAValueAndEndsWithItsOwner) {
+  EXPECT_EQ(TraceQuoted("abc", 3) + TraceQuoted("abc", 2), "\"abc\"\"ab\"...");
+  {
+    const Trace owner("never written", nullptr);
+    EXPECT_TRUE(Tracing());
+  }
+  EXPECT_FALSE(Tracing());
 }
 
 TEST(ServerNames, EveryByteOfANameOrAnAddressAndThePortBounds) {
