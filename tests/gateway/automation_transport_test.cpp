@@ -42,7 +42,6 @@ TEST_F(AutomationTransport, JudgesEachKindOfReply) {
       {Reply(200, "0000"), 0, "0000"},
       {Reply(200, "0042"), 42, "0042"},
       {Reply(500, "0000 OK"), 2100, "HTTP request error 500\r\n"},
-      {Reply(200, "0042 Unknown account"), 42, "0042 Unknown account"},
       {Reply(200, "0042 No\rDone\x1B[K"), 42, "0042 No\rDone\x1B[K"},  // kept as it came
       {Continued(Reply(200, "0000 After a 100")), 0, "0000 After a 100"},
   };
