@@ -51,6 +51,7 @@ TEST(ExitStatus, FailuresNeverBecomeSuccess) {
       EXPECT_EQ(windows(result), result) << line;
     }
   EXPECT_EQ(rows, 13);
+  EXPECT_EQ(windows(zentrova::gateway::kSettingUnusable), 78);  // README's row 78: HTTP1 too long
 #endif
 }
 

@@ -45,10 +45,10 @@ class ZcomTest : public ::testing::Test {
   ScratchRegistry registry_;
 };
 
-// zcom reg asks before it overwrites or deletes, on a terminal only: "y" or
-// "Y" goes ahead; anything else, an end of input among it, leaves the value as it was.
+// zcom reg asks before it overwrites or deletes (HKLM: a root by its short name), on a terminal
+// only: "y" or "Y" goes ahead; anything else, an end of input among it, leaves the value as it was.
 TEST_F(ZcomTest, RegAsksOnATerminalAndTakesYesAnswers) {
-  const std::string key = "HKCU\\Software\\Zentrova", typed = registry_.File("typed");
+  const std::string key = "HKLM\\Software\\Zentrova", typed = registry_.File("typed");
   for (const auto& [answer, exit] :
        {std::pair<const char*, int>{"y\n", 0}, {"Y\n", 0}, {"n\n", 1}, {"\n", 1}, {"\x04", 1}}) {
     ASSERT_EQ(Zcom({"reg", "add", key, "/v", "X", "/d", "old", "/f"}).exitCode, 0);

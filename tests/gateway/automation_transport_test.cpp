@@ -42,7 +42,6 @@ TEST_F(AutomationTransport, JudgesEachKindOfReply) {
       {Reply(200, "0000"), 0, "0000"},
       {Reply(200, "0042"), 42, "0042"},
       {Reply(500, "0000 OK"), 2100, "HTTP request error 500\r\n"},
-      {Reply(200, "0042 Unknown account"), 42, "0042 Unknown account"},
       {Reply(200, "0042 No\rDone\x1B[K"), 42, "0042 No\rDone\x1B[K"},  // kept as it came
       {Continued(Reply(200, "0000 After a 100")), 0, "0000 After a 100"},
   };
@@ -138,6 +137,7 @@ TEST_F(AutomationTransport, TheTraceShowsAProxyWithoutItsCredentials) {
       {Proxy(2, "proxy.example", 8080, "user", "pass"), "proxy.example:8080"},
       {Proxy(2, "user:pass@proxy.example", 3128), "proxy.example:3128"},
       {Proxy(2, "https://user:p@ss@proxy.example", 1), "https://proxy.example:1"},
+      {Proxy(2, "user:p://x@proxy.example", 2), "proxy.example:2"},  // no scheme: a password
       {Proxy(2, "HTTP://proxy.example", 80), "proxy.example:80"},
       {Proxy(2, "http://proxy.example", 81), "proxy.example:81"},
       {Proxy(2, "hTtP://proxy.example", 82), "proxy.example:82"},

@@ -71,9 +71,9 @@ TEST_F(Endpoints, NamesFallBackToDefaultsAndFollowTheRegistry) {
   names = read(gateway::GatewayServers::kBoth);
   EXPECT_EQ(names.primary + " " + names.secondary, "sms1.zentrova.example sms2.zentrova.example");
   EXPECT_EQ((std::tuple{names.primaryFrom, error}), (std::tuple{"the built-in default", ""}));
-  // A hive that cannot be read (a link to nothing) may hold any name: no default stands in.
-  std::filesystem::remove(registry_.File("HKEY_CURRENT_USER.reg"));
-  std::filesystem::create_symlink("nowhere", registry_.File("HKEY_CURRENT_USER.reg"));
+  // A hive that cannot be read (a link to nothing) may hold any name: no other name stands in.
+  std::filesystem::remove(registry_.File("HKEY_LOCAL_MACHINE.reg"));
+  std::filesystem::create_symlink("nowhere", registry_.File("HKEY_LOCAL_MACHINE.reg"));
   EXPECT_FALSE(gateway::ReadGatewayServers(gateway::GatewayServers::kBoth, error));
   EXPECT_NE(error.find("is a symbolic link to nothing"), std::string::npos) << error;
 }

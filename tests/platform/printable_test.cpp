@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/http_rules.h"
+#include "platform/trace.h"
 
 namespace zentrova::platform {
 namespace {
@@ -42,6 +43,16 @@ TEST(Escaped, EachClassOfBytes) {
     EXPECT_EQ(Escaped(text, ends, quote), shown) << shown;
 }
 
+// Traced values are quoted, a cut one marked; a trace's end ends tracing (no file is written).
+TEST(Trace, QuotesAValueAndEndsWithItsOwner) {
+  EXPECT_EQ(TraceQuoted("abc", 3) + TraceQuoted("abc", 2), "\"abc\"\"ab\"...");
+  {
+    const Trace owner("never written", nullptr);
+    EXPECT_TRUE(Tracing());
+  }
+  EXPECT_FALSE(Tracing());
+}
+
 TEST(ServerNames, EveryByteOfANameOrAnAddressAndThePortBounds) {
   const std::string name = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._";
   const std::string v6 = "0123456789abcdefABCDEF:.";
@@ -56,6 +67,7 @@ TEST(ServerNames, EveryByteOfANameOrAnAddressAndThePortBounds) {
     EXPECT_EQ(ProxyUrl({std::string("p") + c + "1", 8080, "", ""}, host, error), named) << b;
   }
   for (auto [text, want, problem] : {std::tuple{"h:1", 1, ""},
+                                     {"h:09", 9, ""},
                                      {"[::1]:65535", 65535, ""},
                                      {"h:0", 0, "1 to 65535"},
                                      {"h:65536", 0, "1 to 65535"},
@@ -66,6 +78,7 @@ TEST(ServerNames, EveryByteOfANameOrAnAddressAndThePortBounds) {
                                      {"[]", 0, "the brackets are empty"},
                                      {"[::1]x", 0, "only \":PORT\" may follow ']'"},
                                      {":80", 0, "the host name is empty"},
+                                     {"\x1F \x7F~", 0, " \\x7F~\": a host name holds no '\\x1F'"},
                                      {"a b", 0, "\"a b\": a host name holds no blank"}}) {
     port = 0;
     EXPECT_EQ(ParseServerName(text, host, port, error), want != 0) << text;
