@@ -553,6 +553,7 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
       {{"nothing"}, 64, "unknown subcommand \"nothing\""},
       {{"call"}, 64, "zcom call: the PROGID or CLSID is missing\n\nUsage: zcom call"},
       {{}, 64, "Usage: zcom SUBCOMMAND"},
+      {{"--help"}, 0, "\nExit status: 0 done, 64 wrong command line;"},
       {{"reg", "add", kSettings, "/d", "d1"}, 0, ""},
       {{"reg", "query", kSettings, "/ve"}, 0, byDefault + "d1\n"},
       {{"reg", "add", kSettings, "/ve", "/t", "reg_sz", "/d", "d2", "/f"}, 0, ""},

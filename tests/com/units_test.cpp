@@ -88,6 +88,7 @@ TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
   EXPECT_EQ(Default("Shared\\Stale"), "(missing)");  // Delete removes a key and makes none
 
   writer.SetString("Shared\\Kept\\Other", "", "foreign");
+  writer.SetString(thing + "\\Added", "", "foreign");  // a ForceRemove key goes whole
   ASSERT_EQ(writer.Commit().code, 0);
   // While the other bitness has the class, only the keys of this view go.
   ASSERT_EQ(RunRegistrationScript(kScript, false, {{"MODULE", "/x"}}, nullptr,
