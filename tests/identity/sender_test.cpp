@@ -96,6 +96,7 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
       {"notime", "XST3XDT,M3.2.0/,M11.1.0", 2026, "(cannot tell)"},  // a number needs a digit
       {"J366", "XST3XDT,J60/2,J366/2", 2028, "(cannot tell)"},       // J counts 1 to 365
       {"366", "XST3XDT,59,366", 2028, "(cannot tell)"},              // the other 0 to 365
+      {"0100", "XST3XDT,0100,0200", 2028, "(cannot tell)"},          // in three digits
       // One past each bound of Mm.w.d/time: months 1-12, weeks 1-5, day 6, 167 hours.
       {"M0", "XST3XDT,M3.2.0,M0.1.0", 2026, "(cannot tell)"},
       {"M13", "XST3XDT,M13.1.0,M11.1.0", 2026, "(cannot tell)"},
@@ -136,6 +137,12 @@ TEST(TimeZoneKey, RulesOfWrittenZoneFiles) {
   ASSERT_TRUE(platform::ReadTimeZoneFile(WriteZoneFile("notime", "XST5XDT,M3.2.0,M11.1.0"), zone,
                                          error, 2026));
   EXPECT_EQ(std::tie(d.hour, s.hour), std::make_tuple(2, 2));  // glibc's default 02:00:00
+  // The last Sunday of February 2021 is its fourth, the 28th: 25 hours on, Monday 1 March.
+  ASSERT_TRUE(platform::ReadTimeZoneFile(WriteZoneFile("last", "XST3XDT,M2.5.0/25,M11.1.0"), zone,
+                                         error, 2021));
+  EXPECT_EQ(std::tie(d.month, d.day, d.dayOfWeek, d.hour), std::make_tuple(3, 1, 1, 1));
+  EXPECT_FALSE(platform::ReadTimeZoneFile(testing::TempDir() + "zv_zone_none", zone, error, 2026));
+  EXPECT_NE(error.find("cannot open the zone file"), std::string::npos) << error;
   for (auto [name, footer, why] : {std::tuple{"norule", "XST5XDT", "rule names no change-over"},
                                    {"v1", nullptr, "(TZif version 1) holds no rule"}}) {
     EXPECT_FALSE(platform::ReadTimeZoneFile(WriteZoneFile(name, footer), zone, error, 2026));
