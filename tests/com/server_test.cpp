@@ -70,7 +70,7 @@ TEST_F(ServerTest, ObjectsLocksAndHeldClassObjectsKeepTheLibraryLoaded) {
   ISMSInterface* object = Create();
   ASSERT_NE(object, nullptr);
   EXPECT_TRUE(LoadedAfterFree());
-  object->Release();
+  EXPECT_EQ(object->Release(), 0u);  // the last reference
   ASSERT_FALSE(LoadedAfterFree());
 
   for (const int lock : {1, 0}) {  // a lock outlives the class object it was taken on

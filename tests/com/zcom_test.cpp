@@ -287,7 +287,8 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
       {nested(65, "["), "arrays and references nest more than 64 levels deep"},
       {nested(32, "&["), nullptr},
       {nested(33, "&["), "arrays and references nest more than 64 levels deep"},
-      {"AZaz_09=2147483647", nullptr},  // every kind of name character
+      {"AZaz_09=2147483647", nullptr},  // every kind of name character, and one past "Z":
+      {"A^=1", "expected Name, Name=VALUE, Name<env:VARIABLE, Name<stdin or Name(ARG, ...)"},
       {"N=-", nullptr},                 // a text: no digits
       {"N=2147483648", "the number 2147483648 does not fit 32 bits"},
       {"N=-2147483649", "the number -2147483649 does not fit 32 bits"},
