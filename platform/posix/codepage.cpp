@@ -108,9 +108,19 @@ class Lease {
   std::unique_ptr<Converter> converter_;
 };
 
-// iconv knows Windows' code pages as "CPnnnn", all but UTF-8's, which it knows by that name.
+// iconv knows most of Windows' code pages as "CPnnnn"; the ones below it knows
+// only by the standard's own name, and as "CPnnnn" it would refuse them all.
 std::string IconvName(unsigned codePage) {
-  return codePage == 65001 ? "UTF-8" : "CP" + std::to_string(codePage);
+  static constexpr std::pair<unsigned, const char*> kByName[] = {
+      {20127, "US-ASCII"},    {20866, "KOI8-R"},      {21866, "KOI8-U"},     {20932, "EUC-JP"},
+      {28591, "ISO-8859-1"},  {28592, "ISO-8859-2"},  {28593, "ISO-8859-3"}, {28594, "ISO-8859-4"},
+      {28595, "ISO-8859-5"},  {28596, "ISO-8859-6"},  {28597, "ISO-8859-7"}, {28598, "ISO-8859-8"},
+      {28599, "ISO-8859-9"},  {28603, "ISO-8859-13"}, {28605, "ISO-8859-15"}, {51932, "EUC-JP"},
+      {51936, "EUC-CN"},      {51949, "EUC-KR"},      {54936, "GB18030"},    {10000, "MACINTOSH"},
+      {65001, "UTF-8"}};
+  for (const auto& [number, name] : kByName)
+    if (number == codePage) return name;
+  return "CP" + std::to_string(codePage);
 }
 
 // The user's locale character set. The C/POSIX locale claims ASCII, but on

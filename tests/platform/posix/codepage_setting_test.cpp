@@ -28,6 +28,24 @@ TEST(CodePage, AnotherCodePageIsTakenFromTheSetting) {
   // UTF-8 as the code page holds every character, one outside the 16-bit range too.
   setenv("ZENTROVA_CODEPAGE", "65001", 1);
   EXPECT_TRUE(Utf8ToAnsi("\xF0\x9F\x98\x80", back) && back == "\xF0\x9F\x98\x80");
+  // Code pages iconv knows by another name than "CPnnnn" (bytes from Python's codecs). A byte
+  // that is no UTF-8 cannot be held by ISO-8859-1 even though U+0080 can.
+  const struct {
+    const char* page;
+    const char* ansi;
+    const char* utf8;
+  } named[] = {{"28591", "\x80", "\xC2\x80"}, {"28595", "\xB0", "\xD0\x90"},
+               {"20866", "\xC1", "\xD0\xB0"}};
+  for (const auto& [page, ansi, utf8] : named) {
+    setenv("ZENTROVA_CODEPAGE", page, 1);
+    EXPECT_TRUE(AnsiToLocale(ansi, back) && back == utf8) << page;
+    EXPECT_TRUE(Utf8ToAnsi(utf8, back) && back == ansi) << page;
+  }
+  setenv("ZENTROVA_CODEPAGE", "819", 1);
+  EXPECT_TRUE(Utf8ToAnsi("\x80\xC2\x80", back) && back == "?\x80");
+  setenv("ZENTROVA_CODEPAGE", "20127", 1);
+  EXPECT_TRUE(AnsiToLocale("A\x80", back) && back == "A?");
+  EXPECT_TRUE(Utf8ToAnsi("\xC3\xA9", back) && back == "?");
   // One that iconv lacks fails every conversion.
   setenv("ZENTROVA_CODEPAGE", "64999", 1);
   std::u16string wide;
