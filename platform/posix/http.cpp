@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "platform/http_rules.h"
@@ -234,6 +235,7 @@ struct HttpRequest::Impl {
   std::string received;
   std::size_t readPos = 0;
   std::size_t dropped = 0;
+  bool outOfMemory = false;  // the reply could not be held
   bool replied = false;
   HttpError cutShort;  // the reply's head arrived but its body broke off
   std::string proxyUser, proxyPassword;
@@ -319,6 +321,7 @@ struct HttpRequest::Impl {
   // What a failure of the exchange means to a person, where the library's own
   // text does not say it.
   static std::string Describe(CURLcode code, const Impl& impl) {
+    if (impl.outOfMemory) return "there is not enough memory to hold the server's reply";
     if (impl.stalled)
       return "the server sent no byte of its reply for " + std::to_string(impl.stallMs) + " ms";
     if (impl.interim && MapCurlCode(code) == kInternetErrorConnectionAborted)
@@ -382,7 +385,14 @@ bool HttpRequest::Open(const HttpConnection& connection, std::string_view verb,
     std::size_t bytes = size * count;
     std::size_t room = kHeldReplyLimit - held->received.size();
     std::size_t keep = bytes < room ? bytes : room;
-    held->received.append(data, keep);
+    // No exception may cross the library's frames: it would leave the handle
+    // marked busy, and every later transfer on it would fail to start.
+    try {
+      held->received.append(data, keep);
+    } catch (const std::bad_alloc&) {
+      held->outOfMemory = true;
+      return 0;  // ends the transfer
+    }
     held->dropped += bytes - keep;
     return bytes;
   };
@@ -423,6 +433,7 @@ bool HttpRequest::Send(std::string_view body, HttpError& error) {
   impl.received.clear();
   impl.readPos = 0;
   impl.dropped = 0;
+  impl.outOfMemory = false;
   impl.replied = false;
   impl.cutShort = HttpError{};
   impl.errorText[0] = '\0';
@@ -436,6 +447,7 @@ bool HttpRequest::Send(std::string_view body, HttpError& error) {
   curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(impl.body.size()));
   curl_easy_setopt(easy, CURLOPT_POSTFIELDS, impl.body.data());
   CURLcode code = curl_easy_perform(easy);
+  if (impl.outOfMemory) code = CURLE_OUT_OF_MEMORY;
   impl.replied = true;
   if (impl.resendRefused) {  // as the library reports it on a new connection
     code = CURLE_GOT_NOTHING;
