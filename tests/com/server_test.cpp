@@ -181,6 +181,42 @@ TEST_F(ServerTest, TheTraceIsReadAtFirstUseAndThePasswordIsInNoFreedBlockAfterAn
   EXPECT_NE(trace.find(" result code=1 text=\"\"\n"), std::string::npos) << trace;
 }
 
+// Wherever a send runs out of memory, the call fails and says so; and once memory is there
+// again, the same object sends (no handle is left half-used).
+TEST_F(ServerTest, RunningOutOfMemoryAnywhereInASendFailsWithItsText) {
+  RegisterClassOnly();
+  zentrova::testing::RawListener gateway;
+  zentrova::platform::RegistryWriter writer(zentrova::platform::RegistryRoot::kCurrentUser);
+  writer.SetString("Software\\Zentrova\\SMS\\3.0\\Settings", "HTTP1", gateway.Address());
+  ASSERT_EQ(writer.Commit().code, 0);
+  ISMSInterface* object = Create();
+  ASSERT_NE(object, nullptr);
+  Bstr id(u"123456"), email(u"x@y.example"), password(u"secret"), number(u"0412345678"),
+      text(u"Hi");
+  ASSERT_TRUE(object->put_AccountID(id.get()) == S_OK && object->put_Email(email.get()) == S_OK &&
+              object->put_Password(password.get()) == S_OK);
+  VARIANT to;
+  to.vt = VT_BSTR, to.bstrVal = number.get();
+  for (int n = 0; n < 5000; ++n) {
+    zentrova::testing::FailAllocation(n);
+    const HRESULT hr = object->PagoraMessage(&to, text.get());
+    const bool failed = zentrova::testing::AllocationFailed();
+    const std::u16string response = Text(&ISMSInterface::get_ResponseText, object);
+    if (!failed) {
+      EXPECT_EQ(hr, S_OK);
+      EXPECT_EQ(response, u"");
+      EXPECT_GT(n, 0);
+      break;
+    }
+    // The reply not held once the request went out is the transport's failure, which says so.
+    EXPECT_EQ(hr, S_FALSE) << n;
+    EXPECT_TRUE(response == u"Error: Could no allocate memory" ||
+                response.find(u"HTTP error: there is not enough memory to hold the server's reply;") == 0)
+        << n;
+  }
+  object->Release();
+}
+
 TEST_F(ServerTest, NullTextsAreEmptyAndTextsANulWouldCutAreRefused) {
   RegisterClassOnly();
   ISMSInterface* object = Create();

@@ -26,7 +26,14 @@ void Inspect(void* block) {
   if (memmem(block, size, g_narrow, n) || memmem(block, size, g_wide, 2 * n)) ++g_hits;
 }
 
+thread_local int t_failIn = -1;  // allocations until the one that fails
+thread_local bool t_failed = false;
+
 void* Allocate(std::size_t n) {
+  if (t_failIn >= 0 && t_failIn-- == 0) {
+    t_failed = true;
+    throw std::bad_alloc();
+  }
   if (void* p = std::malloc(n ? n : 1)) return p;
   throw std::bad_alloc();
 }
@@ -68,5 +75,12 @@ SecretWatch::~SecretWatch() {
 }
 
 int SecretWatch::LeftInFreedBlocks() const { return g_hits; }
+
+void FailAllocation(int n) { t_failIn = n, t_failed = false; }
+
+bool AllocationFailed() {
+  t_failIn = -1;
+  return t_failed;
+}
 
 }  // namespace zentrova::testing
