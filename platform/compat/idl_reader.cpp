@@ -112,14 +112,18 @@ class IdlReader {
   }
 
   // A quoted string; its text (escapes \" and \\ resolved) in last_string_.
+  // One never closed is named at its opening quote: where it ends says nothing.
   bool String() {
     if (!Expect('"')) return false;
+    const size_t start = pos_ - 1;
     last_string_.clear();
     while (pos_ < text_.size() && text_[pos_] != '"') {
       if (text_[pos_] == '\\' && pos_ + 1 < text_.size()) ++pos_;
       last_string_.push_back(text_[pos_++]);
     }
-    return Expect('"');
+    if (pos_ >= text_.size()) return (pos_ = start, problem_ = "unclosed string"), false;
+    ++pos_;
+    return true;
   }
 
   bool ReadAttributes(Attributes& attributes) {

@@ -50,7 +50,8 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
       {"[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.x)] library L {};", "a version"},
       {library + "};" + library + "};", "line 2: a second library"},
       {"import \"oaidl.idl\";", "line 1: no library statement"},
-      {"[uuid(", "line 1: unclosed attribute"}};
+      {"[uuid(", "line 1: unclosed attribute"},
+      {"[helpstring(\"a\\\"b)]\ninterface I;", "line 1: unclosed string"}};  // \" closes none
   for (const auto& [idl, says] : refused) {
     EXPECT_EQ(zentrova::platform::LoadTypeLibFromText(idl, &lib, &error), TYPE_E_CANTLOADLIBRARY);
     EXPECT_TRUE(!lib && error.find(says) != std::string::npos) << error;
@@ -240,8 +241,13 @@ TEST(InterfaceDefinition, TheLibraryDocumentsItselfAtMinusOne) {
   held.vt = VT_UNKNOWN, held.punkVal = lib;
   ASSERT_TRUE(VariantCopy(&copy, &held) == S_OK && lib->AddRef() == 3 && lib->Release() == 2);
   EXPECT_TRUE(VariantClear(&copy) == S_OK && lib->Release() == 0);
-  held.punkVal = nullptr;  // a null one is a value too
-  EXPECT_TRUE(VariantCopy(&copy, &held) == S_OK && VariantClear(&copy) == S_OK);
+  held.punkVal = nullptr;  // a null one is a value too, as is a null text or array: none is made
+  for (VARTYPE vt :
+       std::initializer_list<VARTYPE>{VT_UNKNOWN, VT_DISPATCH, VT_BSTR, VT_ARRAY | VT_I4}) {
+    held.vt = vt;
+    EXPECT_TRUE(VariantCopy(&copy, &held) == S_OK && copy.vt == vt && !copy.byref) << vt;
+    EXPECT_EQ(VariantClear(&copy), S_OK);
+  }
 }
 
 // A request for major.minor takes the highest registered minor version (in hexadecimal) not

@@ -88,7 +88,8 @@ TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
   EXPECT_EQ(Default("Shared\\Stale"), "(missing)");  // Delete removes a key and makes none
 
   writer.SetString("Shared\\Kept\\Other", "", "foreign");
-  writer.SetString(thing + "\\Added", "", "foreign");  // a ForceRemove key goes whole
+  writer.SetString(thing + "\\Added", "", "foreign");       // a ForceRemove key goes whole
+  writer.SetString("Shared\\Stale\\Again", "", "foreign");  // a Delete key made again
   ASSERT_EQ(writer.Commit().code, 0);
   // While the other bitness has the class, only the keys of this view go.
   ASSERT_EQ(RunRegistrationScript(kScript, false, {{"MODULE", "/x"}}, nullptr,
@@ -96,8 +97,9 @@ TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
             S_OK);
   EXPECT_EQ(Default(thing) + " " + Default("Shared\\Kept"), "(missing) kept unless empty");
   ASSERT_EQ(RunRegistrationScript(kScript, false, {{"MODULE", "/x"}}), S_OK);
-  EXPECT_EQ(Default("Shared\\Kept\\Other"), "foreign");  // a plain key stays while others use it
-  EXPECT_EQ(Default("Shared"), "(no default)");          // a kept key's values go
+  // A plain key stays while others use it; a Delete key goes whole, made again or not.
+  EXPECT_EQ(Default("Shared\\Kept\\Other") + " " + Default("Shared\\Stale"), "foreign (missing)");
+  EXPECT_EQ(Default("Shared"), "(no default)");  // a kept key's values go
   EXPECT_EQ(RunRegistrationScript(kScript, false, {{"MODULE", "/x"}}), S_OK);  // and stay gone
   std::string error;
   for (const auto& [script, says] : std::initializer_list<std::pair<const char*, const char*>>{

@@ -38,6 +38,15 @@ TEST_F(Endpoints, RegistryStringReadsKeepOrEmptyTheBufferAsTheRegistryDoes) {
   }
   EXPECT_EQ((std::tuple{read("software\\t", "short"), std::string(buffer)}),
             (std::tuple{0, "abc"}));
+  // Bytes come without a terminator: the text ends after them, nothing of the last one shows,
+  // and bytes that fill the room given get none written past it.
+  std::ofstream(registry_.File("HKEY_CURRENT_USER.reg"), std::ios::app)
+      << "\"Bin\"=hex:61,62\n\"Full\"=hex:31,32,33,34,35,36,37,38,39,61,62,63,64,65,66\n";
+  std::strcpy(buffer, "previous");
+  EXPECT_EQ((std::tuple{read("Software\\T", "Bin"), std::string(buffer)}), (std::tuple{0, "ab"}));
+  std::memset(buffer, 'x', sizeof buffer);
+  EXPECT_EQ((std::tuple{read("Software\\T", "Full"), std::string(buffer, sizeof buffer)}),
+            (std::tuple{0, "123456789abcdefx"}));
 }
 
 TEST_F(Endpoints, NamesFallBackToDefaultsAndFollowTheRegistry) {
