@@ -141,7 +141,8 @@ TEST_F(ApicomDocument, NoAcceptedRecipientMeansNoDocumentButTheNumberMovesOn) {
   EXPECT_NE(plain.find("\r\nTZ=-300\r\nDLS=0\r\nAC=ACC123\r\nSK=\r\nSN=42\r\n"), std::string::npos);
 }
 
-TEST(ApicomPieces, PartCountsIgnoreLineFeeds) {
+// Part counts ignore line feeds; padding is a multiple of eight, but never of 45.
+TEST(ApicomPieces, PartCountsAndPadding) {
   for (const auto& [length, parts] :
        {std::pair{0, 1}, {160, 1}, {161, 2}, {306, 2}, {307, 3}, {765, 5}})
     EXPECT_EQ(CountSmsParts(std::string(length, 'a')), parts) << length;
@@ -151,9 +152,6 @@ TEST(ApicomPieces, PartCountsIgnoreLineFeeds) {
   for (int i = 0; i < 100; ++i) mixed += std::string(7, 'a') + "\n";
   EXPECT_EQ(CutMessage(mixed).size(), 800u);
   EXPECT_EQ(CutMessage(mixed + std::string(66, 'b')).size(), 765u);
-}
-
-TEST(ApicomPieces, PaddingIsAMultipleOfEightButNeverOf45) {
   // 360 would fill its last line exactly; 40, a multiple of 8 that is none of 45, stays.
   for (const auto& [length, padded] :
        {std::pair{351u, 352u}, {352u, 368u}, {0u, 8u}, {7u, 8u}, {8u, 16u}, {39u, 40u}})

@@ -94,13 +94,19 @@ TEST_F(AutomationTransport, ALongReplyIsJudgedByItsFirst8192Bytes) {
   EXPECT_TRUE(sandbox.Process().WaitFor("-> 200 0000 \\x1Fxxx", 5s)) << sandbox.Process().Output();
 }
 
-// A server that cannot be reached, or named so that no request can be made, is no answer.
+// A server that cannot be reached, or named so that no request can be made, is no answer; a
+// name too long for its buffer sends nothing and says why.
 TEST_F(AutomationTransport, FailuresBeforeTheRequestAreHttpErrors) {
   for (std::string server : {std::string("nonexistent.invalid"),
                              "127.0.0.1:" + std::to_string(UnusedPort()), std::string("a/b")}) {
     EXPECT_EQ(Send(server), -2) << server;
     EXPECT_EQ(text_.rfind("HTTP error: ", 0), 0u) << text_;
   }
+  RawListener listener;
+  SetServers(listener.Address(), std::string(254, 'h'));
+  EXPECT_EQ(gateway::SendViaHttp(0, kDocument, text_, ProxySettings{}), gateway::kSettingUnusable);
+  EXPECT_EQ(text_.rfind("HTTP2 under HKEY_CURRENT_USER\\", 0), 0u) << text_;
+  EXPECT_TRUE(listener.Requests().empty());
 }
 
 // As shipped (label slow): a reply that never comes ends after 25 s; one that
@@ -164,15 +170,6 @@ TEST_F(AutomationTransport, SystemSettingsComeFromTheEnvironmentAndDirectIgnores
   EXPECT_EQ((std::tuple{Send(sandbox.Address(), Proxy(1, "", 0)), proxy.Requests().size(),
                         sandbox.Requests().size()}),
             (std::tuple{0, 1u, 2u}));
-}
-
-TEST_F(AutomationTransport, AServerNameTooLongSendsNothingAndSaysWhy) {
-  RawListener listener;
-  SetServers(listener.Address(), std::string(254, 'h'));
-  std::string output;
-  EXPECT_EQ(gateway::SendViaHttp(0, kDocument, output, ProxySettings{}), gateway::kSettingUnusable);
-  EXPECT_EQ(output.rfind("HTTP2 under HKEY_CURRENT_USER\\", 0), 0u) << output;
-  EXPECT_TRUE(listener.Requests().empty());
 }
 
 class Failover : public AutomationTransport {

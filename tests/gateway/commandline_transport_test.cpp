@@ -129,10 +129,8 @@ TEST_F(CommandLineTransport, ServerNamesAreTakenLiterally) {
   auto requests = sandbox.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1]["listener"], "[::1]:" + std::to_string(sandbox.Port(1)));
-}
 
-// A proxy host with a port of its own (the port is a setting apart).
-TEST_F(CommandLineTransport, AnUnusableProxyIsNoSession) {
+  // A proxy host with a port of its own (the port is a setting apart) is no session.
   gateway::SetProxyDetails("proxy.example:3128", 8080, nullptr, nullptr);
   EXPECT_EQ(Send("sms1.zentrova.example"), gateway::kNoInternetSession);
   EXPECT_EQ(text_.rfind("HTTP error: invalid proxy", 0), 0u) << text_;

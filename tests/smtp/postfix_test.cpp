@@ -51,12 +51,7 @@ TEST(PostfixMail, HeloIsAcceptedWhateverTheHostIsCalledAndRefusalsAreExplained) 
   };
   for (const auto& [host, canonical, received] : cases) {
     SCOPED_TRACE(host);
-    platform::FixLocalHostNames(
-        [host = host, canonical = canonical](std::string& name, std::string& canonicalName) {
-          name = host;
-          canonicalName = canonical;
-          return true;
-        });
+    test::FixHostNames(host, canonical);
     std::string lastError;
     EXPECT_TRUE(test::SendMail(server.Address(), Postfix::kMailbox, body, lastError))
         << lastError << server.Log();

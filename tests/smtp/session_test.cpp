@@ -13,6 +13,7 @@
 namespace zentrova::smtp {
 namespace {
 
+using test::FixHostNames;
 using test::MailHeaders;
 using test::MaskDate;
 using testing::ScriptedDialogue;
@@ -50,17 +51,6 @@ OutgoingMail GatewayMail(std::vector<std::string> recipients = {"sms@gateway.exa
 // Sessions in these tests never wait long: a fault shows as a failed step, not a hung suite.
 SmtpLimits TestLimits(milliseconds each = milliseconds(5000)) {
   return {each, each, each, each, each, each};
-}
-
-// The names the system would give for HELO; readable false: none at all.
-int g_namesAsked = 0;  // each read of the host's name and each ask of the resolver
-void FixHostNames(std::string host, std::string canonical = "", bool readable = true) {
-  platform::FixLocalHostNames([=](std::string& name, std::string& canonicalName) {
-    ++g_namesAsked;
-    name = host;
-    canonicalName = canonical;
-    return readable;
-  });
 }
 
 std::unique_ptr<SmtpSession> SessionFor(const ScriptedDialogue& server,
@@ -278,9 +268,9 @@ TEST(SmtpDialogue, HeloCarriesAFullyQualifiedNameOrAnAddressLiteral) {
     SmtpSession session(listen, server.Port());
     session.SetLimits(TestLimits());
     FixHostNames(host, canonical, readable);
-    g_namesAsked = 0;
+    test::g_namesAsked = 0;
     EXPECT_TRUE(session.Open());
-    EXPECT_EQ(g_namesAsked, resolved ? 2 : 1);
+    EXPECT_EQ(test::g_namesAsked, resolved ? 2 : 1);
     session.SetLimits(TestLimits(milliseconds(1)));  // no QUIT reply is scripted
     session.Close();
     EXPECT_EQ(server.Transcript(), std::string("HELO ") + helo + "\r\nQUIT\r\n");

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/socket.h"
 #include "smtp/gateway_mail.h"
 
 namespace zentrova::smtp::test {
@@ -39,6 +40,17 @@ inline std::string MaskDate(std::string text) {
 inline std::string MailHeaders(const std::string& to) {
   return "Date: *\r\nFrom: sender@example.com\r\nTo: " + to +
          "\r\nSubject: RUV: sms message\r\nMessage-ID: <>\r\nX-Mailer: <ZV2MAIL>\r\n\r\n";
+}
+
+// The names the system would give for HELO; readable false: none at all.
+inline int g_namesAsked = 0;  // each read of the host's name and each ask of the resolver
+inline void FixHostNames(std::string host, std::string canonical = "", bool readable = true) {
+  platform::FixLocalHostNames([=](std::string& name, std::string& canonicalName) {
+    ++g_namesAsked;
+    name = host;
+    canonicalName = canonical;
+    return readable;
+  });
 }
 
 // Sends one gateway mail from sender@example.com; true when it was delivered.

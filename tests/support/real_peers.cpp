@@ -11,7 +11,6 @@ namespace zentrova::testing {
 namespace {
 
 constexpr std::chrono::seconds kStartLimit{20};
-constexpr int kPortTries = 3;  // a free port may be taken before the server binds it
 
 // A folder the server's own user can enter (the scratch folder is private).
 bool MakeFolder(const std::string& path, const passwd* owner, std::string& problem) {
@@ -26,6 +25,17 @@ bool MakeFolder(const std::string& path, const passwd* owner, std::string& probl
 }
 
 }  // namespace
+
+void RealServer::StartOnFreePort(const std::function<bool(int port)>& write,
+                                 const std::vector<std::string>& argv, const std::string& ready) {
+  for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
+    process_.Stop();
+    port_ = UnusedPort();
+    if (!write(port_)) return;
+    ready_ = process_.Start(argv, problem_) && process_.WaitFor(ready, kStartLimit);
+  }
+  if (!ready_) problem_ += process_.Output();
+}
 
 // ------------------------------------------------------------------ Postfix
 
@@ -68,11 +78,9 @@ virtual_mailbox_maps = inline:{ )" +
                 "\ndata_directory = " + dir_.File("data") +
                 "\nvirtual_mailbox_base = " + dir_.File("mail") +
                 "\nvirtual_uid_maps = static:" + uid + "\nvirtual_gid_maps = static:" + gid + "\n");
-  for (int attempt = 0; attempt < kPortTries && !ready_; ++attempt) {
-    process_.Stop();
-    port_ = UnusedPort();
+  const auto write = [&](int port) {
     // Only the services a delivery to a virtual mailbox needs, none chrooted.
-    WriteFile(etc + "/master.cf", "127.0.0.1:" + std::to_string(port_) +
+    WriteFile(etc + "/master.cf", "127.0.0.1:" + std::to_string(port) +
                                       " inet n - n - - smtpd\n"
                                       "cleanup unix n - n - 0 cleanup\n"
                                       "qmgr unix n - n 300 1 qmgr\n"
@@ -91,19 +99,12 @@ virtual_mailbox_maps = inline:{ )" +
                                       "postlog unix-dgram n - n - 1 postlogd\n");
     // Creates the queue's folders with their owners and modes.
     ProcessResult check = RunProcess({"/usr/sbin/postfix", "-c", etc, "check"}, {});
-    if (check.exitCode != 0) {
-      problem_ = "postfix check: " + check.out + check.err;
-      return;
-    }
-    // The master process itself, in the foreground, so that stopping it
-    // stops the whole instance.
-    ready_ = process_.Start({"/usr/lib/postfix/sbin/master", "-d", "-c", etc}, problem_) &&
-             process_.WaitFor("daemon started", kStartLimit);
-  }
-  if (!ready_) problem_ += process_.Output();
+    if (check.exitCode != 0) problem_ = "postfix check: " + check.out + check.err;
+    return check.exitCode == 0;
+  };
+  // The master process itself, in the foreground, so that stopping it stops the whole instance.
+  StartOnFreePort(write, {"/usr/lib/postfix/sbin/master", "-d", "-c", etc}, "daemon started");
 }
-
-Postfix::~Postfix() { process_.Stop(); }
 
 std::string Postfix::NextDelivery(std::chrono::milliseconds limit) {
   if (!process_.WaitFor("status=sent", limit, delivered_ + 1)) return "";
@@ -131,12 +132,10 @@ Squid::Squid(const std::string& user, const std::string& password) {
   if (!MakeFolder(dir_.Path(), nullptr, problem_)) return;
   WriteFile(dir_.File("passwd"), user + ":" + hash.out + "\n");
   chmod(dir_.File("passwd").c_str(), 0644);
-  for (int attempt = 0; attempt < kPortTries && !ready_; ++attempt) {
-    process_.Stop();
-    port_ = UnusedPort();
-    const std::string config = dir_.File("squid.conf");
+  const std::string config = dir_.File("squid.conf");
+  const auto write = [&](int port) {
     // It stops at once, and reports an unreachable server at once.
-    WriteFile(config, "http_port 127.0.0.1:" + std::to_string(port_) + "\ncoredump_dir " +
+    WriteFile(config, "http_port 127.0.0.1:" + std::to_string(port) + "\ncoredump_dir " +
                           dir_.Path() +
                           "\nauth_param basic program /usr/lib/squid/basic_ncsa_auth " +
                           dir_.File("passwd") + R"(
@@ -156,13 +155,11 @@ acl authenticated proxy_auth REQUIRED
 http_access allow authenticated
 http_access deny all
 )");
-    ready_ = process_.Start({"/usr/sbin/squid", "-N", "-d", "1", "-f", config}, problem_) &&
-             process_.WaitFor("Accepting HTTP Socket connections", kStartLimit);
-  }
-  if (!ready_) problem_ += process_.Output();
+    return true;
+  };
+  StartOnFreePort(write, {"/usr/sbin/squid", "-N", "-d", "1", "-f", config},
+                  "Accepting HTTP Socket connections");
 }
-
-Squid::~Squid() { process_.Stop(); }
 
 // ------------------------------------------------------------------ aiosmtpd
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "tests/support/peers.h"
@@ -17,15 +18,32 @@ namespace zentrova::testing {
 // Postfix as strict as a careful site sets it up: HELO required, and refused
 // unless it carries a fully qualified name or an address literal; a line
 // ending in a bare LF refused. Mail for kMailbox is delivered into a maildir.
-class Postfix {
+// What both servers keep: their scratch folder, the running server (stopped
+// with it, before the folder goes), its port, and why it is not ready.
+class RealServer {
+ public:
+  bool Ready() const { return ready_; }
+  const std::string& Problem() const { return problem_; }
+
+ protected:
+  // Starts argv once ready is printed, each try on a free port (which another
+  // program may take before the server binds it); write(port) gives the
+  // server its configuration for that port first, or says why it cannot.
+  void StartOnFreePort(const std::function<bool(int port)>& write,
+                       const std::vector<std::string>& argv, const std::string& ready);
+
+  TempDir dir_;
+  ChildProcess process_;
+  int port_ = 0;
+  bool ready_ = false;
+  std::string problem_;
+};
+
+class Postfix : public RealServer {
  public:
   static constexpr const char* kMailbox = "sms@gateway.zentrova.test";
 
   Postfix();
-  ~Postfix();
-
-  bool Ready() const { return ready_; }
-  const std::string& Problem() const { return problem_; }
   std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
   std::string Log() const { return process_.Output(); }
 
@@ -34,32 +52,16 @@ class Postfix {
   std::string NextDelivery(std::chrono::milliseconds limit);
 
  private:
-  TempDir dir_;
-  ChildProcess process_;
-  int port_ = 0;
   int delivered_ = 0;
-  bool ready_ = false;
-  std::string problem_;
 };
 
 // squid 5 asking every client for Basic credentials: user and password (kept
 // hashed in an htpasswd file, checked by squid's basic_ncsa_auth helper).
-class Squid {
+class Squid : public RealServer {
  public:
   Squid(const std::string& user, const std::string& password);
-  ~Squid();
-
-  bool Ready() const { return ready_; }
-  const std::string& Problem() const { return problem_; }
   int Port() const { return port_; }
   std::string Output() const { return process_.Output(); }
-
- private:
-  TempDir dir_;
-  ChildProcess process_;
-  int port_ = 0;
-  bool ready_ = false;
-  std::string problem_;
 };
 
 // aiosmtpd as a plain mailbox that needs no root (tests/smtp/mailbox_server.py):
