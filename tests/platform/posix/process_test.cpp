@@ -98,6 +98,8 @@ TEST(Descriptors, ASendEndsAtItsLimitOrWhenThePeerIsGone) {
   peer.Close();  // first: the port stays in TIME_WAIT on the listener's side, and is taken again
   client.Close();
   EXPECT_TRUE(listener.Listen("127.0.0.1", number).ok());  // which closes the listener first
+  ASSERT_TRUE(listener.Listen("", 0).ok());  // no name: every address, 127.0.0.2 as well
+  EXPECT_TRUE(TcpSocket().Connect("127.0.0.2", listener.Port(), Milliseconds(5000)).ok());
 }
 
 // A finished request leaves its handle, and the connection it keeps, to the next request to
