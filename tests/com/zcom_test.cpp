@@ -246,6 +246,7 @@ TEST_F(ZcomTest, CallReportsFailuresAndStopsAtTheFirst) {
        {std::tuple<std::vector<std::string>, int, std::string>{
             {"call", kProgId, "Version"}, 2, fix},
         {{"reg", "query", "HKCR\\CLSID"}, 74, fix},
+        {{"reg", "add", "HKCR\\CLSID\\X", "/v", "Y"}, 74, "ERROR: the registry cannot be read: "},
         {{"reg", "add", "HKCR\\CLSID\\X", "/f"}, 74, "ERROR: " + refused},
         {{"regsvr", ZV_SERVER_PATH}, 5, refused}}) {
     r = Zcom(args);

@@ -151,6 +151,8 @@ TEST(GatewayMailbox, ScriptedRefusalsFailTheSend) {
                   .ends_with("550\r\n503 no valid recipients\r\n221 bye\r\n"));  // b is not kept
   EXPECT_EQ(Converse(sandbox.Port(3), "MAIL FROM:<a>\r\nRCPT TO:<b>\r\nQUIT\r\n"),
             "220 sms-sandbox gateway mailbox ready\r\n550\r\n503 MAIL first\r\n221 bye\r\n");
+  Converse(sandbox.Port(0), "QUIT\r\n");  // a client that says one word and goes is heard too
+  EXPECT_EQ(sandbox.Requests().back()["commands"], nlohmann::json::array({"QUIT"}));
 }
 
 }  // namespace

@@ -3,10 +3,13 @@
 // before it, in a child whose exit status has a bit for each step that failed.
 #include "platform/process.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/append_file.h"
 #include "platform/http.h"
 #include "platform/registry.h"
 #include "platform/socket.h"
@@ -41,9 +44,22 @@ int StepsOnZero(const std::string& dir) {
   RegistryWriter w(RegistryRoot::kCurrentUser);
   w.SetString("K", "V", "1");
   char cwd[4096];
+  const auto zeroFree = [] { return fcntl(0, F_GETFD) == -1; };
   if (w.Commit().code != kErrorSuccess ||
-      zentrova::testing::RegistryText(RegistryRoot::kCurrentUser, "K", "V") != "1")
+      zentrova::testing::RegistryText(RegistryRoot::kCurrentUser, "K", "V") != "1" || !zeroFree())
     failed |= 8;
+  // The trace's lock is let go after each line, its file when it is closed.
+  AppendFile trace;
+  std::string error;
+  const std::string traced = dir + "/trace";
+  const auto unlocked = [&traced] {
+    const int other = open(traced.c_str(), O_RDONLY);
+    const bool taken = flock(other, LOCK_EX | LOCK_NB) == 0;
+    return close(other) == 0 && taken;
+  };
+  if (!trace.Open(traced, error) || zeroFree() || !trace.Append("0\n", error) || !unlocked() ||
+      (trace.Close(), !zeroFree()))
+    failed |= 64;
   // And the current directory is the one asked for.
   std::string message;
   if (!ChangeCurrentDirectory(dir) || !getcwd(cwd, sizeof cwd) || cwd != dir ||
@@ -52,7 +68,7 @@ int StepsOnZero(const std::string& dir) {
   return failed;
 }
 
-TEST(Descriptors, ZeroServesAsAListenerAConnectionAndAHiveFile) {
+TEST(Descriptors, ZeroServesAsAListenerAConnectionAHiveFileAndTheTrace) {
   zentrova::testing::TempDir dir;
   EXPECT_EXIT(std::_Exit(StepsOnZero(dir.Path())), ::testing::ExitedWithCode(0), "");
 }
@@ -82,6 +98,8 @@ TEST(Descriptors, ASendEndsAtItsLimitOrWhenThePeerIsGone) {
   peer.Close();  // first: the port stays in TIME_WAIT on the listener's side, and is taken again
   client.Close();
   EXPECT_TRUE(listener.Listen("127.0.0.1", number).ok());  // which closes the listener first
+  ASSERT_TRUE(listener.Listen("", 0).ok());  // no name: every address, 127.0.0.2 as well
+  EXPECT_TRUE(TcpSocket().Connect("127.0.0.2", listener.Port(), Milliseconds(5000)).ok());
 }
 
 // A finished request leaves its handle, and the connection it keeps, to the next request to
