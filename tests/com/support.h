@@ -45,7 +45,11 @@ class Bstr {
   ~Bstr() { SysFreeString(text_); }
   Bstr(const Bstr&) = delete;
   Bstr& operator=(const Bstr&) = delete;
-  BSTR* operator&() { return &text_; }
+  BSTR* operator&() {  // for an out parameter: what it held goes first
+    SysFreeString(text_);
+    text_ = nullptr;
+    return &text_;
+  }
   BSTR get() const { return text_; }
   std::u16string str() const {
     return text_ ? std::u16string(text_, SysStringLen(text_)) : std::u16string();

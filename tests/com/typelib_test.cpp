@@ -47,6 +47,7 @@ TEST(InterfaceDefinition, ReaderKnowsEachParameterTypeAndNamesWhatItCannotRead) 
       {library + "[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E2)] coclass C {interface E};};",
        "line 2: expected ';'"},
       {library + "coclass C {};};", "line 2: missing or malformed uuid"},
+      {library + "[] coclass C {};};", "line 2: expected an attribute"},
       {"[uuid(A94B0FB4-2C90-4EBC-BAE6-ABAB304938E0), version(1.x)] library L {};", "a version"},
       {library + "};" + library + "};", "line 2: a second library"},
       {"import \"oaidl.idl\";", "line 1: no library statement"},
@@ -209,7 +210,7 @@ interface ITest : IDispatch
 	[propputref, id(3)] HRESULT Four([in] long a, [in] long b, [in] long c, [in] long d);
 	[id(4)] HRESULT None(void);
 };
-[uuid(0A0B0C0D-0000-0000-0000-000000000002), version(2.1), lcid(0x409), helpstring("\"")]
+[uuid(0A0B0C0D-0000-0000-0000-000000000002), version(19.29), lcid(0x409), helpstring("\"")]
 library TestLib { importlib("stdole2.tlb"); }; cpp_quote("x")
 )";
 
@@ -221,10 +222,12 @@ TEST(InterfaceDefinition, TheLibraryDocumentsItselfAtMinusOne) {
   zentrova::testing::Bstr name;
   ASSERT_EQ(lib->GetDocumentation(-1, &name, nullptr, nullptr, nullptr), S_OK);
   EXPECT_EQ(name.str(), u"TestLib");
+  ASSERT_EQ(lib->GetDocumentation(0, &name, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(name.str(), u"ITest");
   TLIBATTR* attr = nullptr;
   ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
   EXPECT_EQ(attr->lcid, 0x409u);
-  EXPECT_EQ(attr->syskind * 100 + attr->wMajorVerNum * 10 + attr->wMinorVerNum, 321);
+  EXPECT_EQ(attr->syskind * 10000 + attr->wMajorVerNum * 100 + attr->wMinorVerNum, 31929);
   lib->ReleaseTLibAttr(attr);
   ITypeInfo* info = nullptr;
   TYPEKIND kind;

@@ -104,6 +104,7 @@ TEST_F(Registrar, InstallsAndRemovesWhatTheScriptSays) {
   std::string error;
   for (const auto& [script, says] : std::initializer_list<std::pair<const char*, const char*>>{
            {"HKCR\n{\n\tK = x 'v'\n}", "line 3: unsupported value type 'x'"},
+           {"HKCR\n{\n\tK = 's' 'v'\n}", "line 3: unsupported value type 's'"},
            {"HKCR\n{\n\t'K\n}", "line 4: unclosed quoted text"},
            {"HKCR\n{\n\tK%\n}", "line 3: unmatched '%' in 'K%'"},
            {"HKCR\n{\n\t%K%\n}", "line 3: unknown replacement %K%"},

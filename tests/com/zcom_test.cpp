@@ -295,7 +295,7 @@ TEST_F(ZcomTest, CallRefusesBadStepsBeforeCreatingAnything) {
       {"N=-2147483649", "the number -2147483649 does not fit 32 bits"},
       {R"(Name("a\"b\\", "\\\"", "\n"))", nullptr},  // \" and \\ inside a text; any other \ stays
       {R"(Name("a\"))", "unclosed text at \"\""},    // an escaped quote closes nothing
-      {"Name(\t[-1: 1],\t-2147483648 )", nullptr},
+      {"Name(\t[-10: 1],\t-2147483648 )", nullptr},
       {"Name( )", nullptr},  // no arguments at all
       {"Password<env:ZV_NOT_SET", "the environment variable ZV_NOT_SET is not set"},
       {"Password<stdin", "standard input ended before a line for Password"},  // it is empty
