@@ -10,6 +10,7 @@
 #include "com/ZentrovaCOM_i.h"
 #include "platform/compat/extras.h"
 #include "platform/registry.h"
+#include "platform/resource.h"
 #include "tests/com/support.h"
 #include "tests/support/secret_watch.h"
 
@@ -101,10 +102,19 @@ TEST_F(ServerTest, CreationRefusesAggregationAndUnknownInterfacesWithoutLeavingA
   EXPECT_EQ(object, nullptr);
   factory->Release();
   EXPECT_FALSE(LoadedAfterFree());
-  RegisterClassOnly("/nonexistent/libZentrovaCOM.so");  // a class whose library is gone
-  EXPECT_EQ(
-      CoCreateInstance(CLSID_SMSInterface, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
-      HRESULT_FROM_WIN32(126));
+  // A class with no key; one whose library is gone; one whose library makes no class objects.
+  EXPECT_EQ(CoCreateInstance(IID_IUnknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
+            REGDB_E_CLASSNOTREG);
+  for (auto [library, says] : {std::pair{"/nonexistent/libZentrovaCOM.so", HRESULT_FROM_WIN32(126)},
+                               {ZV_HALF_SERVER_PATH, CO_E_ERRORINDLL}}) {
+    RegisterClassOnly(library);
+    EXPECT_EQ(CoCreateInstance(CLSID_SMSInterface, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
+              says) << library;
+  }
+  std::string text, error;  // the library's type library is number 1, but no registration script
+  EXPECT_FALSE(zentrova::platform::LoadModuleResource(RealPath(ZV_SERVER_PATH), "REGISTRY", 1, text,
+                                                      &error));
+  EXPECT_TRUE(error.ends_with(" holds no resource REGISTRY 1")) << error;
   // A class the library does not make is refused without a reason: the last one is gone.
   RegisterClassOnly(RealPath(ZV_SERVER_PATH), "{00020400-0000-0000-C000-000000000046}");
   EXPECT_EQ(CoCreateInstance(IID_IDispatch, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
@@ -228,6 +238,13 @@ TEST_F(ServerTest, NullTextsAreEmptyAndTextsANulWouldCutAreRefused) {
 
   Bstr withNul(u"a@b.com\0x", 9), idWithNul(u"12345\0006", 7);  // \000, then 6
   EXPECT_EQ(object->put_SMTPServer(withNul.get()), S_FALSE);
+  EXPECT_EQ(Text(&ISMSInterface::get_ResponseText, object),
+            u"Error: The SMTPServer text holds a NUL character, which cannot be stored.");
+  Bstr nulThenControl(u"a\0\x01", 3);  // the control character is named, wherever it stands
+  EXPECT_EQ(object->put_SMTPServer(nulThenControl.get()), S_FALSE);
+  EXPECT_EQ(Text(&ISMSInterface::get_ResponseText, object),
+            u"Error: The SMTPServer text holds a control character (U+0001): line breaks, tabs and "
+            u"other control characters are not allowed.");
   EXPECT_EQ(object->put_AccountID(idWithNul.get()), S_FALSE);
   EXPECT_EQ(Text(&ISMSInterface::get_SMTPServer, object), u"");
   EXPECT_EQ(Text(&ISMSInterface::get_ResponseText, object), u"Error: Invalid Account ID");
