@@ -73,7 +73,8 @@ TEST(Descriptors, ZeroServesAsAListenerAConnectionAHiveFileAndTheTrace) {
   EXPECT_EXIT(std::_Exit(StepsOnZero(dir.Path())), ::testing::ExitedWithCode(0), "");
 }
 
-// A peer that never reads holds a send up only until its limit; one that is gone fails it.
+// A peer that never reads holds a send up only until its limit (even with a reply unread, which
+// makes the sender's socket readable but gives it no room); one that is gone fails it.
 TEST(Descriptors, ASendEndsAtItsLimitOrWhenThePeerIsGone) {
   TcpListener listener;
   TcpSocket client, peer;
@@ -89,6 +90,7 @@ TEST(Descriptors, ASendEndsAtItsLimitOrWhenThePeerIsGone) {
   EXPECT_EQ(dup(2), lowest);
   ASSERT_TRUE(client.Connect("127.0.0.1", listener.Port(), Milliseconds(5000)).ok());
   ASSERT_TRUE(listener.Accept(peer, Milliseconds(5000)).ok());
+  ASSERT_TRUE(peer.SendAll("!", Milliseconds(100)).ok());
   EXPECT_EQ(client.SendAll(std::string(32 << 20, 'x'), Milliseconds(100)).message,
             "send did not complete within 100 ms");
   peer.Close();  // with bytes unread: the connection is reset
@@ -116,6 +118,29 @@ TEST(Descriptors, EightIdleConnectionsAreKeptEachForItsServer) {
     for (auto& r : requests) ASSERT_TRUE(r.Open(*to, "POST", "/", error) && r.Send("x", error));
   }
   EXPECT_EQ(a.Connections(), 9);
+}
+
+// A request has no reply before it is sent. Without a limit of its own, an attempt ends when
+// its connect, send and reply waits are spent together, which a reply trickling in meets.
+TEST(Descriptors, ARequestAnswersOnlyOnceSentAndAnAttemptEndsAtItsWaitsTogether) {
+  zentrova::testing::RawListener trickle({zentrova::testing::Repeat(
+      "HTTP/1.1 200 OK\r\nContent-Length: 2000\r\n\r\n", std::chrono::milliseconds(100))});
+  HttpSession session;
+  HttpConnection to;
+  HttpRequest request;
+  HttpError error;
+  ASSERT_TRUE(session.Open("t", HttpAccess::kDirect, {}, error));
+  session.SetTimeouts({.connectMs = 200, .sendMs = 1, .receiveMs = 300, .attemptMs = 0});
+  ASSERT_TRUE(to.Open(session, trickle.Address(), 0, error) && request.Open(to, "POST", "/", error));
+  unsigned long status = 0;
+  char bytes[4096];
+  std::size_t n = 0;
+  EXPECT_FALSE(request.QueryStatusCode(status, error) || request.Read(bytes, sizeof bytes, n, error));
+  EXPECT_EQ(error.code, kInternetErrorIncorrectHandleState);
+  ASSERT_TRUE(request.Send("x", error) && request.QueryStatusCode(status, error)) << error.message;
+  while (request.Read(bytes, sizeof bytes, n, error) && n > 0) {
+  }
+  EXPECT_EQ(error.code, kInternetErrorTimeout) << error.message;
 }
 
 }  // namespace
