@@ -3,6 +3,7 @@
 // scripted replies make the sender fail the way a refusing server would.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <tuple>
 
@@ -118,6 +119,14 @@ TEST(GatewayMailbox, JournalsEnvelopeHeadersAndDecipheredRequestThenRawDialogues
   const std::string heard = Converse(sandbox.Port(1), hundred);
   EXPECT_EQ(heard.find("Keep-Alive: timeout=5, max=100"), heard.find("Keep-Alive: "));
   EXPECT_EQ(heard.rfind("HTTP/1.1 404 Not Found\r\nConnection: close"), 99 * heard.find("HTTP", 1));
+  // A mail without an empty line is header lines alone.
+  EXPECT_TRUE(Converse(sandbox.Port(), mail + "T: c\r\nU: d\r\n.\r\nQUIT\r\n")
+                  .ends_with("250 OK logged\r\n221 bye\r\n"));
+  entries = sandbox.Requests();
+  const auto mailed = std::find_if(entries.rbegin(), entries.rend(),
+                                   [](const nlohmann::json& e) { return e.contains("body"); });
+  ASSERT_NE(mailed, entries.rend());
+  EXPECT_EQ((*mailed)["headers"].dump() + (*mailed)["body"].dump(), R"([["T","c"],["U","d"]]"")");
 }
 
 // A scripted reply may be its code alone.
