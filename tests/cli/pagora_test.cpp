@@ -579,9 +579,10 @@ TEST_F(Pagora, ZcomRegAddQueryDeleteAndTheirExitStatuses) {
     EXPECT_EQ(r.exitCode, exit) << shown;
     EXPECT_NE((exit == 0 ? r.out : r.err).find(out), std::string::npos) << shown << r.out << r.err;
   }
-  // Help in each spelling, wherever it may stand (after an operation's key, -h is no switch).
+  // Help in each spelling, wherever it may stand (after an operation, -h is no switch).
   for (const std::string h : {"--help", "-h", "/?"})
     for (const Args& args : {Args{h}, Args{"reg", h}, Args{"call", h}, Args{"regsvr", h},
+                             Args{"reg", "add", h == "-h" ? "/?" : h},
                              Args{"reg", "query", kSettings, h == "-h" ? "/?" : h}})
       EXPECT_TRUE(Run(args, {}, kZcom).out.starts_with("Usage:")) << h << args.size();
 }
